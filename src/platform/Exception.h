@@ -1,0 +1,23 @@
+// The project's base exception class.
+//
+// Every failure the core raises is an exception derived from
+// tallyfold::Exception. It carries one fixed, formatted message; what()
+// returns it as UTF-8, and the front ends show it as it stands (the window in
+// its error box, the command line on stderr).
+//
+//   try { engine.Exec(line); }
+//   catch (const tallyfold::Exception& e) { std::cerr << e.what(); }
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace tallyfold {
+
+class Exception : public std::runtime_error {
+ public:
+  explicit Exception(const std::string& utf8_message)
+      : std::runtime_error(utf8_message) {}
+};
+
+}  // namespace tallyfold
