@@ -1,0 +1,56 @@
+// The search command: one search from a typed pattern to a written report.
+//
+// The window and the command line both run a search through RunSearch. It
+// trims the pattern, adds the word boundaries when asked, empties the report
+// and match lists, scans the corpus folder, builds the report and writes it.
+//
+//   tallyfold::SearchLists lists;
+//   tallyfold::SearchOptions options;
+//   options.pattern_text = u"cat|dog";
+//   options.folder = "/home/me/corpus";
+//   tallyfold::RunSearch(options, lists);   // writes result.htm
+//
+// Any failure (a pattern that does not compile, a file that cannot be opened,
+// a report that cannot be written) raises a tallyfold::Exception and ends the
+// search; the previous report file is left as it was.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "text/StringList.h"
+
+namespace tallyfold {
+
+// The three lists a search works with. The window owns one set for its
+// whole life; between searches the report list holds the last report and
+// the other two are empty.
+struct SearchLists {
+  SearchLists();  // sets the pair separator of matches and summary to '='
+  TUnicodeStringList report;   // the lines of the report file
+  TUnicodeStringList matches;  // one count=HTML entry per matching line
+  TUnicodeStringList summary;  // one line per distinct count
+};
+
+struct SearchOptions {
+  std::u16string pattern_text;  // as typed; the command trims it
+  std::string folder;           // byte string in the system code page
+  bool case_sensitive = false;  // false: ASCII letters match either case
+  bool word_boundary = true;    // search "\b" + pattern + "\b"
+  std::u16string report_path = u"result.htm";
+  // Called after each corpus file, with the files done and the total.
+  std::function<void(int done, int total, const std::string& path)> progress;
+};
+
+// The pattern that is searched for `text`: trimmed, and wrapped in \b...\b
+// when `word_boundary` is set (plain concatenation, no group).
+std::u16string SearchPattern(const std::u16string& text, bool word_boundary);
+
+// Runs one search. Throws tallyfold::Exception on failure.
+void RunSearch(const SearchOptions& options, SearchLists& lists);
+
+// The text an error box shows for an error message: the message, with a full
+// stop appended when its last character's code is above that of '.'.
+std::string ErrorDisplayText(const std::string& message);
+
+}  // namespace tallyfold

@@ -1,0 +1,198 @@
+// TRegexEngine: the program's own regular-expression engine.
+//
+// An engine object holds one expression, the program compiled from it, the
+// modifiers it runs under and the positions of the last match. Compilation is
+// lazy: setting the expression or a modifier only marks the program stale; the
+// next search compiles it. Matching is a backtracking interpreter over the
+// compiled program whose state lives on the heap, so deep matches are limited
+// by memory, not by the thread's stack.
+//
+// Dialect in brief: literals; `.`; classes `[a-z]`, `[^...]` with `\d \s \w`
+// inside; `\d \D \w \W \s \S`; anchors `^ $ \A \Z`; word boundaries `\b \B`;
+// groups `(...)` (at most 14, numbered from 1); back-references `\1`..`\9`;
+// alternation `|`; quantifiers `* + ? {n} {n,} {n,m}` and their lazy forms
+// with a trailing `?`; comments `(?#...)`; inline modifiers `(?i-s)`;
+// escapes `\t \n \r \f \a \e \xHH \x{HHHH}`.
+//
+// Modifiers (index for SetModifier, letter, bit): 1 i (1) case-insensitive
+// for ASCII letters; 2 r (2) Russian ranges include ё/Ё; 3 s (4) `.` matches
+// line separators; 4 g (8) greedy quantifiers; 5 m (16) multi-line `^ $`;
+// 6 x (32) extended syntax. A new engine has r, s and g on (value 14).
+//
+// Positions are 1-based and count UTF-16 code units; -1 means "none".
+//
+//   TRegexEngine re;
+//   re.SetModifier(1, true);                 // case-insensitive
+//   re.SetExpression(u"\\bthe\\b");
+//   int count = 0;
+//   for (bool hit = re.Exec(u" The theme, the end "); hit; hit = re.ExecNext())
+//     ++count;                                // count == 2
+//   re.ReplaceAll(u"a the b", u"<$&>", true);  // u"a <the> b"
+//
+// Every failure, at compile or at match time, raises ERegexEngine with a
+// numeric Code and, for compile errors (codes below 1000), the position of the
+// error in the expression; the message of a compile error ends in " (pos N)".
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Exception.h"
+
+namespace tallyfold {
+
+// The engine's only exception class.
+class ERegexEngine : public Exception {
+ public:
+  ERegexEngine(const std::string& message, int code, int error_pos)
+      : Exception(message), Code(code), ErrorPos(error_pos) {}
+
+  int Code;      // the error code (table in ErrorMessage)
+  int ErrorPos;  // compile position of the error; 0 outside a compile
+};
+
+namespace regex_internal {
+class Compiler;
+class Matcher;
+struct MatchScratch;
+}  // namespace regex_internal
+
+class TRegexEngine {
+ public:
+  static constexpr int kGroupSlots = 15;    // slot 0 is the whole match
+  static constexpr int kLoopStackSize = 10;  // nested complex loops
+
+  // Maps a character to its other-case form; `context` is the value given to
+  // SetCaseInverter.
+  using CaseInverterFunc = char16_t (*)(void* context, char16_t ch);
+
+  TRegexEngine();
+  virtual ~TRegexEngine();
+  TRegexEngine(const TRegexEngine&) = delete;
+  TRegexEngine& operator=(const TRegexEngine&) = delete;
+
+  // --- Expression and options -------------------------------------------
+
+  // Stores the expression; never compiles. Setting the text that is already
+  // compiled keeps the program.
+  void SetExpression(const std::u16string& text);
+  const std::u16string& Expression() const { return expression_; }
+
+  // index 1..6 selects i, r, s, g, m, x; any other index raises 1013.
+  void SetModifier(int index, bool on);
+  uint32_t Modifiers() const { return modifiers_; }
+
+  const std::u16string& SpaceSet() const { return space_set_; }
+  void SetSpaceSet(const std::u16string& set) { space_set_ = set; }
+  const std::u16string& WordSet() const { return word_set_; }
+  void SetWordSet(const std::u16string& set) { word_set_ = set; }
+  const std::u16string& LineSeparatorSet() const { return line_separator_set_; }
+  void SetLineSeparatorSet(const std::u16string& set) { line_separator_set_ = set; }
+  void SetCaseInverter(CaseInverterFunc func, void* context);
+
+  // A two-character line break counted as one separator (default CR LF), or
+  // none with an empty text. Any other length, or two equal characters,
+  // raises 128. A change discards the program.
+  void SetLinePairedSeparator(const std::u16string& pair);
+  std::u16string LinePairedSeparator() const;
+
+  // --- Compilation --------------------------------------------------------
+
+  void Compile();        // raises 1003 without an expression
+  bool ProgramReady();   // compiles when stale; raises 1004 on a bad program
+  void DiscardProgram();
+  int LastError() const { return last_error_; }
+  int ErrorPos() const;  // compile position; 0 outside a compile
+
+  // --- Searching ----------------------------------------------------------
+
+  void SetInputString(const std::u16string& text);
+  bool Exec(const std::u16string& input);  // SetInputString, then ExecPos(1)
+  bool ExecPos(int offset);                // 1-based; above length+1: false
+  bool ExecNext();                         // continues after the last match
+  int GroupPos(int n) const;               // 1-based start, or -1
+  int GroupLen(int n) const;               // length, or -1
+
+  // `$0 $& $n ${n}` insert groups of the last match; `\c` is c itself.
+  std::u16string ExpandTemplate(const std::u16string& tmpl);
+  std::u16string ReplaceAll(const std::u16string& input,
+                            const std::u16string& tmpl, bool expand);
+
+  // --- Inspection of the compiled result -----------------------------------
+
+  // The program unit for unit (32-bit fields as two units, low unit first);
+  // empty when there is no program.
+  std::vector<char16_t> ProgramUnits() const { return program_; }
+  char16_t GetFirstChar() const { return first_char_; }
+  uint16_t GetAnchorCount() const { return anchor_count_; }
+  std::u16string GetMustText() const;  // empty when none
+  int GetMustLength() const { return must_length_; }
+
+  // Applies letters such as u"i-s" to `bits`; false on a character that is
+  // neither a modifier letter nor '-'.
+  static bool ApplyModifierLetters(const std::u16string& letters, uint32_t& bits);
+  static char16_t InvertCaseAscii(char16_t ch);
+
+ protected:
+  // Records `code` in LastError and raises ERegexEngine.
+  [[noreturn]] virtual void RaiseError(int code);
+  // The fixed message text of an error code, without position suffix.
+  virtual std::string ErrorMessage(int code) const;
+
+ private:
+  friend class regex_internal::Compiler;
+  friend class regex_internal::Matcher;
+
+  // Match state. Positions are indexes into input_string_; -1 means none.
+  int group_start_[kGroupSlots];         // start of group n (0: whole match)
+  int group_end_[kGroupSlots];           // just after the end of group n
+  int32_t loop_counters_[kLoopStackSize + 1];  // used from index 1
+  int32_t loop_depth_ = 0;               // active complex loops
+
+  // Search hints computed by the compiler.
+  char16_t first_char_ = 0;     // every match starts with it; 0 = none
+  uint16_t anchor_count_ = 0;   // non-zero: matches start at the input start
+  int must_text_ = -1;          // program index of a 0-terminated literal
+  int32_t must_length_ = 0;     // its length
+
+  int input_cursor_ = -1;  // matcher position
+  int input_start_ = -1;   // first character of the input
+  int input_end_ = -1;     // index of the input's first 0 unit
+
+  // Compile scratch; meaningful only while a compile runs.
+  int parse_pos_ = -1;        // read position in expression_; -1 = none
+  int32_t group_count_ = 0;   // number the next capturing group receives
+  bool sizing_ = false;       // sizing pass: count, do not write
+  int emit_pos_ = 0;          // write position in program_
+  int32_t program_size_ = 0;  // units counted by the sizing pass
+  bool expr_start_set_ = false;  // a compile is running (error positions)
+  uint32_t compile_modifiers_ = 0;  // modifiers at the current compile point
+
+  bool expr_is_compiled_ = false;   // expression_ compiled and unchanged
+  std::vector<char16_t> program_;   // compiled program; empty = none
+  uint32_t program_modifiers_ = 0;  // Modifiers the program was built under
+  std::u16string expression_;       // the expression; empty = none
+
+  std::u16string input_string_;  // the input copy (c_str() ends it with 0)
+  bool has_input_ = false;       // SetInputString has been called
+
+  int last_error_ = 0;
+  uint32_t modifiers_ = 0;
+
+  std::u16string space_set_;
+  std::u16string word_set_;
+  std::u16string line_separator_set_;
+  CaseInverterFunc case_inverter_ = nullptr;
+  void* case_inverter_context_ = nullptr;
+  bool paired_separator_set_ = false;
+  char16_t paired_separator_head_ = 0;
+  char16_t paired_separator_tail_ = 0;
+
+  // The matcher's backtracking stack, kept between searches so that a search
+  // does not allocate. shared_ptr so this header needs no complete type.
+  std::shared_ptr<regex_internal::MatchScratch> scratch_;
+};
+
+}  // namespace tallyfold
