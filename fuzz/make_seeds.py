@@ -1,0 +1,102 @@
+#!/usr/bin/env python3
+"""Writes the seed corpus of the regex fuzz target.
+
+Each seed is one byte of modifier bits (i=1 r=2 s=4 g=8 m=16 x=32), then the
+expression, the input text and the template separated by 0 bytes (UTF-8).
+The list covers the worked examples, every compile and match error and the
+tricky corners of the dialect.
+"""
+import hashlib
+import os
+
+DEFAULT = 14  # r, s and g
+I, R, S, G, M, X = 1, 2, 4, 8, 16, 32
+
+CASES = [
+    # Worked examples of the compiler.
+    (DEFAULT, "a|bc", "xbcx a", "[$&]"),
+    (DEFAULT, "ab*", "abbb ab a", "<$0>"),
+    (DEFAULT, "(ab){2,3}", "abababab", "${1}!"),
+    (DEFAULT | I, "\\bthe\\b", " The theme, the end ", '<span class="key">$&</span>'),
+    # Optimisation values.
+    (DEFAULT, ".*foo", "xxfoo foo", "-"),
+    (DEFAULT, "x*ab.*cd", "xxab cd", "-"),
+    (DEFAULT, "^abc", "abc abc", "-"),
+    (DEFAULT | M, "^abc$", "abc\r\nabc", "-"),
+    # Compile errors, one per code.
+    (DEFAULT, "(a", "a", ""),            # 103
+    (DEFAULT, "a)", "a", ""),            # 104
+    (DEFAULT, "^*", "a", ""),            # 106
+    (DEFAULT, "^{x}", "a", ""),          # 106
+    (DEFAULT, "(a*)*", "a", ""),         # 106
+    (DEFAULT, "a**", "a", ""),           # 107
+    (DEFAULT, "a{2}{3}", "a", ""),       # 107
+    (DEFAULT, "\\xg1", "a", ""),         # 108
+    (DEFAULT, "[z-a]", "a", ""),         # 109
+    (DEFAULT, "[a\\", "a", ""),          # 110
+    (DEFAULT, "\\x4", "a", ""),          # 111
+    (DEFAULT, "\\x{12345}", "a", ""),    # 112
+    (DEFAULT, "[abc", "a", ""),          # 113
+    (DEFAULT, "*a", "a", ""),            # 115
+    (DEFAULT, "a\\", "a", ""),           # 116
+    (DEFAULT, "a{123456789}", "a", ""),  # 122
+    (DEFAULT, "a{3,2}", "a", ""),        # 124
+    (DEFAULT, "(?#x", "a", ""),          # 125
+    (DEFAULT, "(?:a)", "a", ""),         # 127
+    (DEFAULT, "(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)(l)(m)(n)(o)", "abc", ""),  # 102
+    # Literal fall-backs and escapes.
+    (DEFAULT, "a{,5}", "a{,5}", "$&"),
+    (DEFAULT, "a{2,x}", "a{2,x}", "$&"),
+    (DEFAULT, "\\x{00041}\\x41\\x{}", "AA", "$&"),
+    (DEFAULT, "[a-c-e][\\d-z][a-\\d]", "b-9", "$&"),
+    (DEFAULT, "[а-я]+", "ёжик", "$&"),
+    (DEFAULT & ~R, "[а-я]+", "ёжик", "$&"),
+    (DEFAULT, "(?i)A(?-i)b", "ab aB", "$&"),
+    (DEFAULT, "(a(?i)b)c", "aBc abC", "$1"),
+    (DEFAULT | X, "a b # note\n c", "abc", "$&"),
+    (DEFAULT, "\\12", "a12", "$&"),
+    # Matching corners.
+    (DEFAULT, "x*", " ab ", "-"),
+    (DEFAULT, "a*", "aab", "-"),
+    (DEFAULT, "\\b", " ab ", "|"),
+    (DEFAULT, "a|ab", "ab", "$&"),
+    (DEFAULT, "a+?", "aaa", "$&"),
+    (DEFAULT, "a{2,3}?", "aaa", "$&"),
+    (DEFAULT, "(a)|b\\1", "b", "$1"),
+    (DEFAULT, "(a)*", "aaa", "$1"),
+    (DEFAULT, "(a|ab){1,2}c", "abc", "$1"),
+    (DEFAULT, "((a)+?b){2}", "abab", "$1$2"),
+    (DEFAULT, "(x(ab)*?y){2}", "xabyxy", "$1$2"),
+    (DEFAULT, "((((((((((a)*)*)*)*)*)*)*)*)*)*", "aaa", "$&"),
+    (DEFAULT, "(((((((((((a){1,2}){1,2}){1,2}){1,2}){1,2}){1,2}){1,2}){1,2}){1,2}){1,2}){1,2}", "aa", "$&"),
+    (DEFAULT, "()(\\1)*", "aaa", "$&"),
+    (DEFAULT, "(a*)\\1*b", "aaaab", "$&"),
+    (DEFAULT, "(a)\\1{2,3}", "aaaaa", "$&"),
+    (DEFAULT | I, "(ab)\\1", "abAB", "$&"),
+    (DEFAULT & ~S, ".+", "a\r\nb\u2028c", "[$&]"),
+    (DEFAULT | M, "^|$", "a\r\nb\nc", "|"),
+    (DEFAULT | I, "[a-z]+", "café CAFÉ", "$&"),
+    (DEFAULT & ~G, "a+b*", "aaabbb", "$&"),
+    (DEFAULT, "(a+)+$", "aaaaaaaaaaaaaaaaaaaaaaab", "$&"),
+    # Templates.
+    (DEFAULT, "(a)(b)", "ab", "$15|${1|\\$1|${1}0|$x|${}|${&}|\\\\|\\n|\\"),
+]
+
+
+def encode(case):
+    mods, expr, text, tmpl = case
+    return bytes([mods]) + b"\0".join(s.encode("utf-8") for s in (expr, text, tmpl))
+
+
+def main():
+    folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus", "regex_fuzz")
+    os.makedirs(folder, exist_ok=True)
+    for case in CASES:
+        data = encode(case)
+        name = "seed-" + hashlib.sha1(data).hexdigest()[:16]
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+
+
+if __name__ == "__main__":
+    main()
