@@ -1,0 +1,30 @@
+// Directory listing: the corpus files directly inside a folder.
+//
+// The corpus scan takes every entry whose name ends in ".txt", compared
+// without regard to the case of ASCII letters, so "A.TXT" and ".txt" count.
+// Nothing is filtered by kind: hidden (dot) files are listed, and so is a
+// sub-folder named like "notes.txt" (opening it as a file fails later, which
+// ends the search). The names come back in ascending byte order, so one
+// folder always gives the same report.
+//
+//   for (const std::string& name : tallyfold::ListTextFiles("/home/me/corpus"))
+//     Scan("/home/me/corpus/" + name);
+//
+// A folder that does not exist (or a path that is not a folder) holds no
+// entries and is not an error. A folder that exists but cannot be read
+// raises tallyfold::Exception "Cannot open folder "<folder>". <reason>".
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tallyfold {
+
+// True when `name` ends in ".txt", ASCII letters compared in either case.
+bool IsTextFileName(const std::string& name);
+
+// The names (not paths) of the entries of `folder` that IsTextFileName
+// accepts, in ascending byte order. `folder` is a native byte path.
+std::vector<std::string> ListTextFiles(const std::string& folder);
+
+}  // namespace tallyfold
