@@ -1,1 +1,152 @@
-// Placeholder until this component lands.
+// The Unicode string list: entries, growth, the name=value view, joining,
+// splitting and the sort. Reading and writing files is in TextFile.cpp.
+//
+// This file's external interface is TUnicodeStringList (StringList.h);
+// tests/text/StringListTest.cpp covers it.
+#include "text/StringList.h"
+
+#include <utility>
+
+namespace tallyfold {
+
+namespace {
+
+// The next capacity of a full list: +4 up to 8, +16 up to 64, then +25%.
+int GrownCapacity(int capacity) {
+  if (capacity > 64) return capacity + capacity / 4;
+  if (capacity > 8) return capacity + 16;
+  return capacity + 4;
+}
+
+}  // namespace
+
+void TUnicodeStringList::Grow() {
+  capacity_ = GrownCapacity(capacity_);
+  items_.reserve(static_cast<std::size_t>(capacity_));
+}
+
+int TUnicodeStringList::AppendItem(const std::u16string& text) {
+  if (ItemCount() == capacity_) Grow();
+  items_.push_back(text);
+  return ItemCount() - 1;
+}
+
+int TUnicodeStringList::AppendItem(std::u16string&& text) {
+  if (ItemCount() == capacity_) Grow();
+  items_.push_back(std::move(text));
+  return ItemCount() - 1;
+}
+
+void TUnicodeStringList::CheckIndex(int index) const {
+  if (index < 0 || index >= ItemCount())
+    throw EStringListError("List index out of bounds (" +
+                           std::to_string(index) + ")");
+}
+
+std::u16string TUnicodeStringList::ItemAt(int index) const {
+  CheckIndex(index);
+  return items_[static_cast<std::size_t>(index)];
+}
+
+const std::u16string& TUnicodeStringList::ItemRef(int index) const {
+  CheckIndex(index);
+  return items_[static_cast<std::size_t>(index)];
+}
+
+void TUnicodeStringList::ClearItems() {
+  if (items_.empty() && capacity_ == 0) return;
+  std::vector<std::u16string>().swap(items_);
+  capacity_ = 0;
+}
+
+std::u16string TUnicodeStringList::NameAt(int index) const {
+  const std::u16string& item = ItemRef(index);
+  const std::size_t separator = item.find(separator_);
+  if (separator == std::u16string::npos) return std::u16string();
+  return item.substr(0, separator);
+}
+
+std::u16string TUnicodeStringList::ValueAt(int index) const {
+  if (index < 0) return std::u16string();
+  const std::u16string& item = ItemRef(index);
+  // The value starts after name + separator; without a separator the name is
+  // empty, so the value is the entry less its first code unit.
+  const std::size_t separator = item.find(separator_);
+  const std::size_t skip = separator == std::u16string::npos ? 1 : separator + 1;
+  return skip >= item.size() ? std::u16string() : item.substr(skip);
+}
+
+std::u16string TUnicodeStringList::JoinedText() const {
+  std::size_t length = 0;
+  for (const std::u16string& item : items_) length += item.size() + 2;
+  std::u16string text;
+  text.reserve(length);
+  for (const std::u16string& item : items_) {
+    text += item;
+    text += u"\r\n";
+  }
+  return text;
+}
+
+void TUnicodeStringList::AppendLines(const char16_t* text, std::size_t size) {
+  const char16_t* p = text;
+  const char16_t* const end = text + size;
+  while (p < end && *p != 0) {
+    const char16_t* start = p;
+    while (p < end && *p != 0 && *p != u'\n' && *p != u'\r') ++p;
+    AppendItem(std::u16string(start, p));
+    if (p < end && *p == u'\r') ++p;
+    if (p < end && *p == u'\n') ++p;
+  }
+}
+
+void TUnicodeStringList::SplitText(const std::u16string& text) {
+  ClearItems();
+  AppendLines(text.data(), text.size());
+}
+
+void TUnicodeStringList::SortWith(TItemCompare compare) {
+  if (ItemCount() < 2) return;
+  // The quicksort partitions [L, R] around the entry at the middle position
+  // P, which it follows by position through the swaps, then sorts the left
+  // part first and continues with the right part. The left part is not
+  // sorted by recursion but by pushing the pending right part on an explicit
+  // stack, so a long list cannot exhaust the thread's stack; the comparisons
+  // and swaps happen in exactly the recursive order.
+  struct Range {
+    int left, right;
+  };
+  std::vector<Range> pending{{0, ItemCount() - 1}};
+  while (!pending.empty()) {
+    auto [left, right] = pending.back();
+    pending.pop_back();
+    int i;
+    do {
+      i = left;
+      int j = right;
+      int pivot = left + (right - left) / 2;
+      do {
+        while (compare(*this, i, pivot) < 0) ++i;
+        while (compare(*this, j, pivot) > 0) --j;
+        if (i <= j) {
+          std::swap(items_[static_cast<std::size_t>(i)],
+                    items_[static_cast<std::size_t>(j)]);
+          if (pivot == i)
+            pivot = j;
+          else if (pivot == j)
+            pivot = i;
+          ++i;
+          --j;
+        }
+      } while (i <= j);
+      if (left < j) {
+        if (i < right) pending.push_back({i, right});
+        pending.push_back({left, j});
+        break;
+      }
+      left = i;
+    } while (i < right);
+  }
+}
+
+}  // namespace tallyfold

@@ -1,0 +1,68 @@
+// The system code page: how byte strings (paths, numbers, files without a
+// byte-order mark) become Unicode text and back.
+//
+// The system code page is the character set of the user's locale, read once:
+// programs call InitSystemCodePage() first thing in main, and anything that
+// converts before that initialises it on first use (thread-safely). In the
+// C/POSIX locale, whose character set is plain ASCII, the code page is UTF-8.
+//
+//   tallyfold::InitSystemCodePage();
+//   std::u16string text = tallyfold::SystemCodePage().Decode(bytes);
+//   std::string back = tallyfold::SystemCodePage().Encode(text);
+//
+// Conversions never fail. Bytes that are not valid in the code page decode to
+// U+FFFD; characters the code page cannot hold encode as '?'. UTF-8 is
+// converted by the hand-written codec below; every other code page goes
+// through iconv.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace tallyfold {
+
+// One code page and its two conversions.
+class TCodePage {
+ public:
+  // `codeset` is a character-set name as iconv knows it ("UTF-8", "GBK",
+  // "ISO-8859-1", ...). ASCII names and names iconv does not know give UTF-8,
+  // so a code page is always usable.
+  explicit TCodePage(const std::string& codeset);
+
+  const std::string& Name() const { return name_; }
+  bool IsUtf8() const { return utf8_; }
+
+  std::u16string Decode(std::string_view bytes) const;
+  std::string Encode(std::u16string_view text) const;
+
+ private:
+  std::string name_;  // canonical name used with iconv
+  bool utf8_;         // true: the hand-written UTF-8 codec is used
+};
+
+// Reads the locale's character set (setlocale(LC_ALL, ""), then
+// nl_langinfo(CODESET)) and fixes the system code page for the whole run.
+// Later calls do nothing.
+void InitSystemCodePage();
+
+// The system code page; initialises it on first use.
+const TCodePage& SystemCodePage();
+
+// UTF-8 to UTF-16. A character beyond U+FFFF becomes a surrogate pair. Each
+// maximal invalid subpart (a byte that cannot start a character, or the
+// valid start of a character that breaks off: bad or missing continuation,
+// overlong form, surrogate code point, value above U+10FFFF) becomes one
+// U+FFFD, and decoding goes on with the next byte. Every byte below 0x80,
+// U+0000 included, decodes to itself, so line ends and NULs can be found in
+// the bytes before decoding.
+std::u16string Utf8Decode(std::string_view bytes);
+
+// Decodes `bytes` into `out`, which must have room for bytes.size() code
+// units (never more are produced). Returns the number of code units written.
+std::size_t Utf8DecodeInto(const char* bytes, std::size_t size, char16_t* out);
+
+// UTF-16 to UTF-8. An unpaired surrogate cannot be encoded and becomes '?'.
+std::string Utf8Encode(std::u16string_view text);
+
+}  // namespace tallyfold

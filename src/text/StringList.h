@@ -1,0 +1,113 @@
+// TUnicodeStringList: the list that holds every list of text in the program.
+//
+// An ordered, index-addressed list of UTF-16 strings (std::u16string). Each
+// entry can be read as a name=value pair split at its first PairSeparator
+// ('=' unless set). The whole list joins into one text with CR LF after every
+// entry and splits back from a text at CR LF, CR or LF. It sorts in place with
+// a fixed quicksort whose order of equal entries is part of the program's
+// output, so it never changes.
+//
+//   TUnicodeStringList list;
+//   list.AppendItem(u"3=three");            // returns 0, the new index
+//   list.AppendItem(u"10=ten");             // returns 1
+//   list.NameAt(1);                         // u"10"
+//   list.ValueAt(0);                        // u"three"
+//   list.JoinedText();                      // u"3=three\r\n10=ten\r\n"
+//   list.SplitText(u"a\r\nb\nc");           // now three entries: a, b, c
+//   list.ReadTextFile(u"corpus.txt");       // one entry per line of a file
+//   list.WriteTextFile(u"result.htm");      // UTF-16 LE with a byte-order mark
+//
+// Errors: an index outside the list raises EStringListError "List index out
+// of bounds (N)". Reading and writing files raise the errors of
+// text/TextFile.h (EFOpenError, EFCreateError, EWriteError, EReadError).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/Exception.h"
+
+namespace tallyfold {
+
+class TStream;  // text/TextFile.h
+
+// Raised for an index outside the list: "List index out of bounds (%d)".
+class EStringListError : public Exception {
+ public:
+  explicit EStringListError(const std::string& message) : Exception(message) {}
+};
+
+class TUnicodeStringList {
+ public:
+  // Compares the entries now at index1 and index2: negative when the first
+  // belongs before the second, positive when after, zero when equal. It must
+  // give zero for equal indexes and order consistently; the sort relies on
+  // both.
+  using TItemCompare = int (*)(TUnicodeStringList& list, int index1, int index2);
+
+  TUnicodeStringList() = default;
+
+  // Adds an entry at the end and returns its index (the previous count).
+  // When full, the capacity grows by 4 up to 8, by 16 up to 64 and by a
+  // quarter beyond: 4, 8, 12, 28, 44, 60, 76, 95, 118, ...
+  int AppendItem(const std::u16string& text);
+  int AppendItem(std::u16string&& text);
+
+  int ItemCount() const { return static_cast<int>(items_.size()); }
+  int Capacity() const { return capacity_; }
+
+  // A copy of the entry's text.
+  std::u16string ItemAt(int index) const;
+  // The entry's text itself, valid until the list next changes.
+  const std::u16string& ItemRef(int index) const;
+
+  // Removes every entry and releases the array (capacity 0).
+  void ClearItems();
+
+  char16_t PairSeparator() const { return separator_; }
+  void SetPairSeparator(char16_t separator) { separator_ = separator; }
+
+  // The text before the first separator; empty when there is none.
+  std::u16string NameAt(int index) const;
+  // The text after the first separator. Without a separator: the entry less
+  // its first code unit. A negative index gives the empty string.
+  std::u16string ValueAt(int index) const;
+
+  // Every entry followed by CR LF, the last one too.
+  std::u16string JoinedText() const;
+
+  // Replaces the contents by the lines of `text`. CR LF, CR and LF each end
+  // a line; a final line end adds no empty entry; the first U+0000 ends the
+  // text.
+  void SplitText(const std::u16string& text);
+
+  // Sorts in place with the program's quicksort (not stable). An exception
+  // from `compare` propagates, with every entry still present exactly once.
+  void SortWith(TItemCompare compare);
+
+  // Text files (text/TextFile.cpp). Reading replaces the contents and
+  // accepts UTF-16 LE, UTF-16 BE and UTF-8 with a byte-order mark, or the
+  // system code page without one. Writing produces UTF-16 LE with a mark and
+  // replaces the target only once the whole text is written.
+  // The Unicode path is converted to the system code page; the native path
+  // is used exactly as given.
+  void ReadTextFile(const std::u16string& path);
+  void ReadTextFile(const std::string& native_path);
+  void ReadTextStream(TStream& stream);
+  void WriteTextFile(const std::u16string& path) const;
+  void WriteTextFile(const std::string& native_path) const;
+  void WriteTextStream(TStream& stream) const;
+
+ private:
+  void Grow();
+  void CheckIndex(int index) const;
+  // Appends the lines of [text, text + size) as SplitText does, without
+  // clearing first.
+  void AppendLines(const char16_t* text, std::size_t size);
+
+  std::vector<std::u16string> items_;  // the entries; capacity kept at capacity_
+  int capacity_ = 0;                   // slots allocated by the growth rule
+  char16_t separator_ = u'=';          // name=value separator
+};
+
+}  // namespace tallyfold

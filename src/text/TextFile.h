@@ -1,0 +1,128 @@
+// Text files: streams, byte-order marks and the errors of file access.
+//
+// A list reads a text file whole: a byte-order mark at the start selects
+// UTF-16 LE (FF FE), UTF-16 BE (FE FF) or UTF-8 (EF BB BF); without one the
+// bytes are in the system code page. The text is then split into lines.
+// Writing always produces UTF-16 LE with the mark FF FE, every entry followed
+// by CR LF.
+//
+//   TUnicodeStringList lines;
+//   lines.ReadTextFile(u"corpus/a.txt");
+//   TMemoryStream memory("\xEF\xBB\xBF" "A\r\n");
+//   DetectTextEncoding(memory);              // teUtf8, the mark consumed
+//   Utf8ToWide("\xF0\x9F\x98\x80");          // u"\U0001F600", a surrogate pair
+//
+// Errors, each a tallyfold::Exception with a UTF-8 message:
+//   EFOpenError   "Cannot open file \"<absolute path>\". <system text>"
+//   EFCreateError "Cannot create file \"<absolute path>\". <system text>"
+//   EWriteError   "Stream write error"  (a write that could not be completed)
+//   EReadError    "Stream read error"   (the system failed a read)
+// A failed open, create or read leaves the list unchanged; a failed
+// WriteTextFile leaves the previous file byte for byte as it was.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/Exception.h"
+#include "platform/File.h"
+#include "text/StringList.h"
+
+namespace tallyfold {
+
+enum TTextEncoding { teAnsi, teUtf16LE, teUtf16BE, teUtf8 };
+
+class EFOpenError : public Exception {
+ public:
+  explicit EFOpenError(const std::string& message) : Exception(message) {}
+};
+
+class EFCreateError : public Exception {
+ public:
+  explicit EFCreateError(const std::string& message) : Exception(message) {}
+};
+
+class EWriteError : public Exception {
+ public:
+  EWriteError() : Exception("Stream write error") {}
+};
+
+class EReadError : public Exception {
+ public:
+  EReadError() : Exception("Stream read error") {}
+};
+
+// A sequence of bytes with a position. Reads may return fewer bytes than
+// asked only at the end; writes transfer everything or raise EWriteError.
+class TStream {
+ public:
+  virtual ~TStream() = default;
+
+  virtual std::int64_t Size() const = 0;
+  virtual std::int64_t Position() const = 0;
+  virtual void SetPosition(std::int64_t position) = 0;
+  // Returns the number of bytes read; 0 at the end.
+  virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;
+  virtual void Write(const void* buffer, std::int64_t count) = 0;
+
+  void MoveBack(std::int64_t count) { SetPosition(Position() - count); }
+};
+
+// A stream over bytes held in memory, for tests and for building files.
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+  explicit TMemoryStream(std::string bytes) : bytes_(std::move(bytes)) {}
+
+  const std::string& Bytes() const { return bytes_; }
+
+  std::int64_t Size() const override;
+  std::int64_t Position() const override { return position_; }
+  void SetPosition(std::int64_t position) override;
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  void Write(const void* buffer, std::int64_t count) override;
+
+ private:
+  std::string bytes_;          // the contents
+  std::int64_t position_ = 0;  // next byte read or written
+};
+
+enum class TFileAccess {
+  OpenRead,  // existing file, read only; others may read but not write
+  Create,    // created or truncated, read and write; nobody else may open it
+};
+
+// A file opened by path for the length of one read or write. Opening fails
+// with EFOpenError, creating with EFCreateError.
+class TUnicodeFileStream : public TStream {
+ public:
+  TUnicodeFileStream(const std::u16string& path, TFileAccess access);
+  TUnicodeFileStream(const std::string& native_path, TFileAccess access);
+  // Takes over a file the caller has already opened.
+  explicit TUnicodeFileStream(PosixFile file);
+
+  // Forces the written bytes to the disk and closes the file; EWriteError
+  // when either fails. The destructor closes silently.
+  void Commit();
+
+  std::int64_t Size() const override;
+  std::int64_t Position() const override { return position_; }
+  void SetPosition(std::int64_t position) override;
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  void Write(const void* buffer, std::int64_t count) override;
+
+ private:
+  PosixFile file_;             // the open file
+  std::int64_t position_ = 0;  // mirrors the descriptor's offset
+};
+
+// Recognises a byte-order mark at the stream's position and consumes it;
+// without one the position is unchanged and the result is teAnsi. UTF-16
+// marks are tested first, so FF FE 00 00 is UTF-16 LE.
+TTextEncoding DetectTextEncoding(TStream& stream);
+
+// Standard UTF-8 decoding: characters beyond U+FFFF become surrogate pairs,
+// each maximal invalid subpart becomes one U+FFFD and the rest is kept.
+std::u16string Utf8ToWide(const std::string& bytes);
+
+}  // namespace tallyfold

@@ -1,0 +1,27 @@
+// Trimming and code-page conversion of strings.
+//
+// Unicode strings are std::u16string; byte strings are std::string in the
+// system code page (platform/CodePage.h), used for paths and numbers.
+//
+//   TrimWide(u"\t a b \r\n");       // u"a b"
+//   TrimAnsi("  12 ");              // "12"
+//   AnsiToWide("caf\xC3\xA9");      // u"café" when the code page is UTF-8
+//   WideToAnsi(u"\u4E2D");          // "?" when the code page lacks the character
+//
+// Trimming removes code units (bytes) up to and including U+0020 (0x20) at
+// both ends, and nothing else: U+00A0 and U+3000 stay. TrimAnsi looks at
+// single bytes and ignores character boundaries. The conversions never fail:
+// invalid bytes decode to U+FFFD and unrepresentable characters encode as
+// '?'.
+#pragma once
+
+#include <string>
+
+namespace tallyfold {
+
+std::u16string TrimWide(const std::u16string& text);
+std::string TrimAnsi(const std::string& text);
+std::u16string AnsiToWide(const std::string& text);
+std::string WideToAnsi(const std::u16string& text);
+
+}  // namespace tallyfold
