@@ -1,0 +1,59 @@
+// Project1: the desktop program. It starts Qt, names the application, shows
+// the main window and runs the event loop until the window closes.
+//
+// The program takes no arguments of its own; Qt's own options (-platform,
+// -display, ...) still work.
+#include <cstdio>
+#include <cstdlib>
+
+#include <QApplication>
+
+#include "platform/CodePage.h"
+#include "ui/AppIcon.h"
+#include "ui/Services.h"
+#include "ui/Unit1.h"
+
+namespace tallyfold {
+namespace {
+
+// Without a display Qt gives up with an abort; a plain message that points
+// to the command line helps more.
+bool DisplayAvailable() {
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
+int Project1(int argc, char** argv) {
+  InitSystemCodePage();
+  if (!DisplayAvailable()) {
+    std::fputs(
+        "tallyfold: no display to open the window on (DISPLAY and "
+        "WAYLAND_DISPLAY are unset).\n"
+        "To search from a terminal, use tallyfold-cli PATTERN FOLDER.\n",
+        stderr);
+    return 1;
+  }
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("tallyfold"));
+  QApplication::setApplicationVersion(QStringLiteral("1.0"));
+  // The application title reaches the task bar through the desktop entry,
+  // which is named 检索工具. Qt's display name is deliberately left unset:
+  // Qt would append it to every window caption.
+  QGuiApplication::setDesktopFileName(QStringLiteral("tallyfold"));
+  QApplication::setWindowIcon(AppIcon());
+
+  QtFolderPicker folder_picker;
+  QtDesktopOpener opener;
+  QtErrorDisplay errors(ApplicationTitle());
+  TForm1 form(folder_picker, opener, errors);
+  form.show();
+  return QApplication::exec();
+}
+
+}  // namespace
+}  // namespace tallyfold
+
+int main(int argc, char** argv) { return tallyfold::Project1(argc, argv); }

@@ -1,0 +1,29 @@
+// The Qt implementations of the window's desktop services (Services.h).
+#include "ui/Services.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace tallyfold {
+
+std::optional<QUrl> QtFolderPicker::ChooseFolder(QWidget* owner,
+                                                 const QString& initial_folder) {
+  // The URL form of the dialog lets the user pick places outside the file
+  // system too; the caller decides what such a choice means.
+  const QUrl chosen = QFileDialog::getExistingDirectoryUrl(
+      owner, QString(), QUrl::fromLocalFile(initial_folder));
+  if (chosen.isEmpty()) return std::nullopt;
+  return chosen;
+}
+
+bool QtDesktopOpener::Open(const QUrl& url) {
+  return QDesktopServices::openUrl(url);
+}
+
+void QtErrorDisplay::ShowError(QWidget* owner, const QString& text) {
+  QMessageBox box(QMessageBox::Critical, caption_, text, QMessageBox::Ok, owner);
+  box.exec();
+}
+
+}  // namespace tallyfold

@@ -1,0 +1,95 @@
+// TForm1: the program's one window.
+//
+// A box for the regular expression, a button that chooses the corpus folder,
+// the case and word-boundary boxes and the Search button (检索). Search is
+// enabled while the trimmed pattern and the folder are both non-empty. A
+// click runs the search command (app/SearchCommand.h), which writes
+// result.htm into the current working folder; the window then asks the
+// desktop to open that file. The window itself holds no search logic.
+//
+//   tallyfold::QtFolderPicker picker;
+//   tallyfold::QtDesktopOpener opener;
+//   tallyfold::QtErrorDisplay errors(tallyfold::ApplicationTitle());
+//   tallyfold::TForm1 form(picker, opener, errors);
+//   form.show();
+//
+// An error that ends a search (a pattern that does not compile, a corpus file
+// that cannot be read, a report that cannot be written) goes to the
+// ErrorDisplay; the window stays usable and the next search starts afresh.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <QWidget>
+
+#include "ui/Components.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace tallyfold {
+
+class DesktopOpener;
+class ErrorDisplay;
+class FolderPicker;
+struct SearchLists;
+
+// "检索工具": the name of the program's task-bar entry and the caption of
+// its error boxes.
+QString ApplicationTitle();
+
+// The window caption: product name, version and slogan.
+QString WindowCaption();
+
+class TForm1 : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kClientWidth = 448;
+  static constexpr int kClientHeight = 77;
+
+  TForm1(FolderPicker& folder_picker, DesktopOpener& opener,
+         ErrorDisplay& errors, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // The folder the next search scans, as the folder picker gave it.
+  const std::string& Folder() const { return folder_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void FormCreate();
+  void FormShow();
+  void FormClose();
+  void edtInputChange();
+  void btnDirClick();
+  void btnSearchClick();
+
+  void CreateControls();
+  void ApplyEnablingRule();
+  void SetFolder(const std::string& folder);
+  void ShowError(const char* message);
+
+  QPushButton* btnSearch;
+  QLineEdit* edtInput;
+  QPushButton* btnDir;
+  QCheckBox* cbxCase;
+  QCheckBox* cbxBorder;
+  QLabel* lblFolder;
+  TUrlLabel* UrlLabel1;
+  QLabel* Label1;
+  TSelectFolderDialog SelectFolderDialog1;
+
+  DesktopOpener& opener_;
+  ErrorDisplay& errors_;
+  std::unique_ptr<SearchLists> lists_;  // the report, match and summary lists
+  std::string folder_;                  // lblFolder's text as a byte string
+  bool centred_ = false;                // placed on the screen once
+};
+
+}  // namespace tallyfold
