@@ -1,0 +1,94 @@
+// Tests of the code pages: the UTF-8 encoder, the choice of code page from a
+// character-set name, and the iconv conversions with their substitutes.
+#include "platform/CodePage.h"
+
+#include <gtest/gtest.h>
+#include <langinfo.h>
+
+#include <string>
+#include <vector>
+
+namespace tallyfold {
+namespace {
+
+TEST(Utf8Encode, EncodesPairsAndReplacesLoneSurrogates) {
+  struct Case {
+    std::u16string text;
+    std::string bytes;
+  };
+  const std::vector<Case> cases = {
+      {u"", ""},
+      {std::u16string(u"a\0", 2), std::string("a\0", 2)},
+      {u"\u00E9\u07FF\u0800\uFFFF", "\xC3\xA9\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF"},
+      {u"\U0001F600\U0010FFFF", "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
+      {u"\xD83Dx", "?x"},
+      {u"x\xDE00", "x?"},
+      {u"\xDE00\xD83D", "??"},
+      {u"\xD83D", "?"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Utf8Encode(c.text), c.bytes) << testing::PrintToString(c.text);
+}
+
+TEST(Utf8Decode, RoundTripsEveryWellFormedText) {
+  std::u16string text;
+  for (char32_t c = 1; c < 0x110000; c += 97) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    if (c < 0x10000) {
+      text += static_cast<char16_t>(c);
+    } else {
+      text += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      text += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    }
+  }
+  EXPECT_EQ(Utf8Decode(Utf8Encode(text)), text);
+}
+
+TEST(TCodePage, ChoosesUtf8ForUtf8AsciiAndUnknownNames) {
+  for (const char* name : {"UTF-8", "utf8", "ANSI_X3.4-1968", "ASCII", "", "no-such-charset"}) {
+    TCodePage page(name);
+    EXPECT_TRUE(page.IsUtf8()) << name;
+    EXPECT_EQ(page.Name(), "UTF-8") << name;
+  }
+  EXPECT_FALSE(TCodePage("ISO-8859-1").IsUtf8());
+}
+
+TEST(TCodePage, SingleByteCodePage) {
+  const TCodePage latin1("ISO-8859-1");
+  EXPECT_EQ(latin1.Decode("caf\xE9\xFF"), u"caf\u00E9\u00FF");
+  EXPECT_EQ(latin1.Decode(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
+  EXPECT_EQ(latin1.Encode(u"caf\u00E9"), "caf\xE9");
+  // Characters the code page lacks become one '?' each, a pair included.
+  EXPECT_EQ(latin1.Encode(u"a\u4E2Db\U0001F600c\xD800"), "a?b?c?");
+}
+
+TEST(TCodePage, MultiByteCodePage) {
+  const TCodePage gbk("GBK");
+  ASSERT_FALSE(gbk.IsUtf8());
+  const std::string encoded = "\xBC\xEC\xCB\xF7\xB9\xA4\xBE\xDF";  // 检索工具
+  EXPECT_EQ(gbk.Decode(encoded), u"\u68C0\u7D22\u5DE5\u5177");
+  EXPECT_EQ(gbk.Encode(u"\u68C0\u7D22\u5DE5\u5177"), encoded);
+  // An invalid pair and a lead byte cut off at the end.
+  EXPECT_EQ(gbk.Decode("a\xFF\xFF" "b\xBC"), u"a\uFFFD\uFFFDb\uFFFD");
+  EXPECT_EQ(gbk.Encode(u"x\U0001F600y"), "x?y");
+}
+
+TEST(TCodePage, LongTextsConvertWhole) {
+  const TCodePage latin1("ISO-8859-1");
+  std::string bytes;
+  for (int i = 0; i < 100000; ++i) bytes += static_cast<char>(0x20 + i % 0xDF);
+  const std::u16string text = latin1.Decode(bytes);
+  ASSERT_EQ(text.size(), bytes.size());
+  EXPECT_EQ(latin1.Encode(text), bytes);
+}
+
+TEST(SystemCodePage, IsTheLocaleCharacterSet) {
+  InitSystemCodePage();
+  const std::string codeset = nl_langinfo(CODESET);
+  const TCodePage expected(codeset);
+  EXPECT_EQ(SystemCodePage().Name(), expected.Name());
+  EXPECT_EQ(&SystemCodePage(), &SystemCodePage());
+}
+
+}  // namespace
+}  // namespace tallyfold
