@@ -1,0 +1,194 @@
+// Tests of the report builder: the fixed lines, the order of rows, the tally
+// and the comparison of counts.
+#include "app/Report.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tallyfold {
+namespace {
+
+std::vector<std::u16string> Items(const TUnicodeStringList& list) {
+  std::vector<std::u16string> items;
+  for (int i = 0; i < list.ItemCount(); ++i) items.push_back(list.ItemAt(i));
+  return items;
+}
+
+const std::vector<std::u16string> kHead = {
+    u"<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
+    u"\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">",
+    u"<html xmlns=\"http://www.w3.org/1999/xhtml\">",
+    u"<head>",
+    u"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />",
+    u"<title>Result</title><link type=\"text/css\" href=\"result.css\" "
+    u"rel=\"stylesheet\"></head><body>",
+    u"<table align=\"center\"><tr><td>",
+};
+const std::vector<std::u16string> kTableHead = {
+    u"</td></tr></table>",
+    u"<table align=\"center\"><tr class=\"header\" align=\"center\" "
+    u"style=\"font-weight:bold; color: #906\"><td >No</td><td >Text</td>"
+    u"<td >Freq.</td></tr>",
+};
+
+struct Built {
+  std::vector<std::u16string> lines;
+  int matches_left, summary_left;
+};
+
+Built Build(const std::vector<std::u16string>& entries) {
+  TUnicodeStringList report, matches, summary;
+  for (const auto& entry : entries) matches.AppendItem(entry);
+  BuildReport(report, matches, summary);
+  return {Items(report), matches.ItemCount(), summary.ItemCount()};
+}
+
+// The expected report for rows given as {count, text} in their final order.
+std::vector<std::u16string> Expected(const std::u16string& summary,
+                                     const std::vector<std::pair<std::u16string, std::u16string>>& rows) {
+  std::vector<std::u16string> lines = kHead;
+  lines.push_back(summary);
+  lines.insert(lines.end(), kTableHead.begin(), kTableHead.end());
+  int number = 0;
+  for (const auto& [count, text] : rows) {
+    const std::string n = std::to_string(++number);
+    lines.push_back(u"<tr><td class=\"no\">" + std::u16string(n.begin(), n.end()) + u"</td>");
+    lines.push_back(u"<td class=\"text\">" + text + u"</td>");
+    lines.push_back(u"<td class=\"freq\">" + count + u"</td></tr>");
+  }
+  lines.push_back(u"</table>");
+  return lines;
+}
+
+// Every line but the credit line (12), which is checked on its own.
+std::vector<std::u16string> WithoutFooter(std::vector<std::u16string> lines) {
+  EXPECT_GE(lines.size(), 12U);
+  EXPECT_EQ(lines.back(), u"</body></html>");
+  const std::u16string& credit = lines[lines.size() - 2];
+  EXPECT_EQ(credit.rfind(u"<p></p><div align=\"center\">", 0), 0U);
+  EXPECT_NE(credit.find(u"2026"), std::u16string::npos);
+  EXPECT_NE(credit.find(u"Norrow Tallyfold 1.0"), std::u16string::npos);
+  EXPECT_NE(credit.find(u"&nbsp;"), std::u16string::npos);
+  EXPECT_EQ(credit.substr(credit.size() - 13), u"</div><p></p>");
+  lines.resize(lines.size() - 2);
+  return lines;
+}
+
+TEST(BuildReport, NoMatchingLineGivesTwelveLines) {
+  const Built built = Build({});
+  ASSERT_EQ(built.lines.size(), 12U);
+  EXPECT_EQ(WithoutFooter(built.lines), Expected(u"", {}));
+  EXPECT_EQ(built.matches_left, 0);
+  EXPECT_EQ(built.summary_left, 0);
+}
+
+TEST(BuildReport, OneLineWithFourMatches) {
+  const Built built = Build({u"4=a <b>x</b> line<span class=\"info\">f</span>"});
+  ASSERT_EQ(built.lines.size(), 15U);
+  EXPECT_EQ(WithoutFooter(built.lines),
+            Expected(u"【4】=1\r\n", {{u"4", u"a <b>x</b> line<span class=\"info\">f</span>"}}));
+}
+
+TEST(BuildReport, FiveLinesSortAndTally) {
+  const Built built = Build({u"2=V", u"1=W", u"2=X", u"3=Y", u"1=Z"});
+  ASSERT_EQ(built.lines.size(), 12U + 3 * 5);
+  EXPECT_EQ(WithoutFooter(built.lines),
+            Expected(u"【3】=1\r\n【2】=2\r\n【1】=2\r\n",
+                     {{u"3", u"Y"}, {u"2", u"X"}, {u"2", u"V"}, {u"1", u"Z"}, {u"1", u"W"}}));
+  EXPECT_EQ(built.matches_left, 0);
+  EXPECT_EQ(built.summary_left, 0);
+}
+
+TEST(BuildReport, CountsSortByValueNotAsText) {
+  const Built built = Build({u"9=nine", u"10=ten", u"100=hundred", u"2=two"});
+  EXPECT_EQ(WithoutFooter(built.lines),
+            Expected(u"【100】=1\r\n【10】=1\r\n【9】=1\r\n【2】=1\r\n",
+                     {{u"100", u"hundred"}, {u"10", u"ten"}, {u"9", u"nine"}, {u"2", u"two"}}));
+}
+
+TEST(BuildReport, TextGoesInUnescapedAndValueKeepsLaterSeparators) {
+  const Built built = Build({u"1=a<b>&c=d"});
+  EXPECT_EQ(built.lines[10], u"<td class=\"text\">a<b>&c=d</td>");
+}
+
+TEST(BuildReport, WrittenFileHasTheSameLines) {
+  const Built built = Build({u"2=V", u"1=W"});
+  TUnicodeStringList report;
+  for (const auto& line : built.lines) report.AppendItem(line);
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("tallyfold-report-" + std::to_string(::getpid()) + ".htm");
+  report.WriteTextFile(path.string());
+  TUnicodeStringList back;
+  back.ReadTextFile(path.string());
+  std::filesystem::remove(path);
+  // Line 7 holds CR LF pairs of its own, so the file has one more line per
+  // summary line than the list has entries.
+  std::vector<std::u16string> expected = built.lines;
+  expected.erase(expected.begin() + 6);
+  expected.insert(expected.begin() + 6, {u"【2】=1", u"【1】=1", u""});
+  EXPECT_EQ(Items(back), expected);
+}
+
+TEST(Tally, EmptyListGetsNoSentinel) {
+  TUnicodeStringList matches, summary;
+  Tally(matches, summary);
+  EXPECT_EQ(matches.ItemCount(), 0);
+  EXPECT_EQ(summary.ItemCount(), 0);
+}
+
+TEST(Tally, OneLinePerRunOfEqualTrimmedNames) {
+  TUnicodeStringList matches, summary;
+  for (const char16_t* entry : {u"3=a", u" 3=b", u"2=c", u"2 =d", u"2=e", u"1=f"})
+    matches.AppendItem(entry);
+  Tally(matches, summary);
+  EXPECT_EQ(matches.ItemCount(), 7);
+  EXPECT_EQ(matches.ItemAt(6), u"_=_");
+  // The group's last name is shown as it stands, untrimmed.
+  EXPECT_EQ(Items(summary),
+            (std::vector<std::u16string>{u"【 3】=2", u"【2】=3", u"【1】=1"}));
+}
+
+TEST(Tally, UsesTheSummarySeparator) {
+  TUnicodeStringList matches, summary;
+  matches.AppendItem(u"5=x");
+  summary.SetPairSeparator(u':');
+  Tally(matches, summary);
+  EXPECT_EQ(Items(summary), std::vector<std::u16string>{u"【5】:1"});
+}
+
+TEST(CompareEntries, ParsesCountsLeniently) {
+  struct Case {
+    std::u16string first, second;
+    int result;
+  };
+  const std::vector<Case> cases = {
+      {u"3=a", u"5=b", 2},
+      {u"10=a", u"9=b", -1},
+      {u"007=a", u"7=b", 0},
+      {u"+4=a", u"-4=b", -8},
+      {u"x=a", u"2=b", 2},     // not a number: 0
+      {u"12x=a", u"1=b", 1},   // trailing text: 0
+      {u"=a", u"3=b", 3},      // empty name: 0
+      {u"none", u"3=b", 3},    // no separator, empty name: 0
+      {u"-=a", u"1=b", 1},     // a sign alone: 0
+      {u" 5=a", u"5=b", 5},    // spaces are not skipped: 0
+      {u"\uFF15=a", u"1=b", 1},  // a full-width digit is no ASCII digit: 0
+      {u"99999999999=a", u"0=b", -2147483647},
+      {u"-99999999999=a", u"99999999999=b", 2147483647},
+  };
+  for (const Case& c : cases) {
+    TUnicodeStringList list;
+    list.AppendItem(c.first);
+    list.AppendItem(c.second);
+    EXPECT_EQ(CompareEntries(list, 0, 1), c.result)
+        << testing::PrintToString(c.first) << " vs " << testing::PrintToString(c.second);
+    EXPECT_EQ(CompareEntries(list, 0, 0), 0);
+  }
+}
+
+}  // namespace
+}  // namespace tallyfold
