@@ -1,1 +1,57 @@
-// Placeholder until this component lands.
+// The search command shared by the window and the command line.
+//
+// This file's external interface is SearchCommand.h;
+// tests/app/SearchCommandTest.cpp covers it.
+#include "app/SearchCommand.h"
+
+#include "app/CorpusScan.h"
+#include "app/Report.h"
+#include "text/WideHelpers.h"
+
+namespace tallyfold {
+
+SearchLists::SearchLists() {
+  matches.SetPairSeparator(u'=');
+  summary.SetPairSeparator(u'=');
+}
+
+std::u16string SearchPattern(const std::u16string& text, bool word_boundary) {
+  std::u16string pattern = TrimWide(text);
+  if (word_boundary) pattern = u"\\b" + pattern + u"\\b";
+  return pattern;
+}
+
+void RunSearch(const SearchOptions& options, SearchLists& lists) {
+  SearchStats stats;
+  RunSearch(options, lists, stats);
+}
+
+void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& stats) {
+  const std::u16string pattern = SearchPattern(options.pattern_text, options.word_boundary);
+  lists.report.ClearItems();
+  lists.matches.ClearItems();
+  // The report builder leaves the summary empty, but a search it never
+  // reached must not leave stale tally lines for the next one either.
+  lists.summary.ClearItems();
+  stats = SearchStats();
+  stats.files_scanned = ScanFolder(pattern, options.folder, options.case_sensitive,
+                                   lists.matches, options.progress);
+  stats.matching_lines = lists.matches.ItemCount();
+  BuildReport(lists.report, lists.matches, lists.summary);
+  if (options.report_file.empty()) {
+    lists.report.WriteTextFile(options.report_path);
+  } else {
+    lists.report.WriteTextFile(options.report_file);
+  }
+}
+
+std::string ErrorDisplayText(const std::string& message) {
+  // Compared as an unsigned byte: the last byte of a multi-byte UTF-8
+  // character is above '.', as is the character itself.
+  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') {
+    return message + ".";
+  }
+  return message;
+}
+
+}  // namespace tallyfold

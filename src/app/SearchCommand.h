@@ -38,6 +38,9 @@ struct SearchOptions {
   bool case_sensitive = false;  // false: ASCII letters match either case
   bool word_boundary = true;    // search "\b" + pattern + "\b"
   std::u16string report_path = u"result.htm";
+  // When not empty, the report's native byte path, used instead of
+  // report_path (a path from the command line need not be valid text).
+  std::string report_file;
   // Called after each corpus file, with the files done and the total.
   std::function<void(int done, int total, const std::string& path)> progress;
 };
@@ -46,8 +49,15 @@ struct SearchOptions {
 // when `word_boundary` is set (plain concatenation, no group).
 std::u16string SearchPattern(const std::u16string& text, bool word_boundary);
 
+// What a finished search found.
+struct SearchStats {
+  int files_scanned = 0;   // corpus files read
+  int matching_lines = 0;  // rows of the report
+};
+
 // Runs one search. Throws tallyfold::Exception on failure.
 void RunSearch(const SearchOptions& options, SearchLists& lists);
+void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& stats);
 
 // The text an error box shows for an error message: the message, with a full
 // stop appended when its last character's code is above that of '.'.

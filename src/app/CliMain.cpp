@@ -1,0 +1,210 @@
+// tallyfold-cli: the command-line front end of the search.
+//
+// Runs the same search command as the window: the pattern is trimmed and
+// wrapped in \b...\b unless --no-boundary, matching ignores ASCII case unless
+// --case, and the report goes to result.htm in the current folder (or -o
+// FILE). The arguments are first checked into a plain CliOptions, then the
+// search runs from it; main only turns the outcome into an exit status:
+// 0 report written, 1 search failed (the message on stderr, the previous
+// report untouched), 2 usage error.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/SearchCommand.h"
+#include "platform/CodePage.h"
+#include "platform/Shell.h"
+#include "text/WideHelpers.h"
+
+namespace tallyfold {
+namespace {
+
+constexpr char kVersionText[] = "Norrow Tallyfold 1.0";
+
+constexpr char kUsageText[] =
+    "Usage: tallyfold-cli [--case] [--no-boundary] [-o FILE] [--open] [--quiet] PATTERN FOLDER\n"
+    "       tallyfold-cli --help | --version\n"
+    "\n"
+    "Counts the matches of PATTERN in every non-blank line of the *.txt files\n"
+    "directly inside FOLDER and writes an HTML report of the matching lines,\n"
+    "most matches first.\n"
+    "\n"
+    "  --case          match letters in their exact case (default: ignore ASCII case)\n"
+    "  --no-boundary   search PATTERN as given (default: \\b PATTERN \\b)\n"
+    "  -o FILE         write the report to FILE (default: result.htm here)\n"
+    "  --open          open the report with the desktop's handler when written\n"
+    "  --quiet         print no summary line\n"
+    "  --help          show this text\n"
+    "  --version       show the program's name and version\n"
+    "  --              end of options (for a PATTERN that starts with '-')\n"
+    "\n"
+    "Exit status: 0 report written (also with no matching line), 1 error,\n"
+    "2 usage error.\n";
+
+// A command line that cannot be run; main prints it with the usage hint.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The command line, checked but not yet acted on.
+struct CliOptions {
+  bool show_help = false;
+  bool show_version = false;
+  bool case_sensitive = false;
+  bool word_boundary = true;
+  bool open_report = false;
+  bool quiet = false;
+  std::string output = "result.htm";  // native byte path, as given
+  std::string pattern;                // bytes in the locale's character set
+  std::string folder;                 // native byte path, as given
+};
+
+CliOptions ParseArguments(const std::vector<std::string>& args) {
+  CliOptions options;
+  std::vector<std::string> positional;
+  bool options_ended = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (options_ended || arg.size() < 2 || arg[0] != '-') {
+      positional.push_back(arg);
+    } else if (arg == "--") {
+      options_ended = true;
+    } else if (arg == "--help" || arg == "-h") {
+      options.show_help = true;
+    } else if (arg == "--version") {
+      options.show_version = true;
+    } else if (arg == "--case") {
+      options.case_sensitive = true;
+    } else if (arg == "--no-boundary") {
+      options.word_boundary = false;
+    } else if (arg == "--open") {
+      options.open_report = true;
+    } else if (arg == "--quiet") {
+      options.quiet = true;
+    } else if (arg == "-o") {
+      if (i + 1 == args.size()) throw UsageError("option -o needs a file name");
+      options.output = args[++i];
+      if (options.output.empty()) throw UsageError("the report file name is empty");
+    } else {
+      throw UsageError("unknown option " + arg);
+    }
+  }
+  if (options.show_help || options.show_version) return options;
+  if (positional.size() != 2) {
+    throw UsageError(positional.size() < 2 ? "PATTERN and FOLDER are required"
+                                           : "too many arguments");
+  }
+  options.pattern = positional[0];
+  options.folder = positional[1];
+  if (TrimWide(AnsiToWide(options.pattern)).empty()) throw UsageError("the pattern is blank");
+  if (options.folder.empty()) throw UsageError("the folder is empty");
+  return options;
+}
+
+// `path` made absolute against the current folder and normalised lexically
+// ("." and ".." steps and doubled separators removed, no trailing
+// separator); an absolute path is kept exactly as given.
+std::string AbsolutePath(const std::string& path) {
+  if (!path.empty() && path.front() == '/') return path;
+  std::string absolute = (std::filesystem::current_path() / path).lexically_normal().string();
+  while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
+  return absolute;
+}
+
+// Shows "done of total files" on a terminal once a search has run for a
+// moment, and wipes the line again when the search ends either way.
+class ProgressLine {
+ public:
+  explicit ProgressLine(std::ostream& err) : err_(err), enabled_(isatty(STDERR_FILENO) == 1) {}
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+  ~ProgressLine() {
+    if (shown_) err_ << "\r\033[K" << std::flush;
+  }
+
+  void Update(int done, int total) {
+    if (!enabled_) return;
+    const auto now = Clock::now();
+    if (now - start_ < kDelay || (shown_ && now - last_ < kInterval && done != total)) return;
+    last_ = now;
+    shown_ = true;
+    err_ << "\r" << done << " of " << total << " files" << std::flush;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  static constexpr auto kDelay = std::chrono::milliseconds(500);
+  static constexpr auto kInterval = std::chrono::milliseconds(100);
+
+  std::ostream& err_;
+  bool enabled_;               // stderr is a terminal
+  bool shown_ = false;         // something was printed and must be wiped
+  Clock::time_point start_ = Clock::now();
+  Clock::time_point last_;     // when the line was last printed
+};
+
+std::string Counted(int count, const char* singular, const char* plural) {
+  return std::to_string(count) + " " + (count == 1 ? singular : plural);
+}
+
+void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err) {
+  if (options.show_help) {
+    out << kUsageText;
+    return;
+  }
+  if (options.show_version) {
+    out << kVersionText << "\n";
+    return;
+  }
+  SearchOptions search;
+  search.pattern_text = AnsiToWide(options.pattern);
+  search.folder = AbsolutePath(options.folder);
+  search.case_sensitive = options.case_sensitive;
+  search.word_boundary = options.word_boundary;
+  search.report_file = AbsolutePath(options.output);
+
+  SearchStats stats;
+  {
+    ProgressLine progress(err);
+    search.progress = [&progress](int done, int total, const std::string&) {
+      progress.Update(done, total);
+    };
+    SearchLists lists;
+    RunSearch(search, lists, stats);
+  }
+  if (!options.quiet) {
+    out << Counted(stats.matching_lines, "matching line", "matching lines") << " in "
+        << Counted(stats.files_scanned, "file", "files") << " scanned; report written to "
+        << search.report_file << "\n";
+  }
+  if (options.open_report) OpenDocument(search.report_file);
+}
+
+}  // namespace
+}  // namespace tallyfold
+
+int main(int argc, char** argv) {
+  tallyfold::InitSystemCodePage();
+  tallyfold::CliOptions options;
+  try {
+    options = tallyfold::ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const tallyfold::UsageError& error) {
+    std::cerr << "tallyfold-cli: " << error.what() << "\n"
+              << "Try 'tallyfold-cli --help' for more information.\n";
+    return 2;
+  }
+  try {
+    tallyfold::RunCommand(options, std::cout, std::cerr);
+  } catch (const std::exception& error) {
+    std::cerr << tallyfold::ErrorDisplayText(error.what()) << "\n";
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,160 @@
+// The corpus scan: folder, file, line count and highlighting.
+//
+// This file's external interface is CorpusScan.h; tests/app/CorpusScanTest.cpp
+// covers it, and tests/app/CliEndToEndTest.cpp runs it through the program.
+#include "app/CorpusScan.h"
+
+#include "platform/DirList.h"
+#include "text/WideHelpers.h"
+
+namespace tallyfold {
+
+namespace {
+
+const std::u16string kKeyOpen = u"<span class=\"key\">";
+const std::u16string kKeyClose = u"</span>";
+
+// Modifier index of i (case-insensitive matching of ASCII letters).
+constexpr int kModifierI = 1;
+
+template <typename String, typename View>
+void AppendEscaped(String& out, View text) {
+  for (const auto ch : text) {
+    switch (ch) {
+      case '&': out.append({'&', 'a', 'm', 'p', ';'}); break;
+      case '<': out.append({'&', 'l', 't', ';'}); break;
+      case '>': out.append({'&', 'g', 't', ';'}); break;
+      case '"': out.append({'&', 'q', 'u', 'o', 't', ';'}); break;
+      default: out.push_back(ch);
+    }
+  }
+}
+
+// Percent-encodes the three bytes that would otherwise end or change the
+// path part of a URL: "%" itself, "#" (fragment) and "?" (query).
+std::string PercentEncodePath(const std::string& path) {
+  std::string out;
+  out.reserve(path.size());
+  for (const char ch : path) {
+    switch (ch) {
+      case '%': out += "%25"; break;
+      case '#': out += "%23"; break;
+      case '?': out += "%3F"; break;
+      default: out.push_back(ch);
+    }
+  }
+  return out;
+}
+
+std::u16string DecimalText(int value) {
+  const std::string digits = std::to_string(value);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+}  // namespace
+
+std::u16string EscapeHtml(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  AppendEscaped(out, text);
+  return out;
+}
+
+std::string EscapeHtml(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  AppendEscaped(out, bytes);
+  return out;
+}
+
+std::string FileNameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::u16string InfoFragment(const std::string& path, int line_number) {
+  const std::string fragment = " <span class=\"info\"><a href=\"" +
+                               EscapeHtml(PercentEncodePath(path)) +
+                               "\" target=\"_blank\">(<span class=\"file\">" +
+                               EscapeHtml(FileNameOf(path)) +
+                               "</span>, <span class=\"line\">Line " +
+                               std::to_string(line_number) + "</span>)</a></span>";
+  return AnsiToWide(fragment);
+}
+
+int CountMatches(TRegexEngine& engine, const std::u16string& pattern, const std::u16string& line,
+                 std::vector<MatchSpan>* spans) {
+  if (spans != nullptr) spans->clear();
+  engine.SetExpression(pattern);
+  int count = 0;
+  for (bool found = engine.Exec(line); found; found = engine.ExecNext()) {
+    ++count;
+    if (spans != nullptr) spans->push_back({engine.GroupPos(0) - 1, engine.GroupLen(0)});
+  }
+  return count;
+}
+
+std::u16string Highlight(const std::u16string& line, const std::vector<MatchSpan>& spans,
+                         const std::u16string& open, const std::u16string& close) {
+  std::u16string out;
+  out.reserve(line.size() + spans.size() * (open.size() + close.size()) + 16);
+  const std::u16string_view text(line);
+  std::size_t copied = 0;
+  for (const MatchSpan& span : spans) {
+    const auto start = static_cast<std::size_t>(span.start);
+    const auto length = static_cast<std::size_t>(span.length);
+    AppendEscaped(out, text.substr(copied, start - copied));
+    out += open;
+    AppendEscaped(out, text.substr(start, length));
+    out += close;
+    copied = start + length;
+  }
+  AppendEscaped(out, text.substr(copied));
+  return out;
+}
+
+void ScanFile(const std::u16string& pattern, const std::string& path, bool case_sensitive,
+              TUnicodeStringList& matches) {
+  // Both live only for this file and are released on every way out,
+  // exceptions included.
+  TRegexEngine engine;
+  engine.SetModifier(kModifierI, !case_sensitive);
+  TUnicodeStringList lines;
+  lines.ReadTextFile(path);
+
+  std::vector<MatchSpan> spans;
+  std::u16string padded;
+  const int line_count = lines.ItemCount();
+  for (int k = 0; k < line_count; ++k) {
+    const std::u16string trimmed = TrimWide(lines.ItemRef(k));
+    if (trimmed.empty()) continue;
+    padded.assign(1, u' ');
+    padded += trimmed;
+    padded += u' ';
+    const int count = CountMatches(engine, pattern, padded, &spans);
+    if (count == 0) continue;
+    // The spans the count found are the ones highlighted, so the markup
+    // always agrees with the number beside it.
+    std::u16string entry = DecimalText(count);
+    entry += u'=';
+    entry += Highlight(padded, spans, kKeyOpen, kKeyClose);
+    entry += InfoFragment(path, k + 1);
+    matches.AppendItem(std::move(entry));
+  }
+}
+
+int ScanFolder(const std::u16string& pattern, const std::string& folder, bool case_sensitive,
+               TUnicodeStringList& matches, const ScanProgress& progress) {
+  const std::vector<std::string> names = ListTextFiles(folder);
+  const int total = static_cast<int>(names.size());
+  int done = 0;
+  for (const std::string& name : names) {
+    const std::string path = folder + "/" + name;
+    ScanFile(pattern, path, case_sensitive, matches);
+    ++done;
+    if (progress) progress(done, total, path);
+  }
+  return done;
+}
+
+}  // namespace tallyfold

@@ -1,0 +1,82 @@
+// The corpus scan: which lines of a folder's text files match, and how often.
+//
+// ScanFolder reads every "*.txt" entry directly inside a folder (see
+// platform/DirList.h for which names count and in what order), and for each
+// non-blank line of each file counts the matches of the pattern. Every line
+// with at least one match adds one match entry to the match list:
+//
+//   <count>=<highlighted line><info fragment>
+//
+// The highlighted line is the trimmed line with one space added on each side,
+// HTML-escaped, with every counted match wrapped in <span class="key">...
+// </span>. The info fragment links to the file and names it and the line:
+//
+//   3= The <span class="key">cat</span> sat.  <span class="info"><a
+//   href="/c/a.txt" target="_blank">(<span class="file">a.txt</span>, <span
+//   class="line">Line 3</span>)</a></span>          (one line in the list)
+//
+//   TUnicodeStringList matches;
+//   matches.SetPairSeparator(u'=');
+//   tallyfold::ScanFolder(u"\\bcat\\b", "/home/me/corpus", false, matches);
+//
+// Errors are not caught here: a pattern that does not compile raises
+// ERegexEngine on the first non-blank line, a file that cannot be opened (a
+// sub-folder named like a text file among them) raises EFOpenError, and
+// either ends the scan with the entries of the files before it in the list.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "regex/RegexEngine.h"
+#include "text/StringList.h"
+
+namespace tallyfold {
+
+// One counted match in a line: 0-based start and length in code units.
+struct MatchSpan {
+  int start;
+  int length;
+};
+
+// Called after each file with the number of files done, the total and the
+// path of the file just scanned.
+using ScanProgress = std::function<void(int done, int total, const std::string& path)>;
+
+// Scans every text file of `folder` (a native byte path) in ascending byte
+// order of the names; the file path is folder + "/" + name. Matching ignores
+// the case of ASCII letters unless `case_sensitive`. Returns the number of
+// files scanned.
+int ScanFolder(const std::u16string& pattern, const std::string& folder, bool case_sensitive,
+               TUnicodeStringList& matches, const ScanProgress& progress = nullptr);
+
+// Scans one file, appending its match entries to `matches`.
+void ScanFile(const std::u16string& pattern, const std::string& path, bool case_sensitive,
+              TUnicodeStringList& matches);
+
+// The number of matches of `pattern` in `line`, found with Exec and then
+// ExecNext until it fails. When `spans` is given it receives each match.
+int CountMatches(TRegexEngine& engine, const std::u16string& pattern, const std::u16string& line,
+                 std::vector<MatchSpan>* spans = nullptr);
+
+// `line` HTML-escaped, with each span's text (escaped as well) between
+// `open` and `close`, which are inserted as they are. `spans` must be in
+// ascending, non-overlapping order, as CountMatches gives them.
+std::u16string Highlight(const std::u16string& line, const std::vector<MatchSpan>& spans,
+                         const std::u16string& open, const std::u16string& close);
+
+// `&`, `<`, `>` and `"` as HTML character references; everything else as is.
+std::u16string EscapeHtml(std::u16string_view text);
+std::string EscapeHtml(std::string_view bytes);
+
+// The part of `path` after its last "/" (the whole path when there is none).
+std::string FileNameOf(const std::string& path);
+
+// The link fragment of a match entry for line `line_number` (1-based) of the
+// file at `path`. The href is the path with "%", "#" and "?" percent-encoded
+// and then HTML-escaped, so the link opens the file whatever its name.
+std::u16string InfoFragment(const std::string& path, int line_number);
+
+}  // namespace tallyfold

@@ -1,0 +1,226 @@
+// Internal to the app tests: temporary folders, files in every corpus
+// encoding, and the report page written out by hand from its rules.
+#pragma once
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tallyfold::testing {
+
+// A fresh folder under $TMPDIR (or /tmp), removed with its contents at the
+// end of the test.
+class TempFolder {
+ public:
+  TempFolder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+                          "/tallyfold-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempFolder() { RemoveTree(path_); }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::string& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+  static void RemoveTree(const std::string& path) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0) return;
+    if (S_ISDIR(info.st_mode)) {
+      chmod(path.c_str(), 0700);
+      if (DIR* dir = opendir(path.c_str())) {
+        std::vector<std::string> names;
+        while (const dirent* entry = readdir(dir)) {
+          const std::string name = entry->d_name;
+          if (name != "." && name != "..") names.push_back(name);
+        }
+        closedir(dir);
+        for (const std::string& name : names) RemoveTree(path + "/" + name);
+      }
+      rmdir(path.c_str());
+    } else {
+      unlink(path.c_str());
+    }
+  }
+
+ private:
+  std::string path_;
+};
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+inline std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline bool Exists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+// UTF-16 text as bytes, without a mark.
+inline std::string Utf16LeBytes(const std::u16string& text) {
+  std::string bytes;
+  for (const char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+inline std::string Utf16BeBytes(const std::u16string& text) {
+  std::string bytes;
+  for (const char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit >> 8));
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+  }
+  return bytes;
+}
+
+// UTF-8 of text made of BMP characters (all the tests need).
+inline std::string Utf8Bytes(const std::u16string& text) {
+  std::string bytes;
+  for (const char16_t unit : text) {
+    if (unit < 0x80) {
+      bytes.push_back(static_cast<char>(unit));
+    } else if (unit < 0x800) {
+      bytes.push_back(static_cast<char>(0xC0 | (unit >> 6)));
+      bytes.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+    } else {
+      bytes.push_back(static_cast<char>(0xE0 | (unit >> 12)));
+      bytes.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
+      bytes.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+    }
+  }
+  return bytes;
+}
+
+// UTF-8 (BMP characters only, as the tests write them) to UTF-16.
+inline std::u16string Widen(const std::string& utf8) {
+  std::u16string text;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    auto next = [&](std::size_t k) { return static_cast<unsigned char>(utf8[i + k]) & 0x3F; };
+    if (byte < 0x80) {
+      text.push_back(byte);
+      i += 1;
+    } else if (byte < 0xE0) {
+      text.push_back(static_cast<char16_t>(((byte & 0x1F) << 6) | next(1)));
+      i += 2;
+    } else {
+      text.push_back(static_cast<char16_t>(((byte & 0x0F) << 12) | (next(1) << 6) | next(2)));
+      i += 3;
+    }
+  }
+  return text;
+}
+
+inline const std::u16string kKey = u"<span class=\"key\">";
+inline const std::u16string kEnd = u"</span>";
+
+// The info fragment of an entry, from an href and a file name that the
+// caller has already escaped by hand.
+inline std::u16string Info(const std::string& href, const std::string& name, int line) {
+  return Widen(" <span class=\"info\"><a href=\"" + href + "\" target=\"_blank\">(<span class=\"file\">" +
+               name + "</span>, <span class=\"line\">Line " + std::to_string(line) +
+               "</span>)</a></span>");
+}
+
+// One row of the report: the count and the value of its match entry.
+struct Row {
+  int count;
+  std::u16string value;
+};
+
+// The report page for `rows` (already in report order) and `summary` (the
+// tally lines without their line breaks), as its lines. Line 12, the credit,
+// is wording of the builder's own choosing and is passed in.
+inline std::vector<std::u16string> ReportLines(const std::vector<Row>& rows,
+                                               const std::vector<std::u16string>& summary,
+                                               const std::u16string& credit) {
+  std::u16string tally;
+  for (const std::u16string& line : summary) tally += line + u"\r\n";
+  std::vector<std::u16string> lines = {
+      u"<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
+      u"\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">",
+      u"<html xmlns=\"http://www.w3.org/1999/xhtml\">",
+      u"<head>",
+      u"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />",
+      u"<title>Result</title><link type=\"text/css\" href=\"result.css\" "
+      u"rel=\"stylesheet\"></head><body>",
+      u"<table align=\"center\"><tr><td>",
+      tally,
+      u"</td></tr></table>",
+      u"<table align=\"center\"><tr class=\"header\" align=\"center\" style=\"font-weight:bold; "
+      u"color: #906\"><td >No</td><td >Text</td><td >Freq.</td></tr>",
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    lines.push_back(u"<tr><td class=\"no\">" + Widen(std::to_string(i + 1)) + u"</td>");
+    lines.push_back(u"<td class=\"text\">" + rows[i].value + u"</td>");
+    lines.push_back(u"<td class=\"freq\">" + Widen(std::to_string(rows[i].count)) +
+                    u"</td></tr>");
+  }
+  lines.push_back(u"</table>");
+  lines.push_back(credit);
+  lines.push_back(u"</body></html>");
+  return lines;
+}
+
+// The bytes of a report file holding `lines`: the mark FF FE, then every
+// line in UTF-16 LE followed by CR LF.
+inline std::string ReportFileBytes(const std::vector<std::u16string>& lines) {
+  std::u16string text;
+  for (const std::u16string& line : lines) text += line + u"\r\n";
+  return "\xFF\xFE" + Utf16LeBytes(text);
+}
+
+// The text of a report file after its 2-byte mark, read as UTF-16 LE.
+inline std::u16string ReportText(const std::string& file_bytes) {
+  std::u16string text;
+  for (std::size_t i = 2; i + 1 < file_bytes.size(); i += 2) {
+    text.push_back(static_cast<char16_t>(static_cast<unsigned char>(file_bytes[i]) |
+                                         (static_cast<unsigned char>(file_bytes[i + 1]) << 8)));
+  }
+  return text;
+}
+
+// The credit line of a report file: the second-to-last line. Empty when the
+// file is too short to have one.
+inline std::u16string CreditLineOf(const std::string& file_bytes) {
+  std::u16string text = ReportText(file_bytes);
+  // text ends "...\r\n<credit>\r\n</body></html>\r\n".
+  if (!text.ends_with(u"\r\n")) return u"";
+  text.resize(text.size() - 2);
+  const std::size_t last = text.rfind(u"\r\n");
+  if (last == std::u16string::npos || last == 0) return u"";
+  const std::size_t before = text.rfind(u"\r\n", last - 1);
+  if (before == std::u16string::npos) return u"";
+  return text.substr(before + 2, last - before - 2);
+}
+
+// True when `credit` has the frame the report's credit line must have.
+inline bool IsCreditLine(const std::u16string& credit) {
+  const std::u16string head = u"<p></p><div align=\"center\">";
+  const std::u16string tail = u"</div><p></p>";
+  return credit.size() > head.size() + tail.size() && credit.starts_with(head) &&
+         credit.ends_with(tail) && credit.find(u"1.0") != std::u16string::npos &&
+         credit.find(u"&nbsp;") != std::u16string::npos;
+}
+
+}  // namespace tallyfold::testing

@@ -1,0 +1,440 @@
+// End-to-end tests of tallyfold-cli: the real binary in a temporary folder,
+// its report compared byte for byte with a page written out by hand from the
+// report's rules, and its behaviour on bad input and on errors.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/AppTestSupport.h"
+#include "app/CliRunner.h"
+
+namespace tallyfold::testing {
+namespace {
+
+// A corpus file: its name and its exact bytes.
+struct CorpusFile {
+  std::string name;
+  std::string bytes;
+};
+
+const std::string kUtf8Mark = "\xEF\xBB\xBF";
+const std::string kUtf16LeMark = "\xFF\xFE";
+const std::string kUtf16BeMark = "\xFE\xFF";
+
+std::u16string Padded(const std::u16string& text) { return u" " + text + u" "; }
+
+// One search over a small corpus and the report it must produce.
+struct ReportCase {
+  const char* name;
+  std::vector<CorpusFile> files;
+  std::vector<std::string> options;  // everything before PATTERN FOLDER
+  std::string pattern;
+  // The rows in report order, given the corpus folder's path.
+  std::function<std::vector<Row>(const std::string& folder)> rows;
+  std::vector<std::u16string> summary;
+  int files_scanned;
+};
+
+std::vector<ReportCase> ReportCases() {
+  return {
+      {"EveryEncodingWithEscapingAndTheUnstableOrder",
+       {
+           // UTF-8 without a mark, LF, a blank line, markup characters.
+           {"a.txt", "The cat sat.\n\n\tcat & <dog> \"cat\"\n"},
+           // UTF-8 with a mark, CR LF, a line of spaces, Chinese and U+3000.
+           {"b.txt", kUtf8Mark + "  \r\n" + Utf8Bytes(u"\u3000猫 cat\u3000") + "\r\n"},
+           // UTF-16 LE with a tab inside the line.
+           {"c.txt", kUtf16LeMark + Utf16LeBytes(u"CAT cat\tCat\r\n")},
+           // UTF-16 BE with lone CR line ends.
+           {"d.txt", kUtf16BeMark + Utf16BeBytes(u"x\r中文cat，好 cat\r")},
+           // Upper-case extension, no match; another extension is not read.
+           {"e.TXT", "no match here\n"},
+           {"f.txt.bak", "cat cat cat cat\n"},
+       },
+       {},
+       "cat",
+       // Scan order counts 1, 2, 1, 3, 2; the quicksort gives the 4th,
+       // 2nd, 5th, 1st and 3rd entry.
+       [](const std::string& folder) {
+         return std::vector<Row>{
+             {3, Padded(kKey + u"CAT" + kEnd + u" " + kKey + u"cat" + kEnd + u"\t" + kKey + u"Cat" +
+                        kEnd) +
+                     Info(folder + "/c.txt", "c.txt", 1)},
+             {2, Padded(kKey + u"cat" + kEnd + u" &amp; &lt;dog&gt; &quot;" + kKey + u"cat" + kEnd +
+                        u"&quot;") +
+                     Info(folder + "/a.txt", "a.txt", 3)},
+             {2, Padded(u"中文" + kKey + u"cat" + kEnd + u"，好 " + kKey + u"cat" + kEnd) +
+                     Info(folder + "/d.txt", "d.txt", 2)},
+             {1, Padded(u"The " + kKey + u"cat" + kEnd + u" sat.") +
+                     Info(folder + "/a.txt", "a.txt", 1)},
+             {1, Padded(u"\u3000猫 " + kKey + u"cat" + kEnd + u"\u3000") +
+                     Info(folder + "/b.txt", "b.txt", 2)},
+         };
+       },
+       {u"【3】=1", u"【2】=2", u"【1】=2"},
+       5},
+
+      {"MarkupCharactersInFileNamesAreEncodedAndEscaped",
+       {
+           {"a&b<\"c\">#1?%.txt", "the end\n"},
+           {"读书 notes.txt", Utf8Bytes(u"读了 THE 书") + "\n"},
+       },
+       {},
+       "the",
+       // Two equal counts leave the sort swapped.
+       [](const std::string& folder) {
+         return std::vector<Row>{
+             {1, Padded(u"读了 " + kKey + u"THE" + kEnd + u" 书") +
+                     Info(folder + "/读书 notes.txt", "读书 notes.txt", 1)},
+             {1, Padded(kKey + u"the" + kEnd + u" end") +
+                     Info(folder + "/a&amp;b&lt;&quot;c&quot;&gt;%231%3F%25.txt",
+                          "a&amp;b&lt;&quot;c&quot;&gt;#1?%.txt", 1)},
+         };
+       },
+       {u"【1】=2"},
+       2},
+
+      {"EqualCountsLeaveTheSortInItsOwnOrder",
+       {
+           {"1.txt", "a xxxxx\n"},
+           {"2.txt", "b x\n"},
+           {"3.txt", "c xxxxx\n"},
+           {"4.txt", "d x\n"},
+           {"5.txt", "e xxxxx\n"},
+           {"6.txt", "f x\n"},
+       },
+       {"--no-boundary"},
+       "x",
+       // Counts 5, 1, 5, 1, 5, 1 come out as the 3rd, 5th, 1st, 6th, 2nd
+       // and 4th entry.
+       [](const std::string& folder) {
+         const std::u16string five = kKey + u"x" + kEnd + kKey + u"x" + kEnd + kKey + u"x" + kEnd +
+                                     kKey + u"x" + kEnd + kKey + u"x" + kEnd;
+         const std::u16string one = kKey + u"x" + kEnd;
+         return std::vector<Row>{
+             {5, Padded(u"c " + five) + Info(folder + "/3.txt", "3.txt", 1)},
+             {5, Padded(u"e " + five) + Info(folder + "/5.txt", "5.txt", 1)},
+             {5, Padded(u"a " + five) + Info(folder + "/1.txt", "1.txt", 1)},
+             {1, Padded(u"f " + one) + Info(folder + "/6.txt", "6.txt", 1)},
+             {1, Padded(u"b " + one) + Info(folder + "/2.txt", "2.txt", 1)},
+             {1, Padded(u"d " + one) + Info(folder + "/4.txt", "4.txt", 1)},
+         };
+       },
+       {u"【5】=3", u"【1】=3"},
+       6},
+
+      {"CountsOfTenAndMoreSortByValue",
+       {{"n.txt",
+         "x x x x x x x x x\n"
+         "x x x x x x x x x x\n"
+         "x x\n"
+         "x x x x x x x x x x x x\n"}},
+       {},
+       "x",
+       [](const std::string& folder) {
+         auto xs = [](int n) {
+           std::u16string text;
+           for (int i = 0; i < n; ++i) text += (i ? u" " : u"") + kKey + u"x" + kEnd;
+           return Padded(text);
+         };
+         return std::vector<Row>{
+             {12, xs(12) + Info(folder + "/n.txt", "n.txt", 4)},
+             {10, xs(10) + Info(folder + "/n.txt", "n.txt", 2)},
+             {9, xs(9) + Info(folder + "/n.txt", "n.txt", 1)},
+             {2, xs(2) + Info(folder + "/n.txt", "n.txt", 3)},
+         };
+       },
+       {u"【12】=1", u"【10】=1", u"【9】=1", u"【2】=1"},
+       1},
+
+      {"EmptyMatchesAreCountedAndHighlighted",
+       {{"e.txt", "ab\nxx\n"}},
+       {"--no-boundary"},
+       "x*",
+       [](const std::string& folder) {
+         const std::u16string empty = kKey + kEnd;
+         return std::vector<Row>{
+             {5, empty + u" " + empty + u"a" + empty + u"b" + empty + u" " + empty +
+                     Info(folder + "/e.txt", "e.txt", 1)},
+             {4, empty + u" " + kKey + u"xx" + kEnd + empty + u" " + empty +
+                     Info(folder + "/e.txt", "e.txt", 2)},
+         };
+       },
+       {u"【5】=1", u"【4】=1"},
+       1},
+
+      {"PatternEndingInBackslashCompilesWithTheBoundary",
+       {{"s.txt", "x a\\b y\na\\\n"}},
+       {},
+       "a\\",
+       [](const std::string& folder) {
+         return std::vector<Row>{
+             {1, Padded(u"x " + kKey + u"a\\b" + kEnd + u" y") + Info(folder + "/s.txt", "s.txt", 1)},
+         };
+       },
+       {u"【1】=1"},
+       1},
+
+      {"CaseOptionAndTrimmedPattern",
+       {{"c.txt", "The the THE theme\n"}},
+       {"--case"},
+       "  the\t",
+       [](const std::string& folder) {
+         return std::vector<Row>{
+             {1, Padded(u"The " + kKey + u"the" + kEnd + u" THE theme") +
+                     Info(folder + "/c.txt", "c.txt", 1)},
+         };
+       },
+       {u"【1】=1"},
+       1},
+
+      {"BinaryJunkIsReadAsReplacementCharacters",
+       {{"j.txt", std::string("\x01\x02the\x80\xC3(\x1B the \x7F\n", 16) + "\x03\x04\n"}},
+       {},
+       "the",
+       [](const std::string& folder) {
+         return std::vector<Row>{
+             {2, Padded(kKey + u"the" + kEnd + u"\uFFFD\uFFFD(\x1B " + kKey + u"the" + kEnd +
+                        u" \x7F") +
+                     Info(folder + "/j.txt", "j.txt", 1)},
+         };
+       },
+       {u"【2】=1"},
+       1},
+
+      {"NoMatchingLineGivesTheEmptyPage",
+       {{"a.txt", "nothing to see\n\n"}, {"b.txt", ""}},
+       {},
+       "cat",
+       [](const std::string&) { return std::vector<Row>{}; },
+       {},
+       2},
+  };
+}
+
+class CliReport : public ::testing::TestWithParam<ReportCase> {};
+
+TEST_P(CliReport, WritesTheReportByteForByte) {
+  const ReportCase& test_case = GetParam();
+  TempFolder root;
+  const std::string folder = root / "corpus";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  for (const CorpusFile& file : test_case.files) WriteBytes(folder + "/" + file.name, file.bytes);
+
+  std::vector<std::string> args = test_case.options;
+  args.push_back(test_case.pattern);
+  args.push_back(folder);
+  const CliResult result = RunCli(args, root.Path());
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+
+  const std::string report = ReadBytes(root / "result.htm");
+  const std::u16string credit = CreditLineOf(report);
+  ASSERT_TRUE(IsCreditLine(credit));
+  const std::vector<Row> rows = test_case.rows(folder);
+  EXPECT_EQ(report, ReportFileBytes(ReportLines(rows, test_case.summary, credit)));
+
+  EXPECT_EQ(result.out, std::to_string(rows.size()) +
+                            (rows.size() == 1 ? " matching line in " : " matching lines in ") +
+                            std::to_string(test_case.files_scanned) +
+                            (test_case.files_scanned == 1 ? " file" : " files") +
+                            " scanned; report written to " + root.Path() + "/result.htm\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpora, CliReport, ::testing::ValuesIn(ReportCases()),
+                         [](const ::testing::TestParamInfo<ReportCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
+}  // namespace tallyfold::testing
+
+namespace tallyfold::testing {
+namespace {
+
+// A corpus folder with one matching file, and the place the report goes.
+class CliErrors : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(mkdir(folder_.c_str(), 0700), 0);
+    WriteBytes(folder_ + "/a.txt", "the cat\n");
+  }
+
+  TempFolder root_;
+  const std::string folder_ = root_ / "corpus";
+  const std::string report_ = root_ / "result.htm";
+};
+
+TEST_F(CliErrors, InvalidPatternKeepsThePreviousReport) {
+  const std::string previous = "\xFF\xFE<\0p\0>\0";
+  WriteBytes(report_, previous);
+  const CliResult result = RunCli({"--no-boundary", "(a", folder_}, root_.Path());
+  EXPECT_EQ(result.status, 1);
+  // A compile message ends in ")", below ".", so no full stop is added.
+  EXPECT_EQ(result.err, "TRegexEngine(comp): ParseReg Unmatched () (pos 2)\n");
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(ReadBytes(report_), previous);
+}
+
+TEST_F(CliErrors, InvalidPatternWithoutNonBlankLinesStillWritesAReport) {
+  WriteBytes(folder_ + "/a.txt", " \t\r\n\r\n");
+  const CliResult result = RunCli({"--quiet", "--no-boundary", "*a", folder_}, root_.Path());
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "");
+  const std::string report = ReadBytes(report_);
+  EXPECT_EQ(report, ReportFileBytes(ReportLines({}, {}, CreditLineOf(report))));
+}
+
+TEST_F(CliErrors, SubFolderNamedLikeATextFileEndsTheSearch) {
+  ASSERT_EQ(mkdir((folder_ + "/x.txt").c_str(), 0700), 0);
+  const CliResult result = RunCli({"the", folder_}, root_.Path());
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Cannot open file \"" + folder_ + "/x.txt\". Is a directory.\n");
+  EXPECT_EQ(result.out, "");
+  EXPECT_FALSE(Exists(report_));
+}
+
+TEST_F(CliErrors, MissingFolderGivesTheEmptyPage) {
+  const CliResult result = RunCli({"the", root_ / "no such folder"}, root_.Path());
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "0 matching lines in 0 files scanned; report written to " + report_ + "\n");
+  const std::string report = ReadBytes(report_);
+  EXPECT_EQ(report, ReportFileBytes(ReportLines({}, {}, CreditLineOf(report))));
+}
+
+TEST_F(CliErrors, ReportInAMissingFolderIsNotCreated) {
+  const std::string target = root_ / "no such folder/r.htm";
+  const CliResult result = RunCli({"-o", target, "the", folder_}, root_.Path());
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Cannot create file \"" + target + "\". No such file or directory.\n");
+  EXPECT_EQ(result.out, "");
+  EXPECT_FALSE(Exists(root_ / "no such folder"));
+  EXPECT_FALSE(Exists(report_));
+}
+
+TEST_F(CliErrors, UsageErrorsExitWithTwoAndWriteNothing) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"the"},
+      {"the", folder_, "extra"},
+      {"--bogus", "the", folder_},
+      {"the", folder_, "-o"},
+      {" \t ", folder_},
+      {"the", ""},
+  };
+  for (const auto& args : cases) {
+    const CliResult result = RunCli(args, root_.Path());
+    EXPECT_EQ(result.status, 2) << ::testing::PrintToString(args);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("tallyfold-cli --help"), std::string::npos);
+  }
+  EXPECT_FALSE(Exists(report_));
+}
+
+TEST(Cli, VersionAndHelp) {
+  TempFolder root;
+  const CliResult version = RunCli({"--version"}, root.Path());
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "Norrow Tallyfold 1.0\n");
+  const CliResult help = RunCli({"--help"}, root.Path());
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(help.out.starts_with("Usage: tallyfold-cli [--case] [--no-boundary] [-o FILE]"));
+  EXPECT_EQ(help.err, "");
+  EXPECT_FALSE(Exists(root / "result.htm"));
+}
+
+TEST(Cli, RelativePathsAreMadeAbsolute) {
+  TempFolder root;
+  ASSERT_EQ(mkdir((root / "corpus").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((root / "out").c_str(), 0700), 0);
+  WriteBytes(root / "corpus/a.txt", "the\n");
+  const CliResult result = RunCli({"-o", "out/../out/r.htm", "the", "./corpus/"}, root.Path());
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "1 matching line in 1 file scanned; report written to " +
+                            root.Path() + "/out/r.htm\n");
+  const std::string report = ReadBytes(root / "out/r.htm");
+  const std::vector<Row> rows = {
+      {1, Padded(kKey + u"the" + kEnd) + Info(root.Path() + "/corpus/a.txt", "a.txt", 1)}};
+  EXPECT_EQ(report, ReportFileBytes(ReportLines(rows, {u"【1】=1"}, CreditLineOf(report))));
+}
+
+TEST(Cli, PatternAfterDoubleDashMayStartWithADash) {
+  TempFolder root;
+  WriteBytes(root / "a.txt", "well-known\n");
+  const CliResult result = RunCli({"--quiet", "--no-boundary", "--", "-known", root.Path()},
+                                  root.Path());
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "");
+  const std::string report = ReadBytes(root / "result.htm");
+  const std::vector<Row> rows = {
+      {1, Padded(u"well" + kKey + u"-known" + kEnd) + Info(root.Path() + "/a.txt", "a.txt", 1)}};
+  EXPECT_EQ(report, ReportFileBytes(ReportLines(rows, {u"【1】=1"}, CreditLineOf(report))));
+}
+
+TEST(Cli, TenMegabyteLine) {
+  TempFolder root;
+  const std::size_t length = 10 * 1024 * 1024;
+  WriteBytes(root / "big.txt", "the " + std::string(length, 'a') + " the\n");
+  const CliResult result = RunCli({"--quiet", "the", root.Path()}, root.Path());
+  ASSERT_EQ(result.status, 0) << result.err;
+  const std::string report = ReadBytes(root / "result.htm");
+  const std::vector<Row> rows = {
+      {2, Padded(kKey + u"the" + kEnd + u" " + std::u16string(length, u'a') + u" " + kKey +
+                 u"the" + kEnd) +
+              Info(root.Path() + "/big.txt", "big.txt", 1)}};
+  EXPECT_EQ(report, ReportFileBytes(ReportLines(rows, {u"【2】=1"}, CreditLineOf(report))));
+}
+
+// Marked DISABLED_ so that the ordinary run skips it; CMake registers it a
+// second time, enabled, under the label "slow".
+TEST(CliSlow, DISABLED_HundredThousandFilesOfOneLine) {
+  TempFolder root;
+  const std::string folder = root / "corpus";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  constexpr int kFiles = 100000;
+  for (int i = 0; i < kFiles; ++i) WriteBytes(folder + "/" + std::to_string(i) + ".txt", "the\n");
+  const CliResult result = RunCli({"the", folder}, root.Path());
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "100000 matching lines in 100000 files scanned; report written to " +
+                            root.Path() + "/result.htm\n");
+
+  // Equal counts leave the rows in the quicksort's order, so check the page
+  // by its parts: the frame, the tally and every file exactly once.
+  const std::string report = ReadBytes(root / "result.htm");
+  const std::u16string text = ReportText(report);
+  const std::vector<std::u16string> empty_page = ReportLines({}, {u"【1】=100000"}, CreditLineOf(report));
+  std::u16string head;
+  for (std::size_t i = 0; i < 9; ++i) head += empty_page[i] + u"\r\n";
+  ASSERT_TRUE(text.starts_with(head));
+  std::vector<bool> seen(kFiles, false);
+  std::size_t pos = head.size();
+  for (int row = 1; row <= kFiles; ++row) {
+    const std::u16string no = u"<tr><td class=\"no\">" + Widen(std::to_string(row)) + u"</td>\r\n";
+    ASSERT_EQ(text.compare(pos, no.size(), no), 0) << "row " << row;
+    pos += no.size();
+    const std::u16string cell = u"<td class=\"text\"> " + kKey + u"the" + kEnd + u"  <span class=\"info\"><a href=\"" +
+                                Widen(folder) + u"/";
+    ASSERT_EQ(text.compare(pos, cell.size(), cell), 0) << "row " << row;
+    pos += cell.size();
+    const std::size_t dot = text.find(u'.', pos);
+    const int file = std::stoi(std::string(text.begin() + pos, text.begin() + dot));
+    ASSERT_FALSE(seen[file]) << "file " << file << " listed twice";
+    seen[file] = true;
+    const std::u16string rest = Widen(".txt\" target=\"_blank\">(<span class=\"file\">" +
+                                      std::to_string(file) + ".txt</span>, <span class=\"line\">Line 1</span>)</a></span></td>\r\n"
+                                      "<td class=\"freq\">1</td></tr>\r\n");
+    ASSERT_EQ(text.compare(dot, rest.size(), rest), 0) << "row " << row;
+    pos = dot + rest.size();
+  }
+  std::u16string tail;
+  for (std::size_t i = 9; i < empty_page.size(); ++i) tail += empty_page[i] + u"\r\n";
+  EXPECT_EQ(text.substr(pos), tail);
+}
+
+}  // namespace
+}  // namespace tallyfold::testing

@@ -1,0 +1,277 @@
+// Tests of the corpus scan: counting, highlighting in agreement with the
+// count, escaping, the match entry, line numbering and the scan's failures.
+#include "app/CorpusScan.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/AppTestSupport.h"
+#include "text/TextFile.h"
+
+namespace tallyfold {
+namespace {
+
+using testing::Info;
+using testing::kEnd;
+using testing::kKey;
+using testing::TempFolder;
+using testing::WriteBytes;
+
+std::vector<std::u16string> Entries(const TUnicodeStringList& list) {
+  std::vector<std::u16string> entries;
+  for (int i = 0; i < list.ItemCount(); ++i) entries.push_back(list.ItemAt(i));
+  return entries;
+}
+
+TEST(CountMatches, CountsWithExecAndExecNext) {
+  struct Case {
+    const char16_t* pattern;
+    const char16_t* line;
+    int count;
+    std::vector<MatchSpan> spans;
+  };
+  const std::vector<Case> cases = {
+      {u"\\b", u" ab ", 2, {{1, 0}, {3, 0}}},
+      {u"x*", u" ab ", 5, {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}}},
+      {u"a*", u" aab ", 5, {{0, 0}, {1, 2}, {3, 0}, {4, 0}, {5, 0}}},
+      {u"ab", u" ab ", 1, {{1, 2}}},
+      {u"a|b", u" ab ", 2, {{1, 1}, {2, 1}}},
+      {u"x*", u"", 1, {{0, 0}}},
+      {u"a", u"", 0, {}},
+      {u"\\bthe\\b", u" The theme, the end ", 2, {{1, 3}, {12, 3}}},
+  };
+  for (const Case& c : cases) {
+    TRegexEngine engine;
+    engine.SetModifier(1, true);
+    std::vector<MatchSpan> spans;
+    EXPECT_EQ(CountMatches(engine, c.pattern, c.line, &spans), c.count)
+        << testing::Utf8Bytes(c.pattern);
+    ASSERT_EQ(spans.size(), c.spans.size()) << testing::Utf8Bytes(c.pattern);
+    for (std::size_t i = 0; i < spans.size(); ++i) {
+      EXPECT_EQ(spans[i].start, c.spans[i].start) << testing::Utf8Bytes(c.pattern) << " #" << i;
+      EXPECT_EQ(spans[i].length, c.spans[i].length) << testing::Utf8Bytes(c.pattern) << " #" << i;
+    }
+  }
+}
+
+// The highlighting built from the counted spans must be exactly what
+// ReplaceAll with "$&" and the same expression gives, with the corpus text
+// escaped and the markup not. Private-use marks stand in for the markup in
+// the ReplaceAll pass, so escaping can be applied to the text alone.
+TEST(Highlight, AgreesWithReplaceAllOfTheSameExpression) {
+  struct Case {
+    const char16_t* pattern;
+    const char16_t* line;
+  };
+  const std::vector<Case> cases = {
+      {u"\\bthe\\b", u" The theme, the end "},
+      {u"x*", u" ab "},
+      {u"x*", u" xx "},
+      {u"a*", u" aab "},
+      {u"(a)\\1", u" aa a aaaa "},
+      {u"<[^>]*>", u" a <b> & \"c\" "},
+      {u"&|\"", u" & && \"q\" "},
+      {u"\\s", u" a\tb "},
+      {u"(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)(l)(m)(n)", u" abcdefghijklmn abcdefghijklmn "},
+      {u"猫", u" 猫\u3000猫 "},
+      {u"zzz", u" <no match> "},
+  };
+  for (const Case& c : cases) {
+    TRegexEngine counting;
+    std::vector<MatchSpan> spans;
+    const int count = CountMatches(counting, c.pattern, c.line, &spans);
+    const std::u16string highlighted = Highlight(c.line, spans, kKey, kEnd);
+
+    TRegexEngine replacing;
+    replacing.SetExpression(c.pattern);
+    const std::u16string marked = replacing.ReplaceAll(c.line, u"\uE000$&\uE001", true);
+    std::u16string expected;
+    int wrapped = 0;
+    for (const char16_t ch : EscapeHtml(marked)) {
+      if (ch == u'\uE000') {
+        expected += kKey;
+        ++wrapped;
+      } else if (ch == u'\uE001') {
+        expected += kEnd;
+      } else {
+        expected += ch;
+      }
+    }
+    EXPECT_EQ(highlighted, expected) << testing::Utf8Bytes(c.pattern);
+    EXPECT_EQ(wrapped, count) << testing::Utf8Bytes(c.pattern);
+  }
+}
+
+TEST(Highlight, BackReferenceKeepsItsMeaning) {
+  TRegexEngine engine;
+  std::vector<MatchSpan> spans;
+  ASSERT_EQ(CountMatches(engine, u"(a)\\1", u" aa ", &spans), 1);
+  EXPECT_EQ(Highlight(u" aa ", spans, kKey, kEnd), u" " + kKey + u"aa" + kEnd + u" ");
+}
+
+TEST(EscapeHtml, EscapesTheFourMarkupCharactersOnly) {
+  EXPECT_EQ(EscapeHtml(std::u16string_view(u"a&b<c>d\"e'f\u3000")),
+            u"a&amp;b&lt;c&gt;d&quot;e'f\u3000");
+  EXPECT_EQ(EscapeHtml(std::string_view("&amp;")), "&amp;amp;");
+  EXPECT_EQ(EscapeHtml(std::string_view("")), "");
+}
+
+TEST(FileNameOf, TakesThePartAfterTheLastSlash) {
+  EXPECT_EQ(FileNameOf("/c/a.txt"), "a.txt");
+  EXPECT_EQ(FileNameOf("/c//a.txt"), "a.txt");
+  EXPECT_EQ(FileNameOf("a.txt"), "a.txt");
+  EXPECT_EQ(FileNameOf("/c/d\\e.txt"), "d\\e.txt");
+}
+
+TEST(InfoFragment, LinksToTheFileAndNamesTheLine) {
+  EXPECT_EQ(InfoFragment("/c/a.txt", 3),
+            u" <span class=\"info\"><a href=\"/c/a.txt\" target=\"_blank\">(<span "
+            u"class=\"file\">a.txt</span>, <span class=\"line\">Line 3</span>)</a></span>");
+  EXPECT_EQ(InfoFragment("/c%/#?&/x\"<y>.txt", 12),
+            u" <span class=\"info\"><a href=\"/c%25/%23%3F&amp;/x&quot;&lt;y&gt;.txt\" "
+            u"target=\"_blank\">(<span class=\"file\">x&quot;&lt;y&gt;.txt</span>, <span "
+            u"class=\"line\">Line 12</span>)</a></span>");
+  EXPECT_EQ(InfoFragment("/语料/读书.txt", 1),
+            u" <span class=\"info\"><a href=\"/语料/读书.txt\" target=\"_blank\">(<span "
+            u"class=\"file\">读书.txt</span>, <span class=\"line\">Line 1</span>)</a></span>");
+}
+
+class ScanTest : public ::testing::Test {
+ protected:
+  ScanTest() { matches_.SetPairSeparator(u'='); }
+
+  TempFolder folder_;
+  TUnicodeStringList matches_;
+};
+
+TEST_F(ScanTest, NumbersEveryLineAndSkipsBlankOnes) {
+  const std::string path = folder_ / "a.txt";
+  WriteBytes(path, "\r\n  \t \r\nThe cat sat.\r\n\x01\x02\r\nCAT\r\n\tcat\t\r\n");
+  ScanFile(u"\\bcat\\b", path, false, matches_);
+  EXPECT_EQ(Entries(matches_),
+            (std::vector<std::u16string>{
+                u"1= The " + kKey + u"cat" + kEnd + u" sat. " + Info(path, "a.txt", 3),
+                u"1= " + kKey + u"CAT" + kEnd + u" " + Info(path, "a.txt", 5),
+                u"1= " + kKey + u"cat" + kEnd + u" " + Info(path, "a.txt", 6),
+            }));
+
+  matches_.ClearItems();
+  ScanFile(u"\\bcat\\b", path, true, matches_);
+  EXPECT_EQ(Entries(matches_),
+            (std::vector<std::u16string>{
+                u"1= The " + kKey + u"cat" + kEnd + u" sat. " + Info(path, "a.txt", 3),
+                u"1= " + kKey + u"cat" + kEnd + u" " + Info(path, "a.txt", 6),
+            }));
+}
+
+TEST_F(ScanTest, AddedSpacesCanBeMatchedAndAreHighlighted) {
+  const std::string path = folder_ / "s.txt";
+  WriteBytes(path, "the end the\n");
+  ScanFile(u"\\sthe\\s", path, false, matches_);
+  EXPECT_EQ(Entries(matches_), (std::vector<std::u16string>{
+                                   u"2=" + kKey + u" the " + kEnd + u"end" + kKey + u" the " +
+                                   kEnd + Info(path, "s.txt", 1)}));
+}
+
+TEST_F(ScanTest, OnlyAsciiLettersAreFolded) {
+  const std::string path = folder_ / "e.txt";
+  WriteBytes(path, testing::Utf8Bytes(u"É é E e") + "\n");
+  ScanFile(u"é", path, false, matches_);
+  ScanFile(u"e", path, false, matches_);
+  EXPECT_EQ(Entries(matches_),
+            (std::vector<std::u16string>{
+                u"1= É " + kKey + u"é" + kEnd + u" E e " + Info(path, "e.txt", 1),
+                u"2= É é " + kKey + u"E" + kEnd + u" " + kKey + u"e" + kEnd + u" " +
+                    Info(path, "e.txt", 1)}));
+}
+
+TEST_F(ScanTest, FourteenGroupsCountAndHighlight) {
+  const std::string path = folder_ / "g.txt";
+  WriteBytes(path, "abcdefghijklmn\n");
+  ScanFile(u"(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)(l)(m)(n)", path, false, matches_);
+  EXPECT_EQ(Entries(matches_), (std::vector<std::u16string>{u"1= " + kKey + u"abcdefghijklmn" +
+                                                            kEnd + u" " +
+                                                            Info(path, "g.txt", 1)}));
+}
+
+TEST_F(ScanTest, FolderOrderIsByteOrderOfTheTextFileNames) {
+  for (const std::string name : {"b.txt", "B.txt", "a.TXT", ".hidden.txt", ".txt", "c.txt.bak"}) {
+    WriteBytes(folder_ / name, "cat\n");
+  }
+  ASSERT_EQ(mkdir((folder_ / "sub").c_str(), 0700), 0);
+  WriteBytes(folder_ / "sub/in.txt", "cat\n");
+  EXPECT_EQ(ScanFolder(u"cat", folder_.Path(), false, matches_), 5);
+  std::vector<std::u16string> expected;
+  for (const std::string name : {".hidden.txt", ".txt", "B.txt", "a.TXT", "b.txt"}) {
+    expected.push_back(u"1= " + kKey + u"cat" + kEnd + u" " + Info(folder_ / name, name, 1));
+  }
+  EXPECT_EQ(Entries(matches_), expected);
+}
+
+TEST_F(ScanTest, MissingFolderIsEmpty) {
+  EXPECT_EQ(ScanFolder(u"cat", folder_ / "missing", false, matches_), 0);
+  WriteBytes(folder_ / "file", "cat\n");
+  EXPECT_EQ(ScanFolder(u"cat", folder_ / "file", false, matches_), 0);
+  EXPECT_EQ(matches_.ItemCount(), 0);
+}
+
+TEST_F(ScanTest, SubFolderNamedLikeATextFileFailsToOpen) {
+  WriteBytes(folder_ / "a.txt", "cat\n");
+  ASSERT_EQ(mkdir((folder_ / "x.txt").c_str(), 0700), 0);
+  try {
+    ScanFolder(u"cat", folder_.Path(), false, matches_);
+    FAIL() << "no error";
+  } catch (const EFOpenError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "Cannot open file \"" + (folder_ / "x.txt") + "\". Is a directory");
+  }
+  // The entries of the files before it stay; the search command empties
+  // the list at the start of the next search.
+  EXPECT_EQ(matches_.ItemCount(), 1);
+}
+
+TEST_F(ScanTest, FileDeletedAfterTheListingFailsToOpen) {
+  WriteBytes(folder_ / "a.txt", "cat\n");
+  WriteBytes(folder_ / "b.txt", "cat\n");
+  std::vector<std::string> done;
+  const ScanProgress delete_next = [&](int count, int total, const std::string& path) {
+    done.push_back(std::to_string(count) + "/" + std::to_string(total) + " " + path);
+    unlink((folder_ / "b.txt").c_str());
+  };
+  EXPECT_THROW(
+      {
+        try {
+          ScanFolder(u"cat", folder_.Path(), false, matches_, delete_next);
+        } catch (const EFOpenError& error) {
+          EXPECT_EQ(std::string(error.what()), "Cannot open file \"" + (folder_ / "b.txt") +
+                                                   "\". No such file or directory");
+          throw;
+        }
+      },
+      EFOpenError);
+  EXPECT_EQ(done, std::vector<std::string>{"1/2 " + (folder_ / "a.txt")});
+  EXPECT_EQ(matches_.ItemCount(), 1);
+}
+
+TEST_F(ScanTest, InvalidPatternFailsOnTheFirstNonBlankLineOnly) {
+  WriteBytes(folder_ / "a.txt", " \r\n\t\r\n");
+  EXPECT_EQ(ScanFolder(u"(a", folder_.Path(), false, matches_), 1);
+
+  WriteBytes(folder_ / "b.txt", "\nx\n");
+  try {
+    ScanFolder(u"(a", folder_.Path(), false, matches_);
+    FAIL() << "no error";
+  } catch (const ERegexEngine& error) {
+    EXPECT_EQ(std::string(error.what()), "TRegexEngine(comp): ParseReg Unmatched () (pos 2)");
+    EXPECT_EQ(error.ErrorPos, 2);
+  }
+  EXPECT_EQ(matches_.ItemCount(), 0);
+}
+
+}  // namespace
+}  // namespace tallyfold

@@ -1,0 +1,142 @@
+// Tests of the search command: the searched pattern, the error text, and a
+// whole search's effect on the lists and on the report file.
+#include "app/SearchCommand.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/AppTestSupport.h"
+#include "text/TextFile.h"
+
+namespace tallyfold {
+namespace {
+
+using testing::Info;
+using testing::kEnd;
+using testing::kKey;
+using testing::ReadBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
+
+TEST(SearchPattern, TrimsAndAddsTheBoundaries) {
+  struct Case {
+    const char16_t* text;
+    bool boundary;
+    const char16_t* pattern;
+  };
+  const std::vector<Case> cases = {
+      {u"cat", true, u"\\bcat\\b"},
+      {u" cat\t\r\n", true, u"\\bcat\\b"},
+      {u"cat|dog", true, u"\\bcat|dog\\b"},
+      {u"a\\", true, u"\\ba\\\\b"},
+      {u" x ", false, u"x"},
+      {u"\u3000a\u00A0", false, u"\u3000a\u00A0"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SearchPattern(c.text, c.boundary), c.pattern) << testing::Utf8Bytes(c.text);
+  }
+}
+
+TEST(ErrorDisplayText, AddsAFullStopAfterACharacterAboveIt) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"Stream write error", "Stream write error."},
+      {"TRegexEngine(comp): Trailing \\ (pos 1)", "TRegexEngine(comp): Trailing \\ (pos 1)"},
+      {"ends.", "ends."},
+      {"ends-", "ends-"},
+      {"ends/", "ends/."},
+      {"检索", "检索."},
+      {"", ""},
+  };
+  for (const auto& [message, shown] : cases) EXPECT_EQ(ErrorDisplayText(message), shown);
+}
+
+class RunSearchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(mkdir(corpus_.c_str(), 0700), 0);
+    options_.folder = corpus_;
+    options_.report_file = report_;
+  }
+
+  // The rows of the report list (lines 10a to 10c), as Text cells.
+  std::vector<std::u16string> TextCells() const {
+    std::vector<std::u16string> cells;
+    for (int i = 10; i + 3 < lists_.report.ItemCount(); i += 3) cells.push_back(lists_.report.ItemAt(i));
+    return cells;
+  }
+
+  TempFolder root_;
+  const std::string corpus_ = root_ / "corpus";
+  const std::string report_ = root_ / "result.htm";
+  SearchOptions options_;
+  SearchLists lists_;
+};
+
+TEST_F(RunSearchTest, WritesTheReportAndLeavesTheListsReady) {
+  WriteBytes(corpus_ + "/a.txt", "the cat\nno\nthe the\n");
+  options_.pattern_text = u" the ";
+  SearchStats stats;
+  RunSearch(options_, lists_, stats);
+  EXPECT_EQ(stats.files_scanned, 1);
+  EXPECT_EQ(stats.matching_lines, 2);
+  EXPECT_EQ(lists_.matches.ItemCount(), 0);
+  EXPECT_EQ(lists_.summary.ItemCount(), 0);
+  ASSERT_EQ(lists_.report.ItemCount(), 12 + 3 * 2);
+  EXPECT_EQ(TextCells(), (std::vector<std::u16string>{
+                             u"<td class=\"text\"> " + kKey + u"the" + kEnd + u" " + kKey + u"the" +
+                                 kEnd + u" " + Info(corpus_ + "/a.txt", "a.txt", 3) + u"</td>",
+                             u"<td class=\"text\"> " + kKey + u"the" + kEnd + u" cat " +
+                                 Info(corpus_ + "/a.txt", "a.txt", 1) + u"</td>"}));
+  const std::string written = ReadBytes(report_);
+  EXPECT_EQ(written, testing::ReportFileBytes([&] {
+              std::vector<std::u16string> lines;
+              for (int i = 0; i < lists_.report.ItemCount(); ++i) lines.push_back(lists_.report.ItemAt(i));
+              return lines;
+            }()));
+}
+
+TEST_F(RunSearchTest, FailedSearchKeepsTheFileAndTheNextStartsAfresh) {
+  WriteBytes(corpus_ + "/a.txt", "the first\n");
+  ASSERT_EQ(mkdir((corpus_ + "/b.txt").c_str(), 0700), 0);
+  WriteBytes(report_, "previous");
+  options_.pattern_text = u"the";
+  EXPECT_THROW(RunSearch(options_, lists_), EFOpenError);
+  EXPECT_EQ(ReadBytes(report_), "previous");
+  EXPECT_EQ(lists_.matches.ItemCount(), 1);
+
+  ASSERT_EQ(rmdir((corpus_ + "/b.txt").c_str()), 0);
+  WriteBytes(corpus_ + "/a.txt", "second the\n");
+  RunSearch(options_, lists_);
+  EXPECT_EQ(TextCells(), (std::vector<std::u16string>{
+                             u"<td class=\"text\"> second " + kKey + u"the" + kEnd + u" " +
+                             Info(corpus_ + "/a.txt", "a.txt", 1) + u"</td>"}));
+}
+
+TEST_F(RunSearchTest, UnicodeReportPathIsUsedWithoutANativeOne) {
+  WriteBytes(corpus_ + "/a.txt", "the\n");
+  options_.pattern_text = u"the";
+  options_.report_file.clear();
+  options_.report_path = testing::Widen(root_ / "报告.htm");
+  RunSearch(options_, lists_);
+  EXPECT_EQ(ReadBytes(root_ / "报告.htm").substr(0, 2), "\xFF\xFE");
+  EXPECT_FALSE(testing::Exists(report_));
+}
+
+TEST_F(RunSearchTest, UnwritableReportRaisesTheCreateError) {
+  options_.pattern_text = u"the";
+  options_.report_file = root_ / "missing/r.htm";
+  try {
+    RunSearch(options_, lists_);
+    FAIL() << "no error";
+  } catch (const EFCreateError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "Cannot create file \"" + options_.report_file + "\". No such file or directory");
+  }
+}
+
+}  // namespace
+}  // namespace tallyfold
