@@ -9,7 +9,6 @@
 #include <QApplication>
 
 #include "platform/CodePage.h"
-#include "ui/AppIcon.h"
 #include "ui/Services.h"
 #include "ui/Unit1.h"
 
@@ -37,13 +36,7 @@ int Project1(int argc, char** argv) {
     return 1;
   }
   QApplication application(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("tallyfold"));
-  QApplication::setApplicationVersion(QStringLiteral("1.0"));
-  // The application title reaches the task bar through the desktop entry,
-  // which is named 检索工具. Qt's display name is deliberately left unset:
-  // Qt would append it to every window caption.
-  QGuiApplication::setDesktopFileName(QStringLiteral("tallyfold"));
-  QApplication::setWindowIcon(AppIcon());
+  ConfigureApplication();
 
   QtFolderPicker folder_picker;
   QtDesktopOpener opener;

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -46,6 +47,13 @@ QString ApplicationTitle() { return QStringLiteral("检索工具"); }
 
 QString WindowCaption() {
   return QStringLiteral("Norrow Tallyfold 1.0 — every match counted");
+}
+
+void ConfigureApplication() {
+  QCoreApplication::setApplicationName(QStringLiteral("tallyfold"));
+  QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("tallyfold"));
+  QGuiApplication::setWindowIcon(AppIcon());
 }
 
 TForm1::TForm1(FolderPicker& folder_picker, DesktopOpener& opener,

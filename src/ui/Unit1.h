@@ -44,6 +44,12 @@ QString ApplicationTitle();
 // The window caption: product name, version and slogan.
 QString WindowCaption();
 
+// Names the running QApplication for the desktop: its name, version, desktop
+// entry (which carries the application title to the task bar) and icon.
+// Qt's display name stays unset, because Qt would append it to every window
+// caption.
+void ConfigureApplication();
+
 class TForm1 : public QWidget {
   Q_OBJECT
 

@@ -1,0 +1,183 @@
+// The main window's layout, its initial state, the enabling rule of the
+// Search button and the folder choice.
+#include <QCheckBox>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+
+#include "ui/UiTestSupport.h"
+
+namespace tallyfold::testing {
+namespace {
+
+using MainWindow = WindowTest;
+
+TEST_F(MainWindow, CaptionIsTheProductAndASloganWithoutTheApplicationName) {
+  const QString prefix = QStringLiteral("Norrow Tallyfold 1.0 — ");
+  EXPECT_TRUE(form_.windowTitle().startsWith(prefix));
+  EXPECT_GT(form_.windowTitle().size(), prefix.size());
+  EXPECT_EQ(form_.windowHandle()->title(), form_.windowTitle());
+  EXPECT_EQ(ApplicationTitle(), QStringLiteral("检索工具"));
+  // Qt appends a display name to every caption on some platforms (X11), so
+  // the application must not have one.
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
+  EXPECT_FALSE(form_.windowTitle().contains(ApplicationTitle()));
+}
+
+TEST_F(MainWindow, HasAFixedClientAreaAboveOtherWindowsWithoutMinimiseOrMaximise) {
+  EXPECT_EQ(form_.size(), QSize(448, 77));
+  EXPECT_EQ(form_.minimumSize(), form_.maximumSize());
+  const Qt::WindowFlags flags = form_.windowFlags();
+  EXPECT_TRUE(flags.testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+  EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+  EXPECT_EQ(form_.windowIcon().availableSizes().size(), 9);
+}
+
+TEST_F(MainWindow, IsCentredOnTheScreenWhenFirstShown) {
+  const QRect desktop = form_.screen()->availableGeometry();
+  EXPECT_LE((form_.geometry().center() - desktop.center()).manhattanLength(), 1);
+  form_.hide();
+  form_.move(desktop.topLeft());
+  form_.show();
+  EXPECT_EQ(form_.pos(), desktop.topLeft()) << "only the first show centres";
+}
+
+TEST_F(MainWindow, PlacesEveryControlWhereItBelongs) {
+  const struct {
+    const char* name;
+    QRect geometry;
+  } controls[] = {
+      {"btnSearch", {304, 8, 56, 21}}, {"edtInput", {12, 8, 281, 21}},
+      {"btnDir", {367, 8, 69, 21}},    {"cbxCase", {16, 31, 46, 17}},
+      {"cbxBorder", {66, 31, 54, 17}}, {"UrlLabel1", {137, 57, 76, 13}},
+      {"Label1", {228, 57, 209, 13}},
+  };
+  for (const auto& control : controls) {
+    EXPECT_EQ(Find<QWidget>(control.name)->geometry(), control.geometry) << control.name;
+  }
+  EXPECT_EQ(Find<QLabel>("lblFolder")->pos(), QPoint(128, 33));
+}
+
+TEST_F(MainWindow, StartsWithItsTextsAndStates) {
+  EXPECT_EQ(SearchButton()->text(), QStringLiteral("检索"));
+  EXPECT_FALSE(SearchButton()->isEnabled());
+  EXPECT_TRUE(PatternBox()->text().isEmpty());
+  EXPECT_EQ(Find<QPushButton>("btnDir")->text(), QStringLiteral("选择目录"));
+  EXPECT_EQ(Find<QCheckBox>("cbxCase")->text(), QStringLiteral(" case"));
+  EXPECT_FALSE(Find<QCheckBox>("cbxCase")->isChecked());
+  EXPECT_EQ(Find<QCheckBox>("cbxBorder")->text(), QStringLiteral(" add \\b"));
+  EXPECT_TRUE(Find<QCheckBox>("cbxBorder")->isChecked());
+  EXPECT_TRUE(Find<QLabel>("lblFolder")->text().isEmpty());
+  EXPECT_TRUE(Find<QLabel>("Label1")->text().contains(QStringLiteral("2011-4-12")));
+  EXPECT_EQ(form_.focusWidget(), PatternBox());
+
+  auto* link = Find<QLabel>("UrlLabel1");
+  EXPECT_EQ(link->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+  EXPECT_TRUE(link->font().bold());
+
+  // Tahoma 8 pt is 11 pixels high; without Tahoma another face of that size.
+  EXPECT_EQ(form_.font().pixelSize(), 11);
+  if (QFontDatabase::hasFamily(QStringLiteral("Tahoma"))) {
+    EXPECT_EQ(QFontInfo(form_.font()).family(), QStringLiteral("Tahoma"));
+  }
+}
+
+TEST_F(MainWindow, TabsThroughSearchPatternFolderCaseAndBoundary) {
+  const std::vector<QWidget*> order = {SearchButton(), PatternBox(), Find<QWidget>("btnDir"),
+                                       Find<QWidget>("cbxCase"), Find<QWidget>("cbxBorder")};
+  for (std::size_t i = 0; i + 1 < order.size(); ++i) {
+    QWidget* next = order[i]->nextInFocusChain();
+    while (next->focusPolicy() == Qt::NoFocus) next = next->nextInFocusChain();
+    EXPECT_EQ(next, order[i + 1]) << "after " << order[i]->objectName().toStdString();
+  }
+  for (const char* label : {"lblFolder", "UrlLabel1", "Label1"}) {
+    EXPECT_EQ(Find<QWidget>(label)->focusPolicy(), Qt::NoFocus) << label;
+  }
+}
+
+TEST_F(MainWindow, EnablesSearchOnlyWithANonBlankPatternAndAFolder) {
+  TypePattern(QStringLiteral("cat"));
+  EXPECT_FALSE(SearchButton()->isEnabled()) << "no folder yet";
+
+  ChooseFolder(QDir::tempPath());
+  EXPECT_TRUE(SearchButton()->isEnabled());
+
+  for (const QString& blank : {QStringLiteral("   "), QStringLiteral("\t \t")}) {
+    TypePattern(blank);
+    EXPECT_FALSE(SearchButton()->isEnabled()) << "pattern of blanks";
+  }
+  // Only codes up to U+0020 are trimmed; other spaces make a pattern.
+  TypePattern(QString(QChar(0x3000)));
+  EXPECT_TRUE(SearchButton()->isEnabled());
+
+  TypePattern(QString());
+  EXPECT_FALSE(SearchButton()->isEnabled());
+  QTest::keyClicks(PatternBox(), QStringLiteral("x"));
+  EXPECT_TRUE(SearchButton()->isEnabled());
+}
+
+TEST_F(MainWindow, CancellingTheFolderDialogKeepsTheFolder) {
+  const QString chosen = QDir::tempPath();
+  ChooseFolder(chosen);
+  ChooseFolder(std::nullopt);
+  EXPECT_EQ(form_.Folder(), QFile::encodeName(chosen).toStdString());
+  EXPECT_EQ(Find<QLabel>("lblFolder")->text(), chosen);
+  TypePattern(QStringLiteral("cat"));
+  EXPECT_TRUE(SearchButton()->isEnabled());
+}
+
+TEST_F(MainWindow, CancellingBeforeAnyChoiceLeavesSearchDisabled) {
+  TypePattern(QStringLiteral("cat"));
+  ChooseFolder(std::nullopt);
+  EXPECT_TRUE(form_.Folder().empty());
+  EXPECT_FALSE(SearchButton()->isEnabled());
+}
+
+TEST_F(MainWindow, FolderDialogAlwaysOpensAtTheProgramsFolder) {
+  const QString program_folder = QCoreApplication::applicationDirPath() + QDir::separator();
+  ChooseFolder(QDir::tempPath());
+  ChooseFolder(QDir::rootPath());
+  ASSERT_EQ(picker_.initial_folders.size(), 2u);
+  EXPECT_EQ(picker_.initial_folders[0], program_folder);
+  EXPECT_EQ(picker_.initial_folders[1], program_folder);
+}
+
+TEST_F(MainWindow, AnItemWithoutAFileSystemPathEmptiesTheFolder) {
+  TypePattern(QStringLiteral("cat"));
+  ChooseFolder(QDir::tempPath());
+  ASSERT_TRUE(SearchButton()->isEnabled());
+  ChooseFolder(QUrl(QStringLiteral("smb://server/share")));
+  EXPECT_TRUE(form_.Folder().empty());
+  EXPECT_TRUE(Find<QLabel>("lblFolder")->text().isEmpty());
+  EXPECT_FALSE(SearchButton()->isEnabled());
+}
+
+TEST_F(MainWindow, KeepsTheFolderAsTheFileSystemNamesIt) {
+  const QString folder = QDir::tempPath() + QStringLiteral("/语料 <b>corpus</b>/");
+  ChooseFolder(folder);
+  EXPECT_EQ(form_.Folder(), QFile::encodeName(folder).toStdString()) << "unchanged, separator kept";
+  auto* label = Find<QLabel>("lblFolder");
+  EXPECT_EQ(label->text(), folder);
+  EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(folder))
+      << "the label grows with its text, which is not read as markup";
+}
+
+TEST_F(MainWindow, ShowsAnErrorWhenTheFolderDialogIsAskedToShowTwice) {
+  bool nested = false;
+  picker_.while_showing = [&] {
+    if (nested) return;
+    nested = true;
+    QTest::mouseClick(Find<QPushButton>("btnDir"), Qt::LeftButton);
+  };
+  ChooseFolder(QDir::tempPath());
+  ASSERT_EQ(errors_.shown.size(), 1u);
+  EXPECT_EQ(errors_.shown[0], QStringLiteral("TSelectFolderDialog already executing."));
+  EXPECT_EQ(form_.Folder(), QFile::encodeName(QDir::tempPath()).toStdString())
+      << "the outer choice still counts";
+}
+
+}  // namespace
+}  // namespace tallyfold::testing

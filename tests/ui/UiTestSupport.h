@@ -1,0 +1,150 @@
+// Internal to the window tests: fake desktop services, a window fixture that
+// finds controls by name, and readers for the written report.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "ui/Services.h"
+#include "ui/Unit1.h"
+
+namespace tallyfold::testing {
+
+// Answers each request with the next queued choice (nothing: cancel) and
+// records the folder each request started at.
+class FakeFolderPicker : public FolderPicker {
+ public:
+  std::optional<QUrl> ChooseFolder(QWidget*, const QString& initial_folder) override {
+    initial_folders.push_back(initial_folder);
+    if (while_showing) while_showing();
+    if (answers.empty()) return std::nullopt;
+    std::optional<QUrl> answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+
+  std::deque<std::optional<QUrl>> answers;
+  std::vector<QString> initial_folders;
+  std::function<void()> while_showing;  // runs while the "dialog" is up
+};
+
+// Records every request; accepts them unless told otherwise.
+class FakeOpener : public DesktopOpener {
+ public:
+  bool Open(const QUrl& url) override {
+    opened.push_back(url);
+    return accepts;
+  }
+
+  std::vector<QUrl> opened;
+  bool accepts = true;
+};
+
+class FakeErrorDisplay : public ErrorDisplay {
+ public:
+  void ShowError(QWidget*, const QString& text) override { shown.push_back(text); }
+
+  std::vector<QString> shown;
+};
+
+// Makes `folder` the working folder for the lifetime of the object.
+class WorkingFolder {
+ public:
+  explicit WorkingFolder(const QString& folder) : previous_(QDir::currentPath()) {
+    if (!QDir::setCurrent(folder)) ADD_FAILURE() << "cannot enter " << folder.toStdString();
+  }
+  ~WorkingFolder() { QDir::setCurrent(previous_); }
+
+ private:
+  QString previous_;
+};
+
+// A shown window with fake services.
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    form_.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form_));
+  }
+
+  template <class Widget>
+  Widget* Find(const char* name) {
+    Widget* widget = form_.findChild<Widget*>(QString::fromLatin1(name));
+    if (widget == nullptr) ADD_FAILURE() << "no control named " << name;
+    return widget;
+  }
+
+  QPushButton* SearchButton() { return Find<QPushButton>("btnSearch"); }
+  QLineEdit* PatternBox() { return Find<QLineEdit>("edtInput"); }
+
+  // Replaces the pattern the way a user does: select all, then type (any
+  // character, through key events that carry their text).
+  void TypePattern(const QString& text) {
+    QTest::keyClick(PatternBox(), Qt::Key_A, Qt::ControlModifier);
+    if (text.isEmpty()) QTest::keyClick(PatternBox(), Qt::Key_Backspace);
+    for (const QChar ch : text) {
+      QTest::sendKeyEvent(QTest::Click, PatternBox(), Qt::Key_unknown, QString(ch),
+                          Qt::NoModifier);
+    }
+  }
+
+  // Clicks the folder button with `answer` queued as the user's choice.
+  void ChooseFolder(std::optional<QUrl> answer) {
+    picker_.answers.push_back(std::move(answer));
+    QTest::mouseClick(Find<QPushButton>("btnDir"), Qt::LeftButton);
+  }
+  void ChooseFolder(const QString& path) { ChooseFolder(QUrl::fromLocalFile(path)); }
+
+  void Search() { QTest::mouseClick(SearchButton(), Qt::LeftButton); }
+
+  FakeFolderPicker picker_;
+  FakeOpener opener_;
+  FakeErrorDisplay errors_;
+  TForm1 form_{picker_, opener_, errors_};
+};
+
+// The file's bytes; empty when it cannot be read.
+inline QByteArray ReadBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The contents of the Text cells of a report file (UTF-16 LE with a mark),
+// one per row, in report order.
+inline QStringList ReportRows(const QString& path) {
+  const QByteArray bytes = ReadBytes(path);
+  if (!bytes.startsWith("\xFF\xFE")) {
+    ADD_FAILURE() << path.toStdString() << " is not a UTF-16 LE report";
+    return {};
+  }
+  const QString text = QString::fromUtf16(
+      reinterpret_cast<const char16_t*>(bytes.constData() + 2), (bytes.size() - 2) / 2);
+  static const QRegularExpression cell(QStringLiteral("<td class=\"text\">(.*)</td>"));
+  QStringList rows;
+  for (auto it = cell.globalMatch(text); it.hasNext();) rows << it.next().captured(1);
+  return rows;
+}
+
+// The text a row shows for `line` of a corpus file, with the info fragment
+// cut off and the highlighting kept: " The <span class="key">cat</span> sat. ".
+inline QString RowLine(const QString& row) {
+  return row.left(row.indexOf(QStringLiteral(" <span class=\"info\">")));
+}
+
+inline void WriteFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+  ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+}  // namespace tallyfold::testing

@@ -1,0 +1,185 @@
+// Searches started from the window: the options it passes, the report it
+// leaves in the working folder, the request to open it, and errors.
+#include <QCheckBox>
+#include <QTemporaryDir>
+
+#include "app/SearchCommand.h"
+#include "regex/RegexEngine.h"
+#include "ui/UiTestSupport.h"
+
+namespace tallyfold::testing {
+namespace {
+
+// A corpus folder and a separate working folder, which the test enters.
+class WindowSearch : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    ASSERT_TRUE(corpus_.isValid() && work_.isValid());
+    ASSERT_NE(QDir(work_.path()), QDir(QCoreApplication::applicationDirPath()));
+  }
+
+  void AddCorpusFile(const QString& name, const QByteArray& text) {
+    WriteFile(corpus_.filePath(name), text);
+  }
+
+  // Types `pattern`, chooses the corpus folder and clicks Search.
+  void SearchFor(const QString& pattern) {
+    TypePattern(pattern);
+    ChooseFolder(corpus_.path());
+    ASSERT_TRUE(SearchButton()->isEnabled());
+    Search();
+  }
+
+  QString ReportPath() const { return work_.filePath(QStringLiteral("result.htm")); }
+  QStringList Rows() const { return ReportRows(ReportPath()); }
+
+  QTemporaryDir corpus_;
+  QTemporaryDir work_;
+  WorkingFolder entered_{work_.path()};
+};
+
+// The message the engine gives for `pattern`, as the error box shows it.
+QString EngineErrorText(const std::u16string& pattern) {
+  TRegexEngine engine;
+  engine.SetExpression(pattern);
+  try {
+    engine.Compile();
+  } catch (const ERegexEngine& error) {
+    return QString::fromStdString(ErrorDisplayText(error.what()));
+  }
+  ADD_FAILURE() << "the pattern compiled";
+  return {};
+}
+
+TEST_F(WindowSearch, WritesTheReportInTheWorkingFolderAndAsksToOpenIt) {
+  AddCorpusFile(QStringLiteral("a.txt"), "The cat sat.\n");
+  SearchFor(QStringLiteral("cat"));
+  EXPECT_TRUE(errors_.shown.empty());
+  ASSERT_EQ(opener_.opened.size(), 1u);
+  EXPECT_EQ(opener_.opened[0], QUrl::fromLocalFile(ReportPath()));
+  EXPECT_EQ(Rows().size(), 1);
+  EXPECT_FALSE(QFile::exists(corpus_.filePath(QStringLiteral("result.htm"))));
+}
+
+TEST_F(WindowSearch, BoundaryWrapsTheWholePatternWithoutAGroup) {
+  // As \bcat|dog\b: a word that starts with cat, or one that ends in dog.
+  AddCorpusFile(QStringLiteral("a.txt"), "catalog\nhotdog\ndogma\nconcat\n");
+  SearchFor(QStringLiteral("cat|dog"));
+  const QStringList rows = Rows();
+  ASSERT_EQ(rows.size(), 2) << rows.join(u'\n').toStdString();
+  EXPECT_TRUE(rows.join(u'\n').contains(QStringLiteral("<span class=\"key\">cat</span>alog")));
+  EXPECT_TRUE(rows.join(u'\n').contains(QStringLiteral("hot<span class=\"key\">dog</span>")));
+}
+
+TEST_F(WindowSearch, PassesTheCaseAndBoundaryOptions) {
+  AddCorpusFile(QStringLiteral("a.txt"), "Cat\ncat\nconcat\n");
+  SearchFor(QStringLiteral("  cat  "));
+  EXPECT_EQ(Rows().size(), 2) << "trimmed, bounded, either case";
+
+  QTest::mouseClick(Find<QCheckBox>("cbxCase"), Qt::LeftButton);
+  Search();
+  EXPECT_EQ(Rows().size(), 1) << "case-sensitive";
+
+  QTest::mouseClick(Find<QCheckBox>("cbxBorder"), Qt::LeftButton);
+  Search();
+  EXPECT_EQ(Rows().size(), 2) << "case-sensitive, no boundary: cat and concat";
+}
+
+TEST_F(WindowSearch, APatternEndingInABackslashCompilesOnlyWithTheBoundary) {
+  AddCorpusFile(QStringLiteral("a.txt"), "path a\\b here\n");
+  SearchFor(QStringLiteral("a\\"));
+  EXPECT_TRUE(errors_.shown.empty());
+  const QStringList rows = Rows();
+  ASSERT_EQ(rows.size(), 1);
+  EXPECT_TRUE(rows[0].contains(QStringLiteral("<span class=\"key\">a\\b</span>")));
+
+  QTest::mouseClick(Find<QCheckBox>("cbxBorder"), Qt::LeftButton);
+  Search();
+  ASSERT_EQ(errors_.shown.size(), 1u);
+  EXPECT_EQ(errors_.shown[0], EngineErrorText(u"a\\"));
+}
+
+TEST_F(WindowSearch, AnInvalidPatternShowsTheEnginesMessageAndKeepsTheLastReport) {
+  AddCorpusFile(QStringLiteral("a.txt"), "one cat\n");
+  SearchFor(QStringLiteral("cat"));
+  const QByteArray before = ReadBytes(ReportPath());
+  ASSERT_FALSE(before.isEmpty());
+
+  TypePattern(QStringLiteral("ca(t"));
+  Search();
+  ASSERT_EQ(errors_.shown.size(), 1u);
+  EXPECT_EQ(errors_.shown[0], EngineErrorText(u"\\bca(t\\b"));
+  EXPECT_EQ(ReadBytes(ReportPath()), before);
+  EXPECT_EQ(opener_.opened.size(), 1u) << "nothing new to open";
+
+  // The window is still usable.
+  TypePattern(QStringLiteral("one"));
+  Search();
+  EXPECT_EQ(errors_.shown.size(), 1u);
+  EXPECT_EQ(opener_.opened.size(), 2u);
+}
+
+TEST_F(WindowSearch, TwoSearchesInARowReportOnlyTheirOwnLines) {
+  AddCorpusFile(QStringLiteral("a.txt"), "a cat\na dog\nanother dog\n");
+  SearchFor(QStringLiteral("cat"));
+  EXPECT_EQ(Rows().size(), 1);
+  TypePattern(QStringLiteral("dog"));
+  Search();
+  const QStringList rows = Rows();
+  EXPECT_EQ(rows.size(), 2);
+  EXPECT_FALSE(rows.join(u'\n').contains(QStringLiteral("cat")));
+}
+
+TEST_F(WindowSearch, ASearchAfterAFailedOneStartsFromEmptyLists) {
+  // A folder named like a corpus file cannot be read and ends the search,
+  // after the files listed before it have added their lines.
+  for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
+    AddCorpusFile(QString::fromLatin1(name), "a cat\nthe dog\n");
+  }
+  ASSERT_TRUE(QDir(corpus_.path()).mkdir(QStringLiteral("m.txt")));
+  SearchFor(QStringLiteral("cat"));
+  ASSERT_EQ(errors_.shown.size(), 1u);
+  EXPECT_TRUE(errors_.shown[0].startsWith(QStringLiteral("Cannot open file \"")));
+  EXPECT_TRUE(opener_.opened.empty());
+
+  ASSERT_TRUE(QDir(corpus_.path()).rmdir(QStringLiteral("m.txt")));
+  TypePattern(QStringLiteral("dog"));
+  Search();
+  const QStringList rows = Rows();
+  EXPECT_EQ(rows.size(), 4);
+  EXPECT_FALSE(rows.join(u'\n').contains(QStringLiteral("cat")));
+}
+
+TEST_F(WindowSearch, AReportThatCannotBeCreatedIsNotOpened) {
+  AddCorpusFile(QStringLiteral("a.txt"), "a cat\n");
+  ASSERT_TRUE(QDir(work_.path()).mkdir(QStringLiteral("result.htm")));
+  SearchFor(QStringLiteral("cat"));
+  ASSERT_EQ(errors_.shown.size(), 1u);
+  EXPECT_TRUE(errors_.shown[0].startsWith(QStringLiteral("Cannot create file \"")));
+  EXPECT_TRUE(opener_.opened.empty());
+}
+
+TEST_F(WindowSearch, IgnoresADesktopThatCannotOpenTheReport) {
+  opener_.accepts = false;
+  AddCorpusFile(QStringLiteral("a.txt"), "a cat\n");
+  SearchFor(QStringLiteral("cat"));
+  EXPECT_EQ(opener_.opened.size(), 1u);
+  EXPECT_TRUE(errors_.shown.empty());
+  EXPECT_EQ(Rows().size(), 1);
+}
+
+TEST_F(WindowSearch, EnterAndEscapeInThePatternBoxStartNothing) {
+  AddCorpusFile(QStringLiteral("a.txt"), "a cat\n");
+  TypePattern(QStringLiteral("cat"));
+  ChooseFolder(corpus_.path());
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+    QTest::keyClick(PatternBox(), key);
+  }
+  EXPECT_TRUE(opener_.opened.empty());
+  EXPECT_FALSE(QFile::exists(ReportPath()));
+  EXPECT_TRUE(form_.isVisible());
+}
+
+}  // namespace
+}  // namespace tallyfold::testing
