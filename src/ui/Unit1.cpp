@@ -25,8 +25,9 @@
 namespace tallyfold {
 namespace {
 
-const QString kForumHost = QStringLiteral("bbs.norrow.cn");
-const QString kForumUrl = QStringLiteral("http://bbs.norrow.cn/");
+// The product's forum, and the credit line: author's address, release date.
+const QString kForumHost = QStringLiteral("norrow.cn");
+const QString kForumUrl = QStringLiteral("http://norrow.cn/bbs/");
 const QString kCredit = QStringLiteral("作者 tallyfold@norrow.cn  2011-4-12");
 
 // Tahoma 8 pt (11 pixels high) as the window was designed; where Tahoma is
@@ -101,6 +102,13 @@ void TForm1::CreateControls() {
   cbxBorder->setObjectName(QStringLiteral("cbxBorder"));
   cbxBorder->setGeometry(66, 31, 54, 17);
   cbxBorder->setChecked(true);
+  // The texts bring their own leading space, and the boxes are as narrow as
+  // the classic 13-pixel check mark: the style's wider mark and spacing
+  // would push the texts out of their boxes.
+  for (QCheckBox* box : {cbxCase, cbxBorder}) {
+    box->setStyleSheet(QStringLiteral(
+        "QCheckBox { spacing: 0px; } QCheckBox::indicator { width: 13px; height: 13px; }"));
+  }
 
   // Folder names and the fixed texts are shown as they are, never as markup.
   lblFolder = new QLabel(this);

@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QStyle>
 
 #include "ui/UiTestSupport.h"
 
@@ -82,6 +83,20 @@ TEST_F(MainWindow, StartsWithItsTextsAndStates) {
   EXPECT_EQ(form_.font().pixelSize(), 11);
   if (QFontDatabase::hasFamily(QStringLiteral("Tahoma"))) {
     EXPECT_EQ(QFontInfo(form_.font()).family(), QStringLiteral("Tahoma"));
+  }
+}
+
+TEST_F(MainWindow, KeepsEveryTextInsideItsFixedBox) {
+  for (const char* name : {"btnSearch", "btnDir", "UrlLabel1", "Label1"}) {
+    const auto* control = Find<QWidget>(name);
+    const QString text = control->property("text").toString();
+    EXPECT_LE(control->fontMetrics().horizontalAdvance(text), control->width()) << name;
+  }
+  for (const char* name : {"cbxCase", "cbxBorder"}) {
+    const auto* box = Find<QCheckBox>(name);
+    const int indicator = box->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
+                          box->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box);
+    EXPECT_LE(indicator + box->fontMetrics().horizontalAdvance(box->text()), box->width()) << name;
   }
 }
 
