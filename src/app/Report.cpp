@@ -9,6 +9,8 @@
 #include <climits>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "text/WideHelpers.h"
 
@@ -60,6 +62,27 @@ std::int64_t CountAt(const TUnicodeStringList& list, int index) {
   return ParseCount(bytes.data(), bytes.data() + bytes.size());
 }
 
+int CountDifference(std::int64_t first, std::int64_t second) {
+  return static_cast<int>(std::clamp<std::int64_t>(second - first, INT_MIN, INT_MAX));
+}
+
+// Sorts exactly as SortWith(CompareEntries) does, but parses each count once
+// instead of twice per comparison: with a million entries the comparisons
+// would otherwise spend their time fetching entries from all over memory.
+void SortByCount(TUnicodeStringList& matches) {
+  std::vector<std::int64_t> counts(static_cast<std::size_t>(matches.ItemCount()));
+  for (int i = 0; i < matches.ItemCount(); ++i)
+    counts[static_cast<std::size_t>(i)] = CountAt(matches, i);
+  matches.SortPositions(
+      [&counts](int index1, int index2) {
+        return CountDifference(counts[static_cast<std::size_t>(index1)],
+                               counts[static_cast<std::size_t>(index2)]);
+      },
+      [&counts](int a, int b) {
+        std::swap(counts[static_cast<std::size_t>(a)], counts[static_cast<std::size_t>(b)]);
+      });
+}
+
 // The tally compares names trimmed and in the system code page, byte by
 // byte; a plain number is its own byte string.
 std::string TallyKey(const TUnicodeStringList& list, int index) {
@@ -67,6 +90,16 @@ std::string TallyKey(const TUnicodeStringList& list, int index) {
   if (IsPlainNumber(name.data(), name.data() + name.size()))
     return std::string(name.begin(), name.end());
   return WideToAnsi(name);
+}
+
+// Joins three pieces into a string of exactly their length: a report can
+// hold millions of lines, and a string grown by + may keep twice the room.
+std::u16string Concat(std::u16string_view head, std::u16string_view middle,
+                      std::u16string_view tail) {
+  std::u16string line;
+  line.reserve(head.size() + middle.size() + tail.size());
+  line.append(head).append(middle).append(tail);
+  return line;
 }
 
 std::u16string Decimal(long long value) {
@@ -77,9 +110,7 @@ std::u16string Decimal(long long value) {
 }  // namespace
 
 int CompareEntries(TUnicodeStringList& list, int index1, int index2) {
-  const std::int64_t difference = CountAt(list, index2) - CountAt(list, index1);
-  return static_cast<int>(
-      std::clamp<std::int64_t>(difference, INT_MIN, INT_MAX));
+  return CountDifference(CountAt(list, index1), CountAt(list, index2));
 }
 
 void Tally(TUnicodeStringList& matches, TUnicodeStringList& summary) {
@@ -104,7 +135,7 @@ void Tally(TUnicodeStringList& matches, TUnicodeStringList& summary) {
 
 void BuildReport(TUnicodeStringList& report, TUnicodeStringList& matches,
                  TUnicodeStringList& summary) {
-  matches.SortWith(CompareEntries);
+  SortByCount(matches);
 
   report.AppendItem(
       u"<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
@@ -132,10 +163,9 @@ void BuildReport(TUnicodeStringList& report, TUnicodeStringList& matches,
   // Every entry but the sentinel gets a row. The row number is plain ASCII,
   // which reads the same in every code page.
   for (int i = 0; i + 1 < matches.ItemCount(); ++i) {
-    report.AppendItem(u"<tr><td class=\"no\">" + Decimal(i + 1) + u"</td>");
-    report.AppendItem(u"<td class=\"text\">" + matches.ValueAt(i) + u"</td>");
-    report.AppendItem(u"<td class=\"freq\">" + matches.NameAt(i) +
-                      u"</td></tr>");
+    report.AppendItem(Concat(u"<tr><td class=\"no\">", Decimal(i + 1), u"</td>"));
+    report.AppendItem(Concat(u"<td class=\"text\">", matches.ValueAt(i), u"</td>"));
+    report.AppendItem(Concat(u"<td class=\"freq\">", matches.NameAt(i), u"</td></tr>"));
   }
 
   report.AppendItem(u"</table>");

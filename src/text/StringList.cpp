@@ -106,47 +106,8 @@ void TUnicodeStringList::SplitText(const std::u16string& text) {
 }
 
 void TUnicodeStringList::SortWith(TItemCompare compare) {
-  if (ItemCount() < 2) return;
-  // The quicksort partitions [L, R] around the entry at the middle position
-  // P, which it follows by position through the swaps, then sorts the left
-  // part first and continues with the right part. The left part is not
-  // sorted by recursion but by pushing the pending right part on an explicit
-  // stack, so a long list cannot exhaust the thread's stack; the comparisons
-  // and swaps happen in exactly the recursive order.
-  struct Range {
-    int left, right;
-  };
-  std::vector<Range> pending{{0, ItemCount() - 1}};
-  while (!pending.empty()) {
-    auto [left, right] = pending.back();
-    pending.pop_back();
-    int i;
-    do {
-      i = left;
-      int j = right;
-      int pivot = left + (right - left) / 2;
-      do {
-        while (compare(*this, i, pivot) < 0) ++i;
-        while (compare(*this, j, pivot) > 0) --j;
-        if (i <= j) {
-          std::swap(items_[static_cast<std::size_t>(i)],
-                    items_[static_cast<std::size_t>(j)]);
-          if (pivot == i)
-            pivot = j;
-          else if (pivot == j)
-            pivot = i;
-          ++i;
-          --j;
-        }
-      } while (i <= j);
-      if (left < j) {
-        if (i < right) pending.push_back({i, right});
-        pending.push_back({left, j});
-        break;
-      }
-      left = i;
-    } while (i < right);
-  }
+  SortPositions([this, compare](int index1, int index2) { return compare(*this, index1, index2); },
+                [](int, int) {});
 }
 
 }  // namespace tallyfold

@@ -85,6 +85,13 @@ class TUnicodeStringList {
   // from `compare` propagates, with every entry still present exactly once.
   void SortWith(TItemCompare compare);
 
+  // The same sort, comparing through any callable `compare(index1, index2)`
+  // with SortWith's contract; `on_swap(a, b)` hears of every exchange, so
+  // keys computed once per entry can follow their entries. Given the same
+  // comparison results, the order is exactly SortWith's.
+  template <typename Compare, typename OnSwap>
+  void SortPositions(Compare compare, OnSwap on_swap);
+
   // Text files (text/TextFile.cpp). Reading replaces the contents and
   // accepts UTF-16 LE, UTF-16 BE and UTF-8 with a byte-order mark, or the
   // system code page without one. Writing produces UTF-16 LE with a mark and
@@ -109,5 +116,50 @@ class TUnicodeStringList {
   int capacity_ = 0;                   // slots allocated by the growth rule
   char16_t separator_ = u'=';          // name=value separator
 };
+
+template <typename Compare, typename OnSwap>
+void TUnicodeStringList::SortPositions(Compare compare, OnSwap on_swap) {
+  if (ItemCount() < 2) return;
+  // The quicksort partitions [L, R] around the entry at the middle position
+  // P, which it follows by position through the swaps, then sorts the left
+  // part first and continues with the right part. The left part is not
+  // sorted by recursion but by pushing the pending right part on an explicit
+  // stack, so a long list cannot exhaust the thread's stack; the comparisons
+  // and swaps happen in exactly the recursive order.
+  struct Range {
+    int left, right;
+  };
+  std::vector<Range> pending{{0, ItemCount() - 1}};
+  while (!pending.empty()) {
+    auto [left, right] = pending.back();
+    pending.pop_back();
+    int i;
+    do {
+      i = left;
+      int j = right;
+      int pivot = left + (right - left) / 2;
+      do {
+        while (compare(i, pivot) < 0) ++i;
+        while (compare(j, pivot) > 0) --j;
+        if (i <= j) {
+          items_[static_cast<std::size_t>(i)].swap(items_[static_cast<std::size_t>(j)]);
+          on_swap(i, j);
+          if (pivot == i)
+            pivot = j;
+          else if (pivot == j)
+            pivot = i;
+          ++i;
+          --j;
+        }
+      } while (i <= j);
+      if (left < j) {
+        if (i < right) pending.push_back({i, right});
+        pending.push_back({left, j});
+        break;
+      }
+      left = i;
+    } while (i < right);
+  }
+}
 
 }  // namespace tallyfold

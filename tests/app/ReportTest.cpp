@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -131,6 +132,30 @@ TEST(BuildReport, WrittenFileHasTheSameLines) {
   expected.erase(expected.begin() + 6);
   expected.insert(expected.begin() + 6, {u"【2】=1", u"【1】=1", u""});
   EXPECT_EQ(Items(back), expected);
+}
+
+TEST(BuildReport, RowsFollowTheListSortExactly) {
+  // Many equal counts, where the quicksort's order of ties shows, plus
+  // names that count as 0.
+  std::mt19937 random(99);
+  TUnicodeStringList matches, sorted, report, summary;
+  for (int i = 0; i < 5000; ++i) {
+    const unsigned kind = random() % 50;
+    std::string name = kind == 0 ? "x" : kind == 1 ? "" : std::to_string(random() % 6);
+    std::u16string entry(name.begin(), name.end());
+    entry += u"=row " + std::u16string(1, static_cast<char16_t>(u'A' + i % 26));
+    const std::string number = std::to_string(i);
+    entry.append(number.begin(), number.end());
+    matches.AppendItem(entry);
+    sorted.AppendItem(entry);
+  }
+  sorted.SortWith(CompareEntries);
+  BuildReport(report, matches, summary);
+  ASSERT_EQ(report.ItemCount(), 12 + 3 * 5000);
+  for (int i = 0; i < sorted.ItemCount(); ++i) {
+    ASSERT_EQ(report.ItemAt(9 + 3 * i + 1), u"<td class=\"text\">" + sorted.ValueAt(i) + u"</td>")
+        << "row " << i + 1;
+  }
 }
 
 TEST(Tally, EmptyListGetsNoSentinel) {
