@@ -1,0 +1,1013 @@
+// The matcher: the dispatch loop over the program's nodes, the choice points
+// that stand in for recursion, and the tables derived from the program that
+// keep character tests cheap.
+//
+// This file's external interface is just Matcher (Matcher.h), used by the
+// search driver in SearchDriver.cpp. Covered by tests/regex/MatcherTest.cpp
+// and PcreDifferentialTest.cpp.
+#include "regex/Matcher.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "platform/Exception.h"
+#include "regex/Program.h"
+
+namespace tallyfold::regex_internal {
+namespace {
+
+// Register slots of one attempt (MatchScratch::regs).
+constexpr int kStartSlot = 0;                               // group n: n
+constexpr int kEndSlot = TRegexEngine::kGroupSlots;         // group n: 15 + n
+constexpr int kDepthSlot = 2 * TRegexEngine::kGroupSlots;   // the loop depth
+constexpr int kCounterSlot = kDepthSlot;                    // loop d: 30 + d
+constexpr int kLoopStartSlot = kCounterSlot + TRegexEngine::kLoopStackSize;
+constexpr int kLinkSlot =                                   // LINK node: 51 + node
+    kLoopStartSlot + TRegexEngine::kLoopStackSize + 1;
+
+// Stacks above this size are given back after a search.
+constexpr std::size_t kTrimBytes = std::size_t{64} << 20;
+
+constexpr int kStartBitWords = 65536 / 64;
+// How many nodes the start-character analysis may visit.
+constexpr int kStartBudget = 256;
+// How many zero-width nodes MayStartHere looks through.
+constexpr int kPeekNodes = 8;
+
+bool IsOpen(char16_t op) { return op >= OPEN_1 && op <= OPEN_14; }
+bool IsClose(char16_t op) { return op >= CLOSE_1 && op <= CLOSE_14; }
+bool IsBackref(char16_t op) { return op == BACKREF || op == BACKREF_CI; }
+bool IsSetOp(char16_t op) {
+  return op == IN_SET || op == NOT_IN_SET || op == IN_SET_CI ||
+         op == NOT_IN_SET_CI;
+}
+bool IsCaseInsensitiveSet(char16_t op) {
+  return op == IN_SET_CI || op == NOT_IN_SET_CI;
+}
+bool Bit(const uint64_t* bits, char16_t ch) {
+  return (bits[ch >> 6] >> (ch & 63)) & 1;
+}
+void SetBit(uint64_t* bits, char16_t ch) { bits[ch >> 6] |= uint64_t{1} << (ch & 63); }
+bool ListHas(const char16_t* list, char16_t ch) {
+  for (; *list != 0; ++list)
+    if (*list == ch) return true;
+  return false;
+}
+
+// The bounds, operand and continuation of a single-node repetition.
+struct Repeat {
+  int32_t min;
+  int32_t max;
+  int operand;     // the repeated node
+  int next;        // what follows the repetition, or -1
+  char16_t ahead;  // first character of a LITERAL continuation; 0 = none
+  bool lazy;
+};
+
+Repeat ShapeOf(const char16_t* prog, int prog_size, int node) {
+  Repeat r{0, kRepeatMax, node + kNodeHeader, NextNode(prog, node), 0, false};
+  switch (prog[node]) {
+    case REPEAT_PLUS_LAZY:
+      r.lazy = true;
+      [[fallthrough]];
+    case REPEAT_PLUS:
+      r.min = 1;
+      break;
+    case REPEAT_STAR_LAZY:
+      r.lazy = true;
+      break;
+    case REPEAT_BRACES_LAZY:
+      r.lazy = true;
+      [[fallthrough]];
+    case REPEAT_BRACES:
+      r.min = ReadInt32(prog + node + 3);
+      r.max = ReadInt32(prog + node + 5);
+      r.operand = node + 7;
+      break;
+    default:
+      break;
+  }
+  if (r.next >= 0 && r.next + kNodeHeader < prog_size && prog[r.next] == LITERAL)
+    r.ahead = prog[r.next + kNodeHeader];
+  return r;
+}
+
+}  // namespace
+
+void RaiseOutOfMemory() {
+  throw Exception("TRegexEngine(exec): Out Of Memory While Matching");
+}
+
+void CharTable::Assign(const std::u16string& members) {
+  ascii[0] = ascii[1] = 0;
+  wide.clear();
+  for (char16_t ch : members) {
+    if (ch == 0) continue;  // the end of the input is never a member
+    if (ch < 128)
+      SetBit(ascii, ch);
+    else
+      wide += ch;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Scratch stacks
+
+std::size_t MatchScratch::StackBytes() const {
+  return frames.size() * sizeof(Frame) + undo.size() * sizeof(Undo);
+}
+
+void MatchScratch::GrowFrames() {
+  const std::size_t grown = std::max<std::size_t>(256, frames.size() * 2);
+  if (StackBytes() + (grown - frames.size()) * sizeof(Frame) > byte_limit)
+    throw std::bad_alloc();
+  frames.resize(grown);
+}
+
+void MatchScratch::GrowUndo() {
+  const std::size_t grown = std::max<std::size_t>(256, undo.size() * 2);
+  if (StackBytes() + (grown - undo.size()) * sizeof(Undo) > byte_limit)
+    throw std::bad_alloc();
+  undo.resize(grown);
+}
+
+void MatchScratch::Trim() {
+  if (StackBytes() <= kTrimBytes) return;
+  std::vector<Frame>().swap(frames);
+  std::vector<Undo>().swap(undo);
+  frame_count = undo_count = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Preparation
+
+Matcher::Matcher(TRegexEngine& engine, const std::vector<char16_t>& program,
+                 MatchScratch& scratch)
+    : e_(engine),
+      s_(scratch),
+      prog_(program.data()),
+      prog_size_(static_cast<int>(program.size())),
+      in_(engine.input_string_.c_str()),
+      end_(engine.input_end_) {
+  Prepare(program);
+}
+
+void Matcher::Prepare(const std::vector<char16_t>& program) {
+  MatchScratch& s = s_;
+  if (s.prepared && s.inverter == e_.case_inverter_ &&
+      s.inverter_context == e_.case_inverter_context_ && s.program == program &&
+      s.word_set == e_.word_set_ && s.space_set == e_.space_set_ &&
+      s.separator_set == e_.line_separator_set_)
+    return;
+
+  // A rebuild that fails half-way (allocation, a throwing case inverter)
+  // must not leave tables that look current.
+  s.prepared = false;
+  s.program = program;
+  s.word_set = e_.word_set_;
+  s.space_set = e_.space_set_;
+  s.separator_set = e_.line_separator_set_;
+  s.inverter = e_.case_inverter_;
+  s.inverter_context = e_.case_inverter_context_;
+  for (char16_t ch = 0; ch < 128; ++ch)
+    s.invert[ch] = s.inverter ? s.inverter(s.inverter_context, ch) : ch;
+  s.word.Assign(s.word_set);
+  s.space.Assign(s.space_set);
+  s.separators.Assign(s.separator_set);
+
+  s.regs.assign(kLinkSlot + program.size(), -1);
+  s.groups_dirty = false;
+  s.links_dirty = false;
+  IndexSets();
+
+  s.start_bits.assign(kStartBitWords, 0);
+  int budget = kStartBudget;
+  if (!AddStartChars(1, budget)) s.start_bits.clear();
+  s.prepared = true;
+}
+
+// Walks the program in storage order and precomputes every set node's ASCII
+// answers. A unit it cannot place stops the walk; set nodes after it are
+// then tested by scanning their list, which gives the same answers.
+void Matcher::IndexSets() {
+  MatchScratch& s = s_;
+  s.set_index.assign(prog_size_, -1);
+  s.sets.clear();
+  const auto skip_list = [this](int pos) {
+    while (pos < prog_size_ && prog_[pos] != 0) ++pos;
+    return pos + 1;
+  };
+  int pos = 1;
+  while (pos + kNodeHeader <= prog_size_) {
+    const char16_t op = prog_[pos];
+    int next = pos + kNodeHeader;
+    if (IsSetOp(op)) {
+      const int list_end = skip_list(next);
+      if (list_end > prog_size_) return;
+      SetInfo info;
+      info.members = next;
+      uint64_t plain[2] = {0, 0};
+      for (const char16_t* m = prog_ + next; *m != 0; ++m) {
+        if (*m < 128)
+          SetBit(plain, *m);
+        else
+          info.has_wide = true;
+      }
+      if (IsCaseInsensitiveSet(op)) {
+        // x is found when a member equals x or the other case of x.
+        for (char16_t x = 1; x < 128; ++x) {
+          const char16_t other = s.invert[x];
+          const bool found =
+              Bit(plain, x) ||
+              (other < 128 ? Bit(plain, other)
+                           : info.has_wide && ListHas(prog_ + next, other));
+          if (found) SetBit(info.ascii, x);
+        }
+      } else {
+        info.ascii[0] = plain[0];
+        info.ascii[1] = plain[1];
+      }
+      s.set_index[pos] = static_cast<int32_t>(s.sets.size());
+      s.sets.push_back(info);
+      pos = list_end;
+      continue;
+    }
+    switch (op) {
+      case LITERAL:
+      case LITERAL_CI:
+        next = skip_list(next);
+        break;
+      case REPEAT_BRACES:
+      case REPEAT_BRACES_LAZY:
+        next += 4;  // minimum and maximum; the operand node follows
+        break;
+      case LOOP:
+      case LOOP_LAZY:
+        next += 6;  // minimum, maximum and body offset
+        break;
+      case BACKREF:
+      case BACKREF_CI:
+        next += 1;
+        break;
+      case MATCH_END: case INPUT_START: case INPUT_END: case ANY_CHAR:
+      case ALTERNATIVE: case LINK: case EMPTY: case REPEAT_STAR:
+      case REPEAT_PLUS: case DIGIT: case NOT_DIGIT: case WORD_CHAR:
+      case NOT_WORD_CHAR: case SPACE_CHAR: case NOT_SPACE_CHAR: case COMMENT:
+      case LOOP_ENTRY: case REPEAT_STAR_LAZY: case REPEAT_PLUS_LAZY:
+      case LINE_START: case LINE_END: case ANY_BUT_SEPARATOR:
+      case WORD_BOUNDARY: case NOT_WORD_BOUNDARY:
+        break;
+      default:
+        if (!IsOpen(op) && !IsClose(op)) return;
+    }
+    pos = next;
+  }
+}
+
+void Matcher::AddChar(char16_t ch) { SetBit(s_.start_bits.data(), ch); }
+
+// Adds the characters the single-character node can consume; false when
+// that set is not worth filtering by (negated classes, any character) or
+// not known (back-references).
+bool Matcher::AddNodeChars(int node) {
+  if (node < 0 || node + kNodeHeader > prog_size_) return false;
+  switch (prog_[node]) {
+    case LITERAL:
+      AddChar(prog_[node + kNodeHeader]);
+      return true;
+    case LITERAL_CI: {
+      const char16_t ch = prog_[node + kNodeHeader];
+      AddChar(ch);
+      AddChar(Invert(ch));
+      return true;
+    }
+    case IN_SET:
+      for (const char16_t* m = prog_ + node + kNodeHeader; *m != 0; ++m)
+        AddChar(*m);
+      return true;
+    case IN_SET_CI: {
+      for (char16_t x = 1; x < 128; ++x)
+        if (InSetCi(node, x)) AddChar(x);
+      // Whether a character from U+0080 up is found depends on its other
+      // case, which only the case inverter knows; let them all through.
+      std::fill(s_.start_bits.begin() + 2, s_.start_bits.end(), ~uint64_t{0});
+      return true;
+    }
+    case DIGIT:
+      for (char16_t ch = u'0'; ch <= u'9'; ++ch) AddChar(ch);
+      return true;
+    case WORD_CHAR:
+      for (char16_t ch : s_.word_set) AddChar(ch);
+      return true;
+    case SPACE_CHAR:
+      for (char16_t ch : s_.space_set) AddChar(ch);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Adds every character at which a path from `node` can consume its first
+// character; false when a path may consume nothing or the analysis gives
+// up. Zero-width tests are looked through: they only narrow the set.
+bool Matcher::AddStartChars(int node, int& budget) {
+  for (;;) {
+    if (--budget < 0 || node < 0 || node + kNodeHeader > prog_size_) return false;
+    const char16_t op = prog_[node];
+    const int next = NextNode(prog_, node);
+    switch (op) {
+      case EMPTY:
+      case COMMENT:
+      case WORD_BOUNDARY:
+      case NOT_WORD_BOUNDARY:
+      case LINE_START:
+      case LINE_END:
+        node = next;
+        continue;
+      case INPUT_START:
+      case INPUT_END:
+        // Such a path matches only at the input start or end, which are
+        // always tried.
+        return true;
+      case ALTERNATIVE:
+        if (NextAlternative(node) >= 0) {
+          for (int alt = node; alt >= 0; alt = NextAlternative(alt))
+            if (!AddStartChars(alt + kNodeHeader, budget)) return false;
+          return true;
+        }
+        node += kNodeHeader;
+        continue;
+      case REPEAT_STAR:
+      case REPEAT_STAR_LAZY:
+        if (!AddNodeChars(node + kNodeHeader)) return false;
+        node = next;
+        continue;
+      case REPEAT_PLUS:
+      case REPEAT_PLUS_LAZY:
+        return AddNodeChars(node + kNodeHeader);
+      case REPEAT_BRACES:
+      case REPEAT_BRACES_LAZY: {
+        if (node + 7 > prog_size_ || !AddNodeChars(node + 7)) return false;
+        if (ReadInt32(prog_ + node + 3) > 0) return true;
+        node = next;
+        continue;
+      }
+      case LOOP_ENTRY: {
+        const int loop = next;
+        if (loop < 0 || loop + 9 > prog_size_ ||
+            (prog_[loop] != LOOP && prog_[loop] != LOOP_LAZY))
+          return false;
+        if (!AddStartChars(node + kNodeHeader, budget)) return false;
+        if (ReadInt32(prog_ + loop + 3) > 0) return true;
+        node = NextNode(prog_, loop);
+        continue;
+      }
+      default:
+        if (IsOpen(op) || IsClose(op)) {
+          node = next;
+          continue;
+        }
+        return AddNodeChars(node);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Character tests
+
+char16_t Matcher::Invert(char16_t ch) const {
+  if (ch < 128) return s_.invert[ch];
+  return s_.inverter ? s_.inverter(s_.inverter_context, ch) : ch;
+}
+
+bool Matcher::InSet(int node, char16_t ch) const {
+  const int index = s_.set_index[node];
+  if (index < 0) return ListHas(prog_ + node + kNodeHeader, ch);
+  const SetInfo& info = s_.sets[index];
+  if (ch < 128) return Bit(info.ascii, ch);
+  return info.has_wide && ListHas(prog_ + info.members, ch);
+}
+
+bool Matcher::InSetCi(int node, char16_t ch) const {
+  const int index = s_.set_index[node];
+  if (index >= 0 && ch < 128) return Bit(s_.sets[index].ascii, ch);
+  const char16_t other = Invert(ch);
+  for (const char16_t* m = prog_ + node + kNodeHeader; *m != 0; ++m)
+    if (*m == ch || *m == other) return true;
+  return false;
+}
+
+bool Matcher::TestOne(int node, char16_t ch) const {
+  switch (prog_[node]) {
+    case ANY_CHAR:
+      return true;
+    case LITERAL:
+      return ch == prog_[node + kNodeHeader];
+    case LITERAL_CI: {
+      const char16_t p = prog_[node + kNodeHeader];
+      return ch == p || ch == Invert(p);
+    }
+    case IN_SET:
+      return InSet(node, ch);
+    case NOT_IN_SET:
+      return !InSet(node, ch);
+    case IN_SET_CI:
+      return InSetCi(node, ch);
+    case NOT_IN_SET_CI:
+      return !InSetCi(node, ch);
+    case DIGIT:
+      return ch >= u'0' && ch <= u'9';
+    case NOT_DIGIT:
+      return ch < u'0' || ch > u'9';
+    case WORD_CHAR:
+      return s_.word.Contains(ch);
+    case NOT_WORD_CHAR:
+      return !s_.word.Contains(ch);
+    case SPACE_CHAR:
+      return s_.space.Contains(ch);
+    case NOT_SPACE_CHAR:
+      return !s_.space.Contains(ch);
+    default:
+      return false;
+  }
+}
+
+bool Matcher::IsWordAt(int pos) const {
+  return pos >= 0 && pos < end_ && s_.word.Contains(in_[pos]);
+}
+
+// ---------------------------------------------------------------------------
+// Repetition
+
+bool Matcher::IsCountable(char16_t op) {
+  switch (op) {
+    case ANY_CHAR: case LITERAL: case LITERAL_CI: case IN_SET: case NOT_IN_SET:
+    case IN_SET_CI: case NOT_IN_SET_CI: case DIGIT: case NOT_DIGIT:
+    case WORD_CHAR: case NOT_WORD_CHAR: case SPACE_CHAR: case NOT_SPACE_CHAR:
+    case BACKREF: case BACKREF_CI:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// How many characters from `from` on the single-character node matches in a
+// row, at most `max`.
+int Matcher::Count(int operand, int from, int32_t max) const {
+  const int limit = static_cast<int>(std::min<int64_t>(max, end_ - from));
+  const char16_t* p = in_ + from;
+  int n = 0;
+  switch (prog_[operand]) {
+    case ANY_CHAR:
+      return std::max(limit, 0);
+    case LITERAL: {
+      const char16_t ch = prog_[operand + kNodeHeader];
+      while (n < limit && p[n] == ch) ++n;
+      return n;
+    }
+    case IN_SET:
+      while (n < limit && InSet(operand, p[n])) ++n;
+      return n;
+    case WORD_CHAR:
+      while (n < limit && s_.word.Contains(p[n])) ++n;
+      return n;
+    case DIGIT:
+      while (n < limit && p[n] >= u'0' && p[n] <= u'9') ++n;
+      return n;
+    default:
+      while (n < limit && TestOne(operand, p[n])) ++n;
+      return n;
+  }
+}
+
+// The group a back-reference names, when it took part: its start and length.
+bool Matcher::Captured(int operand, int& from, int& length) const {
+  const char16_t group = prog_[operand + kNodeHeader];
+  if (group >= TRegexEngine::kGroupSlots) return false;
+  const int32_t* regs = s_.regs.data();
+  from = regs[kStartSlot + group];
+  const int to = regs[kEndSlot + group];
+  if (from < 0 || to < 0 || to < from) return false;
+  length = to - from;
+  return true;
+}
+
+// Whether the text captured from `from` (`length` units) occurs again at
+// `pos`, compared as the back-reference node says.
+bool Matcher::BackrefAt(int backref, int from, int pos, int length) const {
+  if (length > end_ - pos) return false;
+  const char16_t* captured = in_ + from;
+  const char16_t* here = in_ + pos;
+  if (prog_[backref] == BACKREF)
+    return std::memcmp(captured, here, sizeof(char16_t) * length) == 0;
+  for (int i = 0; i < length; ++i)
+    if (here[i] != captured[i] && here[i] != Invert(captured[i])) return false;
+  return true;
+}
+
+// One more repetition of the operand at `pos`: one character, or for a
+// back-reference `step` units matching the capture that starts at `from`.
+bool Matcher::UnitAt(int operand, int from, int pos, int step) const {
+  if (IsBackref(prog_[operand])) return BackrefAt(operand, from, pos, step);
+  return pos < end_ && TestOne(operand, in_[pos]);
+}
+
+// ---------------------------------------------------------------------------
+// Alternatives
+
+int Matcher::NextAlternative(int alternative) const {
+  if (alternative < 0) return -1;
+  const int next = NextNode(prog_, alternative);
+  return next >= 0 && next + kNodeHeader <= prog_size_ && prog_[next] == ALTERNATIVE
+             ? next
+             : -1;
+}
+
+// False only when the alternative must fail at `cursor` at its first
+// character test, before it changes anything; then no choice point is
+// needed for it. Looks through a few zero-width nodes.
+bool Matcher::MayStartHere(int alternative, int cursor) const {
+  const bool at_end = cursor >= end_;
+  const char16_t ch = in_[cursor];
+  int node = alternative + kNodeHeader;
+  for (int steps = 0; steps < kPeekNodes; ++steps) {
+    if (node < 0 || node + kNodeHeader > prog_size_) return true;
+    const char16_t op = prog_[node];
+    switch (op) {
+      case EMPTY:
+      case COMMENT:
+        node = NextNode(prog_, node);
+        continue;
+      case ALTERNATIVE:
+        if (NextAlternative(node) >= 0) return true;
+        node += kNodeHeader;
+        continue;
+      case LITERAL: case LITERAL_CI: case ANY_CHAR: case IN_SET:
+      case NOT_IN_SET: case IN_SET_CI: case NOT_IN_SET_CI: case DIGIT:
+      case NOT_DIGIT: case WORD_CHAR: case NOT_WORD_CHAR: case SPACE_CHAR:
+      case NOT_SPACE_CHAR:
+        return !at_end && TestOne(node, ch);
+      case REPEAT_PLUS:
+      case REPEAT_PLUS_LAZY: {
+        const int operand = node + kNodeHeader;
+        if (IsBackref(prog_[operand]) || !IsCountable(prog_[operand])) return true;
+        return !at_end && TestOne(operand, ch);
+      }
+      default:
+        if (IsOpen(op) || IsClose(op)) {
+          node = NextNode(prog_, node);
+          continue;
+        }
+        return true;
+    }
+  }
+  return true;
+}
+
+int Matcher::FirstViable(int alternative, int cursor) const {
+  for (; alternative >= 0; alternative = NextAlternative(alternative))
+    if (MayStartHere(alternative, cursor)) return alternative;
+  return -1;
+}
+
+// ---------------------------------------------------------------------------
+// The dispatch loop
+
+void Matcher::Raise(int code) {
+  e_.RaiseError(code);
+  // An override of RaiseError that returns must still not let matching go on.
+  e_.TRegexEngine::RaiseError(code);
+}
+
+void Matcher::UndoTo(std::size_t mark) {
+  int32_t* regs = s_.regs.data();
+  const MatchScratch::Undo* undo = s_.undo.data();
+  std::size_t count = s_.undo_count;
+  while (count > mark) {
+    --count;
+    regs[undo[count].slot] = undo[count].value;
+  }
+  s_.undo_count = count;
+}
+
+bool Matcher::MatchAt(int start) {
+  bool matched;
+  try {
+    matched = Run(start);
+  } catch (const std::bad_alloc&) {
+    RaiseOutOfMemory();
+  }
+  const int32_t* regs = s_.regs.data();
+  e_.loop_depth_ = regs[kDepthSlot];
+  for (int d = 1; d <= TRegexEngine::kLoopStackSize; ++d)
+    e_.loop_counters_[d] = regs[kCounterSlot + d];
+  return matched;
+}
+
+int Matcher::NextCandidate(int from) const {
+  if (s_.start_bits.empty() || from <= 0) return from;
+  const uint64_t* bits = s_.start_bits.data();
+  for (int p = from; p < end_; ++p)
+    if (Bit(bits, in_[p])) return p;
+  return end_;
+}
+
+bool Matcher::Run(int start) {
+  MatchScratch& s = s_;
+  const char16_t* const prog = prog_;
+  const char16_t* const in = in_;
+  const int end = end_;
+  int32_t* const regs = s.regs.data();
+
+  s.frame_count = 0;
+  s.undo_count = 0;
+  if (s.groups_dirty) {
+    std::fill(regs, regs + kDepthSlot, -1);
+    s.groups_dirty = false;
+  }
+  if (s.links_dirty) {
+    std::fill(regs + kLinkSlot, regs + s.regs.size(), -1);
+    s.links_dirty = false;
+  }
+  regs[kDepthSlot] = 0;
+  guard_active_ = false;
+
+  int cursor = start;
+  int node = 1;
+  for (;;) {
+    if (node < 0 || node + kNodeHeader > prog_size_) Raise(1002);
+    const char16_t op = prog[node];
+    const int next = NextNode(prog, node);
+    switch (op) {
+      case MATCH_END:
+        for (int g = 1; g < TRegexEngine::kGroupSlots; ++g) {
+          e_.group_start_[g] = regs[kStartSlot + g];
+          e_.group_end_[g] = regs[kEndSlot + g];
+        }
+        e_.input_cursor_ = cursor;
+        return true;
+
+      case INPUT_START:
+        if (cursor != 0) goto fail;
+        node = next;
+        continue;
+
+      case INPUT_END:
+        if (cursor != end) goto fail;
+        node = next;
+        continue;
+
+      case ANY_CHAR:
+        if (cursor >= end) goto fail;
+        ++cursor;
+        node = next;
+        continue;
+
+      case LITERAL: {
+        const char16_t* lit = prog + node + kNodeHeader;
+        const char16_t* p = in + cursor;
+        // The input's terminating 0 never equals a literal character.
+        for (; *lit != 0; ++lit, ++p)
+          if (*p != *lit) goto fail;
+        cursor = static_cast<int>(p - in);
+        node = next;
+        continue;
+      }
+
+      case LITERAL_CI: {
+        const char16_t* lit = prog + node + kNodeHeader;
+        const char16_t* p = in + cursor;
+        for (; *lit != 0; ++lit, ++p)
+          if (*p == 0 || (*p != *lit && *p != Invert(*lit))) goto fail;
+        cursor = static_cast<int>(p - in);
+        node = next;
+        continue;
+      }
+
+      case IN_SET: case NOT_IN_SET: case IN_SET_CI: case NOT_IN_SET_CI:
+      case DIGIT: case NOT_DIGIT: case WORD_CHAR: case NOT_WORD_CHAR:
+      case SPACE_CHAR: case NOT_SPACE_CHAR:
+        if (cursor >= end || !TestOne(node, in[cursor])) goto fail;
+        ++cursor;
+        node = next;
+        continue;
+
+      case ANY_BUT_SEPARATOR: {
+        if (cursor >= end) goto fail;
+        const char16_t ch = in[cursor];
+        if (ch == e_.paired_separator_head_ &&
+            in[cursor + 1] == e_.paired_separator_tail_)
+          goto fail;
+        if (IsSeparator(ch)) goto fail;
+        ++cursor;
+        node = next;
+        continue;
+      }
+
+      case LINE_START:
+        if (cursor != 0) {
+          const char16_t head = e_.paired_separator_head_;
+          const char16_t tail = e_.paired_separator_tail_;
+          const char16_t before = in[cursor - 1];
+          if (before == tail && cursor >= 2 && in[cursor - 2] == head) {
+            // just after a complete pair
+          } else if (before == head && in[cursor] == tail) {
+            goto fail;  // inside a pair
+          } else if (!IsSeparator(before)) {
+            goto fail;
+          }
+        }
+        node = next;
+        continue;
+
+      case LINE_END:
+        if (cursor != end) {
+          const char16_t head = e_.paired_separator_head_;
+          const char16_t tail = e_.paired_separator_tail_;
+          const char16_t ch = in[cursor];
+          if (ch == head && in[cursor + 1] == tail) {
+            // just before a complete pair
+          } else if (ch == tail && cursor != 0 && in[cursor - 1] == head) {
+            goto fail;  // inside a pair
+          } else if (!IsSeparator(ch)) {
+            goto fail;
+          }
+        }
+        node = next;
+        continue;
+
+      case WORD_BOUNDARY:
+      case NOT_WORD_BOUNDARY: {
+        const bool boundary = IsWordAt(cursor - 1) != IsWordAt(cursor);
+        if (boundary != (op == WORD_BOUNDARY)) goto fail;
+        node = next;
+        continue;
+      }
+
+      case EMPTY:
+      case COMMENT:
+        node = next;
+        continue;
+
+      case LINK:
+        // A back-reference to an empty capture can make a loop iteration
+        // consume nothing; a LINK reached twice at the same position would
+        // then cycle for ever, so the second arrival fails.
+        if (guard_active_) {
+          const int slot = kLinkSlot + node;
+          if (regs[slot] == cursor) goto fail;
+          Set(slot, cursor);
+          s.links_dirty = true;
+        }
+        node = next;
+        continue;
+
+      case ALTERNATIVE: {
+        if (NextAlternative(node) < 0) {
+          node += kNodeHeader;  // a single choice needs no choice point
+          continue;
+        }
+        const int alternative = FirstViable(node, cursor);
+        if (alternative < 0) goto fail;
+        const int later = FirstViable(NextAlternative(alternative), cursor);
+        if (later >= 0)
+          s.PushFrame({later, cursor, static_cast<int32_t>(s.undo_count), 0});
+        node = alternative + kNodeHeader;
+        continue;
+      }
+
+      case BACKREF:
+      case BACKREF_CI: {
+        int from, length;
+        if (!Captured(node, from, length)) goto fail;
+        if (!BackrefAt(node, from, cursor, length)) goto fail;
+        if (length == 0) guard_active_ = true;
+        cursor += length;
+        node = next;
+        continue;
+      }
+
+      case REPEAT_STAR: case REPEAT_PLUS: case REPEAT_BRACES:
+      case REPEAT_STAR_LAZY: case REPEAT_PLUS_LAZY: case REPEAT_BRACES_LAZY: {
+        const Repeat r = ShapeOf(prog, prog_size_, node);
+        if (r.operand + kNodeHeader > prog_size_ || !IsCountable(prog[r.operand]))
+          Raise(1000);
+        if (r.min > r.max) goto fail;
+        int step = 1;
+        int captured = 0;
+        if (IsBackref(prog[r.operand])) {
+          if (!Captured(r.operand, captured, step)) {
+            // An unset group repeats zero times.
+            if (r.min > 0 || (r.ahead != 0 && in[cursor] != r.ahead)) goto fail;
+            node = r.next;
+            continue;
+          }
+          if (step == 0) {
+            // Every count leaves the cursor in place: the minimum count
+            // stands for them all, and the continuation is tried once.
+            guard_active_ = true;
+            if (r.ahead != 0 && in[cursor] != r.ahead) goto fail;
+            node = r.next;
+            continue;
+          }
+        }
+        if (!r.lazy) {
+          int n;
+          if (step == 1 && !IsBackref(prog[r.operand])) {
+            n = Count(r.operand, cursor, r.max);
+          } else {
+            n = 0;
+            for (int pos = cursor;
+                 n < r.max && BackrefAt(r.operand, captured, pos, step); pos += step)
+              ++n;
+          }
+          if (n < r.min) goto fail;
+          if (r.ahead != 0) {
+            while (n >= r.min && in[cursor + n * step] != r.ahead) --n;
+            if (n < r.min) goto fail;
+          }
+          if (n > r.min)
+            s.PushFrame({node, cursor, static_cast<int32_t>(s.undo_count), n});
+          cursor += n * step;
+        } else {
+          int n = 0;
+          int pos = cursor;
+          for (; n < r.min; ++n, pos += step)
+            if (!UnitAt(r.operand, captured, pos, step)) goto fail;
+          while (r.ahead != 0 && in[pos] != r.ahead) {
+            if (n >= r.max || !UnitAt(r.operand, captured, pos, step)) goto fail;
+            ++n;
+            pos += step;
+          }
+          if (n < r.max)
+            s.PushFrame({node, cursor, static_cast<int32_t>(s.undo_count), n});
+          cursor = pos;
+        }
+        node = r.next;
+        continue;
+      }
+
+      case LOOP_ENTRY: {
+        const int depth = regs[kDepthSlot] + 1;
+        if (depth > TRegexEngine::kLoopStackSize) Raise(1014);
+        Set(kDepthSlot, depth);
+        Set(kCounterSlot + depth, 0);
+        Set(kLoopStartSlot + depth, cursor);
+        node = next;
+        continue;
+      }
+
+      case LOOP:
+      case LOOP_LAZY: {
+        const int depth = regs[kDepthSlot];
+        if (depth <= 0) Raise(1015);
+        if (node + 9 > prog_size_) Raise(1002);
+        const int32_t min = ReadInt32(prog + node + 3);
+        const int32_t max = ReadInt32(prog + node + 5);
+        const int body = node + ReadInt32(prog + node + 7);
+        const int32_t count = regs[kCounterSlot + depth];
+        if (count > 0 && cursor == regs[kLoopStartSlot + depth]) {
+          // The last iteration consumed nothing (only an empty
+          // back-reference allows that); more would be the same again, so
+          // the loop ends here as if its minimum were reached.
+          Set(kDepthSlot, depth - 1);
+          node = next;
+          continue;
+        }
+        if (count < min || (op == LOOP && count < max)) {
+          if (count >= min)  // greedy: leaving the loop remains to be tried
+            s.PushFrame({node, cursor, static_cast<int32_t>(s.undo_count), count});
+          Set(kCounterSlot + depth, count + 1);
+          Set(kLoopStartSlot + depth, cursor);
+          node = body;
+          continue;
+        }
+        // Greedy at its maximum, or lazy with its minimum reached: the
+        // continuation runs with this loop finished; a lazy loop keeps one
+        // more iteration as the choice to fall back on.
+        if (op == LOOP_LAZY && count < max)
+          s.PushFrame({node, cursor, static_cast<int32_t>(s.undo_count), count});
+        Set(kDepthSlot, depth - 1);
+        node = next;
+        continue;
+      }
+
+      default:
+        if (IsOpen(op)) {
+          Set(kStartSlot + (op - OPEN_1 + 1), cursor);
+          s.groups_dirty = true;
+          node = next;
+          continue;
+        }
+        if (IsClose(op)) {
+          Set(kEndSlot + (op - CLOSE_1 + 1), cursor);
+          s.groups_dirty = true;
+          node = next;
+          continue;
+        }
+        Raise(1001);
+    }
+
+  fail:
+    if (!Backtrack(node, cursor)) return false;
+  }
+}
+
+// Resumes the newest choice point that still has something to try: rolls the
+// registers back to the moment of the choice and sets `node` and `cursor` to
+// the next path. False when no choice is left: the attempt fails.
+bool Matcher::Backtrack(int& node, int& cursor) {
+  MatchScratch& s = s_;
+  int32_t* const regs = s.regs.data();
+  while (s.frame_count != 0) {
+    MatchScratch::Frame& frame = s.frames[s.frame_count - 1];
+    UndoTo(frame.mark);
+    const int at = frame.node;
+    const int from = frame.cursor;
+    switch (prog_[at]) {
+      case ALTERNATIVE: {
+        const int later = FirstViable(NextAlternative(at), from);
+        if (later >= 0)
+          frame.node = later;
+        else
+          --s.frame_count;
+        cursor = from;
+        node = at + kNodeHeader;
+        return true;
+      }
+
+      case LOOP:
+        // The extra iteration failed: leave the loop instead.
+        --s.frame_count;
+        cursor = from;
+        Set(kDepthSlot, regs[kDepthSlot] - 1);
+        node = NextNode(prog_, at);
+        return true;
+
+      case LOOP_LAZY: {
+        // The continuation failed: the loop is active again at its old
+        // count; try one more iteration.
+        --s.frame_count;
+        cursor = from;
+        const int depth = regs[kDepthSlot];
+        Set(kCounterSlot + depth, regs[kCounterSlot + depth] + 1);
+        Set(kLoopStartSlot + depth, from);
+        node = at + ReadInt32(prog_ + at + 7);
+        return true;
+      }
+
+      default: {
+        const Repeat r = ShapeOf(prog_, prog_size_, at);
+        // The registers are back as they were when the choice was made, so
+        // a repeated back-reference names the same capture as then.
+        int step = 1;
+        int captured = 0;
+        if (IsBackref(prog_[r.operand]) && !Captured(r.operand, captured, step)) {
+          --s.frame_count;
+          continue;
+        }
+        int n = frame.count;
+        if (!r.lazy) {
+          --n;
+          if (r.ahead != 0)
+            while (n >= r.min && in_[from + n * step] != r.ahead) --n;
+          if (n < r.min) {
+            --s.frame_count;
+            continue;
+          }
+          if (n > r.min)
+            frame.count = n;
+          else
+            --s.frame_count;
+          cursor = from + n * step;
+        } else {
+          int pos = from + n * step;
+          bool found = false;
+          while (n < r.max && UnitAt(r.operand, captured, pos, step)) {
+            ++n;
+            pos += step;
+            if (r.ahead == 0 || in_[pos] == r.ahead) {
+              found = true;
+              break;
+            }
+          }
+          if (!found) {
+            --s.frame_count;
+            continue;
+          }
+          if (n < r.max)
+            frame.count = n;
+          else
+            --s.frame_count;
+          cursor = pos;
+        }
+        node = r.next;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace tallyfold::regex_internal

@@ -1,0 +1,186 @@
+// Internal to the engine; include "regex/RegexEngine.h" instead.
+//
+// The backtracking matcher. It runs a compiled program (Program.h) at one
+// start position of the engine's input and records where the match and its
+// groups begin and end.
+//
+// The matcher is a flat dispatch loop. Where a choice may have to be undone
+// (an alternation, a single-node repetition, a complex loop) it pushes a
+// small choice point onto a heap-allocated stack instead of recursing; every
+// change to group positions, loop counters and the loop depth made while a
+// choice point is open is written to an undo log first. Failing pops the
+// newest choice point, rolls the log back to where that choice was made and
+// tries what remains of it, which is exactly where a recursive matcher would
+// resume. Success needs no unwinding: it ends the whole attempt. So the depth
+// of matching is limited by memory only, never by the thread's stack.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "regex/RegexEngine.h"
+
+namespace tallyfold::regex_internal {
+
+// Raises the exception that reports an allocation failure while searching.
+[[noreturn]] void RaiseOutOfMemory();
+
+// Membership test of a set string (`\w`, `\s`, the line separators): a bitmap
+// for the ASCII range and a list of the rest, which is empty by default.
+struct CharTable {
+  uint64_t ascii[2] = {0, 0};
+  std::u16string wide;  // members from U+0080 up
+
+  void Assign(const std::u16string& members);
+  bool Contains(char16_t ch) const {
+    if (ch < 128) return (ascii[ch >> 6] >> (ch & 63)) & 1;
+    return !wide.empty() && wide.find(ch) != std::u16string::npos;
+  }
+};
+
+// What the matcher precomputes for one set node (`IN_SET` and its forms).
+struct SetInfo {
+  uint64_t ascii[2] = {0, 0};  // ASCII characters the node finds
+  int members = 0;             // program index of the 0-terminated list
+  bool has_wide = false;       // the list holds a member from U+0080 up
+};
+
+// The matcher's reusable working memory, held by the engine between searches
+// so that a search allocates nothing once the stacks have grown. It also
+// caches what the matcher derives from the program and the engine's sets;
+// the cache is rebuilt whenever one of them differs from the copy kept here.
+struct MatchScratch {
+  // A choice point. The opcode at `node` says what remains to be tried:
+  // ALTERNATIVE: that alternative; a single-node repeat: the next count after
+  // `count`; LOOP: leaving the loop; LOOP_LAZY: one more iteration.
+  struct Frame {
+    int32_t node;
+    int32_t cursor;  // input position to go back to
+    int32_t mark;    // undo log size when the choice was made
+    int32_t count;   // repetitions in force (single-node repeats)
+  };
+  // The old value of one register, written back on backtracking.
+  struct Undo {
+    int32_t slot;
+    int32_t value;
+  };
+
+  std::vector<Frame> frames;  // [0, frame_count) in use
+  std::size_t frame_count = 0;
+  std::vector<Undo> undo;  // [0, undo_count) in use
+  std::size_t undo_count = 0;
+  // Bytes the two stacks may occupy together; growing beyond raises the
+  // out-of-memory error. Unlimited except in tests.
+  std::size_t byte_limit = std::numeric_limits<std::size_t>::max();
+
+  // Registers of one attempt (slot layout in Matcher.cpp): group positions,
+  // loop depth, loop counters, loop start positions, and one position per
+  // program unit for the empty-iteration guard of LINK nodes.
+  std::vector<int32_t> regs;
+  bool groups_dirty = true;  // a group register may be set
+  bool links_dirty = true;   // a LINK register may be set
+
+  // --- Cache of derived tables and the inputs they were derived from -------
+  bool prepared = false;
+  std::vector<char16_t> program;
+  std::u16string word_set, space_set, separator_set;
+  TRegexEngine::CaseInverterFunc inverter = nullptr;
+  void* inverter_context = nullptr;
+
+  char16_t invert[128] = {};  // the case inverter's result for ASCII
+  CharTable word, space, separators;
+  std::vector<int32_t> set_index;  // per program unit: index into sets, or -1
+  std::vector<SetInfo> sets;
+  // Characters at which a match can start, one bit per code unit; empty when
+  // any character can.
+  std::vector<uint64_t> start_bits;
+
+  void PushFrame(const Frame& frame) {
+    if (frame_count == frames.size()) GrowFrames();
+    frames[frame_count++] = frame;
+  }
+  void PushUndo(int32_t slot, int32_t value) {
+    if (undo_count == undo.size()) GrowUndo();
+    undo[undo_count++] = Undo{slot, value};
+  }
+  // Frees stacks that an unusually deep search left behind.
+  void Trim();
+
+ private:
+  // Double a stack; std::bad_alloc when memory or byte_limit runs out.
+  void GrowFrames();
+  void GrowUndo();
+  std::size_t StackBytes() const;
+};
+
+class Matcher {
+ public:
+  // Binds the matcher to `engine`'s input, sets and positions, and brings
+  // `scratch`'s tables up to date for `program`. The engine's input_end_
+  // must hold the index of the input's terminating 0 unit.
+  Matcher(TRegexEngine& engine, const std::vector<char16_t>& program,
+          MatchScratch& scratch);
+
+  // One attempt at input position `start`. On success the engine's groups
+  // 1..14 and input_cursor_ describe the match (group 0 is the caller's).
+  // Raises 1000, 1001, 1002, 1014 and 1015 as ERegexEngine, and an
+  // allocation failure as RaiseOutOfMemory's exception.
+  bool MatchAt(int start);
+
+  // The first position from `from` on at which a match may start: a
+  // position whose character can begin the program, the input start or the
+  // input end. A pure speed-up; skipped positions would fail at once.
+  int NextCandidate(int from) const;
+
+ private:
+  bool Run(int start);
+  [[noreturn]] void Raise(int code);
+
+  void Prepare(const std::vector<char16_t>& program);
+  void IndexSets();
+  bool AddStartChars(int node, int& budget);
+  bool AddNodeChars(int node);
+  void AddChar(char16_t ch);
+
+  // --- Character tests -----------------------------------------------------
+  char16_t Invert(char16_t ch) const;
+  bool InSet(int node, char16_t ch) const;
+  bool InSetCi(int node, char16_t ch) const;
+  bool TestOne(int node, char16_t ch) const;  // ch is not the end's 0
+  bool IsSeparator(char16_t ch) const { return s_.separators.Contains(ch); }
+  bool IsWordAt(int pos) const;
+
+  // --- Repetition and back-references --------------------------------------
+  static bool IsCountable(char16_t op);
+  int Count(int operand, int from, int32_t max) const;
+  bool Captured(int backref, int& from, int& length) const;
+  bool BackrefAt(int backref, int from, int pos, int length) const;
+  bool UnitAt(int operand, int from, int pos, int step) const;
+
+  // --- Alternatives --------------------------------------------------------
+  bool MayStartHere(int alternative, int cursor) const;
+  int NextAlternative(int alternative) const;
+  int FirstViable(int alternative, int cursor) const;
+
+  bool Backtrack(int& node, int& cursor);
+  // Writes a register, logging its old value while a choice point is open
+  // (with none open, a failure ends the attempt and nothing is rolled back).
+  void Set(int slot, int32_t value) {
+    if (s_.frame_count != 0) s_.PushUndo(slot, s_.regs[slot]);
+    s_.regs[slot] = value;
+  }
+  void UndoTo(std::size_t mark);
+
+  TRegexEngine& e_;
+  MatchScratch& s_;
+  const char16_t* prog_;  // the program being run
+  int prog_size_;
+  const char16_t* in_;    // the input; in_[end_] is its terminating 0
+  int end_;
+  bool guard_active_ = false;  // an empty back-reference matched
+};
+
+}  // namespace tallyfold::regex_internal

@@ -1,0 +1,239 @@
+// The search driver and substitution: the engine's input copy, the search
+// from an offset with its cheap pre-checks, continuing after a match, and
+// building replacement text from a template.
+//
+// This file's external interface is TRegexEngine's SetInputString, Exec,
+// ExecPos, ExecNext, ExpandTemplate and ReplaceAll. Covered by
+// tests/regex/SearchDriverTest.cpp and TemplateTest.cpp.
+#include <algorithm>
+#include <climits>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "regex/Matcher.h"
+#include "regex/Program.h"
+#include "regex/RegexEngine.h"
+
+namespace tallyfold {
+
+using regex_internal::Matcher;
+using regex_internal::MatchScratch;
+
+namespace {
+
+// A group reference read from a template just after its "$".
+struct GroupRef {
+  bool valid = false;
+  int group = 0;        // 15 or more refers to no group
+  std::size_t end = 0;  // index just after the reference
+};
+
+// "$0", "$&", "$n" with any number of digits, and the same inside braces;
+// "${" needs its "}". Anything else is no reference, and the "$" stands
+// for itself.
+GroupRef ParseGroupRef(std::u16string_view tmpl, std::size_t pos) {
+  const std::size_t first = pos;
+  GroupRef ref;
+  const bool brace = pos < tmpl.size() && tmpl[pos] == u'{';
+  if (brace) ++pos;
+  if (pos < tmpl.size() && tmpl[pos] == u'&') {
+    ++pos;
+  } else {
+    for (; pos < tmpl.size() && tmpl[pos] >= u'0' && tmpl[pos] <= u'9'; ++pos)
+      if (ref.group < TRegexEngine::kGroupSlots)  // saturate; stays "no group"
+        ref.group = ref.group * 10 + (tmpl[pos] - u'0');
+  }
+  if (brace) {
+    if (pos >= tmpl.size() || tmpl[pos] != u'}') return GroupRef{};
+    ++pos;
+  }
+  if (pos == first) return GroupRef{};
+  ref.valid = true;
+  ref.end = pos;
+  return ref;
+}
+
+}  // namespace
+
+void TRegexEngine::SetInputString(const std::u16string& text) {
+  std::fill(std::begin(group_start_), std::end(group_start_), -1);
+  std::fill(std::begin(group_end_), std::end(group_end_), -1);
+  // Positions are 32-bit; the end position and the offset after it must fit.
+  if (text.size() > static_cast<std::size_t>(INT_MAX) - 2)
+    throw Exception("TRegexEngine(exec): Input String Too Long");
+  try {
+    input_string_ = text;
+  } catch (const std::bad_alloc&) {
+    has_input_ = false;
+    input_string_.clear();
+    regex_internal::RaiseOutOfMemory();
+  }
+  has_input_ = true;
+  // The search sees the text up to its first 0 unit.
+  input_start_ = 0;
+  input_end_ = static_cast<int>(std::u16string_view(input_string_).find(u'\0'));
+  if (input_end_ < 0) input_end_ = static_cast<int>(input_string_.size());
+  input_cursor_ = 0;
+}
+
+bool TRegexEngine::Exec(const std::u16string& input) {
+  SetInputString(input);
+  return ExecPos(1);
+}
+
+bool TRegexEngine::ExecPos(int offset) {
+  std::fill(std::begin(group_start_), std::end(group_start_), -1);
+  std::fill(std::begin(group_end_), std::end(group_end_), -1);
+  if (!ProgramReady()) return false;
+  if (!has_input_) RaiseError(1005);
+  const int length = input_end_;
+  if (offset < 1) RaiseError(1006);
+  if (offset > length + 1) return false;
+  const int from = offset - 1;
+
+  const std::u16string_view input(input_string_.data(), length);
+  if (must_text_ >= 0 && must_length_ > 0) {
+    const std::u16string_view must(program_.data() + must_text_, must_length_);
+    if (input.find(must, from) == std::u16string_view::npos) return false;
+  }
+
+  input_start_ = 0;
+  loop_depth_ = 0;
+  try {
+    if (!scratch_) scratch_ = std::make_shared<MatchScratch>();
+  } catch (const std::bad_alloc&) {
+    regex_internal::RaiseOutOfMemory();
+  }
+  MatchScratch& scratch = *scratch_;
+
+  // A search that fails part-way leaves no positions behind, so ExecNext
+  // then refuses to go on instead of continuing from a half-made match.
+  struct ClearOnThrow {
+    TRegexEngine& e;
+    bool done = false;
+    ~ClearOnThrow() {
+      if (done) return;
+      std::fill(std::begin(e.group_start_), std::end(e.group_start_), -1);
+      std::fill(std::begin(e.group_end_), std::end(e.group_end_), -1);
+    }
+  } guard{*this};
+
+  Matcher matcher(*this, program_, scratch);
+  const auto attempt = [&](int at) {
+    input_cursor_ = at;
+    if (!matcher.MatchAt(at)) return false;
+    group_start_[0] = at;
+    group_end_[0] = input_cursor_;
+    return true;
+  };
+
+  bool found = false;
+  if (anchor_count_ != 0) {
+    found = attempt(from);
+  } else if (first_char_ != 0) {
+    for (std::size_t at = input.find(first_char_, from);
+         at != std::u16string_view::npos; at = input.find(first_char_, at + 1)) {
+      if (attempt(static_cast<int>(at))) {
+        found = true;
+        break;
+      }
+    }
+  } else {
+    // Every position up to and including the end is a candidate; the
+    // matcher skips those where no match can begin.
+    for (int at = matcher.NextCandidate(from);; at = matcher.NextCandidate(at + 1)) {
+      if (attempt(at)) {
+        found = true;
+        break;
+      }
+      if (at >= length) break;
+    }
+  }
+  if (!found) {
+    std::fill(std::begin(group_start_), std::end(group_start_), -1);
+    std::fill(std::begin(group_end_), std::end(group_end_), -1);
+  }
+  scratch.Trim();
+  guard.done = true;
+  return found;
+}
+
+bool TRegexEngine::ExecNext() {
+  if (group_start_[0] < 0 || group_end_[0] < 0) RaiseError(1007);
+  int offset = group_end_[0] + 1;
+  // After an empty match the search moves on by one character, so the same
+  // empty match is not found again.
+  if (group_end_[0] == group_start_[0]) ++offset;
+  return ExecPos(offset);
+}
+
+std::u16string TRegexEngine::ExpandTemplate(const std::u16string& tmpl) {
+  ProgramReady();
+  if (!has_input_) RaiseError(1005);
+
+  const auto group_text = [this](int group) -> std::u16string_view {
+    if (group >= kGroupSlots) return {};
+    const int start = group_start_[group];
+    const int end = group_end_[group];
+    if (start < 0 || end < start) return {};
+    return std::u16string_view(input_string_).substr(start, end - start);
+  };
+  // One walk serves both passes: `emit` receives every piece in order.
+  const auto walk = [&](auto&& emit) {
+    const std::u16string_view t(tmpl);
+    std::size_t i = 0;
+    while (i < t.size()) {
+      const char16_t ch = t[i];
+      if (ch == u'$') {
+        const GroupRef ref = ParseGroupRef(t, i + 1);
+        if (ref.valid) {
+          emit(group_text(ref.group));
+          i = ref.end;
+          continue;
+        }
+      } else if (ch == u'\\' && i + 1 < t.size()) {
+        emit(t.substr(i + 1, 1));
+        i += 2;
+        continue;
+      }
+      emit(t.substr(i, 1));
+      ++i;
+    }
+  };
+
+  std::size_t total = 0;
+  walk([&](std::u16string_view piece) { total += piece.size(); });
+  std::u16string result;
+  if (total == 0) return result;
+  try {
+    result.reserve(total);
+    walk([&](std::u16string_view piece) { result.append(piece); });
+  } catch (const std::bad_alloc&) {
+    regex_internal::RaiseOutOfMemory();
+  }
+  return result;
+}
+
+std::u16string TRegexEngine::ReplaceAll(const std::u16string& input,
+                                        const std::u16string& tmpl, bool expand) {
+  std::u16string result;
+  std::size_t copied = 0;  // input before this index is in the result
+  try {
+    for (bool found = Exec(input); found; found = ExecNext()) {
+      const std::size_t start = static_cast<std::size_t>(group_start_[0]);
+      result.append(input, copied, start - copied);
+      if (expand)
+        result += ExpandTemplate(tmpl);
+      else
+        result += tmpl;
+      copied = static_cast<std::size_t>(group_end_[0]);
+    }
+    result.append(input, copied, std::u16string::npos);
+  } catch (const std::bad_alloc&) {
+    regex_internal::RaiseOutOfMemory();
+  }
+  return result;
+}
+
+}  // namespace tallyfold
