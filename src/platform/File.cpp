@@ -71,11 +71,15 @@ PosixFile& PosixFile::operator=(PosixFile&& other) noexcept {
 }
 
 int PosixFile::OpenForReading(const std::string& path, PosixFile& file) {
-  PosixFile opened(OpenRetrying(path.c_str(), O_RDONLY));
+  // O_NONBLOCK keeps a FIFO named like a text file from hanging the open;
+  // reads are blocking again afterwards.
+  PosixFile opened(OpenRetrying(path.c_str(), O_RDONLY | O_NONBLOCK));
   if (!opened.IsOpen()) return errno;
   struct stat info;
   if (::fstat(opened.fd_, &info) != 0) return errno;
   if (S_ISDIR(info.st_mode)) return EISDIR;
+  const int flags = ::fcntl(opened.fd_, F_GETFL);
+  if (flags < 0 || ::fcntl(opened.fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) return errno;
   if (::flock(opened.fd_, LOCK_SH | LOCK_NB) != 0) return errno;
   file = std::move(opened);
   return 0;

@@ -447,6 +447,15 @@ TEST_F(TextFileTest, NewFileGetsTheUsualMode) {
   EXPECT_EQ(ReadBytes(folder_ / "new.htm"), "\xFF\xFE");
 }
 
+TEST_F(TextFileTest, FifoWithoutWriterDoesNotHang) {
+  const fs::path fifo = folder_ / "pipe.txt";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  TUnicodeStringList list;
+  list.AppendItem(u"old");
+  list.ReadTextFile(fifo.string());
+  EXPECT_EQ(list.ItemCount(), 0);
+}
+
 TEST_F(TextFileTest, FileStreamReadsSeeksAndReportsSize) {
   WriteBytes(folder_ / "data.bin", "0123456789");
   TUnicodeFileStream stream((folder_ / "data.bin").string(), TFileAccess::OpenRead);
