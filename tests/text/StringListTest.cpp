@@ -69,17 +69,6 @@ TEST(StringList, AppendReturnsIndexAndGrowsByTheRule) {
   EXPECT_EQ(list.Capacity(), 4);
 }
 
-TEST(StringList, AppendStoresACopy) {
-  TUnicodeStringList list;
-  std::u16string text = u"abc";
-  list.AppendItem(text);
-  text[0] = u'X';
-  EXPECT_EQ(list.ItemAt(0), u"abc");
-  std::u16string copy = list.ItemAt(0);
-  copy[0] = u'Y';
-  EXPECT_EQ(list.ItemRef(0), u"abc");
-}
-
 TEST(StringList, BadIndexRaisesOnEveryAccessor) {
   TUnicodeStringList list = ListOf({u"1=a", u"2=b"});
   struct Case {
