@@ -62,6 +62,19 @@ TEST_F(WindowSearch, WritesTheReportInTheWorkingFolderAndAsksToOpenIt) {
   EXPECT_FALSE(QFile::exists(corpus_.filePath(QStringLiteral("result.htm"))));
 }
 
+TEST_F(WindowSearch, SearchesAFolderWhoseNameIsNotAscii) {
+  const QString folder = corpus_.filePath(QStringLiteral("语料 corpus"));
+  ASSERT_TRUE(QDir().mkdir(folder));
+  WriteFile(folder + QStringLiteral("/a.txt"), "The cat sat.\n");
+  TypePattern(QStringLiteral("cat"));
+  ChooseFolder(folder);
+  Search();
+  EXPECT_TRUE(errors_.shown.empty()) << errors_.shown.front().toStdString();
+  const QStringList rows = Rows();
+  ASSERT_EQ(rows.size(), 1);
+  EXPECT_TRUE(rows[0].contains(folder)) << "the link names the folder as chosen";
+}
+
 TEST_F(WindowSearch, BoundaryWrapsTheWholePatternWithoutAGroup) {
   // As \bcat|dog\b: a word that starts with cat, or one that ends in dog.
   AddCorpusFile(QStringLiteral("a.txt"), "catalog\nhotdog\ndogma\nconcat\n");
