@@ -144,13 +144,6 @@ TEST_F(MainWindow, CancellingTheFolderDialogKeepsTheFolder) {
   EXPECT_TRUE(SearchButton()->isEnabled());
 }
 
-TEST_F(MainWindow, CancellingBeforeAnyChoiceLeavesSearchDisabled) {
-  TypePattern(QStringLiteral("cat"));
-  ChooseFolder(std::nullopt);
-  EXPECT_TRUE(form_.Folder().empty());
-  EXPECT_FALSE(SearchButton()->isEnabled());
-}
-
 TEST_F(MainWindow, FolderDialogAlwaysOpensAtTheProgramsFolder) {
   const QString program_folder = QCoreApplication::applicationDirPath() + QDir::separator();
   ChooseFolder(QDir::tempPath());

@@ -74,16 +74,6 @@ TEST(SelectFolderDialog, GivesTheFileSystemPathAsTheFileSystemEncodesIt) {
   EXPECT_EQ(picker.initial_folders, std::vector<QString>(3, QStringLiteral("/start/")));
 }
 
-TEST(SelectFolderDialog, CanBeShownAgainAfterThePickerFailed) {
-  FakeFolderPicker picker;
-  TSelectFolderDialog dialog(picker);
-  picker.while_showing = [] { throw std::runtime_error("picker broke"); };
-  EXPECT_THROW(dialog.Execute(nullptr), std::runtime_error);
-  picker.while_showing = nullptr;
-  picker.answers = {QUrl::fromLocalFile(QStringLiteral("/x"))};
-  EXPECT_TRUE(dialog.Execute(nullptr));
-}
-
 // Runs `inspect` on the modal widget that `show` opens, then closes it.
 template <class Dialog>
 void WithModal(const std::function<void(Dialog&)>& inspect, const std::function<void()>& show) {

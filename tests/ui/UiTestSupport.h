@@ -135,12 +135,6 @@ inline QStringList ReportRows(const QString& path) {
   return rows;
 }
 
-// The text a row shows for `line` of a corpus file, with the info fragment
-// cut off and the highlighting kept: " The <span class="key">cat</span> sat. ".
-inline QString RowLine(const QString& row) {
-  return row.left(row.indexOf(QStringLiteral(" <span class=\"info\">")));
-}
-
 inline void WriteFile(const QString& path, const QByteArray& bytes) {
   QFile file(path);
   ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
