@@ -38,8 +38,15 @@ inline std::vector<Span> AllMatches(TRegexEngine& engine, const std::u16string& 
                                     const std::u16string& text) {
   engine.SetExpression(pattern);
   std::vector<Span> spans;
-  for (bool hit = engine.Exec(text); hit; hit = engine.ExecNext())
+  for (bool hit = engine.Exec(text); hit; hit = engine.ExecNext()) {
     spans.push_back(GroupSpan(engine, 0));
+    // A text of length L holds at most L + 1 matches; more means the search
+    // does not move on.
+    if (spans.size() > text.size() + 1) {
+      ADD_FAILURE() << "the search does not advance";
+      break;
+    }
+  }
   return spans;
 }
 
