@@ -7,6 +7,7 @@
 // tests/regex/SearchDriverTest.cpp and TemplateTest.cpp.
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
@@ -54,6 +55,18 @@ GroupRef ParseGroupRef(std::u16string_view tmpl, std::size_t pos) {
   return ref;
 }
 
+// Whether `needle` occurs in text[from, length).
+bool Occurs(const char16_t* needle, int needle_length, const char16_t* text, int from,
+            int length) {
+  const int last = length - needle_length;
+  for (int at = regex_internal::FindUnit(text, from, length, needle[0]); at <= last;
+       at = regex_internal::FindUnit(text, at + 1, length, needle[0])) {
+    if (std::memcmp(text + at + 1, needle + 1, sizeof(char16_t) * (needle_length - 1)) == 0)
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void TRegexEngine::SetInputString(const std::u16string& text) {
@@ -72,8 +85,8 @@ void TRegexEngine::SetInputString(const std::u16string& text) {
   has_input_ = true;
   // The search sees the text up to its first 0 unit.
   input_start_ = 0;
-  input_end_ = static_cast<int>(std::u16string_view(input_string_).find(u'\0'));
-  if (input_end_ < 0) input_end_ = static_cast<int>(input_string_.size());
+  input_end_ = regex_internal::FindUnit(input_string_.data(), 0,
+                                        static_cast<int>(input_string_.size()), u'\0');
   input_cursor_ = 0;
 }
 
@@ -92,11 +105,10 @@ bool TRegexEngine::ExecPos(int offset) {
   if (offset > length + 1) return false;
   const int from = offset - 1;
 
-  const std::u16string_view input(input_string_.data(), length);
-  if (must_text_ >= 0 && must_length_ > 0) {
-    const std::u16string_view must(program_.data() + must_text_, must_length_);
-    if (input.find(must, from) == std::u16string_view::npos) return false;
-  }
+  const char16_t* const input = input_string_.data();
+  if (must_text_ >= 0 && must_length_ > 0 &&
+      !Occurs(program_.data() + must_text_, must_length_, input, from, length))
+    return false;
 
   input_start_ = 0;
   loop_depth_ = 0;
@@ -132,9 +144,9 @@ bool TRegexEngine::ExecPos(int offset) {
   if (anchor_count_ != 0) {
     found = attempt(from);
   } else if (first_char_ != 0) {
-    for (std::size_t at = input.find(first_char_, from);
-         at != std::u16string_view::npos; at = input.find(first_char_, at + 1)) {
-      if (attempt(static_cast<int>(at))) {
+    for (int at = regex_internal::FindUnit(input, from, length, first_char_); at < length;
+         at = regex_internal::FindUnit(input, at + 1, length, first_char_)) {
+      if (attempt(at)) {
         found = true;
         break;
       }
