@@ -112,12 +112,6 @@ bool TRegexEngine::ExecPos(int offset) {
 
   input_start_ = 0;
   loop_depth_ = 0;
-  try {
-    if (!scratch_) scratch_ = std::make_shared<MatchScratch>();
-  } catch (const std::bad_alloc&) {
-    regex_internal::RaiseOutOfMemory();
-  }
-  MatchScratch& scratch = *scratch_;
 
   // A search that fails part-way leaves no positions behind, so ExecNext
   // then refuses to go on instead of continuing from a half-made match.
@@ -131,42 +125,38 @@ bool TRegexEngine::ExecPos(int offset) {
     }
   } guard{*this};
 
-  Matcher matcher(*this, program_, scratch);
-  const auto attempt = [&](int at) {
-    input_cursor_ = at;
-    if (!matcher.MatchAt(at)) return false;
-    group_start_[0] = at;
-    group_end_[0] = input_cursor_;
-    return true;
-  };
-
   bool found = false;
-  if (anchor_count_ != 0) {
-    found = attempt(from);
-  } else if (first_char_ != 0) {
-    for (int at = regex_internal::FindUnit(input, from, length, first_char_); at < length;
-         at = regex_internal::FindUnit(input, at + 1, length, first_char_)) {
-      if (attempt(at)) {
-        found = true;
-        break;
+  try {
+    if (!scratch_) scratch_ = std::make_shared<MatchScratch>();
+    Matcher matcher(*this, program_, *scratch_);
+    // Group positions other than the whole match are set only by a
+    // successful attempt, so failed attempts leave nothing to clear.
+    const auto attempt = [&](int at) {
+      input_cursor_ = at;
+      if (!matcher.MatchAt(at)) return false;
+      group_start_[0] = at;
+      group_end_[0] = input_cursor_;
+      return true;
+    };
+    if (anchor_count_ != 0) {
+      found = attempt(from);
+    } else if (first_char_ != 0) {
+      for (int at = from;; ++at) {
+        at = regex_internal::FindUnit(input, at, length, first_char_);
+        if (at >= length || (found = attempt(at))) break;
+      }
+    } else {
+      // Every position up to and including the end is a candidate; the
+      // matcher skips those where no match can begin.
+      for (int at = from;; ++at) {
+        at = matcher.NextCandidate(at);
+        if ((found = attempt(at)) || at >= length) break;
       }
     }
-  } else {
-    // Every position up to and including the end is a candidate; the
-    // matcher skips those where no match can begin.
-    for (int at = matcher.NextCandidate(from);; at = matcher.NextCandidate(at + 1)) {
-      if (attempt(at)) {
-        found = true;
-        break;
-      }
-      if (at >= length) break;
-    }
+    scratch_->Trim();
+  } catch (const std::bad_alloc&) {
+    regex_internal::RaiseOutOfMemory();
   }
-  if (!found) {
-    std::fill(std::begin(group_start_), std::end(group_start_), -1);
-    std::fill(std::begin(group_end_), std::end(group_end_), -1);
-  }
-  scratch.Trim();
   guard.done = true;
   return found;
 }
