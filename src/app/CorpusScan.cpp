@@ -17,17 +17,29 @@ const std::u16string kKeyClose = u"</span>";
 // Modifier index of i (case-insensitive matching of ASCII letters).
 constexpr int kModifierI = 1;
 
+template <typename Char>
+bool IsMarkupCharacter(Char ch) {
+  return ch == '&' || ch == '<' || ch == '>' || ch == '"';
+}
+
+// Appends `text` with the four markup characters as character references.
+// Runs without one are appended whole: almost every line has none.
 template <typename String, typename View>
 void AppendEscaped(String& out, View text) {
-  for (const auto ch : text) {
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto ch = text[i];
+    if (!IsMarkupCharacter(ch)) continue;
+    out.append(text.substr(start, i - start));
     switch (ch) {
       case '&': out.append({'&', 'a', 'm', 'p', ';'}); break;
       case '<': out.append({'&', 'l', 't', ';'}); break;
       case '>': out.append({'&', 'g', 't', ';'}); break;
-      case '"': out.append({'&', 'q', 'u', 'o', 't', ';'}); break;
-      default: out.push_back(ch);
+      default: out.append({'&', 'q', 'u', 'o', 't', ';'}); break;
     }
+    start = i + 1;
   }
+  out.append(text.substr(start));
 }
 
 // Percent-encodes the three bytes that would otherwise end or change the

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,9 @@ struct ReportCase {
   std::vector<std::u16string> summary;
   int files_scanned;
 };
+
+// Test names show the case's name rather than its bytes.
+void PrintTo(const ReportCase& test_case, std::ostream* out) { *out << test_case.name; }
 
 std::vector<ReportCase> ReportCases() {
   return {
