@@ -1,0 +1,266 @@
+// Hostile and random expressions: the compiler must neither crash nor hang,
+// must stay about linear in the expression's length, and every program it
+// produces must be well formed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "regex/ProgramDump.h"
+
+namespace tallyfold {
+namespace {
+
+using namespace tallyfold::test;
+using namespace tallyfold::regex_internal;
+
+std::u16string Repeat(const std::u16string& unit, int times) {
+  std::u16string out;
+  out.reserve(unit.size() * static_cast<size_t>(times));
+  for (int i = 0; i < times; ++i) out += unit;
+  return out;
+}
+
+bool ConsumesOneCharacter(const std::vector<char16_t>& p, size_t node) {
+  switch (p[node]) {
+    case ANY_CHAR: case IN_SET: case NOT_IN_SET: case IN_SET_CI:
+    case NOT_IN_SET_CI: case DIGIT: case NOT_DIGIT: case WORD_CHAR:
+    case NOT_WORD_CHAR: case SPACE_CHAR: case NOT_SPACE_CHAR: case BACKREF:
+    case BACKREF_CI:
+      return true;
+    case LITERAL: case LITERAL_CI:
+      return p[node + kNodeHeader] != 0 && p[node + kNodeHeader + 1] == 0;
+    default:
+      return false;
+  }
+}
+
+// Checks the layout of a program: the mark, nodes that tile the program
+// exactly, links and loop offsets that land on node starts, single-node
+// repeats over one-character nodes, MATCH_END last. Returns "" when sound.
+std::string ProgramFault(const std::vector<char16_t>& p) {
+  if (p.empty() || p[0] != kProgramMark) return "no program mark";
+  std::vector<size_t> nodes;
+  for (size_t node = 1; node < p.size();) {
+    if (node + kNodeHeader > p.size() || OpName(p[node]).empty())
+      return "bad node at " + std::to_string(node);
+    const int operand = OperandUnits(p, node);
+    if (operand < 0) return "operand overruns at " + std::to_string(node);
+    nodes.push_back(node);
+    node += kNodeHeader + static_cast<size_t>(operand);
+  }
+  const std::set<size_t> starts(nodes.begin(), nodes.end());
+  auto lands = [&](size_t node, int32_t offset) {
+    const int64_t target = static_cast<int64_t>(node) + offset;
+    return target >= 0 && starts.count(static_cast<size_t>(target)) > 0;
+  };
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    const size_t node = nodes[i];
+    const char16_t op = p[node];
+    const int32_t link = ReadInt32(p.data() + node + 1);
+    if (link != 0 && !lands(node, link))
+      return "link leaves the nodes at " + std::to_string(node);
+    if ((op == LOOP || op == LOOP_LAZY) &&
+        !lands(node, ReadInt32(p.data() + node + kNodeHeader + 4)))
+      return "loop body offset leaves the nodes at " + std::to_string(node);
+    const bool single_repeat =
+        op == REPEAT_STAR || op == REPEAT_PLUS || op == REPEAT_STAR_LAZY ||
+        op == REPEAT_PLUS_LAZY || op == REPEAT_BRACES ||
+        op == REPEAT_BRACES_LAZY;
+    if (single_repeat) {
+      if (i + 1 == nodes.size() || !ConsumesOneCharacter(p, nodes[i + 1]) ||
+          ReadInt32(p.data() + nodes[i + 1] + 1) != 0)
+        return "repeat over a complex node at " + std::to_string(node);
+    }
+  }
+  if (p[nodes.back()] != MATCH_END) return "MATCH_END is not last";
+  return "";
+}
+
+double SecondsToCompile(const std::u16string& expression) {
+  double best = 1e9;
+  for (int run = 0; run < 3; ++run) {
+    TRegexEngine engine;
+    engine.SetExpression(expression);
+    const auto start = std::chrono::steady_clock::now();
+    engine.Compile();
+    const std::chrono::duration<double> spent =
+        std::chrono::steady_clock::now() - start;
+    best = std::min(best, spent.count());
+  }
+  return best;
+}
+
+TEST(CompileHostile, MegabyteLiteral) {
+  std::u16string text(1 << 20, u'a');
+  for (size_t i = 0; i < text.size(); ++i)
+    text[i] = static_cast<char16_t>(u'a' + i % 26);
+  TRegexEngine engine;
+  engine.SetExpression(text);
+  engine.Compile();
+  const std::vector<char16_t> program = engine.ProgramUnits();
+  ASSERT_EQ(program.size(), 1u + 3 + 3 + text.size() + 1 + 3);
+  EXPECT_TRUE(std::equal(text.begin(), text.end(), program.begin() + 7));
+  EXPECT_EQ(engine.GetFirstChar(), u'a');
+  EXPECT_EQ(ProgramFault(program), "");
+}
+
+TEST(CompileHostile, DeepNestingStopsAtTheFifteenthGroup) {
+  TRegexEngine engine;
+  engine.SetExpression(Repeat(u"(", 100000));
+  try {
+    engine.Compile();
+    ADD_FAILURE() << "compiled";
+  } catch (const ERegexEngine& e) {
+    EXPECT_EQ(e.Code, 102);
+    EXPECT_EQ(e.ErrorPos, 15);
+  }
+}
+
+TEST(CompileHostile, ManyModifierGroupsInARow) {
+  TRegexEngine engine;
+  engine.SetExpression(Repeat(u"(?i)", 100000) + u"a");
+  engine.Compile();
+  const std::vector<char16_t> program = engine.ProgramUnits();
+  ASSERT_EQ(program.size(), 1u + 3 + 100000 * 3 + 5 + 3);
+  EXPECT_EQ(program[program.size() - 8], LITERAL_CI);
+  EXPECT_EQ(ProgramFault(program), "");
+}
+
+TEST(CompileHostile, ClassOverTheWhole16BitSpace) {
+  for (const char16_t* expression : {u"[\\x{0}-\\x{FFFF}]", u"[\\x01-\\x{ffff}]"}) {
+    SCOPED_TRACE(DumpChars(expression));
+    TRegexEngine engine;
+    engine.SetExpression(expression);
+    engine.Compile();
+    const std::vector<char16_t> program = engine.ProgramUnits();
+    const char16_t start = expression[4] == u'0' ? 0 : 1;
+    const size_t members = 0x10000u - start;
+    ASSERT_EQ(program.size(), 1u + 3 + 3 + members + 1 + 3);
+    EXPECT_EQ(program[7], start);
+    EXPECT_EQ(program[8], 0xFFFF);
+    EXPECT_EQ(program[9], start + 1);
+    EXPECT_EQ(program[7 + members - 1], 0xFFFE);
+  }
+}
+
+TEST(CompileHostile, LargestCounts) {
+  const DumpCase cases[] = {
+      {u"a{99999999}", kDefaults,
+       "1:ALTERNATIVE->16 4:REPEAT_BRACES->16 {99999999,99999999} "
+       "11:LITERAL \"a\" 16:MATCH_END"},
+      {u"a{0,99999999}?", kDefaults,
+       "1:ALTERNATIVE->16 4:REPEAT_BRACES_LAZY->16 {0,99999999} "
+       "11:LITERAL \"a\" 16:MATCH_END"},
+      {u"(a){99999999,}", kDefaults,
+       "1:ALTERNATIVE->30 4:LOOP_ENTRY->21 7:OPEN_1->10 10:ALTERNATIVE->18 "
+       "13:LITERAL->18 \"a\" 18:CLOSE_1->21 21:LOOP->30 "
+       "{99999999,2147483646,->7} 30:MATCH_END"},
+  };
+  for (const DumpCase& c : cases) {
+    SCOPED_TRACE(DumpChars(c.expression));
+    EXPECT_EQ(CompileDump(c.expression, c.modifiers), c.dump);
+  }
+}
+
+// Links are 32-bit, so a program that would outgrow them is refused rather
+// than built with links that wrap around.
+TEST(CompileHostile, ProgramBeyond32BitLinksIsRefused) {
+  const std::u16string expression = Repeat(u"[\\x{1}-\\x{FFFF}]", 32768);
+  TRegexEngine engine;
+  engine.SetExpression(expression);
+  try {
+    engine.Compile();
+    ADD_FAILURE() << "compiled";
+  } catch (const ERegexEngine& e) {
+    EXPECT_EQ(e.Code, 101);
+    EXPECT_GT(e.ErrorPos, 0);
+    EXPECT_LE(e.ErrorPos, static_cast<int>(expression.size()));
+    EXPECT_EQ(std::string(e.what()).rfind("TRegexEngine(comp): Regexp Too Big (pos ", 0), 0u);
+  }
+  EXPECT_TRUE(engine.ProgramUnits().empty());
+}
+
+TEST(CompileHostile, ManyAlternatives) {
+  const int count = 200000;
+  TRegexEngine engine;
+  engine.SetExpression(Repeat(u"a|", count));
+  engine.Compile();
+  const std::vector<char16_t> program = engine.ProgramUnits();
+  ASSERT_EQ(program.size(), 1u + count * 8u + 6 + 3);
+  EXPECT_EQ(ProgramFault(program), "");
+}
+
+// Ten times the text may cost about ten times the time, not a hundred.
+TEST(CompileHostile, CompileTimeGrowsAboutLinearly) {
+  const std::u16string units[] = {
+      u"[x-z]*\\d{2,3}e?f+.*?g|",
+      u"a|",
+      u"(?i)ab(?-i)c",
+      u"a #c\n",
+      u"ab{x}{1,x}\\x41",
+  };
+  for (const std::u16string& unit : units) {
+    SCOPED_TRACE(DumpChars(unit.c_str()));
+    const int small = 60000 / static_cast<int>(unit.size());
+    const std::u16string prefix = unit == u"a #c\n" ? u"(?x)" : u"";
+    const double t1 = SecondsToCompile(prefix + Repeat(unit, small));
+    const double t10 = SecondsToCompile(prefix + Repeat(unit, small * 10));
+    EXPECT_LT(t10, 30 * t1 + 0.01) << t1 << " s vs " << t10 << " s";
+  }
+  // Many alternatives inside one group.
+  const double g1 = SecondsToCompile(u"(" + Repeat(u"ab|", 20000) + u"c)+");
+  const double g10 = SecondsToCompile(u"(" + Repeat(u"ab|", 200000) + u"c)+");
+  EXPECT_LT(g10, 30 * g1 + 0.01) << g1 << " s vs " << g10 << " s";
+}
+
+// Random short expressions over the dialect's characters: each either
+// compiles to a sound program, the same on every compile, or is rejected
+// with a compile error code at a position inside the expression.
+TEST(CompileHostile, RandomExpressionsCompileSoundlyOrFailCleanly) {
+  const std::u16string alphabet =
+      u"ab()|*+?{}[]^$.\\-,0129x#i: dDwWsSbBAZяа\n";
+  const std::set<int> compile_codes = {102, 103, 104, 106, 107, 108, 109, 110,
+                                       111, 112, 113, 115, 116, 122, 124, 125,
+                                       127};
+  uint32_t state = 12345;
+  auto next = [&state](uint32_t bound) {
+    state = state * 1103515245u + 12345u;
+    return (state >> 8) % bound;
+  };
+  int compiled = 0;
+  for (int round = 0; round < 30000; ++round) {
+    std::u16string expression;
+    const uint32_t length = 1 + next(14);
+    for (uint32_t i = 0; i < length; ++i)
+      expression += alphabet[next(static_cast<uint32_t>(alphabet.size()))];
+    const uint32_t modifiers = next(64);
+    SCOPED_TRACE(DumpChars(expression.c_str()) + " modifiers " +
+                 std::to_string(modifiers));
+    TRegexEngine engine;
+    SetModifierBits(engine, modifiers);
+    engine.SetExpression(expression);
+    try {
+      engine.Compile();
+    } catch (const ERegexEngine& e) {
+      EXPECT_EQ(compile_codes.count(e.Code), 1u) << e.what();
+      EXPECT_GE(e.ErrorPos, 0);
+      EXPECT_LE(e.ErrorPos, static_cast<int>(expression.size()));
+      EXPECT_TRUE(engine.ProgramUnits().empty());
+      continue;
+    }
+    ++compiled;
+    const std::vector<char16_t> program = engine.ProgramUnits();
+    ASSERT_EQ(ProgramFault(program), "") << DumpProgram(program);
+    ASSERT_EQ(CompileUnits(expression, modifiers), program);
+  }
+  // The generator must exercise both outcomes to mean anything.
+  EXPECT_GT(compiled, 3000);
+  EXPECT_LT(compiled, 27000);
+}
+
+}  // namespace
+}  // namespace tallyfold
