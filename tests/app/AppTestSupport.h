@@ -2,16 +2,18 @@
 // encoding, and the report page written out by hand from its rules.
 #pragma once
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "platform/CodePage.h"
 
 namespace tallyfold::testing {
 
@@ -26,32 +28,15 @@ class TempFolder {
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
   }
-  ~TempFolder() { RemoveTree(path_); }
+  ~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
 
   const std::string& Path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-  static void RemoveTree(const std::string& path) {
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0) return;
-    if (S_ISDIR(info.st_mode)) {
-      chmod(path.c_str(), 0700);
-      if (DIR* dir = opendir(path.c_str())) {
-        std::vector<std::string> names;
-        while (const dirent* entry = readdir(dir)) {
-          const std::string name = entry->d_name;
-          if (name != "." && name != "..") names.push_back(name);
-        }
-        closedir(dir);
-        for (const std::string& name : names) RemoveTree(path + "/" + name);
-      }
-      rmdir(path.c_str());
-    } else {
-      unlink(path.c_str());
-    }
-  }
 
  private:
   std::string path_;
@@ -93,43 +78,8 @@ inline std::string Utf16BeBytes(const std::u16string& text) {
   return bytes;
 }
 
-// UTF-8 of text made of BMP characters (all the tests need).
-inline std::string Utf8Bytes(const std::u16string& text) {
-  std::string bytes;
-  for (const char16_t unit : text) {
-    if (unit < 0x80) {
-      bytes.push_back(static_cast<char>(unit));
-    } else if (unit < 0x800) {
-      bytes.push_back(static_cast<char>(0xC0 | (unit >> 6)));
-      bytes.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
-    } else {
-      bytes.push_back(static_cast<char>(0xE0 | (unit >> 12)));
-      bytes.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
-      bytes.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
-    }
-  }
-  return bytes;
-}
-
-// UTF-8 (BMP characters only, as the tests write them) to UTF-16.
-inline std::u16string Widen(const std::string& utf8) {
-  std::u16string text;
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto byte = static_cast<unsigned char>(utf8[i]);
-    auto next = [&](std::size_t k) { return static_cast<unsigned char>(utf8[i + k]) & 0x3F; };
-    if (byte < 0x80) {
-      text.push_back(byte);
-      i += 1;
-    } else if (byte < 0xE0) {
-      text.push_back(static_cast<char16_t>(((byte & 0x1F) << 6) | next(1)));
-      i += 2;
-    } else {
-      text.push_back(static_cast<char16_t>(((byte & 0x0F) << 12) | (next(1) << 6) | next(2)));
-      i += 3;
-    }
-  }
-  return text;
-}
+inline std::string Utf8Bytes(const std::u16string& text) { return Utf8Encode(text); }
+inline std::u16string Widen(const std::string& utf8) { return Utf8Decode(utf8); }
 
 inline const std::u16string kKey = u"<span class=\"key\">";
 inline const std::u16string kEnd = u"</span>";

@@ -126,17 +126,5 @@ TEST_F(RunSearchTest, UnicodeReportPathIsUsedWithoutANativeOne) {
   EXPECT_FALSE(testing::Exists(report_));
 }
 
-TEST_F(RunSearchTest, UnwritableReportRaisesTheCreateError) {
-  options_.pattern_text = u"the";
-  options_.report_file = root_ / "missing/r.htm";
-  try {
-    RunSearch(options_, lists_);
-    FAIL() << "no error";
-  } catch (const EFCreateError& error) {
-    EXPECT_EQ(std::string(error.what()),
-              "Cannot create file \"" + options_.report_file + "\". No such file or directory");
-  }
-}
-
 }  // namespace
 }  // namespace tallyfold
