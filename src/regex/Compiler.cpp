@@ -6,6 +6,7 @@
 // CompileErrorsTest.cpp and CompileHostileTest.cpp.
 #include "regex/Compiler.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <string>
