@@ -26,9 +26,9 @@ namespace tallyfold {
 namespace {
 
 // The product's forum, and the credit line: author's address, release date.
-const QString kForumHost = QStringLiteral("norrow.cn");
-const QString kForumUrl = QStringLiteral("http://norrow.cn/bbs/");
-const QString kCredit = QStringLiteral("作者 tallyfold@norrow.cn  2011-4-12");
+const QString kForumHost = QStringLiteral("norrow.test");
+const QString kForumUrl = QStringLiteral("http://norrow.test/bbs/");
+const QString kCredit = QStringLiteral("作者 tallyfold@norrow.test  2011-4-12");
 
 // Tahoma 8 pt (11 pixels high) as the window was designed; where Tahoma is
 // missing, the desktop's own sans-serif at the same pixel size keeps the
