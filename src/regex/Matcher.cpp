@@ -8,6 +8,7 @@
 #include "regex/Matcher.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -152,7 +153,9 @@ void MatchScratch::GrowFrames() {
 
 void MatchScratch::GrowUndo() {
   const std::size_t grown = std::max<std::size_t>(256, undo.size() * 2);
-  if (StackBytes() + (grown - undo.size()) * sizeof(Undo) > byte_limit)
+  // Choice points record the log size in 32 bits.
+  if (grown > static_cast<std::size_t>(INT32_MAX) ||
+      StackBytes() + (grown - undo.size()) * sizeof(Undo) > byte_limit)
     throw std::bad_alloc();
   undo.resize(grown);
 }
