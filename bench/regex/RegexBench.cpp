@@ -119,6 +119,7 @@ void BM_Ours(benchmark::State& state, const PatternCase& c) {
   long count = 0;
   for (auto _ : state) benchmark::DoNotOptimize(count = CountOurs(c));
   state.counters["matches"] = static_cast<double>(count);
+  state.counters["lines"] = static_cast<double>(Lines().size());
 }
 
 #ifdef TALLYFOLD_HAVE_PCRE2
