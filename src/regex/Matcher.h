@@ -13,6 +13,12 @@
 // tries what remains of it, which is exactly where a recursive matcher would
 // resume. Success needs no unwinding: it ends the whole attempt. So the depth
 // of matching is limited by memory only, never by the thread's stack.
+//
+// A back-reference to an empty capture is the only thing that lets a loop
+// iteration consume nothing. Such a loop ends instead of going round for
+// ever: a counted loop stops after an empty iteration as if its count were
+// reached, and the back edge of a greedy `*` or `+` fails when it is reached
+// again at the same position.
 #pragma once
 
 #include <cstddef>
