@@ -20,4 +20,11 @@ class Exception : public std::runtime_error {
       : std::runtime_error(utf8_message) {}
 };
 
+// Raised when the user stops a running search. It is not an error: front
+// ends show nothing for it, and no report is written.
+class ECancelled : public Exception {
+ public:
+  ECancelled() : Exception("Search cancelled") {}
+};
+
 }  // namespace tallyfold

@@ -34,6 +34,7 @@
 // error in the expression; the message of a compile error ends in " (pos N)".
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -120,6 +121,11 @@ class TRegexEngine {
   std::u16string ReplaceAll(const std::u16string& input,
                             const std::u16string& tmpl, bool expand);
 
+  // While a search runs, the matcher looks at *flag every few thousand steps
+  // and raises ECancelled (platform/Exception.h) once it is set; nullptr
+  // turns the check off.
+  void SetCancelFlag(const std::atomic<bool>* flag) { cancel_flag_ = flag; }
+
   // --- Inspection of the compiled result -----------------------------------
 
   // The program unit for unit (32-bit fields as two units, low unit first);
@@ -193,6 +199,7 @@ class TRegexEngine {
   // The matcher's backtracking stack, kept between searches so that a search
   // does not allocate. shared_ptr so this header needs no complete type.
   std::shared_ptr<regex_internal::MatchScratch> scratch_;
+  const std::atomic<bool>* cancel_flag_ = nullptr;  // see SetCancelFlag
 };
 
 }  // namespace tallyfold
