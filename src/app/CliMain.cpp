@@ -6,10 +6,14 @@
 // FILE). The arguments are first checked into a plain CliOptions, then the
 // search runs from it; main only turns the outcome into an exit status:
 // 0 report written, 1 search failed (the message on stderr, the previous
-// report untouched), 2 usage error.
+// report untouched), 2 usage error, 128 + the signal's number when Ctrl-C
+// (SIGINT) or SIGTERM stopped the search (the previous report untouched).
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -19,6 +23,7 @@
 
 #include "app/SearchCommand.h"
 #include "platform/CodePage.h"
+#include "platform/Exception.h"
 #include "platform/Shell.h"
 #include "text/WideHelpers.h"
 
@@ -28,7 +33,8 @@ namespace {
 constexpr char kVersionText[] = "Norrow Tallyfold 1.0";
 
 constexpr char kUsageText[] =
-    "Usage: tallyfold-cli [--case] [--no-boundary] [-o FILE] [--open] [--quiet] PATTERN FOLDER\n"
+    "Usage: tallyfold-cli [--case] [--no-boundary] [-o FILE] [--open] [--quiet]\n"
+    "                     [--threads N] PATTERN FOLDER\n"
     "       tallyfold-cli --help | --version\n"
     "\n"
     "Counts the matches of PATTERN in every non-blank line of the *.txt files\n"
@@ -40,12 +46,16 @@ constexpr char kUsageText[] =
     "  -o FILE         write the report to FILE (default: result.htm here)\n"
     "  --open          open the report with the desktop's handler when written\n"
     "  --quiet         print no summary line\n"
+    "  --threads N     scan with N threads (default: one per core; the report is\n"
+    "                  the same)\n"
     "  --help          show this text\n"
     "  --version       show the program's name and version\n"
     "  --              end of options (for a PATTERN that starts with '-')\n"
     "\n"
+    "Ctrl-C stops the search and leaves the previous report as it was.\n"
+    "\n"
     "Exit status: 0 report written (also with no matching line), 1 error,\n"
-    "2 usage error.\n";
+    "2 usage error, 130 stopped by Ctrl-C (143 by SIGTERM).\n";
 
 // A command line that cannot be run; main prints it with the usage hint.
 class UsageError : public std::runtime_error {
@@ -61,10 +71,29 @@ struct CliOptions {
   bool word_boundary = true;
   bool open_report = false;
   bool quiet = false;
+  int threads = 0;                    // 0: one per core
   std::string output = "result.htm";  // native byte path, as given
   std::string pattern;                // bytes in the locale's character set
   std::string folder;                 // native byte path, as given
 };
+
+// The value of --threads: a decimal number from 1 to kMaxThreads.
+int ThreadCountArgument(const std::string& text) {
+  constexpr int kMaxThreads = 1024;
+  int value = 0;
+  for (const char ch : text) {
+    if (ch < '0' || ch > '9' || value > kMaxThreads) {
+      value = 0;
+      break;
+    }
+    value = value * 10 + (ch - '0');
+  }
+  if (value < 1 || value > kMaxThreads) {
+    throw UsageError("--threads needs a number from 1 to " + std::to_string(kMaxThreads) +
+                     ", not '" + text + "'");
+  }
+  return value;
+}
 
 CliOptions ParseArguments(const std::vector<std::string>& args) {
   CliOptions options;
@@ -88,6 +117,9 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
       options.open_report = true;
     } else if (arg == "--quiet") {
       options.quiet = true;
+    } else if (arg == "--threads") {
+      if (i + 1 == args.size()) throw UsageError("option --threads needs a number");
+      options.threads = ThreadCountArgument(args[++i]);
     } else if (arg == "-o") {
       if (i + 1 == args.size()) throw UsageError("option -o needs a file name");
       options.output = args[++i];
@@ -150,6 +182,36 @@ class ProgressLine {
   Clock::time_point last_;     // when the line was last printed
 };
 
+// Set from the SIGINT and SIGTERM handler, and watched by the search.
+std::atomic<bool> g_stop_requested{false};
+volatile std::sig_atomic_t g_stop_signal = 0;  // the signal that set it
+static_assert(std::atomic<bool>::is_always_lock_free,
+              "the signal handler may only touch a lock-free atomic");
+
+void OnStopSignal(int signal) {
+  g_stop_signal = signal;
+  g_stop_requested.store(true);
+}
+
+// Ctrl-C and SIGTERM stop the search instead of killing the program in the
+// middle of it. The handler is reset after one signal, so a second Ctrl-C
+// ends the program at once should the search be slow to stop (the previous
+// report still stays whole: the new one is written beside it and renamed).
+// A signal the program was started with ignored (a background job of a
+// script) stays ignored.
+void InstallStopHandlers() {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    struct sigaction previous {};
+    if (sigaction(signal, &action, &previous) == 0 && previous.sa_handler == SIG_IGN) {
+      sigaction(signal, &previous, nullptr);
+    }
+  }
+}
+
 std::string Counted(int count, const char* singular, const char* plural) {
   return std::to_string(count) + " " + (count == 1 ? singular : plural);
 }
@@ -169,6 +231,8 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err)
   search.case_sensitive = options.case_sensitive;
   search.word_boundary = options.word_boundary;
   search.report_file = AbsolutePath(options.output);
+  search.threads = options.threads;
+  search.cancel = &g_stop_requested;
 
   SearchStats stats;
   {
@@ -200,8 +264,13 @@ int main(int argc, char** argv) {
               << "Try 'tallyfold-cli --help' for more information.\n";
     return 2;
   }
+  tallyfold::InstallStopHandlers();
   try {
     tallyfold::RunCommand(options, std::cout, std::cerr);
+  } catch (const tallyfold::ECancelled&) {
+    std::cerr << "tallyfold-cli: cancelled\n";
+    const int signal = tallyfold::g_stop_signal;
+    return 128 + (signal != 0 ? signal : SIGINT);
   } catch (const std::exception& error) {
     std::cerr << tallyfold::ErrorDisplayText(error.what()) << "\n";
     return 1;

@@ -4,6 +4,10 @@
 // covers it, and tests/app/CliEndToEndTest.cpp runs it through the program.
 #include "app/CorpusScan.h"
 
+#include <algorithm>
+#include <thread>
+
+#include "app/OrderedWork.h"
 #include "platform/DirList.h"
 #include "text/WideHelpers.h"
 
@@ -62,6 +66,53 @@ std::u16string DecimalText(int value) {
   const std::string digits = std::to_string(value);
   return std::u16string(digits.begin(), digits.end());
 }
+
+bool IsSet(const std::atomic<bool>* flag) {
+  return flag != nullptr && flag->load(std::memory_order_relaxed);
+}
+
+// Scans the file at `path` and hands each match entry, in line order, to
+// emit(std::u16string&&).
+template <typename Emit>
+void ScanLines(const std::u16string& pattern, const std::string& path, bool case_sensitive,
+               const std::atomic<bool>* cancel, Emit emit) {
+  if (IsSet(cancel)) throw ECancelled();
+  // Both live only for this file and are released on every way out,
+  // exceptions included.
+  TRegexEngine engine;
+  engine.SetModifier(kModifierI, !case_sensitive);
+  // The matcher looks at the flag inside a long match; the loop below looks
+  // between lines, which covers the read and lines without a match attempt.
+  engine.SetCancelFlag(cancel);
+  TUnicodeStringList lines;
+  lines.ReadTextFile(path);
+
+  std::vector<MatchSpan> spans;
+  std::u16string padded;
+  const int line_count = lines.ItemCount();
+  for (int k = 0; k < line_count; ++k) {
+    if (IsSet(cancel)) throw ECancelled();
+    const std::u16string trimmed = TrimWide(lines.ItemRef(k));
+    if (trimmed.empty()) continue;
+    padded.assign(1, u' ');
+    padded += trimmed;
+    padded += u' ';
+    const int count = CountMatches(engine, pattern, padded, &spans);
+    if (count == 0) continue;
+    // The spans the count found are the ones highlighted, so the markup
+    // always agrees with the number beside it.
+    std::u16string entry = DecimalText(count);
+    entry += u'=';
+    entry += Highlight(padded, spans, kKeyOpen, kKeyClose);
+    entry += InfoFragment(path, k + 1);
+    emit(std::move(entry));
+  }
+}
+
+// Finished files whose entries wait for an earlier file, per worker: enough
+// to keep every worker busy when file sizes vary, few enough that memory
+// stays near one file per worker.
+constexpr int kFinishedPerWorker = 1;
 
 }  // namespace
 
@@ -126,47 +177,40 @@ std::u16string Highlight(const std::u16string& line, const std::vector<MatchSpan
 }
 
 void ScanFile(const std::u16string& pattern, const std::string& path, bool case_sensitive,
-              TUnicodeStringList& matches) {
-  // Both live only for this file and are released on every way out,
-  // exceptions included.
-  TRegexEngine engine;
-  engine.SetModifier(kModifierI, !case_sensitive);
-  TUnicodeStringList lines;
-  lines.ReadTextFile(path);
+              TUnicodeStringList& matches, const std::atomic<bool>* cancel) {
+  ScanLines(pattern, path, case_sensitive, cancel,
+            [&matches](std::u16string&& entry) { matches.AppendItem(std::move(entry)); });
+}
 
-  std::vector<MatchSpan> spans;
-  std::u16string padded;
-  const int line_count = lines.ItemCount();
-  for (int k = 0; k < line_count; ++k) {
-    const std::u16string trimmed = TrimWide(lines.ItemRef(k));
-    if (trimmed.empty()) continue;
-    padded.assign(1, u' ');
-    padded += trimmed;
-    padded += u' ';
-    const int count = CountMatches(engine, pattern, padded, &spans);
-    if (count == 0) continue;
-    // The spans the count found are the ones highlighted, so the markup
-    // always agrees with the number beside it.
-    std::u16string entry = DecimalText(count);
-    entry += u'=';
-    entry += Highlight(padded, spans, kKeyOpen, kKeyClose);
-    entry += InfoFragment(path, k + 1);
-    matches.AppendItem(std::move(entry));
-  }
+int ScanThreadCount(int threads) {
+  if (threads > 0) return threads;
+  return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
 }
 
 int ScanFolder(const std::u16string& pattern, const std::string& folder, bool case_sensitive,
-               TUnicodeStringList& matches, const ScanProgress& progress) {
+               TUnicodeStringList& matches, const ScanControl& control) {
   const std::vector<std::string> names = ListTextFiles(folder);
   const int total = static_cast<int>(names.size());
-  int done = 0;
-  for (const std::string& name : names) {
-    const std::string path = folder + "/" + name;
-    ScanFile(pattern, path, case_sensitive, matches);
-    ++done;
-    if (progress) progress(done, total, path);
-  }
-  return done;
+  auto path_of = [&](int index) {
+    return index < total ? folder + "/" + names[static_cast<std::size_t>(index)] : std::string();
+  };
+  if (control.progress) control.progress(0, total, path_of(0));
+
+  const int workers = ScanThreadCount(control.threads);
+  using Entries = std::vector<std::u16string>;
+  app_internal::RunInOrder<Entries>(
+      total, workers, workers * (1 + kFinishedPerWorker), control.cancel,
+      [&](int index, Entries& entries, const std::atomic<bool>* stop) {
+        ScanLines(pattern, path_of(index), case_sensitive, stop,
+                  [&entries](std::u16string&& entry) { entries.push_back(std::move(entry)); });
+      },
+      [&](int index, Entries& entries, bool complete) {
+        // A file that failed part-way still adds the lines before the
+        // failure, as a scan on one thread does.
+        for (std::u16string& entry : entries) matches.AppendItem(std::move(entry));
+        if (complete && control.progress) control.progress(index + 1, total, path_of(index + 1));
+      });
+  return total;
 }
 
 }  // namespace tallyfold

@@ -19,12 +19,21 @@
 //   matches.SetPairSeparator(u'=');
 //   tallyfold::ScanFolder(u"\\bcat\\b", "/home/me/corpus", false, matches);
 //
+// The files are read, decoded and matched by worker threads, one per core
+// unless ScanControl says otherwise, each with its own engine and line list
+// per file; the entries still reach the list in enumeration order, so the
+// list is the same, entry for entry, whatever the number of threads.
+//
 // Errors are not caught here: a pattern that does not compile raises
 // ERegexEngine on the first non-blank line, a file that cannot be opened (a
 // sub-folder named like a text file among them) raises EFOpenError, and
 // either ends the scan with the entries of the files before it in the list.
+// With several threads the error is still the first one in enumeration
+// order, and nothing of a later file reaches the list. A scan whose cancel
+// flag is set ends with ECancelled within a few milliseconds.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -41,20 +50,38 @@ struct MatchSpan {
   int length;
 };
 
-// Called after each file with the number of files done, the total and the
-// path of the file just scanned.
-using ScanProgress = std::function<void(int done, int total, const std::string& path)>;
+// Called on the thread that runs the scan: once before the first file and
+// again each time a file's entries have joined the list, with the number of
+// files done, the total and the path of the file the scan now waits for
+// (the first one not done, in enumeration order; empty once all are done).
+using ScanProgress = std::function<void(int done, int total, const std::string& current)>;
+
+// How a scan runs; the defaults use every core and cannot be stopped.
+struct ScanControl {
+  // Worker threads; 1 scans on the calling thread, 0 or less means one per
+  // core. The entries are the same either way.
+  int threads = 0;
+  // When set, the scan stops soon after *cancel becomes true and raises
+  // ECancelled (platform/Exception.h), even inside a long match.
+  const std::atomic<bool>* cancel = nullptr;
+  ScanProgress progress;
+};
+
+// The number of worker threads `threads` asks for: itself when positive,
+// otherwise the number of cores (at least 1).
+int ScanThreadCount(int threads);
 
 // Scans every text file of `folder` (a native byte path) in ascending byte
 // order of the names; the file path is folder + "/" + name. Matching ignores
 // the case of ASCII letters unless `case_sensitive`. Returns the number of
 // files scanned.
 int ScanFolder(const std::u16string& pattern, const std::string& folder, bool case_sensitive,
-               TUnicodeStringList& matches, const ScanProgress& progress = nullptr);
+               TUnicodeStringList& matches, const ScanControl& control = {});
 
-// Scans one file, appending its match entries to `matches`.
+// Scans one file on the calling thread, appending its match entries to
+// `matches` line by line. Raises ECancelled once *cancel is set.
 void ScanFile(const std::u16string& pattern, const std::string& path, bool case_sensitive,
-              TUnicodeStringList& matches);
+              TUnicodeStringList& matches, const std::atomic<bool>* cancel = nullptr);
 
 // The number of matches of `pattern` in `line`, found with Exec and then
 // ExecNext until it fails. When `spans` is given it receives each match.

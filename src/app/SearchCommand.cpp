@@ -10,6 +10,14 @@
 
 namespace tallyfold {
 
+namespace {
+
+void ThrowIfCancelled(const std::atomic<bool>* cancel) {
+  if (cancel != nullptr && cancel->load()) throw ECancelled();
+}
+
+}  // namespace
+
 SearchLists::SearchLists() {
   matches.SetPairSeparator(u'=');
   summary.SetPairSeparator(u'=');
@@ -34,10 +42,18 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
   // reached must not leave stale tally lines for the next one either.
   lists.summary.ClearItems();
   stats = SearchStats();
+  ScanControl control;
+  control.threads = options.threads;
+  control.cancel = options.cancel;
+  control.progress = options.progress;
   stats.files_scanned = ScanFolder(pattern, options.folder, options.case_sensitive,
-                                   lists.matches, options.progress);
+                                   lists.matches, control);
   stats.matching_lines = lists.matches.ItemCount();
+  // Building the report and writing it cannot stop half-way; a cancel that
+  // comes meanwhile is honoured before the file is touched.
+  ThrowIfCancelled(options.cancel);
   BuildReport(lists.report, lists.matches, lists.summary);
+  ThrowIfCancelled(options.cancel);
   if (options.report_file.empty()) {
     lists.report.WriteTextFile(options.report_path);
   } else {

@@ -12,9 +12,14 @@
 //
 // Any failure (a pattern that does not compile, a file that cannot be opened,
 // a report that cannot be written) raises a tallyfold::Exception and ends the
-// search; the previous report file is left as it was.
+// search; the previous report file is left as it was. So does a cancel: once
+// *SearchOptions::cancel is set, the search ends with ECancelled at its next
+// check (between lines, inside long matches, before the report is built and
+// before it is written), and a report that is being written is finished.
+// app/BackgroundSearch.h runs the command on a thread of its own.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -41,8 +46,15 @@ struct SearchOptions {
   // When not empty, the report's native byte path, used instead of
   // report_path (a path from the command line need not be valid text).
   std::string report_file;
-  // Called after each corpus file, with the files done and the total.
-  std::function<void(int done, int total, const std::string& path)> progress;
+  // Called on the searching thread before the first corpus file and after
+  // each, with the files done, the total and the file now being scanned (see
+  // ScanProgress in app/CorpusScan.h).
+  std::function<void(int done, int total, const std::string& current)> progress;
+  // Worker threads for the scan: 0 one per core, 1 none (the report is the
+  // same either way).
+  int threads = 0;
+  // When set, the search stops soon after *cancel becomes true.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 // The pattern that is searched for `text`: trimmed, and wrapped in \b...\b
@@ -55,7 +67,8 @@ struct SearchStats {
   int matching_lines = 0;  // rows of the report
 };
 
-// Runs one search. Throws tallyfold::Exception on failure.
+// Runs one search. Throws tallyfold::Exception on failure, ECancelled when
+// cancelled.
 void RunSearch(const SearchOptions& options, SearchLists& lists);
 void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& stats);
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -41,6 +42,20 @@ class TempFolder {
  private:
   std::string path_;
 };
+
+// How long a cancel may take to end a search: the promise is a tenth of a
+// second; the bound leaves room for a loaded two-core machine and for the
+// sanitizers' slowdown.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr std::chrono::milliseconds kCancelBound{2000};
+#else
+inline constexpr std::chrono::milliseconds kCancelBound{500};
+#endif
+
+// A pattern that backtracks catastrophically on a run of "a": every way of
+// splitting the run is tried before `$` fails at the space the scan adds
+// after each line, so a line of n letters takes about 2^n steps.
+inline const std::u16string kCatastrophicPattern = u"(a+)+$";
 
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

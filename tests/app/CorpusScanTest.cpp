@@ -210,15 +210,17 @@ TEST_F(ScanTest, FolderOrderIsByteOrderOfTheTextFileNames) {
 TEST_F(ScanTest, FileDeletedAfterTheListingFailsToOpen) {
   WriteBytes(folder_ / "a.txt", "cat\n");
   WriteBytes(folder_ / "b.txt", "cat\n");
-  std::vector<std::string> done;
-  const ScanProgress delete_next = [&](int count, int total, const std::string& path) {
-    done.push_back(std::to_string(count) + "/" + std::to_string(total) + " " + path);
-    unlink((folder_ / "b.txt").c_str());
+  std::vector<std::string> reported;
+  ScanControl control;
+  control.threads = 1;  // b.txt must not be read before a.txt is done
+  control.progress = [&](int done, int total, const std::string& current) {
+    reported.push_back(std::to_string(done) + "/" + std::to_string(total) + " " + current);
+    if (done == 1) unlink((folder_ / "b.txt").c_str());
   };
   EXPECT_THROW(
       {
         try {
-          ScanFolder(u"cat", folder_.Path(), false, matches_, delete_next);
+          ScanFolder(u"cat", folder_.Path(), false, matches_, control);
         } catch (const EFOpenError& error) {
           EXPECT_EQ(std::string(error.what()), "Cannot open file \"" + (folder_ / "b.txt") +
                                                    "\". No such file or directory");
@@ -226,7 +228,8 @@ TEST_F(ScanTest, FileDeletedAfterTheListingFailsToOpen) {
         }
       },
       EFOpenError);
-  EXPECT_EQ(done, std::vector<std::string>{"1/2 " + (folder_ / "a.txt")});
+  EXPECT_EQ(reported, (std::vector<std::string>{"0/2 " + (folder_ / "a.txt"),
+                                                "1/2 " + (folder_ / "b.txt")}));
   EXPECT_EQ(matches_.ItemCount(), 1);
 }
 

@@ -1,0 +1,115 @@
+// Tests of the search command on its own thread: its outcome and progress,
+// and cancelling it, by request and by destroying it.
+#include "app/BackgroundSearch.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "app/AppTestSupport.h"
+#include "regex/RegexEngine.h"
+
+namespace tallyfold::testing {
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+class BackgroundSearchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(mkdir(corpus_.c_str(), 0700), 0);
+    WriteBytes(report_, "previous report");
+    options_.folder = corpus_;
+    options_.report_file = report_;
+  }
+
+  // Files whose lines each take the matcher a few milliseconds with the
+  // catastrophic pattern: seconds in all.
+  void WriteSlowCorpus() {
+    for (int i = 0; i < 8; ++i) {
+      std::string text;
+      for (int line = 0; line < 300; ++line) text += std::string(16, 'a') + "\n";
+      WriteBytes(corpus_ + "/" + std::to_string(i) + ".txt", text);
+    }
+    options_.pattern_text = kCatastrophicPattern;
+    options_.word_boundary = false;
+  }
+
+  // Waits until the search has listed the folder and started on a file.
+  static void WaitUntilScanning(BackgroundSearch& search) {
+    const auto give_up = Clock::now() + std::chrono::seconds(30);
+    while (search.CurrentProgress().total == 0 && Clock::now() < give_up) {
+      std::this_thread::sleep_for(milliseconds(1));
+    }
+    ASSERT_GT(search.CurrentProgress().total, 0);
+  }
+
+  TempFolder root_;
+  const std::string corpus_ = root_ / "corpus";
+  const std::string report_ = root_ / "result.htm";
+  SearchOptions options_;
+  SearchLists lists_;
+};
+
+TEST_F(BackgroundSearchTest, HandsBackTheStatisticsAndTheFinalProgress) {
+  WriteBytes(corpus_ + "/a.txt", "the cat\nthe dog\n");
+  WriteBytes(corpus_ + "/b.txt", "no\n");
+  options_.pattern_text = u"the";
+  BackgroundSearch search(options_, lists_);
+  ASSERT_TRUE(search.WaitFor(std::chrono::seconds(30)));
+  const SearchStats stats = search.Result();
+  EXPECT_EQ(stats.files_scanned, 2);
+  EXPECT_EQ(stats.matching_lines, 2);
+  const BackgroundSearch::Progress progress = search.CurrentProgress();
+  EXPECT_EQ(progress.done, 2);
+  EXPECT_EQ(progress.total, 2);
+  EXPECT_EQ(progress.current, "");
+  EXPECT_NE(ReadBytes(report_), "previous report");
+  EXPECT_EQ(lists_.report.ItemCount(), 12 + 3 * 2);
+}
+
+TEST_F(BackgroundSearchTest, ResultRaisesTheSearchsError) {
+  WriteBytes(corpus_ + "/a.txt", "the cat\n");
+  options_.pattern_text = u"ca(t";
+  BackgroundSearch search(options_, lists_);
+  EXPECT_THROW(search.Result(), ERegexEngine);
+  EXPECT_FALSE(search.CancelRequested());
+  EXPECT_EQ(ReadBytes(report_), "previous report");
+}
+
+TEST_F(BackgroundSearchTest, CancelEndsTheSearchWithinTheBoundAndWritesNothing) {
+  WriteSlowCorpus();
+  for (const int threads : {1, 2}) {
+    options_.threads = threads;
+    BackgroundSearch search(options_, lists_);
+    WaitUntilScanning(search);
+    std::this_thread::sleep_for(milliseconds(100));
+    EXPECT_FALSE(search.WaitFor(milliseconds(0))) << "the corpus is too small to be cancelled";
+    const auto cancelled_at = Clock::now();
+    search.Cancel();
+    EXPECT_TRUE(search.WaitFor(kCancelBound)) << threads << " threads";
+    EXPECT_LT(Clock::now() - cancelled_at, kCancelBound) << threads << " threads";
+    EXPECT_THROW(search.Result(), ECancelled);
+    EXPECT_EQ(ReadBytes(report_), "previous report");
+  }
+}
+
+TEST_F(BackgroundSearchTest, DestroyingARunningSearchCancelsIt) {
+  WriteSlowCorpus();
+  Clock::time_point destroyed_at;
+  {
+    BackgroundSearch search(options_, lists_);
+    WaitUntilScanning(search);
+    destroyed_at = Clock::now();
+  }
+  EXPECT_LT(Clock::now() - destroyed_at, kCancelBound);
+  EXPECT_EQ(ReadBytes(report_), "previous report");
+}
+
+}  // namespace
+}  // namespace tallyfold::testing

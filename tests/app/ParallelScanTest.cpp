@@ -1,0 +1,265 @@
+// Tests of the scan on worker threads: the same report, byte for byte, as a
+// scan on one thread, over generated corpora; the same error and the same
+// match list when a search fails in the middle of the folder; progress on
+// the calling thread in file order; and cancelling.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <random>
+#include <string>
+#include <thread>
+#include <typeinfo>
+#include <vector>
+
+#include "app/AppTestSupport.h"
+#include "app/CorpusScan.h"
+#include "app/SearchCommand.h"
+#include "regex/RegexEngine.h"
+#include "text/TextFile.h"
+
+namespace tallyfold::testing {
+namespace {
+
+// Thread counts compared with the scan on one thread; more workers than
+// cores and more than files are both worth a run.
+const std::vector<int> kThreadCounts = {2, 3, 8, 64};
+
+std::string FileName(int index) {
+  std::string digits = std::to_string(index);
+  return "f" + std::string(3 - digits.size(), '0') + digits + ".txt";
+}
+
+// Writes `files` corpus files from `seed`: lines of a few words from a small
+// vocabulary, so that counts are small and ties are everywhere (their order
+// in the report is the unstable sort's, which depends on the match list's
+// order); every encoding; blank lines and empty files; a long file now and
+// then, so that workers finish out of order.
+void WriteCorpus(const std::string& folder, int files, unsigned seed) {
+  static const std::vector<std::u16string> kWords = {
+      u"the", u"The", u"THE", u"cat", u"x", u"xx", u"theme", u"a", u"猫", u"中文", u"<b>", u"&"};
+  std::mt19937 random(seed);
+  for (int f = 0; f < files; ++f) {
+    const int lines = f % 7 == 3 ? 1500 : static_cast<int>(random() % 40);
+    std::u16string text;
+    for (int l = 0; l < lines; ++l) {
+      const int words = static_cast<int>(random() % 6);  // 0: a blank line
+      for (int w = 0; w < words; ++w) {
+        if (w > 0) text += u' ';
+        text += kWords[random() % kWords.size()];
+      }
+      text += random() % 3 == 0 ? u"\r\n" : u"\n";
+    }
+    std::string bytes;
+    switch (f % 4) {
+      case 0: bytes = Utf8Bytes(text); break;
+      case 1: bytes = "\xEF\xBB\xBF" + Utf8Bytes(text); break;
+      case 2: bytes = "\xFF\xFE" + Utf16LeBytes(text); break;
+      default: bytes = "\xFE\xFF" + Utf16BeBytes(text); break;
+    }
+    WriteBytes(folder + "/" + FileName(f), bytes);
+  }
+}
+
+// Everything a search leaves behind that the user or the next search sees.
+struct Outcome {
+  std::string error;                 // the exception's type and message
+  std::vector<std::u16string> matches;  // the match list afterwards
+  std::string report;                // the report file's bytes
+  int files_scanned = -1;
+  int matching_lines = -1;
+
+  bool operator==(const Outcome&) const = default;
+};
+
+class ParallelScan : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(mkdir(corpus_.c_str(), 0700), 0); }
+
+  Outcome Search(const std::u16string& pattern, bool case_sensitive, bool boundary,
+                 int threads) {
+    WriteBytes(report_, "previous report");
+    SearchOptions options;
+    options.pattern_text = pattern;
+    options.folder = corpus_;
+    options.case_sensitive = case_sensitive;
+    options.word_boundary = boundary;
+    options.report_file = report_;
+    options.threads = threads;
+    SearchLists lists;
+    SearchStats stats;
+    Outcome outcome;
+    try {
+      RunSearch(options, lists, stats);
+      outcome.files_scanned = stats.files_scanned;
+      outcome.matching_lines = stats.matching_lines;
+    } catch (const Exception& error) {
+      outcome.error = std::string(typeid(error).name()) + ": " + error.what();
+    }
+    for (int i = 0; i < lists.matches.ItemCount(); ++i) {
+      outcome.matches.push_back(lists.matches.ItemAt(i));
+    }
+    outcome.report = ReadBytes(report_);
+    return outcome;
+  }
+
+  // Runs the search on one thread and on each of kThreadCounts and expects
+  // the same outcome every time; returns the one-thread outcome.
+  Outcome ExpectSameOutcome(const std::u16string& pattern, bool case_sensitive, bool boundary) {
+    const Outcome reference = Search(pattern, case_sensitive, boundary, 1);
+    for (const int threads : kThreadCounts) {
+      const Outcome outcome = Search(pattern, case_sensitive, boundary, threads);
+      EXPECT_EQ(outcome.error, reference.error) << threads << " threads";
+      EXPECT_EQ(outcome.files_scanned, reference.files_scanned) << threads << " threads";
+      EXPECT_EQ(outcome.matching_lines, reference.matching_lines) << threads << " threads";
+      EXPECT_TRUE(outcome.matches == reference.matches)
+          << threads << " threads: " << outcome.matches.size() << " entries against "
+          << reference.matches.size();
+      EXPECT_TRUE(outcome.report == reference.report)
+          << threads << " threads: the report differs (" << outcome.report.size() << " bytes against "
+          << reference.report.size() << ")";
+    }
+    return reference;
+  }
+
+  TempFolder root_;
+  const std::string corpus_ = root_ / "corpus";
+  const std::string report_ = root_ / "result.htm";
+};
+
+TEST_F(ParallelScan, ReportsAreByteForByteTheSameAsOnOneThread) {
+  WriteCorpus(corpus_, 120, 20240611);
+  struct Case {
+    const char16_t* pattern;
+    bool case_sensitive;
+    bool boundary;
+  };
+  for (const Case& c : {Case{u"the", false, true}, Case{u"x*", false, false},
+                        Case{u"[a-z]+|猫", true, false}}) {
+    SCOPED_TRACE(Utf8Bytes(c.pattern));
+    const Outcome reference = ExpectSameOutcome(c.pattern, c.case_sensitive, c.boundary);
+    EXPECT_EQ(reference.error, "");
+    EXPECT_EQ(reference.files_scanned, 120);
+    EXPECT_GT(reference.matching_lines, 1000) << "a corpus with plenty of ties";
+  }
+}
+
+TEST_F(ParallelScan, AFolderNamedLikeAFileFailsAsOnOneThread) {
+  WriteCorpus(corpus_, 60, 7);
+  // Two unreadable entries: the first in the folder's order is the one
+  // reported, whichever a worker reaches first.
+  for (const int index : {30, 41}) {
+    const std::string path = corpus_ + "/" + FileName(index);
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+  }
+  const Outcome reference = ExpectSameOutcome(u"the", false, true);
+  EXPECT_NE(reference.error.find("Cannot open file \"" + corpus_ + "/" + FileName(30) + "\""),
+            std::string::npos)
+      << reference.error;
+  EXPECT_EQ(reference.report, "previous report");
+  EXPECT_FALSE(reference.matches.empty());
+}
+
+// A pattern that compiles but fails while matching, and only on a line with
+// a "z": eleven nested counted loops exceed the matcher's loop stack. The
+// file in the middle has such a line after lines that match, so its own
+// earlier entries stay in the list, and nothing of a later file does.
+TEST_F(ParallelScan, AMatchErrorInTheMiddleFailsAsOnOneThread) {
+  WriteCorpus(corpus_, 50, 11);
+  WriteBytes(corpus_ + "/" + FileName(25), "the first\nthe second\nza\nthe fourth\n");
+  std::u16string pattern = u"the|z";
+  for (int i = 0; i < 11; ++i) pattern += u"(";
+  pattern += u"a";
+  for (int i = 0; i < 11; ++i) pattern += u"){1,2}";
+  const Outcome reference = ExpectSameOutcome(pattern, false, false);
+  EXPECT_NE(reference.error.find("TRegexEngine(exec)"), std::string::npos) << reference.error;
+  ASSERT_GE(reference.matches.size(), 2u);
+  const std::u16string tail = Widen(corpus_ + "/" + FileName(25));
+  EXPECT_NE(reference.matches.back().find(tail), std::u16string::npos);
+  EXPECT_NE(reference.matches.back().find(u"Line 2"), std::u16string::npos);
+}
+
+TEST_F(ParallelScan, AnInvalidPatternFailsAsOnOneThread) {
+  // The first files hold no non-blank line, so the pattern is first compiled
+  // in the middle of the folder.
+  for (int i = 0; i < 10; ++i) WriteBytes(corpus_ + "/" + FileName(i), i % 2 ? "" : " \t\r\n\n");
+  for (int i = 10; i < 30; ++i) WriteBytes(corpus_ + "/" + FileName(i), "the cat\n");
+  const Outcome reference = ExpectSameOutcome(u"ca(t", false, true);
+  EXPECT_NE(reference.error.find("Unmatched ()"), std::string::npos) << reference.error;
+  EXPECT_TRUE(reference.matches.empty());
+}
+
+TEST_F(ParallelScan, ReportsProgressOnTheCallingThreadInFileOrder) {
+  WriteCorpus(corpus_, 40, 3);
+  for (const int threads : {1, 4}) {
+    const std::thread::id caller = std::this_thread::get_id();
+    std::vector<std::string> reported;
+    ScanControl control;
+    control.threads = threads;
+    control.progress = [&](int done, int total, const std::string& current) {
+      EXPECT_EQ(std::this_thread::get_id(), caller);
+      reported.push_back(std::to_string(done) + "/" + std::to_string(total) + " " + current);
+    };
+    TUnicodeStringList matches;
+    EXPECT_EQ(ScanFolder(u"the", corpus_, false, matches, control), 40);
+    std::vector<std::string> expected;
+    for (int i = 0; i <= 40; ++i) {
+      expected.push_back(std::to_string(i) + "/40 " +
+                         (i < 40 ? corpus_ + "/" + FileName(i) : std::string()));
+    }
+    EXPECT_EQ(reported, expected) << threads << " threads";
+  }
+}
+
+TEST_F(ParallelScan, CancelEndsTheScanWithinTheBound) {
+  // Eight files of 300 lines that each take a few milliseconds: seconds of
+  // work in all, cut short between two lines.
+  for (int i = 0; i < 8; ++i) {
+    std::string text;
+    for (int line = 0; line < 300; ++line) text += std::string(16, 'a') + "\n";
+    WriteBytes(corpus_ + "/" + FileName(i), text);
+  }
+  for (const int threads : {1, 2}) {
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> started{false};
+    ScanControl control;
+    control.threads = threads;
+    control.cancel = &cancel;
+    control.progress = [&](int, int, const std::string&) { started = true; };
+    std::chrono::steady_clock::time_point cancelled_at;
+    std::thread canceller([&] {
+      while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      cancelled_at = std::chrono::steady_clock::now();
+      cancel = true;
+    });
+    TUnicodeStringList matches;
+    EXPECT_THROW(ScanFolder(kCatastrophicPattern, corpus_, false, matches, control), ECancelled);
+    const auto ended_at = std::chrono::steady_clock::now();
+    canceller.join();
+    EXPECT_LT(ended_at - cancelled_at, kCancelBound) << threads << " threads";
+  }
+}
+
+TEST_F(ParallelScan, ACancelledSearchWritesNoReport) {
+  WriteCorpus(corpus_, 20, 5);
+  WriteBytes(report_, "previous report");
+  std::atomic<bool> cancel{true};
+  for (const int threads : {1, 2}) {
+    SearchOptions options;
+    options.pattern_text = u"the";
+    options.folder = corpus_;
+    options.report_file = report_;
+    options.threads = threads;
+    options.cancel = &cancel;
+    SearchLists lists;
+    EXPECT_THROW(RunSearch(options, lists), ECancelled);
+    EXPECT_EQ(ReadBytes(report_), "previous report");
+  }
+}
+
+}  // namespace
+}  // namespace tallyfold::testing
