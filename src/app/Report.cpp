@@ -161,11 +161,20 @@ void BuildReport(TUnicodeStringList& report, TUnicodeStringList& matches,
       u"<td >Freq.</td></tr>");
 
   // Every entry but the sentinel gets a row. The row number is plain ASCII,
-  // which reads the same in every code page.
+  // which reads the same in every code page. Each entry is taken out of the
+  // match list once its row is built, so the list and the report are not
+  // held in full at once.
   for (int i = 0; i + 1 < matches.ItemCount(); ++i) {
+    const std::u16string name = matches.NameAt(i);
+    const std::u16string entry = matches.TakeItem(i);
+    // The value follows the name and the separator; without a separator the
+    // name is empty and the value is the entry less its first unit, as
+    // ValueAt has it.
+    const std::u16string_view value =
+        std::u16string_view(entry).substr(std::min(name.size() + 1, entry.size()));
     report.AppendItem(Concat(u"<tr><td class=\"no\">", Decimal(i + 1), u"</td>"));
-    report.AppendItem(Concat(u"<td class=\"text\">", matches.ValueAt(i), u"</td>"));
-    report.AppendItem(Concat(u"<td class=\"freq\">", matches.NameAt(i), u"</td></tr>"));
+    report.AppendItem(Concat(u"<td class=\"text\">", value, u"</td>"));
+    report.AppendItem(Concat(u"<td class=\"freq\">", name, u"</td></tr>"));
   }
 
   report.AppendItem(u"</table>");

@@ -71,13 +71,15 @@ PosixFile& PosixFile::operator=(PosixFile&& other) noexcept {
 }
 
 int PosixFile::OpenForReading(const std::string& path, PosixFile& file) {
-  // O_NONBLOCK keeps a FIFO named like a text file from hanging the open;
-  // reads are blocking again afterwards.
+  // O_NONBLOCK keeps a FIFO named like a text file from hanging the open,
+  // which the check of its kind then refuses; reads are blocking again
+  // afterwards.
   PosixFile opened(OpenRetrying(path.c_str(), O_RDONLY | O_NONBLOCK));
   if (!opened.IsOpen()) return errno;
   struct stat info;
   if (::fstat(opened.fd_, &info) != 0) return errno;
   if (S_ISDIR(info.st_mode)) return EISDIR;
+  if (!S_ISREG(info.st_mode)) return kErrorNotRegularFile;
   const int flags = ::fcntl(opened.fd_, F_GETFL);
   if (flags < 0 || ::fcntl(opened.fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) return errno;
   if (::flock(opened.fd_, LOCK_SH | LOCK_NB) != 0) return errno;
@@ -124,6 +126,10 @@ int PosixFile::LockForReplacement(const std::string& target, PosixFile& lock) {
   struct stat info;
   if (::fstat(opened.fd_, &info) != 0) return 0;
   if (S_ISDIR(info.st_mode)) return EISDIR;
+  // The rename that replaces the file needs no right to write it, but a
+  // file its owner made read-only must stay as it is, as it would if it
+  // were opened for writing.
+  if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return errno;
   if (::flock(opened.fd_, LOCK_EX | LOCK_NB) != 0) return errno;
   lock = std::move(opened);
   return 0;
@@ -208,6 +214,7 @@ std::string AbsolutePath(const std::string& path) {
 }
 
 std::string SystemErrorText(int error) {
+  if (error == kErrorNotRegularFile) return "Not a regular file";
   char buffer[256];
   // The GNU strerror_r returns the text, which need not be in `buffer`.
   const char* text = ::strerror_r(error, buffer, sizeof buffer);

@@ -20,6 +20,11 @@
 
 namespace tallyfold {
 
+// What OpenForReading gives for a FIFO, socket or device. No errno value
+// says "not a regular file", so this one is the platform layer's own (errno
+// values are positive); SystemErrorText gives its text.
+inline constexpr int kErrorNotRegularFile = -1;
+
 class PosixFile {
  public:
   PosixFile() = default;
@@ -30,7 +35,9 @@ class PosixFile {
   PosixFile& operator=(const PosixFile&) = delete;
 
   // Opens an existing file read-only at position 0. A directory fails with
-  // EISDIR.
+  // EISDIR, any other kind of file but a regular one with
+  // kErrorNotRegularFile: a FIFO would wait for a writer and a device may
+  // never end, and neither holds a text file.
   static int OpenForReading(const std::string& path, PosixFile& file);
 
   // Opens for reading and writing, creating the file (mode 0666 less the
@@ -47,7 +54,8 @@ class PosixFile {
   // Takes the exclusive lock on an existing `target` that is about to be
   // replaced, so that a reader holding it makes the replacement fail the way
   // Create would. A missing or unreadable target needs no lock and gives 0;
-  // a directory gives EISDIR.
+  // a directory gives EISDIR, and a file this process may not write the
+  // error that opening it for writing would give (EACCES, EROFS).
   static int LockForReplacement(const std::string& target, PosixFile& lock);
 
   bool IsOpen() const { return fd_ >= 0; }
@@ -84,7 +92,8 @@ std::string ResolveLinks(const std::string& path);
 std::string AbsolutePath(const std::string& path);
 
 // The system's text for an errno value, in the locale's language, or
-// "Unspecified error (N) from system." when the system has none.
+// "Unspecified error (N) from system." when the system has none;
+// "Not a regular file" for kErrorNotRegularFile.
 std::string SystemErrorText(int error);
 
 }  // namespace tallyfold

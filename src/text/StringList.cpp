@@ -7,6 +7,8 @@
 
 #include <utility>
 
+#include "text/TextInternal.h"
+
 namespace tallyfold {
 
 namespace {
@@ -53,6 +55,14 @@ const std::u16string& TUnicodeStringList::ItemRef(int index) const {
   return items_[static_cast<std::size_t>(index)];
 }
 
+std::u16string TUnicodeStringList::TakeItem(int index) {
+  CheckIndex(index);
+  // Swapping with a fresh string leaves no capacity behind in the entry.
+  std::u16string text;
+  text.swap(items_[static_cast<std::size_t>(index)]);
+  return text;
+}
+
 void TUnicodeStringList::ClearItems() {
   if (items_.empty() && capacity_ == 0) return;
   std::vector<std::u16string>().swap(items_);
@@ -89,15 +99,9 @@ std::u16string TUnicodeStringList::JoinedText() const {
 }
 
 void TUnicodeStringList::AppendLines(const char16_t* text, std::size_t size) {
-  const char16_t* p = text;
-  const char16_t* const end = text + size;
-  while (p < end && *p != 0) {
-    const char16_t* start = p;
-    while (p < end && *p != 0 && *p != u'\n' && *p != u'\r') ++p;
-    AppendItem(std::u16string(start, p));
-    if (p < end && *p == u'\r') ++p;
-    if (p < end && *p == u'\n') ++p;
-  }
+  text_internal::ForEachLine(text, size, [this](const char16_t* begin, const char16_t* end) {
+    AppendItem(std::u16string(begin, end));
+  });
 }
 
 void TUnicodeStringList::SplitText(const std::u16string& text) {

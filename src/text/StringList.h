@@ -60,6 +60,10 @@ class TUnicodeStringList {
   std::u16string ItemAt(int index) const;
   // The entry's text itself, valid until the list next changes.
   const std::u16string& ItemRef(int index) const;
+  // Moves the entry's text out and leaves the entry empty; the count stays.
+  // Lets a consumer release a long list entry by entry instead of holding
+  // it and its copy at once.
+  std::u16string TakeItem(int index);
 
   // Removes every entry and releases the array (capacity 0).
   void ClearItems();

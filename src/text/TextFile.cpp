@@ -7,11 +7,14 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "text/TextInternal.h"
 #include "text/WideHelpers.h"
 
 namespace tallyfold {
@@ -56,32 +59,100 @@ std::int64_t ReadUpTo(TStream& stream, void* buffer, std::int64_t count) {
   return got;
 }
 
-const char* FindLineEnd(const char* p, const char* end) {
-  while (p < end && *p != '\n' && *p != '\r') ++p;
-  return p;
+// Sizes and positions of text files are signed 32-bit numbers: a larger
+// file is refused whole rather than read in part.
+constexpr std::int64_t kMaxTextFileBytes = INT32_MAX;
+
+// Lines of UTF-8 up to this many bytes are decoded into one reused buffer
+// and copied out at their exact length; a longer one is decoded straight
+// into its entry.
+constexpr std::size_t kScratchUnits = std::size_t{1} << 16;
+
+// Appends one line of UTF-8. Splitting the bytes before decoding gives the
+// same lines as decoding first: CR, LF and NUL are single bytes that never
+// belong to a longer sequence, and a broken sequence in front of one of
+// them ends there.
+void AppendUtf8Line(TUnicodeStringList& list, const char* begin, const char* end,
+                    std::vector<char16_t>& scratch) {
+  const auto length = static_cast<std::size_t>(end - begin);
+  if (length <= kScratchUnits) {
+    if (scratch.size() < length) scratch.resize(kScratchUnits);
+    const std::size_t units = Utf8DecodeInto(begin, length, scratch.data());
+    list.AppendItem(std::u16string(scratch.data(), units));
+    return;
+  }
+  // Never more units than bytes. A line that shrank much (CJK takes three
+  // bytes a unit) gives back the room it does not need.
+  std::u16string line(length, u'\0');
+  line.resize(Utf8DecodeInto(begin, length, line.data()));
+  if (line.capacity() - line.size() > line.size() / 8) line.shrink_to_fit();
+  list.AppendItem(std::move(line));
 }
 
-// Fills `list` with the lines of UTF-8 text. Splitting the bytes before
-// decoding gives the same lines as decoding first: NUL, CR and LF are single
-// bytes that never belong to a longer sequence, and a broken sequence in
-// front of one of them ends there. Decoding each line on its own saves
-// holding the whole decoded text besides the lines.
-void SplitUtf8(TUnicodeStringList& list, const char* data, std::size_t size) {
-  if (const void* nul = std::memchr(data, 0, size))
-    size = static_cast<std::size_t>(static_cast<const char*>(nul) - data);
-  list.ClearItems();
-  std::vector<char16_t> scratch;
-  const char* p = data;
-  const char* const end = data + size;
-  while (p < end) {
-    const char* start = p;
-    p = FindLineEnd(p, end);
-    const std::size_t length = static_cast<std::size_t>(p - start);
-    if (scratch.size() < length) scratch.resize(std::max(length, scratch.size() * 2));
-    const std::size_t units = Utf8DecodeInto(start, length, scratch.data());
-    list.AppendItem(std::u16string(scratch.data(), units));
-    if (p < end && *p == '\r') ++p;
-    if (p < end && *p == '\n') ++p;
+// The length of the front of [data, data + size) that holds whole lines: up
+// to just after the last line end that is settled. A CR as the last unit is
+// not, since an LF may follow in the next piece.
+template <typename Unit>
+std::size_t WholeLinesLength(const Unit* data, std::size_t size) {
+  std::size_t end = size;
+  if (end > 0 && data[end - 1] == '\r') --end;
+  while (end > 0 && data[end - 1] != '\n' && data[end - 1] != '\r') --end;
+  return end;
+}
+
+// Reads `units` more units of Unit from the stream, a piece at a time, and
+// hands each run of whole lines to emit(begin, size), the last run at the
+// end of the text whether or not it ends in a line end. Only the text not
+// yet handed on is held, which is one piece unless a line is longer; the
+// first 0 unit ends the text and the reading.
+template <typename Unit, typename Emit>
+void ReadPieces(TStream& stream, std::int64_t units, std::size_t piece_units, bool swap_bytes,
+                Emit emit) {
+  piece_units = std::max<std::size_t>(piece_units, 1);
+  std::unique_ptr<Unit[]> data;
+  std::size_t capacity = 0;
+  std::size_t filled = 0;  // units held that are not yet handed on
+  bool ended = false;
+  while (!ended) {
+    const auto want = static_cast<std::size_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(piece_units), units));
+    if (capacity - filled < want) {
+      // Doubling keeps a long line's copying linear; what is left of the
+      // stream caps it.
+      const std::size_t most = filled + static_cast<std::size_t>(units);
+      const std::size_t grown = std::max(filled + want, std::min(capacity * 2, most));
+      auto bigger = std::make_unique_for_overwrite<Unit[]>(grown);
+      if (filled > 0) std::memcpy(bigger.get(), data.get(), filled * sizeof(Unit));
+      data = std::move(bigger);
+      capacity = grown;
+    }
+    const std::size_t held = filled;
+    Unit* const fresh = data.get() + held;
+    const auto got = static_cast<std::size_t>(
+        ReadUpTo(stream, fresh, static_cast<std::int64_t>(want * sizeof(Unit))) /
+        static_cast<std::int64_t>(sizeof(Unit)));
+    units -= static_cast<std::int64_t>(got);
+    ended = got < want || units == 0;
+    if constexpr (sizeof(Unit) == 2) {
+      if (swap_bytes) SwapBytes(fresh, got);
+    }
+    const Unit* const zero = std::find(fresh, fresh + got, Unit{0});
+    filled += static_cast<std::size_t>(zero - fresh);
+    if (zero != fresh + got) ended = true;
+
+    // What was held has no line end but perhaps a last CR, so only that CR
+    // and the fresh units need looking at: a long line is not searched
+    // again with every piece.
+    std::size_t whole = filled;
+    if (!ended) {
+      const std::size_t from = held > 0 ? held - 1 : 0;
+      const std::size_t found = WholeLinesLength(data.get() + from, filled - from);
+      whole = found > 0 ? from + found : 0;
+    }
+    if (whole == 0) continue;
+    emit(data.get(), whole);
+    filled -= whole;
+    if (filled > 0) std::memmove(data.get(), data.get() + whole, filled * sizeof(Unit));
   }
 }
 
@@ -124,6 +195,8 @@ TUnicodeFileStream::TUnicodeFileStream(const std::string& native_path,
   if (access == TFileAccess::OpenRead) {
     if (const int error = PosixFile::OpenForReading(native_path, file_))
       RaiseOpenError(native_path, error);
+    std::int64_t size = 0;
+    if (file_.Size(size) == 0 && size > kMaxTextFileBytes) RaiseOpenError(native_path, EFBIG);
   } else {
     if (const int error = PosixFile::Create(native_path, file_))
       RaiseCreateError(native_path, error);
@@ -190,32 +263,52 @@ std::u16string Utf8ToWide(const std::string& bytes) { return Utf8Decode(bytes); 
 
 // ---- Reading and writing lists ----
 
-void TUnicodeStringList::ReadTextStream(TStream& stream) {
-  const TTextEncoding encoding = DetectTextEncoding(stream);
-  const std::int64_t remaining =
-      std::max<std::int64_t>(stream.Size() - stream.Position(), 0);
+TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encoding,
+                                            const TCodePage& ansi, std::size_t piece_bytes) {
+  const std::int64_t remaining = std::max<std::int64_t>(stream.Size() - stream.Position(), 0);
+  TUnicodeStringList lines;
 
   if (encoding == teUtf16LE || encoding == teUtf16BE) {
     // An odd last byte is not part of the text.
-    std::u16string text(static_cast<std::size_t>(remaining / 2), u'\0');
-    const std::int64_t got = ReadUpTo(stream, text.data(), remaining / 2 * 2);
-    text.resize(static_cast<std::size_t>(got / 2));
-    if ((encoding == teUtf16LE) != kLittleEndianHost)
-      SwapBytes(text.data(), text.size());
-    SplitText(text);
-    return;
-  }
-
-  const auto size = static_cast<std::size_t>(remaining);
-  std::unique_ptr<char[]> bytes(new char[size == 0 ? 1 : size]);
-  const auto got = static_cast<std::size_t>(ReadUpTo(stream, bytes.get(), remaining));
-  if (encoding == teUtf8 || SystemCodePage().IsUtf8()) {
-    SplitUtf8(*this, bytes.get(), got);
+    ReadPieces<char16_t>(stream, remaining / 2, piece_bytes / 2,
+                         (encoding == teUtf16LE) != kLittleEndianHost,
+                         [&lines](const char16_t* text, std::size_t size) {
+                           ForEachLine(text, size, [&lines](const char16_t* begin, const char16_t* end) {
+                             lines.AppendItem(std::u16string(begin, end));
+                           });
+                         });
+  } else if (encoding == teUtf8 || ansi.IsUtf8()) {
+    std::vector<char16_t> scratch;
+    ReadPieces<char>(stream, remaining, piece_bytes, false,
+                     [&lines, &scratch](const char* text, std::size_t size) {
+                       ForEachLine(text, size, [&](const char* begin, const char* end) {
+                         AppendUtf8Line(lines, begin, end, scratch);
+                       });
+                     });
   } else {
-    std::u16string text = AnsiToWide(std::string(bytes.get(), got));
-    bytes.reset();
-    SplitText(text);
+    // The code page's line ends and 0 are single bytes too (every code page
+    // a locale can have keeps ASCII as it is), so whole lines decode alike
+    // on their own and within the whole text.
+    ReadPieces<char>(stream, remaining, piece_bytes, false,
+                     [&lines, &ansi](const char* text, std::size_t size) {
+                       const std::u16string decoded = ansi.Decode(std::string_view(text, size));
+                       ForEachLine(decoded.data(), decoded.size(),
+                                   [&lines](const char16_t* begin, const char16_t* end) {
+                                     lines.AppendItem(std::u16string(begin, end));
+                                   });
+                     });
   }
+  return lines;
+}
+
+void TUnicodeStringList::ReadTextStream(TStream& stream) {
+  const TTextEncoding encoding = DetectTextEncoding(stream);
+  // The lines are gathered apart and take the place of the old ones only
+  // when all is read, so a failed read leaves the list as it was.
+  TUnicodeStringList lines =
+      text_internal::ReadLines(stream, encoding, SystemCodePage(), text_internal::kReadPieceBytes);
+  items_.swap(lines.items_);
+  capacity_ = lines.capacity_;
 }
 
 void TUnicodeStringList::ReadTextFile(const std::string& native_path) {
@@ -228,11 +321,33 @@ void TUnicodeStringList::ReadTextFile(const std::u16string& path) {
 }
 
 void TUnicodeStringList::WriteTextStream(TStream& stream) const {
-  static const unsigned char kMark[2] = {0xFF, 0xFE};
-  stream.Write(kMark, 2);
-  std::u16string text = JoinedText();
-  if (!kLittleEndianHost) SwapBytes(text.data(), text.size());
-  stream.Write(text.data(), static_cast<std::int64_t>(text.size() * 2));
+  // The mark and the entries go out through one small buffer, so writing a
+  // list never needs a second copy of its text.
+  constexpr std::size_t kPieceUnits = text_internal::kWritePieceBytes / 2;
+  const auto buffer = std::make_unique_for_overwrite<char16_t[]>(kPieceUnits);
+  std::size_t filled = 0;
+  auto flush = [&] {
+    if (!kLittleEndianHost) SwapBytes(buffer.get(), filled);
+    stream.Write(buffer.get(), static_cast<std::int64_t>(filled * 2));
+    filled = 0;
+  };
+  auto append = [&](const char16_t* text, std::size_t size) {
+    while (size > 0) {
+      if (filled == kPieceUnits) flush();
+      const std::size_t n = std::min(size, kPieceUnits - filled);
+      std::memcpy(buffer.get() + filled, text, n * 2);
+      filled += n;
+      text += n;
+      size -= n;
+    }
+  };
+  // U+FEFF, written low byte first, is the mark FF FE.
+  append(u"\uFEFF", 1);
+  for (const std::u16string& item : items_) {
+    append(item.data(), item.size());
+    append(u"\r\n", 2);
+  }
+  flush();
 }
 
 void TUnicodeStringList::WriteTextFile(const std::string& native_path) const {

@@ -12,9 +12,17 @@
 //   DetectTextEncoding(memory);              // teUtf8, the mark consumed
 //   Utf8ToWide("\xF0\x9F\x98\x80");          // u"\U0001F600", a surrogate pair
 //
+// Reading holds the file's lines and one piece of the file (a line longer
+// than the piece as a whole), never all of its bytes or its whole decoded
+// text besides; writing hands the stream one small piece at a time.
+//
 // Errors, each a tallyfold::Exception with a UTF-8 message:
 //   EFOpenError   "Cannot open file \"<absolute path>\". <system text>"
+//                 also for a file of 2 GiB or more ("File too large") and
+//                 for a FIFO, socket or device ("Not a regular file"), which
+//                 are refused rather than read in part or waited for
 //   EFCreateError "Cannot create file \"<absolute path>\". <system text>"
+//                 also for a target that exists but may not be written
 //   EWriteError   "Stream write error"  (a write that could not be completed)
 //   EReadError    "Stream read error"   (the system failed a read)
 // A failed open, create or read leaves the list unchanged; a failed

@@ -136,14 +136,15 @@ TEST(BuildReport, WrittenFileHasTheSameLines) {
 
 TEST(BuildReport, RowsFollowTheListSortExactly) {
   // Many equal counts, where the quicksort's order of ties shows, plus
-  // names that count as 0.
+  // names that count as 0 and entries without a separator.
   std::mt19937 random(99);
   TUnicodeStringList matches, sorted, report, summary;
   for (int i = 0; i < 5000; ++i) {
     const unsigned kind = random() % 50;
     std::string name = kind == 0 ? "x" : kind == 1 ? "" : std::to_string(random() % 6);
     std::u16string entry(name.begin(), name.end());
-    entry += u"=row " + std::u16string(1, static_cast<char16_t>(u'A' + i % 26));
+    entry += kind == 2 ? u"row " : u"=row ";
+    entry += std::u16string(1, static_cast<char16_t>(u'A' + i % 26));
     const std::string number = std::to_string(i);
     entry.append(number.begin(), number.end());
     matches.AppendItem(entry);
@@ -154,6 +155,9 @@ TEST(BuildReport, RowsFollowTheListSortExactly) {
   ASSERT_EQ(report.ItemCount(), 12 + 3 * 5000);
   for (int i = 0; i < sorted.ItemCount(); ++i) {
     ASSERT_EQ(report.ItemAt(9 + 3 * i + 1), u"<td class=\"text\">" + sorted.ValueAt(i) + u"</td>")
+        << "row " << i + 1;
+    ASSERT_EQ(report.ItemAt(9 + 3 * i + 2),
+              u"<td class=\"freq\">" + sorted.NameAt(i) + u"</td></tr>")
         << "row " << i + 1;
   }
 }

@@ -84,6 +84,8 @@ TEST(StringList, BadIndexRaisesOnEveryAccessor) {
       {"NameAt", -1, [&] { list.NameAt(-1); }},
       {"NameAt", 2, [&] { list.NameAt(2); }},
       {"ValueAt", 2, [&] { list.ValueAt(2); }},
+      {"TakeItem", -1, [&] { list.TakeItem(-1); }},
+      {"TakeItem", 2, [&] { list.TakeItem(2); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.accessor) + " " + std::to_string(c.index));
@@ -100,6 +102,16 @@ TEST(StringList, BadIndexRaisesOnEveryAccessor) {
   TUnicodeStringList empty;
   EXPECT_THROW(empty.ItemAt(0), EStringListError);
   EXPECT_THROW(empty.ValueAt(0), EStringListError);
+}
+
+TEST(StringList, TakeItemEmptiesTheEntryAndKeepsTheRest) {
+  TUnicodeStringList list = ListOf({u"1=a", u"2=" + std::u16string(1000, u'b'), u"3=c"});
+  const int capacity = list.Capacity();
+  EXPECT_EQ(list.TakeItem(1), u"2=" + std::u16string(1000, u'b'));
+  EXPECT_EQ(Items(list), (std::vector<std::u16string>{u"1=a", u"", u"3=c"}));
+  EXPECT_EQ(list.ItemRef(1).capacity(), std::u16string().capacity());
+  EXPECT_EQ(list.TakeItem(1), u"");
+  EXPECT_EQ(list.Capacity(), capacity);
 }
 
 TEST(StringList, NameAndValue) {

@@ -1,6 +1,7 @@
 // Tests of text files: mark detection, decoding (UTF-8 with its mended
-// handling of malformed and 4-byte input), writing, the round trip through a
-// real file, and every open, create and write failure with its message and
+// handling of malformed and 4-byte input), reading in pieces against decoding
+// the whole text at once, writing in pieces, the round trip through a real
+// file, and every open, create, read and write failure with its message and
 // with nothing lost.
 #include "text/TextFile.h"
 
@@ -15,10 +16,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "text/TextInternal.h"
 
 namespace tallyfold {
 namespace {
@@ -210,6 +213,171 @@ TEST(ReadTextStream, NoMarkUsesTheSystemCodePage) {
   }
 }
 
+// The text of `bytes` decoded whole and split, as reading must give it
+// whatever pieces it reads in.
+std::vector<std::u16string> WholeTextLines(const std::string& bytes, TTextEncoding encoding,
+                                           const TCodePage& page) {
+  std::u16string text;
+  if (encoding == teUtf16LE || encoding == teUtf16BE) {
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+      const auto first = static_cast<unsigned char>(bytes[i]);
+      const auto second = static_cast<unsigned char>(bytes[i + 1]);
+      text.push_back(static_cast<char16_t>(encoding == teUtf16LE ? first | second << 8
+                                                                 : first << 8 | second));
+    }
+  } else if (encoding == teUtf8) {
+    text = Utf8Decode(bytes);
+  } else {
+    text = page.Decode(bytes);
+  }
+  TUnicodeStringList list;
+  list.SplitText(text);
+  return Items(list);
+}
+
+std::vector<std::u16string> PieceLines(const std::string& bytes, TTextEncoding encoding,
+                                       const TCodePage& page, std::size_t piece) {
+  TMemoryStream stream(bytes);
+  return Items(text_internal::ReadLines(stream, encoding, page, piece));
+}
+
+// Random text made of pieces that matter at a boundary: line ends, 0 bytes,
+// whole and broken multi-byte sequences of UTF-8 and GBK, and now and then a
+// line longer than any piece.
+std::string RandomText(std::mt19937& random) {
+  static const std::vector<std::string> parts = {
+      "a", "xyz", "\r", "\n", "\r\n", "\r\r", "\n\r", "\xC3\xA9",
+      "\xE4\xB8\xAD", "\xF0\x9F\x98\x80", "\x80", "\xC3", "\xE4\xB8", "\xB0\xA1", "\x81",
+      "\xFF"};
+  std::string text;
+  const int count = static_cast<int>(random() % 60);
+  for (int i = 0; i < count; ++i) {
+    if (random() % 97 == 0) text += std::string(300 + random() % 300, 'L');
+    text += parts[random() % parts.size()];
+  }
+  // A 0 byte ends the text, so only some texts carry a lone one.
+  if (random() % 4 == 0) text.insert(random() % (text.size() + 1), 1, '\0');
+  return text;
+}
+
+// Random UTF-16 in either byte order from line ends, letters, surrogates
+// (paired and lone), a rare 0 unit and sometimes an odd last byte.
+std::string RandomUtf16(std::mt19937& random, bool big_endian) {
+  static const std::u16string units = u"a\r\n\r\n\u4E2D\xD83D\xDE00\u0D0A";
+  std::string bytes;
+  const int count = static_cast<int>(random() % 60);
+  for (int i = 0; i < count; ++i) {
+    char16_t unit = units[random() % units.size()];
+    if (random() % 50 == 0) unit = 0;
+    const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    bytes += big_endian ? std::string{high, low} : std::string{low, high};
+  }
+  if (random() % 3 == 0) bytes += 'z';
+  return bytes;
+}
+
+TEST(ReadTextStream, PiecesGiveTheLinesOfTheWholeText) {
+  const TCodePage utf8("UTF-8");
+  const TCodePage gbk("GBK");
+  const TCodePage latin1("ISO-8859-1");
+  ASSERT_FALSE(gbk.IsUtf8()) << "iconv lacks GBK";
+  struct Setting {
+    TTextEncoding encoding;
+    const TCodePage* page;
+  };
+  const std::vector<Setting> settings = {{teUtf8, &utf8},  {teAnsi, &utf8},     {teAnsi, &gbk},
+                                         {teAnsi, &latin1}, {teUtf16LE, &utf8}, {teUtf16BE, &utf8}};
+  std::mt19937 random(20240607);
+  for (int round = 0; round < 400; ++round) {
+    const std::string text = RandomText(random);
+    for (const Setting& setting : settings) {
+      const std::string bytes = setting.encoding == teUtf16LE   ? RandomUtf16(random, false)
+                                : setting.encoding == teUtf16BE ? RandomUtf16(random, true)
+                                                                : text;
+      const std::vector<std::u16string> whole = WholeTextLines(bytes, setting.encoding, *setting.page);
+      for (const std::size_t piece : {1, 2, 3, 4, 5, 7, 16, 4096}) {
+        ASSERT_EQ(PieceLines(bytes, setting.encoding, *setting.page, piece), whole)
+            << "round " << round << ", encoding " << setting.encoding << ", code page "
+            << setting.page->Name() << ", piece " << piece << ", bytes "
+            << testing::PrintToString(bytes);
+      }
+    }
+  }
+}
+
+TEST(ReadTextStream, LongLinesAcrossPieces) {
+  // Longer than the decoding buffer for short lines, once mostly ASCII and
+  // once mostly three-byte characters, with line ends right at piece
+  // boundaries and a CR LF split by one.
+  std::string ascii(200000, 'a');
+  std::string cjk;
+  for (int i = 0; i < 70000; ++i) cjk += "\xE4\xB8\xAD";
+  const std::vector<std::string> inputs = {
+      ascii + "\r\n" + cjk + "\n" + ascii,
+      cjk + "\xE4\xB8\r" + std::string(4094, 'b') + "\r\n",
+      std::string(4095, 'c') + "\r\n" + std::string(4096, 'd') + "\r",
+  };
+  for (const std::string& bytes : inputs) {
+    const std::vector<std::u16string> whole = WholeTextLines(bytes, teUtf8, SystemCodePage());
+    for (const std::size_t piece : {std::size_t{4096}, text_internal::kReadPieceBytes})
+      EXPECT_EQ(PieceLines(bytes, teUtf8, SystemCodePage(), piece), whole) << piece;
+  }
+}
+
+// A stream whose size says `size` whatever its bytes: a file that shrank or
+// grew after reading began.
+class ResizedStream : public TMemoryStream {
+ public:
+  ResizedStream(std::string bytes, std::int64_t size) : TMemoryStream(std::move(bytes)), size_(size) {}
+  std::int64_t Size() const override { return size_; }
+
+ private:
+  std::int64_t size_;
+};
+
+TEST(ReadTextStream, FileThatChangesWhileReadGivesWhatWasThere) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::int64_t size;
+    std::vector<std::u16string> items;
+  };
+  const std::vector<Case> cases = {
+      {"shrank", "one\ntwo\nthr", 40, {u"one", u"two", u"thr"}},
+      {"shrank to nothing", "", 40, {}},
+      {"grew: read to the first size", "one\ntwo\nthree\n", 6, {u"one", u"tw"}},
+      {"UTF-16 grew by an odd byte", std::string("\xFF\xFE" "a\0b\0", 6), 5, {u"a"}},
+  };
+  for (const Case& c : cases) {
+    ResizedStream stream(c.bytes, c.size);
+    TUnicodeStringList list;
+    list.ReadTextStream(stream);
+    EXPECT_EQ(Items(list), c.items) << c.what;
+  }
+}
+
+TEST(ReadTextStream, FailedReadLeavesTheListAsItWas) {
+  // Fails once a few pieces are in, so some lines were already made.
+  class FailingStream : public TMemoryStream {
+   public:
+    using TMemoryStream::TMemoryStream;
+    std::int64_t Read(void* buffer, std::int64_t count) override {
+      if (Position() > 3 * static_cast<std::int64_t>(text_internal::kReadPieceBytes))
+        throw EReadError();
+      return TMemoryStream::Read(buffer, count);
+    }
+  };
+  std::string bytes;
+  while (bytes.size() < 5 * text_internal::kReadPieceBytes) bytes += "a line of text\n";
+  FailingStream stream(bytes);
+  TUnicodeStringList list;
+  list.SetPairSeparator(u':');
+  list.AppendItem(u"kept");
+  EXPECT_THROW(list.ReadTextStream(stream), EReadError);
+  EXPECT_EQ(Items(list), std::vector<std::u16string>{u"kept"});
+  EXPECT_EQ(list.PairSeparator(), u':');
+}
+
 TEST(WriteTextStream, WritesUtf16LeWithMark) {
   struct Case {
     std::vector<std::u16string> items;
@@ -244,6 +412,65 @@ TEST(WriteTextStream, FailedWriteRaisesWriteError) {
   } catch (const EWriteError& e) {
     EXPECT_STREQ(e.what(), "Stream write error");
   }
+}
+
+// Records every write, to see the writer's pieces.
+class RecordingStream : public TMemoryStream {
+ public:
+  void Write(const void* buffer, std::int64_t count) override {
+    largest_ = std::max(largest_, count);
+    TMemoryStream::Write(buffer, count);
+  }
+  std::int64_t Largest() const { return largest_; }
+
+ private:
+  std::int64_t largest_ = 0;
+};
+
+TEST(WriteTextStream, WritesLongListsInSmallPieces) {
+  struct Case {
+    const char* what;
+    std::vector<std::u16string> items;
+  };
+  const std::vector<Case> cases = {
+      {"one entry longer than several pieces", {std::u16string(300007, u'\u4E2D')}},
+      {"many short entries", std::vector<std::u16string>(100000, u"a short line")},
+      {"entries ending at a piece boundary",
+       {std::u16string(text_internal::kWritePieceBytes / 2 - 3, u'x'), u"", u"y"}},
+  };
+  for (const Case& c : cases) {
+    TUnicodeStringList list;
+    std::u16string text = u"\uFEFF";
+    for (const auto& item : c.items) {
+      list.AppendItem(item);
+      text += item + u"\r\n";
+    }
+    RecordingStream stream;
+    list.WriteTextStream(stream);
+    std::string expected;
+    for (const char16_t unit : text) {
+      expected.push_back(static_cast<char>(unit & 0xFF));
+      expected.push_back(static_cast<char>(unit >> 8));
+    }
+    EXPECT_TRUE(stream.Bytes() == expected) << c.what;
+    EXPECT_LE(stream.Largest(), static_cast<std::int64_t>(text_internal::kWritePieceBytes))
+        << c.what;
+  }
+}
+
+TEST(WriteTextStream, WriteFailingPartWayRaisesWriteError) {
+  class FillingStream : public TMemoryStream {
+   public:
+    void Write(const void* buffer, std::int64_t count) override {
+      if (Size() + count > 200000) throw EWriteError();
+      TMemoryStream::Write(buffer, count);
+    }
+  };
+  TUnicodeStringList list;
+  for (int i = 0; i < 10000; ++i) list.AppendItem(u"a line of the report");
+  FillingStream stream;
+  EXPECT_THROW(list.WriteTextStream(stream), EWriteError);
+  EXPECT_GT(stream.Size(), 0);
 }
 
 TEST_F(TextFileTest, RoundTripIsByteForByte) {
@@ -447,13 +674,53 @@ TEST_F(TextFileTest, NewFileGetsTheUsualMode) {
   EXPECT_EQ(ReadBytes(folder_ / "new.htm"), "\xFF\xFE");
 }
 
-TEST_F(TextFileTest, FifoWithoutWriterDoesNotHang) {
+TEST_F(TextFileTest, SpecialFilesAreRefusedWithoutWaiting) {
   const fs::path fifo = folder_ / "pipe.txt";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_symlink("/dev/null", folder_ / "null.txt");
+  fs::create_symlink("/dev/zero", folder_ / "zero.txt");
+  for (const char* name : {"pipe.txt", "null.txt", "zero.txt"}) {
+    TUnicodeStringList list;
+    list.AppendItem(u"old");
+    const std::string path = (folder_ / name).string();
+    ExpectError<EFOpenError>([&] { list.ReadTextFile(path); },
+                             "Cannot open file \"" + path + "\". Not a regular file");
+    EXPECT_EQ(Items(list), std::vector<std::u16string>{u"old"}) << name;
+  }
+}
+
+TEST_F(TextFileTest, FilesOfTwoGibibytesOrMoreAreRefused) {
+  // Sparse files: they take no room on the disk.
+  struct Case {
+    std::int64_t size;
+    bool refused;
+  };
+  const Case cases[] = {{std::int64_t{1} << 31, true}, {(std::int64_t{1} << 32) + 5, true}};
+  for (const Case& c : cases) {
+    const fs::path path = folder_ / "big.txt";
+    WriteBytes(path, "the\n");
+    fs::resize_file(path, static_cast<std::uintmax_t>(c.size));
+    TUnicodeStringList list;
+    list.AppendItem(u"old");
+    ExpectError<EFOpenError>([&] { list.ReadTextFile(path.string()); },
+                             "Cannot open file \"" + path.string() + "\". File too large");
+    EXPECT_EQ(Items(list), std::vector<std::u16string>{u"old"}) << c.size;
+  }
+}
+
+TEST_F(TextFileTest, ReadOnlyTargetIsNotReplaced) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
+  const fs::path target = folder_ / "result.htm";
+  WriteBytes(target, "previous");
+  fs::permissions(target, fs::perms::owner_read);
   TUnicodeStringList list;
-  list.AppendItem(u"old");
-  list.ReadTextFile(fifo.string());
-  EXPECT_EQ(list.ItemCount(), 0);
+  list.AppendItem(u"x");
+  ExpectError<EFCreateError>(
+      [&] { list.WriteTextFile(target.string()); },
+      "Cannot create file \"" + target.string() + "\". Permission denied");
+  fs::permissions(target, fs::perms::owner_all);
+  EXPECT_EQ(ReadBytes(target), "previous");
+  EXPECT_EQ(FolderEntries(), std::vector<std::string>{"result.htm"});
 }
 
 TEST_F(TextFileTest, FileStreamReadsSeeksAndReportsSize) {

@@ -1,0 +1,48 @@
+// Internal to the text layer and its tests; include text/StringList.h and
+// text/TextFile.h instead.
+//
+// The line splitting shared by SplitText and the file reader, and the reader
+// itself with the size of its pieces and its code page as parameters, so
+// that tests can put a piece boundary anywhere.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/CodePage.h"
+#include "text/StringList.h"
+#include "text/TextFile.h"
+
+namespace tallyfold::text_internal {
+
+// How much the reader asks the stream for at a time. Only a line longer
+// than this makes it hold more of the file at once.
+inline constexpr std::size_t kReadPieceBytes = std::size_t{1} << 20;
+
+// The most the writer hands the stream at a time.
+inline constexpr std::size_t kWritePieceBytes = std::size_t{1} << 17;
+
+// Calls on_line(begin, end) for each line of [text, text + size): CR LF, CR
+// and LF each end a line, a final line end adds no empty line, and the
+// first 0 unit ends the text. Unit is char16_t, or char for text whose line
+// ends and 0 are single bytes that belong to no longer sequence.
+template <typename Unit, typename OnLine>
+void ForEachLine(const Unit* text, std::size_t size, OnLine on_line) {
+  const Unit* p = text;
+  const Unit* const end = text + size;
+  while (p < end && *p != 0) {
+    const Unit* start = p;
+    while (p < end && *p != 0 && *p != '\n' && *p != '\r') ++p;
+    on_line(start, p);
+    if (p < end && *p == '\r') ++p;
+    if (p < end && *p == '\n') ++p;
+  }
+}
+
+// The lines of the text after the stream's position, in `encoding` (teAnsi
+// through `ansi`), read `piece_bytes` at a time. The stream is read up to
+// the size it had when reading began, or to its end if that comes first.
+TUnicodeStringList ReadLines(TStream& stream, TTextEncoding encoding, const TCodePage& ansi,
+                             std::size_t piece_bytes);
+
+}  // namespace tallyfold::text_internal
