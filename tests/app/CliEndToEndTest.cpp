@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/AppTestSupport.h"
@@ -247,6 +249,11 @@ TEST_P(CliReport, WritesTheReportByteForByte) {
                             std::to_string(test_case.files_scanned) +
                             (test_case.files_scanned == 1 ? " file" : " files") +
                             " scanned; report written to " + root.Path() + "/result.htm\n");
+
+  // One thread or several, the same page.
+  args.insert(args.begin(), {"--threads", "1", "-o", root / "one-thread.htm"});
+  ASSERT_EQ(RunCli(args, root.Path()).status, 0);
+  EXPECT_EQ(ReadBytes(root / "one-thread.htm"), report);
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpora, CliReport, ::testing::ValuesIn(ReportCases()),
@@ -330,6 +337,11 @@ TEST_F(CliErrors, UsageErrorsExitWithTwoAndWriteNothing) {
       {"the", folder_, "-o"},
       {" \t ", folder_},
       {"the", ""},
+      {"--threads", "0", "the", folder_},
+      {"--threads", "2x", "the", folder_},
+      {"--threads", "", "the", folder_},
+      {"--threads", "99999999999", "the", folder_},
+      {"the", folder_, "--threads"},
   };
   for (const auto& args : cases) {
     const CliResult result = RunCli(args, root_.Path());
@@ -438,6 +450,55 @@ TEST(Cli, HundredThousandFilesOfOneLine) {
   }
   EXPECT_EQ(pos + tail.size(), text.size());
 }
+
+// Ctrl-C and SIGTERM stop a running search: the program ends promptly with
+// 128 + the signal's number, says so on stderr, and leaves the previous
+// report byte for byte as it was.
+class CliCancel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(mkdir(folder_.c_str(), 0700), 0);
+    WriteBytes(report_, previous_);
+  }
+
+  // Starts a search over `files` files of `lines` lines of `run` letters "a"
+  // with the catastrophic pattern, sends `signal` once it has been searching
+  // for a moment, and checks how it ends.
+  void ExpectStoppedBy(int signal, int files, int lines, int run) {
+    for (int i = 0; i < files; ++i) {
+      std::string text;
+      for (int line = 0; line < lines; ++line) text += std::string(run, 'a') + "\n";
+      WriteBytes(folder_ + "/" + std::to_string(i) + ".txt", text);
+    }
+    CliProcess cli({"--no-boundary", Utf8Bytes(kCatastrophicPattern), folder_}, root_.Path());
+    const auto give_up = Clock::now() + std::chrono::seconds(30);
+    while (!cli.Catches(signal) && Clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(cli.Catches(signal));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto sent_at = Clock::now();
+    ASSERT_EQ(kill(cli.Pid(), signal), 0);
+    const CliResult result = cli.Wait();
+    EXPECT_LT(Clock::now() - sent_at, kCancelBound);
+    EXPECT_EQ(result.status, 128 + signal) << result.err;
+    EXPECT_EQ(result.err, "tallyfold-cli: cancelled\n");
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(ReadBytes(report_), previous_);
+  }
+
+  using Clock = std::chrono::steady_clock;
+  TempFolder root_;
+  const std::string folder_ = root_ / "corpus";
+  const std::string report_ = root_ / "result.htm";
+  const std::string previous_ = "\xFF\xFE<\0p\0>\0";
+};
+
+TEST_F(CliCancel, CtrlCBetweenLinesKeepsThePreviousReport) {
+  ExpectStoppedBy(SIGINT, 8, 300, 16);
+}
+
+TEST_F(CliCancel, SigtermEndsWithItsOwnStatus) { ExpectStoppedBy(SIGTERM, 8, 300, 16); }
 
 }  // namespace
 }  // namespace tallyfold::testing

@@ -1,12 +1,15 @@
 // Internal to the app tests: runs the real tallyfold-cli binary in a folder
-// and collects its exit status and both output streams.
+// and collects its exit status and both output streams; a run can also be
+// started in the background and sent signals.
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -24,40 +27,84 @@ struct CliResult {
   std::string err;  // what it wrote to stderr
 };
 
-// Runs tallyfold-cli with `args` in the folder `cwd`, under a UTF-8 locale,
-// with stdin, stdout and stderr not terminals.
-inline CliResult RunCli(const std::vector<std::string>& args, const std::string& cwd) {
-  TempFolder capture;
-  const std::string out_path = capture / "stdout";
-  const std::string err_path = capture / "stderr";
-  std::vector<char*> argv;
-  std::string program = TALLYFOLD_CLI_PATH;
-  argv.push_back(program.data());
-  std::vector<std::string> copies = args;
-  for (std::string& arg : copies) argv.push_back(arg.data());
-  argv.push_back(nullptr);
+// A tallyfold-cli process started in the background, with its output going
+// to files until it has ended.
+class CliProcess {
+ public:
+  // Starts tallyfold-cli with `args` in the folder `cwd`, under a UTF-8
+  // locale, with stdin, stdout and stderr not terminals.
+  CliProcess(const std::vector<std::string>& args, const std::string& cwd) {
+    std::vector<char*> argv;
+    std::string program = TALLYFOLD_CLI_PATH;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = args;
+    for (std::string& arg : copies) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const std::string out_path = capture_ / "stdout";
+    const std::string err_path = capture_ / "stderr";
 
-  const pid_t child = fork();
-  if (child == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0 || chdir(cwd.c_str()) != 0) _exit(127);
-    dup2(in, STDIN_FILENO);
-    dup2(out, STDOUT_FILENO);
-    dup2(err, STDERR_FILENO);
-    setenv("LC_ALL", "C.UTF-8", 1);
-    execv(argv[0], argv.data());
-    _exit(127);
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int in = open("/dev/null", O_RDONLY);
+      const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (in < 0 || out < 0 || err < 0 || chdir(cwd.c_str()) != 0) _exit(127);
+      dup2(in, STDIN_FILENO);
+      dup2(out, STDOUT_FILENO);
+      dup2(err, STDERR_FILENO);
+      setenv("LC_ALL", "C.UTF-8", 1);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
   }
-  CliResult result;
-  int status = 0;
-  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
-    result.status = WEXITSTATUS(status);
+  ~CliProcess() {
+    if (pid_ > 0 && !waited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
   }
-  result.out = ReadBytes(out_path);
-  result.err = ReadBytes(err_path);
-  return result;
+  CliProcess(const CliProcess&) = delete;
+  CliProcess& operator=(const CliProcess&) = delete;
+
+  pid_t Pid() const { return pid_; }
+
+  // True once the program has a handler of its own for `signal`, which it
+  // installs before it starts searching.
+  bool Catches(int signal) const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.starts_with("SigCgt:")) {
+        const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+        return (mask >> (signal - 1)) & 1U;
+      }
+    }
+    return false;
+  }
+
+  // Waits for the end. `status` is the exit status, -1 when the program did
+  // not exit normally.
+  CliResult Wait() {
+    CliResult result;
+    int status = 0;
+    if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status)) {
+      result.status = WEXITSTATUS(status);
+    }
+    waited_ = true;
+    result.out = ReadBytes(capture_ / "stdout");
+    result.err = ReadBytes(capture_ / "stderr");
+    return result;
+  }
+
+ private:
+  TempFolder capture_;
+  pid_t pid_ = -1;
+  bool waited_ = false;
+};
+
+// Runs tallyfold-cli with `args` in the folder `cwd` to its end.
+inline CliResult RunCli(const std::vector<std::string>& args, const std::string& cwd) {
+  return CliProcess(args, cwd).Wait();
 }
 
 }  // namespace tallyfold::testing
