@@ -8,6 +8,7 @@
 #include "regex/Matcher.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -39,6 +40,8 @@ constexpr int kStartBitWords = 65536 / 64;
 constexpr int kStartBudget = 256;
 // How many zero-width nodes MayStartHere looks through.
 constexpr int kPeekNodes = 8;
+
+std::atomic<bool> g_filters_enabled{true};
 
 bool IsOpen(char16_t op) { return op >= OPEN_1 && op <= OPEN_14; }
 bool IsClose(char16_t op) { return op >= CLOSE_1 && op <= CLOSE_14; }
@@ -99,6 +102,8 @@ Repeat ShapeOf(const char16_t* prog, int prog_size, int node) {
 }
 
 }  // namespace
+
+void SetSearchFiltersForTesting(bool enabled) { g_filters_enabled.store(enabled); }
 
 void RaiseOutOfMemory() {
   throw Exception("TRegexEngine(exec): Out Of Memory While Matching");
@@ -177,35 +182,25 @@ Matcher::Matcher(TRegexEngine& engine, const std::vector<char16_t>& program,
       prog_(program.data()),
       prog_size_(static_cast<int>(program.size())),
       in_(engine.input_string_.c_str()),
-      end_(engine.input_end_) {
+      end_(engine.input_end_),
+      filters_(g_filters_enabled.load(std::memory_order_relaxed)) {
   Prepare(program);
 }
 
 void Matcher::Prepare(const std::vector<char16_t>& program) {
   MatchScratch& s = s_;
-  const auto same = [](const auto& a, const auto& b) {
-    return SameUnits(a.data(), a.size(), b.data(), b.size());
-  };
-  if (s.prepared && s.inverter == e_.case_inverter_ &&
-      s.inverter_context == e_.case_inverter_context_ && same(s.program, program) &&
-      same(s.word_set, e_.word_set_) && same(s.space_set, e_.space_set_) &&
-      same(s.separator_set, e_.line_separator_set_))
-    return;
+  if (s.prepared && s.tables_version == e_.tables_version_) return;
 
   // A rebuild that fails half-way (allocation, a throwing case inverter)
   // must not leave tables that look current.
   s.prepared = false;
-  s.program = program;
-  s.word_set = e_.word_set_;
-  s.space_set = e_.space_set_;
-  s.separator_set = e_.line_separator_set_;
   s.inverter = e_.case_inverter_;
   s.inverter_context = e_.case_inverter_context_;
   for (char16_t ch = 0; ch < 128; ++ch)
     s.invert[ch] = s.inverter ? s.inverter(s.inverter_context, ch) : ch;
-  s.word.Assign(s.word_set);
-  s.space.Assign(s.space_set);
-  s.separators.Assign(s.separator_set);
+  s.word.Assign(e_.word_set_);
+  s.space.Assign(e_.space_set_);
+  s.separators.Assign(e_.line_separator_set_);
 
   s.regs.assign(kLinkSlot + program.size(), -1);
   s.groups_dirty = false;
@@ -213,8 +208,13 @@ void Matcher::Prepare(const std::vector<char16_t>& program) {
   IndexSets();
 
   s.start_bits.assign(kStartBitWords, 0);
+  s.start_at_input_start = false;
+  s.start_at_input_end = false;
   int budget = kStartBudget;
   if (!AddStartChars(1, budget)) s.start_bits.clear();
+  BuildSearchPlan(prog_, prog_size_, s);
+  s.required_hit = -1;
+  s.tables_version = e_.tables_version_;
   s.prepared = true;
 }
 
@@ -305,10 +305,13 @@ bool Matcher::AddNodeChars(int node) {
   if (node < 0 || node + kNodeHeader > prog_size_) return false;
   switch (prog_[node]) {
     case LITERAL:
+      // An empty literal (from \x00) consumes nothing.
+      if (prog_[node + kNodeHeader] == 0) return false;
       AddChar(prog_[node + kNodeHeader]);
       return true;
     case LITERAL_CI: {
       const char16_t ch = prog_[node + kNodeHeader];
+      if (ch == 0) return false;
       AddChar(ch);
       AddChar(Invert(ch));
       return true;
@@ -329,10 +332,10 @@ bool Matcher::AddNodeChars(int node) {
       for (char16_t ch = u'0'; ch <= u'9'; ++ch) AddChar(ch);
       return true;
     case WORD_CHAR:
-      for (char16_t ch : s_.word_set) AddChar(ch);
+      for (char16_t ch : e_.word_set_) AddChar(ch);
       return true;
     case SPACE_CHAR:
-      for (char16_t ch : s_.space_set) AddChar(ch);
+      for (char16_t ch : e_.space_set_) AddChar(ch);
       return true;
     default:
       return false;
@@ -357,9 +360,11 @@ bool Matcher::AddStartChars(int node, int& budget) {
         node = next;
         continue;
       case INPUT_START:
+        // Such a path matches only at the input start or end.
+        s_.start_at_input_start = true;
+        return true;
       case INPUT_END:
-        // Such a path matches only at the input start or end, which are
-        // always tried.
+        s_.start_at_input_end = true;
         return true;
       case ALTERNATIVE:
         if (NextAlternative(node) >= 0) {
@@ -597,6 +602,7 @@ bool Matcher::MayStartHere(int alternative, int cursor) const {
 }
 
 int Matcher::FirstViable(int alternative, int cursor) const {
+  if (!filters_) return alternative;
   for (; alternative >= 0; alternative = NextAlternative(alternative))
     if (MayStartHere(alternative, cursor)) return alternative;
   return -1;
@@ -637,11 +643,32 @@ bool Matcher::MatchAt(int start) {
 }
 
 int Matcher::NextCandidate(int from) const {
-  if (s_.start_bits.empty() || from <= 0) return from;
-  const uint64_t* bits = s_.start_bits.data();
-  for (int p = from; p < end_; ++p)
-    if (Bit(bits, in_[p])) return p;
-  return end_;
+  if (from > end_) return -1;
+  if (!filters_) return from;
+  const SearchPlan& plan = s_.plan;
+  if (!plan.prefix.empty()) return plan.prefix.Find(in_, from, end_);
+  const StartScan& scan = plan.start;
+  if (scan.kind == StartScan::kAnyPosition) return from;
+  if (from == 0 && scan.at_input_start) return 0;
+  const int at = scan.NextUnit(in_, from, end_);
+  if (at < end_) return at;
+  return scan.at_input_end ? end_ : -1;
+}
+
+bool Matcher::MayMatchFrom(int from) {
+  const LiteralNeedle& required = s_.plan.required;
+  if (!filters_ || required.empty()) return true;
+  if (s_.hit_input_version == e_.input_version_ && s_.required_hit >= from) return true;
+  const int at = required.Find(in_, from, end_);
+  s_.hit_input_version = e_.input_version_;
+  s_.required_hit = at;
+  return at >= 0;
+}
+
+void Matcher::Checkpoint() {
+  s_.countdown = kCancelCheckInterval;
+  const std::atomic<bool>* flag = e_.cancel_flag_;
+  if (flag != nullptr && flag->load(std::memory_order_relaxed)) throw ECancelled();
 }
 
 bool Matcher::Run(int start) {
@@ -666,7 +693,16 @@ bool Matcher::Run(int start) {
 
   int cursor = start;
   int node = 1;
+#ifdef TALLYFOLD_MATCH_STEP_LIMIT
+  // Fuzzing builds give up on an attempt that runs too long, so that only
+  // a real hang times the fuzzer out.
+  long long steps = 0;
+#endif
   for (;;) {
+    if (--s.countdown <= 0) Checkpoint();
+#ifdef TALLYFOLD_MATCH_STEP_LIMIT
+    if (++steps > TALLYFOLD_MATCH_STEP_LIMIT) return false;
+#endif
     if (node < 0 || node + kNodeHeader > prog_size_) Raise(1002);
     const char16_t op = prog[node];
     const int next = NextNode(prog, node);

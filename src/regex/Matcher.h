@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "regex/RegexEngine.h"
+#include "regex/SearchPlan.h"
 
 namespace tallyfold::regex_internal {
 
@@ -61,10 +62,19 @@ struct SetInfo {
   bool has_wide = false;       // the list holds a member from U+0080 up
 };
 
+// Switches the search plan (SearchPlan.h) and the matcher's look-ahead at
+// alternatives off for every engine, or back on. The result of a search
+// never depends on it, which is what the tests use it to show.
+void SetSearchFiltersForTesting(bool enabled);
+
+// Matcher steps between two looks at the engine's cancellation flag.
+constexpr int32_t kCancelCheckInterval = 4096;
+
 // The matcher's reusable working memory, held by the engine between searches
 // so that a search allocates nothing once the stacks have grown. It also
-// caches what the matcher derives from the program and the engine's sets;
-// the cache is rebuilt whenever one of them differs from the copy kept here.
+// caches what the matcher derives from the program and the engine's sets,
+// rebuilt whenever the engine's tables version (bumped by every change to
+// the program, a set or the case inverter) differs from the one kept here.
 struct MatchScratch {
   // A choice point. The opcode at `node` says what remains to be tried:
   // ALTERNATIVE: that alternative; a single-node repeat: the next count after
@@ -96,10 +106,13 @@ struct MatchScratch {
   bool groups_dirty = true;  // a group register may be set
   bool links_dirty = true;   // a LINK register may be set
 
-  // --- Cache of derived tables and the inputs they were derived from -------
+  // Steps left until the next look at the cancellation flag; it runs on
+  // across attempts and searches, so short attempts are counted too.
+  int32_t countdown = kCancelCheckInterval;
+
+  // --- Cache of derived tables and the tables version they were made for ---
   bool prepared = false;
-  std::vector<char16_t> program;
-  std::u16string word_set, space_set, separator_set;
+  uint64_t tables_version = 0;
   TRegexEngine::CaseInverterFunc inverter = nullptr;
   void* inverter_context = nullptr;
 
@@ -108,8 +121,17 @@ struct MatchScratch {
   std::vector<int32_t> set_index;  // per program unit: index into sets, or -1
   std::vector<SetInfo> sets;
   // Characters at which a match can start, one bit per code unit; empty when
-  // any character can.
+  // any character can. A path that begins with \A or \Z adds no character
+  // but may match at the input start or end.
   std::vector<uint64_t> start_bits;
+  bool start_at_input_start = false;
+  bool start_at_input_end = false;
+  SearchPlan plan;
+
+  // Where the required literal was last found in the input of version
+  // `hit_input_version`; a search from at or before it needs no new scan.
+  uint64_t hit_input_version = 0;
+  int required_hit = -1;
 
   void PushFrame(const Frame& frame) {
     if (frame_count == frames.size()) GrowFrames();
@@ -143,14 +165,26 @@ class Matcher {
   // allocation failure as RaiseOutOfMemory's exception.
   bool MatchAt(int start);
 
-  // The first position from `from` on at which a match may start: a
-  // position whose character can begin the program, the input start or the
-  // input end. A pure speed-up; skipped positions would fail at once.
+  // The first position from `from` on at which a match may start, or -1
+  // when there is none up to and including the input end. A pure speed-up:
+  // an attempt at a skipped position would fail.
   int NextCandidate(int from) const;
+
+  // False when no match can start at or after `from` because the input
+  // lacks the required literal there.
+  bool MayMatchFrom(int from);
+
+  // Counts one step of the search outside the matcher (a start position
+  // tried), so that cancellation is noticed between attempts too.
+  void Tick() {
+    if (--s_.countdown <= 0) Checkpoint();
+  }
 
  private:
   bool Run(int start);
   [[noreturn]] void Raise(int code);
+  // Restarts the countdown; raises ECancelled when the flag is set.
+  void Checkpoint();
 
   void Prepare(const std::vector<char16_t>& program);
   void IndexSets();
@@ -194,6 +228,7 @@ class Matcher {
   const char16_t* in_;    // the input; in_[end_] is its terminating 0
   int end_;
   bool guard_active_ = false;  // an empty back-reference matched
+  bool filters_;               // SetSearchFiltersForTesting's switch
 };
 
 }  // namespace tallyfold::regex_internal

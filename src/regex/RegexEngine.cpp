@@ -75,6 +75,7 @@ void TRegexEngine::SetModifier(int index, bool on) {
 void TRegexEngine::SetCaseInverter(CaseInverterFunc func, void* context) {
   case_inverter_ = func != nullptr ? func : InvertCaseAsciiAdapter;
   case_inverter_context_ = func != nullptr ? context : nullptr;
+  ++tables_version_;
 }
 
 void TRegexEngine::SetLinePairedSeparator(const std::u16string& pair) {
@@ -105,6 +106,7 @@ std::u16string TRegexEngine::LinePairedSeparator() const {
 
 void TRegexEngine::Compile() {
   if (expression_.empty()) RaiseError(1003);
+  ++tables_version_;
   regex_internal::Compiler(*this).CompileExpression(expression_.c_str());
 }
 
@@ -118,6 +120,7 @@ bool TRegexEngine::ProgramReady() {
 
 // The search hints point into the program, so they go with it.
 void TRegexEngine::DiscardProgram() {
+  ++tables_version_;
   program_.clear();
   program_.shrink_to_fit();
   first_char_ = 0;

@@ -86,11 +86,20 @@ class TRegexEngine {
   uint32_t Modifiers() const { return modifiers_; }
 
   const std::u16string& SpaceSet() const { return space_set_; }
-  void SetSpaceSet(const std::u16string& set) { space_set_ = set; }
+  void SetSpaceSet(const std::u16string& set) {
+    space_set_ = set;
+    ++tables_version_;
+  }
   const std::u16string& WordSet() const { return word_set_; }
-  void SetWordSet(const std::u16string& set) { word_set_ = set; }
+  void SetWordSet(const std::u16string& set) {
+    word_set_ = set;
+    ++tables_version_;
+  }
   const std::u16string& LineSeparatorSet() const { return line_separator_set_; }
-  void SetLineSeparatorSet(const std::u16string& set) { line_separator_set_ = set; }
+  void SetLineSeparatorSet(const std::u16string& set) {
+    line_separator_set_ = set;
+    ++tables_version_;
+  }
   void SetCaseInverter(CaseInverterFunc func, void* context);
 
   // A two-character line break counted as one separator (default CR LF), or
@@ -183,6 +192,10 @@ class TRegexEngine {
 
   std::u16string input_string_;  // the input copy (c_str() ends it with 0)
   bool has_input_ = false;       // SetInputString has been called
+  uint64_t input_version_ = 0;   // bumped by every SetInputString
+  // Bumped by every change to the program, a set or the case inverter, so
+  // the matcher knows when what it derived from them is stale.
+  uint64_t tables_version_ = 1;
 
   int last_error_ = 0;
   uint32_t modifiers_ = 0;

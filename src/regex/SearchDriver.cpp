@@ -55,18 +55,6 @@ GroupRef ParseGroupRef(std::u16string_view tmpl, std::size_t pos) {
   return ref;
 }
 
-// Whether `needle` occurs in text[from, length).
-bool Occurs(const char16_t* needle, int needle_length, const char16_t* text, int from,
-            int length) {
-  const int last = length - needle_length;
-  for (int at = regex_internal::FindUnit(text, from, length, needle[0]); at <= last;
-       at = regex_internal::FindUnit(text, at + 1, length, needle[0])) {
-    if (std::memcmp(text + at + 1, needle + 1, sizeof(char16_t) * (needle_length - 1)) == 0)
-      return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 void TRegexEngine::SetInputString(const std::u16string& text) {
@@ -83,6 +71,7 @@ void TRegexEngine::SetInputString(const std::u16string& text) {
     regex_internal::RaiseOutOfMemory();
   }
   has_input_ = true;
+  ++input_version_;
   // The search sees the text up to its first 0 unit.
   input_start_ = 0;
   input_end_ = regex_internal::FindUnit(input_string_.data(), 0,
@@ -104,11 +93,6 @@ bool TRegexEngine::ExecPos(int offset) {
   if (offset < 1) RaiseError(1006);
   if (offset > length + 1) return false;
   const int from = offset - 1;
-
-  const char16_t* const input = input_string_.data();
-  if (must_text_ >= 0 && must_length_ > 0 &&
-      !Occurs(program_.data() + must_text_, must_length_, input, from, length))
-    return false;
 
   input_start_ = 0;
   loop_depth_ = 0;
@@ -140,17 +124,12 @@ bool TRegexEngine::ExecPos(int offset) {
     };
     if (anchor_count_ != 0) {
       found = attempt(from);
-    } else if (first_char_ != 0) {
-      for (int at = from;; ++at) {
-        at = regex_internal::FindUnit(input, at, length, first_char_);
-        if (at >= length || (found = attempt(at))) break;
-      }
-    } else {
-      // Every position up to and including the end is a candidate; the
-      // matcher skips those where no match can begin.
-      for (int at = from;; ++at) {
-        at = matcher.NextCandidate(at);
+    } else if (matcher.MayMatchFrom(from)) {
+      // The must-literal of the compiled hints is one of the literals the
+      // search plan considers, so the plan's check covers it.
+      for (int at = matcher.NextCandidate(from); at >= 0; at = matcher.NextCandidate(at + 1)) {
         if ((found = attempt(at)) || at >= length) break;
+        matcher.Tick();
       }
     }
     scratch_->Trim();

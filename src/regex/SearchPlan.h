@@ -1,0 +1,83 @@
+// Internal to the engine; include "regex/RegexEngine.h" instead.
+//
+// What the search driver learns from a program before it runs the matcher:
+// where a match can begin and which text every match must contain. Each
+// answer only ever rules positions or inputs out where an attempt would
+// fail, so using them never changes a result; it only saves attempts.
+//
+// - The start scan finds the next position whose code unit can begin a
+//   match: one to four units compared eight at a time, up to four ASCII
+//   ranges compared the same way, or a 64 Ki-bit set tested unit by unit.
+// - The prefix is a literal that every match begins with (after zero-width
+//   tests such as \b and group openings), checked at each candidate before
+//   the matcher is started.
+// - The required literal is the longest literal that every match contains;
+//   an input without it from the search offset on has no match at all.
+// Literals under modifier i match a unit or its other case, as the matcher
+// compares them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tallyfold::regex_internal {
+
+struct MatchScratch;
+
+// A literal as the matcher compares it: input unit k matches when it equals
+// units[k] or others[k] (the other case under i, units[k] itself without).
+struct LiteralNeedle {
+  std::u16string units;
+  std::u16string others;
+
+  bool empty() const { return units.empty(); }
+  void clear() {
+    units.clear();
+    others.clear();
+  }
+  // Whether the literal occurs at `pos` and ends at or before `end`.
+  bool At(const char16_t* text, int pos, int end) const;
+  // The start of the first occurrence at or after `from` that ends at or
+  // before `end`, or -1.
+  int Find(const char16_t* text, int from, int end) const;
+};
+
+// The set of units at which a match can begin, in the cheapest form that
+// describes it exactly.
+struct StartScan {
+  enum Kind : uint8_t {
+    kAnyPosition,  // every position is a candidate
+    kUnits,        // one of `count` units: first[k]
+    kRanges,       // in one of `count` ranges first[k]..last[k] (ASCII)
+    kBitmap,       // a member of the 64 Ki-bit set
+  };
+  Kind kind = kAnyPosition;
+  int count = 0;
+  char16_t first[4] = {};
+  char16_t last[4] = {};
+  const uint64_t* bits = nullptr;  // kBitmap: the scratch's start set
+  // A match may begin at the input start or end without consuming a unit
+  // there (a path that starts with \A or \Z), so those are candidates too.
+  bool at_input_start = false;
+  bool at_input_end = false;
+
+  // The first position in [from, end) whose unit is in the set, else `end`.
+  int NextUnit(const char16_t* text, int from, int end) const;
+};
+
+struct SearchPlan {
+  StartScan start;
+  LiteralNeedle prefix;    // every match begins with it; may be empty
+  LiteralNeedle required;  // every match contains it; may be empty
+};
+
+// Builds `scratch.plan` from the program and from the start set that the
+// matcher left in scratch.start_bits (empty when any unit can begin a
+// match) and its input-start and input-end flags.
+void BuildSearchPlan(const char16_t* program, int program_size, MatchScratch& scratch);
+
+// The first position in [from, to) holding one of `units[0..count)`
+// (1 to 4 units), else `to`.
+int FindAnyUnit(const char16_t* text, int from, int to, const char16_t* units, int count);
+
+}  // namespace tallyfold::regex_internal
