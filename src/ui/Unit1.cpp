@@ -18,8 +18,10 @@
 #include <QShowEvent>
 #include <QStyle>
 
+#include "app/BackgroundSearch.h"
 #include "app/SearchCommand.h"
 #include "ui/AppIcon.h"
+#include "ui/SearchProgress.h"
 #include "ui/Services.h"
 
 namespace tallyfold {
@@ -169,6 +171,14 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  if (running_search_ != nullptr) {
+    // The lists are the search's until it ends: stop it, and close once
+    // it has.
+    running_search_->Cancel();
+    close_requested_ = true;
+    event->ignore();
+    return;
+  }
   QWidget::closeEvent(event);
   FormClose();
 }
@@ -190,21 +200,46 @@ void TForm1::btnDirClick() {
 }
 
 void TForm1::btnSearchClick() {
+  // A click that waited in the queue while a search ran must not start
+  // another one inside it.
+  if (running_search_ != nullptr) return;
   SearchOptions options;
   options.pattern_text = edtInput->text().toStdU16String();
   options.folder = folder_;
   options.case_sensitive = cbxCase->isChecked();
   options.word_boundary = cbxBorder->isChecked();
-  try {
-    RunSearch(options, *lists_);
-  } catch (const std::exception& error) {
-    ShowError(error.what());
+  const bool written = SearchAndWait(options);
+  if (close_requested_) {
+    close_requested_ = false;
+    close();
     return;
   }
+  if (!written) return;
   // The report's name is relative to the working folder; the desktop needs
   // the absolute location. Whether it manages to open it is its own affair.
   const QString report = QString::fromStdU16String(options.report_path);
   opener_.Open(QUrl::fromLocalFile(QDir::current().absoluteFilePath(report)));
+}
+
+// Runs the search off the window's thread and waits for it. True when the
+// report was written; an error has been shown when it was not, unless the
+// user cancelled.
+bool TForm1::SearchAndWait(const SearchOptions& options) {
+  try {
+    BackgroundSearch search(options, *lists_);
+    running_search_ = &search;
+    WaitForSearch(this, search, ApplicationTitle());
+    running_search_ = nullptr;
+    search.Result();
+    return true;
+  } catch (const ECancelled&) {
+    running_search_ = nullptr;
+    return false;
+  } catch (const std::exception& error) {
+    running_search_ = nullptr;
+    ShowError(error.what());
+    return false;
+  }
 }
 
 void TForm1::ApplyEnablingRule() {

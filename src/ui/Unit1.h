@@ -3,9 +3,12 @@
 // A box for the regular expression, a button that chooses the corpus folder,
 // the case and word-boundary boxes and the Search button (检索). Search is
 // enabled while the trimmed pattern and the folder are both non-empty. A
-// click runs the search command (app/SearchCommand.h), which writes
-// result.htm into the current working folder; the window then asks the
-// desktop to open that file. The window itself holds no search logic.
+// click runs the search command (app/SearchCommand.h) on a thread of its own,
+// which writes result.htm into the current working folder; the window then
+// asks the desktop to open that file. The window itself holds no search
+// logic. While the search runs the window takes no input; a search that
+// takes longer than half a second shows a progress dialog whose Cancel stops
+// it, writes no report and shows no error (ui/SearchProgress.h).
 //
 //   tallyfold::QtFolderPicker picker;
 //   tallyfold::QtDesktopOpener opener;
@@ -32,10 +35,12 @@ class QPushButton;
 
 namespace tallyfold {
 
+class BackgroundSearch;
 class DesktopOpener;
 class ErrorDisplay;
 class FolderPicker;
 struct SearchLists;
+struct SearchOptions;
 
 // "检索工具": the name of the program's task-bar entry and the caption of
 // its error boxes.
@@ -78,6 +83,7 @@ class TForm1 : public QWidget {
 
   void CreateControls();
   void ApplyEnablingRule();
+  bool SearchAndWait(const SearchOptions& options);
   void SetFolder(const std::string& folder);
   void ShowError(const char* message);
 
@@ -96,6 +102,8 @@ class TForm1 : public QWidget {
   std::unique_ptr<SearchLists> lists_;  // the report, match and summary lists
   std::string folder_;                  // lblFolder's text as a byte string
   bool centred_ = false;                // placed on the screen once
+  BackgroundSearch* running_search_ = nullptr;  // the search under way, if any
+  bool close_requested_ = false;        // closing waits for the search's end
 };
 
 }  // namespace tallyfold
