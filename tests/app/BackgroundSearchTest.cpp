@@ -99,6 +99,26 @@ TEST_F(BackgroundSearchTest, CancelEndsTheSearchWithinTheBoundAndWritesNothing) 
   }
 }
 
+// One line of 30 letters: about 2^31 steps, minutes of matching in a single
+// match attempt, which only the matcher's own look at the flag can cut short.
+TEST_F(BackgroundSearchTest, CancelStopsALongBacktrackingMatch) {
+  WriteBytes(corpus_ + "/a.txt", std::string(30, 'a') + "\n");
+  options_.pattern_text = kCatastrophicPattern;
+  options_.word_boundary = false;
+  for (const int threads : {1, 2}) {
+    options_.threads = threads;
+    BackgroundSearch search(options_, lists_);
+    WaitUntilScanning(search);
+    std::this_thread::sleep_for(milliseconds(200));
+    const auto cancelled_at = Clock::now();
+    search.Cancel();
+    EXPECT_TRUE(search.WaitFor(kCancelBound)) << threads << " threads";
+    EXPECT_LT(Clock::now() - cancelled_at, kCancelBound) << threads << " threads";
+    EXPECT_THROW(search.Result(), ECancelled);
+    EXPECT_EQ(ReadBytes(report_), "previous report");
+  }
+}
+
 TEST_F(BackgroundSearchTest, DestroyingARunningSearchCancelsIt) {
   WriteSlowCorpus();
   Clock::time_point destroyed_at;

@@ -500,5 +500,8 @@ TEST_F(CliCancel, CtrlCBetweenLinesKeepsThePreviousReport) {
 
 TEST_F(CliCancel, SigtermEndsWithItsOwnStatus) { ExpectStoppedBy(SIGTERM, 8, 300, 16); }
 
+// One line of 30 letters: minutes inside a single match attempt.
+TEST_F(CliCancel, CtrlCInsideOneLongMatch) { ExpectStoppedBy(SIGINT, 1, 1, 30); }
+
 }  // namespace
 }  // namespace tallyfold::testing
