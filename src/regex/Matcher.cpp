@@ -32,13 +32,10 @@ constexpr int kLoopStartSlot = kCounterSlot + TRegexEngine::kLoopStackSize;
 constexpr int kLinkSlot =                                   // LINK node: 51 + node
     kLoopStartSlot + TRegexEngine::kLoopStackSize + 1;
 
-// Stacks above this size are given back after a search.
-constexpr std::size_t kTrimBytes = std::size_t{64} << 20;
-
 constexpr int kStartBitWords = 65536 / 64;
 // How many nodes the start-character analysis may visit.
 constexpr int kStartBudget = 256;
-// How many zero-width nodes MayStartHere looks through.
+// How many zero-width nodes MayStartWith looks through.
 constexpr int kPeekNodes = 8;
 
 std::atomic<bool> g_filters_enabled{true};
@@ -145,10 +142,6 @@ void CharTable::Assign(const std::u16string& members) {
 // ---------------------------------------------------------------------------
 // Scratch stacks
 
-std::size_t MatchScratch::StackBytes() const {
-  return frames.size() * sizeof(Frame) + undo.size() * sizeof(Undo);
-}
-
 void MatchScratch::GrowFrames() {
   const std::size_t grown = std::max<std::size_t>(256, frames.size() * 2);
   if (StackBytes() + (grown - frames.size()) * sizeof(Frame) > byte_limit)
@@ -165,8 +158,7 @@ void MatchScratch::GrowUndo() {
   undo.resize(grown);
 }
 
-void MatchScratch::Trim() {
-  if (StackBytes() <= kTrimBytes) return;
+void MatchScratch::Release() {
   std::vector<Frame>().swap(frames);
   std::vector<Undo>().swap(undo);
   frame_count = undo_count = 0;
@@ -181,7 +173,7 @@ Matcher::Matcher(TRegexEngine& engine, const std::vector<char16_t>& program,
       s_(scratch),
       prog_(program.data()),
       prog_size_(static_cast<int>(program.size())),
-      in_(engine.input_string_.c_str()),
+      in_(engine.input_buffer_.data()),
       end_(engine.input_end_),
       filters_(g_filters_enabled.load(std::memory_order_relaxed)) {
   Prepare(program);
@@ -225,6 +217,10 @@ void Matcher::IndexSets() {
   MatchScratch& s = s_;
   s.set_index.assign(prog_size_, -1);
   s.sets.clear();
+  s.alternatives.clear();
+  // Once the sets are known, every alternative gets its answers for the
+  // ASCII units (and 0, the input end) precomputed.
+  std::vector<int> alternatives;
   const auto skip_list = [this](int pos) {
     while (pos < prog_size_ && prog_[pos] != 0) ++pos;
     return pos + 1;
@@ -235,7 +231,7 @@ void Matcher::IndexSets() {
     int next = pos + kNodeHeader;
     if (IsSetOp(op)) {
       const int list_end = skip_list(next);
-      if (list_end > prog_size_) return;
+      if (list_end > prog_size_) break;
       SetInfo info;
       info.members = next;
       uint64_t plain[2] = {0, 0};
@@ -264,6 +260,7 @@ void Matcher::IndexSets() {
       pos = list_end;
       continue;
     }
+    if (op == ALTERNATIVE) alternatives.push_back(pos);
     switch (op) {
       case LITERAL:
       case LITERAL_CI:
@@ -290,9 +287,17 @@ void Matcher::IndexSets() {
       case WORD_BOUNDARY: case NOT_WORD_BOUNDARY:
         break;
       default:
-        if (!IsOpen(op) && !IsClose(op)) return;
+        if (!IsOpen(op) && !IsClose(op)) goto walked;
     }
     pos = next;
+  }
+walked:
+  for (const int node : alternatives) {
+    AlternativeInfo info;
+    for (char16_t ch = 0; ch < 128; ++ch)
+      if (MayStartWith(node, ch)) SetBit(info.ascii, ch);
+    s.set_index[node] = static_cast<int32_t>(s.alternatives.size());
+    s.alternatives.push_back(info);
   }
 }
 
@@ -502,9 +507,18 @@ int Matcher::Count(int operand, int from, int32_t max) const {
       while (n < limit && p[n] == ch) ++n;
       return n;
     }
-    case IN_SET:
-      while (n < limit && InSet(operand, p[n])) ++n;
+    case IN_SET: {
+      const int index = s_.set_index[operand];
+      if (index < 0) break;
+      const SetInfo& info = s_.sets[index];
+      for (; n < limit; ++n) {
+        const char16_t ch = p[n];
+        if (ch < 128 ? !Bit(info.ascii, ch)
+                     : !(info.has_wide && ListHas(prog_ + info.members, ch)))
+          return n;
+      }
       return n;
+    }
     case WORD_CHAR:
       while (n < limit && s_.word.Contains(p[n])) ++n;
       return n;
@@ -512,9 +526,10 @@ int Matcher::Count(int operand, int from, int32_t max) const {
       while (n < limit && p[n] >= u'0' && p[n] <= u'9') ++n;
       return n;
     default:
-      while (n < limit && TestOne(operand, p[n])) ++n;
-      return n;
+      break;
   }
+  while (n < limit && TestOne(operand, p[n])) ++n;
+  return n;
 }
 
 // The group a back-reference names, when it took part: its start and length.
@@ -563,9 +578,9 @@ int Matcher::NextAlternative(int alternative) const {
 // False only when the alternative must fail at `cursor` at its first
 // character test, before it changes anything; then no choice point is
 // needed for it. Looks through a few zero-width nodes.
-bool Matcher::MayStartHere(int alternative, int cursor) const {
-  const bool at_end = cursor >= end_;
-  const char16_t ch = in_[cursor];
+bool Matcher::MayStartWith(int alternative, char16_t ch) const {
+  // Units before the input end are never 0, so 0 stands for the end.
+  const bool at_end = ch == 0;
   int node = alternative + kNodeHeader;
   for (int steps = 0; steps < kPeekNodes; ++steps) {
     if (node < 0 || node + kNodeHeader > prog_size_) return true;
@@ -579,7 +594,11 @@ bool Matcher::MayStartHere(int alternative, int cursor) const {
         if (NextAlternative(node) >= 0) return true;
         node += kNodeHeader;
         continue;
-      case LITERAL: case LITERAL_CI: case ANY_CHAR: case IN_SET:
+      case LITERAL: case LITERAL_CI:
+        // An empty literal (from \x00) consumes nothing.
+        if (prog_[node + kNodeHeader] == 0) return true;
+        return !at_end && TestOne(node, ch);
+      case ANY_CHAR: case IN_SET:
       case NOT_IN_SET: case IN_SET_CI: case NOT_IN_SET_CI: case DIGIT:
       case NOT_DIGIT: case WORD_CHAR: case NOT_WORD_CHAR: case SPACE_CHAR:
       case NOT_SPACE_CHAR:
@@ -603,8 +622,12 @@ bool Matcher::MayStartHere(int alternative, int cursor) const {
 
 int Matcher::FirstViable(int alternative, int cursor) const {
   if (!filters_) return alternative;
-  for (; alternative >= 0; alternative = NextAlternative(alternative))
-    if (MayStartHere(alternative, cursor)) return alternative;
+  const char16_t ch = in_[cursor];
+  for (; alternative >= 0; alternative = NextAlternative(alternative)) {
+    const int index = ch < 128 ? s_.set_index[alternative] : -1;
+    if (index >= 0 ? Bit(s_.alternatives[index].ascii, ch) : MayStartWith(alternative, ch))
+      return alternative;
+  }
   return -1;
 }
 

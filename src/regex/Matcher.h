@@ -70,6 +70,12 @@ void SetSearchFiltersForTesting(bool enabled);
 // Matcher steps between two looks at the engine's cancellation flag.
 constexpr int32_t kCancelCheckInterval = 4096;
 
+// What the matcher precomputes for one alternative: the ASCII units (and
+// 0, the input end) at which it may start.
+struct AlternativeInfo {
+  uint64_t ascii[2] = {0, 0};
+};
+
 // The matcher's reusable working memory, held by the engine between searches
 // so that a search allocates nothing once the stacks have grown. It also
 // caches what the matcher derives from the program and the engine's sets,
@@ -118,8 +124,11 @@ struct MatchScratch {
 
   char16_t invert[128] = {};  // the case inverter's result for ASCII
   CharTable word, space, separators;
-  std::vector<int32_t> set_index;  // per program unit: index into sets, or -1
+  // Per program unit: for a set node an index into sets, for an
+  // alternative one into alternatives; -1 when there is none.
+  std::vector<int32_t> set_index;
   std::vector<SetInfo> sets;
+  std::vector<AlternativeInfo> alternatives;
   // Characters at which a match can start, one bit per code unit; empty when
   // any character can. A path that begins with \A or \Z adds no character
   // but may match at the input start or end.
@@ -142,13 +151,20 @@ struct MatchScratch {
     undo[undo_count++] = Undo{slot, value};
   }
   // Frees stacks that an unusually deep search left behind.
-  void Trim();
+  void Trim() {
+    if (StackBytes() > kTrimBytes) Release();
+  }
 
  private:
+  // Stacks above this size are given back after a search.
+  static constexpr std::size_t kTrimBytes = std::size_t{64} << 20;
+  void Release();
   // Double a stack; std::bad_alloc when memory or byte_limit runs out.
   void GrowFrames();
   void GrowUndo();
-  std::size_t StackBytes() const;
+  std::size_t StackBytes() const {
+    return frames.size() * sizeof(Frame) + undo.size() * sizeof(Undo);
+  }
 };
 
 class Matcher {
@@ -208,7 +224,7 @@ class Matcher {
   bool UnitAt(int operand, int from, int pos, int step) const;
 
   // --- Alternatives --------------------------------------------------------
-  bool MayStartHere(int alternative, int cursor) const;
+  bool MayStartWith(int alternative, char16_t ch) const;  // ch 0: the end
   int NextAlternative(int alternative) const;
   int FirstViable(int alternative, int cursor) const;
 

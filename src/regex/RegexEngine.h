@@ -190,7 +190,10 @@ class TRegexEngine {
   uint32_t program_modifiers_ = 0;  // Modifiers the program was built under
   std::u16string expression_;       // the expression; empty = none
 
-  std::u16string input_string_;  // the input copy (c_str() ends it with 0)
+  // The input copy: the text in [0, input_length_) followed by a 0 unit;
+  // the buffer may be longer.
+  std::vector<char16_t> input_buffer_;
+  int input_length_ = 0;
   bool has_input_ = false;       // SetInputString has been called
   uint64_t input_version_ = 0;   // bumped by every SetInputString
   // Bumped by every change to the program, a set or the case inverter, so

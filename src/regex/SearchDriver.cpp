@@ -11,6 +11,11 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "regex/Matcher.h"
 #include "regex/Program.h"
@@ -55,6 +60,38 @@ GroupRef ParseGroupRef(std::u16string_view tmpl, std::size_t pos) {
   return ref;
 }
 
+// Input buffers above this many units are given back when a much shorter
+// text follows.
+constexpr std::size_t kKeptInputUnits = std::size_t{1} << 16;
+
+// Copies `length` units and returns the index of the first 0 unit among
+// them, or `length`: the copy and the search for the input's end in one
+// pass over the text.
+int CopyFindingZero(char16_t* to, const char16_t* from, int length) {
+  int i = 0;
+#ifdef __SSE2__
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 8 <= length; i += 8) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), units);
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(units, zero));
+    if (mask != 0) {
+      const int first = i + (__builtin_ctz(static_cast<unsigned>(mask)) >> 1);
+      std::memcpy(to + i + 8, from + i + 8, sizeof(char16_t) * (length - i - 8));
+      return first;
+    }
+  }
+#endif
+  for (; i < length; ++i) {
+    to[i] = from[i];
+    if (from[i] == 0) {
+      std::memcpy(to + i + 1, from + i + 1, sizeof(char16_t) * (length - i - 1));
+      return i;
+    }
+  }
+  return length;
+}
+
 }  // namespace
 
 void TRegexEngine::SetInputString(const std::u16string& text) {
@@ -63,19 +100,27 @@ void TRegexEngine::SetInputString(const std::u16string& text) {
   // Positions are 32-bit; the end position and the offset after it must fit.
   if (text.size() > static_cast<std::size_t>(INT_MAX) - 2)
     throw Exception("TRegexEngine(exec): Input String Too Long");
-  try {
-    input_string_ = text;
-  } catch (const std::bad_alloc&) {
-    has_input_ = false;
-    input_string_.clear();
-    regex_internal::RaiseOutOfMemory();
+  const std::size_t needed = text.size() + 1;
+  // The buffer is kept from text to text, so a search allocates only when a
+  // text is longer than any before; one that was far longer than the text
+  // now is given back.
+  if (input_buffer_.size() < needed ||
+      (input_buffer_.size() > kKeptInputUnits && input_buffer_.size() / 4 > needed)) {
+    try {
+      std::vector<char16_t>(needed).swap(input_buffer_);
+    } catch (const std::bad_alloc&) {
+      has_input_ = false;
+      std::vector<char16_t>().swap(input_buffer_);
+      regex_internal::RaiseOutOfMemory();
+    }
   }
   has_input_ = true;
   ++input_version_;
+  input_length_ = static_cast<int>(text.size());
   // The search sees the text up to its first 0 unit.
   input_start_ = 0;
-  input_end_ = regex_internal::FindUnit(input_string_.data(), 0,
-                                        static_cast<int>(input_string_.size()), u'\0');
+  input_end_ = CopyFindingZero(input_buffer_.data(), text.data(), input_length_);
+  input_buffer_[text.size()] = 0;
   input_cursor_ = 0;
 }
 
@@ -158,7 +203,7 @@ std::u16string TRegexEngine::ExpandTemplate(const std::u16string& tmpl) {
     const int start = group_start_[group];
     const int end = group_end_[group];
     if (start < 0 || end < start) return {};
-    return std::u16string_view(input_string_).substr(start, end - start);
+    return std::u16string_view(input_buffer_.data() + start, static_cast<std::size_t>(end - start));
   };
   // One walk serves both passes: `emit` receives every piece in order.
   const auto walk = [&](auto&& emit) {

@@ -147,6 +147,11 @@ void ChooseStartScan(const MatchScratch& s, StartScan& scan) {
 }  // namespace
 
 int FindAnyUnit(const char16_t* text, int from, int to, const char16_t* units, int count) {
+  // Dense candidates are common (each attempt resumes one unit further on):
+  // look at the first unit before setting up the wide compare.
+  if (from < to)
+    for (int k = 0; k < count; ++k)
+      if (text[from] == units[k]) return from;
 #ifdef __SSE2__
   __m128i needles[kMaxUnits];
   for (int k = 0; k < count; ++k) needles[k] = _mm_set1_epi16(static_cast<short>(units[k]));
