@@ -1,0 +1,227 @@
+// Tests of what the search skips and of stopping a search: the start scan,
+// the prefix and required-literal checks and the matcher's look-ahead at
+// alternatives must never change a result, which random patterns run with
+// those filters off and on show; and a set cancellation flag ends even a
+// search that would backtrack for ages.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "regex/MatchTestSupport.h"
+#include "regex/Matcher.h"
+#include "regex/PatternGenerator.h"
+
+namespace tallyfold {
+namespace {
+
+using namespace tallyfold::test;
+
+// Every match with all 15 group slots, from each starting offset, or the
+// error code the search raised.
+struct Outcome {
+  std::vector<std::vector<Span>> matches;
+  int error = 0;
+  bool operator==(const Outcome&) const = default;
+};
+
+Outcome Search(TRegexEngine& engine, const std::u16string& text) {
+  Outcome outcome;
+  const auto record = [&] {
+    std::vector<Span> groups;
+    for (int n = 0; n < TRegexEngine::kGroupSlots; ++n) groups.push_back(GroupSpan(engine, n));
+    outcome.matches.push_back(groups);
+  };
+  try {
+    // Counting as the corpus scan does, then a search from every offset,
+    // which starts the required-literal check at every place.
+    for (bool hit = engine.Exec(text); hit; hit = engine.ExecNext()) {
+      record();
+      if (outcome.matches.size() > text.size() + 1) break;
+    }
+    for (int offset = 1; offset <= static_cast<int>(text.size()) + 2; ++offset) {
+      if (engine.ExecPos(offset))
+        record();
+      else
+        outcome.matches.push_back({});
+    }
+  } catch (const ERegexEngine& e) {
+    outcome.error = e.Code;
+  }
+  return outcome;
+}
+
+class FiltersOff {
+ public:
+  FiltersOff() { regex_internal::SetSearchFiltersForTesting(false); }
+  ~FiltersOff() { regex_internal::SetSearchFiltersForTesting(true); }
+};
+
+// Runs `pattern` under `modifiers` on `text` with and without the filters.
+void ExpectSameWithoutFilters(const std::u16string& pattern, const std::u16string& modifiers,
+                              const std::u16string& text,
+                              TRegexEngine::CaseInverterFunc inverter = nullptr) {
+  const auto run = [&] {
+    TRegexEngine engine;
+    ApplyModifiers(engine, modifiers);
+    if (inverter != nullptr) engine.SetCaseInverter(inverter, nullptr);
+    engine.SetExpression(pattern);
+    return Search(engine, text);
+  };
+  const Outcome filtered = run();
+  Outcome plain;
+  {
+    FiltersOff off;
+    plain = run();
+  }
+  ASSERT_EQ(filtered, plain) << "pattern " << Printable(pattern) << " ("
+                             << Printable(modifiers) << ") on \"" << Printable(text) << "\"";
+}
+
+// Both cases of the Latin-1 letters, so that prefixes and classes under i
+// meet a case inverter that changes units from U+0080 up.
+char16_t InvertLatin1(void*, char16_t ch) {
+  if (ch >= 0xE0 && ch <= 0xFE && ch != 0xF7) return static_cast<char16_t>(ch - 0x20);
+  if (ch >= 0xC0 && ch <= 0xDE && ch != 0xD7) return static_cast<char16_t>(ch + 0x20);
+  return TRegexEngine::InvertCaseAscii(ch);
+}
+
+TEST(SearchPlan, RandomPatternsFindTheSameWithAndWithoutFilters) {
+  const char16_t* const kModifiers[] = {u"", u"i", u"m", u"-s", u"-g", u"im-s"};
+  PatternGenerator gen(8086);
+  int compared = 0, with_matches = 0;
+  for (int p = 0; p < 3000; ++p) {
+    const std::u16string pattern = gen.Pattern();
+    const std::u16string modifiers = kModifiers[p % std::size(kModifiers)];
+    // Short texts and texts long enough for the eight-unit scans and their
+    // tails, some with line breaks for ^ and $ under m.
+    for (int t = 0; t < 4; ++t) {
+      const std::u16string text = gen.Text(t % 2 == 0, t < 2 ? 13 : 26);
+      ExpectSameWithoutFilters(pattern, modifiers, text,
+                               p % 7 == 0 ? InvertLatin1 : nullptr);
+      if (HasFatalFailure()) return;
+      TRegexEngine probe;
+      ApplyModifiers(probe, modifiers);
+      try {
+        if (!AllMatches(probe, pattern, text).empty()) ++with_matches;
+        ++compared;
+      } catch (const ERegexEngine&) {
+      }
+    }
+  }
+  // The comparison means little unless many patterns compile and match.
+  EXPECT_GT(compared, 3000 * 4 / 2);
+  EXPECT_GT(with_matches, compared / 6);
+}
+
+TEST(SearchPlan, PatternsAimedAtEachScanFindTheSameWithAndWithoutFilters) {
+  const char16_t* const kPatterns[] = {
+      u"\\bthe\\b", u"(?#c)(\\bTHE)s?", u"\\w+ing\\b", u"[A-Z][a-z]+ \\d+", u"(a|b)*c",
+      u"\u68C0\u7D22", u"[\u00E9\u00C9\u4E2D\u4E8C\u4E09]x", u"\\Aab|b\\Z", u"^a|b$",
+      u"\\Z|a", u"x*", u"(ab)+|c", u"(a(b)c){2}d", u"\\x00a", u"(\\x00|b)c", u"a\\x00?b",
+      u"\\d{2,}|[^a]", u"(?i)\u00E9t\u00E9", u"abc|abd", u"(a|ab)(c|bcd)(d*)",
+      u"[0-9_]+", u"\\s\\S", u"(x)\\1", u"[a-cx-z]b",
+  };
+  const std::u16string kTexts[] = {
+      u"",
+      u" The theme, the THE end ",
+      u"abcab the bring Mary 12 ab\u68C0\u7D22c \u00C9T\u00C9 \u00E9t\u00E9 abd",
+      u"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaac bbbbbbbbbbbbbbbbbbbbxx z9_ zb",
+      u"line one\r\nline two\nLondon 2024 \u4E2Dx abcd abcbcdd",
+  };
+  for (const char16_t* pattern : kPatterns)
+    for (const char16_t* modifiers : {u"", u"i", u"m"})
+      for (const std::u16string& text : kTexts) {
+        ExpectSameWithoutFilters(pattern, modifiers, text);
+        ExpectSameWithoutFilters(pattern, modifiers, text, InvertLatin1);
+        if (HasFatalFailure()) return;
+      }
+}
+
+TEST(SearchPlan, ALaterSetChangeIsSeenByTheNextSearch) {
+  // The derived tables are cached per engine; a new word set must not be
+  // served from the old cache.
+  TRegexEngine engine;
+  engine.SetExpression(u"\\w+");
+  ASSERT_TRUE(engine.Exec(u"-- abc --"));
+  EXPECT_EQ(GroupSpan(engine, 0), Span(4, 3));
+  engine.SetWordSet(u"-");
+  ASSERT_TRUE(engine.Exec(u"ab -- abc"));
+  EXPECT_EQ(GroupSpan(engine, 0), Span(4, 2));
+  engine.SetCaseInverter(InvertLatin1, nullptr);
+  engine.SetModifier(1, true);
+  engine.SetExpression(u"\u00E9");
+  ASSERT_TRUE(engine.Exec(u"ab \u00C9"));
+  EXPECT_EQ(GroupSpan(engine, 0), Span(4, 1));
+}
+
+// The cancellation bound: generous under the sanitizers, which slow every
+// step several times over.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr auto kCancelBound = std::chrono::milliseconds(1000);
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr auto kCancelBound = std::chrono::milliseconds(1000);
+#else
+constexpr auto kCancelBound = std::chrono::milliseconds(100);
+#endif
+#else
+constexpr auto kCancelBound = std::chrono::milliseconds(100);
+#endif
+
+TEST(SearchCancel, ABacktrackingSearchStopsSoonAfterTheFlagIsSet) {
+  // (a+)+$ tries every way of splitting the run before it gives up at the
+  // final "b": far longer than this test waits.
+  std::atomic<bool> cancel{false};
+  TRegexEngine engine;
+  engine.SetCancelFlag(&cancel);
+  engine.SetExpression(u"(a+)+$");
+  const std::u16string line = std::u16string(40, u'a') + u"b";
+
+  using Clock = std::chrono::steady_clock;
+  std::atomic<int64_t> set_at{0};
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    set_at = Clock::now().time_since_epoch().count();
+    cancel = true;
+  });
+  bool cancelled = false;
+  try {
+    engine.Exec(line);
+  } catch (const ECancelled&) {
+    cancelled = true;
+  }
+  const auto stopped = Clock::now();
+  canceller.join();
+  ASSERT_TRUE(cancelled);
+  const auto latency = stopped - Clock::time_point(Clock::duration(set_at.load()));
+  EXPECT_LT(latency, kCancelBound);
+
+  // A cancelled search leaves no match behind, and the engine works on.
+  EXPECT_EQ(engine.GroupPos(0), -1);
+  EXPECT_EQ(CatchEngineError([&] { engine.ExecNext(); }).Code, 1007);
+  cancel = false;
+  engine.SetExpression(u"(a+)+b");
+  ASSERT_TRUE(engine.Exec(line));
+  EXPECT_EQ(GroupSpan(engine, 0), Span(1, 41));
+}
+
+TEST(SearchCancel, ASetFlagStopsASearchOfManyShortAttempts) {
+  // Each attempt of a[^a] ends after a step or two; the flag is still seen
+  // between them. Without the flag the same search simply finds nothing.
+  std::atomic<bool> cancel{true};
+  TRegexEngine engine;
+  engine.SetExpression(u"a[^a]");
+  const std::u16string line(100000, u'a');
+  engine.SetCancelFlag(&cancel);
+  EXPECT_THROW(engine.Exec(line), ECancelled);
+  engine.SetCancelFlag(nullptr);
+  EXPECT_FALSE(engine.Exec(line));
+}
+
+}  // namespace
+}  // namespace tallyfold
