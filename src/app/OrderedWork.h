@@ -17,9 +17,10 @@
 // too far ahead waits.
 //
 // Failures keep the sequential meaning: when job i raised an exception, its
-// partial result is still consumed (with `complete` false) and then the
-// exception is raised from RunInOrder, and no later job's result is consumed. The first failure in job
-// order wins, whichever worker met a failure first in time.
+// partial result is still consumed (with `complete` false), then the
+// exception is raised from RunInOrder, and no later job's result is
+// consumed. The first failure in job order wins, whichever worker met a
+// failure first in time.
 #pragma once
 
 #include <algorithm>
@@ -41,8 +42,8 @@ namespace tallyfold::app_internal {
 inline constexpr std::chrono::milliseconds kCancelPoll{10};
 
 // Runs produce(i, result, stop) for every i in [0, count) on up to `workers`
-// threads and consume(i, result, complete) for each on the calling thread, in order of
-// i. A job should end with ECancelled soon after *stop is set (stop may be
+// threads and consume(i, result, complete) for each on the calling thread,
+// in order of i. A job should end with ECancelled soon after *stop is set (stop may be
 // null): that happens when `*cancel` is set, and on a worker also when the
 // run ends early because an earlier job failed. When `*cancel` is set the
 // run ends with ECancelled. Without any worker thread (`workers` below 2, or
@@ -50,7 +51,9 @@ inline constexpr std::chrono::milliseconds kCancelPoll{10};
 template <typename Result, typename Produce, typename Consume>
 void RunInOrder(int count, int workers, int window, const std::atomic<bool>* cancel,
                 Produce produce, Consume consume) {
-  auto cancelled = [cancel] { return cancel != nullptr && cancel->load(std::memory_order_relaxed); };
+  auto cancelled = [cancel] {
+    return cancel != nullptr && cancel->load(std::memory_order_relaxed);
+  };
 
   struct Slot {
     Result result{};

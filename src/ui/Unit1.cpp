@@ -200,8 +200,9 @@ void TForm1::btnDirClick() {
 }
 
 void TForm1::btnSearchClick() {
-  // A click that waited in the queue while a search ran must not start
-  // another one inside it.
+  // The wait for a running search turns the event loop; nothing that runs
+  // meanwhile (a programmatic click, say) may start a second search on the
+  // same lists.
   if (running_search_ != nullptr) return;
   SearchOptions options;
   options.pattern_text = edtInput->text().toStdU16String();

@@ -154,7 +154,8 @@ TEST(RunInOrder, CancelStopsRunningJobsAndRaisesECancelled) {
     // what job 2 made before it stopped, as it does for a failure.
     const std::vector<int> most = {0, 1, 2};
     ASSERT_LE(consumed.size(), most.size()) << workers << " workers";
-    EXPECT_TRUE(std::equal(consumed.begin(), consumed.end(), most.begin())) << workers << " workers";
+    EXPECT_TRUE(std::equal(consumed.begin(), consumed.end(), most.begin()))
+        << workers << " workers";
   }
 }
 

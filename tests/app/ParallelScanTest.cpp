@@ -65,13 +65,11 @@ void WriteCorpus(const std::string& folder, int files, unsigned seed) {
 
 // Everything a search leaves behind that the user or the next search sees.
 struct Outcome {
-  std::string error;                 // the exception's type and message
+  std::string error;                    // the exception's type and message
   std::vector<std::u16string> matches;  // the match list afterwards
-  std::string report;                // the report file's bytes
+  std::string report;                   // the report file's bytes
   int files_scanned = -1;
   int matching_lines = -1;
-
-  bool operator==(const Outcome&) const = default;
 };
 
 class ParallelScan : public ::testing::Test {
@@ -118,8 +116,8 @@ class ParallelScan : public ::testing::Test {
           << threads << " threads: " << outcome.matches.size() << " entries against "
           << reference.matches.size();
       EXPECT_TRUE(outcome.report == reference.report)
-          << threads << " threads: the report differs (" << outcome.report.size() << " bytes against "
-          << reference.report.size() << ")";
+          << threads << " threads: the report differs (" << outcome.report.size()
+          << " bytes against " << reference.report.size() << ")";
     }
     return reference;
   }

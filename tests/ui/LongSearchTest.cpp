@@ -84,8 +84,8 @@ class LongSearch : public WindowTest {
   }
 
   // Searches for the catastrophic pattern, with the boundary off.
-  void SearchCatastrophic(const QString& pattern = QString::fromStdU16String(kCatastrophicPattern)) {
-    TypePattern(pattern);
+  void SearchCatastrophic() {
+    TypePattern(QString::fromStdU16String(kCatastrophicPattern));
     QTest::mouseClick(Find<QCheckBox>("cbxBorder"), Qt::LeftButton);
     ASSERT_FALSE(Find<QCheckBox>("cbxBorder")->isChecked());
     clicked_at_ = Clock::now();
