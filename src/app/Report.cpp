@@ -102,6 +102,23 @@ std::u16string Concat(std::u16string_view head, std::u16string_view middle,
   return line;
 }
 
+// The Text cell of a row from its match entry, whose name is `name_length`
+// units long. The value follows the name and the separator; without a
+// separator the name is empty and the value is the entry less its first
+// unit, as ValueAt has it. The cell is built in the entry's own storage
+// when that has room, and otherwise at its exact length.
+std::u16string TextCell(std::u16string entry, std::size_t name_length) {
+  constexpr std::u16string_view kOpen = u"<td class=\"text\">";
+  constexpr std::u16string_view kClose = u"</td>";
+  const std::size_t skip = std::min(name_length + 1, entry.size());
+  if (entry.capacity() >= entry.size() - skip + kOpen.size() + kClose.size()) {
+    entry.replace(0, skip, kOpen);
+    entry.append(kClose);
+    return entry;
+  }
+  return Concat(kOpen, std::u16string_view(entry).substr(skip), kClose);
+}
+
 std::u16string Decimal(long long value) {
   const std::string digits = std::to_string(value);
   return std::u16string(digits.begin(), digits.end());
@@ -135,6 +152,10 @@ void Tally(TUnicodeStringList& matches, TUnicodeStringList& summary) {
 
 void BuildReport(TUnicodeStringList& report, TUnicodeStringList& matches,
                  TUnicodeStringList& summary) {
+  // The report's array is grown once: three lines per row and twelve more.
+  const std::int64_t lines =
+      std::int64_t{report.ItemCount()} + 12 + 3 * std::int64_t{matches.ItemCount()};
+  report.ReserveFor(static_cast<int>(std::min<std::int64_t>(lines, INT_MAX)));
   SortByCount(matches);
 
   report.AppendItem(
@@ -162,18 +183,13 @@ void BuildReport(TUnicodeStringList& report, TUnicodeStringList& matches,
 
   // Every entry but the sentinel gets a row. The row number is plain ASCII,
   // which reads the same in every code page. Each entry is taken out of the
-  // match list once its row is built, so the list and the report are not
-  // held in full at once.
+  // match list as its row is built, so the match list and the report never
+  // both hold all the lines: with millions of them that would double the
+  // search's memory.
   for (int i = 0; i + 1 < matches.ItemCount(); ++i) {
     const std::u16string name = matches.NameAt(i);
-    const std::u16string entry = matches.TakeItem(i);
-    // The value follows the name and the separator; without a separator the
-    // name is empty and the value is the entry less its first unit, as
-    // ValueAt has it.
-    const std::u16string_view value =
-        std::u16string_view(entry).substr(std::min(name.size() + 1, entry.size()));
     report.AppendItem(Concat(u"<tr><td class=\"no\">", Decimal(i + 1), u"</td>"));
-    report.AppendItem(Concat(u"<td class=\"text\">", value, u"</td>"));
+    report.AppendItem(TextCell(matches.TakeItem(i), name.size()));
     report.AppendItem(Concat(u"<td class=\"freq\">", name, u"</td></tr>"));
   }
 

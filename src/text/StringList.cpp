@@ -27,6 +27,14 @@ void TUnicodeStringList::Grow() {
   items_.reserve(static_cast<std::size_t>(capacity_));
 }
 
+void TUnicodeStringList::ReserveFor(int count) {
+  int capacity = capacity_;
+  while (capacity < count) capacity = GrownCapacity(capacity);
+  if (capacity == capacity_) return;
+  capacity_ = capacity;
+  items_.reserve(static_cast<std::size_t>(capacity_));
+}
+
 int TUnicodeStringList::AppendItem(const std::u16string& text) {
   if (ItemCount() == capacity_) Grow();
   items_.push_back(text);

@@ -56,6 +56,12 @@ class TUnicodeStringList {
   int ItemCount() const { return static_cast<int>(items_.size()); }
   int Capacity() const { return capacity_; }
 
+  // Grows the capacity by the growth rule until it holds `count` entries,
+  // in one step: the capacity comes out as appending one by one would leave
+  // it, without the copies of the array on the way, each of which holds
+  // the old array and the new one at once.
+  void ReserveFor(int count);
+
   // A copy of the entry's text.
   std::u16string ItemAt(int index) const;
   // The entry's text itself, valid until the list next changes.

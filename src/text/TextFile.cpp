@@ -169,7 +169,9 @@ void TMemoryStream::SetPosition(std::int64_t position) {
 }
 
 std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count) {
-  const std::int64_t available = std::max<std::int64_t>(Size() - position_, 0);
+  // The bytes held, not Size(), which a derived stream may report otherwise.
+  const std::int64_t size = static_cast<std::int64_t>(bytes_.size());
+  const std::int64_t available = std::max<std::int64_t>(size - position_, 0);
   const std::int64_t n = std::clamp<std::int64_t>(count, 0, available);
   if (n > 0) std::memcpy(buffer, bytes_.data() + position_, static_cast<std::size_t>(n));
   position_ += n;

@@ -69,6 +69,25 @@ TEST(StringList, AppendReturnsIndexAndGrowsByTheRule) {
   EXPECT_EQ(list.Capacity(), 4);
 }
 
+TEST(StringList, ReserveForLeavesTheCapacityAppendingWould) {
+  // From empty and from part-way, to counts on and between the rule's steps.
+  for (const int start : {0, 3, 9, 100}) {
+    for (const int count : {0, 1, 4, 5, 8, 9, 28, 29, 95, 96, 1000, 123457}) {
+      TUnicodeStringList appended, reserved;
+      for (int i = 0; i < start; ++i) {
+        appended.AppendItem(u"x");
+        reserved.AppendItem(u"x");
+      }
+      for (int i = start; i < count; ++i) appended.AppendItem(u"x");
+      reserved.ReserveFor(count);
+      EXPECT_EQ(reserved.Capacity(), appended.Capacity()) << start << " then " << count;
+      EXPECT_EQ(reserved.ItemCount(), start);
+      for (int i = start; i < count; ++i) reserved.AppendItem(u"x");
+      EXPECT_EQ(reserved.Capacity(), appended.Capacity()) << start << " then " << count;
+    }
+  }
+}
+
 TEST(StringList, BadIndexRaisesOnEveryAccessor) {
   TUnicodeStringList list = ListOf({u"1=a", u"2=b"});
   struct Case {

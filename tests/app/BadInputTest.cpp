@@ -1,0 +1,761 @@
+// The bad-input matrix: tallyfold-cli run on whatever can go wrong. Patterns
+// that do not compile, huge ones and deeply nested ones; corpus entries that
+// are no readable text file; NUL bytes, lone surrogates and malformed UTF-8
+// in text and in names; a file rewritten while it is read; reports that
+// cannot be written, a full disk, and two searches racing for one report.
+// A failure must give its exact message on stderr and exit status 1 and
+// leave the previous report byte for byte as it was; a success must give
+// its exact report.
+//
+// The very large cases are the suite BadInputSlow. They run only when
+// TALLYFOLD_SLOW_TESTS is set, which the ctest entry labelled "slow" does
+// (ctest -L slow); the test presets leave that label out.
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/AppTestSupport.h"
+#include "app/BadInputSupport.h"
+#include "app/SearchCommand.h"
+#include "regex/RegexEngine.h"
+
+namespace tallyfold::testing {
+namespace {
+
+std::u16string Padded(const std::u16string& text) { return u" " + text + u" "; }
+
+// A string literal with every byte, 0 included, but not its terminator.
+template <typename Char, std::size_t N>
+std::basic_string<Char> Whole(const Char (&literal)[N]) {
+  return std::basic_string<Char>(literal, N - 1);
+}
+
+// A report as an earlier search might have left it.
+const std::string kPrevious = Whole("\xFF\xFE<\0p\0>\0\r\0\n\0");
+
+std::string Repeat(const std::string& unit, std::size_t times) {
+  std::string out;
+  out.reserve(unit.size() * times);
+  for (std::size_t i = 0; i < times; ++i) out += unit;
+  return out;
+}
+
+// A working folder holding the previous report and a corpus folder with one
+// ordinary file, a.txt, whose one line matches "the".
+class Scene {
+ public:
+  Scene() {
+    if (mkdir(folder.c_str(), 0755) != 0) throw std::runtime_error("mkdir failed");
+    WriteBytes(folder + "/a.txt", "the cat\n");
+    WriteBytes(report, kPrevious);
+  }
+
+  CliResult Search(const std::vector<std::string>& args, bool unprivileged = false) {
+    if (unprivileged) GiveToUnprivileged(root.Path());
+    return RunCli(CliLaunch{args, root.Path(), std::nullopt, unprivileged});
+  }
+
+  // The search failed as it must: status 1, `message` and a line break on
+  // stderr, nothing on stdout, the previous report untouched and no
+  // temporary file left beside it.
+  void ExpectFailed(const CliResult& result, const std::string& message) const {
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, message + "\n");
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(ReadBytes(report), kPrevious);
+    EXPECT_EQ(FolderNames(root.Path()), (std::vector<std::string>{"corpus", "result.htm"}));
+  }
+
+  // The search succeeded and wrote exactly these rows and tally lines.
+  void ExpectReport(const CliResult& result, const std::vector<Row>& rows,
+                    const std::vector<std::u16string>& summary,
+                    const std::string& path = "") const {
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    const std::string bytes = ReadBytes(path.empty() ? report : path);
+    EXPECT_EQ(bytes, ReportFileBytes(ReportLines(rows, summary, CreditLineOf(bytes))));
+  }
+
+  TempFolder root;
+  const std::string folder = root / "corpus";
+  const std::string report = root / "result.htm";
+};
+
+// Gives the tests the engine's message table, whose texts EngineObjectTest
+// pins one by one.
+class MessageTable : public TRegexEngine {
+ public:
+  using TRegexEngine::ErrorMessage;
+};
+
+std::string CompileMessage(int code, int position) {
+  return MessageTable().ErrorMessage(code) + " (pos " + std::to_string(position) + ")";
+}
+
+TEST(BadInput, EveryCompileErrorEndsTheSearchWithItsMessage) {
+  struct Case {
+    const char* what;
+    std::string pattern;
+    bool boundary;  // searched as \b + pattern + \b
+    int code;
+    int position;
+  };
+  // Codes 100 (no expression), 105, 114, 119 and 126 cannot come from a
+  // pattern, and 128 only from setting the line separators; 101 needs a
+  // pattern longer than a command-line argument can be (see
+  // CompileHostileTest).
+  const std::vector<Case> cases = {
+      {"fifteen groups", Repeat("(a)", 15), false, 102, 43},
+      {"unmatched (", "(a", false, 103, 2},
+      {"unmatched ( with the boundary: at the end of \\b(a\\b", "(a", true, 103, 6},
+      {"unmatched )", "a)", false, 104, 1},
+      {"unmatched ) with the boundary", "a)", true, 104, 3},
+      {"operand could be empty", "(a*)*", false, 106, 4},
+      {"nested quantifiers", "a**", false, 107, 2},
+      {"bad hex digit", "\\xg1", false, 108, 2},
+      {"range out of order", "[z-a]", false, 109, 3},
+      {"class ending in a backslash", "[ab\\", false, 110, 4},
+      {"no hex code", "\\x", false, 111, 2},
+      {"hex code too big", "\\x{12345}", false, 112, 7},
+      {"unmatched [", "[a", false, 113, 2},
+      {"quantifier after nothing", "*a", false, 115, 1},
+      {"trailing backslash", "a\\", false, 116, 2},
+      {"count too big", "a{123456789}", false, 122, 11},
+      {"minimum above maximum", "a{3,2}", false, 124, 5},
+      {"unclosed comment", "(?#x", false, 125, 4},
+      {"unknown modifier group", "(?:a)", false, 127, 4},
+      {"positions count UTF-16 units: 中 is one, 😀 two", "中😀(", false, 103, 4},
+      {"malformed UTF-8 is one unit per broken sequence", "\xFF\xE4\xB8(", false, 103, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Scene scene;
+    std::vector<std::string> args = {c.pattern, scene.folder};
+    if (!c.boundary) args.insert(args.begin(), "--no-boundary");
+    scene.ExpectFailed(scene.Search(args), CompileMessage(c.code, c.position));
+  }
+}
+
+TEST(BadInput, MatcherErrorEndsTheSearch) {
+  // Eleven nested counted loops over a group overflow the loop stack as
+  // soon as a match attempt enters them, at the "a" of "cat".
+  Scene scene;
+  const std::string pattern = Repeat("(", 11) + "a" + Repeat("){1,2}", 11);
+  // The message ends in a letter, so it gets its full stop.
+  scene.ExpectFailed(scene.Search({"--no-boundary", pattern, scene.folder}),
+                     "TRegexEngine(exec): Loop Stack Exceeded.");
+}
+
+// Linux takes no single argument longer than 128 KiB with its terminating
+// 0 (MAX_ARG_STRLEN): the longest pattern the command line can carry. Longer
+// ones are refused by exec before the program starts; the search command
+// itself takes them (MegabytePatternsThroughTheSearchCommand).
+constexpr std::size_t kLongestArgument = 128 * 1024 - 1;
+
+TEST(BadInput, LongestPatternsTheCommandLineCarries) {
+  {
+    SCOPED_TRACE("a literal");
+    Scene scene;
+    const std::string literal(kLongestArgument, 'q');
+    WriteBytes(scene.folder + "/b.txt", "x " + literal + " y\n" + literal.substr(1) + "\n");
+    const CliResult result = scene.Search({"--quiet", "--no-boundary", literal, scene.folder});
+    const std::vector<Row> rows = {
+        {1, Padded(u"x " + kKey + std::u16string(literal.begin(), literal.end()) + kEnd + u" y") +
+                Info(scene.folder + "/b.txt", "b.txt", 1)}};
+    scene.ExpectReport(result, rows, {u"【1】=1"});
+  }
+  {
+    SCOPED_TRACE("65,535 nested groups: the fifteenth is refused");
+    Scene scene;
+    const std::size_t depth = (kLongestArgument - 1) / 2;
+    const std::string nested = Repeat("(", depth) + "a" + Repeat(")", depth);
+    ASSERT_EQ(nested.size(), kLongestArgument);
+    scene.ExpectFailed(scene.Search({"--no-boundary", nested, scene.folder}),
+                       CompileMessage(102, 15));
+  }
+}
+
+TEST(BadInput, MegabytePatternsThroughTheSearchCommand) {
+  struct Case {
+    const char* what;
+    std::u16string pattern;
+    std::string error;  // empty: the search succeeds
+  };
+  const std::size_t kMegabyte = 1 << 20;
+  const std::u16string literal(kMegabyte, u'q');
+  const std::u16string nested =
+      std::u16string(100000, u'(') + u"a" + std::u16string(100000, u')');
+  std::u16string in_a_row;
+  for (int i = 0; i < 100000; ++i) in_a_row += u"(a)";
+  const std::vector<Case> cases = {
+      {"a literal of 1 MiB", literal, ""},
+      {"100,000 nested groups", nested, CompileMessage(102, 15)},
+      {"100,000 groups in a row", in_a_row, CompileMessage(102, 43)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Scene scene;
+    WriteBytes(scene.folder + "/b.txt", "x " + std::string(kMegabyte, 'q') + " y\n");
+    SearchOptions options;
+    options.pattern_text = c.pattern;
+    options.folder = scene.folder;
+    options.word_boundary = false;
+    options.report_file = scene.report;
+    SearchLists lists;
+    try {
+      RunSearch(options, lists);
+      EXPECT_EQ(c.error, "") << "the search succeeded";
+    } catch (const ERegexEngine& e) {
+      EXPECT_EQ(e.what(), c.error);
+    }
+    if (c.error.empty()) {
+      const std::vector<Row> rows = {
+          {1, Padded(u"x " + kKey + literal + kEnd + u" y") +
+                  Info(scene.folder + "/b.txt", "b.txt", 1)}};
+      const std::string bytes = ReadBytes(scene.report);
+      EXPECT_EQ(bytes, ReportFileBytes(ReportLines(rows, {u"【1】=1"}, CreditLineOf(bytes))));
+    } else {
+      EXPECT_EQ(ReadBytes(scene.report), kPrevious);
+    }
+  }
+}
+
+// Closes a descriptor a case keeps open while the search runs.
+struct Descriptor {
+  int fd = -1;
+  ~Descriptor() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+TEST(BadInput, CorpusEntryThatIsNoReadableTextFileEndsTheSearch) {
+  struct Case {
+    const char* what;
+    std::string name;   // the entry's name in the corpus folder, as bytes
+    std::string shown;  // the name in the message, as UTF-8
+    std::function<void(const std::string& path, Descriptor& held)> make;
+    std::string reason;
+    bool unprivileged;
+  };
+  // FIFOs, sockets and devices are refused at once, like a folder: such an
+  // entry holds no text file, and reading one could wait for a writer or
+  // never end.
+  const std::vector<Case> cases = {
+      {"a folder", "x.txt", "x.txt",
+       [](const std::string& path, Descriptor&) { mkdir(path.c_str(), 0755); },
+       "Is a directory", false},
+      {"a dangling symbolic link", "x.txt", "x.txt",
+       [](const std::string& path, Descriptor&) { symlink("nowhere.txt", path.c_str()); },
+       "No such file or directory", false},
+      {"a symbolic link to itself", "x.txt", "x.txt",
+       [](const std::string& path, Descriptor&) { symlink("x.txt", path.c_str()); },
+       "Too many levels of symbolic links", false},
+      {"a FIFO without a writer", "x.txt", "x.txt",
+       [](const std::string& path, Descriptor&) { mkfifo(path.c_str(), 0644); },
+       "Not a regular file", false},
+      {"a FIFO with a writer and text waiting", "x.txt", "x.txt",
+       [](const std::string& path, Descriptor& held) {
+         mkfifo(path.c_str(), 0644);
+         held.fd = open(path.c_str(), O_RDWR);
+         if (write(held.fd, "the dog\n", 8) != 8) throw std::runtime_error("FIFO write failed");
+       },
+       "Not a regular file", false},
+      {"a device", "x.txt", "x.txt",
+       [](const std::string& path, Descriptor&) { symlink("/dev/zero", path.c_str()); },
+       "Not a regular file", false},
+      {"a socket", "x.txt", "x.txt",
+       [](const std::string& path, Descriptor& held) {
+         held.fd = socket(AF_UNIX, SOCK_STREAM, 0);
+         sockaddr_un address{};
+         address.sun_family = AF_UNIX;
+         std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+         if (bind(held.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+           throw std::runtime_error("bind failed");
+       },
+       "No such device or address", false},
+      {"a file its reader may not read", "x.txt", "x.txt",
+       [](const std::string& path, Descriptor&) {
+         WriteBytes(path, "the secret\n");
+         chmod(path.c_str(), 0);
+       },
+       "Permission denied", true},
+      {"a file of 2 GiB (sparse)", "x.txt", "x.txt",
+       [](const std::string& path, Descriptor&) {
+         WriteBytes(path, "the cat\n");
+         if (truncate(path.c_str(), off_t{1} << 31) != 0) throw std::runtime_error("truncate");
+       },
+       "File too large", false},
+      {"a folder whose name is not UTF-8", "d\xFF.txt", "d\xEF\xBF\xBD.txt",
+       [](const std::string& path, Descriptor&) { mkdir(path.c_str(), 0755); },
+       "Is a directory", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Scene scene;
+    Descriptor held;
+    c.make(scene.folder + "/" + c.name, held);
+    if (c.unprivileged) GiveToUnprivileged(scene.root.Path());
+    LaunchedCli search(CliLaunch{{"the", scene.folder}, scene.root.Path(), std::nullopt,
+                                c.unprivileged});
+    scene.ExpectFailed(search.Finish(std::chrono::seconds(60)),
+                       "Cannot open file \"" + scene.folder + "/" + c.shown + "\". " +
+                           c.reason + ".");
+  }
+}
+
+TEST(BadInput, HostileBytesInTextAndNames) {
+  struct Case {
+    const char* what;
+    std::string name;  // the file's name, as bytes
+    std::string shown;  // the name in the report, as UTF-8
+    std::string bytes;
+    std::vector<std::string> options;
+    std::string pattern;
+    // The rows, given the folder and the link's href and name as UTF-8.
+    std::function<std::vector<Row>(const std::string& href, const std::string& name)> rows;
+    std::vector<std::u16string> summary;
+  };
+  const std::vector<Case> cases = {
+      {"a NUL byte ends the text; the part before it is the last line", "n.txt", "n.txt",
+       Whole("the the one\nthe two\0the three\nthe four\n"), {}, "the",
+       [](const std::string& href, const std::string& name) {
+         return std::vector<Row>{
+             {2, Padded(kKey + u"the" + kEnd + u" " + kKey + u"the" + kEnd + u" one") +
+                     Info(href, name, 1)},
+             {1, Padded(kKey + u"the" + kEnd + u" two") + Info(href, name, 2)}};
+       },
+       {u"【2】=1", u"【1】=1"}},
+      {"a NUL unit ends UTF-16 text", "n.txt", "n.txt",
+       "\xFF\xFE" + Utf16LeBytes(Whole(u"the a\r\nthe\0the c\r\n")), {}, "the",
+       // Two equal counts: the sort exchanges them.
+       [](const std::string& href, const std::string& name) {
+         return std::vector<Row>{
+             {1, Padded(kKey + u"the" + kEnd) + Info(href, name, 2)},
+             {1, Padded(kKey + u"the" + kEnd + u" a") + Info(href, name, 1)}};
+       },
+       {u"【1】=2"}},
+      {"a NUL byte first leaves no line", "n.txt", "n.txt", Whole("\0the\n"), {}, "the",
+       [](const std::string&, const std::string&) { return std::vector<Row>{}; }, {}},
+      {"lone surrogates in UTF-16 LE pass through unchanged", "s.txt", "s.txt",
+       "\xFF\xFE" + Utf16LeBytes(u"the \xD800 x the\r\n\xDC00 the\r\n"), {}, "the",
+       [](const std::string& href, const std::string& name) {
+         return std::vector<Row>{
+             {2, Padded(kKey + u"the" + kEnd + u" \xD800 x " + kKey + u"the" + kEnd) +
+                     Info(href, name, 1)},
+             {1, Padded(u"\xDC00 " + kKey + u"the" + kEnd) + Info(href, name, 2)}};
+       },
+       {u"【2】=1", u"【1】=1"}},
+      {"lone surrogates in UTF-16 BE, and a pattern that names one", "s.txt", "s.txt",
+       "\xFE\xFF" + Utf16BeBytes(u"a\xDBFFz \xDBFF\xDBFF\r\n"), {"--no-boundary"},
+       "\\x{DBFF}",
+       [](const std::string& href, const std::string& name) {
+         return std::vector<Row>{{3, Padded(u"a" + kKey + u"\xDBFF" + kEnd + u"z " + kKey +
+                                            u"\xDBFF" + kEnd + kKey + u"\xDBFF" + kEnd) +
+                                         Info(href, name, 1)}};
+       },
+       {u"【3】=1"}},
+      {"malformed UTF-8 after a mark: one U+FFFD per broken sequence", "m.txt", "m.txt",
+       "\xEF\xBB\xBFthe \xC3 x\xFF the\nthe \xE4\xB8\n\xED\xA0\x80 the the the\n", {}, "the",
+       [](const std::string& href, const std::string& name) {
+         const std::u16string the = kKey + u"the" + kEnd;
+         return std::vector<Row>{
+             {3, Padded(u"\uFFFD\uFFFD\uFFFD " + the + u" " + the + u" " + the) +
+                     Info(href, name, 3)},
+             {2, Padded(the + u" \uFFFD x\uFFFD " + the) + Info(href, name, 1)},
+             {1, Padded(the + u" \uFFFD") + Info(href, name, 2)}};
+       },
+       {u"【3】=1", u"【2】=1", u"【1】=1"}},
+      {"malformed UTF-8 without a mark, matched by a malformed pattern", "m.txt", "m.txt",
+       "a\xFE" "b \xF0\x9F\n", {"--no-boundary"}, "\xFF",
+       [](const std::string& href, const std::string& name) {
+         return std::vector<Row>{{2, Padded(u"a" + kKey + u"\uFFFD" + kEnd + u"b " + kKey +
+                                            u"\uFFFD" + kEnd) +
+                                         Info(href, name, 1)}};
+       },
+       {u"【2】=1"}},
+      {"a file name that is not UTF-8", "n\xFF\xC3.txt", "n\xEF\xBF\xBD\xEF\xBF\xBD.txt", "the\n", {}, "the",
+       [](const std::string& href, const std::string& name) {
+         return std::vector<Row>{{1, Padded(kKey + u"the" + kEnd) + Info(href, name, 1)}};
+       },
+       {u"【1】=1"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Scene scene;
+    std::filesystem::remove(scene.folder + "/a.txt");
+    WriteBytes(scene.folder + "/" + c.name, c.bytes);
+    std::vector<std::string> args = c.options;
+    args.insert(args.begin(), "--quiet");
+    args.push_back(c.pattern);
+    args.push_back(scene.folder);
+    scene.ExpectReport(scene.Search(args), c.rows(scene.folder + "/" + c.shown, c.shown),
+                       c.summary);
+  }
+}
+
+TEST(BadInput, FolderAndReportNamesThatAreNotUtf8) {
+  Scene scene;
+  const std::string folder = scene.root / "c\xFF";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  WriteBytes(folder + "/a.txt", "the\n");
+  const std::string report = scene.root / "r\xFE.htm";
+  const CliResult result = scene.Search({"-o", report, "the", folder});
+  EXPECT_EQ(result.out, "1 matching line in 1 file scanned; report written to " + report + "\n");
+  const std::vector<Row> rows = {
+      {1, Padded(kKey + u"the" + kEnd) +
+              Info(scene.root / "c\xEF\xBF\xBD/a.txt", "a.txt", 1)}};
+  scene.ExpectReport(result, rows, {u"【1】=1"}, report);
+}
+
+// The Text cells of a report, in row order.
+std::vector<std::u16string> TextCells(const std::string& report) {
+  const std::u16string text = ReportText(report);
+  const std::u16string open = u"<td class=\"text\">";
+  const std::u16string close = u"</td>\r\n<td class=\"freq\">";
+  std::vector<std::u16string> cells;
+  for (std::size_t at = text.find(open); at != std::u16string::npos; at = text.find(open, at)) {
+    at += open.size();
+    const std::size_t end = text.find(close, at);
+    if (end == std::u16string::npos) break;
+    cells.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return cells;
+}
+
+TEST(BadInput, FileRewrittenWhileItIsReadGivesLinesThatWereThere) {
+  // Line n reads "the" when n is 1 more than a multiple of 100 and "x"
+  // otherwise. A writer truncates the file and writes it again, 4 KiB at a
+  // time, while searches read it: each must see some first part of the
+  // file, so its rows are lines 1, 101, 201, ... up to some line, each
+  // exactly as in the file.
+  Scene scene;
+  const std::string path = scene.folder + "/a.txt";
+  constexpr int kLines = 200000;
+  std::string text;
+  for (int n = 1; n <= kLines; ++n) text += n % 100 == 1 ? "the\n" : "x\n";
+  WriteBytes(path, text);
+
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    while (!stop) {
+      const int fd = open(path.c_str(), O_WRONLY | O_TRUNC);
+      if (fd < 0) return;
+      for (std::size_t at = 0; at < text.size() && !stop; at += 4096) {
+        const std::size_t n = std::min<std::size_t>(4096, text.size() - at);
+        if (write(fd, text.data() + at, n) != static_cast<ssize_t>(n)) break;
+      }
+      close(fd);
+    }
+  });
+  std::set<std::size_t> row_counts;
+  for (int run = 0; run < 20; ++run) {
+    const CliResult result = scene.Search({"--quiet", "the", scene.folder});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::vector<std::u16string> cells = TextCells(ReadBytes(scene.report));
+    std::set<int> lines;
+    for (const std::u16string& cell : cells) {
+      const std::size_t at = cell.find(u"Line ");
+      ASSERT_NE(at, std::u16string::npos);
+      const int line = std::stoi(std::string(cell.begin() + at + 5, cell.end() - 19));
+      ASSERT_EQ(cell, Padded(kKey + u"the" + kEnd) + Info(path, "a.txt", line)) << "run " << run;
+      lines.insert(line);
+    }
+    ASSERT_EQ(lines.size(), cells.size()) << "a line listed twice, run " << run;
+    int expected = 1;
+    for (const int line : lines) {
+      ASSERT_EQ(line, expected) << "run " << run;
+      expected += 100;
+    }
+    row_counts.insert(cells.size());
+  }
+  stop = true;
+  writer.join();
+  // Which first parts the searches saw depends on the race; the number of
+  // different ones is recorded, not checked.
+  RecordProperty("distinct_row_counts", static_cast<int>(row_counts.size()));
+}
+
+TEST(BadInput, ReportThatCannotBeWrittenKeepsThePreviousOne) {
+  struct Case {
+    const char* what;
+    std::function<void(Scene&)> make;
+    std::string target;  // relative to the working folder
+    std::string reason;
+    bool unprivileged;
+  };
+  const std::vector<Case> cases = {
+      {"a read-only folder",
+       [](Scene& scene) {
+         mkdir((scene.root / "out").c_str(), 0755);
+         WriteBytes(scene.root / "out/result.htm", kPrevious);
+         GiveToUnprivileged(scene.root.Path());
+         chmod((scene.root / "out").c_str(), 0555);
+       },
+       "out/result.htm", "Permission denied", true},
+      {"a read-only report",
+       [](Scene& scene) {
+         mkdir((scene.root / "out").c_str(), 0755);
+         WriteBytes(scene.root / "out/result.htm", kPrevious);
+         GiveToUnprivileged(scene.root.Path());
+         chmod((scene.root / "out/result.htm").c_str(), 0444);
+       },
+       "out/result.htm", "Permission denied", true},
+      {"a folder in the report's place",
+       [](Scene& scene) {
+         mkdir((scene.root / "out").c_str(), 0755);
+         mkdir((scene.root / "out/result.htm").c_str(), 0755);
+       },
+       "out/result.htm", "Is a directory", false},
+      {"a file in the place of the report's folder",
+       [](Scene& scene) { WriteBytes(scene.root / "out", "not a folder"); }, "out/result.htm",
+       "Not a directory", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Scene scene;
+    c.make(scene);
+    const std::vector<std::string> before = FolderNames(scene.root.Path());
+    const std::string out = scene.root / "out";
+    const std::vector<std::string> out_before =
+        std::filesystem::is_directory(out) ? FolderNames(out) : std::vector<std::string>{};
+    const CliResult result = RunCli(
+        CliLaunch{{"-o", c.target, "the", scene.folder}, scene.root.Path(), std::nullopt,
+                  c.unprivileged});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Cannot create file \"" + (scene.root / c.target) + "\". " + c.reason +
+                              ".\n");
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(FolderNames(scene.root.Path()), before);
+    if (std::filesystem::is_directory(out)) {
+      chmod(out.c_str(), 0755);
+      EXPECT_EQ(FolderNames(out), out_before);
+      if (std::filesystem::is_regular_file(out + "/result.htm")) {
+        EXPECT_EQ(ReadBytes(out + "/result.htm"), kPrevious);
+      }
+    }
+  }
+}
+
+// A corpus whose report is about 400 KB: 2,000 matching lines.
+void WriteLargeReportCorpus(const std::string& folder) {
+  std::string text;
+  for (int n = 0; n < 2000; ++n) text += "the line " + std::to_string(n) + " of a long corpus\n";
+  WriteBytes(folder + "/b.txt", text);
+}
+
+TEST(BadInput, WriteLimitStandsInForAFullDisk) {
+  // No file of more than 64 KiB (RLIMIT_FSIZE): writing past it fails as it
+  // does on a full disk.
+  Scene scene;
+  WriteLargeReportCorpus(scene.folder);
+  const CliResult result =
+      RunCli(CliLaunch{{"the", scene.folder}, scene.root.Path(), rlim_t{65536}, false});
+  scene.ExpectFailed(result, "Stream write error.");
+}
+
+// A tmpfs mounted for the length of a test.
+class SmallDisk {
+ public:
+  explicit SmallDisk(const std::string& where) : where_(where) {
+    mounted_ = mkdir(where.c_str(), 0755) == 0 &&
+               mount("tmpfs", where.c_str(), "tmpfs", 0, "size=64k") == 0;
+    if (!mounted_) error_ = std::strerror(errno);
+  }
+  ~SmallDisk() {
+    if (mounted_) umount2(where_.c_str(), MNT_DETACH);
+  }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+
+  bool Mounted() const { return mounted_; }
+  const std::string& Error() const { return error_; }
+
+ private:
+  std::string where_;
+  bool mounted_ = false;
+  std::string error_;
+};
+
+TEST(BadInput, FullDiskWhileWritingTheReport) {
+  Scene scene;
+  WriteLargeReportCorpus(scene.folder);
+  const std::string disk = scene.root / "disk";
+  const SmallDisk small(disk);
+  if (!small.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here: " << small.Error();
+  WriteBytes(disk + "/result.htm", kPrevious);
+  const CliResult result =
+      RunCli(CliLaunch{{"-o", "disk/result.htm", "the", scene.folder}, scene.root.Path()});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Stream write error.\n");
+  EXPECT_EQ(ReadBytes(disk + "/result.htm"), kPrevious);
+  EXPECT_EQ(FolderNames(disk), std::vector<std::string>{"result.htm"});
+}
+
+TEST(BadInput, TwoSearchesWritingOneReportLeaveOneWholeReport) {
+  Scene scene;
+  const std::string cats = scene.root / "cats";
+  const std::string dogs = scene.root / "dogs";
+  ASSERT_EQ(mkdir(cats.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(dogs.c_str(), 0755), 0);
+  std::string cat_text, dog_text;
+  for (int n = 0; n < 3000; ++n) {
+    cat_text += "a cat " + std::to_string(n) + "\n";
+    dog_text += "the dog " + std::to_string(n) + " and another dog\n";
+  }
+  WriteBytes(cats + "/c.txt", cat_text);
+  WriteBytes(dogs + "/d.txt", dog_text);
+  // Each search alone gives the report it must leave when it wins.
+  const std::string shared = scene.root / "shared.htm";
+  ASSERT_EQ(RunCli(CliLaunch{{"-o", shared, "cat", cats}, scene.root.Path()}).status, 0);
+  const std::string cat_report = ReadBytes(shared);
+  ASSERT_EQ(RunCli(CliLaunch{{"-o", shared, "dog", dogs}, scene.root.Path()}).status, 0);
+  const std::string dog_report = ReadBytes(shared);
+  ASSERT_NE(cat_report, dog_report);
+
+  const std::string busy = "Cannot create file \"" + shared +
+                           "\". Resource temporarily unavailable.\n";
+  for (int round = 0; round < 10; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    WriteBytes(shared, kPrevious);
+    LaunchedCli cat_search(CliLaunch{{"--quiet", "-o", shared, "cat", cats}, scene.root.Path()});
+    LaunchedCli dog_search(CliLaunch{{"--quiet", "-o", shared, "dog", dogs}, scene.root.Path()});
+    // Whoever looks while they run sees one whole report.
+    for (int look = 0; look < 200; ++look) {
+      const std::string seen = ReadBytes(shared);
+      ASSERT_TRUE(seen == kPrevious || seen == cat_report || seen == dog_report)
+          << "a torn or mixed report of " << seen.size() << " bytes";
+    }
+    const CliResult cat = cat_search.Finish();
+    const CliResult dog = dog_search.Finish();
+    // The one that finds the report held by the other may fail, with the
+    // message of a file in use.
+    for (const CliResult* result : {&cat, &dog}) {
+      EXPECT_TRUE(result->status == 0 ? result->err.empty()
+                                      : result->status == 1 && result->err == busy)
+          << result->status << ": " << result->err;
+    }
+    ASSERT_TRUE(cat.status == 0 || dog.status == 0);
+    const std::string final_report = ReadBytes(shared);
+    EXPECT_TRUE((cat.status == 0 && final_report == cat_report) ||
+                (dog.status == 0 && final_report == dog_report));
+    EXPECT_EQ(FolderNames(scene.root.Path()),
+              (std::vector<std::string>{"cats", "corpus", "dogs", "result.htm", "shared.htm"}));
+  }
+}
+
+// ---- The very large cases ----
+
+bool SlowTestsWanted() { return std::getenv("TALLYFOLD_SLOW_TESTS") != nullptr; }
+
+// Compares the file at `path` with head + `count` times `unit` + tail, all
+// UTF-16 LE after the mark, reading it a piece at a time: the report of a
+// gigabyte line is too big to hold twice.
+void ExpectFileIsRun(const std::string& path, const std::u16string& head, char16_t unit,
+                     std::size_t count, const std::u16string& tail) {
+  std::ifstream in(path, std::ios::binary);
+  ASSERT_TRUE(in) << path;
+  const std::string mark = "\xFF\xFE";
+  const std::string head_bytes = mark + Utf16LeBytes(head);
+  std::string piece(head_bytes.size(), '\0');
+  in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+  ASSERT_EQ(piece, head_bytes);
+  const std::string unit_bytes = Utf16LeBytes(std::u16string(1, unit));
+  const std::string block = Repeat(unit_bytes, 1 << 20);
+  for (std::size_t left = count; left > 0;) {
+    const std::size_t n = std::min<std::size_t>(left, 1 << 20);
+    piece.assign(n * 2, '\0');
+    in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    ASSERT_TRUE(piece == std::string_view(block).substr(0, n * 2))
+        << "at unit " << count - left;
+    left -= n;
+  }
+  const std::string tail_bytes = Utf16LeBytes(tail);
+  piece.assign(tail_bytes.size() + 1, '\0');
+  in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+  EXPECT_EQ(in.gcount(), static_cast<std::streamsize>(tail_bytes.size()));
+  piece.resize(static_cast<std::size_t>(in.gcount()));
+  EXPECT_EQ(piece, tail_bytes);
+}
+
+TEST(BadInputSlow, OneLineOfAGigabyte) {
+  if (!SlowTestsWanted()) GTEST_SKIP() << "slow case: run with ctest -L slow";
+  Scene scene;
+  const std::size_t kBytes = 1000 * 1000 * 1000;
+  const std::size_t middle = kBytes - 9;  // "the " + middle + " the\n"
+  {
+    std::ofstream out(scene.folder + "/a.txt", std::ios::binary | std::ios::trunc);
+    out << "the ";
+    const std::string block(1 << 20, 'a');
+    for (std::size_t left = middle; left > 0;) {
+      const std::size_t n = std::min(left, block.size());
+      out.write(block.data(), static_cast<std::streamsize>(n));
+      left -= n;
+    }
+    out << " the\n";
+    ASSERT_TRUE(out);
+  }
+  const CliResult result = scene.Search({"--quiet", "the", scene.folder});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  // Lines 1 to 9 of the page, the row, lines 11 to 13; the credit line is
+  // the builder's own wording and is taken from a small report.
+  Scene small;
+  ASSERT_EQ(small.Search({"--quiet", "the", small.folder}).status, 0);
+  const std::vector<std::u16string> page =
+      ReportLines({}, {u"【2】=1"}, CreditLineOf(ReadBytes(small.report)));
+  std::u16string head, tail;
+  for (std::size_t i = 0; i < page.size(); ++i) (i < 9 ? head : tail) += page[i] + u"\r\n";
+  head += u"<tr><td class=\"no\">1</td>\r\n<td class=\"text\"> " + kKey + u"the" + kEnd + u" ";
+  tail = u" " + kKey + u"the" + kEnd + u" " + Info(scene.folder + "/a.txt", "a.txt", 1) +
+         u"</td>\r\n<td class=\"freq\">2</td></tr>\r\n" + tail;
+  ExpectFileIsRun(scene.report, head, u'a', middle, tail);
+}
+
+TEST(BadInputSlow, LargestFileThatIsRead) {
+  if (!SlowTestsWanted()) GTEST_SKIP() << "slow case: run with ctest -L slow";
+  // 2 GiB less one byte, in lines of 4 KiB; the first and the last line
+  // match. One byte more and the file is refused (see the matrix above).
+  Scene scene;
+  const std::int64_t kBytes = (std::int64_t{1} << 31) - 1;
+  const std::string filler = std::string(4095, 'x') + "\n";
+  const std::string first = "the " + filler.substr(4);
+  const std::int64_t filler_lines = (kBytes - 4096 - 5) / 4096;
+  const std::string last(static_cast<std::size_t>(kBytes - 4096 - filler_lines * 4096 - 4), 'y');
+  {
+    std::ofstream out(scene.folder + "/a.txt", std::ios::binary | std::ios::trunc);
+    out << first;
+    const std::string block = Repeat(filler, 256);
+    for (std::int64_t left = filler_lines; left > 0; left -= 256)
+      out.write(block.data(), static_cast<std::streamsize>(std::min<std::int64_t>(left, 256) * 4096));
+    out << last << " the";
+    ASSERT_TRUE(out);
+  }
+  ASSERT_EQ(std::filesystem::file_size(scene.folder + "/a.txt"), static_cast<std::uintmax_t>(kBytes));
+  const CliResult result = scene.Search({"--quiet", "the", scene.folder});
+  const int last_line = static_cast<int>(filler_lines) + 2;
+  const std::u16string first_text = Padded(kKey + u"the" + kEnd + u" " + std::u16string(4091, u'x'));
+  const std::u16string last_text =
+      Padded(std::u16string(last.size(), u'y') + u" " + kKey + u"the" + kEnd);
+  const std::vector<Row> rows = {
+      {1, last_text + Info(scene.folder + "/a.txt", "a.txt", last_line)},
+      {1, first_text + Info(scene.folder + "/a.txt", "a.txt", 1)}};
+  scene.ExpectReport(result, rows, {u"【1】=2"});
+}
+
+}  // namespace
+}  // namespace tallyfold::testing
