@@ -218,6 +218,9 @@ void Matcher::IndexSets() {
   s.set_index.assign(prog_size_, -1);
   s.sets.clear();
   s.alternatives.clear();
+  // A walk that stops early may miss a loop; then the matcher assumes one.
+  s.has_loops = false;
+  bool complete = false;
   // Once the sets are known, every alternative gets its answers for the
   // ASCII units (and 0, the input end) precomputed.
   std::vector<int> alternatives;
@@ -231,7 +234,7 @@ void Matcher::IndexSets() {
     int next = pos + kNodeHeader;
     if (IsSetOp(op)) {
       const int list_end = skip_list(next);
-      if (list_end > prog_size_) break;
+      if (list_end > prog_size_) goto walked;
       SetInfo info;
       info.members = next;
       uint64_t plain[2] = {0, 0};
@@ -261,6 +264,7 @@ void Matcher::IndexSets() {
       continue;
     }
     if (op == ALTERNATIVE) alternatives.push_back(pos);
+    if (op == LOOP_ENTRY) s.has_loops = true;
     switch (op) {
       case LITERAL:
       case LITERAL_CI:
@@ -291,7 +295,9 @@ void Matcher::IndexSets() {
     }
     pos = next;
   }
+  complete = true;
 walked:
+  if (!complete) s.has_loops = true;
   for (const int node : alternatives) {
     AlternativeInfo info;
     for (char16_t ch = 0; ch < 128; ++ch)
@@ -658,10 +664,13 @@ bool Matcher::MatchAt(int start) {
   } catch (const std::bad_alloc&) {
     RaiseOutOfMemory();
   }
-  const int32_t* regs = s_.regs.data();
-  e_.loop_depth_ = regs[kDepthSlot];
-  for (int d = 1; d <= TRegexEngine::kLoopStackSize; ++d)
-    e_.loop_counters_[d] = regs[kCounterSlot + d];
+  // Only a program with counted loops over complex bodies changes them.
+  if (s_.has_loops) {
+    const int32_t* regs = s_.regs.data();
+    e_.loop_depth_ = regs[kDepthSlot];
+    for (int d = 1; d <= TRegexEngine::kLoopStackSize; ++d)
+      e_.loop_counters_[d] = regs[kCounterSlot + d];
+  }
   return matched;
 }
 

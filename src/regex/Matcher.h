@@ -129,6 +129,7 @@ struct MatchScratch {
   std::vector<int32_t> set_index;
   std::vector<SetInfo> sets;
   std::vector<AlternativeInfo> alternatives;
+  bool has_loops = true;  // the program may hold LOOP_ENTRY nodes
   // Characters at which a match can start, one bit per code unit; empty when
   // any character can. A path that begins with \A or \Z adds no character
   // but may match at the input start or end.
