@@ -62,6 +62,15 @@ std::string PercentEncodePath(const std::string& path) {
   return out;
 }
 
+// The info fragment's bytes before and after the line number. The head
+// depends only on the file, so a scan builds it once per file.
+std::string InfoHead(const std::string& path) {
+  return " <span class=\"info\"><a href=\"" + EscapeHtml(PercentEncodePath(path)) +
+         "\" target=\"_blank\">(<span class=\"file\">" + EscapeHtml(FileNameOf(path)) +
+         "</span>, <span class=\"line\">Line ";
+}
+constexpr char kInfoTail[] = "</span>)</a></span>";
+
 std::u16string DecimalText(int value) {
   const std::string digits = std::to_string(value);
   return std::u16string(digits.begin(), digits.end());
@@ -87,15 +96,23 @@ void ScanLines(const std::u16string& pattern, const std::string& path, bool case
   TUnicodeStringList lines;
   lines.ReadTextFile(path);
 
+  const std::string info_head = InfoHead(path);
+  std::string info;
   std::vector<MatchSpan> spans;
   std::u16string padded;
   const int line_count = lines.ItemCount();
   for (int k = 0; k < line_count; ++k) {
     if (IsSet(cancel)) throw ECancelled();
-    const std::u16string trimmed = TrimWide(lines.ItemRef(k));
-    if (trimmed.empty()) continue;
+    // TrimWide's rule (text/WideHelpers.h), applied in place: a copy of
+    // every line would cost an allocation per line.
+    const std::u16string& line = lines.ItemRef(k);
+    std::size_t first = 0;
+    std::size_t last = line.size();
+    while (first < last && line[first] <= 0x20) ++first;
+    while (last > first && line[last - 1] <= 0x20) --last;
+    if (first == last) continue;
     padded.assign(1, u' ');
-    padded += trimmed;
+    padded.append(line, first, last - first);
     padded += u' ';
     const int count = CountMatches(engine, pattern, padded, &spans);
     if (count == 0) continue;
@@ -104,7 +121,10 @@ void ScanLines(const std::u16string& pattern, const std::string& path, bool case
     std::u16string entry = DecimalText(count);
     entry += u'=';
     entry += Highlight(padded, spans, kKeyOpen, kKeyClose);
-    entry += InfoFragment(path, k + 1);
+    info.assign(info_head);
+    info += std::to_string(k + 1);
+    info += kInfoTail;
+    entry += AnsiToWide(info);
     emit(std::move(entry));
   }
 }
@@ -136,13 +156,7 @@ std::string FileNameOf(const std::string& path) {
 }
 
 std::u16string InfoFragment(const std::string& path, int line_number) {
-  const std::string fragment = " <span class=\"info\"><a href=\"" +
-                               EscapeHtml(PercentEncodePath(path)) +
-                               "\" target=\"_blank\">(<span class=\"file\">" +
-                               EscapeHtml(FileNameOf(path)) +
-                               "</span>, <span class=\"line\">Line " +
-                               std::to_string(line_number) + "</span>)</a></span>";
-  return AnsiToWide(fragment);
+  return AnsiToWide(InfoHead(path) + std::to_string(line_number) + kInfoTail);
 }
 
 int CountMatches(TRegexEngine& engine, const std::u16string& pattern, const std::u16string& line,
