@@ -201,14 +201,13 @@ void OnStopSignal(int signal) {
 // script) stays ignored.
 void InstallStopHandlers() {
   for (const int signal : {SIGINT, SIGTERM}) {
+    struct sigaction current {};
+    if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND;
-    struct sigaction previous {};
-    if (sigaction(signal, &action, &previous) == 0 && previous.sa_handler == SIG_IGN) {
-      sigaction(signal, &previous, nullptr);
-    }
+    sigaction(signal, &action, nullptr);
   }
 }
 
