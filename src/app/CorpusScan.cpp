@@ -129,6 +129,16 @@ void ScanLines(const std::u16string& pattern, const std::string& path, bool case
   }
 }
 
+// One file's match entries, one after another in a single buffer. The
+// entries the match list keeps are made from it by the thread that keeps
+// them: strings made on the workers would stay in their allocator arenas,
+// scattered among the freed lines of the files read since, and a search
+// with workers took a sixth more memory than one without.
+struct PackedEntries {
+  std::u16string text;            // the entries, concatenated
+  std::vector<std::size_t> ends;  // where each entry ends in `text`
+};
+
 // Finished files whose entries wait for an earlier file, per worker: enough
 // to keep every worker busy when file sizes vary, few enough that memory
 // stays near one file per worker.
@@ -211,17 +221,23 @@ int ScanFolder(const std::u16string& pattern, const std::string& folder, bool ca
   if (control.progress) control.progress(0, total, path_of(0));
 
   const int workers = ScanThreadCount(control.threads);
-  using Entries = std::vector<std::u16string>;
-  app_internal::RunInOrder<Entries>(
+  app_internal::RunInOrder<PackedEntries>(
       total, workers, workers * (1 + kFinishedPerWorker), control.cancel,
-      [&](int index, Entries& entries, const std::atomic<bool>* stop) {
+      [&](int index, PackedEntries& entries, const std::atomic<bool>* stop) {
         ScanLines(pattern, path_of(index), case_sensitive, stop,
-                  [&entries](std::u16string&& entry) { entries.push_back(std::move(entry)); });
+                  [&entries](std::u16string&& entry) {
+                    entries.text += entry;
+                    entries.ends.push_back(entries.text.size());
+                  });
       },
-      [&](int index, Entries& entries, bool complete) {
+      [&](int index, PackedEntries& entries, bool complete) {
         // A file that failed part-way still adds the lines before the
         // failure, as a scan on one thread does.
-        for (std::u16string& entry : entries) matches.AppendItem(std::move(entry));
+        std::size_t start = 0;
+        for (const std::size_t end : entries.ends) {
+          matches.AppendItem(entries.text.substr(start, end - start));
+          start = end;
+        }
         if (complete && control.progress) control.progress(index + 1, total, path_of(index + 1));
       });
   return total;
