@@ -66,12 +66,16 @@ struct Repeat {
   int32_t max;
   int operand;     // the repeated node
   int next;        // what follows the repetition, or -1
-  char16_t ahead;  // first character of a LITERAL continuation; 0 = none
+  char16_t ahead;  // first character of a literal continuation; 0 = none
+  char16_t ahead_other;  // its other case under i, else `ahead` again
   bool lazy;
+
+  // Whether the continuation may start with `ch`.
+  bool Allows(char16_t ch) const { return ahead == 0 || ch == ahead || ch == ahead_other; }
 };
 
 Repeat ShapeOf(const char16_t* prog, int prog_size, int node) {
-  Repeat r{0, kRepeatMax, node + kNodeHeader, NextNode(prog, node), 0, false};
+  Repeat r{0, kRepeatMax, node + kNodeHeader, NextNode(prog, node), 0, 0, false};
   switch (prog[node]) {
     case REPEAT_PLUS_LAZY:
       r.lazy = true;
@@ -93,8 +97,9 @@ Repeat ShapeOf(const char16_t* prog, int prog_size, int node) {
     default:
       break;
   }
-  if (r.next >= 0 && r.next + kNodeHeader < prog_size && prog[r.next] == LITERAL)
-    r.ahead = prog[r.next + kNodeHeader];
+  if (r.next >= 0 && r.next + kNodeHeader < prog_size &&
+      (prog[r.next] == LITERAL || prog[r.next] == LITERAL_CI))
+    r.ahead = r.ahead_other = prog[r.next + kNodeHeader];
   return r;
 }
 
@@ -889,7 +894,8 @@ bool Matcher::Run(int start) {
 
       case REPEAT_STAR: case REPEAT_PLUS: case REPEAT_BRACES:
       case REPEAT_STAR_LAZY: case REPEAT_PLUS_LAZY: case REPEAT_BRACES_LAZY: {
-        const Repeat r = ShapeOf(prog, prog_size_, node);
+        Repeat r = ShapeOf(prog, prog_size_, node);
+        if (r.ahead != 0 && prog[r.next] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
         if (r.operand + kNodeHeader > prog_size_ || !IsCountable(prog[r.operand]))
           Raise(1000);
         if (r.min > r.max) goto fail;
@@ -898,7 +904,7 @@ bool Matcher::Run(int start) {
         if (IsBackref(prog[r.operand])) {
           if (!Captured(r.operand, captured, step)) {
             // An unset group repeats zero times.
-            if (r.min > 0 || (r.ahead != 0 && in[cursor] != r.ahead)) goto fail;
+            if (r.min > 0 || !r.Allows(in[cursor])) goto fail;
             node = r.next;
             continue;
           }
@@ -906,7 +912,7 @@ bool Matcher::Run(int start) {
             // Every count leaves the cursor in place: the minimum count
             // stands for them all, and the continuation is tried once.
             guard_active_ = true;
-            if (r.ahead != 0 && in[cursor] != r.ahead) goto fail;
+            if (!r.Allows(in[cursor])) goto fail;
             node = r.next;
             continue;
           }
@@ -923,7 +929,7 @@ bool Matcher::Run(int start) {
           }
           if (n < r.min) goto fail;
           if (r.ahead != 0) {
-            while (n >= r.min && in[cursor + n * step] != r.ahead) --n;
+            while (n >= r.min && !r.Allows(in[cursor + n * step])) --n;
             if (n < r.min) goto fail;
           }
           if (n > r.min)
@@ -934,7 +940,7 @@ bool Matcher::Run(int start) {
           int pos = cursor;
           for (; n < r.min; ++n, pos += step)
             if (!UnitAt(r.operand, captured, pos, step)) goto fail;
-          while (r.ahead != 0 && in[pos] != r.ahead) {
+          while (!r.Allows(in[pos])) {
             if (n >= r.max || !UnitAt(r.operand, captured, pos, step)) goto fail;
             ++n;
             pos += step;
@@ -1057,7 +1063,8 @@ bool Matcher::Backtrack(int& node, int& cursor) {
       }
 
       default: {
-        const Repeat r = ShapeOf(prog_, prog_size_, at);
+        Repeat r = ShapeOf(prog_, prog_size_, at);
+        if (r.ahead != 0 && prog_[r.next] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
         // The registers are back as they were when the choice was made, so
         // a repeated back-reference names the same capture as then.
         int step = 1;
@@ -1070,7 +1077,7 @@ bool Matcher::Backtrack(int& node, int& cursor) {
         if (!r.lazy) {
           --n;
           if (r.ahead != 0)
-            while (n >= r.min && in_[from + n * step] != r.ahead) --n;
+            while (n >= r.min && !r.Allows(in_[from + n * step])) --n;
           if (n < r.min) {
             --s.frame_count;
             continue;
@@ -1086,7 +1093,7 @@ bool Matcher::Backtrack(int& node, int& cursor) {
           while (n < r.max && UnitAt(r.operand, captured, pos, step)) {
             ++n;
             pos += step;
-            if (r.ahead == 0 || in_[pos] == r.ahead) {
+            if (r.Allows(in_[pos])) {
               found = true;
               break;
             }
