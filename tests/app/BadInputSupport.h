@@ -1,7 +1,8 @@
 // Internal to the app tests: runs tallyfold-cli the ways the bad-input tests
 // need it run: in the background beside another run, with a time limit so
 // that a hang fails the test instead of stalling it, with a limit on the
-// size of the files it may write, and as an unprivileged user.
+// size of the files it may write, as an unprivileged user, and with its peak
+// memory recorded.
 #pragma once
 
 #include <fcntl.h>
@@ -100,10 +101,12 @@ class LaunchedCli {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
     pid_t done = 0;
-    while ((done = waitpid(pid_, &status, WNOHANG)) == 0 &&
+    rusage usage{};
+    while ((done = wait4(pid_, &status, WNOHANG, &usage)) == 0 &&
            std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    peak_kilobytes_ = usage.ru_maxrss;
     if (done == 0) {
       kill(pid_, SIGKILL);
       waitpid(pid_, &status, 0);
@@ -116,10 +119,14 @@ class LaunchedCli {
     return result;
   }
 
+  // The program's peak resident memory in kB, once Finish has returned.
+  long PeakKilobytes() const { return peak_kilobytes_; }
+
  private:
   TempFolder capture_;  // the program's stdout and stderr
   pid_t pid_ = -1;
   bool finished_ = false;
+  long peak_kilobytes_ = 0;
 };
 
 inline CliResult RunCli(const CliLaunch& launch) { return LaunchedCli(launch).Finish(); }
