@@ -71,7 +71,9 @@ struct Repeat {
   bool lazy;
 
   // Whether the continuation may start with `ch`.
-  bool Allows(char16_t ch) const { return ahead == 0 || ch == ahead || ch == ahead_other; }
+  bool Allows(char16_t ch) const { return ahead == 0 || Fits(ch); }
+  // The same when there is a literal continuation.
+  bool Fits(char16_t ch) const { return ch == ahead || ch == ahead_other; }
 };
 
 Repeat ShapeOf(const char16_t* prog, int prog_size, int node) {
@@ -735,10 +737,18 @@ bool Matcher::Run(int start) {
   // a real hang times the fuzzer out.
   long long steps = 0;
 #endif
+  // The countdown lives in a register while the attempt runs.
+  int32_t countdown = s.countdown;
   for (;;) {
-    if (--s.countdown <= 0) Checkpoint();
+    if (--countdown <= 0) {
+      Checkpoint();
+      countdown = s.countdown;
+    }
 #ifdef TALLYFOLD_MATCH_STEP_LIMIT
-    if (++steps > TALLYFOLD_MATCH_STEP_LIMIT) return false;
+    if (++steps > TALLYFOLD_MATCH_STEP_LIMIT) {
+      s.countdown = countdown;
+      return false;
+    }
 #endif
     if (node < 0 || node + kNodeHeader > prog_size_) Raise(1002);
     const char16_t op = prog[node];
@@ -750,6 +760,7 @@ bool Matcher::Run(int start) {
           e_.group_end_[g] = regs[kEndSlot + g];
         }
         e_.input_cursor_ = cursor;
+        s.countdown = countdown;
         return true;
 
       case INPUT_START:
@@ -929,7 +940,7 @@ bool Matcher::Run(int start) {
           }
           if (n < r.min) goto fail;
           if (r.ahead != 0) {
-            while (n >= r.min && !r.Allows(in[cursor + n * step])) --n;
+            while (n >= r.min && !r.Fits(in[cursor + n * step])) --n;
             if (n < r.min) goto fail;
           }
           if (n > r.min)
@@ -1015,7 +1026,10 @@ bool Matcher::Run(int start) {
     }
 
   fail:
-    if (!Backtrack(node, cursor)) return false;
+    if (!Backtrack(node, cursor)) {
+      s.countdown = countdown;
+      return false;
+    }
   }
 }
 
@@ -1077,7 +1091,7 @@ bool Matcher::Backtrack(int& node, int& cursor) {
         if (!r.lazy) {
           --n;
           if (r.ahead != 0)
-            while (n >= r.min && !r.Allows(in_[from + n * step])) --n;
+            while (n >= r.min && !r.Fits(in_[from + n * step])) --n;
           if (n < r.min) {
             --s.frame_count;
             continue;

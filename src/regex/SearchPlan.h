@@ -55,7 +55,7 @@ struct StartScan {
   int count = 0;
   char16_t first[4] = {};
   char16_t last[4] = {};
-  const uint64_t* bits = nullptr;  // kBitmap: the scratch's start set
+  const uint64_t* bits = nullptr;  // the scratch's start set, unless kAnyPosition
   // A match may begin at the input start or end without consuming a unit
   // there (a path that starts with \A or \Z), so those are candidates too.
   bool at_input_start = false;
