@@ -212,6 +212,7 @@ void Matcher::Prepare(const std::vector<char16_t>& program) {
   int budget = kStartBudget;
   if (!AddStartChars(1, budget)) s.start_bits.clear();
   BuildSearchPlan(prog_, prog_size_, s);
+  FindSkipRules();
   s.required_hit = -1;
   s.tables_version = e_.tables_version_;
   s.prepared = true;
@@ -425,6 +426,107 @@ bool Matcher::AddStartChars(int node, int& budget) {
         return AddNodeChars(node);
     }
   }
+}
+
+// Whether the node at `node` fails unless it consumes a word unit first.
+bool Matcher::ConsumesWordUnitFirst(int node) const {
+  if (node < 0 || node + kNodeHeader > prog_size_) return false;
+  int operand = node;
+  switch (prog_[node]) {
+    case REPEAT_PLUS:
+    case REPEAT_PLUS_LAZY:
+      operand = node + kNodeHeader;
+      break;
+    case REPEAT_BRACES:
+    case REPEAT_BRACES_LAZY:
+      if (node + 7 + kNodeHeader > prog_size_ || ReadInt32(prog_ + node + 3) < 1) return false;
+      operand = node + 7;
+      break;
+    default:
+      break;
+  }
+  switch (prog_[operand]) {
+    case WORD_CHAR:
+      return true;
+    case LITERAL:
+    case LITERAL_CI: {
+      const char16_t ch = prog_[operand + kNodeHeader];
+      return ch != 0 && s_.word.Contains(ch) &&
+             (prog_[operand] == LITERAL || s_.word.Contains(Invert(ch)));
+    }
+    default:
+      return false;
+  }
+}
+
+void Matcher::FindSkipRules() {
+  MatchScratch& s = s_;
+  s.skip_rules.clear();
+  // The first node that does anything, past comments and single choices.
+  const auto lead = [this](int node) {
+    for (int steps = 0; steps < kPeekNodes; ++steps) {
+      if (node < 0 || node + kNodeHeader > prog_size_) return -1;
+      const char16_t op = prog_[node];
+      if (op == COMMENT || op == EMPTY) {
+        node = NextNode(prog_, node);
+      } else if (op == ALTERNATIVE && NextAlternative(node) < 0) {
+        node += kNodeHeader;
+      } else {
+        return node;
+      }
+    }
+    return -1;
+  };
+  const int first = lead(1);
+  if (first < 0) return;
+  std::vector<int> starts;
+  if (prog_[first] == ALTERNATIVE) {
+    for (int alt = first; alt >= 0; alt = NextAlternative(alt)) starts.push_back(lead(alt + kNodeHeader));
+  } else {
+    starts.push_back(first);
+  }
+  std::vector<SkipRule> rules;
+  for (const int node : starts) {
+    if (node < 0) return;
+    const char16_t op = prog_[node];
+    if (op == REPEAT_STAR || op == REPEAT_STAR_LAZY || op == REPEAT_PLUS ||
+        op == REPEAT_PLUS_LAZY || op == REPEAT_BRACES || op == REPEAT_BRACES_LAZY) {
+      const Repeat r = ShapeOf(prog_, prog_size_, node);
+      if (r.operand + kNodeHeader > prog_size_ || !IsCountable(prog_[r.operand]) ||
+          IsBackref(prog_[r.operand]))
+        return;
+      rules.push_back({SkipRule::kRun, r.operand, r.max});
+    } else if (op == WORD_BOUNDARY && ConsumesWordUnitFirst(lead(NextNode(prog_, node)))) {
+      rules.push_back({SkipRule::kAfterWordUnit, 0, 0});
+    } else {
+      return;
+    }
+  }
+  s.skip_rules = std::move(rules);
+}
+
+int Matcher::ResumeAfter(int at) const {
+  if (!filters_ || s_.skip_rules.empty() || at >= end_) return at + 1;
+#ifdef TALLYFOLD_MATCH_STEP_LIMIT
+  // An attempt cut short did not try everything.
+  if (s_.attempt_cut) return at + 1;
+#endif
+  // Every rule gives the last position it rules out; the search resumes
+  // after the nearest of them.
+  int last = end_;
+  for (const SkipRule& rule : s_.skip_rules) {
+    int covered;
+    if (rule.kind == SkipRule::kRun) {
+      const int run = Count(rule.operand, at, kRepeatMax);
+      covered = run <= rule.max ? at + run : at;
+    } else {
+      int run = 0;
+      while (at + run < end_ && s_.word.Contains(in_[at + run])) ++run;
+      covered = at + run;
+    }
+    last = std::min(last, covered);
+  }
+  return std::max(at, last) + 1;
 }
 
 // ---------------------------------------------------------------------------
@@ -736,6 +838,7 @@ bool Matcher::Run(int start) {
   // Fuzzing builds give up on an attempt that runs too long, so that only
   // a real hang times the fuzzer out.
   long long steps = 0;
+  s.attempt_cut = false;
 #endif
   // The countdown lives in a register while the attempt runs.
   int32_t countdown = s.countdown;
@@ -747,6 +850,7 @@ bool Matcher::Run(int start) {
 #ifdef TALLYFOLD_MATCH_STEP_LIMIT
     if (++steps > TALLYFOLD_MATCH_STEP_LIMIT) {
       s.countdown = countdown;
+      s.attempt_cut = true;
       return false;
     }
 #endif

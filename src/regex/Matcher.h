@@ -76,6 +76,24 @@ struct AlternativeInfo {
   uint64_t ascii[2] = {0, 0};
 };
 
+// How a failed attempt at position p lets the search pass over the next
+// positions, per top-level alternative (see Matcher::ResumeAfter).
+struct SkipRule {
+  enum Kind : uint8_t {
+    // The alternative begins with a repeat of one single-unit node (the
+    // operand) and nothing before it sets a register: an attempt inside
+    // the run that p began would try the rest of the alternative only at
+    // places the attempt at p already tried, with the same registers.
+    kRun,
+    // The alternative begins with \b and then must consume a word unit:
+    // it cannot start right after a word unit.
+    kAfterWordUnit,
+  };
+  Kind kind;
+  int operand;    // kRun: the repeated node
+  int32_t max;    // kRun: the repeat's maximum
+};
+
 // The matcher's reusable working memory, held by the engine between searches
 // so that a search allocates nothing once the stacks have grown. It also
 // caches what the matcher derives from the program and the engine's sets,
@@ -137,6 +155,11 @@ struct MatchScratch {
   bool start_at_input_start = false;
   bool start_at_input_end = false;
   SearchPlan plan;
+  // Empty when some top-level alternative allows no skipping.
+  std::vector<SkipRule> skip_rules;
+#ifdef TALLYFOLD_MATCH_STEP_LIMIT
+  bool attempt_cut = false;  // the last attempt ran out of steps
+#endif
 
   // Where the required literal was last found in the input of version
   // `hit_input_version`; a search from at or before it needs no new scan.
@@ -191,6 +214,11 @@ class Matcher {
   // lacks the required literal there.
   bool MayMatchFrom(int from);
 
+  // Where the search goes on after the attempt at `at` failed: at + 1, or
+  // further when the skip rules show that attempts up to there would fail
+  // too.
+  int ResumeAfter(int at) const;
+
   // Counts one step of the search outside the matcher (a start position
   // tried), so that cancellation is noticed between attempts too.
   void Tick() {
@@ -208,6 +236,8 @@ class Matcher {
   bool AddStartChars(int node, int& budget);
   bool AddNodeChars(int node);
   void AddChar(char16_t ch);
+  void FindSkipRules();
+  bool ConsumesWordUnitFirst(int node) const;
 
   // --- Character tests -----------------------------------------------------
   char16_t Invert(char16_t ch) const;

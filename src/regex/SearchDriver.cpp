@@ -172,7 +172,8 @@ bool TRegexEngine::ExecPos(int offset) {
     } else if (matcher.MayMatchFrom(from)) {
       // The must-literal of the compiled hints is one of the literals the
       // search plan considers, so the plan's check covers it.
-      for (int at = matcher.NextCandidate(from); at >= 0; at = matcher.NextCandidate(at + 1)) {
+      for (int at = matcher.NextCandidate(from); at >= 0;
+           at = matcher.NextCandidate(matcher.ResumeAfter(at))) {
         if ((found = attempt(at)) || at >= length) break;
         matcher.Tick();
       }

@@ -125,12 +125,16 @@ TEST(SearchPlan, PatternsAimedAtEachScanFindTheSameWithAndWithoutFilters) {
       u"\\Z|a", u"x*", u"(ab)+|c", u"(a(b)c){2}d", u"\\x00a", u"(\\x00|b)c", u"a\\x00?b",
       u"\\d{2,}|[^a]", u"(?i)\u00E9t\u00E9", u"abc|abd", u"(a|ab)(c|bcd)(d*)",
       u"[0-9_]+", u"\\s\\S", u"(x)\\1", u"[a-cx-z]b",
+      // Skipping over the rest of a run after a failed attempt.
+      u"\\w+ing|\\w+ed", u"\\b\\w+ing|\\w+ed\\b", u"a+c|\\bb", u"(?#x)\\w*x",
+      u"[ab]{0,3}c", u"a{2,}bc", u"a{1,3}b", u"\\bab|b*?c", u"(\\w+)c",
   };
   const std::u16string kTexts[] = {
       u"",
       u" The theme, the THE end ",
       u"abcab the bring Mary 12 ab\u68C0\u7D22c \u00C9T\u00C9 \u00E9t\u00E9 abd",
       u"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaac bbbbbbbbbbbbbbbbbbbbxx z9_ zb",
+      u"singing edged aaab aaaab abbbbc baac during red sing",
       u"line one\r\nline two\nLondon 2024 \u4E2Dx abcd abcbcdd",
   };
   for (const char16_t* pattern : kPatterns)
