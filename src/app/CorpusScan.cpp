@@ -70,21 +70,57 @@ std::string InfoHead(const std::string& path) {
          "</span>, <span class=\"line\">Line ";
 }
 constexpr char kInfoTail[] = "</span>)</a></span>";
+constexpr char16_t kWideInfoTail[] = u"</span>)</a></span>";
 
-std::u16string DecimalText(int value) {
+void AppendDecimal(std::u16string& out, int value) {
   const std::string digits = std::to_string(value);
-  return std::u16string(digits.begin(), digits.end());
+  out.append(digits.begin(), digits.end());
+}
+
+void AppendHighlight(std::u16string& out, const std::u16string& line,
+                     const std::vector<MatchSpan>& spans, const std::u16string& open,
+                     const std::u16string& close) {
+  const std::u16string_view text(line);
+  std::size_t copied = 0;
+  for (const MatchSpan& span : spans) {
+    const auto start = static_cast<std::size_t>(span.start);
+    const auto length = static_cast<std::size_t>(span.length);
+    AppendEscaped(out, text.substr(copied, start - copied));
+    out += open;
+    AppendEscaped(out, text.substr(start, length));
+    out += close;
+    copied = start + length;
+  }
+  AppendEscaped(out, text.substr(copied));
 }
 
 bool IsSet(const std::atomic<bool>* flag) {
   return flag != nullptr && flag->load(std::memory_order_relaxed);
 }
 
-// Scans the file at `path` and hands each match entry, in line order, to
-// emit(std::u16string&&).
-template <typename Emit>
+// One file's match entries, one after another in a single buffer: each
+// entry is written straight into it, and a worker allocates per file rather
+// than per line. The entries the match list keeps are made from it by the
+// thread that keeps them: strings made on the workers would stay in their
+// allocator arenas, scattered among the freed lines of the files read since,
+// and a search with workers took a sixth more memory than one without.
+struct PackedEntries {
+  std::u16string text;            // the entries, concatenated
+  std::vector<std::size_t> ends;  // where each entry ends in `text`
+
+  void AppendTo(TUnicodeStringList& list) const {
+    std::size_t start = 0;
+    for (const std::size_t end : ends) {
+      list.AppendItem(text.substr(start, end - start));
+      start = end;
+    }
+  }
+};
+
+// Scans the file at `path`, adding its match entries to `out` in line
+// order. On a failure `out` keeps the entries of the lines before it.
 void ScanLines(const std::u16string& pattern, const std::string& path, bool case_sensitive,
-               const std::atomic<bool>* cancel, Emit emit) {
+               const std::atomic<bool>* cancel, PackedEntries& out) {
   if (IsSet(cancel)) throw ECancelled();
   // Both live only for this file and are released on every way out,
   // exceptions included.
@@ -96,8 +132,11 @@ void ScanLines(const std::u16string& pattern, const std::string& path, bool case
   TUnicodeStringList lines;
   lines.ReadTextFile(path);
 
-  const std::string info_head = InfoHead(path);
-  std::string info;
+  // Widened once per file. The head ends in ASCII after ASCII, where the
+  // decoder of any code page a locale can have is back in its first state,
+  // and the number and the tail are ASCII; so the pieces widened apart give
+  // exactly what InfoFragment gives for the whole.
+  const std::u16string info_head = AnsiToWide(InfoHead(path));
   std::vector<MatchSpan> spans;
   std::u16string padded;
   const int line_count = lines.ItemCount();
@@ -118,26 +157,16 @@ void ScanLines(const std::u16string& pattern, const std::string& path, bool case
     if (count == 0) continue;
     // The spans the count found are the ones highlighted, so the markup
     // always agrees with the number beside it.
-    std::u16string entry = DecimalText(count);
+    std::u16string& entry = out.text;
+    AppendDecimal(entry, count);
     entry += u'=';
-    entry += Highlight(padded, spans, kKeyOpen, kKeyClose);
-    info.assign(info_head);
-    info += std::to_string(k + 1);
-    info += kInfoTail;
-    entry += AnsiToWide(info);
-    emit(std::move(entry));
+    AppendHighlight(entry, padded, spans, kKeyOpen, kKeyClose);
+    entry += info_head;
+    AppendDecimal(entry, k + 1);
+    entry += kWideInfoTail;
+    out.ends.push_back(entry.size());
   }
 }
-
-// One file's match entries, one after another in a single buffer. The
-// entries the match list keeps are made from it by the thread that keeps
-// them: strings made on the workers would stay in their allocator arenas,
-// scattered among the freed lines of the files read since, and a search
-// with workers took a sixth more memory than one without.
-struct PackedEntries {
-  std::u16string text;            // the entries, concatenated
-  std::vector<std::size_t> ends;  // where each entry ends in `text`
-};
 
 // Finished files whose entries wait for an earlier file, per worker: enough
 // to keep every worker busy when file sizes vary, few enough that memory
@@ -185,25 +214,20 @@ std::u16string Highlight(const std::u16string& line, const std::vector<MatchSpan
                          const std::u16string& open, const std::u16string& close) {
   std::u16string out;
   out.reserve(line.size() + spans.size() * (open.size() + close.size()) + 16);
-  const std::u16string_view text(line);
-  std::size_t copied = 0;
-  for (const MatchSpan& span : spans) {
-    const auto start = static_cast<std::size_t>(span.start);
-    const auto length = static_cast<std::size_t>(span.length);
-    AppendEscaped(out, text.substr(copied, start - copied));
-    out += open;
-    AppendEscaped(out, text.substr(start, length));
-    out += close;
-    copied = start + length;
-  }
-  AppendEscaped(out, text.substr(copied));
+  AppendHighlight(out, line, spans, open, close);
   return out;
 }
 
 void ScanFile(const std::u16string& pattern, const std::string& path, bool case_sensitive,
               TUnicodeStringList& matches, const std::atomic<bool>* cancel) {
-  ScanLines(pattern, path, case_sensitive, cancel,
-            [&matches](std::u16string&& entry) { matches.AppendItem(std::move(entry)); });
+  PackedEntries entries;
+  try {
+    ScanLines(pattern, path, case_sensitive, cancel, entries);
+  } catch (...) {
+    entries.AppendTo(matches);
+    throw;
+  }
+  entries.AppendTo(matches);
 }
 
 int ScanThreadCount(int threads) {
@@ -224,20 +248,12 @@ int ScanFolder(const std::u16string& pattern, const std::string& folder, bool ca
   app_internal::RunInOrder<PackedEntries>(
       total, workers, workers * (1 + kFinishedPerWorker), control.cancel,
       [&](int index, PackedEntries& entries, const std::atomic<bool>* stop) {
-        ScanLines(pattern, path_of(index), case_sensitive, stop,
-                  [&entries](std::u16string&& entry) {
-                    entries.text += entry;
-                    entries.ends.push_back(entries.text.size());
-                  });
+        ScanLines(pattern, path_of(index), case_sensitive, stop, entries);
       },
-      [&](int index, PackedEntries& entries, bool complete) {
+      [&](int index, const PackedEntries& entries, bool complete) {
         // A file that failed part-way still adds the lines before the
         // failure, as a scan on one thread does.
-        std::size_t start = 0;
-        for (const std::size_t end : entries.ends) {
-          matches.AppendItem(entries.text.substr(start, end - start));
-          start = end;
-        }
+        entries.AppendTo(matches);
         if (complete && control.progress) control.progress(index + 1, total, path_of(index + 1));
       });
   return total;

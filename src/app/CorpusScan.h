@@ -79,7 +79,8 @@ int ScanFolder(const std::u16string& pattern, const std::string& folder, bool ca
                TUnicodeStringList& matches, const ScanControl& control = {});
 
 // Scans one file on the calling thread, appending its match entries to
-// `matches` line by line. Raises ECancelled once *cancel is set.
+// `matches` in line order; after a failure the entries of the lines before
+// it are in the list. Raises ECancelled once *cancel is set.
 void ScanFile(const std::u16string& pattern, const std::string& path, bool case_sensitive,
               TUnicodeStringList& matches, const std::atomic<bool>* cancel = nullptr);
 

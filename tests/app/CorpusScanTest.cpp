@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/AppTestSupport.h"
+#include "platform/DirList.h"
 #include "text/TextFile.h"
 
 namespace tallyfold {
@@ -205,6 +206,23 @@ TEST_F(ScanTest, FolderOrderIsByteOrderOfTheTextFileNames) {
     expected.push_back(u"1= " + kKey + u"cat" + kEnd + u" " + Info(folder_ / name, name, 1));
   }
   EXPECT_EQ(Entries(matches_), expected);
+}
+
+// The scan builds the link of each entry from pieces; it must be exactly
+// InfoFragment's, whatever the file's name holds.
+TEST_F(ScanTest, EveryEntryEndsInTheFilesInfoFragment) {
+  const std::vector<std::string> names = {"a&b \"c\" <d>.txt", "%#?.txt", "读书.txt",
+                                          "\xC3\xA9\xC3.txt", "\xFF\xFE.txt"};
+  for (const std::string& name : names) {
+    WriteBytes(folder_ / name, "cat\n\nthe cat\n");
+  }
+  ASSERT_EQ(ScanFolder(u"cat", folder_.Path(), false, matches_), 5);
+  ASSERT_EQ(matches_.ItemCount(), 10);
+  for (int i = 0; i < matches_.ItemCount(); ++i) {
+    const std::string path = folder_.Path() + "/" + ListTextFiles(folder_.Path())[i / 2];
+    const std::u16string info = InfoFragment(path, i % 2 == 0 ? 1 : 3);
+    EXPECT_TRUE(matches_.ItemRef(i).ends_with(info)) << testing::Utf8Bytes(matches_.ItemRef(i));
+  }
 }
 
 TEST_F(ScanTest, FileDeletedAfterTheListingFailsToOpen) {
