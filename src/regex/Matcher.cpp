@@ -213,7 +213,7 @@ void Matcher::Prepare(const std::vector<char16_t>& program) {
   if (!AddStartChars(1, budget)) s.start_bits.clear();
   BuildSearchPlan(prog_, prog_size_, s);
   FindSkipRules();
-  s.required_hit = -1;
+  s.hit_input_version = 0;
   s.tables_version = e_.tables_version_;
   s.prepared = true;
 }
@@ -502,6 +502,9 @@ void Matcher::FindSkipRules() {
       return;
     }
   }
+  // A prefix is found by its own scan, which passes over such places
+  // anyway; only a run rule, which no program with a prefix has, adds to it.
+  if (!s.plan.prefix.empty()) return;
   s.skip_rules = std::move(rules);
 }
 
@@ -797,13 +800,34 @@ int Matcher::NextCandidate(int from) const {
 }
 
 bool Matcher::MayMatchFrom(int from) {
-  const LiteralNeedle& required = s_.plan.required;
-  if (!filters_ || required.empty()) return true;
-  if (s_.hit_input_version == e_.input_version_ && s_.required_hit >= from) return true;
-  const int at = required.Find(in_, from, end_);
+  const LiteralNeedle& literal = s_.plan.Rejecting();
+  if (!filters_ || literal.empty()) return true;
+  if (s_.hit_input_version == e_.input_version_) {
+    if (s_.required_hit >= from) return true;
+    if (s_.required_hit < 0 && from >= s_.required_from) return false;
+  }
+  const int at = literal.Find(in_, from, end_);
   s_.hit_input_version = e_.input_version_;
+  s_.required_from = from;
   s_.required_hit = at;
   return at >= 0;
+}
+
+const LiteralNeedle* Matcher::PlannedRejection(const TRegexEngine& engine) {
+  const MatchScratch* s = engine.scratch_.get();
+  if (s == nullptr || !s->prepared || s->tables_version != engine.tables_version_ ||
+      engine.modifiers_ != engine.program_modifiers_ || engine.program_.empty() ||
+      !g_filters_enabled.load(std::memory_order_relaxed))
+    return nullptr;
+  const LiteralNeedle& literal = s->plan.Rejecting();
+  return literal.empty() ? nullptr : &literal;
+}
+
+void Matcher::RecordRejection(TRegexEngine& engine, int hit) {
+  MatchScratch& s = *engine.scratch_;
+  s.hit_input_version = engine.input_version_;
+  s.required_from = 0;
+  s.required_hit = hit;
 }
 
 void Matcher::Checkpoint() {

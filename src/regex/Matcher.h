@@ -161,9 +161,11 @@ struct MatchScratch {
   bool attempt_cut = false;  // the last attempt ran out of steps
 #endif
 
-  // Where the required literal was last found in the input of version
-  // `hit_input_version`; a search from at or before it needs no new scan.
+  // What is known of the rejecting literal in the input of version
+  // `hit_input_version`: its first place at or after `required_from`, or -1
+  // for none. Version 0 is no input's.
   uint64_t hit_input_version = 0;
+  int required_from = 0;
   int required_hit = -1;
 
   void PushFrame(const Frame& frame) {
@@ -213,6 +215,13 @@ class Matcher {
   // False when no match can start at or after `from` because the input
   // lacks the required literal there.
   bool MayMatchFrom(int from);
+
+  // When `engine`'s next search will run with this scratch's plan as it
+  // stands and that plan has a rejecting literal: that literal, so that
+  // SetInputString can look for it while it copies. Else nullptr.
+  static const LiteralNeedle* PlannedRejection(const TRegexEngine& engine);
+  // Records where SetInputString found that literal in the new input.
+  static void RecordRejection(TRegexEngine& engine, int hit);
 
   // Where the search goes on after the attempt at `at` failed: at + 1, or
   // further when the skip rules show that attempts up to there would fail

@@ -119,7 +119,19 @@ void TRegexEngine::SetInputString(const std::u16string& text) {
   input_length_ = static_cast<int>(text.size());
   // The search sees the text up to its first 0 unit.
   input_start_ = 0;
-  input_end_ = CopyFindingZero(input_buffer_.data(), text.data(), input_length_);
+  // With a program ready whose plan rejects inputs by a literal, the copy
+  // also looks for it, while the text passes through the cache anyway.
+  int hit = -1;
+  const regex_internal::LiteralNeedle* literal = Matcher::PlannedRejection(*this);
+  if (literal != nullptr &&
+      literal->CopyAndFind(input_buffer_.data(), text.data(), input_length_, hit)) {
+    input_end_ = input_length_;
+    Matcher::RecordRejection(*this, hit);
+  } else if (literal != nullptr) {
+    input_end_ = regex_internal::FindUnit(input_buffer_.data(), 0, input_length_, u'\0');
+  } else {
+    input_end_ = CopyFindingZero(input_buffer_.data(), text.data(), input_length_);
+  }
   input_buffer_[text.size()] = 0;
   input_cursor_ = 0;
 }

@@ -40,6 +40,13 @@ struct LiteralNeedle {
   // The start of the first occurrence at or after `from` that ends at or
   // before `end`, or -1.
   int Find(const char16_t* text, int from, int end) const;
+  // Copies `length` units to `to` and finds the literal in the same pass:
+  // `hit` is then what Find(to, 0, length) gives. False, with the copy
+  // complete but `hit` unset, when the text holds a 0 unit.
+  bool CopyAndFind(char16_t* to, const char16_t* from, int length, int& hit) const;
+
+ private:
+  struct Wide;
 };
 
 // The set of units at which a match can begin, in the cheapest form that
@@ -69,6 +76,10 @@ struct SearchPlan {
   StartScan start;
   LiteralNeedle prefix;    // every match begins with it; may be empty
   LiteralNeedle required;  // every match contains it; may be empty
+
+  // The literal an input without which holds no match: the required
+  // literal, else the prefix (which a match contains as well).
+  const LiteralNeedle& Rejecting() const { return required.empty() ? prefix : required; }
 };
 
 // Builds `scratch.plan` from the program and from the start set that the
