@@ -1067,11 +1067,17 @@ bool Matcher::Run(int start) {
               ++n;
           }
           if (n < r.min) goto fail;
+          bool shorter = n > r.min;  // a shorter count remains to be tried
           if (r.ahead != 0) {
             while (n >= r.min && !r.Fits(in[cursor + n * step])) --n;
             if (n < r.min) goto fail;
+            // Often no shorter count lets the literal start (a run of
+            // letters before a space): then no choice point is needed.
+            int lower = n - 1;
+            while (lower >= r.min && !r.Fits(in[cursor + lower * step])) --lower;
+            shorter = lower >= r.min;
           }
-          if (n > r.min)
+          if (shorter)
             s.PushFrame({node, cursor, static_cast<int32_t>(s.undo_count), n});
           cursor += n * step;
         } else {

@@ -315,6 +315,14 @@ bool LiteralNeedle::CopyAndFind(char16_t* to, const char16_t* from, int length,
     if (_mm_movemask_epi8(_mm_cmpeq_epi16(chunk, zero)) != 0) return false;
     at = length;
   }
+  const int last = length - static_cast<int>(units.size());  // last possible start
+  if (hit < 0 && searched <= last && last + 1 >= 8) {
+    // The last starts, the same way.
+    const int block = last + 1 - 8;
+    hit = wide.FirstIn(*this, to, searched, block, length,
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + block)));
+    return true;
+  }
 #endif
   for (; at < length; ++at) {
     to[at] = from[at];
