@@ -213,7 +213,8 @@ void Matcher::Prepare(const std::vector<char16_t>& program) {
   if (!AddStartChars(1, budget)) s.start_bits.clear();
   BuildSearchPlan(prog_, prog_size_, s);
   FindSkipRules();
-  s.hit_input_version = 0;
+  s.literal_cache = RejectionCache();
+  s.units_cache = RejectionCache();
   s.tables_version = e_.tables_version_;
   s.prepared = true;
 }
@@ -800,17 +801,25 @@ int Matcher::NextCandidate(int from) const {
 }
 
 bool Matcher::MayMatchFrom(int from) {
+  if (!filters_) return true;
   const LiteralNeedle& literal = s_.plan.Rejecting();
-  if (!filters_ || literal.empty()) return true;
-  if (s_.hit_input_version == e_.input_version_) {
-    if (s_.required_hit >= from) return true;
-    if (s_.required_hit < 0 && from >= s_.required_from) return false;
+  if (!literal.empty()) {
+    RejectionCache& cache = s_.literal_cache;
+    if (!cache.Knows(e_.input_version_, from)) {
+      cache.Record(e_.input_version_, from, literal.Find(in_, from, end_));
+    }
+    if (cache.hit < from) return false;
   }
-  const int at = literal.Find(in_, from, end_);
-  s_.hit_input_version = e_.input_version_;
-  s_.required_from = from;
-  s_.required_hit = at;
-  return at >= 0;
+  const StartScan& units = s_.plan.required_units;
+  if (units.kind != StartScan::kAnyPosition) {
+    RejectionCache& cache = s_.units_cache;
+    if (!cache.Knows(e_.input_version_, from)) {
+      const int at = units.NextUnit(in_, from, end_);
+      cache.Record(e_.input_version_, from, at < end_ ? at : -1);
+    }
+    if (cache.hit < from) return false;
+  }
+  return true;
 }
 
 const LiteralNeedle* Matcher::PlannedRejection(const TRegexEngine& engine) {
@@ -824,10 +833,7 @@ const LiteralNeedle* Matcher::PlannedRejection(const TRegexEngine& engine) {
 }
 
 void Matcher::RecordRejection(TRegexEngine& engine, int hit) {
-  MatchScratch& s = *engine.scratch_;
-  s.hit_input_version = engine.input_version_;
-  s.required_from = 0;
-  s.required_hit = hit;
+  engine.scratch_->literal_cache.Record(engine.input_version_, 0, hit);
 }
 
 void Matcher::Checkpoint() {

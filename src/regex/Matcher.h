@@ -94,6 +94,26 @@ struct SkipRule {
   int32_t max;    // kRun: the repeat's maximum
 };
 
+// Where a scan for something every match needs found it in the input of
+// version `input_version` (0 is no input's): the first place at or after
+// `from`, or -1 for none there.
+struct RejectionCache {
+  uint64_t input_version = 0;
+  int from = 0;
+  int hit = -1;
+
+  // Whether the answer for a search from `search_from` is known: a place
+  // found at or after it, or none found from a point at or before it.
+  bool Knows(uint64_t version, int search_from) const {
+    return version == input_version && (hit >= search_from || (hit < 0 && search_from >= from));
+  }
+  void Record(uint64_t version, int search_from, int found) {
+    input_version = version;
+    from = search_from;
+    hit = found;
+  }
+};
+
 // The matcher's reusable working memory, held by the engine between searches
 // so that a search allocates nothing once the stacks have grown. It also
 // caches what the matcher derives from the program and the engine's sets,
@@ -161,12 +181,11 @@ struct MatchScratch {
   bool attempt_cut = false;  // the last attempt ran out of steps
 #endif
 
-  // What is known of the rejecting literal in the input of version
-  // `hit_input_version`: its first place at or after `required_from`, or -1
-  // for none. Version 0 is no input's.
-  uint64_t hit_input_version = 0;
-  int required_from = 0;
-  int required_hit = -1;
+  // What is known of the rejecting literal and the required units in the
+  // current input, so that counting many matches in one input scans it
+  // once.
+  RejectionCache literal_cache;
+  RejectionCache units_cache;
 
   void PushFrame(const Frame& frame) {
     if (frame_count == frames.size()) GrowFrames();

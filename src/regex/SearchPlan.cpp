@@ -21,6 +21,8 @@ namespace tallyfold::regex_internal {
 namespace {
 
 constexpr int kMaxUnits = 4;
+// Larger sets of required units are too common to reject many inputs.
+constexpr int kMaxRequiredUnits = 32;
 
 bool IsZeroWidth(char16_t op) {
   switch (op) {
@@ -97,6 +99,25 @@ bool LiteralFits(const char16_t* prog, int size, int node) {
   return text < size && std::char_traits<char16_t>::find(prog + text, size - text, 0) != nullptr;
 }
 
+// Describes the ASCII set `bits` as up to four ranges in `scan`; false
+// when it takes more.
+bool AsciiRanges(const uint64_t* bits, StartScan& scan) {
+  const auto in = [bits](int c) { return c < 128 && ((bits[c >> 6] >> (c & 63)) & 1); };
+  int runs = 0;
+  for (int ch = 0; ch < 128; ++ch) {
+    if (!in(ch) || (ch > 0 && in(ch - 1))) continue;
+    if (runs == kMaxUnits) return false;
+    int end = ch;
+    while (in(end + 1)) ++end;
+    scan.first[runs] = static_cast<char16_t>(ch);
+    scan.last[runs] = static_cast<char16_t>(end);
+    ++runs;
+  }
+  scan.kind = StartScan::kRanges;
+  scan.count = runs;
+  return true;
+}
+
 void ChooseStartScan(const MatchScratch& s, StartScan& scan) {
   if (s.start_bits.empty()) {
     scan.kind = StartScan::kAnyPosition;
@@ -122,25 +143,7 @@ void ChooseStartScan(const MatchScratch& s, StartScan& scan) {
             static_cast<char16_t>(w * 64 + static_cast<std::size_t>(std::countr_zero(word)));
     return;
   }
-  if (ascii_only) {
-    int runs = 0;
-    for (int ch = 0; ch < 128 && runs <= kMaxUnits; ++ch) {
-      const auto in = [bits](int c) { return c < 128 && ((bits[c >> 6] >> (c & 63)) & 1); };
-      if (!in(ch) || (ch > 0 && in(ch - 1))) continue;
-      int end = ch;
-      while (in(end + 1)) ++end;
-      if (runs < kMaxUnits) {
-        scan.first[runs] = static_cast<char16_t>(ch);
-        scan.last[runs] = static_cast<char16_t>(end);
-      }
-      ++runs;
-    }
-    if (runs <= kMaxUnits) {
-      scan.kind = StartScan::kRanges;
-      scan.count = runs;
-      return;
-    }
-  }
+  if (ascii_only && AsciiRanges(bits, scan)) return;
   scan.kind = StartScan::kBitmap;
 }
 
@@ -339,7 +342,8 @@ int StartScan::NextUnit(const char16_t* text, int from, int end) const {
   if (kind == kAnyPosition) return from;
   // Dense candidates are common (each attempt resumes one unit further
   // on): one lookup in the set before setting up a wide compare.
-  if (from < end && ((bits[text[from] >> 6] >> (text[from] & 63)) & 1)) return from;
+  if (bits != nullptr && from < end && ((bits[text[from] >> 6] >> (text[from] & 63)) & 1))
+    return from;
   switch (kind) {
     case kAnyPosition:
       return from;
@@ -388,6 +392,45 @@ void BuildSearchPlan(const char16_t* prog, int size, MatchScratch& s) {
   // A prefix is checked at every candidate anyway.
   if (plan.required.units == plan.prefix.units && plan.required.others == plan.prefix.others)
     plan.required.clear();
+
+  // The required units: the smallest set of ASCII units, in at most four
+  // ranges, of which every match holds one (a digit for \d+, say).
+  int best = kMaxRequiredUnits + 1;
+  WalkMainPath(prog, size, [&](int node) {
+    int operand = node;
+    switch (prog[node]) {
+      case REPEAT_PLUS:
+      case REPEAT_PLUS_LAZY:
+        operand = node + kNodeHeader;
+        break;
+      case REPEAT_BRACES:
+      case REPEAT_BRACES_LAZY:
+        if (node + 7 + kNodeHeader > size || ReadInt32(prog + node + 3) < 1) return true;
+        operand = node + 7;
+        break;
+      default:
+        break;
+    }
+    if (operand + kNodeHeader > size) return true;
+    uint64_t members[2] = {0, 0};
+    if (prog[operand] == DIGIT) {
+      for (char16_t ch = u'0'; ch <= u'9'; ++ch) members[0] |= uint64_t{1} << ch;
+    } else if (prog[operand] == IN_SET) {
+      for (int m = operand + kNodeHeader; m < size && prog[m] != 0; ++m) {
+        if (prog[m] >= 128) return true;
+        members[prog[m] >> 6] |= uint64_t{1} << (prog[m] & 63);
+      }
+    } else {
+      return true;
+    }
+    const int count = std::popcount(members[0]) + std::popcount(members[1]);
+    if (count == 0 || count >= best) return true;
+    StartScan ranges;
+    if (!AsciiRanges(members, ranges)) return true;
+    plan.required_units = ranges;
+    best = count;
+    return true;
+  });
 
   if (!plan.prefix.empty()) {
     StartScan& scan = plan.start;

@@ -12,7 +12,9 @@
 //   tests such as \b and group openings), checked at each candidate before
 //   the matcher is started.
 // - The required literal is the longest literal that every match contains;
-//   an input without it from the search offset on has no match at all.
+//   an input without it from the search offset on has no match at all. A
+//   small set of units that every match holds one of (the digits of \d+)
+//   rejects inputs the same way.
 // Literals under modifier i match a unit or its other case, as the matcher
 // compares them.
 #pragma once
@@ -62,7 +64,9 @@ struct StartScan {
   int count = 0;
   char16_t first[4] = {};
   char16_t last[4] = {};
-  const uint64_t* bits = nullptr;  // the scratch's start set, unless kAnyPosition
+  // The scratch's start set, unless kAnyPosition; nullptr for a set of
+  // required units.
+  const uint64_t* bits = nullptr;
   // A match may begin at the input start or end without consuming a unit
   // there (a path that starts with \A or \Z), so those are candidates too.
   bool at_input_start = false;
@@ -76,6 +80,8 @@ struct SearchPlan {
   StartScan start;
   LiteralNeedle prefix;    // every match begins with it; may be empty
   LiteralNeedle required;  // every match contains it; may be empty
+  // Units of which every match holds one (kRanges), or kAnyPosition.
+  StartScan required_units;
 
   // The literal an input without which holds no match: the required
   // literal, else the prefix (which a match contains as well).

@@ -134,6 +134,8 @@ TEST(SearchPlan, PatternsAimedAtEachScanFindTheSameWithAndWithoutFilters) {
       // Skipping over the rest of a run after a failed attempt.
       u"\\w+ing|\\w+ed", u"\\b\\w+ing|\\w+ed\\b", u"a+c|\\bb", u"(?#x)\\w*x",
       u"[ab]{0,3}c", u"a{2,}bc", u"a{1,3}b", u"\\bab|b*?c", u"(\\w+)c",
+      // Required units.
+      u"x[ab]+y|\\d", u"\\w\\d{2,}", u"[a-c]{1,}?\\.|[\u00E9]",
   };
   const std::u16string kTexts[] = {
       u"",
