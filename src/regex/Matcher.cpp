@@ -832,6 +832,18 @@ const LiteralNeedle* Matcher::PlannedRejection(const TRegexEngine& engine) {
   return literal.empty() ? nullptr : &literal;
 }
 
+bool Matcher::KnownToFail(const TRegexEngine& engine, int from) {
+  const MatchScratch* s = engine.scratch_.get();
+  if (s == nullptr || !s->prepared || s->tables_version != engine.tables_version_ ||
+      engine.modifiers_ != engine.program_modifiers_ ||
+      !g_filters_enabled.load(std::memory_order_relaxed))
+    return false;
+  const auto fails = [&](const RejectionCache& cache) {
+    return cache.Knows(engine.input_version_, from) && cache.hit < from;
+  };
+  return fails(s->literal_cache) || fails(s->units_cache);
+}
+
 void Matcher::RecordRejection(TRegexEngine& engine, int hit) {
   engine.scratch_->literal_cache.Record(engine.input_version_, 0, hit);
 }

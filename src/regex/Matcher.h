@@ -241,6 +241,10 @@ class Matcher {
   static const LiteralNeedle* PlannedRejection(const TRegexEngine& engine);
   // Records where SetInputString found that literal in the new input.
   static void RecordRejection(TRegexEngine& engine, int hit);
+  // True when what the last scans of `engine`'s input recorded already
+  // shows that no match starts at or after `from`; the search can then
+  // return at once, without setting up the matcher.
+  static bool KnownToFail(const TRegexEngine& engine, int from);
 
   // Where the search goes on after the attempt at `at` failed: at + 1, or
   // further when the skip rules show that attempts up to there would fail

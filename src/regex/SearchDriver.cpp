@@ -150,6 +150,7 @@ bool TRegexEngine::ExecPos(int offset) {
   if (offset < 1) RaiseError(1006);
   if (offset > length + 1) return false;
   const int from = offset - 1;
+  if (anchor_count_ == 0 && Matcher::KnownToFail(*this, from)) return false;
 
   input_start_ = 0;
   loop_depth_ = 0;
