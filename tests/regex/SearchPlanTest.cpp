@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <new>
 #include <random>
 #include <string>
 #include <thread>
@@ -15,6 +17,23 @@
 #include "regex/MatchTestSupport.h"
 #include "regex/Matcher.h"
 #include "regex/PatternGenerator.h"
+
+// Counts the allocations made while `g_counting` is set.
+std::atomic<bool> g_counting{false};
+std::atomic<long> g_allocations{0};
+
+void* CountedAllocation(std::size_t size) {
+  if (g_counting.load(std::memory_order_relaxed)) ++g_allocations;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+
+void* operator new(std::size_t size) { return CountedAllocation(size); }
+void* operator new[](std::size_t size) { return CountedAllocation(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace tallyfold {
 namespace {
@@ -171,6 +190,32 @@ TEST(SearchPlan, ALaterSetChangeIsSeenByTheNextSearch) {
   engine.SetExpression(u"\u00E9");
   ASSERT_TRUE(engine.Exec(u"ab \u00C9"));
   EXPECT_EQ(GroupSpan(engine, 0), Span(4, 1));
+}
+
+TEST(SearchPlan, CountingLinesAllocatesNothingOnceWarm) {
+  // The corpus scan's loop: Exec, then ExecNext until false, line after
+  // line. After one pass over lines no longer than these, the input copy,
+  // the stacks and the derived tables are all in place.
+  const std::u16string lines[] = {
+      u" The theme, the THE end ", u" bring singing 12 ",
+      u" (a|b) abababc \u68C0\u7D22 ", u" x "};
+  for (const char16_t* pattern : {u"\\bthe\\b", u"\\w+ing|(a|b)*c", u"\\d+|\u68C0"}) {
+    TRegexEngine engine;
+    engine.SetModifier(1, true);
+    engine.SetExpression(pattern);
+    long count = 0;
+    const auto pass = [&] {
+      for (const std::u16string& line : lines)
+        for (bool hit = engine.Exec(line); hit; hit = engine.ExecNext()) ++count;
+    };
+    pass();
+    g_allocations = 0;
+    g_counting = true;
+    pass();
+    g_counting = false;
+    EXPECT_EQ(g_allocations.load(), 0) << Printable(pattern);
+    EXPECT_GT(count, 0);
+  }
 }
 
 // The cancellation bound: generous under the sanitizers, which slow every
