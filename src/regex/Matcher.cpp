@@ -68,6 +68,7 @@ struct Repeat {
   int next;        // what follows the repetition, or -1
   char16_t ahead;  // first character of a literal continuation; 0 = none
   char16_t ahead_other;  // its other case under i, else `ahead` again
+  int ahead_node;        // that literal's node
   bool lazy;
 
   // Whether the continuation may start with `ch`.
@@ -77,7 +78,7 @@ struct Repeat {
 };
 
 Repeat ShapeOf(const char16_t* prog, int prog_size, int node) {
-  Repeat r{0, kRepeatMax, node + kNodeHeader, NextNode(prog, node), 0, 0, false};
+  Repeat r{0, kRepeatMax, node + kNodeHeader, NextNode(prog, node), 0, 0, -1, false};
   switch (prog[node]) {
     case REPEAT_PLUS_LAZY:
       r.lazy = true;
@@ -99,9 +100,18 @@ Repeat ShapeOf(const char16_t* prog, int prog_size, int node) {
     default:
       break;
   }
-  if (r.next >= 0 && r.next + kNodeHeader < prog_size &&
-      (prog[r.next] == LITERAL || prog[r.next] == LITERAL_CI))
-    r.ahead = r.ahead_other = prog[r.next + kNodeHeader];
+  // Group ends and starts in between consume nothing and always succeed.
+  int after = r.next;
+  for (int steps = 0; steps < TRegexEngine::kGroupSlots && after >= 0 &&
+                      after + kNodeHeader < prog_size &&
+                      (IsOpen(prog[after]) || IsClose(prog[after]));
+       ++steps)
+    after = NextNode(prog, after);
+  if (after >= 0 && after + kNodeHeader < prog_size &&
+      (prog[after] == LITERAL || prog[after] == LITERAL_CI)) {
+    r.ahead = r.ahead_other = prog[after + kNodeHeader];
+    r.ahead_node = after;
+  }
   return r;
 }
 
@@ -462,6 +472,21 @@ bool Matcher::ConsumesWordUnitFirst(int node) const {
 
 void Matcher::FindSkipRules() {
   MatchScratch& s = s_;
+  // The rule for \b holds whatever the registers are, so group openings
+  // after it, which only set registers, are looked through.
+  const auto PastOpenings = [this](int node) {
+    for (int steps = 0; steps < TRegexEngine::kGroupSlots && node >= 0 &&
+                        node + kNodeHeader <= prog_size_;
+         ++steps) {
+      if (IsOpen(prog_[node]))
+        node = NextNode(prog_, node);
+      else if (prog_[node] == ALTERNATIVE && NextAlternative(node) < 0)
+        node += kNodeHeader;
+      else
+        break;
+    }
+    return node;
+  };
   s.skip_rules.clear();
   // The first node that does anything, past comments and single choices.
   const auto lead = [this](int node) {
@@ -497,7 +522,7 @@ void Matcher::FindSkipRules() {
           IsBackref(prog_[r.operand]))
         return;
       rules.push_back({SkipRule::kRun, r.operand, r.max});
-    } else if (op == WORD_BOUNDARY && ConsumesWordUnitFirst(lead(NextNode(prog_, node)))) {
+    } else if (op == WORD_BOUNDARY && ConsumesWordUnitFirst(PastOpenings(lead(NextNode(prog_, node))))) {
       rules.push_back({SkipRule::kAfterWordUnit, 0, 0});
     } else {
       return;
@@ -1052,7 +1077,7 @@ bool Matcher::Run(int start) {
       case REPEAT_STAR: case REPEAT_PLUS: case REPEAT_BRACES:
       case REPEAT_STAR_LAZY: case REPEAT_PLUS_LAZY: case REPEAT_BRACES_LAZY: {
         Repeat r = ShapeOf(prog, prog_size_, node);
-        if (r.ahead != 0 && prog[r.next] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
+        if (r.ahead != 0 && prog[r.ahead_node] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
         if (r.operand + kNodeHeader > prog_size_ || !IsCountable(prog[r.operand]))
           Raise(1000);
         if (r.min > r.max) goto fail;
@@ -1230,7 +1255,7 @@ bool Matcher::Backtrack(int& node, int& cursor) {
 
       default: {
         Repeat r = ShapeOf(prog_, prog_size_, at);
-        if (r.ahead != 0 && prog_[r.next] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
+        if (r.ahead != 0 && prog_[r.ahead_node] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
         // The registers are back as they were when the choice was made, so
         // a repeated back-reference names the same capture as then.
         int step = 1;

@@ -155,6 +155,8 @@ TEST(SearchPlan, PatternsAimedAtEachScanFindTheSameWithAndWithoutFilters) {
       u"[ab]{0,3}c", u"a{2,}bc", u"a{1,3}b", u"\\bab|b*?c", u"(\\w+)c",
       // Required units.
       u"x[ab]+y|\\d", u"\\w\\d{2,}", u"[a-c]{1,}?\\.|[\u00E9]",
+      // Group ends between a repeat and its literal; group openings after \b.
+      u"\\b(\\w+) \\1\\b", u"(a+)(b)c", u"(\\w*?)(x)", u"\\b((a)+)b", u"\\b(\\w)",
   };
   const std::u16string kTexts[] = {
       u"",
