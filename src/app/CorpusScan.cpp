@@ -5,6 +5,7 @@
 #include "app/CorpusScan.h"
 
 #include <algorithm>
+#include <iterator>
 #include <thread>
 
 #include "app/OrderedWork.h"
@@ -98,29 +99,78 @@ bool IsSet(const std::atomic<bool>* flag) {
   return flag != nullptr && flag->load(std::memory_order_relaxed);
 }
 
-// One file's match entries, one after another in a single buffer: each
-// entry is written straight into it, and a worker allocates per file rather
-// than per line. The entries the match list keeps are made from it by the
-// thread that keeps them: strings made on the workers would stay in their
-// allocator arenas, scattered among the freed lines of the files read since,
-// and a search with workers took a sixth more memory than one without.
-struct PackedEntries {
-  std::u16string text;            // the entries, concatenated
-  std::vector<std::size_t> ends;  // where each entry ends in `text`
-
-  void AppendTo(TUnicodeStringList& list) const {
-    std::size_t start = 0;
-    for (const std::size_t end : ends) {
-      list.AppendItem(text.substr(start, end - start));
-      start = end;
+// The length of `line` escaped and highlighted at `spans`, each span
+// adding `markup` code units.
+std::size_t HighlightLength(const std::u16string& line, const std::vector<MatchSpan>& spans,
+                            std::size_t markup) {
+  std::size_t length = line.size() + spans.size() * markup;
+  for (const char16_t ch : line) {
+    switch (ch) {
+      case u'&': length += 4; break;
+      case u'<':
+      case u'>': length += 3; break;
+      case u'"': length += 5; break;
+      default: break;
     }
   }
+  return length;
+}
+
+std::size_t DecimalLength(int value) { return std::to_string(value).size(); }
+
+// One file's match entries, in line order. Short entries are written one
+// after another into one buffer, and the match list's strings are made from
+// it by the thread that keeps them: strings made on a worker stay in its
+// allocator arena among the freed lines of the files it read, where the
+// report built next cannot reuse that memory (a search with workers peaked
+// a sixth higher). A long entry gets a string of its own, made at its exact
+// size and moved into the list, so a long line is not copied once more; at
+// that size the allocator maps memory of its own for it anyway.
+class FileEntries {
+ public:
+  static constexpr std::size_t kLongEntry = 64 * 1024;  // code units
+
+  // Appends an entry of `length` code units that write(std::u16string&)
+  // appends to the string it is given.
+  template <typename Write>
+  void Add(std::size_t length, Write write) {
+    if (length >= kLongEntry) {
+      std::u16string entry;
+      entry.reserve(length);
+      write(entry);
+      long_.push_back(std::move(entry));
+      ends_.push_back(kLongMark);
+    } else {
+      write(packed_);
+      ends_.push_back(packed_.size());
+    }
+  }
+
+  void MoveTo(TUnicodeStringList& list) {
+    std::size_t start = 0;
+    std::size_t next_long = 0;
+    for (const std::size_t end : ends_) {
+      if (end == kLongMark) {
+        list.AppendItem(std::move(long_[next_long++]));
+      } else {
+        list.AppendItem(packed_.substr(start, end - start));
+        start = end;
+      }
+    }
+  }
+
+ private:
+  static constexpr std::size_t kLongMark = static_cast<std::size_t>(-1);
+
+  std::u16string packed_;             // the short entries, one after another
+  std::vector<std::size_t> ends_;     // where each ends in packed_, or kLongMark
+  std::vector<std::u16string> long_;  // the long entries, in order
 };
 
 // Scans the file at `path`, adding its match entries to `out` in line
 // order. On a failure `out` keeps the entries of the lines before it.
 void ScanLines(const std::u16string& pattern, const std::string& path, bool case_sensitive,
-               const std::atomic<bool>* cancel, PackedEntries& out) {
+               const std::atomic<bool>* cancel, FileEntries& out) {
   if (IsSet(cancel)) throw ECancelled();
   // Both live only for this file and are released on every way out,
   // exceptions included.
@@ -157,14 +207,18 @@ void ScanLines(const std::u16string& pattern, const std::string& path, bool case
     if (count == 0) continue;
     // The spans the count found are the ones highlighted, so the markup
     // always agrees with the number beside it.
-    std::u16string& entry = out.text;
-    AppendDecimal(entry, count);
-    entry += u'=';
-    AppendHighlight(entry, padded, spans, kKeyOpen, kKeyClose);
-    entry += info_head;
-    AppendDecimal(entry, k + 1);
-    entry += kWideInfoTail;
-    out.ends.push_back(entry.size());
+    const std::size_t length =
+        DecimalLength(count) + 1 +
+        HighlightLength(padded, spans, kKeyOpen.size() + kKeyClose.size()) + info_head.size() +
+        DecimalLength(k + 1) + std::size(kWideInfoTail) - 1;
+    out.Add(length, [&](std::u16string& entry) {
+      AppendDecimal(entry, count);
+      entry += u'=';
+      AppendHighlight(entry, padded, spans, kKeyOpen, kKeyClose);
+      entry += info_head;
+      AppendDecimal(entry, k + 1);
+      entry += kWideInfoTail;
+    });
   }
 }
 
@@ -220,14 +274,14 @@ std::u16string Highlight(const std::u16string& line, const std::vector<MatchSpan
 
 void ScanFile(const std::u16string& pattern, const std::string& path, bool case_sensitive,
               TUnicodeStringList& matches, const std::atomic<bool>* cancel) {
-  PackedEntries entries;
+  FileEntries entries;
   try {
     ScanLines(pattern, path, case_sensitive, cancel, entries);
   } catch (...) {
-    entries.AppendTo(matches);
+    entries.MoveTo(matches);
     throw;
   }
-  entries.AppendTo(matches);
+  entries.MoveTo(matches);
 }
 
 int ScanThreadCount(int threads) {
@@ -245,15 +299,15 @@ int ScanFolder(const std::u16string& pattern, const std::string& folder, bool ca
   if (control.progress) control.progress(0, total, path_of(0));
 
   const int workers = ScanThreadCount(control.threads);
-  app_internal::RunInOrder<PackedEntries>(
+  app_internal::RunInOrder<FileEntries>(
       total, workers, workers * (1 + kFinishedPerWorker), control.cancel,
-      [&](int index, PackedEntries& entries, const std::atomic<bool>* stop) {
+      [&](int index, FileEntries& entries, const std::atomic<bool>* stop) {
         ScanLines(pattern, path_of(index), case_sensitive, stop, entries);
       },
-      [&](int index, const PackedEntries& entries, bool complete) {
+      [&](int index, FileEntries& entries, bool complete) {
         // A file that failed part-way still adds the lines before the
         // failure, as a scan on one thread does.
-        entries.AppendTo(matches);
+        entries.MoveTo(matches);
         if (complete && control.progress) control.progress(index + 1, total, path_of(index + 1));
       });
   return total;

@@ -208,6 +208,27 @@ TEST_F(ScanTest, FolderOrderIsByteOrderOfTheTextFileNames) {
   EXPECT_EQ(Entries(matches_), expected);
 }
 
+// Long entries are kept apart from short ones while a file is scanned; the
+// list still has them all in line order.
+TEST_F(ScanTest, LongAndShortEntriesKeepTheLinesOrder) {
+  const std::string path = folder_ / "l.txt";
+  const std::string long_text(70000, 'x');
+  WriteBytes(path, "cat 1\ncat " + long_text + "\ncat 3\n\ncat " + long_text + " <\ncat 6\n");
+  ScanFile(u"cat", path, false, matches_);
+  const std::u16string cat = kKey + u"cat" + kEnd;
+  const std::u16string xs(long_text.begin(), long_text.end());
+  EXPECT_EQ(Entries(matches_), (std::vector<std::u16string>{
+                                   u"1= " + cat + u" 1 " + Info(path, "l.txt", 1),
+                                   u"1= " + cat + u" " + xs + u" " + Info(path, "l.txt", 2),
+                                   u"1= " + cat + u" 3 " + Info(path, "l.txt", 3),
+                                   u"1= " + cat + u" " + xs + u" &lt; " + Info(path, "l.txt", 5),
+                                   u"1= " + cat + u" 6 " + Info(path, "l.txt", 6),
+                               }));
+  for (int i = 0; i < matches_.ItemCount(); ++i) {
+    EXPECT_EQ(matches_.ItemRef(i).capacity(), matches_.ItemRef(i).size()) << "entry " << i;
+  }
+}
+
 // The scan builds the link of each entry from pieces; it must be exactly
 // InfoFragment's, whatever the file's name holds.
 TEST_F(ScanTest, EveryEntryEndsInTheFilesInfoFragment) {
