@@ -181,7 +181,7 @@ TEST_F(LongSearch, CancelStopsOneLongBacktrackingMatch) {
 
 TEST_F(LongSearch, ASlowSearchThatEndsWritesAndOpensTheReportAsAnyOther) {
   // Every line is slow for the first alternative and counts once for "b".
-  AddFiles(2, 150, QByteArray(16, 'a') + " b");
+  AddFiles(2, 150, QByteArray(17, 'a') + " b");
   TypePattern(QStringLiteral("(a+)+$|b"));
   ChooseFolder(corpus_.path());
   QTest::mouseClick(Find<QCheckBox>("cbxBorder"), Qt::LeftButton);
