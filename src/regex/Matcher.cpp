@@ -442,20 +442,8 @@ bool Matcher::AddStartChars(int node, int& budget) {
 // Whether the node at `node` fails unless it consumes a word unit first.
 bool Matcher::ConsumesWordUnitFirst(int node) const {
   if (node < 0 || node + kNodeHeader > prog_size_) return false;
-  int operand = node;
-  switch (prog_[node]) {
-    case REPEAT_PLUS:
-    case REPEAT_PLUS_LAZY:
-      operand = node + kNodeHeader;
-      break;
-    case REPEAT_BRACES:
-    case REPEAT_BRACES_LAZY:
-      if (node + 7 + kNodeHeader > prog_size_ || ReadInt32(prog_ + node + 3) < 1) return false;
-      operand = node + 7;
-      break;
-    default:
-      break;
-  }
+  const int operand = MandatoryFirstNode(prog_, prog_size_, node);
+  if (operand < 0) return false;
   switch (prog_[operand]) {
     case WORD_CHAR:
       return true;

@@ -86,4 +86,22 @@ inline int NextNode(const char16_t* program, int node) {
   return link == 0 ? -1 : node + link;
 }
 
+// The node every match of `node` must begin with: the operand of a `+` or
+// of a counted repeat with a minimum of at least 1, `node` itself when it is
+// no repeat, -1 for a counted repeat that may run zero times or a node that
+// does not fit the program.
+inline int MandatoryFirstNode(const char16_t* program, int size, int node) {
+  switch (program[node]) {
+    case REPEAT_PLUS:
+    case REPEAT_PLUS_LAZY:
+      return node + kNodeHeader;
+    case REPEAT_BRACES:
+    case REPEAT_BRACES_LAZY:
+      if (node + 7 + kNodeHeader > size || ReadInt32(program + node + 3) < 1) return -1;
+      return node + 7;
+    default:
+      return node;
+  }
+}
+
 }  // namespace tallyfold::regex_internal

@@ -397,20 +397,8 @@ void BuildSearchPlan(const char16_t* prog, int size, MatchScratch& s) {
   // ranges, of which every match holds one (a digit for \d+, say).
   int best = kMaxRequiredUnits + 1;
   WalkMainPath(prog, size, [&](int node) {
-    int operand = node;
-    switch (prog[node]) {
-      case REPEAT_PLUS:
-      case REPEAT_PLUS_LAZY:
-        operand = node + kNodeHeader;
-        break;
-      case REPEAT_BRACES:
-      case REPEAT_BRACES_LAZY:
-        if (node + 7 + kNodeHeader > size || ReadInt32(prog + node + 3) < 1) return true;
-        operand = node + 7;
-        break;
-      default:
-        break;
-    }
+    const int operand = MandatoryFirstNode(prog, size, node);
+    if (operand < 0) return true;
     if (operand + kNodeHeader > size) return true;
     uint64_t members[2] = {0, 0};
     if (prog[operand] == DIGIT) {
