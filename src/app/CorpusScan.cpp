@@ -119,19 +119,22 @@ std::size_t HighlightLength(const std::u16string& line, const std::vector<MatchS
 std::size_t DecimalLength(int value) { return std::to_string(value).size(); }
 
 // One file's match entries, in line order. Short entries are written one
-// after another into one buffer, and the match list's strings are made from
-// it by the thread that keeps them: strings made on a worker stay in its
-// allocator arena among the freed lines of the files it read, where the
-// report built next cannot reuse that memory (a search with workers peaked
-// a sixth higher). A long entry gets a string of its own, made at its exact
-// size and moved into the list, so a long line is not copied once more; at
-// that size the allocator maps memory of its own for it anyway.
+// after another into chunks of a fixed size, and the match list's strings
+// are made from them by the thread that keeps them: strings made on a worker
+// stay in its allocator arena among the freed lines of the files it read,
+// where the report built next cannot reuse that memory (a search with
+// workers peaked a sixth higher). Fixed chunks, unlike one growing buffer,
+// waste no room to doubling and are never copied to grow, and each is given
+// back as soon as its entries are in the list. A long entry gets a string of
+// its own, made at its exact size and moved into the list, so a long line is
+// not copied once more; at that size the allocator maps memory of its own
+// for it anyway.
 class FileEntries {
  public:
   static constexpr std::size_t kLongEntry = 64 * 1024;  // code units
 
-  // Appends an entry of `length` code units that write(std::u16string&)
-  // appends to the string it is given.
+  // Appends an entry of exactly `length` code units that
+  // write(std::u16string&) appends to the string it is given.
   template <typename Write>
   void Add(std::size_t length, Write write) {
     if (length >= kLongEntry) {
@@ -139,32 +142,48 @@ class FileEntries {
       entry.reserve(length);
       write(entry);
       long_.push_back(std::move(entry));
-      ends_.push_back(kLongMark);
-    } else {
-      write(packed_);
-      ends_.push_back(packed_.size());
+      places_.push_back({kLong, 0});
+      return;
     }
+    if (chunks_.empty() || chunks_.back().size() + length > kChunkUnits) {
+      chunks_.emplace_back();
+      chunks_.back().reserve(kChunkUnits);
+    }
+    write(chunks_.back());
+    places_.push_back({chunks_.size() - 1, chunks_.back().size()});
   }
 
   void MoveTo(TUnicodeStringList& list) {
+    std::size_t chunk = 0;
     std::size_t start = 0;
     std::size_t next_long = 0;
-    for (const std::size_t end : ends_) {
-      if (end == kLongMark) {
+    for (const Place& place : places_) {
+      if (place.chunk == kLong) {
         list.AppendItem(std::move(long_[next_long++]));
-      } else {
-        list.AppendItem(packed_.substr(start, end - start));
-        start = end;
+        continue;
       }
+      for (; chunk < place.chunk; ++chunk, start = 0) std::u16string().swap(chunks_[chunk]);
+      list.AppendItem(chunks_[chunk].substr(start, place.end - start));
+      start = place.end;
     }
+    chunks_.clear();
+    long_.clear();
+    places_.clear();
   }
 
  private:
-  static constexpr std::size_t kLongMark = static_cast<std::size_t>(-1);
+  static constexpr std::size_t kChunkUnits = 4 * kLongEntry;
+  static constexpr std::size_t kLong = static_cast<std::size_t>(-1);
 
-  std::u16string packed_;             // the short entries, one after another
-  std::vector<std::size_t> ends_;     // where each ends in packed_, or kLongMark
-  std::vector<std::u16string> long_;  // the long entries, in order
+  // Where an entry is: its chunk and where it ends there, or kLong.
+  struct Place {
+    std::size_t chunk;
+    std::size_t end;
+  };
+
+  std::vector<std::u16string> chunks_;  // the short entries, one after another
+  std::vector<Place> places_;           // one per entry, in order
+  std::vector<std::u16string> long_;    // the long entries, in order
 };
 
 // Scans the file at `path`, adding its match entries to `out` in line
@@ -203,8 +222,17 @@ void ScanLines(const std::u16string& pattern, const std::string& path, bool case
     padded.assign(1, u' ');
     padded.append(line, first, last - first);
     padded += u' ';
+    // A very long line is held at most twice at any moment: the list's copy
+    // goes once it is padded, the engine's once it is counted, and the
+    // padded one once its entry is made.
+    const bool long_line = padded.size() >= FileEntries::kLongEntry;
+    if (long_line) lines.TakeItem(k);
     const int count = CountMatches(engine, pattern, padded, &spans);
-    if (count == 0) continue;
+    if (long_line) engine.SetInputString(std::u16string());
+    if (count == 0) {
+      if (long_line) std::u16string().swap(padded);
+      continue;
+    }
     // The spans the count found are the ones highlighted, so the markup
     // always agrees with the number beside it.
     const std::size_t length =
@@ -219,6 +247,7 @@ void ScanLines(const std::u16string& pattern, const std::string& path, bool case
       AppendDecimal(entry, k + 1);
       entry += kWideInfoTail;
     });
+    if (long_line) std::u16string().swap(padded);
   }
 }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -92,37 +93,40 @@ std::string TallyKey(const TUnicodeStringList& list, int index) {
   return WideToAnsi(name);
 }
 
-// Joins three pieces into a string of exactly their length: a report can
-// hold millions of lines, and a string grown by + may keep twice the room.
-std::u16string Concat(std::u16string_view head, std::u16string_view middle,
-                      std::u16string_view tail) {
-  std::u16string line;
-  line.reserve(head.size() + middle.size() + tail.size());
-  line.append(head).append(middle).append(tail);
-  return line;
-}
-
-// The Text cell of a row from its match entry, whose name is `name_length`
-// units long. The value follows the name and the separator; without a
-// separator the name is empty and the value is the entry less its first
-// unit, as ValueAt has it. The cell is built in the entry's own storage
-// when that has room, and otherwise at its exact length.
-std::u16string TextCell(std::u16string entry, std::size_t name_length) {
-  constexpr std::u16string_view kOpen = u"<td class=\"text\">";
-  constexpr std::u16string_view kClose = u"</td>";
-  const std::size_t skip = std::min(name_length + 1, entry.size());
-  if (entry.capacity() >= entry.size() - skip + kOpen.size() + kClose.size()) {
-    entry.replace(0, skip, kOpen);
-    entry.append(kClose);
-    return entry;
-  }
-  return Concat(kOpen, std::u16string_view(entry).substr(skip), kClose);
-}
-
 std::u16string Decimal(long long value) {
   const std::string digits = std::to_string(value);
   return std::u16string(digits.begin(), digits.end());
 }
+
+// The decimal digits of a positive `value`, written at the end of `buffer`.
+std::u16string_view DecimalDigits(int value, char16_t (&buffer)[24]) {
+  char16_t* p = std::end(buffer);
+  do {
+    *--p = static_cast<char16_t>(u'0' + value % 10);
+    value /= 10;
+  } while (value > 0);
+  return std::u16string_view(p, static_cast<std::size_t>(std::end(buffer) - p));
+}
+
+// Appends each line to a list, made at its exact length: a report can hold
+// millions of lines, and a string grown piece by piece may keep twice the
+// room.
+class ListSink : public ReportSink {
+ public:
+  explicit ListSink(TUnicodeStringList& list) : list_(list) {}
+
+  void Line(std::initializer_list<std::u16string_view> pieces) override {
+    std::size_t length = 0;
+    for (const std::u16string_view piece : pieces) length += piece.size();
+    std::u16string line;
+    line.reserve(length);
+    for (const std::u16string_view piece : pieces) line.append(piece);
+    list_.AppendItem(std::move(line));
+  }
+
+ private:
+  TUnicodeStringList& list_;
+};
 
 }  // namespace
 
@@ -150,55 +154,67 @@ void Tally(TUnicodeStringList& matches, TUnicodeStringList& summary) {
   }
 }
 
+void BuildReport(ReportSink& sink, TUnicodeStringList& matches, TUnicodeStringList& summary) {
+  SortByCount(matches);
+
+  sink.Line(
+      {u"<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
+       u"\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">"});
+  sink.Line({u"<html xmlns=\"http://www.w3.org/1999/xhtml\">"});
+  sink.Line({u"<head>"});
+  sink.Line(
+      {u"<meta http-equiv=\"Content-Type\" content=\"text/html; "
+       u"charset=utf-8\" />"});
+  sink.Line(
+      {u"<title>Result</title><link type=\"text/css\" href=\"result.css\" "
+       u"rel=\"stylesheet\"></head><body>"});
+
+  Tally(matches, summary);
+
+  sink.Line({u"<table align=\"center\"><tr><td>"});
+  sink.Line({summary.JoinedText()});
+  summary.ClearItems();
+  sink.Line({u"</td></tr></table>"});
+  sink.Line(
+      {u"<table align=\"center\"><tr class=\"header\" align=\"center\" "
+       u"style=\"font-weight:bold; color: #906\"><td >No</td><td >Text</td>"
+       u"<td >Freq.</td></tr>"});
+
+  // Every entry but the sentinel gets a row: the row number (plain ASCII,
+  // which reads the same in every code page), the value as the Text cell and
+  // the name as the Freq. cell. Without a separator the name is empty and
+  // the value is the entry less its first unit.
+  const char16_t separator = matches.PairSeparator();
+  char16_t number[24];
+  for (int i = 0; i + 1 < matches.ItemCount(); ++i) {
+    const std::u16string_view entry = matches.ItemRef(i);
+    const std::size_t found = entry.find(separator);
+    const std::u16string_view name =
+        found == std::u16string_view::npos ? std::u16string_view() : entry.substr(0, found);
+    const std::size_t skip = found == std::u16string_view::npos ? 1 : found + 1;
+    const std::u16string_view value =
+        skip >= entry.size() ? std::u16string_view() : entry.substr(skip);
+    sink.Line({u"<tr><td class=\"no\">", DecimalDigits(i + 1, number), u"</td>"});
+    sink.Line({u"<td class=\"text\">", value, u"</td>"});
+    sink.Line({u"<td class=\"freq\">", name, u"</td></tr>"});
+  }
+
+  sink.Line({u"</table>"});
+  sink.Line(
+      {u"<p></p><div align=\"center\">© 2026 Norrow Tallyfold 1.0&nbsp;by the "
+       u"Norrow Tallyfold authors</div><p></p>"});
+  sink.Line({u"</body></html>"});
+  matches.ClearItems();
+}
+
 void BuildReport(TUnicodeStringList& report, TUnicodeStringList& matches,
                  TUnicodeStringList& summary) {
   // The report's array is grown once: three lines per row and twelve more.
   const std::int64_t lines =
       std::int64_t{report.ItemCount()} + 12 + 3 * std::int64_t{matches.ItemCount()};
   report.ReserveFor(static_cast<int>(std::min<std::int64_t>(lines, INT_MAX)));
-  SortByCount(matches);
-
-  report.AppendItem(
-      u"<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
-      u"\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">");
-  report.AppendItem(u"<html xmlns=\"http://www.w3.org/1999/xhtml\">");
-  report.AppendItem(u"<head>");
-  report.AppendItem(
-      u"<meta http-equiv=\"Content-Type\" content=\"text/html; "
-      u"charset=utf-8\" />");
-  report.AppendItem(
-      u"<title>Result</title><link type=\"text/css\" href=\"result.css\" "
-      u"rel=\"stylesheet\"></head><body>");
-
-  Tally(matches, summary);
-
-  report.AppendItem(u"<table align=\"center\"><tr><td>");
-  report.AppendItem(summary.JoinedText());
-  summary.ClearItems();
-  report.AppendItem(u"</td></tr></table>");
-  report.AppendItem(
-      u"<table align=\"center\"><tr class=\"header\" align=\"center\" "
-      u"style=\"font-weight:bold; color: #906\"><td >No</td><td >Text</td>"
-      u"<td >Freq.</td></tr>");
-
-  // Every entry but the sentinel gets a row. The row number is plain ASCII,
-  // which reads the same in every code page. Each entry is taken out of the
-  // match list as its row is built, so the match list and the report never
-  // both hold all the lines: with millions of them that would double the
-  // search's memory.
-  for (int i = 0; i + 1 < matches.ItemCount(); ++i) {
-    const std::u16string name = matches.NameAt(i);
-    report.AppendItem(Concat(u"<tr><td class=\"no\">", Decimal(i + 1), u"</td>"));
-    report.AppendItem(TextCell(matches.TakeItem(i), name.size()));
-    report.AppendItem(Concat(u"<td class=\"freq\">", name, u"</td></tr>"));
-  }
-
-  report.AppendItem(u"</table>");
-  report.AppendItem(
-      u"<p></p><div align=\"center\">© 2026 Norrow Tallyfold 1.0&nbsp;by the "
-      u"Norrow Tallyfold authors</div><p></p>");
-  report.AppendItem(u"</body></html>");
-  matches.ClearItems();
+  ListSink sink(report);
+  BuildReport(sink, matches, summary);
 }
 
 }  // namespace tallyfold

@@ -7,7 +7,8 @@
 // page to the report list: a fixed head (lines 1-6), the tally as one entry
 // (line 7), the table head (8-9), three lines per match entry and a fixed
 // footer (11-13), 12 + 3 x N lines in all. It empties the match and summary
-// lists, ready for the next search. It knows nothing of files or the engine.
+// lists, ready for the next search. The lines can also go to a sink as they
+// are made (see ReportSink). It knows nothing of files or the engine.
 //
 //   TUnicodeStringList report, matches, summary;
 //   matches.AppendItem(u"2=a <span class=\"key\">cat</span>, a cat");
@@ -17,6 +18,9 @@
 // A count that is not a decimal number (a sign and ASCII digits) counts as 0
 // when sorting; counts beyond the 32-bit range are held at its ends.
 #pragma once
+
+#include <initializer_list>
+#include <string_view>
 
 #include "text/StringList.h"
 
@@ -30,9 +34,22 @@ int CompareEntries(TUnicodeStringList& list, int index1, int index2);
 // per run of equal counts to `summary`.
 void Tally(TUnicodeStringList& matches, TUnicodeStringList& summary);
 
+// Receives the report's lines in order, each given as pieces to be joined.
+// The pieces are only valid during the call.
+class ReportSink {
+ public:
+  virtual ~ReportSink() = default;
+  virtual void Line(std::initializer_list<std::u16string_view> pieces) = 0;
+};
+
 // Sorts `matches`, appends the report lines to `report` and empties
 // `matches` and `summary`.
 void BuildReport(TUnicodeStringList& report, TUnicodeStringList& matches,
                  TUnicodeStringList& summary);
+
+// The same lines handed to `sink` one by one as they are made, so that they
+// can be written out without ever being held together: with millions of
+// rows the report list would double a search's memory.
+void BuildReport(ReportSink& sink, TUnicodeStringList& matches, TUnicodeStringList& summary);
 
 }  // namespace tallyfold

@@ -6,6 +6,7 @@
 
 #include "app/CorpusScan.h"
 #include "app/Report.h"
+#include "text/TextFile.h"
 #include "text/WideHelpers.h"
 
 namespace tallyfold {
@@ -15,6 +16,18 @@ namespace {
 void ThrowIfCancelled(const std::atomic<bool>* cancel) {
   if (cancel != nullptr && cancel->load()) throw ECancelled();
 }
+
+// Hands the report's lines straight to the file being written.
+class WriterSink : public ReportSink {
+ public:
+  explicit WriterSink(TTextWriter& writer) : writer_(writer) {}
+  void Line(std::initializer_list<std::u16string_view> pieces) override {
+    writer_.WriteLine(pieces);
+  }
+
+ private:
+  TTextWriter& writer_;
+};
 
 }  // namespace
 
@@ -49,16 +62,16 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
   stats.files_scanned = ScanFolder(pattern, options.folder, options.case_sensitive,
                                    lists.matches, control);
   stats.matching_lines = lists.matches.ItemCount();
-  // Building the report and writing it cannot stop half-way; a cancel that
-  // comes meanwhile is honoured before the file is touched.
+  // The report's lines are written as they are built, so the search never
+  // holds the report besides the matches. Building and writing cannot stop half-way; a
+  // cancel that comes meanwhile is honoured before the file is touched.
   ThrowIfCancelled(options.cancel);
-  BuildReport(lists.report, lists.matches, lists.summary);
-  ThrowIfCancelled(options.cancel);
-  if (options.report_file.empty()) {
-    lists.report.WriteTextFile(options.report_path);
-  } else {
-    lists.report.WriteTextFile(options.report_file);
-  }
+  const std::string path =
+      options.report_file.empty() ? WideToAnsi(options.report_path) : options.report_file;
+  WriteTextFileWith(path, [&lists](TTextWriter& writer) {
+    WriterSink sink(writer);
+    BuildReport(sink, lists.matches, lists.summary);
+  });
 }
 
 std::string ErrorDisplayText(const std::string& message) {

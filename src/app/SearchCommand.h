@@ -1,8 +1,8 @@
 // The search command: one search from a typed pattern to a written report.
 //
 // The window and the command line both run a search through RunSearch. It
-// trims the pattern, adds the word boundaries when asked, empties the report
-// and match lists, scans the corpus folder, builds the report and writes it.
+// trims the pattern, adds the word boundaries when asked, empties the lists,
+// scans the corpus folder, and builds the report while writing it.
 //
 //   tallyfold::SearchLists lists;
 //   tallyfold::SearchOptions options;
@@ -15,7 +15,7 @@
 // search; the previous report file is left as it was. So does a cancel: once
 // *SearchOptions::cancel is set, the search ends with ECancelled at its next
 // check (between lines, inside long matches, before the report is built and
-// before it is written), and a report that is being written is finished.
+// written), and a report that is being written is finished.
 // app/BackgroundSearch.h runs the command on a thread of its own.
 #pragma once
 
@@ -28,11 +28,12 @@
 namespace tallyfold {
 
 // The three lists a search works with. The window owns one set for its
-// whole life; between searches the report list holds the last report and
-// the other two are empty.
+// whole life; between searches all three are empty: the search writes the
+// report's lines to the file as it builds them, so the report list is only
+// for callers of BuildReport that want the lines themselves.
 struct SearchLists {
   SearchLists();  // sets the pair separator of matches and summary to '='
-  TUnicodeStringList report;   // the lines of the report file
+  TUnicodeStringList report;   // emptied by a search
   TUnicodeStringList matches;  // one count=HTML entry per matching line
   TUnicodeStringList summary;  // one line per distinct count
 };

@@ -322,37 +322,43 @@ void TUnicodeStringList::ReadTextFile(const std::u16string& path) {
   ReadTextFile(WideToAnsi(path));
 }
 
-void TUnicodeStringList::WriteTextStream(TStream& stream) const {
-  // The mark and the entries go out through one small buffer, so writing a
-  // list never needs a second copy of its text.
-  constexpr std::size_t kPieceUnits = text_internal::kWritePieceBytes / 2;
-  const auto buffer = std::make_unique_for_overwrite<char16_t[]>(kPieceUnits);
-  std::size_t filled = 0;
-  auto flush = [&] {
-    if (!kLittleEndianHost) SwapBytes(buffer.get(), filled);
-    stream.Write(buffer.get(), static_cast<std::int64_t>(filled * 2));
-    filled = 0;
-  };
-  auto append = [&](const char16_t* text, std::size_t size) {
-    while (size > 0) {
-      if (filled == kPieceUnits) flush();
-      const std::size_t n = std::min(size, kPieceUnits - filled);
-      std::memcpy(buffer.get() + filled, text, n * 2);
-      filled += n;
-      text += n;
-      size -= n;
-    }
-  };
+TTextWriter::TTextWriter(TStream& stream)
+    : stream_(stream), buffer_(std::make_unique_for_overwrite<char16_t[]>(kPieceUnits)) {
+  static_assert(kPieceUnits * 2 == text_internal::kWritePieceBytes);
   // U+FEFF, written low byte first, is the mark FF FE.
-  append(u"\uFEFF", 1);
-  for (const std::u16string& item : items_) {
-    append(item.data(), item.size());
-    append(u"\r\n", 2);
-  }
-  flush();
+  Append(u"\uFEFF", 1);
 }
 
-void TUnicodeStringList::WriteTextFile(const std::string& native_path) const {
+void TTextWriter::WriteLine(std::initializer_list<std::u16string_view> pieces) {
+  for (const std::u16string_view piece : pieces) Append(piece.data(), piece.size());
+  Append(u"\r\n", 2);
+}
+
+void TTextWriter::Flush() {
+  if (!kLittleEndianHost) SwapBytes(buffer_.get(), filled_);
+  stream_.Write(buffer_.get(), static_cast<std::int64_t>(filled_ * 2));
+  filled_ = 0;
+}
+
+void TTextWriter::Append(const char16_t* text, std::size_t size) {
+  while (size > 0) {
+    if (filled_ == kPieceUnits) Flush();
+    const std::size_t n = std::min(size, kPieceUnits - filled_);
+    std::memcpy(buffer_.get() + filled_, text, n * 2);
+    filled_ += n;
+    text += n;
+    size -= n;
+  }
+}
+
+void TUnicodeStringList::WriteTextStream(TStream& stream) const {
+  TTextWriter writer(stream);
+  for (const std::u16string& item : items_) writer.WriteLine({item});
+  writer.Flush();
+}
+
+void WriteTextFileWith(const std::string& native_path,
+                       const std::function<void(TTextWriter& writer)>& write) {
   // The text goes to a new file beside the target, which replaces the target
   // only when complete, so a failure never leaves a damaged file behind. A
   // link is followed so that the file it points to is the one replaced.
@@ -366,7 +372,9 @@ void TUnicodeStringList::WriteTextFile(const std::string& native_path) const {
     RaiseCreateError(native_path, error);
   try {
     TUnicodeFileStream stream(std::move(temp));
-    WriteTextStream(stream);
+    TTextWriter writer(stream);
+    write(writer);
+    writer.Flush();
     stream.Commit();
   } catch (...) {
     RemoveFileQuietly(temp_path);
@@ -376,6 +384,12 @@ void TUnicodeStringList::WriteTextFile(const std::string& native_path) const {
     RemoveFileQuietly(temp_path);
     RaiseCreateError(native_path, error);
   }
+}
+
+void TUnicodeStringList::WriteTextFile(const std::string& native_path) const {
+  WriteTextFileWith(native_path, [this](TTextWriter& writer) {
+    for (const std::u16string& item : items_) writer.WriteLine({item});
+  });
 }
 
 void TUnicodeStringList::WriteTextFile(const std::u16string& path) const {

@@ -30,7 +30,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/Exception.h"
 #include "platform/File.h"
@@ -123,6 +127,37 @@ class TUnicodeFileStream : public TStream {
   PosixFile file_;             // the open file
   std::int64_t position_ = 0;  // mirrors the descriptor's offset
 };
+
+// Writes text the way a list's WriteTextStream does, one line at a time:
+// the mark FF FE when made, then each line in UTF-16 LE followed by CR LF.
+// A line may be given in pieces, so a caller producing millions of lines
+// need not build a string for each. Bytes reach the stream in pieces of at
+// most 128 KiB; Flush hands over the rest and must end the writing.
+class TTextWriter {
+ public:
+  explicit TTextWriter(TStream& stream);
+  TTextWriter(const TTextWriter&) = delete;
+  TTextWriter& operator=(const TTextWriter&) = delete;
+
+  void WriteLine(std::initializer_list<std::u16string_view> pieces);
+  void Flush();
+
+ private:
+  static constexpr std::size_t kPieceUnits = std::size_t{1} << 16;
+
+  void Append(const char16_t* text, std::size_t size);
+
+  TStream& stream_;
+  std::unique_ptr<char16_t[]> buffer_;  // kPieceUnits units
+  std::size_t filled_ = 0;              // units waiting in buffer_
+};
+
+// Writes the file at `native_path` as WriteTextFile does, with the lines
+// that `write` gives the writer: into a new file beside it that replaces it
+// only when complete. Whatever `write` throws leaves the old file as it was
+// and is passed on.
+void WriteTextFileWith(const std::string& native_path,
+                       const std::function<void(TTextWriter& writer)>& write);
 
 // Recognises a byte-order mark at the stream's position and consumes it;
 // without one the position is unchanged and the result is teAnsi. UTF-16

@@ -165,6 +165,22 @@ inline std::u16string ReportText(const std::string& file_bytes) {
   return text;
 }
 
+// The Text cells of a report, in row order.
+inline std::vector<std::u16string> TextCells(const std::string& report) {
+  const std::u16string text = ReportText(report);
+  const std::u16string open = u"<td class=\"text\">";
+  const std::u16string close = u"</td>\r\n<td class=\"freq\">";
+  std::vector<std::u16string> cells;
+  for (std::size_t at = text.find(open); at != std::u16string::npos; at = text.find(open, at)) {
+    at += open.size();
+    const std::size_t end = text.find(close, at);
+    if (end == std::u16string::npos) break;
+    cells.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return cells;
+}
+
 // The credit line of a report file: the second-to-last line. Empty when the
 // file is too short to have one.
 inline std::u16string CreditLineOf(const std::string& file_bytes) {

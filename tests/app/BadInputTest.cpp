@@ -421,22 +421,6 @@ TEST(BadInput, FolderAndReportNamesThatAreNotUtf8) {
   scene.ExpectReport(result, rows, {u"【1】=1"}, report);
 }
 
-// The Text cells of a report, in row order.
-std::vector<std::u16string> TextCells(const std::string& report) {
-  const std::u16string text = ReportText(report);
-  const std::u16string open = u"<td class=\"text\">";
-  const std::u16string close = u"</td>\r\n<td class=\"freq\">";
-  std::vector<std::u16string> cells;
-  for (std::size_t at = text.find(open); at != std::u16string::npos; at = text.find(open, at)) {
-    at += open.size();
-    const std::size_t end = text.find(close, at);
-    if (end == std::u16string::npos) break;
-    cells.push_back(text.substr(at, end - at));
-    at = end;
-  }
-  return cells;
-}
-
 TEST(BadInput, FileRewrittenWhileItIsReadGivesLinesThatWereThere) {
   // Line n reads "the" when n is 1 more than a multiple of 100 and "x"
   // otherwise. A writer truncates the file and writes it again, 4 KiB at a

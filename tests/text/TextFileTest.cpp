@@ -458,6 +458,39 @@ TEST(WriteTextStream, WritesLongListsInSmallPieces) {
   }
 }
 
+TEST(TTextWriter, LinesInPiecesWriteAsTheJoinedLines) {
+  // Pieces of every size, empty ones included, straddling the buffer's end.
+  const std::size_t piece_units = text_internal::kWritePieceBytes / 2;
+  const std::u16string big(piece_units + 5, u'\u00E9');
+  const std::u16string near_end(piece_units - 4, u'n');
+  const std::vector<std::vector<std::u16string_view>> lines = {
+      {u"<tr>", u"", u"1", u"</td>"},
+      {},
+      {near_end, u"abcdefgh", u""},
+      {big},
+      {u"", big, u"tail"},
+  };
+  RecordingStream written;
+  TTextWriter writer(written);
+  TUnicodeStringList joined;
+  for (const auto& pieces : lines) {
+    std::u16string line;
+    for (const auto piece : pieces) line += piece;
+    joined.AppendItem(line);
+    switch (pieces.size()) {
+      case 0: writer.WriteLine({}); break;
+      case 1: writer.WriteLine({pieces[0]}); break;
+      case 3: writer.WriteLine({pieces[0], pieces[1], pieces[2]}); break;
+      default: writer.WriteLine({pieces[0], pieces[1], pieces[2], pieces[3]}); break;
+    }
+  }
+  writer.Flush();
+  TMemoryStream expected;
+  joined.WriteTextStream(expected);
+  EXPECT_TRUE(written.Bytes() == expected.Bytes());
+  EXPECT_LE(written.Largest(), static_cast<std::int64_t>(text_internal::kWritePieceBytes));
+}
+
 TEST(WriteTextStream, WriteFailingPartWayRaisesWriteError) {
   class FillingStream : public TMemoryStream {
    public:
@@ -619,6 +652,24 @@ TEST_F(TextFileTest, ShortWriteRaisesAndKeepsThePreviousFile) {
 
   EXPECT_EQ(ReadBytes(target), previous);
   EXPECT_EQ(FolderEntries(), std::vector<std::string>{"result.htm"});
+}
+
+TEST_F(TextFileTest, WriteWithAFailingProducerKeepsThePreviousFile) {
+  const fs::path target = folder_ / "result.htm";
+  WriteBytes(target, "previous");
+  // The producer fails after more than one buffer has reached the file.
+  EXPECT_THROW(WriteTextFileWith(target.string(),
+                                 [](TTextWriter& writer) {
+                                   for (int i = 0; i < 20000; ++i)
+                                     writer.WriteLine({u"a row of the report"});
+                                   throw EStringListError("List index out of bounds (1)");
+                                 }),
+               EStringListError);
+  EXPECT_EQ(ReadBytes(target), "previous");
+  EXPECT_EQ(FolderEntries(), std::vector<std::string>{"result.htm"});
+
+  WriteTextFileWith(target.string(), [](TTextWriter& writer) { writer.WriteLine({u"a", u"b"}); });
+  EXPECT_EQ(ReadBytes(target), std::string("\xFF\xFE" "a\0b\0\r\0\n\0", 10));
 }
 
 TEST_F(TextFileTest, FileOpenForReadingCannotBeReplaced) {
