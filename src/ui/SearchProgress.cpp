@@ -62,7 +62,11 @@ TSearchProgressDialog::TSearchProgressDialog(QWidget* owner, const QString& capt
 void TSearchProgressDialog::ShowProgress(const BackgroundSearch::Progress& progress) {
   lblProgress->setText(QStringLiteral("%1 of %2 files").arg(progress.done).arg(progress.total));
   // Long paths lose their middle, so that the folder and the file name stay.
-  const QString path = QFile::decodeName(QByteArray::fromStdString(progress.current));
+  // Once every file is read, what is left is sorting and writing the report,
+  // which for millions of matching lines takes a moment of its own.
+  const QString path = progress.total > 0 && progress.done == progress.total
+                           ? QStringLiteral("Writing the report…")
+                           : QFile::decodeName(QByteArray::fromStdString(progress.current));
   lblCurrentFile->setText(QFontMetrics(lblCurrentFile->font())
                               .elidedText(path, Qt::ElideMiddle, lblCurrentFile->width()));
   pbrProgress->setRange(0, progress.total > 0 ? progress.total : 1);

@@ -195,6 +195,23 @@ TEST_F(LongSearch, ASlowSearchThatEndsWritesAndOpensTheReportAsAnyOther) {
   EXPECT_FALSE(AProgressDialogIsShown());
 }
 
+TEST(SearchProgressDialog, ShowsTheFileAndThenTheReport) {
+  TSearchProgressDialog dialog(nullptr, QStringLiteral("caption"));
+  auto* files = dialog.findChild<QLabel*>(QStringLiteral("lblProgress"));
+  auto* current = dialog.findChild<QLabel*>(QStringLiteral("lblCurrentFile"));
+  ASSERT_NE(files, nullptr);
+  ASSERT_NE(current, nullptr);
+  dialog.show();  // laid out, so that short paths are not elided
+  dialog.ShowProgress({1, 3, "/corpus/b.txt"});
+  EXPECT_EQ(files->text(), QStringLiteral("1 of 3 files"));
+  EXPECT_EQ(current->text(), QStringLiteral("/corpus/b.txt"));
+  dialog.ShowProgress({3, 3, ""});
+  EXPECT_EQ(files->text(), QStringLiteral("3 of 3 files"));
+  EXPECT_EQ(current->text(), QStringLiteral("Writing the report…"));
+  dialog.ShowProgress({0, 0, ""});
+  EXPECT_EQ(current->text(), QString());
+}
+
 TEST_F(LongSearch, AShortSearchShowsNoDialog) {
   DialogWatch watch([](TSearchProgressDialog&) {});
   PreviousReport();
