@@ -85,12 +85,19 @@ void SortByCount(TUnicodeStringList& matches) {
 }
 
 // The tally compares names trimmed and in the system code page, byte by
-// byte; a plain number is its own byte string.
-std::string TallyKey(const TUnicodeStringList& list, int index) {
-  const std::u16string name = TrimWide(list.NameAt(index));
-  if (IsPlainNumber(name.data(), name.data() + name.size()))
-    return std::string(name.begin(), name.end());
-  return WideToAnsi(name);
+// byte. A plain number is its own byte string and is put in `key` without
+// a conversion, so the buffer is reused from entry to entry.
+void TallyKey(const TUnicodeStringList& list, int index, std::string& key) {
+  const std::u16string& item = list.ItemRef(index);
+  const std::size_t separator = item.find(list.PairSeparator());
+  const std::u16string_view name = separator == std::u16string::npos
+                                       ? std::u16string_view()
+                                       : std::u16string_view(item).substr(0, separator);
+  if (IsPlainNumber(name.data(), name.data() + name.size())) {
+    key.assign(name.begin(), name.end());
+    return;
+  }
+  key = WideToAnsi(TrimWide(std::u16string(name)));
 }
 
 std::u16string Decimal(long long value) {
@@ -138,9 +145,11 @@ void Tally(TUnicodeStringList& matches, TUnicodeStringList& summary) {
   if (matches.ItemCount() == 0) return;
   matches.AppendItem(kSentinel);
   int start = 0;
-  std::string key = TallyKey(matches, 0);
+  std::string key;
+  std::string next_key;
+  TallyKey(matches, 0, key);
   for (int k = 0; k + 1 < matches.ItemCount(); ++k) {
-    std::string next_key = TallyKey(matches, k + 1);
+    TallyKey(matches, k + 1, next_key);
     if (next_key != key) {
       std::u16string line = u"【";
       line += matches.NameAt(k);
@@ -150,7 +159,7 @@ void Tally(TUnicodeStringList& matches, TUnicodeStringList& summary) {
       summary.AppendItem(std::move(line));
       start = k + 1;
     }
-    key = std::move(next_key);
+    key.swap(next_key);
   }
 }
 

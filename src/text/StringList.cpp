@@ -5,6 +5,7 @@
 // tests/text/StringListTest.cpp covers it.
 #include "text/StringList.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "text/TextInternal.h"
@@ -22,9 +23,20 @@ int GrownCapacity(int capacity) {
 
 }  // namespace
 
+// The array behind the list grows at least twofold whenever it must grow:
+// moving the entries to a new array a quarter larger each time would move
+// each of them some five times over on its way to a million entries, twice
+// as often as doubling does. The growth rule is kept by capacity_, which is
+// what the list reports and what its slots are counted against.
+void TUnicodeStringList::ReserveSlots() {
+  const std::size_t wanted = static_cast<std::size_t>(capacity_);
+  if (items_.capacity() >= wanted) return;
+  items_.reserve(std::max(wanted, 2 * items_.capacity()));
+}
+
 void TUnicodeStringList::Grow() {
   capacity_ = GrownCapacity(capacity_);
-  items_.reserve(static_cast<std::size_t>(capacity_));
+  ReserveSlots();
 }
 
 void TUnicodeStringList::ReserveFor(int count) {

@@ -117,6 +117,7 @@ class TUnicodeStringList {
 
  private:
   void Grow();
+  void ReserveSlots();
   void CheckIndex(int index) const;
   // Appends the lines of [text, text + size) as SplitText does, without
   // clearing first.
