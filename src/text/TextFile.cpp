@@ -7,10 +7,15 @@
 
 #include <algorithm>
 #include <bit>
+#include <condition_variable>
+#include <exception>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -322,11 +327,61 @@ void TUnicodeStringList::ReadTextFile(const std::u16string& path) {
   ReadTextFile(WideToAnsi(path));
 }
 
-TTextWriter::TTextWriter(TStream& stream)
+// The thread of a writer made with `background`: it hands full buffers to
+// the stream while the writer fills the next. At most one buffer waits.
+struct TTextWriter::Background {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::unique_ptr<char16_t[]> buffer;  // the buffer being written, or the spare
+  std::size_t units = 0;               // units in `buffer` to write
+  bool busy = false;                   // `buffer` is being written
+  bool stop = false;                   // no more buffers will come
+  std::exception_ptr error;            // the first failure of the stream
+  std::thread thread;
+
+  void Run(TStream& stream) {
+    std::unique_lock lock(mutex);
+    for (;;) {
+      changed.wait(lock, [this] { return busy || stop; });
+      if (!busy) return;
+      lock.unlock();
+      try {
+        if (error == nullptr) stream.Write(buffer.get(), static_cast<std::int64_t>(units * 2));
+      } catch (...) {
+        error = std::current_exception();
+      }
+      lock.lock();
+      busy = false;
+      changed.notify_all();
+    }
+  }
+};
+
+TTextWriter::TTextWriter(TStream& stream, bool background)
     : stream_(stream), buffer_(std::make_unique_for_overwrite<char16_t[]>(kPieceUnits)) {
   static_assert(kPieceUnits * 2 == text_internal::kWritePieceBytes);
+  if (background) {
+    auto worker = std::make_unique<Background>();
+    worker->buffer = std::make_unique_for_overwrite<char16_t[]>(kPieceUnits);
+    try {
+      worker->thread = std::thread([&stream, state = worker.get()] { state->Run(stream); });
+      background_ = std::move(worker);
+    } catch (const std::system_error&) {
+      // Without a thread the writer writes each buffer itself.
+    }
+  }
   // U+FEFF, written low byte first, is the mark FF FE.
   Append(u"\uFEFF", 1);
+}
+
+TTextWriter::~TTextWriter() {
+  if (background_ == nullptr) return;
+  {
+    std::lock_guard lock(background_->mutex);
+    background_->stop = true;
+  }
+  background_->changed.notify_all();
+  background_->thread.join();
 }
 
 void TTextWriter::WriteLine(std::initializer_list<std::u16string_view> pieces) {
@@ -334,15 +389,34 @@ void TTextWriter::WriteLine(std::initializer_list<std::u16string_view> pieces) {
   Append(u"\r\n", 2);
 }
 
-void TTextWriter::Flush() {
+void TTextWriter::HandOver() {
   if (!kLittleEndianHost) SwapBytes(buffer_.get(), filled_);
-  stream_.Write(buffer_.get(), static_cast<std::int64_t>(filled_ * 2));
+  if (background_ == nullptr) {
+    stream_.Write(buffer_.get(), static_cast<std::int64_t>(filled_ * 2));
+    filled_ = 0;
+    return;
+  }
+  std::unique_lock lock(background_->mutex);
+  background_->changed.wait(lock, [this] { return !background_->busy; });
+  if (background_->error != nullptr) std::rethrow_exception(background_->error);
+  buffer_.swap(background_->buffer);
+  background_->units = filled_;
+  background_->busy = true;
+  background_->changed.notify_all();
   filled_ = 0;
+}
+
+void TTextWriter::Flush() {
+  HandOver();
+  if (background_ == nullptr) return;
+  std::unique_lock lock(background_->mutex);
+  background_->changed.wait(lock, [this] { return !background_->busy; });
+  if (background_->error != nullptr) std::rethrow_exception(background_->error);
 }
 
 void TTextWriter::Append(const char16_t* text, std::size_t size) {
   while (size > 0) {
-    if (filled_ == kPieceUnits) Flush();
+    if (filled_ == kPieceUnits) HandOver();
     const std::size_t n = std::min(size, kPieceUnits - filled_);
     std::memcpy(buffer_.get() + filled_, text, n * 2);
     filled_ += n;
@@ -372,7 +446,8 @@ void WriteTextFileWith(const std::string& native_path,
     RaiseCreateError(native_path, error);
   try {
     TUnicodeFileStream stream(std::move(temp));
-    TTextWriter writer(stream);
+    // The file is written on a thread of its own while the lines are made.
+    TTextWriter writer(stream, /*background=*/true);
     write(writer);
     writer.Flush();
     stream.Commit();

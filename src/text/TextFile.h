@@ -132,10 +132,14 @@ class TUnicodeFileStream : public TStream {
 // the mark FF FE when made, then each line in UTF-16 LE followed by CR LF.
 // A line may be given in pieces, so a caller producing millions of lines
 // need not build a string for each. Bytes reach the stream in pieces of at
-// most 128 KiB; Flush hands over the rest and must end the writing.
+// most 128 KiB; Flush hands over the rest and must end the writing. With
+// `background`, a thread of the writer's own hands the pieces to the stream
+// while the next is being filled; a failure of the stream is then raised by
+// a later WriteLine or by Flush.
 class TTextWriter {
  public:
-  explicit TTextWriter(TStream& stream);
+  explicit TTextWriter(TStream& stream, bool background = false);
+  ~TTextWriter();
   TTextWriter(const TTextWriter&) = delete;
   TTextWriter& operator=(const TTextWriter&) = delete;
 
@@ -144,12 +148,15 @@ class TTextWriter {
 
  private:
   static constexpr std::size_t kPieceUnits = std::size_t{1} << 16;
+  struct Background;
 
   void Append(const char16_t* text, std::size_t size);
+  void HandOver();  // passes the full buffer on to the stream
 
   TStream& stream_;
-  std::unique_ptr<char16_t[]> buffer_;  // kPieceUnits units
-  std::size_t filled_ = 0;              // units waiting in buffer_
+  std::unique_ptr<char16_t[]> buffer_;      // kPieceUnits units
+  std::size_t filled_ = 0;                  // units waiting in buffer_
+  std::unique_ptr<Background> background_;  // null: the writer writes itself
 };
 
 // Writes the file at `native_path` as WriteTextFile does, with the lines

@@ -470,25 +470,52 @@ TEST(TTextWriter, LinesInPiecesWriteAsTheJoinedLines) {
       {big},
       {u"", big, u"tail"},
   };
-  RecordingStream written;
-  TTextWriter writer(written);
-  TUnicodeStringList joined;
-  for (const auto& pieces : lines) {
-    std::u16string line;
-    for (const auto piece : pieces) line += piece;
-    joined.AppendItem(line);
-    switch (pieces.size()) {
-      case 0: writer.WriteLine({}); break;
-      case 1: writer.WriteLine({pieces[0]}); break;
-      case 3: writer.WriteLine({pieces[0], pieces[1], pieces[2]}); break;
-      default: writer.WriteLine({pieces[0], pieces[1], pieces[2], pieces[3]}); break;
+  for (const bool background : {false, true}) {
+    RecordingStream written;
+    TTextWriter writer(written, background);
+    TUnicodeStringList joined;
+    for (int round = 0; round < 3; ++round) {
+      for (const auto& pieces : lines) {
+        std::u16string line;
+        for (const auto piece : pieces) line += piece;
+        joined.AppendItem(line);
+        switch (pieces.size()) {
+          case 0: writer.WriteLine({}); break;
+          case 1: writer.WriteLine({pieces[0]}); break;
+          case 3: writer.WriteLine({pieces[0], pieces[1], pieces[2]}); break;
+          default: writer.WriteLine({pieces[0], pieces[1], pieces[2], pieces[3]}); break;
+        }
+      }
     }
+    writer.Flush();
+    TMemoryStream expected;
+    joined.WriteTextStream(expected);
+    EXPECT_TRUE(written.Bytes() == expected.Bytes()) << "background " << background;
+    EXPECT_LE(written.Largest(), static_cast<std::int64_t>(text_internal::kWritePieceBytes));
   }
-  writer.Flush();
-  TMemoryStream expected;
-  joined.WriteTextStream(expected);
-  EXPECT_TRUE(written.Bytes() == expected.Bytes());
-  EXPECT_LE(written.Largest(), static_cast<std::int64_t>(text_internal::kWritePieceBytes));
+}
+
+TEST(TTextWriter, AFailureOfTheStreamIsRaisedByTheWriter) {
+  class FailingStream : public TMemoryStream {
+   public:
+    void Write(const void* buffer, std::int64_t count) override {
+      if (Size() + count > 300000) throw EWriteError();
+      TMemoryStream::Write(buffer, count);
+    }
+  };
+  for (const bool background : {false, true}) {
+    FailingStream stream;
+    bool raised = false;
+    try {
+      TTextWriter writer(stream, background);
+      for (int i = 0; i < 100000; ++i) writer.WriteLine({u"a line of the report"});
+      writer.Flush();
+    } catch (const EWriteError&) {
+      raised = true;
+    }
+    EXPECT_TRUE(raised) << "background " << background;
+    EXPECT_LE(stream.Size(), 300000) << "background " << background;
+  }
 }
 
 TEST(WriteTextStream, WriteFailingPartWayRaisesWriteError) {
