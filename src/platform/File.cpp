@@ -182,6 +182,16 @@ int PosixFile::Seek(std::int64_t position) {
 
 int PosixFile::Sync() { return ::fsync(fd_) != 0 ? errno : 0; }
 
+void PosixFile::StartWriteback(std::int64_t offset, std::int64_t length) {
+#ifdef SYNC_FILE_RANGE_WRITE
+  // A failure here shows again, and is reported, when the file is synced.
+  (void)::sync_file_range(fd_, offset, length, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)offset;
+  (void)length;
+#endif
+}
+
 int PosixFile::Close() {
   if (fd_ < 0) return 0;
   const int result = ::close(fd_);

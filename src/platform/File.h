@@ -67,6 +67,10 @@ class PosixFile {
   int Size(std::int64_t& size) const;
   int Seek(std::int64_t position);
   int Sync();
+  // Asks the system to start writing the given range of the file to the
+  // disk without waiting for it, so that a later Sync has less left to do.
+  // Only a hint: where it is not supported nothing happens.
+  void StartWriteback(std::int64_t offset, std::int64_t length);
   // Closes the descriptor and reports what close() said.
   int Close();
 

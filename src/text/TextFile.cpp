@@ -245,6 +245,12 @@ void TUnicodeFileStream::Write(const void* buffer, std::int64_t count) {
   const int error = file_.Write(buffer, static_cast<std::size_t>(count), written);
   position_ += static_cast<std::int64_t>(written);
   if (error != 0) throw EWriteError();
+  // The disk takes what is written while the rest is still being made, so
+  // that the sync at the end does not wait for a large file whole.
+  if (position_ - written_back_ >= kWritebackBytes) {
+    file_.StartWriteback(written_back_, position_ - written_back_);
+    written_back_ = position_;
+  }
 }
 
 // ---- Encoding detection and decoding ----

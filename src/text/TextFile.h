@@ -124,8 +124,11 @@ class TUnicodeFileStream : public TStream {
   void Write(const void* buffer, std::int64_t count) override;
 
  private:
-  PosixFile file_;             // the open file
-  std::int64_t position_ = 0;  // mirrors the descriptor's offset
+  static constexpr std::int64_t kWritebackBytes = std::int64_t{8} << 20;
+
+  PosixFile file_;                 // the open file
+  std::int64_t position_ = 0;      // mirrors the descriptor's offset
+  std::int64_t written_back_ = 0;  // bytes before this were sent to the disk
 };
 
 // Writes text the way a list's WriteTextStream does, one line at a time:
