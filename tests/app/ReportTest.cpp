@@ -141,7 +141,11 @@ TEST(BuildReport, RowsFollowTheListSortExactly) {
   TUnicodeStringList matches, sorted, report, summary;
   for (int i = 0; i < 5000; ++i) {
     const unsigned kind = random() % 50;
-    std::string name = kind == 0 ? "x" : kind == 1 ? "" : std::to_string(random() % 6);
+    std::string name = kind == 0   ? "x"
+                       : kind == 1 ? ""
+                       : kind == 3 ? "_"
+                                   : std::to_string(random() % 6);
+    if (kind == 4) name.insert(name.begin(), ' ');  // trimmed by the tally only
     std::u16string entry(name.begin(), name.end());
     entry += kind == 2 ? u"row " : u"=row ";
     entry += std::u16string(1, static_cast<char16_t>(u'A' + i % 26));
@@ -160,6 +164,11 @@ TEST(BuildReport, RowsFollowTheListSortExactly) {
               u"<td class=\"freq\">" + sorted.NameAt(i) + u"</td></tr>")
         << "row " << i + 1;
   }
+  // The tally of the list sorted by SortWith, runs of trimmed names included.
+  TUnicodeStringList tally;
+  Tally(sorted, tally);
+  EXPECT_EQ(report.ItemAt(6), tally.JoinedText());
+  EXPECT_GT(tally.ItemCount(), 6);
 }
 
 TEST(Tally, EmptyListGetsNoSentinel) {
