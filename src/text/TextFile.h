@@ -135,7 +135,7 @@ class TUnicodeFileStream : public TStream {
 // the mark FF FE when made, then each line in UTF-16 LE followed by CR LF.
 // A line may be given in pieces, so a caller producing millions of lines
 // need not build a string for each. Bytes reach the stream in pieces of at
-// most 128 KiB; Flush hands over the rest and must end the writing. With
+// most 1 MiB; Flush hands over the rest and must end the writing. With
 // `background`, a thread of the writer's own hands the pieces to the stream
 // while the next is being filled; a failure of the stream is then raised by
 // a later WriteLine or by Flush.
@@ -150,7 +150,7 @@ class TTextWriter {
   void Flush();
 
  private:
-  static constexpr std::size_t kPieceUnits = std::size_t{1} << 16;
+  static constexpr std::size_t kPieceUnits = std::size_t{1} << 19;
   struct Background;
 
   void Append(const char16_t* text, std::size_t size);

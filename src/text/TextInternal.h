@@ -20,7 +20,7 @@ namespace tallyfold::text_internal {
 inline constexpr std::size_t kReadPieceBytes = std::size_t{1} << 20;
 
 // The most the writer hands the stream at a time.
-inline constexpr std::size_t kWritePieceBytes = std::size_t{1} << 17;
+inline constexpr std::size_t kWritePieceBytes = std::size_t{1} << 20;
 
 // Calls on_line(begin, end) for each line of [text, text + size): CR LF, CR
 // and LF each end a line, a final line end adds no empty line, and the
