@@ -211,16 +211,12 @@ void ScanLines(const std::u16string& pattern, const std::string& path, bool case
   const int line_count = lines.ItemCount();
   for (int k = 0; k < line_count; ++k) {
     if (IsSet(cancel)) throw ECancelled();
-    // TrimWide's rule (text/WideHelpers.h), applied in place: a copy of
-    // every line would cost an allocation per line.
-    const std::u16string& line = lines.ItemRef(k);
-    std::size_t first = 0;
-    std::size_t last = line.size();
-    while (first < last && line[first] <= 0x20) ++first;
-    while (last > first && line[last - 1] <= 0x20) --last;
-    if (first == last) continue;
+    // Trimmed in place: a copy of every line would cost an allocation per
+    // line.
+    const std::u16string_view trimmed = TrimWideView(lines.ItemRef(k));
+    if (trimmed.empty()) continue;
     padded.assign(1, u' ');
-    padded.append(line, first, last - first);
+    padded.append(trimmed);
     padded += u' ';
     // A very long line is held at most twice at any moment: the list's copy
     // goes once it is padded, the engine's once it is counted, and the
@@ -229,24 +225,22 @@ void ScanLines(const std::u16string& pattern, const std::string& path, bool case
     if (long_line) lines.TakeItem(k);
     const int count = CountMatches(engine, pattern, padded, &spans);
     if (long_line) engine.SetInputString(std::u16string());
-    if (count == 0) {
-      if (long_line) std::u16string().swap(padded);
-      continue;
+    if (count > 0) {
+      // The spans the count found are the ones highlighted, so the markup
+      // always agrees with the number beside it.
+      const std::size_t length =
+          DecimalLength(count) + 1 +
+          HighlightLength(padded, spans, kKeyOpen.size() + kKeyClose.size()) +
+          info_head.size() + DecimalLength(k + 1) + std::size(kWideInfoTail) - 1;
+      out.Add(length, [&](std::u16string& entry) {
+        AppendDecimal(entry, count);
+        entry += u'=';
+        AppendHighlight(entry, padded, spans, kKeyOpen, kKeyClose);
+        entry += info_head;
+        AppendDecimal(entry, k + 1);
+        entry += kWideInfoTail;
+      });
     }
-    // The spans the count found are the ones highlighted, so the markup
-    // always agrees with the number beside it.
-    const std::size_t length =
-        DecimalLength(count) + 1 +
-        HighlightLength(padded, spans, kKeyOpen.size() + kKeyClose.size()) + info_head.size() +
-        DecimalLength(k + 1) + std::size(kWideInfoTail) - 1;
-    out.Add(length, [&](std::u16string& entry) {
-      AppendDecimal(entry, count);
-      entry += u'=';
-      AppendHighlight(entry, padded, spans, kKeyOpen, kKeyClose);
-      entry += info_head;
-      AppendDecimal(entry, k + 1);
-      entry += kWideInfoTail;
-    });
     if (long_line) std::u16string().swap(padded);
   }
 }

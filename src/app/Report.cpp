@@ -52,14 +52,30 @@ std::int64_t ParseCount(const Char* p, const Char* end) {
   return std::min<std::int64_t>(value, INT_MAX);
 }
 
+// An entry read as a name=value pair, as the list's NameAt and ValueAt read
+// it but without copies: without a separator the name is empty and the value
+// is the entry less its first unit.
+struct EntryParts {
+  std::u16string_view name;
+  std::u16string_view value;
+};
+
+EntryParts SplitEntry(std::u16string_view entry, char16_t separator) {
+  const std::size_t found = entry.find(separator);
+  const std::size_t skip = found == std::u16string_view::npos ? 1 : found + 1;
+  return {found == std::u16string_view::npos ? std::u16string_view() : entry.substr(0, found),
+          skip >= entry.size() ? std::u16string_view() : entry.substr(skip)};
+}
+
+std::u16string_view NameOf(const TUnicodeStringList& list, int index) {
+  return SplitEntry(list.ItemRef(index), list.PairSeparator()).name;
+}
+
 std::int64_t CountAt(const TUnicodeStringList& list, int index) {
-  const std::u16string& item = list.ItemRef(index);
-  const std::size_t separator = item.find(list.PairSeparator());
-  if (separator == std::u16string::npos) return 0;  // the name is empty
-  const char16_t* begin = item.data();
-  const char16_t* end = begin + separator;
-  if (IsPlainNumber(begin, end)) return ParseCount(begin, end);
-  const std::string bytes = WideToAnsi(item.substr(0, separator));
+  const std::u16string_view name = NameOf(list, index);
+  if (IsPlainNumber(name.data(), name.data() + name.size()))
+    return ParseCount(name.data(), name.data() + name.size());
+  const std::string bytes = WideToAnsi(std::u16string(name));
   return ParseCount(bytes.data(), bytes.data() + bytes.size());
 }
 
@@ -88,11 +104,7 @@ void SortByCount(TUnicodeStringList& matches) {
 // byte. A plain number is its own byte string and is put in `key` without
 // a conversion, so the buffer is reused from entry to entry.
 void TallyKey(const TUnicodeStringList& list, int index, std::string& key) {
-  const std::u16string& item = list.ItemRef(index);
-  const std::size_t separator = item.find(list.PairSeparator());
-  const std::u16string_view name = separator == std::u16string::npos
-                                       ? std::u16string_view()
-                                       : std::u16string_view(item).substr(0, separator);
+  const std::u16string_view name = NameOf(list, index);
   if (IsPlainNumber(name.data(), name.data() + name.size())) {
     key.assign(name.begin(), name.end());
     return;
@@ -191,21 +203,14 @@ void BuildReport(ReportSink& sink, TUnicodeStringList& matches, TUnicodeStringLi
 
   // Every entry but the sentinel gets a row: the row number (plain ASCII,
   // which reads the same in every code page), the value as the Text cell and
-  // the name as the Freq. cell. Without a separator the name is empty and
-  // the value is the entry less its first unit.
+  // the name as the Freq. cell.
   const char16_t separator = matches.PairSeparator();
   char16_t number[24];
   for (int i = 0; i + 1 < matches.ItemCount(); ++i) {
-    const std::u16string_view entry = matches.ItemRef(i);
-    const std::size_t found = entry.find(separator);
-    const std::u16string_view name =
-        found == std::u16string_view::npos ? std::u16string_view() : entry.substr(0, found);
-    const std::size_t skip = found == std::u16string_view::npos ? 1 : found + 1;
-    const std::u16string_view value =
-        skip >= entry.size() ? std::u16string_view() : entry.substr(skip);
+    const EntryParts parts = SplitEntry(matches.ItemRef(i), separator);
     sink.Line({u"<tr><td class=\"no\">", DecimalDigits(i + 1, number), u"</td>"});
-    sink.Line({u"<td class=\"text\">", value, u"</td>"});
-    sink.Line({u"<td class=\"freq\">", name, u"</td></tr>"});
+    sink.Line({u"<td class=\"text\">", parts.value, u"</td>"});
+    sink.Line({u"<td class=\"freq\">", parts.name, u"</td></tr>"});
   }
 
   sink.Line({u"</table>"});

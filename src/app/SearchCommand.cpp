@@ -63,8 +63,9 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
                                    lists.matches, control);
   stats.matching_lines = lists.matches.ItemCount();
   // The report's lines are written as they are built, so the search never
-  // holds the report besides the matches. Building and writing cannot stop half-way; a
-  // cancel that comes meanwhile is honoured before the file is touched.
+  // holds the report besides the matches. Building and writing cannot stop
+  // half-way; a cancel that comes meanwhile is honoured before the file is
+  // touched.
   ThrowIfCancelled(options.cancel);
   const std::string path =
       options.report_file.empty() ? WideToAnsi(options.report_path) : options.report_file;

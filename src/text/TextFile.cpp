@@ -7,11 +7,11 @@
 
 #include <algorithm>
 #include <bit>
-#include <condition_variable>
-#include <exception>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -280,16 +280,16 @@ TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encod
                                             const TCodePage& ansi, std::size_t piece_bytes) {
   const std::int64_t remaining = std::max<std::int64_t>(stream.Size() - stream.Position(), 0);
   TUnicodeStringList lines;
+  auto append_lines = [&lines](const char16_t* text, std::size_t size) {
+    ForEachLine(text, size, [&lines](const char16_t* begin, const char16_t* end) {
+      lines.AppendItem(std::u16string(begin, end));
+    });
+  };
 
   if (encoding == teUtf16LE || encoding == teUtf16BE) {
     // An odd last byte is not part of the text.
     ReadPieces<char16_t>(stream, remaining / 2, piece_bytes / 2,
-                         (encoding == teUtf16LE) != kLittleEndianHost,
-                         [&lines](const char16_t* text, std::size_t size) {
-                           ForEachLine(text, size, [&lines](const char16_t* begin, const char16_t* end) {
-                             lines.AppendItem(std::u16string(begin, end));
-                           });
-                         });
+                         (encoding == teUtf16LE) != kLittleEndianHost, append_lines);
   } else if (encoding == teUtf8 || ansi.IsUtf8()) {
     std::vector<char16_t> scratch;
     ReadPieces<char>(stream, remaining, piece_bytes, false,
@@ -303,12 +303,9 @@ TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encod
     // a locale can have keeps ASCII as it is), so whole lines decode alike
     // on their own and within the whole text.
     ReadPieces<char>(stream, remaining, piece_bytes, false,
-                     [&lines, &ansi](const char* text, std::size_t size) {
+                     [&append_lines, &ansi](const char* text, std::size_t size) {
                        const std::u16string decoded = ansi.Decode(std::string_view(text, size));
-                       ForEachLine(decoded.data(), decoded.size(),
-                                   [&lines](const char16_t* begin, const char16_t* end) {
-                                     lines.AppendItem(std::u16string(begin, end));
-                                   });
+                       append_lines(decoded.data(), decoded.size());
                      });
   }
   return lines;

@@ -8,13 +8,15 @@
 
 namespace tallyfold {
 
-std::u16string TrimWide(const std::u16string& text) {
+std::u16string_view TrimWideView(std::u16string_view text) {
   std::size_t first = 0;
   std::size_t last = text.size();
   while (first < last && text[first] <= 0x20) ++first;
   while (last > first && text[last - 1] <= 0x20) --last;
   return text.substr(first, last - first);
 }
+
+std::u16string TrimWide(const std::u16string& text) { return std::u16string(TrimWideView(text)); }
 
 std::string TrimAnsi(const std::string& text) {
   // Bytes are compared unsigned, so 0x80 and above are never trimmed.

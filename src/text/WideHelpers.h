@@ -16,10 +16,13 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace tallyfold {
 
 std::u16string TrimWide(const std::u16string& text);
+// TrimWide without the copy: the trimmed part of `text` itself.
+std::u16string_view TrimWideView(std::u16string_view text);
 std::string TrimAnsi(const std::string& text);
 std::u16string AnsiToWide(const std::string& text);
 std::string WideToAnsi(const std::u16string& text);

@@ -25,8 +25,10 @@ TEST(TrimWide, RemovesCodeUnitsUpToSpaceOnly) {
       {u"!x!", u"!x!"},
       {u" \U0001F600 ", u"\U0001F600"},
   };
-  for (const Case& c : cases)
+  for (const Case& c : cases) {
     EXPECT_EQ(TrimWide(c.text), c.trimmed) << testing::PrintToString(c.text);
+    EXPECT_EQ(TrimWideView(c.text), c.trimmed) << testing::PrintToString(c.text);
+  }
 }
 
 TEST(TrimAnsi, LooksAtSingleBytes) {
