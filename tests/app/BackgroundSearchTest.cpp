@@ -49,6 +49,17 @@ class BackgroundSearchTest : public ::testing::Test {
     ASSERT_GT(search.CurrentProgress().total, 0);
   }
 
+  // Cancels the running search and checks that it ends within the bound with
+  // ECancelled, the previous report untouched.
+  void CancelAndExpectAPromptEnd(BackgroundSearch& search, int threads) {
+    const auto cancelled_at = Clock::now();
+    search.Cancel();
+    EXPECT_TRUE(search.WaitFor(kCancelBound)) << threads << " threads";
+    EXPECT_LT(Clock::now() - cancelled_at, kCancelBound) << threads << " threads";
+    EXPECT_THROW(search.Result(), ECancelled);
+    EXPECT_EQ(ReadBytes(report_), "previous report");
+  }
+
   TempFolder root_;
   const std::string corpus_ = root_ / "corpus";
   const std::string report_ = root_ / "result.htm";
@@ -90,12 +101,7 @@ TEST_F(BackgroundSearchTest, CancelEndsTheSearchWithinTheBoundAndWritesNothing) 
     WaitUntilScanning(search);
     std::this_thread::sleep_for(milliseconds(100));
     EXPECT_FALSE(search.WaitFor(milliseconds(0))) << "the corpus is too small to be cancelled";
-    const auto cancelled_at = Clock::now();
-    search.Cancel();
-    EXPECT_TRUE(search.WaitFor(kCancelBound)) << threads << " threads";
-    EXPECT_LT(Clock::now() - cancelled_at, kCancelBound) << threads << " threads";
-    EXPECT_THROW(search.Result(), ECancelled);
-    EXPECT_EQ(ReadBytes(report_), "previous report");
+    CancelAndExpectAPromptEnd(search, threads);
   }
 }
 
@@ -110,12 +116,7 @@ TEST_F(BackgroundSearchTest, CancelStopsALongBacktrackingMatch) {
     BackgroundSearch search(options_, lists_);
     WaitUntilScanning(search);
     std::this_thread::sleep_for(milliseconds(200));
-    const auto cancelled_at = Clock::now();
-    search.Cancel();
-    EXPECT_TRUE(search.WaitFor(kCancelBound)) << threads << " threads";
-    EXPECT_LT(Clock::now() - cancelled_at, kCancelBound) << threads << " threads";
-    EXPECT_THROW(search.Result(), ECancelled);
-    EXPECT_EQ(ReadBytes(report_), "previous report");
+    CancelAndExpectAPromptEnd(search, threads);
   }
 }
 
