@@ -15,7 +15,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
+#include <new>
 #include <iostream>
 #include <stdexcept>
 #include <string>
@@ -24,6 +24,7 @@
 #include "app/SearchCommand.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
+#include "platform/File.h"
 #include "platform/Shell.h"
 #include "text/WideHelpers.h"
 
@@ -43,7 +44,9 @@ constexpr char kUsageText[] =
     "\n"
     "  --case          match letters in their exact case (default: ignore ASCII case)\n"
     "  --no-boundary   search PATTERN as given (default: \\b PATTERN \\b)\n"
-    "  -o FILE         write the report to FILE (default: result.htm here)\n"
+    "  -o FILE         write the report to FILE (default: result.htm here); a\n"
+    "                  regular file is replaced only once the report is whole,\n"
+    "                  a FIFO or device is written to; '-' is standard output\n"
     "  --open          open the report with the desktop's handler when written\n"
     "  --quiet         print no summary line\n"
     "  --threads N     scan with N threads (default: one per core; the report is\n"
@@ -56,6 +59,9 @@ constexpr char kUsageText[] =
     "\n"
     "Exit status: 0 report written (also with no matching line), 1 error,\n"
     "2 usage error, 130 stopped by Ctrl-C (143 by SIGTERM).\n";
+
+// The -o name that stands for standard output.
+constexpr char kStandardOutput[] = "-";
 
 // A command line that cannot be run; main prints it with the usage hint.
 class UsageError : public std::runtime_error {
@@ -124,6 +130,8 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
       if (i + 1 == args.size()) throw UsageError("option -o needs a file name");
       options.output = args[++i];
       if (options.output.empty()) throw UsageError("the report file name is empty");
+      if (options.output.back() == '/')
+        throw UsageError("the report file name '" + options.output + "' ends in '/'");
     } else {
       throw UsageError("unknown option " + arg);
     }
@@ -137,17 +145,15 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
   options.folder = positional[1];
   if (TrimWide(AnsiToWide(options.pattern)).empty()) throw UsageError("the pattern is blank");
   if (options.folder.empty()) throw UsageError("the folder is empty");
+  if (options.open_report && options.output == kStandardOutput)
+    throw UsageError("--open needs a report file, not standard output");
   return options;
 }
 
-// `path` made absolute against the current folder and normalised lexically
-// ("." and ".." steps and doubled separators removed, no trailing
-// separator); an absolute path is kept exactly as given.
-std::string AbsolutePath(const std::string& path) {
-  if (!path.empty() && path.front() == '/') return path;
-  std::string absolute = (std::filesystem::current_path() / path).lexically_normal().string();
-  while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
-  return absolute;
+// A path from the command line made absolute. One that is absolute already
+// stays exactly as typed: the report's links show it so.
+std::string CommandLinePath(const std::string& path) {
+  return !path.empty() && path.front() == '/' ? path : AbsolutePath(path);
 }
 
 // Shows "done of total files" on a terminal once a search has run for a
@@ -226,10 +232,16 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err)
   }
   SearchOptions search;
   search.pattern_text = AnsiToWide(options.pattern);
-  search.folder = AbsolutePath(options.folder);
+  search.folder = CommandLinePath(options.folder);
   search.case_sensitive = options.case_sensitive;
   search.word_boundary = options.word_boundary;
-  search.report_file = AbsolutePath(options.output);
+  search.report_file =
+      options.output == kStandardOutput ? "/dev/stdout" : CommandLinePath(options.output);
+  // A report that goes to standard output, by "-" or by a name such as
+  // /dev/stdout, keeps the summary out of its way.
+  WriteTarget target;
+  const bool to_stdout = ResolveWriteTarget(search.report_file, target) == 0 &&
+                         target.kind == WriteTarget::kStream && target.descriptor == 1;
   search.threads = options.threads;
   search.cancel = &g_stop_requested;
 
@@ -243,9 +255,11 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err)
     RunSearch(search, lists, stats);
   }
   if (!options.quiet) {
-    out << Counted(stats.matching_lines, "matching line", "matching lines") << " in "
-        << Counted(stats.files_scanned, "file", "files") << " scanned; report written to "
-        << search.report_file << "\n";
+    // The summary keeps out of a report that goes to standard output.
+    std::ostream& summary = to_stdout ? err : out;
+    summary << Counted(stats.matching_lines, "matching line", "matching lines") << " in "
+            << Counted(stats.files_scanned, "file", "files") << " scanned; report written to "
+            << (to_stdout ? std::string("standard output") : search.report_file) << "\n";
   }
   if (options.open_report) OpenDocument(search.report_file);
 }
@@ -270,6 +284,9 @@ int main(int argc, char** argv) {
     std::cerr << "tallyfold-cli: cancelled\n";
     const int signal = tallyfold::g_stop_signal;
     return 128 + (signal != 0 ? signal : SIGINT);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "Out of memory.\n";
+    return 1;
   } catch (const std::exception& error) {
     std::cerr << tallyfold::ErrorDisplayText(error.what()) << "\n";
     return 1;

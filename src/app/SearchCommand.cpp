@@ -4,8 +4,13 @@
 // tests/app/SearchCommandTest.cpp covers it.
 #include "app/SearchCommand.h"
 
+#include <new>
+
 #include "app/CorpusScan.h"
 #include "app/Report.h"
+#include "platform/CodePage.h"
+#include "platform/DirList.h"
+#include "platform/File.h"
 #include "text/TextFile.h"
 #include "text/WideHelpers.h"
 
@@ -28,6 +33,39 @@ class WriterSink : public ReportSink {
  private:
   TTextWriter& writer_;
 };
+
+// A path in an error message: absolute, in UTF-8.
+std::string MessagePath(const std::string& native_path) {
+  return Utf8Encode(AnsiToWide(AbsolutePath(native_path)));
+}
+
+// Refuses a report that would take the place of one of the corpus files
+// the search is about to read, before anything is read.
+void CheckReportIsNoCorpusFile(const std::string& report, const std::string& folder) {
+  FileIdentity target;
+  if (!IdentifyFile(report, target)) return;
+  for (const std::string& name : ListTextFiles(folder)) {
+    FileIdentity corpus_file;
+    if (IdentifyFile(folder + "/" + name, corpus_file) && corpus_file == target) {
+      throw EFCreateError("Cannot create file \"" + MessagePath(report) +
+                          "\". It is one of the corpus files being searched");
+    }
+  }
+}
+
+// Runs `step`, turning a failed allocation into an error that says what
+// was going on. The matches found are given back at once: the memory is
+// what ran out, and an error leaves the report as it was anyway.
+template <typename Step>
+void RunWithMemory(const std::string& doing, SearchLists& lists, Step step) {
+  try {
+    step();
+  } catch (const std::bad_alloc&) {
+    lists.matches.ClearItems();
+    lists.summary.ClearItems();
+    throw Exception("Out of memory while " + doing);
+  }
+}
 
 }  // namespace
 
@@ -55,23 +93,30 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
   // reached must not leave stale tally lines for the next one either.
   lists.summary.ClearItems();
   stats = SearchStats();
+  const std::string path =
+      options.report_file.empty() ? WideToAnsi(options.report_path) : options.report_file;
+  CheckReportIsNoCorpusFile(path, options.folder);
   ScanControl control;
   control.threads = options.threads;
   control.cancel = options.cancel;
   control.progress = options.progress;
-  stats.files_scanned = ScanFolder(pattern, options.folder, options.case_sensitive,
-                                   lists.matches, control);
+  RunWithMemory("searching \"" + MessagePath(options.folder) + "\"", lists, [&] {
+    stats.files_scanned = ScanFolder(pattern, options.folder, options.case_sensitive,
+                                     lists.matches, control);
+  });
   stats.matching_lines = lists.matches.ItemCount();
   // The report's lines are written as they are built, so the search never
-  // holds the report besides the matches. Building and writing cannot stop
-  // half-way; a cancel that comes meanwhile is honoured before the file is
-  // touched.
+  // holds the report besides the matches. A cancel is seen between the
+  // pieces written; the previous report then stays as it was.
   ThrowIfCancelled(options.cancel);
-  const std::string path =
-      options.report_file.empty() ? WideToAnsi(options.report_path) : options.report_file;
-  WriteTextFileWith(path, [&lists](TTextWriter& writer) {
-    WriterSink sink(writer);
-    BuildReport(sink, lists.matches, lists.summary);
+  RunWithMemory("writing the report \"" + MessagePath(path) + "\"", lists, [&] {
+    WriteTextFileWith(
+        path,
+        [&lists](TTextWriter& writer) {
+          WriterSink sink(writer);
+          BuildReport(sink, lists.matches, lists.summary);
+        },
+        options.cancel);
   });
 }
 

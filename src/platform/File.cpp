@@ -7,7 +7,9 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,7 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
+#include <string_view>
 #include <random>
 #include <system_error>
 
@@ -51,6 +53,63 @@ std::string TemporaryName(const std::string& target) {
   return folder + "." + base + suffix;
 }
 
+// A lock that could not be had without waiting: an exclusive holder is
+// writing the file; otherwise only readers hold it.
+int LockConflict(int fd) {
+  if (::flock(fd, LOCK_SH | LOCK_NB) != 0) return kErrorBeingWritten;
+  ::flock(fd, LOCK_UN);
+  return kErrorBeingRead;
+}
+
+int LockError(int fd, int error) {
+  return error == EWOULDBLOCK ? LockConflict(fd) : error;
+}
+
+// The descriptor N that `path` names when it is one of this process's own
+// descriptor links (/dev/stdout, /dev/fd/N, /proc/self/fd/N, ...), else -1.
+int OwnDescriptor(const std::string& path) {
+  if (path == "/dev/stdin") return 0;
+  if (path == "/dev/stdout") return 1;
+  if (path == "/dev/stderr") return 2;
+  const std::string own = "/proc/" + std::to_string(::getpid()) + "/fd/";
+  for (const std::string& prefix :
+       {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
+        std::string("/proc/thread-self/fd/"), own}) {
+    if (!path.starts_with(prefix) || path.size() == prefix.size() ||
+        path.size() - prefix.size() > 9)
+      continue;
+    int fd = 0;
+    for (std::size_t i = prefix.size(); i < path.size(); ++i) {
+      if (path[i] < '0' || path[i] > '9') return -1;
+      fd = fd * 10 + (path[i] - '0');
+    }
+    return fd;
+  }
+  return -1;
+}
+
+// Follows the links of `path` one by one as text, and gives the descriptor
+// the first link naming one of this process's descriptors stands for, or
+// -1. The kernel resolves such a link to the open file itself, which may
+// have no path (a pipe), so it is caught before the kernel resolves it.
+int DescriptorBehindLinks(std::string path) {
+  for (int hop = 0; hop < 40; ++hop) {
+    if (const int fd = OwnDescriptor(path); fd >= 0) return fd;
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return -1;
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlink(path.c_str(), buffer, sizeof buffer);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer) return -1;
+    std::string next(buffer, static_cast<std::size_t>(length));
+    if (next.front() != '/') {
+      const std::size_t slash = path.rfind('/');
+      next = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + next;
+    }
+    path = AbsolutePath(next);
+  }
+  return -1;
+}
+
 }  // namespace
 
 PosixFile::~PosixFile() {
@@ -82,7 +141,7 @@ int PosixFile::OpenForReading(const std::string& path, PosixFile& file) {
   if (!S_ISREG(info.st_mode)) return kErrorNotRegularFile;
   const int flags = ::fcntl(opened.fd_, F_GETFL);
   if (flags < 0 || ::fcntl(opened.fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) return errno;
-  if (::flock(opened.fd_, LOCK_SH | LOCK_NB) != 0) return errno;
+  if (::flock(opened.fd_, LOCK_SH | LOCK_NB) != 0) return LockError(opened.fd_, errno);
   file = std::move(opened);
   return 0;
 }
@@ -90,7 +149,7 @@ int PosixFile::OpenForReading(const std::string& path, PosixFile& file) {
 int PosixFile::Create(const std::string& path, PosixFile& file) {
   PosixFile opened(OpenRetrying(path.c_str(), O_RDWR | O_CREAT, 0666));
   if (!opened.IsOpen()) return errno;
-  if (::flock(opened.fd_, LOCK_EX | LOCK_NB) != 0) return errno;
+  if (::flock(opened.fd_, LOCK_EX | LOCK_NB) != 0) return LockError(opened.fd_, errno);
   if (::ftruncate(opened.fd_, 0) != 0) return errno;
   file = std::move(opened);
   return 0;
@@ -130,9 +189,43 @@ int PosixFile::LockForReplacement(const std::string& target, PosixFile& lock) {
   // file its owner made read-only must stay as it is, as it would if it
   // were opened for writing.
   if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return errno;
-  if (::flock(opened.fd_, LOCK_EX | LOCK_NB) != 0) return errno;
+  if (::flock(opened.fd_, LOCK_EX | LOCK_NB) != 0) return LockError(opened.fd_, errno);
   lock = std::move(opened);
   return 0;
+}
+
+int PosixFile::OpenStream(const std::string& path, PosixFile& file) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return errno;
+  if (S_ISSOCK(info.st_mode)) {
+    sockaddr_un address{};
+    if (path.size() >= sizeof address.sun_path) return ENAMETOOLONG;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    PosixFile socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!socket.IsOpen()) return errno;
+    if (::connect(socket.fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+      return errno;
+    file = std::move(socket);
+    return 0;
+  }
+  // A FIFO waits here for its reader, as any writer to it does.
+  PosixFile opened(OpenRetrying(path.c_str(), O_WRONLY | O_NOCTTY));
+  if (!opened.IsOpen()) return errno;
+  file = std::move(opened);
+  return 0;
+}
+
+int PosixFile::Duplicate(int fd, PosixFile& file) {
+  PosixFile copy(::fcntl(fd, F_DUPFD_CLOEXEC, 3));
+  if (!copy.IsOpen()) return errno;
+  file = std::move(copy);
+  return 0;
+}
+
+bool PosixFile::IsRegular() const {
+  struct stat info;
+  return ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
 }
 
 int PosixFile::Read(void* buffer, std::size_t count, std::size_t& got) {
@@ -206,25 +299,98 @@ int ReplaceFile(const std::string& from, const std::string& to) {
 
 void RemoveFileQuietly(const std::string& path) { ::unlink(path.c_str()); }
 
-std::string ResolveLinks(const std::string& path) {
+int ResolveWriteTarget(const std::string& path, WriteTarget& target) {
+  target = WriteTarget();
+  if (path.empty()) return ENOENT;
+  if (path.back() == '/') return kErrorFolderName;
+  if (const int fd = DescriptorBehindLinks(path); fd >= 0) {
+    target.kind = WriteTarget::kStream;
+    target.path = path;
+    target.descriptor = fd;
+    return 0;
+  }
   struct stat info;
-  if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+  if (::stat(path.c_str(), &info) != 0) {
+    const int error = errno;
+    if (error != ENOENT) return error;
+    struct stat link;
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) return kErrorBrokenLink;
+    target.kind = WriteTarget::kNewFile;
+    target.path = path;
+    return 0;
+  }
+  if (S_ISDIR(info.st_mode)) return EISDIR;
+  if (!S_ISREG(info.st_mode)) {
+    target.kind = WriteTarget::kStream;
+    target.path = path;
+    return 0;
+  }
+  // The file a link names is the one replaced; the link stays.
   char* resolved = ::realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return path;
-  std::string result(resolved);
+  if (resolved == nullptr) return errno;
+  target.kind = WriteTarget::kRegularFile;
+  target.path = resolved;
   std::free(resolved);
-  return result;
+  return 0;
+}
+
+bool IdentifyFile(const std::string& path, FileIdentity& identity) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return false;
+  identity.device = info.st_dev;
+  identity.inode = info.st_ino;
+  return true;
 }
 
 std::string AbsolutePath(const std::string& path) {
-  std::error_code error;
-  std::filesystem::path absolute = std::filesystem::absolute(path, error);
-  if (error) return path;
-  return absolute.lexically_normal().string();
+  if (path.empty()) return path;
+  std::string absolute;
+  if (path.front() != '/') {
+    char* cwd = ::getcwd(nullptr, 0);
+    if (cwd == nullptr) return path;
+    absolute = cwd;
+    std::free(cwd);
+  }
+  if (absolute == "/") absolute.clear();
+  std::size_t up_end = 0;  // where the last ".." step ends, or 0
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string_view step(path.data() + start, end - start);
+    if (!step.empty() && step != ".") {
+      absolute += '/';
+      absolute += step;
+      if (step == "..") up_end = absolute.size();
+    }
+    start = end + 1;
+  }
+  if (absolute.empty()) return "/";
+  // ".." is the parent of where the step before it really leads, which after
+  // a link to a folder is not what the text shows; the system says where the
+  // part up to the last ".." is, so that links made from the path (which a
+  // browser folds as text) still lead to the same file.
+  if (up_end > 0) {
+    if (char* resolved = ::realpath(absolute.substr(0, up_end).c_str(), nullptr)) {
+      std::string rest = absolute.substr(up_end);
+      absolute = resolved;
+      std::free(resolved);
+      if (absolute == "/" && !rest.empty()) absolute.clear();
+      absolute += rest;
+    }
+  }
+  return absolute;
 }
 
 std::string SystemErrorText(int error) {
-  if (error == kErrorNotRegularFile) return "Not a regular file";
+  switch (error) {
+    case kErrorNotRegularFile: return "Not a regular file";
+    case kErrorBeingWritten: return "Another search is writing this file";
+    case kErrorBeingRead: return "Another search is reading this file";
+    case kErrorBrokenLink: return "The link names a file that does not exist";
+    case kErrorFolderName: return "The name ends in \"/\" and so names a folder";
+    default: break;
+  }
   char buffer[256];
   // The GNU strerror_r returns the text, which need not be in `buffer`.
   const char* text = ::strerror_r(error, buffer, sizeof buffer);

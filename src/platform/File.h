@@ -20,10 +20,19 @@
 
 namespace tallyfold {
 
-// What OpenForReading gives for a FIFO, socket or device. No errno value
-// says "not a regular file", so this one is the platform layer's own (errno
-// values are positive); SystemErrorText gives its text.
+// Failures no errno value names. They are the platform layer's own (errno
+// values are positive); SystemErrorText gives their texts.
+//
+// What OpenForReading gives for a FIFO, socket or device.
 inline constexpr int kErrorNotRegularFile = -1;
+// A lock that another search holds: it is writing the file (an exclusive
+// lock), or reading it (a shared one) when a writer wants it.
+inline constexpr int kErrorBeingWritten = -2;
+inline constexpr int kErrorBeingRead = -3;
+// A symbolic link whose target does not exist.
+inline constexpr int kErrorBrokenLink = -4;
+// A file name that ends in "/", which can only name a folder.
+inline constexpr int kErrorFolderName = -5;
 
 class PosixFile {
  public:
@@ -58,6 +67,18 @@ class PosixFile {
   // error that opening it for writing would give (EACCES, EROFS).
   static int LockForReplacement(const std::string& target, PosixFile& lock);
 
+  // Opens a FIFO, socket or device for writing straight through, without
+  // truncating or creating anything; a socket is connected to.
+  static int OpenStream(const std::string& path, PosixFile& file);
+
+  // Takes over a copy of the process's own descriptor `fd` (standard
+  // output, say); closing the copy leaves `fd` open.
+  static int Duplicate(int fd, PosixFile& file);
+
+  // True for a regular file. A stream (pipe, terminal, device) cannot be
+  // synced or sized.
+  bool IsRegular() const;
+
   bool IsOpen() const { return fd_ >= 0; }
 
   // Reads up to `count` bytes, fewer only at the end of the file.
@@ -86,18 +107,46 @@ int ReplaceFile(const std::string& from, const std::string& to);
 // Removes a file, ignoring failure: used to clean up after another error.
 void RemoveFileQuietly(const std::string& path);
 
-// The target of a symbolic link chain, or `path` itself when it is no link
-// (or a link that cannot be resolved).
-std::string ResolveLinks(const std::string& path);
+// Where a file written to `path` goes.
+struct WriteTarget {
+  enum Kind {
+    kNewFile,      // nothing is there yet: `path` is created
+    kRegularFile,  // a regular file, reached through any links: `path` is
+                   // that file's own path, to be replaced as a whole
+    kStream,       // a FIFO, socket or device at `path`, or the process's
+                   // own `descriptor`: written straight through
+  };
+  Kind kind = kNewFile;
+  std::string path;
+  int descriptor = -1;  // for kStream: one of this process's descriptors
+};
 
-// `path` made absolute against the current folder and normalised lexically
-// ("." and ".." folded, repeated slashes joined); symbolic links are left
-// as they are.
+// Finds out what writing to `path` would write to. Links are followed: to
+// the file they name, or to one of this process's own descriptors
+// (/dev/stdout, /dev/fd/N, /proc/self/fd/N). Gives 0, or the failure: EISDIR
+// for a folder, kErrorFolderName for a name ending in "/", kErrorBrokenLink
+// for a link to nothing, ELOOP for a link loop, or what stat said.
+int ResolveWriteTarget(const std::string& path, WriteTarget& target);
+
+// The identity of the file at `path` (links followed), to tell whether two
+// paths name one file. False when there is no such file.
+struct FileIdentity {
+  unsigned long long device = 0;
+  unsigned long long inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+bool IdentifyFile(const std::string& path, FileIdentity& identity);
+
+// `path` made absolute against the current folder: "." steps, repeated
+// slashes and a trailing slash are dropped. ".." is not folded as text,
+// which would be wrong after a link to a folder: the part up to the last
+// ".." is resolved by the system when it exists, and kept as it is when it
+// does not.
 std::string AbsolutePath(const std::string& path);
 
-// The system's text for an errno value, in the locale's language, or
-// "Unspecified error (N) from system." when the system has none;
-// "Not a regular file" for kErrorNotRegularFile.
+// The system's text for an errno value, in the locale's character set, or
+// "Unspecified error (N) from system." when the system has none; the
+// platform layer's own texts for its kError... values.
 std::string SystemErrorText(int error);
 
 }  // namespace tallyfold

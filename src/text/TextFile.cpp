@@ -198,7 +198,8 @@ TUnicodeFileStream::TUnicodeFileStream(const std::u16string& path,
     : TUnicodeFileStream(WideToAnsi(path), access) {}
 
 TUnicodeFileStream::TUnicodeFileStream(const std::string& native_path,
-                                       TFileAccess access) {
+                                       TFileAccess access)
+    : path_(native_path) {
   if (access == TFileAccess::OpenRead) {
     if (const int error = PosixFile::OpenForReading(native_path, file_))
       RaiseOpenError(native_path, error);
@@ -210,12 +211,19 @@ TUnicodeFileStream::TUnicodeFileStream(const std::string& native_path,
   }
 }
 
-TUnicodeFileStream::TUnicodeFileStream(PosixFile file) : file_(std::move(file)) {}
+TUnicodeFileStream::TUnicodeFileStream(PosixFile file, std::string native_path)
+    : file_(std::move(file)), path_(std::move(native_path)) {}
+
+void TUnicodeFileStream::RaiseWriteError(int error) const {
+  throw EWriteError(FileErrorMessage("Cannot write file", path_, error));
+}
 
 void TUnicodeFileStream::Commit() {
-  const int sync_error = file_.Sync();
+  // A pipe or a terminal cannot be synced; its bytes are with the reader.
+  const int sync_error = file_.IsRegular() ? file_.Sync() : 0;
   const int close_error = file_.Close();
-  if (sync_error != 0 || close_error != 0) throw EWriteError();
+  if (sync_error != 0) RaiseWriteError(sync_error);
+  if (close_error != 0) RaiseWriteError(close_error);
 }
 
 std::int64_t TUnicodeFileStream::Size() const {
@@ -244,7 +252,7 @@ void TUnicodeFileStream::Write(const void* buffer, std::int64_t count) {
   std::size_t written = 0;
   const int error = file_.Write(buffer, static_cast<std::size_t>(count), written);
   position_ += static_cast<std::int64_t>(written);
-  if (error != 0) throw EWriteError();
+  if (error != 0) RaiseWriteError(error);
   // The disk takes what is written while the rest is still being made, so
   // that the sync at the end does not wait for a large file whole.
   if (position_ - written_back_ >= kWritebackBytes) {
@@ -360,8 +368,10 @@ struct TTextWriter::Background {
   }
 };
 
-TTextWriter::TTextWriter(TStream& stream, bool background)
-    : stream_(stream), buffer_(std::make_unique_for_overwrite<char16_t[]>(kPieceUnits)) {
+TTextWriter::TTextWriter(TStream& stream, bool background, const std::atomic<bool>* cancel)
+    : stream_(stream),
+      buffer_(std::make_unique_for_overwrite<char16_t[]>(kPieceUnits)),
+      cancel_(cancel) {
   static_assert(kPieceUnits * 2 == text_internal::kWritePieceBytes);
   if (background) {
     auto worker = std::make_unique<Background>();
@@ -393,6 +403,7 @@ void TTextWriter::WriteLine(std::initializer_list<std::u16string_view> pieces) {
 }
 
 void TTextWriter::HandOver() {
+  if (cancel_ != nullptr && cancel_->load(std::memory_order_relaxed)) throw ECancelled();
   if (!kLittleEndianHost) SwapBytes(buffer_.get(), filled_);
   if (background_ == nullptr) {
     stream_.Write(buffer_.get(), static_cast<std::int64_t>(filled_ * 2));
@@ -434,12 +445,45 @@ void TUnicodeStringList::WriteTextStream(TStream& stream) const {
   writer.Flush();
 }
 
+namespace {
+
+bool IsSet(const std::atomic<bool>* flag) {
+  return flag != nullptr && flag->load(std::memory_order_relaxed);
+}
+
+// Writes to a pipe, socket, device or one of the process's descriptors as
+// the lines come: there is nothing there to keep whole, and replacing the
+// node with a file would take the place of a device or a reader's pipe.
+void WriteThrough(const std::string& native_path, const WriteTarget& target,
+                  const std::function<void(TTextWriter& writer)>& write,
+                  const std::atomic<bool>* cancel) {
+  PosixFile file;
+  const int error = target.descriptor >= 0 ? PosixFile::Duplicate(target.descriptor, file)
+                                           : PosixFile::OpenStream(target.path, file);
+  if (error != 0) RaiseCreateError(native_path, error);
+  TUnicodeFileStream stream(std::move(file), native_path);
+  TTextWriter writer(stream, /*background=*/true, cancel);
+  write(writer);
+  writer.Flush();
+  stream.Commit();
+}
+
+}  // namespace
+
 void WriteTextFileWith(const std::string& native_path,
-                       const std::function<void(TTextWriter& writer)>& write) {
+                       const std::function<void(TTextWriter& writer)>& write,
+                       const std::atomic<bool>* cancel) {
+  WriteTarget resolved;
+  if (const int error = ResolveWriteTarget(native_path, resolved))
+    RaiseCreateError(native_path, error);
+  if (resolved.kind == WriteTarget::kStream) {
+    WriteThrough(native_path, resolved, write, cancel);
+    return;
+  }
   // The text goes to a new file beside the target, which replaces the target
   // only when complete, so a failure never leaves a damaged file behind. A
   // link is followed so that the file it points to is the one replaced.
-  const std::string target = ResolveLinks(native_path);
+  const std::string& target = resolved.path;
   PosixFile lock;
   if (const int error = PosixFile::LockForReplacement(target, lock))
     RaiseCreateError(native_path, error);
@@ -448,12 +492,13 @@ void WriteTextFileWith(const std::string& native_path,
   if (const int error = PosixFile::CreateBeside(target, temp, temp_path))
     RaiseCreateError(native_path, error);
   try {
-    TUnicodeFileStream stream(std::move(temp));
+    TUnicodeFileStream stream(std::move(temp), native_path);
     // The file is written on a thread of its own while the lines are made.
-    TTextWriter writer(stream, /*background=*/true);
+    TTextWriter writer(stream, /*background=*/true, cancel);
     write(writer);
     writer.Flush();
     stream.Commit();
+    if (IsSet(cancel)) throw ECancelled();
   } catch (...) {
     RemoveFileQuietly(temp_path);
     throw;

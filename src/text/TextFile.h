@@ -23,12 +23,21 @@
 //                 are refused rather than read in part or waited for
 //   EFCreateError "Cannot create file \"<absolute path>\". <system text>"
 //                 also for a target that exists but may not be written
-//   EWriteError   "Stream write error"  (a write that could not be completed)
+//   EWriteError   "Cannot write file \"<absolute path>\". <system text>"
+//                 for a file; "Stream write error" for other streams
+//                 (a write that could not be completed)
 //   EReadError    "Stream read error"   (the system failed a read)
-// A failed open, create or read leaves the list unchanged; a failed
-// WriteTextFile leaves the previous file byte for byte as it was.
+//   ECancelled    when the caller's cancel flag stops a write
+// A failed open, create or read leaves the list unchanged; a failed or
+// cancelled WriteTextFile leaves the previous file byte for byte as it was.
+//
+// Writing to a path replaces a regular file (or the file a link names) as a
+// whole, and creates a missing one; a FIFO, socket or device, and the
+// process's own descriptors (/dev/stdout, /dev/fd/N), are written straight
+// through instead, so that they are never replaced by a file.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -57,6 +66,7 @@ class EFCreateError : public Exception {
 class EWriteError : public Exception {
  public:
   EWriteError() : Exception("Stream write error") {}
+  explicit EWriteError(const std::string& message) : Exception(message) {}
 };
 
 class EReadError : public Exception {
@@ -110,11 +120,12 @@ class TUnicodeFileStream : public TStream {
  public:
   TUnicodeFileStream(const std::u16string& path, TFileAccess access);
   TUnicodeFileStream(const std::string& native_path, TFileAccess access);
-  // Takes over a file the caller has already opened.
-  explicit TUnicodeFileStream(PosixFile file);
+  // Takes over a file the caller has already opened; `native_path` is the
+  // name its errors give.
+  TUnicodeFileStream(PosixFile file, std::string native_path);
 
-  // Forces the written bytes to the disk and closes the file; EWriteError
-  // when either fails. The destructor closes silently.
+  // Forces the written bytes to the disk (a regular file only) and closes
+  // the file; EWriteError when either fails. The destructor closes silently.
   void Commit();
 
   std::int64_t Size() const override;
@@ -126,7 +137,10 @@ class TUnicodeFileStream : public TStream {
  private:
   static constexpr std::int64_t kWritebackBytes = std::int64_t{8} << 20;
 
+  [[noreturn]] void RaiseWriteError(int error) const;
+
   PosixFile file_;                 // the open file
+  std::string path_;               // the name errors give
   std::int64_t position_ = 0;      // mirrors the descriptor's offset
   std::int64_t written_back_ = 0;  // bytes before this were sent to the disk
 };
@@ -138,10 +152,12 @@ class TUnicodeFileStream : public TStream {
 // most 1 MiB; Flush hands over the rest and must end the writing. With
 // `background`, a thread of the writer's own hands the pieces to the stream
 // while the next is being filled; a failure of the stream is then raised by
-// a later WriteLine or by Flush.
+// a later WriteLine or by Flush. When `cancel` is given, the writer looks at
+// it before each piece it hands over and raises ECancelled once it is set.
 class TTextWriter {
  public:
-  explicit TTextWriter(TStream& stream, bool background = false);
+  explicit TTextWriter(TStream& stream, bool background = false,
+                       const std::atomic<bool>* cancel = nullptr);
   ~TTextWriter();
   TTextWriter(const TTextWriter&) = delete;
   TTextWriter& operator=(const TTextWriter&) = delete;
@@ -160,14 +176,18 @@ class TTextWriter {
   std::unique_ptr<char16_t[]> buffer_;      // kPieceUnits units
   std::size_t filled_ = 0;                  // units waiting in buffer_
   std::unique_ptr<Background> background_;  // null: the writer writes itself
+  const std::atomic<bool>* cancel_;         // may be null
 };
 
 // Writes the file at `native_path` as WriteTextFile does, with the lines
 // that `write` gives the writer: into a new file beside it that replaces it
 // only when complete. Whatever `write` throws leaves the old file as it was
-// and is passed on.
+// and is passed on; so does a cancel, seen between the pieces written and
+// once more just before the new file takes the old one's place. A stream
+// target (see above) gets the lines as they come.
 void WriteTextFileWith(const std::string& native_path,
-                       const std::function<void(TTextWriter& writer)>& write);
+                       const std::function<void(TTextWriter& writer)>& write,
+                       const std::atomic<bool>* cancel = nullptr);
 
 // Recognises a byte-order mark at the stream's position and consumes it;
 // without one the position is unchanged and the result is teAnsi. UTF-16

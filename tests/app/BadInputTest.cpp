@@ -549,7 +549,7 @@ TEST(BadInput, WriteLimitStandsInForAFullDisk) {
   WriteLargeReportCorpus(scene.folder);
   const CliResult result =
       RunCli(CliLaunch{{"the", scene.folder}, scene.root.Path(), rlim_t{65536}, false});
-  scene.ExpectFailed(result, "Stream write error.");
+  scene.ExpectFailed(result, "Cannot write file \"" + scene.report + "\". File too large.");
 }
 
 // A tmpfs mounted for the length of a test.
@@ -585,7 +585,8 @@ TEST(BadInput, FullDiskWhileWritingTheReport) {
   const CliResult result =
       RunCli(CliLaunch{{"-o", "disk/result.htm", "the", scene.folder}, scene.root.Path()});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "Stream write error.\n");
+  EXPECT_EQ(result.err,
+            "Cannot write file \"" + disk + "/result.htm\". No space left on device.\n");
   EXPECT_EQ(ReadBytes(disk + "/result.htm"), kPrevious);
   EXPECT_EQ(FolderNames(disk), std::vector<std::string>{"result.htm"});
 }
@@ -612,7 +613,7 @@ TEST(BadInput, TwoSearchesWritingOneReportLeaveOneWholeReport) {
   ASSERT_NE(cat_report, dog_report);
 
   const std::string busy = "Cannot create file \"" + shared +
-                           "\". Resource temporarily unavailable.\n";
+                           "\". Another search is writing this file.\n";
   for (int round = 0; round < 10; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     WriteBytes(shared, kPrevious);

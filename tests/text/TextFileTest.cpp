@@ -674,7 +674,7 @@ TEST_F(TextFileTest, ShortWriteRaisesAndKeepsThePreviousFile) {
   const auto old_handler = ::signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   ExpectError<EWriteError>([&] { list.WriteTextFile(target.string()); },
-                           "Stream write error");
+                           "Cannot write file \"" + target.string() + "\". File too large");
   ::setrlimit(RLIMIT_FSIZE, &old_limit);
   ::signal(SIGXFSZ, old_handler);
 
@@ -708,10 +708,10 @@ TEST_F(TextFileTest, FileOpenForReadingCannotBeReplaced) {
   list.AppendItem(u"x");
   ExpectError<EFCreateError>([&] { list.WriteTextFile(target.string()); },
                              "Cannot create file \"" + target.string() +
-                                 "\". Resource temporarily unavailable");
+                                 "\". Another search is reading this file");
   ExpectError<EFCreateError>(
       [&] { TUnicodeFileStream writer(target.string(), TFileAccess::Create); },
-      "Cannot create file \"" + target.string() + "\". Resource temporarily unavailable");
+      "Cannot create file \"" + target.string() + "\". Another search is reading this file");
   EXPECT_EQ(ReadBytes(target), "in use");
   EXPECT_EQ(FolderEntries(), std::vector<std::string>{"result.htm"});
 }
@@ -723,7 +723,7 @@ TEST_F(TextFileTest, FileBeingCreatedCannotBeRead) {
   TUnicodeStringList list;
   ExpectError<EFOpenError>([&] { list.ReadTextFile(target.string()); },
                            "Cannot open file \"" + target.string() +
-                               "\". Resource temporarily unavailable");
+                               "\". Another search is writing this file");
 }
 
 TEST_F(TextFileTest, ReplacementKeepsTheModeAndFollowsLinks) {
