@@ -3,6 +3,7 @@
 #include "ui/Unit1.h"
 
 #include <exception>
+#include <limits>
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -91,6 +92,9 @@ void TForm1::CreateControls() {
   edtInput = new QLineEdit(this);
   edtInput->setObjectName(QStringLiteral("edtInput"));
   edtInput->setGeometry(12, 8, 281, 21);
+  // QLineEdit cuts text at 32,767 characters by default, silently, pasted
+  // text included; a pattern is as long as the user makes it.
+  edtInput->setMaxLength(std::numeric_limits<int>::max());
 
   btnDir = new QPushButton(QStringLiteral("选择目录"), this);
   btnDir->setObjectName(QStringLiteral("btnDir"));

@@ -1,6 +1,8 @@
 // Searches started from the window: the options it passes, the report it
 // leaves in the working folder, the request to open it, and errors.
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QTemporaryDir>
 
 #include "app/SearchCommand.h"
@@ -131,6 +133,36 @@ TEST_F(WindowSearch, AnInvalidPatternShowsTheEnginesMessageAndKeepsTheLastReport
   Search();
   EXPECT_EQ(errors_.shown.size(), 1u);
   EXPECT_EQ(opener_.opened.size(), 2u);
+}
+
+// A pasted pattern far past QLineEdit's default limit of 32,767 characters
+// stays whole in the box and reaches the search whole: bounded by \b, only
+// the whole pattern matches the long word, and its first 32,767 characters
+// alone match nothing.
+TEST_F(WindowSearch, APastedPatternOfAHundredThousandCharactersIsSearchedWhole) {
+  constexpr int kLength = 100'000;
+  constexpr int kDefaultLimit = 32'767;
+  QString pattern(kLength, u'x');
+  for (int i = 1; i < kLength; ++i) pattern[i] = QChar(u'a' + i % 16);
+  pattern[0] = u'q';  // the word's only q: a match can begin nowhere else
+  AddCorpusFile(QStringLiteral("a.txt"),
+                "long " + pattern.toLatin1() + " word\n" +
+                    "cut " + pattern.first(kDefaultLimit).toLatin1() + " short\n");
+
+  QApplication::clipboard()->setText(pattern);
+  PatternBox()->setFocus();
+  QTest::keyClick(PatternBox(), Qt::Key_V, Qt::ControlModifier);
+  ASSERT_EQ(PatternBox()->text().size(), kLength);
+  EXPECT_EQ(PatternBox()->text(), pattern);
+
+  ChooseFolder(corpus_.path());
+  ASSERT_TRUE(SearchButton()->isEnabled());
+  Search();
+  EXPECT_TRUE(errors_.shown.empty()) << errors_.shown.front().toStdString();
+  const QStringList rows = Rows();
+  ASSERT_EQ(rows.size(), 1);
+  EXPECT_TRUE(rows[0].startsWith(QStringLiteral(" long <span class=\"key\">") + pattern +
+                                 QStringLiteral("</span> word")));
 }
 
 TEST_F(WindowSearch, TwoSearchesInARowReportOnlyTheirOwnLines) {
