@@ -11,7 +11,9 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/CodePage.h"
 #include "platform/Exception.h"
+#include "platform/File.h"
 
 namespace tallyfold {
 
@@ -24,6 +26,14 @@ char AsciiLower(char ch) {
 struct DirCloser {
   void operator()(DIR* dir) const { closedir(dir); }
 };
+
+// Messages are UTF-8; the folder's name and the system's text are in the
+// locale's character set.
+[[noreturn]] void RaiseFolderError(const char* what, const std::string& folder, int error) {
+  const TCodePage& page = SystemCodePage();
+  throw Exception(std::string(what) + " \"" + Utf8Encode(page.Decode(folder)) + "\". " +
+                  Utf8Encode(page.Decode(SystemErrorText(error))));
+}
 
 }  // namespace
 
@@ -46,17 +56,13 @@ std::vector<std::string> ListTextFiles(const std::string& folder) {
     // desktop where a stale folder choice gives an empty report. A folder
     // that is there but cannot be read must not pass for an empty one.
     if (errno == ENOENT || errno == ENOTDIR) return names;
-    const int error = errno;
-    throw Exception("Cannot open folder \"" + folder + "\". " + std::strerror(error));
+    RaiseFolderError("Cannot open folder", folder, errno);
   }
   for (;;) {
     errno = 0;
     const dirent* entry = readdir(dir.get());
     if (entry == nullptr) {
-      if (errno != 0) {
-        const int error = errno;
-        throw Exception("Cannot read folder \"" + folder + "\". " + std::strerror(error));
-      }
+      if (errno != 0) RaiseFolderError("Cannot read folder", folder, errno);
       break;
     }
     std::string name = entry->d_name;

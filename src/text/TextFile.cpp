@@ -35,8 +35,10 @@ std::string ToUtf8(const std::string& native) {
 
 std::string FileErrorMessage(const char* what, const std::string& path,
                              int error) {
-  return std::string(what) + " \"" + ToUtf8(AbsolutePath(path)) + "\". " +
-         ToUtf8(SystemErrorText(error));
+  std::string shown = AbsolutePath(path);
+  // A name that ends in "/" is shown so, as that can be what is wrong.
+  if (path.ends_with('/') && !shown.ends_with('/')) shown += '/';
+  return std::string(what) + " \"" + ToUtf8(shown) + "\". " + ToUtf8(SystemErrorText(error));
 }
 
 [[noreturn]] void RaiseOpenError(const std::string& path, int error) {

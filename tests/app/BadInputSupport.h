@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -44,6 +45,11 @@ struct CliLaunch {
   // As root, run as kUnprivilegedId, so that file permissions apply; as any
   // other user, run as that user.
   bool unprivileged = false;
+  // When set, the program's address space may grow no larger than this many
+  // bytes, so that allocations fail as they do when memory runs out.
+  std::optional<rlim_t> memory_limit;
+  // Variables set after LC_ALL=C.UTF-8, which they may override.
+  std::vector<std::pair<std::string, std::string>> environment;
 };
 
 // One run of tallyfold-cli, started when constructed and collected by
@@ -73,12 +79,17 @@ class LaunchedCli {
       const rlimit limit{*launch.file_size_limit, *launch.file_size_limit};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     }
+    if (launch.memory_limit) {
+      const rlimit limit{*launch.memory_limit, *launch.memory_limit};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+    }
     if (launch.unprivileged && geteuid() == 0 &&
         (setgroups(0, nullptr) != 0 || setgid(kUnprivilegedId) != 0 ||
          setuid(kUnprivilegedId) != 0)) {
       _exit(127);
     }
     setenv("LC_ALL", "C.UTF-8", 1);
+    for (const auto& [name, value] : launch.environment) setenv(name.c_str(), value.c_str(), 1);
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -121,6 +132,8 @@ class LaunchedCli {
 
   // The program's peak resident memory in kB, once Finish has returned.
   long PeakKilobytes() const { return peak_kilobytes_; }
+
+  pid_t Pid() const { return pid_; }
 
  private:
   TempFolder capture_;  // the program's stdout and stderr

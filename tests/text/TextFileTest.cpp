@@ -13,11 +13,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -698,6 +700,60 @@ TEST_F(TextFileTest, WriteWithAFailingProducerKeepsThePreviousFile) {
 
   WriteTextFileWith(target.string(), [](TTextWriter& writer) { writer.WriteLine({u"a", u"b"}); });
   EXPECT_EQ(ReadBytes(target), std::string("\xFF\xFE" "a\0b\0\r\0\n\0", 10));
+}
+
+TEST_F(TextFileTest, CancelWhileWritingKeepsThePreviousFile) {
+  const fs::path target = folder_ / "result.htm";
+  WriteBytes(target, "previous");
+  // The flag is set part-way through the lines, and once more only with the
+  // very last line, after every piece has been handed over: either way the
+  // old file stays and the temporary one goes.
+  for (const int set_at : {30000, 59999}) {
+    SCOPED_TRACE(set_at);
+    std::atomic<bool> cancel{false};
+    EXPECT_THROW(WriteTextFileWith(
+                     target.string(),
+                     [&cancel, set_at](TTextWriter& writer) {
+                       for (int i = 0; i < 60000; ++i) {
+                         writer.WriteLine({u"a row of the report"});
+                         if (i == set_at) cancel.store(true);
+                       }
+                     },
+                     &cancel),
+                 ECancelled);
+    EXPECT_EQ(ReadBytes(target), "previous");
+    EXPECT_EQ(FolderEntries(), std::vector<std::string>{"result.htm"});
+  }
+}
+
+TEST_F(TextFileTest, StreamTargetsAreWrittenThroughNotReplaced) {
+  const fs::path fifo = folder_ / "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = ReadBytes(fifo); });
+  TUnicodeStringList list;
+  list.AppendItem(u"ab");
+  list.WriteTextFile(fifo.string());
+  reader.join();
+  EXPECT_EQ(received, std::string("\xFF\xFE" "a\0b\0\r\0\n\0", 10));
+  struct stat info;
+  ASSERT_EQ(::lstat(fifo.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+
+  // Names that cannot be written to: a folder, a name ending in "/", a link
+  // to nothing; none leaves anything behind.
+  fs::create_directory(folder_ / "sub");
+  fs::create_symlink("missing.htm", folder_ / "broken.htm");
+  const std::string base = folder_.string();
+  ExpectError<EFCreateError>([&] { list.WriteTextFile(base + "/sub"); },
+                             "Cannot create file \"" + base + "/sub\". Is a directory");
+  ExpectError<EFCreateError>([&] { list.WriteTextFile(base + "/new/"); },
+                             "Cannot create file \"" + base +
+                                 "/new/\". The name ends in \"/\" and so names a folder");
+  ExpectError<EFCreateError>([&] { list.WriteTextFile(base + "/broken.htm"); },
+                             "Cannot create file \"" + base +
+                                 "/broken.htm\". The link names a file that does not exist");
+  EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"broken.htm", "pipe", "sub"}));
 }
 
 TEST_F(TextFileTest, FileOpenForReadingCannotBeReplaced) {

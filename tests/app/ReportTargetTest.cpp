@@ -1,0 +1,304 @@
+// Where the report goes and how a run ends, tried as a hostile user would:
+// -o naming a device, a FIFO, a link to the program's own standard output, a
+// broken link or a loop, a folder, or one of the corpus files; a stop while
+// the report is being written; memory running out; paths through links
+// with ".."; and messages in a locale that is not UTF-8. Each run is the
+// real tallyfold-cli.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/AppTestSupport.h"
+#include "app/BadInputSupport.h"
+
+namespace tallyfold::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kPrevious = std::string("\xFF\xFE<\0p\0>\0\r\0\n\0", 10);
+
+bool IsCharacterDevice(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
+}
+
+bool IsLink(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+// A working folder with a corpus of one matching line and a previous report
+// beside it; `Reference` is the report a plain run writes to a file.
+class Place {
+ public:
+  Place() {
+    fs::create_directory(corpus);
+    WriteBytes(corpus + "/a.txt", "the cat\nno match here\nthe dog and the bird\n");
+    WriteBytes(report, kPrevious);
+  }
+
+  CliResult Run(std::vector<std::string> args) {
+    return RunCli(CliLaunch{std::move(args), root.Path()});
+  }
+
+  std::string Reference() {
+    const std::string path = root / "reference.htm";
+    const CliResult result = Run({"-o", path, "the", corpus});
+    EXPECT_EQ(result.status, 0) << result.err;
+    std::string bytes = ReadBytes(path);
+    fs::remove(path);
+    return bytes;
+  }
+
+  // The run failed with `message` and exit status 1, and the previous
+  // report is as it was.
+  void ExpectFailed(const CliResult& result, const std::string& message) const {
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, message + "\n");
+    EXPECT_EQ(ReadBytes(report), kPrevious);
+  }
+
+  TempFolder root;
+  const std::string corpus = root / "corpus";
+  const std::string report = root / "result.htm";
+};
+
+TEST(ReportTarget, DeviceIsWrittenThroughAndStaysADevice) {
+  Place place;
+  // Private copies of /dev/null and /dev/full, so that a fault cannot harm
+  // the system's own nodes.
+  const std::string null = place.root / "null";
+  const std::string full = place.root / "full";
+  if (mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+      mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+    GTEST_SKIP() << "cannot make device nodes here";
+  }
+  CliResult result = place.Run({"-o", "null", "the", place.corpus});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(IsCharacterDevice(null));
+
+  result = place.Run({"-o", "full", "the", place.corpus});
+  place.ExpectFailed(result, "Cannot write file \"" + full + "\". No space left on device.");
+  EXPECT_TRUE(IsCharacterDevice(full));
+  EXPECT_EQ(FolderNames(place.root.Path()),
+            (std::vector<std::string>{"corpus", "full", "null", "result.htm"}));
+}
+
+TEST(ReportTarget, FifoGetsTheWholeReportAndStaysAFifo) {
+  Place place;
+  const std::string expected = place.Reference();
+  const std::string fifo = place.root / "pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] {
+    std::ifstream in(fifo, std::ios::binary);
+    received.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  });
+  const CliResult result = place.Run({"-o", fifo, "the", place.corpus});
+  reader.join();
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(received, expected);
+  struct stat info;
+  ASSERT_EQ(lstat(fifo.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+TEST(ReportTarget, StandardOutputByDashOrByLink) {
+  Place place;
+  const std::string expected = place.Reference();
+  // "-" and a link to the program's own descriptor 1 both put the report on
+  // standard output, and the summary on standard error; the link stays.
+  const std::string link = place.root / "out.htm";
+  ASSERT_EQ(symlink("/proc/self/fd/1", link.c_str()), 0);
+  for (const std::string& target : {std::string("-"), std::string("out.htm"),
+                                    std::string("/dev/stdout")}) {
+    SCOPED_TRACE(target);
+    const CliResult result = place.Run({"-o", target, "the", place.corpus});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, expected);
+    EXPECT_TRUE(result.err.starts_with("2 matching lines in 1 file scanned")) << result.err;
+    EXPECT_TRUE(IsLink(link));
+    EXPECT_EQ(ReadBytes(place.report), kPrevious);
+  }
+  const CliResult open = place.Run({"--open", "-o", "-", "the", place.corpus});
+  EXPECT_EQ(open.status, 2);
+}
+
+TEST(ReportTarget, LinksAreFollowedOrRefusedByName) {
+  Place place;
+  const std::string expected = place.Reference();
+  const std::string real = place.root / "real.htm";
+  WriteBytes(real, kPrevious);
+  ASSERT_EQ(symlink("real.htm", (place.root / "link.htm").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere.htm", (place.root / "broken.htm").c_str()), 0);
+  ASSERT_EQ(symlink("loop2.htm", (place.root / "loop1.htm").c_str()), 0);
+  ASSERT_EQ(symlink("loop1.htm", (place.root / "loop2.htm").c_str()), 0);
+
+  CliResult result = place.Run({"-o", "link.htm", "the", place.corpus});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadBytes(real), expected);
+  EXPECT_TRUE(IsLink(place.root / "link.htm"));
+
+  result = place.Run({"-o", "broken.htm", "the", place.corpus});
+  place.ExpectFailed(result, "Cannot create file \"" + place.root / "broken.htm" +
+                                 "\". The link names a file that does not exist.");
+  EXPECT_FALSE(Exists(place.root / "nowhere.htm"));
+  EXPECT_TRUE(IsLink(place.root / "broken.htm"));
+
+  result = place.Run({"-o", "loop1.htm", "the", place.corpus});
+  place.ExpectFailed(result, "Cannot create file \"" + place.root / "loop1.htm" +
+                                 "\". Too many levels of symbolic links.");
+
+  result = place.Run({"-o", "corpus", "the", place.corpus});
+  place.ExpectFailed(result,
+                     "Cannot create file \"" + place.corpus + "\". Is a directory.");
+  result = place.Run({"-o", "new/", "the", place.corpus});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_FALSE(Exists(place.root / "new"));
+  EXPECT_EQ(FolderNames(place.root.Path()),
+            (std::vector<std::string>{"broken.htm", "corpus", "link.htm", "loop1.htm",
+                                      "loop2.htm", "real.htm", "result.htm"}));
+}
+
+TEST(ReportTarget, CorpusFileIsNeverTheReport) {
+  Place place;
+  const std::string corpus_file = place.corpus + "/a.txt";
+  const std::string before = ReadBytes(corpus_file);
+  ASSERT_EQ(symlink("corpus/a.txt", (place.root / "alias.htm").c_str()), 0);
+  ASSERT_EQ(link(corpus_file.c_str(), (place.root / "hard.htm").c_str()), 0);
+  for (const std::string& target :
+       {std::string("corpus/a.txt"), std::string("alias.htm"), std::string("hard.htm")}) {
+    SCOPED_TRACE(target);
+    const CliResult result = place.Run({"-o", target, "the", place.corpus});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Cannot create file \"" + place.root / target +
+                              "\". It is one of the corpus files being searched.\n");
+    EXPECT_EQ(ReadBytes(corpus_file), before);
+  }
+}
+
+// ---- How a run ends ----
+
+// The temporary file a report is written into before it replaces the old
+// one, when one is in `folder`.
+bool HasTemporaryFile(const std::string& folder) {
+  for (const std::string& name : FolderNames(folder)) {
+    if (name.starts_with(".") && name.ends_with(".tmp")) return true;
+  }
+  return false;
+}
+
+TEST(RunEnd, StopWhileTheReportIsWrittenKeepsThePreviousOne) {
+  Place place;
+  // A report of some 170 MB, so that writing it takes a while.
+  std::string line;
+  for (int i = 0; i < 40; ++i) line += "the ";
+  line += "\n";
+  std::string text;
+  for (int i = 0; i < 60000; ++i) text += line;
+  WriteBytes(place.corpus + "/big.txt", text);
+
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    LaunchedCli run(CliLaunch{{"the", place.corpus}, place.root.Path()});
+    // The temporary file appears once the scan is over and the report is
+    // being written; the stop comes then.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    bool writing = false;
+    while (!(writing = HasTemporaryFile(place.root.Path())) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ASSERT_TRUE(writing) << "the report was never seen being written";
+    kill(run.Pid(), signal);
+    const CliResult result = run.Finish();
+    EXPECT_EQ(result.status, 128 + signal) << result.err;
+    EXPECT_EQ(ReadBytes(place.report), kPrevious);
+    EXPECT_FALSE(HasTemporaryFile(place.root.Path()));
+  }
+}
+
+TEST(RunEnd, OutOfMemorySaysSoAndKeepsThePreviousReport) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' shadow memory does not fit an address-space limit";
+#endif
+  Place place;
+  // Every line matches five times and makes an entry some fifty times its
+  // size: far more than the limit allows.
+  std::string text;
+  for (int i = 0; i < 3000000; ++i) text += "ab\n";
+  WriteBytes(place.corpus + "/a.txt", text);
+  for (const std::string threads : {"1", "2"}) {
+    SCOPED_TRACE(threads);
+    CliLaunch launch{{"--no-boundary", "--threads", threads, "x*", place.corpus},
+                     place.root.Path()};
+    launch.memory_limit = rlim_t{768} << 20;
+    const CliResult result = RunCli(launch);
+    place.ExpectFailed(result, "Out of memory while searching \"" + place.corpus + "\"");
+    EXPECT_EQ(FolderNames(place.root.Path()),
+              (std::vector<std::string>{"corpus", "result.htm"}));
+  }
+}
+
+// ---- Paths ----
+
+TEST(Paths, DotDotAfterALinkIsWhereTheSystemGoes) {
+  Place place;
+  // lnk leads to real/sub, so lnk/.. is real, not the working folder.
+  fs::create_directories(place.root / "real/sub");
+  fs::create_directories(place.root / "real/corpus");
+  WriteBytes(place.root / "real/corpus/b.txt", "the real one\n");
+  ASSERT_EQ(symlink("real/sub", (place.root / "lnk").c_str()), 0);
+
+  const CliResult result = place.Run({"-o", "lnk/../r.htm", "the", "lnk/../corpus"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_FALSE(Exists(place.root / "r.htm"));
+  const std::string report = ReadBytes(place.root / "real/r.htm");
+  const std::vector<std::u16string> cells = TextCells(report);
+  ASSERT_EQ(cells.size(), 1U);
+  EXPECT_NE(cells[0].find(Widen("href=\"" + place.root / "real/corpus/b.txt\"")),
+            std::u16string::npos)
+      << Utf8Bytes(cells[0]);
+  EXPECT_EQ(ReadBytes(place.report), kPrevious);
+}
+
+// A locale whose character set is Latin-1, made with localedef into
+// `folder`; false when the system cannot make one.
+bool MakeLatin1Locale(const std::string& folder) {
+  const std::string command = "localedef -i en_US -f ISO-8859-1 '" + folder +
+                              "/en_US.ISO-8859-1' >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+TEST(Paths, FolderErrorsAreUtf8InAnyLocale) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run as another user";
+  Place place;
+  const std::string locales = place.root / "locales";
+  fs::create_directory(locales);
+  if (!MakeLatin1Locale(locales)) GTEST_SKIP() << "localedef cannot make a Latin-1 locale";
+  // "café" in Latin-1, unreadable for the user the search runs as.
+  const std::string folder = place.root / "caf\xE9";
+  fs::create_directory(folder);
+  GiveToUnprivileged(place.root.Path());
+  chmod(folder.c_str(), 0);
+  CliLaunch launch{{"the", "caf\xE9"}, place.root.Path(), std::nullopt, true};
+  launch.environment = {{"LOCPATH", locales}, {"LC_ALL", "en_US.ISO-8859-1"}};
+  const CliResult result = RunCli(launch);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Cannot open folder \"" + place.root / "caf\xC3\xA9" +
+                            "\". Permission denied.\n");
+  chmod(folder.c_str(), 0755);
+}
+
+}  // namespace
+}  // namespace tallyfold::testing
