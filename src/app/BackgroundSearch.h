@@ -48,7 +48,7 @@ class BackgroundSearch {
   BackgroundSearch& operator=(const BackgroundSearch&) = delete;
 
   // Asks the search to stop; it ends with ECancelled at its next check,
-  // unless it has already finished or is writing its report.
+  // unless it has already finished.
   void Cancel() { cancel_.store(true); }
   bool CancelRequested() const { return cancel_.load(); }
 

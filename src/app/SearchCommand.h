@@ -14,8 +14,10 @@
 // a report that cannot be written) raises a tallyfold::Exception and ends the
 // search; the previous report file is left as it was. So does a cancel: once
 // *SearchOptions::cancel is set, the search ends with ECancelled at its next
-// check (between lines, inside long matches, before the report is built and
-// written), and a report that is being written is finished.
+// check (between lines, inside long matches, between the pieces of the
+// report being written). Running out of memory ends it with an error that
+// says so. A report path that names one of the corpus files is refused
+// before anything is read.
 // app/BackgroundSearch.h runs the command on a thread of its own.
 #pragma once
 
