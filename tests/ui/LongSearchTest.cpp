@@ -1,7 +1,8 @@
 // Long searches from the window: the progress dialog after half a second,
 // the window taking no input meanwhile, Cancel (and Escape) stopping the
-// search within the bound without a report or an error, a slow search that
-// ends as any other, and closing the window while a search runs.
+// search within the bound without a report or an error, also while the
+// report is being written, a slow search that ends as any other, and
+// closing the window while a search runs.
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -192,6 +193,56 @@ TEST_F(LongSearch, ASlowSearchThatEndsWritesAndOpensTheReportAsAnyOther) {
   ASSERT_EQ(opener_.opened.size(), 1u);
   EXPECT_EQ(opener_.opened[0], QUrl::fromLocalFile(ReportPath()));
   EXPECT_EQ(ReportRows(ReportPath()).size(), 300);
+  EXPECT_FALSE(AProgressDialogIsShown());
+}
+
+// Cancel once the report is being written: the previous report stays as it
+// was and the new one, begun beside it, is gone. Each attempt waits until
+// the dialog says so and the new file exists, then cancels at once; an
+// attempt whose writing ended before that is tried again with the previous
+// report put back.
+TEST_F(LongSearch, CancelWhileWritingTheReportKeepsThePreviousOneAndLeavesNoOtherFile) {
+  const QByteArray previous = PreviousReport();
+  ASSERT_FALSE(previous.isEmpty());
+  // Slow lines keep the scan past the dialog's delay; the many matching
+  // lines then make a report of tens of megabytes.
+  AddFiles(2, 40, QByteArray(16, 'a'));
+  WriteFile(corpus_.filePath(QStringLiteral("many.txt")), QByteArray("a cat\n").repeated(150'000));
+  TypePattern(QStringLiteral("(a+)+$|cat"));
+  const QDir work(work_.path());
+  const QStringList report_only{QStringLiteral("result.htm")};
+
+  bool cancelled_while_writing = false;
+  std::size_t opened_before = 0;
+  for (int attempt = 0; attempt < 3 && !cancelled_while_writing; ++attempt) {
+    WriteFile(ReportPath(), previous);
+    opened_before = opener_.opened.size();
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+      for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<TSearchProgressDialog*>(widget);
+        if (dialog == nullptr || !dialog->isVisible() || dialog->CancelRequested()) continue;
+        const QString shown = dialog->findChild<QLabel*>(QStringLiteral("lblCurrentFile"))->text();
+        if (shown != QStringLiteral("Writing the report…")) continue;
+        if (work.entryList(QDir::Files | QDir::Hidden) == report_only) continue;
+        cancelled_while_writing = true;
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("btnCancel")),
+                          Qt::LeftButton);
+      }
+    });
+    watch.start(1);
+    Search();
+    if (!cancelled_while_writing) {
+      EXPECT_EQ(opener_.opened.size(), opened_before + 1) << "no cancel, so the report is new";
+    }
+  }
+
+  ASSERT_TRUE(cancelled_while_writing) << "the writing always ended before the cancel";
+  EXPECT_TRUE(errors_.shown.empty()) << errors_.shown.front().toStdString();
+  EXPECT_EQ(opener_.opened.size(), opened_before) << "nothing new to open";
+  EXPECT_EQ(ReadBytes(ReportPath()), previous) << "the previous report was replaced";
+  EXPECT_EQ(work.entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot),
+            report_only);
   EXPECT_FALSE(AProgressDialogIsShown());
 }
 
