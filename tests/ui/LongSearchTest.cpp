@@ -204,9 +204,10 @@ TEST_F(LongSearch, ASlowSearchThatEndsWritesAndOpensTheReportAsAnyOther) {
 TEST_F(LongSearch, CancelWhileWritingTheReportKeepsThePreviousOneAndLeavesNoOtherFile) {
   const QByteArray previous = PreviousReport();
   ASSERT_FALSE(previous.isEmpty());
-  // Slow lines keep the scan past the dialog's delay; the many matching
-  // lines then make a report of tens of megabytes.
-  AddFiles(2, 40, QByteArray(16, 'a'));
+  // Slow lines keep the scan well past the dialog's delay, a second or so on
+  // either thread; the many matching lines then make a report of tens of
+  // megabytes.
+  AddFiles(2, 150, QByteArray(16, 'a'));
   WriteFile(corpus_.filePath(QStringLiteral("many.txt")), QByteArray("a cat\n").repeated(150'000));
   TypePattern(QStringLiteral("(a+)+$|cat"));
   const QDir work(work_.path());
