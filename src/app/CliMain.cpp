@@ -49,8 +49,8 @@ constexpr char kUsageText[] =
     "                  a FIFO or device is written to; '-' is standard output\n"
     "  --open          open the report with the desktop's handler when written\n"
     "  --quiet         print no summary line\n"
-    "  --threads N     scan with N threads (default: one per core; the report is\n"
-    "                  the same)\n"
+    "  --threads N     scan with N threads (default: one per core; at most four\n"
+    "                  per core are used; the report is the same)\n"
     "  --help          show this text\n"
     "  --version       show the program's name and version\n"
     "  --              end of options (for a PATTERN that starts with '-')\n"
@@ -83,7 +83,9 @@ struct CliOptions {
   std::string folder;                 // native byte path, as given
 };
 
-// The value of --threads: a decimal number from 1 to kMaxThreads.
+// The value of --threads: a decimal number from 1 to kMaxThreads. The scan
+// uses no more than four threads per core, whatever the number; a larger one
+// is still accepted, so a command line that names one keeps working.
 int ThreadCountArgument(const std::string& text) {
   constexpr int kMaxThreads = 1024;
   int value = 0;

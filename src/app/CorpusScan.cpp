@@ -5,7 +5,9 @@
 #include "app/CorpusScan.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <iterator>
+#include <system_error>
 #include <thread>
 
 #include "app/OrderedWork.h"
@@ -171,6 +173,14 @@ class FileEntries {
     places_.clear();
   }
 
+  // The memory the entries take, in bytes.
+  std::uint64_t Bytes() const {
+    std::uint64_t units = 0;
+    for (const std::u16string& chunk : chunks_) units += chunk.capacity();
+    for (const std::u16string& entry : long_) units += entry.capacity();
+    return units * sizeof(char16_t) + places_.capacity() * sizeof(Place);
+  }
+
  private:
   static constexpr std::size_t kChunkUnits = 4 * kLongEntry;
   static constexpr std::size_t kLong = static_cast<std::size_t>(-1);
@@ -246,9 +256,27 @@ void ScanLines(const std::u16string& pattern, const std::string& path, bool case
 }
 
 // Finished files whose entries wait for an earlier file, per worker: enough
-// to keep every worker busy when file sizes vary, few enough that memory
-// stays near one file per worker.
+// to keep every worker busy when file sizes vary. Their memory counts
+// against the scan's budget like that of the files being read.
 constexpr int kFinishedPerWorker = 1;
+
+// More workers than this per core only take turns on the cores, each one
+// more file held half-read, and the pool slows to a crawl long before the
+// system refuses a thread.
+constexpr int kThreadsPerCore = 4;
+
+int CoreCount() { return std::max(1, static_cast<int>(std::thread::hardware_concurrency())); }
+
+// What a file costs the scan's budget while it is read: its size on disk.
+// The read and decoded lines take a small multiple of it (about 2.6 times
+// for UTF-8), but the same multiple for every file, so the budget still
+// bounds them. A file whose size cannot be told costs nothing here; opening
+// it will fail.
+std::uint64_t SizeOnDisk(const std::string& path) {
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  return error ? 0 : static_cast<std::uint64_t>(size);
+}
 
 }  // namespace
 
@@ -307,9 +335,10 @@ void ScanFile(const std::u16string& pattern, const std::string& path, bool case_
   entries.MoveTo(matches);
 }
 
+int ScanThreadLimit() { return kThreadsPerCore * CoreCount(); }
+
 int ScanThreadCount(int threads) {
-  if (threads > 0) return threads;
-  return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+  return std::min(threads > 0 ? threads : CoreCount(), ScanThreadLimit());
 }
 
 int ScanFolder(const std::u16string& pattern, const std::string& folder, bool case_sensitive,
@@ -322,8 +351,15 @@ int ScanFolder(const std::u16string& pattern, const std::string& folder, bool ca
   if (control.progress) control.progress(0, total, path_of(0));
 
   const int workers = ScanThreadCount(control.threads);
+  const app_internal::RunPlan<FileEntries> plan{
+      .workers = workers,
+      .window = workers * (1 + kFinishedPerWorker),
+      .budget = control.memory_budget,
+      .run_cost = [&](int index) { return SizeOnDisk(path_of(index)); },
+      .held_cost = [](const FileEntries& entries) { return entries.Bytes(); },
+  };
   app_internal::RunInOrder<FileEntries>(
-      total, workers, workers * (1 + kFinishedPerWorker), control.cancel,
+      total, plan, control.cancel,
       [&](int index, FileEntries& entries, const std::atomic<bool>* stop) {
         ScanLines(pattern, path_of(index), case_sensitive, stop, entries);
       },

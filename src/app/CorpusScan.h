@@ -20,9 +20,14 @@
 //   tallyfold::ScanFolder(u"\\bcat\\b", "/home/me/corpus", false, matches);
 //
 // The files are read, decoded and matched by worker threads, one per core
-// unless ScanControl says otherwise, each with its own engine and line list
-// per file; the entries still reach the list in enumeration order, so the
-// list is the same, entry for entry, whatever the number of threads.
+// unless ScanControl says otherwise (and never more than four per core),
+// each with its own engine and line list per file; the entries still reach
+// the list in enumeration order, so the list is the same, entry for entry,
+// whatever the number of threads. The memory a scan holds does not grow
+// with the threads: a file is only started while the sizes of the files
+// being read, plus the memory of finished files' entries waiting for an
+// earlier file, stay within a byte budget (ScanControl::memory_budget). A
+// file larger than the budget is read alone.
 //
 // Errors are not caught here: a pattern that does not compile raises
 // ERegexEngine on the first non-blank line, a file that cannot be opened (a
@@ -34,6 +39,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -56,11 +62,21 @@ struct MatchSpan {
 // (the first one not done, in enumeration order; empty once all are done).
 using ScanProgress = std::function<void(int done, int total, const std::string& current)>;
 
+// The default of ScanControl::memory_budget.
+inline constexpr std::uint64_t kScanMemoryBudget = std::uint64_t{256} << 20;
+
 // How a scan runs; the defaults use every core and cannot be stopped.
 struct ScanControl {
   // Worker threads; 1 scans on the calling thread, 0 or less means one per
-  // core. The entries are the same either way.
+  // core, and no more than ScanThreadLimit() are used. The entries are the
+  // same either way.
   int threads = 0;
+  // With workers, the most bytes in flight: the sizes on disk of the files
+  // being read plus the memory of the finished files' entries that wait for
+  // an earlier file. A file that does not fit waits until it does, or until
+  // nothing else is in flight. Scanning on the calling thread holds one
+  // file at a time anyway.
+  std::uint64_t memory_budget = kScanMemoryBudget;
   // When set, the scan stops soon after *cancel becomes true and raises
   // ECancelled (platform/Exception.h), even inside a long match.
   const std::atomic<bool>* cancel = nullptr;
@@ -68,8 +84,12 @@ struct ScanControl {
 };
 
 // The number of worker threads `threads` asks for: itself when positive,
-// otherwise the number of cores (at least 1).
+// otherwise the number of cores (at least 1); in either case no more than
+// ScanThreadLimit().
 int ScanThreadCount(int threads);
+
+// The most worker threads a scan uses: four per core.
+int ScanThreadLimit();
 
 // Scans every text file of `folder` (a native byte path) in ascending byte
 // order of the names; the file path is folder + "/" + name. Matching ignores

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <thread>
@@ -142,6 +143,45 @@ TEST_F(ParallelScan, ReportsAreByteForByteTheSameAsOnOneThread) {
     EXPECT_EQ(reference.files_scanned, 120);
     EXPECT_GT(reference.matching_lines, 1000) << "a corpus with plenty of ties";
   }
+}
+
+// A budget smaller than every file has them read one at a time, one of a
+// few kilobytes lets some of the small ones share it, and one of a few
+// megabytes lets finished files wait beside those being read (a file with a
+// match holds a chunk of 512 KiB); every way the match list is the one a
+// scan on one thread makes.
+TEST_F(ParallelScan, ABudgetChangesNoMatchWhateverTheThreads) {
+  WriteCorpus(corpus_, 60, 99);
+  auto scan = [&](int threads, std::uint64_t budget) {
+    ScanControl control;
+    control.threads = threads;
+    control.memory_budget = budget;
+    TUnicodeStringList matches;
+    EXPECT_EQ(ScanFolder(u"the|猫", corpus_, false, matches, control), 60);
+    std::vector<std::u16string> entries;
+    for (int i = 0; i < matches.ItemCount(); ++i) entries.push_back(matches.ItemAt(i));
+    return entries;
+  };
+  const std::vector<std::u16string> reference = scan(1, kScanMemoryBudget);
+  ASSERT_GT(reference.size(), 500u);
+  const std::uint64_t budgets[] = {1, 4096, std::uint64_t{3} << 20};
+  for (const std::uint64_t budget : budgets) {
+    for (const int threads : {1, 2, 8, 64}) {
+      EXPECT_TRUE(scan(threads, budget) == reference)
+          << threads << " threads, a budget of " << budget << " bytes";
+    }
+  }
+}
+
+TEST(ScanThreadCount, UsesAtMostFourThreadsPerCore) {
+  const int cores = ScanThreadCount(0);
+  EXPECT_GE(cores, 1);
+  EXPECT_EQ(ScanThreadCount(-3), cores);
+  EXPECT_EQ(ScanThreadLimit(), 4 * cores);
+  EXPECT_EQ(ScanThreadCount(1), 1);
+  EXPECT_EQ(ScanThreadCount(4 * cores), 4 * cores);
+  EXPECT_EQ(ScanThreadCount(4 * cores + 1), 4 * cores);
+  EXPECT_EQ(ScanThreadCount(1024), 4 * cores);
 }
 
 TEST_F(ParallelScan, AFolderNamedLikeAFileFailsAsOnOneThread) {
