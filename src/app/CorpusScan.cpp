@@ -9,6 +9,7 @@
 #include <iterator>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 
 #include "app/OrderedWork.h"
 #include "platform/DirList.h"
@@ -24,42 +25,106 @@ const std::u16string kKeyClose = u"</span>";
 // Modifier index of i (case-insensitive matching of ASCII letters).
 constexpr int kModifierI = 1;
 
+// Stands in the report for a code unit that XML text cannot hold.
+constexpr char16_t kReplacementCharacter = u'\uFFFD';
+
+// How many code units of a long line are escaped, measured or copied
+// between two looks at the cancel flag: about a millisecond's work.
+constexpr std::size_t kCancelCheckUnits = std::size_t{1} << 20;
+
+bool IsSet(const std::atomic<bool>* flag) {
+  return flag != nullptr && flag->load(std::memory_order_relaxed);
+}
+
+void ThrowIfCancelled(const std::atomic<bool>* cancel) {
+  if (IsSet(cancel)) throw ECancelled();
+}
+
 template <typename Char>
 bool IsMarkupCharacter(Char ch) {
   return ch == '&' || ch == '<' || ch == '>' || ch == '"';
 }
 
-// Appends `text` with the four markup characters as character references.
-// Runs without one are appended whole: almost every line has none.
+// Whether text[i] may not stand in the report as it is, because strict
+// UTF-16 decoders or XML would reject the file: a C0 control other than tab
+// (a line holds no CR or LF), U+FFFE, U+FFFF, or a surrogate that is not
+// half of a pair within `text`. A high surrogate pairs with a low one right
+// after it, and that is the only pairing, so the neighbours decide it.
+bool IsUnfitForXml(std::u16string_view text, std::size_t i) {
+  const char16_t ch = text[i];
+  if (ch < 0x20) return ch != u'\t';
+  if (ch >= 0xFFFE) return true;
+  if (ch >= 0xD800 && ch <= 0xDBFF)
+    return i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF;
+  if (ch >= 0xDC00 && ch <= 0xDFFF) return i == 0 || text[i - 1] < 0xD800 || text[i - 1] > 0xDBFF;
+  return false;
+}
+
+// Appends `text` with the four markup characters as character references,
+// and in Unicode text each unit IsUnfitForXml finds as U+FFFD, one unit for
+// one, so lengths and positions keep. A surrogate pair that `text` cuts in
+// two is replaced too, as its halves end up apart. Runs with nothing to
+// change are appended whole: almost every line has none. With `cancel`, the
+// flag is looked at every kCancelCheckUnits units.
 template <typename String, typename View>
-void AppendEscaped(String& out, View text) {
+void AppendEscaped(String& out, View text, const std::atomic<bool>* cancel = nullptr) {
+  constexpr bool kWide = std::is_same_v<typename View::value_type, char16_t>;
   std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto ch = text[i];
-    if (!IsMarkupCharacter(ch)) continue;
-    out.append(text.substr(start, i - start));
-    switch (ch) {
-      case '&': out.append({'&', 'a', 'm', 'p', ';'}); break;
-      case '<': out.append({'&', 'l', 't', ';'}); break;
-      case '>': out.append({'&', 'g', 't', ';'}); break;
-      default: out.append({'&', 'q', 'u', 'o', 't', ';'}); break;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    ThrowIfCancelled(cancel);
+    const std::size_t block_end = std::min(text.size(), i + kCancelCheckUnits);
+    for (; i < block_end; ++i) {
+      const auto ch = text[i];
+      if constexpr (kWide) {
+        // Neither markup nor unfit: nearly every unit of a line.
+        if (ch >= 0x40 && ch < 0xD800) continue;
+        if (IsUnfitForXml(text, i)) {
+          out.append(text.substr(start, i - start));
+          out.push_back(kReplacementCharacter);
+          start = i + 1;
+          continue;
+        }
+      }
+      if (!IsMarkupCharacter(ch)) continue;
+      out.append(text.substr(start, i - start));
+      switch (ch) {
+        case '&': out.append({'&', 'a', 'm', 'p', ';'}); break;
+        case '<': out.append({'&', 'l', 't', ';'}); break;
+        case '>': out.append({'&', 'g', 't', ';'}); break;
+        default: out.append({'&', 'q', 'u', 'o', 't', ';'}); break;
+      }
+      start = i + 1;
     }
-    start = i + 1;
   }
   out.append(text.substr(start));
 }
 
-// Percent-encodes the three bytes that would otherwise end or change the
-// path part of a URL: "%" itself, "#" (fragment) and "?" (query).
+// `text` with each unit IsUnfitForXml finds as U+FFFD.
+std::u16string ReplaceUnfitForXml(const std::u16string& text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i)
+    out.push_back(IsUnfitForXml(text, i) ? kReplacementCharacter : text[i]);
+  return out;
+}
+
+// Percent-encodes the bytes that would otherwise end or change the path
+// part of a URL, "%" itself, "#" (fragment) and "?" (query), and the control
+// bytes 00-1F and 7F, which a URL may not hold. None of them is ever part of
+// a longer character in a code page a locale can have.
 std::string PercentEncodePath(const std::string& path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(path.size());
   for (const char ch : path) {
-    switch (ch) {
-      case '%': out += "%25"; break;
-      case '#': out += "%23"; break;
-      case '?': out += "%3F"; break;
-      default: out.push_back(ch);
+    const auto byte = static_cast<unsigned char>(ch);
+    if (byte == '%' || byte == '#' || byte == '?' || byte < 0x20 || byte == 0x7F) {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0x0F];
+    } else {
+      out.push_back(ch);
     }
   }
   return out;
@@ -72,6 +137,13 @@ std::string InfoHead(const std::string& path) {
          "\" target=\"_blank\">(<span class=\"file\">" + EscapeHtml(FileNameOf(path)) +
          "</span>, <span class=\"line\">Line ";
 }
+
+// The head widened, with the file name's control characters (and a U+FFFE
+// or U+FFFF its bytes decode to) as U+FFFD; the markup around it has none,
+// and the href's controls are percent-encoded already.
+std::u16string WideInfoHead(const std::string& path) {
+  return ReplaceUnfitForXml(AnsiToWide(InfoHead(path)));
+}
 constexpr char kInfoTail[] = "</span>)</a></span>";
 constexpr char16_t kWideInfoTail[] = u"</span>)</a></span>";
 
@@ -80,34 +152,33 @@ void AppendDecimal(std::u16string& out, int value) {
   out.append(digits.begin(), digits.end());
 }
 
+// With `cancel`, the flag is looked at as the text is escaped, and at each
+// of the spans, which may be many.
 void AppendHighlight(std::u16string& out, const std::u16string& line,
                      const std::vector<MatchSpan>& spans, const std::u16string& open,
-                     const std::u16string& close) {
+                     const std::u16string& close, const std::atomic<bool>* cancel = nullptr) {
   const std::u16string_view text(line);
   std::size_t copied = 0;
   for (const MatchSpan& span : spans) {
     const auto start = static_cast<std::size_t>(span.start);
     const auto length = static_cast<std::size_t>(span.length);
-    AppendEscaped(out, text.substr(copied, start - copied));
+    AppendEscaped(out, text.substr(copied, start - copied), cancel);
     out += open;
-    AppendEscaped(out, text.substr(start, length));
+    AppendEscaped(out, text.substr(start, length), cancel);
     out += close;
     copied = start + length;
   }
-  AppendEscaped(out, text.substr(copied));
-}
-
-bool IsSet(const std::atomic<bool>* flag) {
-  return flag != nullptr && flag->load(std::memory_order_relaxed);
+  AppendEscaped(out, text.substr(copied), cancel);
 }
 
 // The length of `line` escaped and highlighted at `spans`, each span
-// adding `markup` code units.
+// adding `markup` code units. A unit replaced by U+FFFD keeps its length.
 std::size_t HighlightLength(const std::u16string& line, const std::vector<MatchSpan>& spans,
-                            std::size_t markup) {
+                            std::size_t markup, const std::atomic<bool>* cancel = nullptr) {
   std::size_t length = line.size() + spans.size() * markup;
-  for (const char16_t ch : line) {
-    switch (ch) {
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (i % kCancelCheckUnits == 0) ThrowIfCancelled(cancel);
+    switch (line[i]) {
       case u'&': length += 4; break;
       case u'<':
       case u'>': length += 3; break;
@@ -116,6 +187,19 @@ std::size_t HighlightLength(const std::u16string& line, const std::vector<MatchS
     }
   }
   return length;
+}
+
+// `padded` := " " + trimmed + " ", a long line copied a block at a time so
+// that a cancel is seen while it is copied.
+void Pad(std::u16string& padded, std::u16string_view trimmed, const std::atomic<bool>* cancel) {
+  padded.clear();
+  padded.reserve(trimmed.size() + 2);
+  padded += u' ';
+  for (std::size_t at = 0; at < trimmed.size(); at += kCancelCheckUnits) {
+    if (at > 0) ThrowIfCancelled(cancel);
+    padded.append(trimmed.substr(at, kCancelCheckUnits));
+  }
+  padded += u' ';
 }
 
 std::size_t DecimalLength(int value) { return std::to_string(value).size(); }
@@ -209,13 +293,14 @@ void ScanLines(const std::u16string& pattern, const std::string& path, bool case
   // between lines, which covers the read and lines without a match attempt.
   engine.SetCancelFlag(cancel);
   TUnicodeStringList lines;
-  lines.ReadTextFile(path);
+  // The reading looks at the flag too, also within one very long line.
+  lines.ReadTextFile(path, cancel);
 
   // Widened once per file. The head ends in ASCII after ASCII, where the
   // decoder of any code page a locale can have is back in its first state,
   // and the number and the tail are ASCII; so the pieces widened apart give
   // exactly what InfoFragment gives for the whole.
-  const std::u16string info_head = AnsiToWide(InfoHead(path));
+  const std::u16string info_head = WideInfoHead(path);
   std::vector<MatchSpan> spans;
   std::u16string padded;
   const int line_count = lines.ItemCount();
@@ -225,14 +310,18 @@ void ScanLines(const std::u16string& pattern, const std::string& path, bool case
     // line.
     const std::u16string_view trimmed = TrimWideView(lines.ItemRef(k));
     if (trimmed.empty()) continue;
-    padded.assign(1, u' ');
-    padded.append(trimmed);
-    padded += u' ';
+    Pad(padded, trimmed, cancel);
     // A very long line is held at most twice at any moment: the list's copy
     // goes once it is padded, the engine's once it is counted, and the
-    // padded one once its entry is made.
+    // padded one once its entry is made. Each step over it looks at the
+    // flag as it goes, but for the engine's copy of its input, so the flag
+    // is looked at once more right before that.
     const bool long_line = padded.size() >= FileEntries::kLongEntry;
-    if (long_line) lines.TakeItem(k);
+    const std::atomic<bool>* const long_cancel = long_line ? cancel : nullptr;
+    if (long_line) {
+      lines.TakeItem(k);
+      ThrowIfCancelled(cancel);
+    }
     const int count = CountMatches(engine, pattern, padded, &spans);
     if (long_line) engine.SetInputString(std::u16string());
     if (count > 0) {
@@ -240,12 +329,14 @@ void ScanLines(const std::u16string& pattern, const std::string& path, bool case
       // always agrees with the number beside it.
       const std::size_t length =
           DecimalLength(count) + 1 +
-          HighlightLength(padded, spans, kKeyOpen.size() + kKeyClose.size()) +
+          HighlightLength(padded, spans, kKeyOpen.size() + kKeyClose.size(), long_cancel) +
           info_head.size() + DecimalLength(k + 1) + std::size(kWideInfoTail) - 1;
+      // A long entry is a string of its own, which a cancel part-way drops;
+      // a short one is never cut off.
       out.Add(length, [&](std::u16string& entry) {
         AppendDecimal(entry, count);
         entry += u'=';
-        AppendHighlight(entry, padded, spans, kKeyOpen, kKeyClose);
+        AppendHighlight(entry, padded, spans, kKeyOpen, kKeyClose, long_cancel);
         entry += info_head;
         AppendDecimal(entry, k + 1);
         entry += kWideInfoTail;
@@ -300,7 +391,7 @@ std::string FileNameOf(const std::string& path) {
 }
 
 std::u16string InfoFragment(const std::string& path, int line_number) {
-  return AnsiToWide(InfoHead(path) + std::to_string(line_number) + kInfoTail);
+  return ReplaceUnfitForXml(AnsiToWide(InfoHead(path) + std::to_string(line_number) + kInfoTail));
 }
 
 int CountMatches(TRegexEngine& engine, const std::u16string& pattern, const std::u16string& line,

@@ -111,11 +111,16 @@ int CountMatches(TRegexEngine& engine, const std::u16string& pattern, const std:
 
 // `line` HTML-escaped, with each span's text (escaped as well) between
 // `open` and `close`, which are inserted as they are. `spans` must be in
-// ascending, non-overlapping order, as CountMatches gives them.
+// ascending, non-overlapping order, as CountMatches gives them. Escaping
+// also writes each code unit that XML cannot hold (see EscapeHtml) as
+// U+FFFD, so the spans keep their places and lengths.
 std::u16string Highlight(const std::u16string& line, const std::vector<MatchSpan>& spans,
                          const std::u16string& open, const std::u16string& close);
 
-// `&`, `<`, `>` and `"` as HTML character references; everything else as is.
+// `&`, `<`, `>` and `"` as HTML character references. In Unicode text, a C0
+// control other than tab, U+FFFE, U+FFFF and a surrogate without its
+// partner become U+FFFD, so that the report stays well-formed UTF-16 and
+// XML; everything else stays as is.
 std::u16string EscapeHtml(std::u16string_view text);
 std::string EscapeHtml(std::string_view bytes);
 
@@ -123,8 +128,10 @@ std::string EscapeHtml(std::string_view bytes);
 std::string FileNameOf(const std::string& path);
 
 // The link fragment of a match entry for line `line_number` (1-based) of the
-// file at `path`. The href is the path with "%", "#" and "?" percent-encoded
-// and then HTML-escaped, so the link opens the file whatever its name.
+// file at `path`. The href is the path with "%", "#", "?" and the control
+// bytes 00-1F and 7F percent-encoded and then HTML-escaped, so the link
+// opens the file whatever its name; the name shown has its controls (and
+// U+FFFE, U+FFFF) as U+FFFD.
 std::u16string InfoFragment(const std::string& path, int line_number);
 
 }  // namespace tallyfold

@@ -22,6 +22,7 @@
 // text/TextFile.h (EFOpenError, EFCreateError, EWriteError, EReadError).
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -107,10 +108,12 @@ class TUnicodeStringList {
   // system code page without one. Writing produces UTF-16 LE with a mark and
   // replaces the target only once the whole text is written.
   // The Unicode path is converted to the system code page; the native path
-  // is used exactly as given.
+  // is used exactly as given. With `cancel`, reading raises ECancelled soon
+  // after *cancel becomes true, even within one very long line, and leaves
+  // the list as it was.
   void ReadTextFile(const std::u16string& path);
-  void ReadTextFile(const std::string& native_path);
-  void ReadTextStream(TStream& stream);
+  void ReadTextFile(const std::string& native_path, const std::atomic<bool>* cancel = nullptr);
+  void ReadTextStream(TStream& stream, const std::atomic<bool>* cancel = nullptr);
   void WriteTextFile(const std::u16string& path) const;
   void WriteTextFile(const std::string& native_path) const;
   void WriteTextStream(TStream& stream) const;

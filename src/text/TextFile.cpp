@@ -10,10 +10,12 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -70,29 +72,118 @@ std::int64_t ReadUpTo(TStream& stream, void* buffer, std::int64_t count) {
 // file is refused whole rather than read in part.
 constexpr std::int64_t kMaxTextFileBytes = INT32_MAX;
 
+void ThrowIfCancelled(const std::atomic<bool>* cancel) {
+  if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) throw ECancelled();
+}
+
 // Lines of UTF-8 up to this many bytes are decoded into one reused buffer
 // and copied out at their exact length; a longer one is decoded straight
 // into its entry.
 constexpr std::size_t kScratchUnits = std::size_t{1} << 16;
+
+bool IsContinuationByte(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
+
+// Where to end a slice of the UTF-8 at `text` (`size` bytes, more than
+// `limit`) near `limit`, so that the slices decode exactly as the whole
+// does. Before a byte that cannot continue a sequence, any sequence in
+// front of it is broken off there anyway, and at the end of a slice it is
+// broken off alike. Where the three bytes before the place (those after
+// the slice's start) are continuation bytes, no lead byte is near enough
+// for its sequence to reach the place, so it is one too. Without such a
+// place in reach the slice runs on to the next, or to the end.
+std::size_t Utf8SliceEnd(const char* text, std::size_t size, std::size_t limit) {
+  auto ends_slice = [text](std::size_t length) {
+    if (!IsContinuationByte(text[length])) return true;
+    for (std::size_t i = length; i > 0 && i + 3 > length; --i)
+      if (!IsContinuationByte(text[i - 1])) return false;
+    return true;
+  };
+  for (std::size_t length = limit; length > 0; --length)
+    if (ends_slice(length)) return length;
+  for (std::size_t length = limit + 1; length < size; ++length)
+    if (ends_slice(length)) return length;
+  return size;
+}
+
+// Where to end a slice of code-page text near `limit`: just after a byte up
+// to 0x20 (space, tab, another control) that follows two ASCII bytes, or
+// the slice's start. Such a byte is a character of its own in every code
+// page a locale can have, never part of a longer sequence nor joined with
+// what follows, and no sequence of up to four bytes that began before it
+// needs a byte after it to be told valid or not (a decoder may call a
+// sequence cut short by the end of its input incomplete, where more input
+// shows it invalid). So the decoder is where it would be in the whole text.
+// Without such a place in reach the slice runs on to the next, or to the
+// end.
+std::size_t AnsiSliceEnd(const char* text, std::size_t size, std::size_t limit) {
+  auto byte = [text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  auto ends_slice = [&](std::size_t length) {
+    if (byte(length - 1) > 0x20) return false;
+    for (std::size_t i = length - 1; i > 0 && i + 3 > length; --i)
+      if (byte(i - 1) >= 0x80) return false;
+    return true;
+  };
+  for (std::size_t length = limit; length > 0; --length)
+    if (ends_slice(length)) return length;
+  for (std::size_t length = limit + 1; length < size; ++length)
+    if (ends_slice(length)) return length;
+  return size;
+}
+
+// Appends one line of UTF-16. A long one is copied a slice at a time, so a
+// cancel is seen while it is copied.
+void AppendWideLine(TUnicodeStringList& list, const char16_t* begin, const char16_t* end,
+                    const std::atomic<bool>* cancel, std::size_t slice_units) {
+  const auto length = static_cast<std::size_t>(end - begin);
+  if (length <= slice_units) {
+    list.AppendItem(std::u16string(begin, end));
+    return;
+  }
+  std::u16string line;
+  line.reserve(length);
+  for (const char16_t* p = begin; p < end;) {
+    ThrowIfCancelled(cancel);
+    const std::size_t n = std::min(slice_units, static_cast<std::size_t>(end - p));
+    line.append(p, n);
+    p += n;
+  }
+  list.AppendItem(std::move(line));
+}
 
 // Appends one line of UTF-8. Splitting the bytes before decoding gives the
 // same lines as decoding first: CR, LF and NUL are single bytes that never
 // belong to a longer sequence, and a broken sequence in front of one of
 // them ends there.
 void AppendUtf8Line(TUnicodeStringList& list, const char* begin, const char* end,
-                    std::vector<char16_t>& scratch) {
+                    std::vector<char16_t>& scratch, const std::atomic<bool>* cancel,
+                    std::size_t slice_bytes) {
   const auto length = static_cast<std::size_t>(end - begin);
-  if (length <= kScratchUnits) {
+  if (length <= kScratchUnits && length <= slice_bytes) {
     if (scratch.size() < length) scratch.resize(kScratchUnits);
     const std::size_t units = Utf8DecodeInto(begin, length, scratch.data());
     list.AppendItem(std::u16string(scratch.data(), units));
     return;
   }
-  // Never more units than bytes. A line that shrank much (CJK takes three
-  // bytes a unit) gives back the room it does not need.
-  std::u16string line(length, u'\0');
-  line.resize(Utf8DecodeInto(begin, length, line.data()));
-  if (line.capacity() - line.size() > line.size() / 8) line.shrink_to_fit();
+  // Decoded straight into the entry a slice at a time, with a look at the
+  // cancel flag before each. The room reserved is the most the line can
+  // take (never more units than bytes), and only the slice being decoded is
+  // filled in beforehand, so no more of it is touched than the text needs.
+  std::u16string line;
+  line.reserve(length);
+  for (const char* p = begin; p < end;) {
+    ThrowIfCancelled(cancel);
+    const auto left = static_cast<std::size_t>(end - p);
+    const std::size_t take = left > slice_bytes ? Utf8SliceEnd(p, left, slice_bytes) : left;
+    const std::size_t at = line.size();
+    line.resize(at + take);
+    line.resize(at + Utf8DecodeInto(p, take, line.data() + at));
+    p += take;
+  }
+  // A line that shrank much (CJK takes three bytes a unit) gives back the
+  // room it does not need, when that copy is short. A longer one is an
+  // allocation mapped on its own, whose pages never written cost nothing.
+  if (line.size() <= slice_bytes && line.capacity() - line.size() > line.size() / 8)
+    line.shrink_to_fit();
   list.AppendItem(std::move(line));
 }
 
@@ -111,26 +202,34 @@ std::size_t WholeLinesLength(const Unit* data, std::size_t size) {
 // hands each run of whole lines to emit(begin, size), the last run at the
 // end of the text whether or not it ends in a line end. Only the text not
 // yet handed on is held, which is one piece unless a line is longer; the
-// first 0 unit ends the text and the reading.
+// first 0 unit ends the text and the reading. A cancel is looked for before
+// each piece is read.
 template <typename Unit, typename Emit>
 void ReadPieces(TStream& stream, std::int64_t units, std::size_t piece_units, bool swap_bytes,
-                Emit emit) {
+                const std::atomic<bool>* cancel, Emit emit) {
   piece_units = std::max<std::size_t>(piece_units, 1);
-  std::unique_ptr<Unit[]> data;
+  struct Free {
+    void operator()(Unit* units) const { std::free(units); }
+  };
+  std::unique_ptr<Unit[], Free> data;
   std::size_t capacity = 0;
   std::size_t filled = 0;  // units held that are not yet handed on
   bool ended = false;
   while (!ended) {
+    ThrowIfCancelled(cancel);
     const auto want = static_cast<std::size_t>(
         std::min<std::int64_t>(static_cast<std::int64_t>(piece_units), units));
     if (capacity - filled < want) {
       // Doubling keeps a long line's copying linear; what is left of the
       // stream caps it.
       const std::size_t most = filled + static_cast<std::size_t>(units);
+      // A large block is moved by remapping its pages rather than copied, so
+      // a long line's growth takes no time to speak of between two pieces.
       const std::size_t grown = std::max(filled + want, std::min(capacity * 2, most));
-      auto bigger = std::make_unique_for_overwrite<Unit[]>(grown);
-      if (filled > 0) std::memcpy(bigger.get(), data.get(), filled * sizeof(Unit));
-      data = std::move(bigger);
+      void* bigger = std::realloc(data.get(), grown * sizeof(Unit));
+      if (bigger == nullptr) throw std::bad_alloc();
+      data.release();
+      data.reset(static_cast<Unit*>(bigger));
       capacity = grown;
     }
     const std::size_t held = filled;
@@ -287,53 +386,76 @@ std::u16string Utf8ToWide(const std::string& bytes) { return Utf8Decode(bytes); 
 // ---- Reading and writing lists ----
 
 TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encoding,
-                                            const TCodePage& ansi, std::size_t piece_bytes) {
+                                            const TCodePage& ansi, std::size_t piece_bytes,
+                                            const std::atomic<bool>* cancel,
+                                            std::size_t slice_bytes) {
   const std::int64_t remaining = std::max<std::int64_t>(stream.Size() - stream.Position(), 0);
+  slice_bytes = std::max<std::size_t>(slice_bytes, 2);
+  const std::size_t slice_units = slice_bytes / 2;
   TUnicodeStringList lines;
-  auto append_lines = [&lines](const char16_t* text, std::size_t size) {
-    ForEachLine(text, size, [&lines](const char16_t* begin, const char16_t* end) {
-      lines.AppendItem(std::u16string(begin, end));
+  auto append_lines = [&](const char16_t* text, std::size_t size) {
+    ForEachLine(text, size, [&](const char16_t* begin, const char16_t* end) {
+      AppendWideLine(lines, begin, end, cancel, slice_units);
     });
   };
 
   if (encoding == teUtf16LE || encoding == teUtf16BE) {
     // An odd last byte is not part of the text.
     ReadPieces<char16_t>(stream, remaining / 2, piece_bytes / 2,
-                         (encoding == teUtf16LE) != kLittleEndianHost, append_lines);
+                         (encoding == teUtf16LE) != kLittleEndianHost, cancel, append_lines);
   } else if (encoding == teUtf8 || ansi.IsUtf8()) {
     std::vector<char16_t> scratch;
-    ReadPieces<char>(stream, remaining, piece_bytes, false,
-                     [&lines, &scratch](const char* text, std::size_t size) {
+    ReadPieces<char>(stream, remaining, piece_bytes, false, cancel,
+                     [&](const char* text, std::size_t size) {
                        ForEachLine(text, size, [&](const char* begin, const char* end) {
-                         AppendUtf8Line(lines, begin, end, scratch);
+                         AppendUtf8Line(lines, begin, end, scratch, cancel, slice_bytes);
                        });
                      });
   } else {
     // The code page's line ends and 0 are single bytes too (every code page
     // a locale can have keeps ASCII as it is), so whole lines decode alike
-    // on their own and within the whole text.
-    ReadPieces<char>(stream, remaining, piece_bytes, false,
-                     [&append_lines, &ansi](const char* text, std::size_t size) {
-                       const std::u16string decoded = ansi.Decode(std::string_view(text, size));
+    // on their own and within the whole text; a long run of them is decoded
+    // in slices that end where the decoder starts afresh anyway.
+    ReadPieces<char>(stream, remaining, piece_bytes, false, cancel,
+                     [&](const char* text, std::size_t size) {
+                       std::u16string decoded;
+                       if (size <= slice_bytes) {
+                         decoded = ansi.Decode(std::string_view(text, size));
+                       } else {
+                         // Never more units than bytes: a byte that is not
+                         // valid becomes one U+FFFD.
+                         decoded.reserve(size);
+                         for (std::size_t at = 0; at < size;) {
+                           ThrowIfCancelled(cancel);
+                           const std::size_t take =
+                               size - at > slice_bytes
+                                   ? AnsiSliceEnd(text + at, size - at, slice_bytes)
+                                   : size - at;
+                           decoded += ansi.Decode(std::string_view(text + at, take));
+                           at += take;
+                         }
+                       }
                        append_lines(decoded.data(), decoded.size());
                      });
   }
   return lines;
 }
 
-void TUnicodeStringList::ReadTextStream(TStream& stream) {
+void TUnicodeStringList::ReadTextStream(TStream& stream, const std::atomic<bool>* cancel) {
   const TTextEncoding encoding = DetectTextEncoding(stream);
   // The lines are gathered apart and take the place of the old ones only
-  // when all is read, so a failed read leaves the list as it was.
-  TUnicodeStringList lines =
-      text_internal::ReadLines(stream, encoding, SystemCodePage(), text_internal::kReadPieceBytes);
+  // when all is read, so a failed or cancelled read leaves the list as it
+  // was.
+  TUnicodeStringList lines = text_internal::ReadLines(stream, encoding, SystemCodePage(),
+                                                      text_internal::kReadPieceBytes, cancel);
   items_.swap(lines.items_);
   capacity_ = lines.capacity_;
 }
 
-void TUnicodeStringList::ReadTextFile(const std::string& native_path) {
+void TUnicodeStringList::ReadTextFile(const std::string& native_path,
+                                      const std::atomic<bool>* cancel) {
   TUnicodeFileStream stream(native_path, TFileAccess::OpenRead);
-  ReadTextStream(stream);
+  ReadTextStream(stream, cancel);
 }
 
 void TUnicodeStringList::ReadTextFile(const std::u16string& path) {

@@ -27,7 +27,7 @@
 //                 for a file; "Stream write error" for other streams
 //                 (a write that could not be completed)
 //   EReadError    "Stream read error"   (the system failed a read)
-//   ECancelled    when the caller's cancel flag stops a write
+//   ECancelled    when the caller's cancel flag stops a read or a write
 // A failed open, create or read leaves the list unchanged; a failed or
 // cancelled WriteTextFile leaves the previous file byte for byte as it was.
 //

@@ -2,10 +2,11 @@
 // text/TextFile.h instead.
 //
 // The line splitting shared by SplitText and the file reader, and the reader
-// itself with the size of its pieces and its code page as parameters, so
-// that tests can put a piece boundary anywhere.
+// itself with the size of its pieces, of its decoding slices and its code
+// page as parameters, so that tests can put a boundary anywhere.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -18,6 +19,10 @@ namespace tallyfold::text_internal {
 // How much the reader asks the stream for at a time. Only a line longer
 // than this makes it hold more of the file at once.
 inline constexpr std::size_t kReadPieceBytes = std::size_t{1} << 20;
+
+// How much of a long line is decoded (or copied) between two looks at the
+// cancel flag: a few milliseconds of work.
+inline constexpr std::size_t kDecodeSliceBytes = std::size_t{4} << 20;
 
 // The most the writer hands the stream at a time.
 inline constexpr std::size_t kWritePieceBytes = std::size_t{1} << 20;
@@ -42,7 +47,12 @@ void ForEachLine(const Unit* text, std::size_t size, OnLine on_line) {
 // The lines of the text after the stream's position, in `encoding` (teAnsi
 // through `ansi`), read `piece_bytes` at a time. The stream is read up to
 // the size it had when reading began, or to its end if that comes first.
+// When `cancel` is given it is looked at before each piece is read and
+// between the slices of about `slice_bytes` in which a longer line is
+// decoded, and ECancelled is raised once it is set; the slices give exactly
+// the lines that decoding the line whole gives.
 TUnicodeStringList ReadLines(TStream& stream, TTextEncoding encoding, const TCodePage& ansi,
-                             std::size_t piece_bytes);
+                             std::size_t piece_bytes, const std::atomic<bool>* cancel = nullptr,
+                             std::size_t slice_bytes = kDecodeSliceBytes);
 
 }  // namespace tallyfold::text_internal

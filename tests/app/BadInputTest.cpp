@@ -350,21 +350,22 @@ TEST(BadInput, HostileBytesInTextAndNames) {
        {u"【1】=2"}},
       {"a NUL byte first leaves no line", "n.txt", "n.txt", Whole("\0the\n"), {}, "the",
        [](const std::string&, const std::string&) { return std::vector<Row>{}; }, {}},
-      {"lone surrogates in UTF-16 LE pass through unchanged", "s.txt", "s.txt",
+      {"lone surrogates in UTF-16 LE are counted and shown as U+FFFD", "s.txt", "s.txt",
        "\xFF\xFE" + Utf16LeBytes(u"the \xD800 x the\r\n\xDC00 the\r\n"), {}, "the",
        [](const std::string& href, const std::string& name) {
          return std::vector<Row>{
-             {2, Padded(kKey + u"the" + kEnd + u" \xD800 x " + kKey + u"the" + kEnd) +
+             {2, Padded(kKey + u"the" + kEnd + u" \uFFFD x " + kKey + u"the" + kEnd) +
                      Info(href, name, 1)},
-             {1, Padded(u"\xDC00 " + kKey + u"the" + kEnd) + Info(href, name, 2)}};
+             {1, Padded(u"\uFFFD " + kKey + u"the" + kEnd) + Info(href, name, 2)}};
        },
        {u"【2】=1", u"【1】=1"}},
-      {"lone surrogates in UTF-16 BE, and a pattern that names one", "s.txt", "s.txt",
-       "\xFE\xFF" + Utf16BeBytes(u"a\xDBFFz \xDBFF\xDBFF\r\n"), {"--no-boundary"},
+      {"lone surrogates in UTF-16 BE matched by a pattern that names one: the same "
+       "matches, shown as U+FFFD",
+       "s.txt", "s.txt", "\xFE\xFF" + Utf16BeBytes(u"a\xDBFFz \xDBFF\xDBFF\r\n"), {"--no-boundary"},
        "\\x{DBFF}",
        [](const std::string& href, const std::string& name) {
-         return std::vector<Row>{{3, Padded(u"a" + kKey + u"\xDBFF" + kEnd + u"z " + kKey +
-                                            u"\xDBFF" + kEnd + kKey + u"\xDBFF" + kEnd) +
+         return std::vector<Row>{{3, Padded(u"a" + kKey + u"\uFFFD" + kEnd + u"z " + kKey +
+                                            u"\uFFFD" + kEnd + kKey + u"\uFFFD" + kEnd) +
                                          Info(href, name, 1)}};
        },
        {u"【3】=1"}},

@@ -204,13 +204,44 @@ std::vector<ReportCase> ReportCases() {
        "the",
        [](const std::string& folder) {
          return std::vector<Row>{
-             {2, Padded(kKey + u"the" + kEnd + u"\uFFFD\uFFFD(\x1B " + kKey + u"the" + kEnd +
+             {2, Padded(kKey + u"the" + kEnd + u"\uFFFD\uFFFD(\uFFFD " + kKey + u"the" + kEnd +
                         u" \x7F") +
                      Info(folder + "/j.txt", "j.txt", 1)},
          };
        },
        {u"【2】=1"},
        1},
+
+      // Lone surrogates, controls but tab, U+FFFE and U+FFFF are written as
+      // U+FFFD, in the text and in the name shown, and the link's controls
+      // percent-encoded; the counts are those of the text as read.
+      {"WhatXmlCannotHoldIsReplaced",
+       {
+           {"u.txt", kUtf16LeMark + Utf16LeBytes(u"cat \xD800 cat\r\n"
+                                                 u"\xDC00 cat\x01" u"cat cat\r\n"
+                                                 u"cat \xFFFE\xFFFF cat cat\tcat\r\n"
+                                                 u"\xD83D\xDE00 cat\x1B" u"cat cat cat\x7F" u"cat\r\n")},
+           {"t\x01\x1F\t\x7F.txt", "x cat\n"},
+       },
+       {},
+       "cat",
+       [](const std::string& folder) {
+         const std::u16string cat = kKey + u"cat" + kEnd;
+         return std::vector<Row>{
+             {5, Padded(u"\xD83D\xDE00 " + cat + u"\uFFFD" + cat + u" " + cat + u" " + cat + u"\x7F" +
+                        cat) +
+                     Info(folder + "/u.txt", "u.txt", 4)},
+             {4, Padded(cat + u" \uFFFD\uFFFD " + cat + u" " + cat + u"\t" + cat) +
+                     Info(folder + "/u.txt", "u.txt", 3)},
+             {3, Padded(u"\uFFFD " + cat + u"\uFFFD" + cat + u" " + cat) +
+                     Info(folder + "/u.txt", "u.txt", 2)},
+             {2, Padded(cat + u" \uFFFD " + cat) + Info(folder + "/u.txt", "u.txt", 1)},
+             {1, Padded(u"x " + cat) +
+                     Info(folder + "/t%01%1F%09%7F.txt", "t\xEF\xBF\xBD\xEF\xBF\xBD\t\x7F.txt", 1)},
+         };
+       },
+       {u"【5】=1", u"【4】=1", u"【3】=1", u"【2】=1", u"【1】=1"},
+       2},
 
       {"NoMatchingLineGivesTheEmptyPage",
        {{"a.txt", "nothing to see\n\n"}, {"b.txt", ""}},
@@ -220,6 +251,30 @@ std::vector<ReportCase> ReportCases() {
        {},
        2},
   };
+}
+
+// Whether `report` is a UTF-16 LE file with a mark whose units pair up
+// strictly and whose characters all may stand in XML: tab, CR, LF,
+// U+0020-U+D7FF, U+E000-U+FFFD and those beyond U+FFFF. Returns what is
+// wrong, or "" when nothing is.
+std::string StrictXmlCharacterFault(const std::string& report) {
+  if (report.size() % 2 != 0 || !report.starts_with("\xFF\xFE")) return "no UTF-16 LE mark";
+  const std::u16string text = ReportText(report);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    const std::string at = " at unit " + std::to_string(i);
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      if (i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)
+        return "lone high surrogate" + at;
+      ++i;
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+      return "lone low surrogate" + at;
+    } else if ((unit < 0x20 && unit != u'\t' && unit != u'\r' && unit != u'\n') ||
+               unit >= 0xFFFE) {
+      return "character " + std::to_string(unit) + at;
+    }
+  }
+  return "";
 }
 
 class CliReport : public ::testing::TestWithParam<ReportCase> {};
@@ -243,6 +298,8 @@ TEST_P(CliReport, WritesTheReportByteForByte) {
   ASSERT_TRUE(IsCreditLine(credit));
   const std::vector<Row> rows = test_case.rows(folder);
   EXPECT_EQ(report, ReportFileBytes(ReportLines(rows, test_case.summary, credit)));
+  // Whatever the corpus holds, strict decoders and XML tools accept it.
+  EXPECT_EQ(StrictXmlCharacterFault(report), "");
 
   EXPECT_EQ(result.out, std::to_string(rows.size()) +
                             (rows.size() == 1 ? " matching line in " : " matching lines in ") +

@@ -1,5 +1,6 @@
 // Tests of the corpus scan: counting, highlighting in agreement with the
-// count, escaping, the match entry, line numbering and the scan's failures.
+// count, escaping (with what XML cannot hold replaced), the match entry,
+// line numbering and the scan's failures.
 #include "app/CorpusScan.h"
 
 #include <sys/stat.h>
@@ -112,6 +113,36 @@ TEST(EscapeHtml, EscapesTheFourMarkupCharactersOnly) {
   EXPECT_EQ(EscapeHtml(std::string_view("")), "");
 }
 
+// What strict UTF-16 decoders and XML reject becomes U+FFFD, one unit for
+// one; everything else, tab, DEL and whole surrogate pairs among it, stays.
+TEST(EscapeHtml, WritesWhatXmlCannotHoldAsReplacementCharacters) {
+  struct Case {
+    std::u16string text;
+    std::u16string escaped;
+  };
+  const std::vector<Case> cases = {
+      {u"a\x01" u"b\x1F" u"c\td\x7F", u"a\uFFFDb\uFFFDc\td\x7F"},
+      {u"\xFFFE<\xFFFF>\uFFFD\uE000", u"\uFFFD&lt;\uFFFD&gt;\uFFFD\uE000"},
+      {u"x\xD800", u"x\uFFFD"},
+      {u"\xDC00x", u"\uFFFDx"},
+      {u"\xDC00\xD800", u"\uFFFD\uFFFD"},
+      {u"\xD83D\xDE00&", u"\xD83D\xDE00&amp;"},
+      {u"\xD800\xD83D\xDE00\xDE00", u"\uFFFD\xD83D\xDE00\uFFFD"},
+      {u"\xDBFF\xDFFF\xD800\xDC00", u"\xDBFF\xDFFF\xD800\xDC00"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(EscapeHtml(std::u16string_view(c.text)), c.escaped) << testing::Utf8Bytes(c.text);
+  // Byte strings are widened first and checked then (InfoFragment).
+  EXPECT_EQ(EscapeHtml(std::string_view("a\x01&")), "a\x01&amp;");
+}
+
+TEST(Highlight, ASurrogatePairCutByASpanIsReplacedOnBothSides) {
+  const std::u16string line = u" a\xD83D\xDE00" u"b ";
+  EXPECT_EQ(Highlight(line, {{2, 1}}, u"[", u"]"), u" a[\uFFFD]\uFFFDb ");
+  EXPECT_EQ(Highlight(line, {{3, 2}}, u"[", u"]"), u" a\uFFFD[\uFFFDb] ");
+  EXPECT_EQ(Highlight(line, {{2, 2}}, u"[", u"]"), u" a[\xD83D\xDE00]b ");
+}
+
 TEST(FileNameOf, TakesThePartAfterTheLastSlash) {
   EXPECT_EQ(FileNameOf("/c/a.txt"), "a.txt");
   EXPECT_EQ(FileNameOf("/c//a.txt"), "a.txt");
@@ -130,6 +161,12 @@ TEST(InfoFragment, LinksToTheFileAndNamesTheLine) {
   EXPECT_EQ(InfoFragment("/语料/读书.txt", 1),
             u" <span class=\"info\"><a href=\"/语料/读书.txt\" target=\"_blank\">(<span "
             u"class=\"file\">读书.txt</span>, <span class=\"line\">Line 1</span>)</a></span>");
+  // Control bytes are percent-encoded in the link and shown as U+FFFD, tab
+  // and DEL kept; U+FFFF, which a name's bytes can decode to, is replaced.
+  EXPECT_EQ(InfoFragment("/c/t\x01\x1F\t\x7F\xEF\xBF\xBF.txt", 2),
+            u" <span class=\"info\"><a href=\"/c/t%01%1F%09%7F\uFFFD.txt\" "
+            u"target=\"_blank\">(<span class=\"file\">t\uFFFD\uFFFD\t\x7F\uFFFD.txt</span>, "
+            u"<span class=\"line\">Line 2</span>)</a></span>");
 }
 
 class ScanTest : public ::testing::Test {
@@ -229,16 +266,37 @@ TEST_F(ScanTest, LongAndShortEntriesKeepTheLinesOrder) {
   }
 }
 
+// The scan's entries, long ones included, are made at their exact length
+// with the unfit units replaced; the counts and spans are those of the
+// line as read.
+TEST_F(ScanTest, UnfitUnitsBecomeReplacementCharactersInEntriesOfExactLength) {
+  const std::string path = folder_ / "u.txt";
+  const std::u16string middle = u" \xD800 \x01 \xFFFF ";
+  const std::u16string xs(70000, u'x');
+  WriteBytes(path, "\xFF\xFE" + testing::Utf16LeBytes(u"cat" + middle + u"cat\r\n\x1B" + u"cat " +
+                                                      xs + u"\xDC00 cat\x02\r\n"));
+  ScanFile(u"\\bcat\\b", path, false, matches_);
+  const std::u16string cat = kKey + u"cat" + kEnd;
+  EXPECT_EQ(Entries(matches_),
+            (std::vector<std::u16string>{
+                u"2= " + cat + u" \uFFFD \uFFFD \uFFFD " + cat + u" " + Info(path, "u.txt", 1),
+                u"2= " + cat + u" " + xs + u"\uFFFD " + cat + u" " + Info(path, "u.txt", 2),
+            }));
+  for (int i = 0; i < matches_.ItemCount(); ++i)
+    EXPECT_EQ(matches_.ItemRef(i).capacity(), matches_.ItemRef(i).size()) << "entry " << i;
+}
+
 // The scan builds the link of each entry from pieces; it must be exactly
 // InfoFragment's, whatever the file's name holds.
 TEST_F(ScanTest, EveryEntryEndsInTheFilesInfoFragment) {
   const std::vector<std::string> names = {"a&b \"c\" <d>.txt", "%#?.txt", "读书.txt",
-                                          "\xC3\xA9\xC3.txt", "\xFF\xFE.txt"};
+                                          "\xC3\xA9\xC3.txt", "\xFF\xFE.txt",
+                                          "\x01\t\x7F\xEF\xBF\xBE.txt"};
   for (const std::string& name : names) {
     WriteBytes(folder_ / name, "cat\n\nthe cat\n");
   }
-  ASSERT_EQ(ScanFolder(u"cat", folder_.Path(), false, matches_), 5);
-  ASSERT_EQ(matches_.ItemCount(), 10);
+  ASSERT_EQ(ScanFolder(u"cat", folder_.Path(), false, matches_), 6);
+  ASSERT_EQ(matches_.ItemCount(), 12);
   for (int i = 0; i < matches_.ItemCount(); ++i) {
     const std::string path = folder_.Path() + "/" + ListTextFiles(folder_.Path())[i / 2];
     const std::u16string info = InfoFragment(path, i % 2 == 0 ? 1 : 3);

@@ -1,6 +1,7 @@
 // Tests of text files: mark detection, decoding (UTF-8 with its mended
 // handling of malformed and 4-byte input), reading in pieces against decoding
-// the whole text at once, writing in pieces, the round trip through a real
+// the whole text at once and long lines in slices against whole ones, a
+// cancel while reading, writing in pieces, the round trip through a real
 // file, and every open, create, read and write failure with its message and
 // with nothing lost.
 #include "text/TextFile.h"
@@ -323,6 +324,165 @@ TEST(ReadTextStream, LongLinesAcrossPieces) {
     const std::vector<std::u16string> whole = WholeTextLines(bytes, teUtf8, SystemCodePage());
     for (const std::size_t piece : {std::size_t{4096}, text_internal::kReadPieceBytes})
       EXPECT_EQ(PieceLines(bytes, teUtf8, SystemCodePage(), piece), whole) << piece;
+  }
+}
+
+// Random text as RandomText makes it, with spaces and tabs strewn in (where
+// a code page's slices may end) and, for GB18030, its four-byte sequences
+// whole and broken; decoded in tiny slices, lines of any length cross them.
+std::string RandomSlicedText(std::mt19937& random) {
+  static const std::vector<std::string> extras = {" ", "\t", "\x81\x30\x81\x30", "\x81\x30\x81",
+                                                  "\x80\x80\x80\x80\x80", "\xE4\xB8\xAD\xE4"};
+  std::string text = RandomText(random);
+  const int count = static_cast<int>(random() % 12);
+  for (int i = 0; i < count; ++i)
+    text.insert(random() % (text.size() + 1), extras[random() % extras.size()]);
+  return text;
+}
+
+std::vector<std::u16string> SlicedLines(const std::string& bytes, TTextEncoding encoding,
+                                        const TCodePage& page, std::size_t piece,
+                                        std::size_t slice) {
+  TMemoryStream stream(bytes);
+  return Items(text_internal::ReadLines(stream, encoding, page, piece, nullptr, slice));
+}
+
+TEST(ReadTextStream, SlicesOfALongLineDecodeAsTheWholeLine) {
+  const TCodePage utf8("UTF-8");
+  const TCodePage gbk("GBK");
+  const TCodePage gb18030("GB18030");
+  const TCodePage latin1("ISO-8859-1");
+  ASSERT_FALSE(gbk.IsUtf8()) << "iconv lacks GBK";
+  ASSERT_FALSE(gb18030.IsUtf8()) << "iconv lacks GB18030";
+  // Sequences cut at every place by a slice boundary: before, inside and
+  // after a character, runs of continuation bytes longer than any
+  // sequence, and broken sequences whose bytes a cut could regroup.
+  const std::vector<std::string> table = {
+      "\xE4\xB8\xAD\xE4\xB8\xAD\xE4\xB8\xAD\xE4\xB8\xAD",
+      "a\xF0\x9F\x98\x80\xF0\x9F\x98\x80\xF0\x9F\x98\x80z",
+      "\x80\x80\x80\x80\x80\x80\x80\x80\x80",
+      "\xC3\xA9\xC3\x80\x80\x80\xC3\xA9\xF0\x9F\x98\xE4\xB8",
+      "\xF0\x9F\x98\x80\x80\x80\x80\xF4\x90\x80\x80\xED\xA0\x80",
+      "\x81\x30\x81\x30 \x81\x30\x81 \xB0\xA1\xB0\xA1 \x81\x81 \xB0",
+  };
+  const std::vector<std::pair<TTextEncoding, const TCodePage*>> settings = {
+      {teUtf8, &utf8},   {teAnsi, &gbk},     {teAnsi, &gb18030},
+      {teAnsi, &latin1}, {teUtf16LE, &utf8}, {teUtf16BE, &utf8}};
+  for (const std::string& bytes : table) {
+    for (const auto& [encoding, page] : settings) {
+      const std::vector<std::u16string> whole = WholeTextLines(bytes, encoding, *page);
+      for (const std::size_t slice : {2, 3, 4, 5, 6, 7})
+        EXPECT_EQ(SlicedLines(bytes, encoding, *page, 4096, slice), whole)
+            << testing::PrintToString(bytes) << ", " << page->Name() << ", slice " << slice;
+    }
+  }
+  std::mt19937 random(20250312);
+  for (int round = 0; round < 300; ++round) {
+    const std::string text = RandomSlicedText(random);
+    for (const auto& [encoding, page] : settings) {
+      const std::string bytes = encoding == teUtf16LE   ? RandomUtf16(random, false)
+                                : encoding == teUtf16BE ? RandomUtf16(random, true)
+                                                        : text;
+      for (const std::size_t piece : {3, 4096}) {
+        // Against the same pieces read without slices: with GB18030 the
+        // pieces alone may differ from the whole text, as a broken
+        // four-byte sequence is told apart by the bytes after it.
+        const std::vector<std::u16string> unsliced =
+            SlicedLines(bytes, encoding, *page, piece, text_internal::kDecodeSliceBytes);
+        for (const std::size_t slice : {2, 3, 5, 8, 16}) {
+          ASSERT_EQ(SlicedLines(bytes, encoding, *page, piece, slice), unsliced)
+              << "round " << round << ", code page " << page->Name() << ", piece " << piece
+              << ", slice " << slice << ", bytes " << testing::PrintToString(bytes);
+        }
+      }
+    }
+  }
+}
+
+// A stream that sets `flag` as it serves its `flag_at`th read, and counts
+// the reads it is asked for.
+class FlaggingStream : public TMemoryStream {
+ public:
+  FlaggingStream(std::string bytes, std::atomic<bool>& flag, int flag_at)
+      : TMemoryStream(std::move(bytes)), flag_(flag), flag_at_(flag_at) {}
+  std::int64_t Read(void* buffer, std::int64_t count) override {
+    if (++reads_ == flag_at_) flag_.store(true);
+    return TMemoryStream::Read(buffer, count);
+  }
+  int Reads() const { return reads_; }
+
+ private:
+  std::atomic<bool>& flag_;
+  int flag_at_;
+  int reads_ = 0;
+};
+
+// The same text in each way of reading it: UTF-8, a code page, UTF-16 LE.
+struct Encoded {
+  TTextEncoding encoding;
+  const TCodePage* page;
+  std::string bytes;
+};
+
+std::vector<Encoded> EachEncoding(const std::u16string& text) {
+  static const TCodePage utf8("UTF-8");
+  static const TCodePage gbk("GBK");
+  std::string utf16;
+  for (const char16_t unit : text) {
+    utf16 += static_cast<char>(unit & 0xFF);
+    utf16 += static_cast<char>(unit >> 8);
+  }
+  return {{teUtf8, &utf8, Utf8Encode(text)},
+          {teAnsi, &gbk, gbk.Encode(text)},
+          {teUtf16LE, &utf8, utf16}};
+}
+
+TEST(ReadTextStream, CancelIsSeenBeforeEachPiece) {
+  std::u16string text;
+  while (text.size() < 20 * 4096) text += u"一行文字 a line of text\n";
+  for (const Encoded& encoded : EachEncoding(text)) {
+    std::atomic<bool> cancel{false};
+    FlaggingStream stream(encoded.bytes, cancel, 3);
+    EXPECT_THROW(text_internal::ReadLines(stream, encoded.encoding, *encoded.page, 4096, &cancel),
+                 ECancelled)
+        << encoded.page->Name() << " " << encoded.encoding;
+    // Nothing more is read once the flag is set.
+    EXPECT_EQ(stream.Reads(), 3) << encoded.page->Name() << " " << encoded.encoding;
+  }
+  // A list whose reading is cancelled keeps what it had.
+  std::atomic<bool> cancel{true};
+  TMemoryStream stream("\xEF\xBB\xBF" "one\ntwo\n");
+  TUnicodeStringList list;
+  list.AppendItem(u"kept");
+  EXPECT_THROW(list.ReadTextStream(stream, &cancel), ECancelled);
+  EXPECT_EQ(Items(list), std::vector<std::u16string>{u"kept"});
+}
+
+TEST(ReadTextStream, CancelIsSeenWhileALongLineIsDecoded) {
+  // The whole text comes in its one piece, whose read sets the flag, so
+  // only the decoding can see it: a line longer than a slice is decoded in
+  // slices with a look at the flag between them; a text within one slice
+  // is decoded at once and read to the end.
+  constexpr std::size_t kSlice = 4096;
+  std::u16string long_line;
+  while (long_line.size() < 8 * kSlice) long_line += u"很长的一行 a very long line ";
+  std::u16string short_lines;
+  for (int i = 0; i < 40; ++i) short_lines += u"短 short\n";
+  for (const auto& [text, cancelled] : {std::pair{long_line, true}, std::pair{short_lines, false}}) {
+    for (const Encoded& encoded : EachEncoding(text)) {
+      ASSERT_EQ(encoded.bytes.size() > kSlice, cancelled);
+      std::atomic<bool> cancel{false};
+      FlaggingStream stream(encoded.bytes, cancel, 1);
+      auto read = [&] {
+        return text_internal::ReadLines(stream, encoded.encoding, *encoded.page,
+                                        encoded.bytes.size(), &cancel, kSlice);
+      };
+      if (cancelled)
+        EXPECT_THROW(read(), ECancelled) << encoded.page->Name() << " " << encoded.encoding;
+      else
+        EXPECT_EQ(read().ItemCount(), 40) << encoded.page->Name() << " " << encoded.encoding;
+      EXPECT_TRUE(cancel.load());
+    }
   }
 }
 
