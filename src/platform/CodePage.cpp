@@ -105,15 +105,17 @@ void RunIconv(iconv_t cd, const char* in_data, std::size_t in_size,
   }
 }
 
-std::u16string IconvDecode(const std::string& name, std::string_view bytes) {
+std::u16string IconvDecode(const std::string& name, std::string_view bytes,
+                           std::size_t& malformed) {
   IconvHandle cd(kNativeUtf16, name.c_str());
-  if (!cd.Valid()) return Utf8Decode(bytes);
+  if (!cd.Valid()) return Utf8Decode(bytes, malformed);
   std::u16string out(bytes.size() + 16, u'\0');
   std::size_t written = 0;
   RunIconv(cd.Get(), bytes.data(), bytes.size(), out, written,
-           [&out](const char*, std::size_t, std::size_t& at) -> std::size_t {
+           [&out, &malformed](const char*, std::size_t, std::size_t& at) -> std::size_t {
              out[at / 2] = kReplacementCharacter;
              at += 2;
+             ++malformed;
              return 1;
            });
   out.resize(written / 2);
@@ -146,6 +148,12 @@ std::string IconvEncode(const std::string& name, std::u16string_view text) {
   return out;
 }
 
+// Whether iconv converts between `codeset` and UTF-16 both ways.
+bool IconvConverts(const std::string& codeset) {
+  return IconvHandle(kNativeUtf16, codeset.c_str()).Valid() &&
+         IconvHandle(codeset.c_str(), kNativeUtf16).Valid();
+}
+
 std::once_flag g_system_once;
 const TCodePage* g_system_code_page = nullptr;
 
@@ -160,16 +168,25 @@ void ReadSystemCodePage() {
 
 TCodePage::TCodePage(const std::string& codeset) : name_(codeset), utf8_(false) {
   const std::string folded = FoldName(codeset);
-  if (folded == "UTF8" || IsAsciiName(folded) ||
-      !IconvHandle(kNativeUtf16, codeset.c_str()).Valid() ||
-      !IconvHandle(codeset.c_str(), kNativeUtf16).Valid()) {
+  if (folded == "UTF8" || IsAsciiName(folded) || !IconvConverts(codeset)) {
     name_ = "UTF-8";
     utf8_ = true;
   }
 }
 
 std::u16string TCodePage::Decode(std::string_view bytes) const {
-  return utf8_ ? Utf8Decode(bytes) : IconvDecode(name_, bytes);
+  std::size_t malformed = 0;
+  return Decode(bytes, malformed);
+}
+
+std::u16string TCodePage::Decode(std::string_view bytes, std::size_t& malformed) const {
+  return utf8_ ? Utf8Decode(bytes, malformed) : IconvDecode(name_, bytes, malformed);
+}
+
+bool IsKnownCodeset(const std::string& codeset) {
+  const std::string folded = FoldName(codeset);
+  if (folded.empty()) return false;
+  return folded == "UTF8" || IsAsciiName(folded) || IconvConverts(codeset);
 }
 
 std::string TCodePage::Encode(std::u16string_view text) const {
@@ -184,6 +201,12 @@ const TCodePage& SystemCodePage() {
 }
 
 std::size_t Utf8DecodeInto(const char* bytes, std::size_t size, char16_t* out) {
+  std::size_t malformed = 0;
+  return Utf8DecodeInto(bytes, size, out, malformed);
+}
+
+std::size_t Utf8DecodeInto(const char* bytes, std::size_t size, char16_t* out,
+                           std::size_t& malformed) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes);
   const auto* const end = p + size;
   char16_t* o = out;
@@ -224,6 +247,7 @@ std::size_t Utf8DecodeInto(const char* bytes, std::size_t size, char16_t* out) {
       if (lead == 0xF4) high = 0x8F;
     } else {
       *o++ = kReplacementCharacter;
+      ++malformed;
       continue;
     }
     bool complete = true;
@@ -240,6 +264,7 @@ std::size_t Utf8DecodeInto(const char* bytes, std::size_t size, char16_t* out) {
       // The bytes taken so far are one maximal invalid subpart; the byte
       // that broke it off starts the next step.
       *o++ = kReplacementCharacter;
+      ++malformed;
     } else if (code >= 0x10000) {
       code -= 0x10000;
       *o++ = static_cast<char16_t>(0xD800 + (code >> 10));
@@ -252,8 +277,13 @@ std::size_t Utf8DecodeInto(const char* bytes, std::size_t size, char16_t* out) {
 }
 
 std::u16string Utf8Decode(std::string_view bytes) {
+  std::size_t malformed = 0;
+  return Utf8Decode(bytes, malformed);
+}
+
+std::u16string Utf8Decode(std::string_view bytes, std::size_t& malformed) {
   std::u16string out(bytes.size(), u'\0');
-  out.resize(Utf8DecodeInto(bytes.data(), bytes.size(), out.data()));
+  out.resize(Utf8DecodeInto(bytes.data(), bytes.size(), out.data(), malformed));
   return out;
 }
 

@@ -13,7 +13,15 @@
 // Conversions never fail. Bytes that are not valid in the code page decode to
 // U+FFFD; characters the code page cannot hold encode as '?'. UTF-8 is
 // converted by the hand-written codec below; every other code page goes
-// through iconv.
+// through iconv. Each conversion has a variant that also counts the
+// malformed sequences it decoded as U+FFFD, so a caller can tell text that
+// is not in the code page it was read in; IsKnownCodeset tells a name a
+// user typed from one that would silently mean UTF-8:
+//
+//   std::size_t malformed = 0;
+//   TCodePage("GB18030").Decode(bytes, malformed);   // malformed: 0 if valid
+//   IsKnownCodeset("BIG5");                          // true
+//   IsKnownCodeset("NO-SUCH-SET");                   // false
 #pragma once
 
 #include <cstddef>
@@ -34,12 +42,20 @@ class TCodePage {
   bool IsUtf8() const { return utf8_; }
 
   std::u16string Decode(std::string_view bytes) const;
+  // Decode, adding to `malformed` one for each U+FFFD that stands for bytes
+  // not valid in the code page.
+  std::u16string Decode(std::string_view bytes, std::size_t& malformed) const;
   std::string Encode(std::u16string_view text) const;
 
  private:
   std::string name_;  // canonical name used with iconv
   bool utf8_;         // true: the hand-written UTF-8 codec is used
 };
+
+// Whether `codeset` names a character set a TCodePage really converts:
+// UTF-8 and the ASCII names (both read as UTF-8), or a name iconv converts
+// to and from UTF-16. False for the empty name.
+bool IsKnownCodeset(const std::string& codeset);
 
 // Reads the locale's character set (setlocale(LC_ALL, ""), then
 // nl_langinfo(CODESET)) and fixes the system code page for the whole run.
@@ -57,10 +73,16 @@ const TCodePage& SystemCodePage();
 // U+0000 included, decodes to itself, so line ends and NULs can be found in
 // the bytes before decoding.
 std::u16string Utf8Decode(std::string_view bytes);
+// Utf8Decode, adding to `malformed` the number of U+FFFD it put in for
+// maximal invalid subparts (a U+FFFD spelled out in the bytes is not one).
+std::u16string Utf8Decode(std::string_view bytes, std::size_t& malformed);
 
 // Decodes `bytes` into `out`, which must have room for bytes.size() code
 // units (never more are produced). Returns the number of code units written.
 std::size_t Utf8DecodeInto(const char* bytes, std::size_t size, char16_t* out);
+// Utf8DecodeInto, counting as Utf8Decode(bytes, malformed) does.
+std::size_t Utf8DecodeInto(const char* bytes, std::size_t size, char16_t* out,
+                           std::size_t& malformed);
 
 // UTF-16 to UTF-8. An unpaired surrogate cannot be encoded and becomes '?'.
 std::string Utf8Encode(std::u16string_view text);

@@ -150,17 +150,33 @@ void AppendWideLine(TUnicodeStringList& list, const char16_t* begin, const char1
   list.AppendItem(std::move(line));
 }
 
+// Raised by a strict reading at the first malformed sequence: the text is
+// not in the character set being tried.
+struct NotInThisCharacterSet {};
+
+// The malformed sequences met so far in one reading. A strict reading gives
+// up at the first.
+struct MalformedTally {
+  std::size_t count = 0;
+  bool strict = false;
+
+  void Check() const {
+    if (strict && count > 0) throw NotInThisCharacterSet();
+  }
+};
+
 // Appends one line of UTF-8. Splitting the bytes before decoding gives the
 // same lines as decoding first: CR, LF and NUL are single bytes that never
 // belong to a longer sequence, and a broken sequence in front of one of
 // them ends there.
 void AppendUtf8Line(TUnicodeStringList& list, const char* begin, const char* end,
                     std::vector<char16_t>& scratch, const std::atomic<bool>* cancel,
-                    std::size_t slice_bytes) {
+                    std::size_t slice_bytes, MalformedTally& tally) {
   const auto length = static_cast<std::size_t>(end - begin);
   if (length <= kScratchUnits && length <= slice_bytes) {
     if (scratch.size() < length) scratch.resize(kScratchUnits);
-    const std::size_t units = Utf8DecodeInto(begin, length, scratch.data());
+    const std::size_t units = Utf8DecodeInto(begin, length, scratch.data(), tally.count);
+    tally.Check();
     list.AppendItem(std::u16string(scratch.data(), units));
     return;
   }
@@ -176,7 +192,8 @@ void AppendUtf8Line(TUnicodeStringList& list, const char* begin, const char* end
     const std::size_t take = left > slice_bytes ? Utf8SliceEnd(p, left, slice_bytes) : left;
     const std::size_t at = line.size();
     line.resize(at + take);
-    line.resize(at + Utf8DecodeInto(p, take, line.data() + at));
+    line.resize(at + Utf8DecodeInto(p, take, line.data() + at, tally.count));
+    tally.Check();
     p += take;
   }
   // A line that shrank much (CJK takes three bytes a unit) gives back the
@@ -385,16 +402,20 @@ std::u16string Utf8ToWide(const std::string& bytes) { return Utf8Decode(bytes); 
 
 // ---- Reading and writing lists ----
 
-TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encoding,
-                                            const TCodePage& ansi, std::size_t piece_bytes,
-                                            const std::atomic<bool>* cancel,
-                                            std::size_t slice_bytes) {
-  const std::int64_t remaining = std::max<std::int64_t>(stream.Size() - stream.Position(), 0);
+namespace {
+
+// The lines of the next `remaining` bytes of the stream: UTF-16 for
+// teUtf16LE and teUtf16BE, otherwise text in `page`. Adds the malformed
+// sequences to `tally`, and gives up at the first when it is strict.
+TUnicodeStringList DecodeLines(TStream& stream, std::int64_t remaining, TTextEncoding encoding,
+                               const TCodePage& page, std::size_t piece_bytes,
+                               const std::atomic<bool>* cancel, std::size_t slice_bytes,
+                               MalformedTally& tally) {
   slice_bytes = std::max<std::size_t>(slice_bytes, 2);
   const std::size_t slice_units = slice_bytes / 2;
   TUnicodeStringList lines;
   auto append_lines = [&](const char16_t* text, std::size_t size) {
-    ForEachLine(text, size, [&](const char16_t* begin, const char16_t* end) {
+    text_internal::ForEachLine(text, size, [&](const char16_t* begin, const char16_t* end) {
       AppendWideLine(lines, begin, end, cancel, slice_units);
     });
   };
@@ -403,13 +424,15 @@ TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encod
     // An odd last byte is not part of the text.
     ReadPieces<char16_t>(stream, remaining / 2, piece_bytes / 2,
                          (encoding == teUtf16LE) != kLittleEndianHost, cancel, append_lines);
-  } else if (encoding == teUtf8 || ansi.IsUtf8()) {
+  } else if (page.IsUtf8()) {
     std::vector<char16_t> scratch;
     ReadPieces<char>(stream, remaining, piece_bytes, false, cancel,
                      [&](const char* text, std::size_t size) {
-                       ForEachLine(text, size, [&](const char* begin, const char* end) {
-                         AppendUtf8Line(lines, begin, end, scratch, cancel, slice_bytes);
-                       });
+                       text_internal::ForEachLine(
+                           text, size, [&](const char* begin, const char* end) {
+                             AppendUtf8Line(lines, begin, end, scratch, cancel, slice_bytes,
+                                            tally);
+                           });
                      });
   } else {
     // The code page's line ends and 0 are single bytes too (every code page
@@ -420,7 +443,8 @@ TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encod
                      [&](const char* text, std::size_t size) {
                        std::u16string decoded;
                        if (size <= slice_bytes) {
-                         decoded = ansi.Decode(std::string_view(text, size));
+                         decoded = page.Decode(std::string_view(text, size), tally.count);
+                         tally.Check();
                        } else {
                          // Never more units than bytes: a byte that is not
                          // valid becomes one U+FFFD.
@@ -431,7 +455,8 @@ TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encod
                                size - at > slice_bytes
                                    ? AnsiSliceEnd(text + at, size - at, slice_bytes)
                                    : size - at;
-                           decoded += ansi.Decode(std::string_view(text + at, take));
+                           decoded += page.Decode(std::string_view(text + at, take), tally.count);
+                           tally.Check();
                            at += take;
                          }
                        }
@@ -439,6 +464,65 @@ TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encod
                      });
   }
   return lines;
+}
+
+}  // namespace
+
+TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encoding,
+                                            const TCodePage& ansi, std::size_t piece_bytes,
+                                            const std::atomic<bool>* cancel,
+                                            std::size_t slice_bytes) {
+  return ReadLines(stream, encoding, TTextDecoding{TDecodingKind::Locale, ansi}, ansi,
+                   piece_bytes, cancel, slice_bytes);
+}
+
+TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encoding,
+                                            const TTextDecoding& decoding,
+                                            const TCodePage& locale, std::size_t piece_bytes,
+                                            const std::atomic<bool>* cancel,
+                                            std::size_t slice_bytes, TTextReadInfo* info) {
+  const std::int64_t start = stream.Position();
+  const std::int64_t remaining = std::max<std::int64_t>(stream.Size() - start, 0);
+  static const TCodePage kUtf8("UTF-8");
+
+  // The character sets to try in turn: each but the last is read strictly
+  // and given up at its first malformed sequence, the last is read whatever
+  // it holds.
+  std::vector<const TCodePage*> tries;
+  if (encoding == teUtf16LE || encoding == teUtf16BE || encoding == teUtf8) {
+    tries = {&kUtf8};
+  } else if (decoding.kind == TDecodingKind::Locale) {
+    tries = {&locale};
+  } else if (decoding.kind == TDecodingKind::CodePage) {
+    tries = {&decoding.code_page};
+  } else {
+    tries = {&kUtf8};
+    // Text that a non-UTF-8 locale's character set holds was always read in
+    // it, and still is.
+    if (!locale.IsUtf8() && locale.Name() != decoding.code_page.Name()) tries.push_back(&locale);
+    // A UTF-8 fallback right after UTF-8 would only read the text again.
+    if (!decoding.code_page.IsUtf8() || tries.size() > 1) tries.push_back(&decoding.code_page);
+  }
+
+  MalformedTally tally;
+  for (std::size_t i = 0;; ++i) {
+    tally = MalformedTally{0, i + 1 < tries.size()};
+    try {
+      TUnicodeStringList lines = DecodeLines(stream, remaining, encoding, *tries[i], piece_bytes,
+                                             cancel, slice_bytes, tally);
+      if (info != nullptr) {
+        info->codeset = encoding == teUtf16LE   ? "UTF-16LE"
+                        : encoding == teUtf16BE ? "UTF-16BE"
+                                                : tries[i]->Name();
+        info->malformed = tally.count;
+      }
+      return lines;
+    } catch (const NotInThisCharacterSet&) {
+      // The lines read so far are gone with the attempt; the next one reads
+      // the text again from its start.
+      stream.SetPosition(start);
+    }
+  }
 }
 
 void TUnicodeStringList::ReadTextStream(TStream& stream, const std::atomic<bool>* cancel) {
@@ -450,6 +534,55 @@ void TUnicodeStringList::ReadTextStream(TStream& stream, const std::atomic<bool>
                                                       text_internal::kReadPieceBytes, cancel);
   items_.swap(lines.items_);
   capacity_ = lines.capacity_;
+}
+
+TTextDecoding TextDecodingNamed(const std::string& encoding, const std::string& fallback) {
+  static const char kExamples[] = "GB18030, BIG5, SHIFT_JIS, EUC-KR or WINDOWS-1252";
+  auto folded = [](const std::string& name) {
+    std::string lower;
+    for (const char ch : name) lower += (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;
+    return lower;
+  };
+  TTextDecoding decoding;
+  if (folded(fallback) == "locale") {
+    decoding.code_page = SystemCodePage();
+  } else if (IsKnownCodeset(fallback)) {
+    decoding.code_page = TCodePage(fallback);
+  } else {
+    throw EUnknownEncoding("unknown fallback encoding '" + fallback +
+                           "'; use locale, utf-8 or a character set such as " + kExamples);
+  }
+  if (folded(encoding) == "auto") {
+    decoding.kind = TDecodingKind::Auto;
+  } else if (folded(encoding) == "locale") {
+    decoding.kind = TDecodingKind::Locale;
+  } else if (IsKnownCodeset(encoding)) {
+    decoding.kind = TDecodingKind::CodePage;
+    decoding.code_page = TCodePage(encoding);
+  } else {
+    throw EUnknownEncoding("unknown encoding '" + encoding +
+                           "'; use auto, locale, utf-8 or a character set such as " + kExamples);
+  }
+  return decoding;
+}
+
+void ReadTextStreamAs(TUnicodeStringList& list, TStream& stream, const TTextDecoding& decoding,
+                      const std::atomic<bool>* cancel, TTextReadInfo* info) {
+  const TTextEncoding encoding = DetectTextEncoding(stream);
+  TUnicodeStringList lines =
+      text_internal::ReadLines(stream, encoding, decoding, SystemCodePage(),
+                               text_internal::kReadPieceBytes, cancel,
+                               text_internal::kDecodeSliceBytes, info);
+  if (info != nullptr) info->mark = encoding;
+  lines.SetPairSeparator(list.PairSeparator());
+  list = std::move(lines);
+}
+
+void ReadTextFileAs(TUnicodeStringList& list, const std::string& native_path,
+                    const TTextDecoding& decoding, const std::atomic<bool>* cancel,
+                    TTextReadInfo* info) {
+  TUnicodeFileStream stream(native_path, TFileAccess::OpenRead);
+  ReadTextStreamAs(list, stream, decoding, cancel, info);
 }
 
 void TUnicodeStringList::ReadTextFile(const std::string& native_path,

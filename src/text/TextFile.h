@@ -12,6 +12,23 @@
 //   DetectTextEncoding(memory);              // teUtf8, the mark consumed
 //   Utf8ToWide("\xF0\x9F\x98\x80");          // u"\U0001F600", a surrogate pair
 //
+// How a file without a mark is decoded can be chosen (TTextDecoding): in the
+// system code page as above, in a named character set, or automatically:
+// UTF-8 when the whole text is valid UTF-8, otherwise a fallback legacy
+// encoding (GB18030 unless named otherwise). The automatic choice decodes as
+// UTF-8 while it reads and checks each sequence; only at the first malformed
+// one does it read the text again from its start in the fallback, so a
+// UTF-8 file is read once. In a locale whose character set is not UTF-8,
+// text valid in that character set is read in it before the fallback is
+// tried, as it always was. TTextReadInfo tells what was used and how many
+// malformed sequences became U+FFFD:
+//
+//   TTextDecoding decoding = TextDecodingNamed("auto", "GB18030");
+//   TTextReadInfo info;
+//   ReadTextFileAs(lines, "corpus/gbk.txt", decoding, nullptr, &info);
+//   // info.codeset == "GB18030", info.malformed == 0
+//   TextDecodingNamed("NO-SUCH-SET");        // raises EUnknownEncoding
+//
 // Reading holds the file's lines and one piece of the file (a line longer
 // than the piece as a whole), never all of its bytes or its whole decoded
 // text besides; writing hands the stream one small piece at a time.
@@ -28,6 +45,8 @@
 //                 (a write that could not be completed)
 //   EReadError    "Stream read error"   (the system failed a read)
 //   ECancelled    when the caller's cancel flag stops a read or a write
+//   EUnknownEncoding  "unknown encoding 'NAME'; use ..." from
+//                 TextDecodingNamed, naming some of the valid names
 // A failed open, create or read leaves the list unchanged; a failed or
 // cancelled WriteTextFile leaves the previous file byte for byte as it was.
 //
@@ -45,6 +64,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/CodePage.h"
 #include "platform/Exception.h"
 #include "platform/File.h"
 #include "text/StringList.h"
@@ -188,6 +208,52 @@ class TTextWriter {
 void WriteTextFileWith(const std::string& native_path,
                        const std::function<void(TTextWriter& writer)>& write,
                        const std::atomic<bool>* cancel = nullptr);
+
+class EUnknownEncoding : public Exception {
+ public:
+  explicit EUnknownEncoding(const std::string& message) : Exception(message) {}
+};
+
+// How the text of a file without a byte-order mark is decoded.
+enum class TDecodingKind {
+  Locale,    // in the system code page (SystemCodePage())
+  CodePage,  // in `code_page`
+  Auto,      // UTF-8 if the whole text is valid UTF-8, otherwise `code_page`
+};
+
+struct TTextDecoding {
+  TDecodingKind kind = TDecodingKind::Locale;
+  // CodePage: the character set of the text; Auto: the fallback.
+  TCodePage code_page{"UTF-8"};
+};
+
+// The decoding `encoding` names: "auto" (falling back to `fallback`),
+// "locale", or a character set (IsKnownCodeset: "UTF-8", "GB18030", "BIG5",
+// ...). `fallback` is "locale" or a character set. Names are compared
+// without regard to case. Raises EUnknownEncoding for a name that is none
+// of these.
+TTextDecoding TextDecodingNamed(const std::string& encoding,
+                                const std::string& fallback = "GB18030");
+
+// How a file was read.
+struct TTextReadInfo {
+  TTextEncoding mark = teAnsi;  // the byte-order mark found; teAnsi: none
+  // The character set the text was decoded in: "UTF-16LE", "UTF-16BE",
+  // "UTF-8" or a code page's name.
+  std::string codeset;
+  // The sequences not valid in it, each decoded as one U+FFFD.
+  std::size_t malformed = 0;
+};
+
+// Reads a file or the rest of a stream into `list` as ReadTextFile and
+// ReadTextStream do, but decodes text without a mark as `decoding` says;
+// `info`, when given, receives how it was read. The list keeps its pair
+// separator; a failed or cancelled read leaves it as it was.
+void ReadTextFileAs(TUnicodeStringList& list, const std::string& native_path,
+                    const TTextDecoding& decoding, const std::atomic<bool>* cancel = nullptr,
+                    TTextReadInfo* info = nullptr);
+void ReadTextStreamAs(TUnicodeStringList& list, TStream& stream, const TTextDecoding& decoding,
+                      const std::atomic<bool>* cancel = nullptr, TTextReadInfo* info = nullptr);
 
 // Recognises a byte-order mark at the stream's position and consumes it;
 // without one the position is unchanged and the result is teAnsi. UTF-16

@@ -55,4 +55,15 @@ TUnicodeStringList ReadLines(TStream& stream, TTextEncoding encoding, const TCod
                              std::size_t piece_bytes, const std::atomic<bool>* cancel = nullptr,
                              std::size_t slice_bytes = kDecodeSliceBytes);
 
+// ReadLines with text without a mark (`encoding` teAnsi) decoded as
+// `decoding` says, `locale` standing for the system code page. When the
+// automatic choice meets a malformed sequence, the stream is set back to
+// where reading began and read again. `info`, when given, receives the
+// character set used and its malformed sequences (its mark is left alone).
+TUnicodeStringList ReadLines(TStream& stream, TTextEncoding encoding, const TTextDecoding& decoding,
+                             const TCodePage& locale, std::size_t piece_bytes,
+                             const std::atomic<bool>* cancel = nullptr,
+                             std::size_t slice_bytes = kDecodeSliceBytes,
+                             TTextReadInfo* info = nullptr);
+
 }  // namespace tallyfold::text_internal

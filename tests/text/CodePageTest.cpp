@@ -82,6 +82,55 @@ TEST(TCodePage, LongTextsConvertWhole) {
   EXPECT_EQ(latin1.Encode(text), bytes);
 }
 
+TEST(Utf8Decode, CountsTheMalformedSequencesItReplaces) {
+  struct Case {
+    std::string bytes;
+    std::size_t malformed;
+  };
+  const std::vector<Case> cases = {
+      {"", 0},
+      {"plain \xE6\x97\xB6\xF0\x9F\x98\x80", 0},
+      {"\xEF\xBF\xBD", 0},          // U+FFFD itself is well-formed
+      {"a\x80" "b", 1},             // a stray continuation byte
+      {"\xE6\x97", 1},              // a character cut off at the end
+      {"\xE6\x97" "a\xE6", 2},      // ... and in the middle
+      {"\xC0\xAF", 2},              // an overlong form: two subparts
+      {"\xED\xA0\x80", 3},          // a surrogate code point
+      {"\xF4\x90\x80\x80", 4},      // above U+10FFFF
+      {"\xFF\xFE\xFD", 3},
+  };
+  for (const Case& c : cases) {
+    std::size_t malformed = 0;
+    const std::u16string text = Utf8Decode(c.bytes, malformed);
+    EXPECT_EQ(malformed, c.malformed) << testing::PrintToString(c.bytes);
+    // The count adds up, and the text is what the plain decoder gives.
+    EXPECT_EQ(text, Utf8Decode(c.bytes));
+    Utf8Decode(c.bytes, malformed);
+    EXPECT_EQ(malformed, 2 * c.malformed);
+  }
+}
+
+TEST(TCodePage, CountsTheBytesItCannotDecode) {
+  std::size_t malformed = 0;
+  EXPECT_EQ(TCodePage("GBK").Decode("a\xFF\xFF" "b\xBC", malformed), u"a\uFFFD\uFFFDb\uFFFD");
+  EXPECT_EQ(malformed, 3U);
+  malformed = 0;
+  TCodePage("GB18030").Decode("\xCA\xB1\xBC\xE4 \x81\x30\x81\x30", malformed);
+  EXPECT_EQ(malformed, 0U);
+  TCodePage("UTF-8").Decode("\xCA", malformed);
+  EXPECT_EQ(malformed, 1U);
+}
+
+TEST(IsKnownCodeset, TellsNamesIconvConvertsFromOthers) {
+  for (const char* name : {"UTF-8", "utf8", "ASCII", "GB18030", "gbk", "BIG5", "SHIFT_JIS",
+                           "EUC-KR", "WINDOWS-1252", "ISO-8859-1"}) {
+    EXPECT_TRUE(IsKnownCodeset(name)) << name;
+  }
+  for (const char* name : {"", "no-such-charset", "auto", "locale", "UTF-99"}) {
+    EXPECT_FALSE(IsKnownCodeset(name)) << name;
+  }
+}
+
 TEST(SystemCodePage, IsTheLocaleCharacterSet) {
   InitSystemCodePage();
   const std::string codeset = nl_langinfo(CODESET);
