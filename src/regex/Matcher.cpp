@@ -237,9 +237,15 @@ void Matcher::IndexSets() {
   s.set_index.assign(prog_size_, -1);
   s.sets.clear();
   s.alternatives.clear();
-  // A walk that stops early may miss a loop; then the matcher assumes one.
+  // A walk that stops early may miss a loop; then the matcher assumes one,
+  // and that the program may raise.
   s.has_loops = false;
+  s.may_raise = false;
   bool complete = false;
+  // A loop's body lies between its LOOP_ENTRY and its LOOP node, so the
+  // loops open at a node in storage order are the loops active whenever the
+  // matcher reaches it: the depth its LOOP_ENTRY raises.
+  int loop_depth = 0;
   // Once the sets are known, every alternative gets its answers for the
   // ASCII units (and 0, the input end) precomputed.
   std::vector<int> alternatives;
@@ -283,7 +289,12 @@ void Matcher::IndexSets() {
       continue;
     }
     if (op == ALTERNATIVE) alternatives.push_back(pos);
-    if (op == LOOP_ENTRY) s.has_loops = true;
+    if (op == LOOP_ENTRY) {
+      s.has_loops = true;
+      if (++loop_depth > TRegexEngine::kLoopStackSize) s.may_raise = true;
+    } else if (op == LOOP || op == LOOP_LAZY) {
+      --loop_depth;
+    }
     switch (op) {
       case LITERAL:
       case LITERAL_CI:
@@ -316,7 +327,7 @@ void Matcher::IndexSets() {
   }
   complete = true;
 walked:
-  if (!complete) s.has_loops = true;
+  if (!complete) s.has_loops = s.may_raise = true;
   for (const int node : alternatives) {
     AlternativeInfo info;
     for (char16_t ch = 0; ch < 128; ++ch)
@@ -476,6 +487,7 @@ void Matcher::FindSkipRules() {
     return node;
   };
   s.skip_rules.clear();
+  if (s.may_raise) return;
   // The first node that does anything, past comments and single choices.
   const auto lead = [this](int node) {
     for (int steps = 0; steps < kPeekNodes; ++steps) {

@@ -168,6 +168,16 @@ struct MatchScratch {
   std::vector<SetInfo> sets;
   std::vector<AlternativeInfo> alternatives;
   bool has_loops = true;  // the program may hold LOOP_ENTRY nodes
+  // An attempt may raise an error before it fails or matches: the program
+  // holds a complex loop inside kLoopStackSize others, whose entry raises
+  // 1014, or a unit the walk in IndexSets cannot place. Compiled programs
+  // raise nothing else (1000, 1001, 1002 and 1015 guard against malformed
+  // programs); cancellation and running out of memory are not results.
+  // Filters pass over attempts that would fail, and cannot tell those from
+  // attempts that would raise, so such a program gets an empty search plan
+  // and no skip rules: every position is tried in turn and the error comes
+  // at the same place as in the unfiltered search.
+  bool may_raise = false;
   // Characters at which a match can start, one bit per code unit; empty when
   // any character can. A path that begins with \A or \Z adds no character
   // but may match at the input start or end.
@@ -175,7 +185,8 @@ struct MatchScratch {
   bool start_at_input_start = false;
   bool start_at_input_end = false;
   SearchPlan plan;
-  // Empty when some top-level alternative allows no skipping.
+  // Empty when some top-level alternative allows no skipping, or the
+  // program may raise.
   std::vector<SkipRule> skip_rules;
 #ifdef TALLYFOLD_MATCH_STEP_LIMIT
   bool attempt_cut = false;  // the last attempt ran out of steps

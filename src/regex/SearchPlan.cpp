@@ -367,6 +367,9 @@ int StartScan::NextUnit(const char16_t* text, int from, int end) const {
 void BuildSearchPlan(const char16_t* prog, int size, MatchScratch& s) {
   SearchPlan& plan = s.plan;
   plan = SearchPlan();
+  // An attempt at a position the plan would pass over may raise rather
+  // than fail (MatchScratch::may_raise): every position is tried.
+  if (s.may_raise) return;
 
   // The prefix: the first node that consumes anything, when it is a
   // literal and only zero-width tests and single choices come before it.

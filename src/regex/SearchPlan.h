@@ -3,7 +3,11 @@
 // What the search driver learns from a program before it runs the matcher:
 // where a match can begin and which text every match must contain. Each
 // answer only ever rules positions or inputs out where an attempt would
-// fail, so using them never changes a result; it only saves attempts.
+// fail, so using them never changes a result; it only saves attempts. An
+// attempt that raises an error (a complex loop nested deeper than the loop
+// stack) has a result too, which no answer foresees: a program that may
+// raise gets an empty plan (MatchScratch::may_raise), and its search tries
+// every position in turn.
 //
 // - The start scan finds the next position whose code unit can begin a
 //   match: one to four units compared eight at a time, up to four ASCII
@@ -90,7 +94,8 @@ struct SearchPlan {
 
 // Builds `scratch.plan` from the program and from the start set that the
 // matcher left in scratch.start_bits (empty when any unit can begin a
-// match) and its input-start and input-end flags.
+// match) and its input-start and input-end flags; an empty plan when
+// scratch.may_raise is set.
 void BuildSearchPlan(const char16_t* program, int program_size, MatchScratch& scratch);
 
 // The first position in [from, to) holding one of `units[0..count)`

@@ -1,24 +1,34 @@
 // Test helper: random patterns and texts from the part of the dialect that
 // PCRE2 shares (see PcreDifferentialTest.cpp for where it stops and why).
-// The same seed always gives the same sequence.
+// The same seed always gives the same sequence. A generator made with
+// `deep_loops` also gives patterns beyond that part: complex loops nested
+// around the depth at which the engine's loop stack overflows.
 #pragma once
 
 #include <cstdint>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tallyfold::test {
 
 constexpr int kMaxGroups = 9;
+// How deep Alternation nests groups; pieces at this depth open none.
+constexpr int kMaxDepth = 3;
 
 class PatternGenerator {
  public:
-  explicit PatternGenerator(uint32_t seed) : rng_(seed) {}
+  // With `deep_loops`, nearly one pattern in two is a nest of groups in
+  // groups (DeepLoops); the others are as without it, though not the same
+  // sequence.
+  explicit PatternGenerator(uint32_t seed, bool deep_loops = false)
+      : rng_(seed), deep_loops_(deep_loops) {}
 
   std::u16string Pattern() {
     groups_opened_ = 0;
     closed_.assign(kMaxGroups + 1, false);
+    if (deep_loops_ && Chance(45)) return DeepLoops();
     return Alternation(0, false);
   }
 
@@ -82,7 +92,7 @@ class PatternGenerator {
     const std::u16string quantifier = Chance(35) ? Quantifier() : u"";
     const bool repeated = in_repeat || !quantifier.empty();
     std::u16string atom;
-    if (kind < 30 && depth < 3 && groups_opened_ < kMaxGroups) {
+    if (kind < 30 && depth < kMaxDepth && groups_opened_ < kMaxGroups) {
       const int group = ++groups_opened_;
       atom = u"(";
       atom += Alternation(depth + 1, repeated);
@@ -98,6 +108,82 @@ class PatternGenerator {
     }
     atom += quantifier;
     return atom;
+  }
+
+  // 9 to 14 groups, each around the next and each repeated, around a
+  // single atom: most quantifiers compile to complex loops (counted or lazy
+  // ones; under -g every one), a few to greedy shapes that need no loop
+  // counter, so the loops nest on both sides of kLoopStackSize (10). Now
+  // and then a literal or an alternative inside a group, and plain pieces
+  // before and after the nest, give the search plan a prefix, a required
+  // literal or required units to use, and the attempt something to consume
+  // before it reaches the innermost loops.
+  std::u16string DeepLoops() {
+    // Appends only, one draw per statement, so that the sequence does not
+    // depend on the order in which a compiler evaluates operands.
+    std::u16string pattern;
+    if (Chance(20)) pattern += Literal();
+    if (Chance(30)) pattern += Sequence(kMaxDepth, false);
+    // Narrow atoms only: nested loops over a run of units that one of
+    // them matches split it in more ways than any test can try.
+    static const char16_t* kInnermost[] = {u"a", u"b", u"A", u"[ab]", u"\\d", u"\\s"};
+    std::u16string nest = Chance(60) ? Literal() : kInnermost[Below(6)];
+    bool width = true;  // the nest always consumes something
+    const int depth = 9 + Below(6);
+    for (int level = 0; level < depth; ++level) {
+      std::u16string group = u"(";
+      if (Chance(3)) {
+        group += Literal();
+        width = true;
+      }
+      group += nest;
+      if (Chance(6)) {
+        group += Literal();
+        width = true;
+      }
+      if (Chance(6)) {
+        group += u'|';
+        group += Literal();
+      }
+      group += u')';
+      // Every quantifier but ? and ?? needs an operand that consumes
+      // something; one whose minimum is 0 makes the group one that may not.
+      struct Form {
+        const char16_t* text;
+        bool keeps_width;
+      };
+      static const Form kLoops[] = {{u"{1,2}", true}, {u"{1,2}?", true}, {u"+?", true},
+                                    {u"{2}", true},   {u"{1,}?", true},  {u"{1,3}", true}};
+      static const Form kEmptyLoops[] = {{u"{0,2}", false}, {u"*?", false}, {u"{0,1}?", false},
+                                         {u"??", false}};
+      static const Form kShapes[] = {{u"+", true}, {u"*", false}, {u"?", false}};
+      static const Form kOptions[] = {{u"??", false}, {u"?", false}};
+      Form form;
+      if (!width)
+        form = kOptions[Chance(90) ? 0 : 1];
+      else if (Chance(70))
+        form = kLoops[Below(6)];
+      else if (Chance(67))
+        form = kEmptyLoops[Below(4)];
+      else
+        form = kShapes[Below(3)];
+      width = width && form.keeps_width;
+      group += form.text;
+      nest = std::move(group);
+    }
+    pattern += nest;
+    groups_opened_ = depth;
+    for (int g = 1; g <= depth && g <= kMaxGroups; ++g) closed_[g] = true;
+    if (Chance(40)) pattern += Sequence(kMaxDepth, false);
+    if (Chance(25)) {
+      pattern += Literal();
+      pattern += Literal();
+    }
+    if (Chance(15)) {
+      pattern += u'|';
+      pattern += Sequence(kMaxDepth, false);
+    }
+    return pattern;
   }
 
   std::u16string Literal() {
@@ -119,6 +205,7 @@ class PatternGenerator {
   }
 
   std::mt19937 rng_;
+  bool deep_loops_ = false;
   int groups_opened_ = 0;
   std::vector<bool> closed_;
 };

@@ -64,21 +64,32 @@ TEST(SearchOffsets, ExecPosSearchesFromTheOffsetUpToTheEndPosition) {
   EXPECT_FALSE(engine.ExecPos(1000));
 }
 
-// The must-literal check runs before any attempt: a pattern whose every
-// attempt raises 1014 returns false quietly when its literal is missing.
+// The must-literal check runs before any attempt: an input without the
+// literal is rejected without starting the matcher. It passes over
+// attempts that would fail, never over one that would raise: a pattern
+// whose every attempt raises 1014 raises it whether the literal is there
+// or not, as trying each position in turn does.
 TEST(SearchHints, AMissingMustLiteralSkipsTheMatcher) {
-  std::u16string nested = u"x*";
-  for (int i = 0; i < 11; ++i) nested += u"(";
-  nested += u"a";
-  for (int i = 0; i < 11; ++i) nested += u"){1,2}";
-  nested += u"foo";
+  const auto nested = [](int depth) {
+    std::u16string pattern = u"x*";
+    for (int i = 0; i < depth; ++i) pattern += u"(";
+    pattern += u"a";
+    for (int i = 0; i < depth; ++i) pattern += u"){1,2}";
+    return pattern + u"foo";
+  };
 
   TRegexEngine engine;
-  engine.SetExpression(nested);
+  engine.SetExpression(nested(10));
   EXPECT_FALSE(engine.Exec(u"aaa fo"));
   EXPECT_EQ(engine.LastError(), 0);
-  const ERegexEngine e = CatchEngineError([&] { engine.Exec(u"aaa foo"); });
-  EXPECT_EQ(e.Code, 1014);
+  ASSERT_TRUE(engine.Exec(u"aaafoo"));
+  EXPECT_EQ(GroupSpan(engine, 0), (Span{1, 6}));
+
+  engine.SetExpression(nested(11));
+  for (const char16_t* text : {u"aaa fo", u"aaa foo", u"", u"bcd"}) {
+    const ERegexEngine e = CatchEngineError([&] { engine.Exec(text); });
+    EXPECT_EQ(e.Code, 1014) << Printable(text);
+  }
 
   // The literal must occur at or after the offset.
   engine.SetExpression(u".*foo");

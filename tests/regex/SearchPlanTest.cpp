@@ -1,14 +1,15 @@
 // Tests of what the search skips and of stopping a search: the start scan,
 // the prefix and required-literal checks and the matcher's look-ahead at
-// alternatives must never change a result, which random patterns run with
-// those filters off and on show; and a set cancellation flag ends even a
-// search that would backtrack for ages.
+// alternatives must never change a result, a match or an error raised,
+// which random patterns run with those filters off and on show; and a set
+// cancellation flag ends even a search that would backtrack for ages.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <new>
+#include <ostream>
 #include <random>
 #include <string>
 #include <thread>
@@ -40,38 +41,55 @@ namespace {
 
 using namespace tallyfold::test;
 
-// Every match with all 15 group slots, from each starting offset, or the
-// error code the search raised.
-struct Outcome {
-  std::vector<std::vector<Span>> matches;
+// One search's result: the match with all 15 group slots (none when the
+// search found nothing), or the error it raised, with its code and message.
+struct Result {
+  std::vector<Span> groups;
   int error = 0;
-  bool operator==(const Outcome&) const = default;
+  std::string message;
+  bool operator==(const Result&) const = default;
 };
+using Outcome = std::vector<Result>;
 
+std::ostream& operator<<(std::ostream& out, const Result& result) {
+  if (result.error != 0) return out << "error " << result.error << " \"" << result.message << "\"";
+  if (result.groups.empty()) return out << "no match";
+  out << "match";
+  for (const Span& span : result.groups) out << " " << span.first << "," << span.second;
+  return out;
+}
+
+// Every search of the corpus scan's loop (Exec, then ExecNext until it
+// finds nothing or raises), then a search from every offset, which starts
+// the required-literal check at every place; each one's result.
 Outcome Search(TRegexEngine& engine, const std::u16string& text) {
   Outcome outcome;
-  const auto record = [&] {
-    std::vector<Span> groups;
-    for (int n = 0; n < TRegexEngine::kGroupSlots; ++n) groups.push_back(GroupSpan(engine, n));
-    outcome.matches.push_back(groups);
+  const auto run = [&](auto&& search) {
+    Result result;
+    try {
+      if (search())
+        for (int n = 0; n < TRegexEngine::kGroupSlots; ++n)
+          result.groups.push_back(GroupSpan(engine, n));
+    } catch (const ERegexEngine& e) {
+      result.error = e.Code;
+      result.message = e.what();
+    }
+    outcome.push_back(result);
+    return !result.groups.empty();
   };
-  try {
-    // Counting as the corpus scan does, then a search from every offset,
-    // which starts the required-literal check at every place.
-    for (bool hit = engine.Exec(text); hit; hit = engine.ExecNext()) {
-      record();
-      if (outcome.matches.size() > text.size() + 1) break;
-    }
-    for (int offset = 1; offset <= static_cast<int>(text.size()) + 2; ++offset) {
-      if (engine.ExecPos(offset))
-        record();
-      else
-        outcome.matches.push_back({});
-    }
-  } catch (const ERegexEngine& e) {
-    outcome.error = e.Code;
+  for (bool hit = run([&] { return engine.Exec(text); }); hit && outcome.size() <= text.size() + 1;
+       hit = run([&] { return engine.ExecNext(); })) {
   }
+  for (int offset = 1; offset <= static_cast<int>(text.size()) + 2; ++offset)
+    run([&] { return engine.ExecPos(offset); });
   return outcome;
+}
+
+// The first error code in an outcome, or 0.
+int FirstError(const Outcome& outcome) {
+  for (const Result& result : outcome)
+    if (result.error != 0) return result.error;
+  return 0;
 }
 
 class FiltersOff {
@@ -80,10 +98,11 @@ class FiltersOff {
   ~FiltersOff() { regex_internal::SetSearchFiltersForTesting(true); }
 };
 
-// Runs `pattern` under `modifiers` on `text` with and without the filters.
-void ExpectSameWithoutFilters(const std::u16string& pattern, const std::u16string& modifiers,
-                              const std::u16string& text,
-                              TRegexEngine::CaseInverterFunc inverter = nullptr) {
+// Runs `pattern` under `modifiers` on `text` with and without the filters;
+// the outcome with them.
+Outcome ExpectSameWithoutFilters(const std::u16string& pattern, const std::u16string& modifiers,
+                                 const std::u16string& text,
+                                 TRegexEngine::CaseInverterFunc inverter = nullptr) {
   const auto run = [&] {
     TRegexEngine engine;
     ApplyModifiers(engine, modifiers);
@@ -103,8 +122,9 @@ void ExpectSameWithoutFilters(const std::u16string& pattern, const std::u16strin
     FiltersOff off;
     plain = run();
   }
-  ASSERT_EQ(filtered, plain) << "pattern " << Printable(pattern) << " ("
-                             << Printable(modifiers) << ") on \"" << Printable(text) << "\"";
+  EXPECT_EQ(filtered, plain) << "pattern " << Printable(pattern) << " (" << Printable(modifiers)
+                             << ") on \"" << Printable(text) << "\"";
+  return filtered;
 }
 
 // Both cases of the Latin-1 letters, so that prefixes and classes under i
@@ -117,8 +137,11 @@ char16_t InvertLatin1(void*, char16_t ch) {
 
 TEST(SearchPlan, RandomPatternsFindTheSameWithAndWithoutFilters) {
   const char16_t* const kModifiers[] = {u"", u"i", u"m", u"-s", u"-g", u"im-s"};
-  PatternGenerator gen(8086);
-  int compared = 0, with_matches = 0;
+  // Nearly half the patterns nest complex loops around the loop stack's
+  // limit, so that many searches raise 1014: an error is a result that the
+  // filters must not change either.
+  PatternGenerator gen(8086, /*deep_loops=*/true);
+  int compared = 0, with_matches = 0, raised = 0;
   for (int p = 0; p < 3000; ++p) {
     const std::u16string pattern = gen.Pattern();
     const std::u16string modifiers = kModifiers[p % std::size(kModifiers)];
@@ -126,21 +149,109 @@ TEST(SearchPlan, RandomPatternsFindTheSameWithAndWithoutFilters) {
     // tails, some with line breaks for ^ and $ under m.
     for (int t = 0; t < 4; ++t) {
       const std::u16string text = gen.Text(t % 2 == 0, t < 2 ? 13 : 26);
-      ExpectSameWithoutFilters(pattern, modifiers, text,
-                               p % 7 == 0 ? InvertLatin1 : nullptr);
-      if (HasFatalFailure()) return;
-      TRegexEngine probe;
-      ApplyModifiers(probe, modifiers);
-      try {
-        if (!AllMatches(probe, pattern, text).empty()) ++with_matches;
-        ++compared;
-      } catch (const ERegexEngine&) {
+      const Outcome outcome = ExpectSameWithoutFilters(pattern, modifiers, text,
+                                                       p % 7 == 0 ? InvertLatin1 : nullptr);
+      if (HasFailure()) return;
+      // Compile errors aside, a compiled program raises nothing but the
+      // loop stack's overflow.
+      const int error = FirstError(outcome);
+      if (error >= 1000) {
+        ASSERT_EQ(error, 1014) << Printable(pattern);
+        ++raised;
+        continue;
       }
+      if (error != 0) continue;
+      ++compared;
+      if (!outcome.front().groups.empty()) ++with_matches;
     }
   }
-  // The comparison means little unless many patterns compile and match.
+  // The comparison means little unless many patterns compile and match,
+  // and many raise.
   EXPECT_GT(compared, 3000 * 4 / 2);
   EXPECT_GT(with_matches, compared / 6);
+  EXPECT_GT(raised, 3000 * 4 / 20);
+}
+
+// Eleven groups that nest complex loops (lazy or counted quantifiers): the
+// innermost loop's entry overflows the loop stack of ten before the attempt
+// consumes anything, so the unfiltered search raises 1014 at its first
+// position whatever the text holds. The filters must not pass over that
+// position, nor reject the input for lacking a literal or a unit that a
+// match would need.
+TEST(SearchPlan, DeeplyNestedLoopsRaiseWhereTheUnfilteredSearchDoes) {
+  const std::u16string kBrief =
+      u"(((((((((((a)+?){1,2}){1,2}?){1,2}?)+?){1,2}){1,2})+?)+?){1,2}?){1,2}?";
+  {
+    TRegexEngine engine;
+    engine.SetExpression(kBrief);
+    for (const char16_t* text : {u"bcd", u"", u"xa"}) {
+      const ERegexEngine e = CatchEngineError([&] { engine.Exec(text); });
+      EXPECT_EQ(e.Code, 1014) << Printable(text);
+      EXPECT_STREQ(e.what(), "TRegexEngine(exec): Loop Stack Exceeded");
+    }
+  }
+
+  // `depth` groups around "a", quantified from the innermost out by
+  // `quantifiers` in turn.
+  const auto nest = [](int depth, std::vector<std::u16string> quantifiers) {
+    std::u16string pattern = u"a";
+    for (int level = 0; level < depth; ++level)
+      pattern = u"(" + pattern + u")" + quantifiers[level % quantifiers.size()];
+    return pattern;
+  };
+  std::vector<std::u16string> patterns = {kBrief};
+  for (const int depth : {9, 10, 11, 12, 14}) {
+    patterns.push_back(nest(depth, {u"+?"}));
+    patterns.push_back(nest(depth, {u"{1,2}"}));
+    patterns.push_back(nest(depth, {u"{1,2}?", u"+?", u"{1,3}"}));
+    patterns.push_back(nest(depth, {u"??"}));
+    // Greedy * + and ? need no loop counter: eleven groups with one of
+    // them nest only ten loops.
+    patterns.push_back(nest(depth, {u"{1,2}", u"+?", u"+", u"{1,2}?", u"+?", u"{1,2}",
+                                    u"{2}", u"+?", u"{1,2}", u"+?", u"{1,2}", u"+?"}));
+    patterns.push_back(nest(depth, {u"??", u"?", u"??", u"??"}));
+  }
+  const std::size_t nests = patterns.size();
+  // With a literal or required units elsewhere: before the nest (a prefix),
+  // after it (a required literal), at the start of an alternation, or
+  // inside a group.
+  for (std::size_t k = 0; k < nests; ++k) {
+    patterns.push_back(u"x" + patterns[k]);
+    patterns.push_back(patterns[k] + u"foo");
+    patterns.push_back(u"x*" + patterns[k] + u"foo");
+    patterns.push_back(u"\\bfoo|" + patterns[k] + u"\\d+");
+    // At most 14 groups compile.
+    if (CountGroups(patterns[k]) < 14) patterns.push_back(u"\\b(x)" + patterns[k]);
+  }
+  patterns.push_back(u"((((((((((((ab)+?)+?)+?)+?)+?)+?)+?)+?)+?)+?)+?)foo");
+  patterns.push_back(u"(((((((((((foo|a){1,2}){1,2}){1,2}){1,2}){1,2}){1,2}){1,2}){1,2}){1,2}){1,2})");
+
+  const std::u16string kTexts[] = {u"",     u"bcd",        u"a",      u"xa",  u"XA foo",
+                                   u"aaa fo", u"aaafoo bar", u"12 FOO", u"foo", u"b a x 7"};
+  int raised = 0, matched = 0;
+  for (const std::u16string& pattern : patterns)
+    for (const char16_t* modifiers : {u"", u"i", u"-g", u"-s"})
+      for (const std::u16string& text : kTexts) {
+        const Outcome outcome = ExpectSameWithoutFilters(pattern, modifiers, text);
+        if (HasFailure()) return;
+        if (FirstError(outcome) == 1014) ++raised;
+        if (!outcome.front().groups.empty()) ++matched;
+      }
+  EXPECT_GT(raised, 0);
+  EXPECT_GT(matched, 0);
+
+  // Ten loops fit the stack; the filters then work as for any pattern.
+  TRegexEngine engine;
+  engine.SetExpression(nest(10, {u"+?"}) + u"foo");
+  EXPECT_FALSE(engine.Exec(u"bcd"));
+  EXPECT_EQ(engine.LastError(), 0);
+  ASSERT_TRUE(engine.Exec(u"bcd aafoo"));
+  EXPECT_EQ(GroupSpan(engine, 0), Span(5, 5));
+  // Eleven raise even on a text without "a" and "foo", as the first
+  // attempt does.
+  engine.SetExpression(nest(11, {u"+?"}) + u"foo");
+  EXPECT_EQ(CatchEngineError([&] { engine.Exec(u"bcd"); }).Code, 1014);
+  EXPECT_EQ(engine.LastError(), 1014);
 }
 
 TEST(SearchPlan, PatternsAimedAtEachScanFindTheSameWithAndWithoutFilters) {
@@ -173,7 +284,7 @@ TEST(SearchPlan, PatternsAimedAtEachScanFindTheSameWithAndWithoutFilters) {
       for (const std::u16string& text : kTexts) {
         ExpectSameWithoutFilters(pattern, modifiers, text);
         ExpectSameWithoutFilters(pattern, modifiers, text, InvertLatin1);
-        if (HasFatalFailure()) return;
+        if (HasFailure()) return;
       }
 }
 
