@@ -190,7 +190,7 @@ Matcher::Matcher(TRegexEngine& engine, const std::vector<char16_t>& program,
       s_(scratch),
       prog_(program.data()),
       prog_size_(static_cast<int>(program.size())),
-      in_(engine.input_buffer_.data()),
+      in_(engine.input_buffer_.get()),
       end_(engine.input_end_),
       filters_(g_filters_enabled.load(std::memory_order_relaxed)) {
   Prepare(program);

@@ -58,6 +58,7 @@ namespace regex_internal {
 class Compiler;
 class Matcher;
 struct MatchScratch;
+struct LiteralNeedle;
 }  // namespace regex_internal
 
 class TRegexEngine {
@@ -160,6 +161,11 @@ class TRegexEngine {
   friend class regex_internal::Compiler;
   friend class regex_internal::Matcher;
 
+  // SetInputString's copy of a long text, in slices between looks at the
+  // cancel flag, with the input end and the rejecting literal found as one
+  // pass would find them.
+  void CopyLongInput(const std::u16string& text, const regex_internal::LiteralNeedle* literal);
+
   // Match state. Positions are indexes into input_string_; -1 means none.
   int group_start_[kGroupSlots];         // start of group n (0: whole match)
   int group_end_[kGroupSlots];           // just after the end of group n
@@ -191,8 +197,10 @@ class TRegexEngine {
   std::u16string expression_;       // the expression; empty = none
 
   // The input copy: the text in [0, input_length_) followed by a 0 unit;
-  // the buffer may be longer.
-  std::vector<char16_t> input_buffer_;
+  // the buffer (input_capacity_ units) may be longer. It is not cleared
+  // when made: every unit the search reads was copied in first.
+  std::unique_ptr<char16_t[]> input_buffer_;
+  std::size_t input_capacity_ = 0;
   int input_length_ = 0;
   bool has_input_ = false;       // SetInputString has been called
   uint64_t input_version_ = 0;   // bumped by every SetInputString

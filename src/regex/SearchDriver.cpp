@@ -64,6 +64,10 @@ GroupRef ParseGroupRef(std::u16string_view tmpl, std::size_t pos) {
 // text follows.
 constexpr std::size_t kKeptInputUnits = std::size_t{1} << 16;
 
+// A text longer than this is copied and searched in slices of this many
+// units, with a look at the cancel flag before each.
+constexpr int kCopySliceUnits = 1 << 20;
+
 // Copies `length` units and returns the index of the first 0 unit among
 // them, or `length`: the copy and the search for the input's end in one
 // pass over the text.
@@ -104,36 +108,73 @@ void TRegexEngine::SetInputString(const std::u16string& text) {
   // The buffer is kept from text to text, so a search allocates only when a
   // text is longer than any before; one that was far longer than the text
   // now is given back.
-  if (input_buffer_.size() < needed ||
-      (input_buffer_.size() > kKeptInputUnits && input_buffer_.size() / 4 > needed)) {
+  if (input_capacity_ < needed ||
+      (input_capacity_ > kKeptInputUnits && input_capacity_ / 4 > needed)) {
+    has_input_ = false;
+    input_buffer_.reset();
+    input_capacity_ = 0;
     try {
-      std::vector<char16_t>(needed).swap(input_buffer_);
+      input_buffer_ = std::make_unique_for_overwrite<char16_t[]>(needed);
     } catch (const std::bad_alloc&) {
-      has_input_ = false;
-      std::vector<char16_t>().swap(input_buffer_);
       regex_internal::RaiseOutOfMemory();
     }
+    input_capacity_ = needed;
   }
   has_input_ = true;
   ++input_version_;
   input_length_ = static_cast<int>(text.size());
   // The search sees the text up to its first 0 unit.
   input_start_ = 0;
+  char16_t* const buffer = input_buffer_.get();
   // With a program ready whose plan rejects inputs by a literal, the copy
   // also looks for it, while the text passes through the cache anyway.
-  int hit = -1;
   const regex_internal::LiteralNeedle* literal = Matcher::PlannedRejection(*this);
-  if (literal != nullptr &&
-      literal->CopyAndFind(input_buffer_.data(), text.data(), input_length_, hit)) {
+  if (text.size() > static_cast<std::size_t>(kCopySliceUnits)) {
+    CopyLongInput(text, literal);
+  } else if (int hit = -1;
+             literal != nullptr && literal->CopyAndFind(buffer, text.data(), input_length_, hit)) {
     input_end_ = input_length_;
     Matcher::RecordRejection(*this, hit);
   } else if (literal != nullptr) {
-    input_end_ = regex_internal::FindUnit(input_buffer_.data(), 0, input_length_, u'\0');
+    input_end_ = regex_internal::FindUnit(buffer, 0, input_length_, u'\0');
   } else {
-    input_end_ = CopyFindingZero(input_buffer_.data(), text.data(), input_length_);
+    input_end_ = CopyFindingZero(buffer, text.data(), input_length_);
   }
-  input_buffer_[text.size()] = 0;
+  buffer[text.size()] = 0;
   input_cursor_ = 0;
+}
+
+void TRegexEngine::CopyLongInput(const std::u16string& text,
+                                 const regex_internal::LiteralNeedle* literal) {
+  // A text of hundreds of megabytes takes a good part of a second to copy
+  // and search; done a slice at a time, a cancel is seen between slices.
+  // The slices give exactly what one pass gives.
+  char16_t* const buffer = input_buffer_.get();
+  const int length = input_length_;
+  auto check_cancel = [this] {
+    if (cancel_flag_ != nullptr && cancel_flag_->load(std::memory_order_relaxed))
+      throw ECancelled();
+  };
+  input_end_ = length;
+  for (int from = 0; from < length; from += kCopySliceUnits) {
+    check_cancel();
+    const int count = std::min(length - from, kCopySliceUnits);
+    const int zero = CopyFindingZero(buffer + from, text.data() + from, count);
+    if (input_end_ == length && zero < count) input_end_ = from + zero;
+  }
+  if (literal == nullptr || input_end_ < length) return;
+  // The first occurrence, looked for a slice of starting positions at a
+  // time; an occurrence may run on past its slice.
+  const int literal_length = static_cast<int>(literal->units.size());
+  int hit = -1;
+  for (int from = 0; from < length && hit < 0; from += kCopySliceUnits) {
+    check_cancel();
+    const int last_start = std::min(length, from + kCopySliceUnits);
+    const int end = static_cast<int>(std::min<std::int64_t>(
+        length, std::int64_t{last_start} + literal_length - 1));
+    hit = literal->Find(buffer, from, end);
+  }
+  Matcher::RecordRejection(*this, hit);
 }
 
 bool TRegexEngine::Exec(const std::u16string& input) {
@@ -217,7 +258,7 @@ std::u16string TRegexEngine::ExpandTemplate(const std::u16string& tmpl) {
     const int start = group_start_[group];
     const int end = group_end_[group];
     if (start < 0 || end < start) return {};
-    return std::u16string_view(input_buffer_.data() + start, static_cast<std::size_t>(end - start));
+    return std::u16string_view(input_buffer_.get() + start, static_cast<std::size_t>(end - start));
   };
   // One walk serves both passes: `emit` receives every piece in order.
   const auto walk = [&](auto&& emit) {

@@ -2,6 +2,7 @@
 // search hints, the input copy, and the runtime errors of searching.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,49 @@ TEST(SearchInput, TheInputEndsAtItsFirstZeroUnit) {
   engine.SetExpression(u"b");
   engine.SetInputString(text);
   EXPECT_FALSE(engine.ExecPos(4));  // beyond the end at the zero unit
+}
+
+TEST(SearchInput, ALongTextIsCopiedAndSearchedAsOneWhole) {
+  // A long text is copied a slice at a time (a slice is 1 Mi units) while a
+  // literal every match needs is looked for: occurrences cut by a slice's
+  // end, and 0 units in any slice, must come out as for a short text.
+  constexpr std::size_t kSlice = std::size_t{1} << 20;
+  constexpr std::size_t kLong = 3 * kSlice;
+  for (const std::size_t at : {std::size_t{0}, kSlice - 2, kSlice - 3, 2 * kSlice - 1, kLong - 4}) {
+    SCOPED_TRACE(at);
+    for (const bool ignore_case : {false, true}) {
+      std::u16string text(kLong, u'a');
+      text.replace(at, 4, ignore_case ? u"ZzZq" : u"zzzq");
+      TRegexEngine engine;
+      engine.SetModifier(1, ignore_case);
+      engine.SetExpression(u"zzzq");
+      ASSERT_FALSE(engine.Exec(u"the program is ready after one search"));
+      ASSERT_TRUE(engine.Exec(text));
+      EXPECT_EQ(engine.GroupPos(0), static_cast<int>(at) + 1);
+      EXPECT_FALSE(engine.ExecNext());
+      if (at == 0) continue;
+      text[at - 1] = u'\0';
+      EXPECT_FALSE(engine.Exec(text));
+      text[at - 1] = u'a';
+      text[kLong - 1] = u'\0';
+      EXPECT_EQ(engine.Exec(text), at + 4 < kLong);
+    }
+  }
+}
+
+TEST(SearchInput, ACancelIsSeenWhileALongTextIsCopied) {
+  std::atomic<bool> cancel{false};
+  TRegexEngine engine;
+  engine.SetExpression(u"zzzq");
+  ASSERT_FALSE(engine.Exec(u"the program is ready after one search"));
+  engine.SetCancelFlag(&cancel);
+  const std::u16string text(std::size_t{3} << 20, u'a');
+  // Without the text the literal can reject, nothing would run the matcher,
+  // whose own looks at the flag would then never come.
+  cancel.store(true);
+  EXPECT_THROW(engine.Exec(text), ECancelled);
+  cancel.store(false);
+  EXPECT_FALSE(engine.Exec(text));
 }
 
 TEST(SearchInput, LoneSurrogatesAreOrdinaryCodeUnits) {
