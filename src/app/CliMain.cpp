@@ -9,7 +9,10 @@
 // report untouched), 2 usage error, 128 + the signal's number when Ctrl-C
 // (SIGINT) or SIGTERM stopped the search (the previous report untouched).
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <atomic>
 #include <chrono>
@@ -35,7 +38,7 @@ constexpr char kVersionText[] = "Norrow Tallyfold 1.0";
 
 constexpr char kUsageText[] =
     "Usage: tallyfold-cli [--case] [--no-boundary] [-o FILE] [--open] [--quiet]\n"
-    "                     [--threads N] PATTERN FOLDER\n"
+    "                     [--threads N] [--recursive] PATTERN FOLDER\n"
     "       tallyfold-cli --help | --version\n"
     "\n"
     "Counts the matches of PATTERN in every non-blank line of the *.txt files\n"
@@ -51,6 +54,9 @@ constexpr char kUsageText[] =
     "  --quiet         print no summary line\n"
     "  --threads N     scan with N threads (default: one per core; at most four\n"
     "                  per core are used; the report is the same)\n"
+    "  --recursive     also search the *.txt files of FOLDER's sub-folders at any\n"
+    "                  depth (links to folders are not followed); rows name\n"
+    "                  each file by its path inside FOLDER\n"
     "  --help          show this text\n"
     "  --version       show the program's name and version\n"
     "  --              end of options (for a PATTERN that starts with '-')\n"
@@ -77,6 +83,7 @@ struct CliOptions {
   bool word_boundary = true;
   bool open_report = false;
   bool quiet = false;
+  bool recursive = false;
   int threads = 0;                    // 0: one per core
   std::string output = "result.htm";  // native byte path, as given
   std::string pattern;                // bytes in the locale's character set
@@ -125,6 +132,8 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
       options.open_report = true;
     } else if (arg == "--quiet") {
       options.quiet = true;
+    } else if (arg == "--recursive") {
+      options.recursive = true;
     } else if (arg == "--threads") {
       if (i + 1 == args.size()) throw UsageError("option --threads needs a number");
       options.threads = ThreadCountArgument(args[++i]);
@@ -156,6 +165,24 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
 // stays exactly as typed: the report's links show it so.
 std::string CommandLinePath(const std::string& path) {
   return !path.empty() && path.front() == '/' ? path : AbsolutePath(path);
+}
+
+// Refuses a FOLDER that is not there or is no folder: searching it would
+// replace the previous report with an empty one. The message is UTF-8
+// like the search's own folder errors, whatever the locale.
+void CheckFolder(const std::string& folder) {
+  struct stat info {};
+  int error = 0;
+  if (stat(folder.c_str(), &info) != 0) {
+    error = errno;
+  } else if (!S_ISDIR(info.st_mode)) {
+    error = ENOTDIR;
+  } else {
+    return;
+  }
+  const TCodePage& page = SystemCodePage();
+  throw Exception("Cannot search folder \"" + Utf8Encode(page.Decode(folder)) + "\". " +
+                  Utf8Encode(page.Decode(SystemErrorText(error))));
 }
 
 // Shows "done of total files" on a terminal once a search has run for a
@@ -235,6 +262,8 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err)
   SearchOptions search;
   search.pattern_text = AnsiToWide(options.pattern);
   search.folder = CommandLinePath(options.folder);
+  CheckFolder(search.folder);
+  search.recursive = options.recursive;
   search.case_sensitive = options.case_sensitive;
   search.word_boundary = options.word_boundary;
   search.report_file =

@@ -130,19 +130,20 @@ std::string PercentEncodePath(const std::string& path) {
   return out;
 }
 
-// The info fragment's bytes before and after the line number. The head
-// depends only on the file, so a scan builds it once per file.
-std::string InfoHead(const std::string& path) {
+// The info fragment's bytes before and after the line number, for the file
+// at `path` shown as `shown_name`. The head depends only on the file, so a
+// scan builds it once per file.
+std::string InfoHead(const std::string& path, const std::string& shown_name) {
   return " <span class=\"info\"><a href=\"" + EscapeHtml(PercentEncodePath(path)) +
-         "\" target=\"_blank\">(<span class=\"file\">" + EscapeHtml(FileNameOf(path)) +
+         "\" target=\"_blank\">(<span class=\"file\">" + EscapeHtml(shown_name) +
          "</span>, <span class=\"line\">Line ";
 }
 
 // The head widened, with the file name's control characters (and a U+FFFE
 // or U+FFFF its bytes decode to) as U+FFFD; the markup around it has none,
 // and the href's controls are percent-encoded already.
-std::u16string WideInfoHead(const std::string& path) {
-  return ReplaceUnfitForXml(AnsiToWide(InfoHead(path)));
+std::u16string WideInfoHead(const std::string& path, const std::string& shown_name) {
+  return ReplaceUnfitForXml(AnsiToWide(InfoHead(path, shown_name)));
 }
 constexpr char kInfoTail[] = "</span>)</a></span>";
 constexpr char16_t kWideInfoTail[] = u"</span>)</a></span>";
@@ -281,8 +282,10 @@ class FileEntries {
 };
 
 // Scans the file at `path`, adding its match entries to `out` in line
-// order. On a failure `out` keeps the entries of the lines before it.
-void ScanLines(const std::u16string& pattern, const std::string& path, bool case_sensitive,
+// order, each naming the file as `shown_name`. On a failure `out` keeps the
+// entries of the lines before it.
+void ScanLines(const std::u16string& pattern, const std::string& path,
+               const std::string& shown_name, bool case_sensitive,
                const std::atomic<bool>* cancel, FileEntries& out) {
   if (IsSet(cancel)) throw ECancelled();
   // Both live only for this file and are released on every way out,
@@ -300,7 +303,7 @@ void ScanLines(const std::u16string& pattern, const std::string& path, bool case
   // decoder of any code page a locale can have is back in its first state,
   // and the number and the tail are ASCII; so the pieces widened apart give
   // exactly what InfoFragment gives for the whole.
-  const std::u16string info_head = WideInfoHead(path);
+  const std::u16string info_head = WideInfoHead(path, shown_name);
   std::vector<MatchSpan> spans;
   std::u16string padded;
   const int line_count = lines.ItemCount();
@@ -391,7 +394,13 @@ std::string FileNameOf(const std::string& path) {
 }
 
 std::u16string InfoFragment(const std::string& path, int line_number) {
-  return ReplaceUnfitForXml(AnsiToWide(InfoHead(path) + std::to_string(line_number) + kInfoTail));
+  return InfoFragment(path, FileNameOf(path), line_number);
+}
+
+std::u16string InfoFragment(const std::string& path, const std::string& shown_name,
+                            int line_number) {
+  return ReplaceUnfitForXml(
+      AnsiToWide(InfoHead(path, shown_name) + std::to_string(line_number) + kInfoTail));
 }
 
 int CountMatches(TRegexEngine& engine, const std::u16string& pattern, const std::u16string& line,
@@ -418,7 +427,7 @@ void ScanFile(const std::u16string& pattern, const std::string& path, bool case_
               TUnicodeStringList& matches, const std::atomic<bool>* cancel) {
   FileEntries entries;
   try {
-    ScanLines(pattern, path, case_sensitive, cancel, entries);
+    ScanLines(pattern, path, FileNameOf(path), case_sensitive, cancel, entries);
   } catch (...) {
     entries.MoveTo(matches);
     throw;
@@ -434,7 +443,10 @@ int ScanThreadCount(int threads) {
 
 int ScanFolder(const std::u16string& pattern, const std::string& folder, bool case_sensitive,
                TUnicodeStringList& matches, const ScanControl& control) {
-  const std::vector<std::string> names = ListTextFiles(folder);
+  // With sub-folders the names are paths relative to the folder, and the
+  // rows show them so; otherwise each is the file's own name.
+  const std::vector<std::string> names =
+      control.recursive ? ListTextFilesRecursive(folder) : ListTextFiles(folder);
   const int total = static_cast<int>(names.size());
   auto path_of = [&](int index) {
     return index < total ? folder + "/" + names[static_cast<std::size_t>(index)] : std::string();
@@ -452,7 +464,8 @@ int ScanFolder(const std::u16string& pattern, const std::string& folder, bool ca
   app_internal::RunInOrder<FileEntries>(
       total, plan, control.cancel,
       [&](int index, FileEntries& entries, const std::atomic<bool>* stop) {
-        ScanLines(pattern, path_of(index), case_sensitive, stop, entries);
+        ScanLines(pattern, path_of(index), names[static_cast<std::size_t>(index)],
+                  case_sensitive, stop, entries);
       },
       [&](int index, FileEntries& entries, bool complete) {
         // A file that failed part-way still adds the lines before the

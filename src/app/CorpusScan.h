@@ -1,11 +1,15 @@
 // The corpus scan: which lines of a folder's text files match, and how often.
 //
-// ScanFolder reads every "*.txt" entry directly inside a folder (see
-// platform/DirList.h for which names count and in what order), and for each
+// ScanFolder reads every "*.txt" entry directly inside a folder, or with
+// ScanControl::recursive in its sub-folders too (see platform/DirList.h for
+// which names count and in what order), and for each
 // non-blank line of each file counts the matches of the pattern. Every line
 // with at least one match adds one match entry to the match list:
 //
 //   <count>=<highlighted line><info fragment>
+//
+// With ScanControl::recursive the file named in the fragment is its path
+// relative to the folder ("sub/a.txt"); the link holds the full path.
 //
 // The highlighted line is the trimmed line with one space added on each side,
 // HTML-escaped, with every counted match wrapped in <span class="key">...
@@ -81,6 +85,9 @@ struct ScanControl {
   // ECancelled (platform/Exception.h), even inside a long match.
   const std::atomic<bool>* cancel = nullptr;
   ScanProgress progress;
+  // Also scan the text files of the sub-folders, at any depth, in byte
+  // order of their paths relative to the folder (ListTextFilesRecursive).
+  bool recursive = false;
 };
 
 // The number of worker threads `threads` asks for: itself when positive,
@@ -92,7 +99,10 @@ int ScanThreadCount(int threads);
 int ScanThreadLimit();
 
 // Scans every text file of `folder` (a native byte path) in ascending byte
-// order of the names; the file path is folder + "/" + name. Matching ignores
+// order of the names; the file path is folder + "/" + name (with
+// control.recursive, name is the path relative to the folder, and it is
+// the name the rows show). A sub-folder that cannot be read ends the scan
+// with the listing's folder error before any file is read. Matching ignores
 // the case of ASCII letters unless `case_sensitive`. Returns the number of
 // files scanned.
 int ScanFolder(const std::u16string& pattern, const std::string& folder, bool case_sensitive,
@@ -133,5 +143,10 @@ std::string FileNameOf(const std::string& path);
 // opens the file whatever its name; the name shown has its controls (and
 // U+FFFE, U+FFFF) as U+FFFD.
 std::u16string InfoFragment(const std::string& path, int line_number);
+
+// The same with `shown_name` as the name shown instead of FileNameOf(path):
+// a recursive scan shows the path relative to the searched folder.
+std::u16string InfoFragment(const std::string& path, const std::string& shown_name,
+                            int line_number);
 
 }  // namespace tallyfold

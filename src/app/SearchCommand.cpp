@@ -41,10 +41,12 @@ std::string MessagePath(const std::string& native_path) {
 
 // Refuses a report that would take the place of one of the corpus files
 // the search is about to read, before anything is read.
-void CheckReportIsNoCorpusFile(const std::string& report, const std::string& folder) {
+void CheckReportIsNoCorpusFile(const std::string& report, const std::string& folder,
+                               bool recursive) {
   FileIdentity target;
   if (!IdentifyFile(report, target)) return;
-  for (const std::string& name : ListTextFiles(folder)) {
+  for (const std::string& name :
+       recursive ? ListTextFilesRecursive(folder) : ListTextFiles(folder)) {
     FileIdentity corpus_file;
     if (IdentifyFile(folder + "/" + name, corpus_file) && corpus_file == target) {
       throw EFCreateError("Cannot create file \"" + MessagePath(report) +
@@ -95,11 +97,12 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
   stats = SearchStats();
   const std::string path =
       options.report_file.empty() ? WideToAnsi(options.report_path) : options.report_file;
-  CheckReportIsNoCorpusFile(path, options.folder);
+  CheckReportIsNoCorpusFile(path, options.folder, options.recursive);
   ScanControl control;
   control.threads = options.threads;
   control.cancel = options.cancel;
   control.progress = options.progress;
+  control.recursive = options.recursive;
   RunWithMemory("searching \"" + MessagePath(options.folder) + "\"", lists, [&] {
     stats.files_scanned = ScanFolder(pattern, options.folder, options.case_sensitive,
                                      lists.matches, control);

@@ -58,6 +58,13 @@ struct SearchOptions {
   int threads = 0;
   // When set, the search stops soon after *cancel becomes true.
   const std::atomic<bool>* cancel = nullptr;
+  // How files without a byte-order mark are read: "auto", "utf-8",
+  // "locale" or an iconv name; "auto" reads UTF-8 and else the fallback.
+  std::string encoding = "auto";
+  std::string fallback_encoding = "GB18030";
+  // Also search the text files of the sub-folders at any depth; the rows
+  // then name each file by its path relative to the folder.
+  bool recursive = false;
 };
 
 // The pattern that is searched for `text`: trimmed, and wrapped in \b...\b

@@ -366,13 +366,13 @@ TEST_F(CliErrors, SubFolderNamedLikeATextFileEndsTheSearch) {
   EXPECT_FALSE(Exists(report_));
 }
 
-TEST_F(CliErrors, MissingFolderGivesTheEmptyPage) {
+TEST_F(CliErrors, MissingFolderIsRefusedAndWritesNoReport) {
   const CliResult result = RunCli({"the", root_ / "no such folder"}, root_.Path());
-  ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out,
-            "0 matching lines in 0 files scanned; report written to " + report_ + "\n");
-  const std::string report = ReadBytes(report_);
-  EXPECT_EQ(report, ReportFileBytes(ReportLines({}, {}, CreditLineOf(report))));
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Cannot search folder \"" + root_ / "no such folder" +
+                            "\". No such file or directory.\n");
+  EXPECT_EQ(result.out, "");
+  EXPECT_FALSE(Exists(report_));
 }
 
 TEST_F(CliErrors, ReportInAMissingFolderIsNotCreated) {

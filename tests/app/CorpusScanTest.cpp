@@ -245,6 +245,48 @@ TEST_F(ScanTest, FolderOrderIsByteOrderOfTheTextFileNames) {
   EXPECT_EQ(Entries(matches_), expected);
 }
 
+// With sub-folders the entries follow the byte order of the paths inside
+// the folder, name the file by that path and link its full path; on one
+// thread or several alike.
+TEST_F(ScanTest, RecursiveScanNamesTheRelativePath) {
+  for (const std::string sub : {"a", "b", "b/c"}) {
+    ASSERT_EQ(mkdir((folder_ / sub).c_str(), 0700), 0);
+  }
+  for (const std::string name : {"b/a.txt", "a.txt", "a/z.txt", "b/c/<d>.txt", "b.md"}) {
+    WriteBytes(folder_ / name, "cat\n");
+  }
+  for (const int threads : {1, 3}) {
+    matches_.ClearItems();
+    ScanControl control;
+    control.recursive = true;
+    control.threads = threads;
+    std::vector<std::string> waits;
+    control.progress = [&](int, int, const std::string& current) { waits.push_back(current); };
+    EXPECT_EQ(ScanFolder(u"cat", folder_.Path(), false, matches_, control), 4);
+    std::vector<std::u16string> expected;
+    for (const std::string name : {"a.txt", "a/z.txt", "b/a.txt", "b/c/<d>.txt"}) {
+      const std::u16string info = InfoFragment(folder_ / name, name, 1);
+      expected.push_back(u"1= " + kKey + u"cat" + kEnd + u" " + info);
+    }
+    EXPECT_EQ(Entries(matches_), expected) << threads << " threads";
+    ASSERT_EQ(matches_.ItemCount(), 4);
+    EXPECT_TRUE(matches_.ItemRef(3).ends_with(
+              u"href=\"" + testing::Widen(folder_ / "b/c/&lt;d&gt;.txt") +
+                  u"\" target=\"_blank\">(<span class=\"file\">b/c/&lt;d&gt;.txt</span>, "
+                  u"<span class=\"line\">Line 1</span>)</a></span>"))
+        << "the shown name is the path inside the folder, escaped like the file's name";
+    EXPECT_EQ(waits, (std::vector<std::string>{folder_ / "a.txt", folder_ / "a/z.txt",
+                                               folder_ / "b/a.txt", folder_ / "b/c/<d>.txt",
+                                               ""}));
+  }
+  // Without the option, only the top folder, named as before.
+  matches_.ClearItems();
+  EXPECT_EQ(ScanFolder(u"cat", folder_.Path(), false, matches_), 1);
+  EXPECT_EQ(Entries(matches_), std::vector<std::u16string>{u"1= " + kKey + u"cat" + kEnd + u" " +
+                                                            Info(folder_ / "a.txt", "a.txt", 1)});
+  EXPECT_EQ(InfoFragment(folder_ / "a.txt", 7), InfoFragment(folder_ / "a.txt", "a.txt", 7));
+}
+
 // Long entries are kept apart from short ones while a file is scanned; the
 // list still has them all in line order.
 TEST_F(ScanTest, LongAndShortEntriesKeepTheLinesOrder) {

@@ -1,0 +1,146 @@
+// The command line's FOLDER: one that is not there or is no folder is
+// refused before anything is written, and --recursive takes in the text
+// files of the sub-folders, named in the rows by their path inside FOLDER.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "app/AppTestSupport.h"
+#include "app/BadInputSupport.h"
+
+namespace tallyfold::testing {
+namespace {
+
+const std::string kPreviousReport = std::string("\xFF\xFE<\0p\0>\0", 8);
+
+// A root folder with a corpus folder in it, and a previous report there.
+class CliFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(mkdir(corpus_.c_str(), 0755), 0);
+    WriteBytes(report_, kPreviousReport);
+  }
+  void Folder(const std::string& relative) {
+    ASSERT_EQ(mkdir((corpus_ + "/" + relative).c_str(), 0755), 0) << relative;
+  }
+  void File(const std::string& relative, const std::string& bytes) {
+    WriteBytes(corpus_ + "/" + relative, bytes);
+  }
+  CliResult Run(std::vector<std::string> args, bool unprivileged = false) {
+    CliLaunch launch{std::move(args), root_.Path(), std::nullopt, unprivileged};
+    return LaunchedCli(launch).Finish(std::chrono::seconds(60));
+  }
+
+  TempFolder root_;
+  const std::string corpus_ = root_ / "corpus";
+  const std::string report_ = root_ / "result.htm";
+};
+
+TEST_F(CliFolder, AFolderThatIsNotThereOrIsAFileIsRefused) {
+  File("a.txt", "the cat\n");
+  const struct {
+    std::string given;     // FOLDER as typed, relative to the root folder
+    std::string message;   // what stderr says
+  } cases[] = {
+      {"corpsu", "Cannot search folder \"" + root_ / "corpsu" + "\". No such file or directory.\n"},
+      {root_ / "no such/deeper",
+       "Cannot search folder \"" + root_ / "no such/deeper" + "\". No such file or directory.\n"},
+      {"corpus/a.txt", "Cannot search folder \"" + corpus_ + "/a.txt\". Not a directory.\n"},
+      {"corpus/a.txt/x", "Cannot search folder \"" + corpus_ + "/a.txt/x\". Not a directory.\n"},
+  };
+  for (const auto& test_case : cases) {
+    for (const bool recursive : {false, true}) {
+      std::vector<std::string> args = {"the", test_case.given};
+      if (recursive) args.insert(args.begin(), "--recursive");
+      const CliResult result = Run(args);
+      EXPECT_EQ(result.status, 1) << test_case.given;
+      EXPECT_EQ(result.err, test_case.message);
+      EXPECT_EQ(result.out, "");
+      EXPECT_EQ(ReadBytes(report_), kPreviousReport) << test_case.given;
+    }
+  }
+  // A link to a folder is a folder.
+  ASSERT_EQ(symlink(corpus_.c_str(), (root_ / "via").c_str()), 0);
+  const CliResult result = Run({"--quiet", "the", "via"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(TextCells(ReadBytes(report_)).size(), 1U);
+}
+
+// Each file's count differs, so the report's order is the count's alone.
+TEST_F(CliFolder, RecursiveRowsNameThePathInsideTheFolderAndLinkTheFullPath) {
+  Folder("a");
+  Folder("b");
+  Folder("b/deep");
+  Folder("sub.txt");
+  File("a.txt", "cat\n");
+  File("a/z.txt", "\ncat cat\n");
+  File("b/deep/c & d.txt", "cat cat cat\n");
+  File("sub.txt/in.txt", "cat cat cat cat\n");
+  File("b/skip.md", "cat\n");
+
+  const CliResult result = Run({"--recursive", "cat", "corpus"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "4 matching lines in 4 files scanned; report written to " + report_ + "\n");
+  auto row = [](int count) {
+    std::u16string text = u" ";
+    for (int i = 0; i < count; ++i) text += (i > 0 ? u" " : u"") + kKey + u"cat" + kEnd;
+    return text + u" ";
+  };
+  const std::vector<std::u16string> expected = {
+      row(4) + Info(corpus_ + "/sub.txt/in.txt", "sub.txt/in.txt", 1),
+      row(3) + Info(corpus_ + "/b/deep/c &amp; d.txt", "b/deep/c &amp; d.txt", 1),
+      row(2) + Info(corpus_ + "/a/z.txt", "a/z.txt", 2),
+      row(1) + Info(corpus_ + "/a.txt", "a.txt", 1),
+  };
+  EXPECT_EQ(TextCells(ReadBytes(report_)), expected);
+
+  // Without the option the same folder is searched as it always was: the
+  // sub-folder named like a text file ends the search, the report stays.
+  WriteBytes(report_, kPreviousReport);
+  const CliResult flat = Run({"cat", "corpus"});
+  EXPECT_EQ(flat.status, 1);
+  EXPECT_EQ(flat.err, "Cannot open file \"" + corpus_ + "/sub.txt\". Is a directory.\n");
+  EXPECT_EQ(ReadBytes(report_), kPreviousReport);
+}
+
+TEST_F(CliFolder, RecursiveSearchFollowsNoLinkToAFolder) {
+  Folder("loop");
+  File("loop/a.txt", "cat\n");
+  ASSERT_EQ(symlink("..", (corpus_ + "/loop/up").c_str()), 0);
+  ASSERT_EQ(symlink(corpus_.c_str(), (corpus_ + "/loop/again.txt").c_str()), 0);
+  ASSERT_EQ(symlink("loop", (corpus_ + "/side").c_str()), 0);
+  const CliResult result = Run({"--recursive", "cat", "corpus"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "1 matching line in 1 file scanned; report written to " + report_ + "\n");
+  EXPECT_EQ(TextCells(ReadBytes(report_)),
+            std::vector<std::u16string>{u" " + kKey + u"cat" + kEnd + u" " +
+                                        Info(corpus_ + "/loop/a.txt", "loop/a.txt", 1)});
+}
+
+TEST_F(CliFolder, AnUnreadableSubFolderEndsARecursiveSearch) {
+  File("a.txt", "cat\n");
+  Folder("b");
+  Folder("b/locked");
+  File("b/locked/x.txt", "cat\n");
+  GiveToUnprivileged(root_.Path());
+  ASSERT_EQ(chmod((corpus_ + "/b/locked").c_str(), 0), 0);
+  const CliResult result = Run({"--recursive", "cat", "corpus"}, true);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err,
+            "Cannot open folder \"" + corpus_ + "/b/locked\". Permission denied.\n");
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(ReadBytes(report_), kPreviousReport);
+  // The flat search does not look inside, and finds the top file.
+  const CliResult flat = Run({"--quiet", "cat", "corpus"}, true);
+  EXPECT_EQ(flat.status, 0) << flat.err;
+  EXPECT_EQ(TextCells(ReadBytes(report_)).size(), 1U);
+  chmod((corpus_ + "/b/locked").c_str(), 0755);
+}
+
+}  // namespace
+}  // namespace tallyfold::testing
