@@ -5,8 +5,11 @@
 #include <exception>
 #include <limits>
 
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCompleter>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -14,9 +17,12 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSettings>
+#include <QStringListModel>
 #include <QStyle>
 
 #include "app/BackgroundSearch.h"
@@ -144,11 +150,128 @@ void TForm1::CreateControls() {
   connect(edtInput, &QLineEdit::textChanged, this, &TForm1::edtInputChange);
   connect(btnDir, &QPushButton::clicked, this, &TForm1::btnDirClick);
   connect(btnSearch, &QPushButton::clicked, this, &TForm1::btnSearchClick);
+  for (QCheckBox* box : {cbxCase, cbxBorder})
+    connect(box, &QCheckBox::toggled, this, &TForm1::StoreSettings);
+  CreateMenus();
+}
+
+// The window's context menu, the pattern box's history menu and completer.
+// None of them adds a control to the window.
+void TForm1::CreateMenus() {
+  mnuForm = new QMenu(this);
+  mnuForm->setObjectName(QStringLiteral("mnuForm"));
+  QMenu* encodings = mnuForm->addMenu(QStringLiteral("Encoding of files without a mark"));
+  encodings->setObjectName(QStringLiteral("mnuEncoding"));
+  grpEncoding = new QActionGroup(this);
+  for (const EncodingChoice& choice : EncodingChoices()) {
+    QAction* action = encodings->addAction(QString::fromUtf8(choice.label));
+    action->setCheckable(true);
+    action->setData(QString::fromLatin1(choice.value));
+    action->setObjectName(QStringLiteral("actEncoding_") + QString::fromLatin1(choice.value));
+    grpEncoding->addAction(action);
+  }
+  QMenu* fallbacks = encodings->addMenu(QStringLiteral("When not UTF-8, Automatic reads"));
+  fallbacks->setObjectName(QStringLiteral("mnuFallback"));
+  grpFallback = new QActionGroup(this);
+  for (const char* choice : FallbackChoices()) {
+    QAction* action = fallbacks->addAction(QString::fromLatin1(choice));
+    action->setCheckable(true);
+    action->setData(QString::fromLatin1(choice));
+    action->setObjectName(QStringLiteral("actFallback_") + QString::fromLatin1(choice));
+    grpFallback->addAction(action);
+  }
+  actRecursive = mnuForm->addAction(QStringLiteral("Include sub-folders"));
+  actRecursive->setObjectName(QStringLiteral("actRecursive"));
+  actRecursive->setCheckable(true);
+  connect(grpEncoding, &QActionGroup::triggered, this, &TForm1::StoreSettings);
+  connect(grpFallback, &QActionGroup::triggered, this, [this] {
+    StoreSettings();
+    ApplySettings();  // the Automatic entry names the fallback
+  });
+  connect(actRecursive, &QAction::toggled, this, &TForm1::StoreSettings);
+
+  // The history: offered below the box as a pattern is typed, and whole in
+  // the box's own context menu.
+  history_model_ = new QStringListModel(this);
+  auto* completer = new QCompleter(history_model_, this);
+  completer->setObjectName(QStringLiteral("cmpHistory"));
+  completer->setCaseSensitivity(Qt::CaseSensitive);
+  completer->setCompletionMode(QCompleter::PopupCompletion);
+  edtInput->setCompleter(completer);
+  mnuHistory = new QMenu(QStringLiteral("Recent patterns"), this);
+  mnuHistory->setObjectName(QStringLiteral("mnuHistory"));
+  edtInput->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(edtInput, &QLineEdit::customContextMenuRequested, this,
+          &TForm1::edtInputContextMenu);
 }
 
 void TForm1::FormCreate() {
   SetFolder(std::string());
   lists_ = std::make_unique<SearchLists>();
+  // An unreadable or damaged settings file gives the defaults.
+  settings_ = LoadSettings(*OpenSettings());
+  SetFolder(settings_.folder);
+  ApplySettings();
+  settings_applied_ = true;
+}
+
+// Shows settings_ in the controls and menus.
+void TForm1::ApplySettings() {
+  cbxCase->setChecked(settings_.case_sensitive);
+  cbxBorder->setChecked(settings_.word_boundary);
+  for (QAction* action : grpEncoding->actions()) {
+    const std::string value = action->data().toString().toStdString();
+    action->setChecked(value == settings_.encoding);
+    if (value == "auto") {
+      action->setText(QString::fromUtf8(EncodingChoices()[0].label)
+                          .arg(QString::fromStdString(settings_.fallback_encoding)));
+    }
+  }
+  for (QAction* action : grpFallback->actions())
+    action->setChecked(action->data().toString().toStdString() == settings_.fallback_encoding);
+  actRecursive->setChecked(settings_.recursive);
+  ShowHistory();
+}
+
+// Takes the settings from the controls and writes them all. A file that
+// cannot be written costs only their keeping: the window goes on as set.
+void TForm1::StoreSettings() {
+  if (!settings_applied_) return;
+  settings_.folder = folder_;
+  settings_.case_sensitive = cbxCase->isChecked();
+  settings_.word_boundary = cbxBorder->isChecked();
+  if (const QAction* encoding = grpEncoding->checkedAction())
+    settings_.encoding = encoding->data().toString().toStdString();
+  if (const QAction* fallback = grpFallback->checkedAction())
+    settings_.fallback_encoding = fallback->data().toString().toStdString();
+  settings_.recursive = actRecursive->isChecked();
+  SaveSettings(*OpenSettings(), settings_);
+}
+
+void TForm1::ShowHistory() {
+  history_model_->setStringList(settings_.history);
+  mnuHistory->clear();
+  for (const QString& pattern : settings_.history) {
+    // A pattern's "&" is no menu shortcut.
+    QAction* action = mnuHistory->addAction(QString(pattern).replace(
+        QLatin1Char('&'), QStringLiteral("&&")));
+    connect(action, &QAction::triggered, this, [this, pattern] {
+      edtInput->setText(pattern);
+      edtInput->setFocus();
+    });
+  }
+  mnuHistory->setEnabled(!settings_.history.isEmpty());
+}
+
+void TForm1::edtInputContextMenu(const QPoint& position) {
+  std::unique_ptr<QMenu> menu(edtInput->createStandardContextMenu());
+  menu->addSeparator();
+  menu->addMenu(mnuHistory);
+  menu->exec(edtInput->mapToGlobal(position));
+}
+
+void TForm1::contextMenuEvent(QContextMenuEvent* event) {
+  mnuForm->exec(event->globalPos());
 }
 
 void TForm1::FormShow() {
@@ -190,12 +313,16 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::edtInputChange() { ApplyEnablingRule(); }
 
 void TForm1::btnDirClick() {
-  // Always from the program's own folder, never from the last choice.
-  SelectFolderDialog1.SetInitialDir(QCoreApplication::applicationDirPath() +
-                                    QDir::separator());
+  // From the last folder chosen, remembered from run to run; the first
+  // time from the program's own folder.
+  SelectFolderDialog1.SetInitialDir(
+      folder_.empty()
+          ? QCoreApplication::applicationDirPath() + QDir::separator()
+          : QFile::decodeName(QByteArray::fromStdString(folder_)));
   try {
     if (SelectFolderDialog1.Execute(this)) {
       SetFolder(SelectFolderDialog1.Directory());
+      StoreSettings();
     }
   } catch (const std::exception& error) {
     ShowError(error.what());
@@ -213,6 +340,14 @@ void TForm1::btnSearchClick() {
   options.folder = folder_;
   options.case_sensitive = cbxCase->isChecked();
   options.word_boundary = cbxBorder->isChecked();
+  options.encoding = settings_.encoding;
+  options.fallback_encoding = settings_.fallback_encoding;
+  options.recursive = settings_.recursive;
+  // Remembered whatever the search gives: a pattern that fails is the one
+  // most likely to be wanted again, to be mended.
+  RememberPattern(settings_.history, edtInput->text());
+  ShowHistory();
+  StoreSettings();
   const bool written = SearchAndWait(options);
   if (close_requested_) {
     close_requested_ = false;

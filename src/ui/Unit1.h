@@ -19,6 +19,14 @@
 // An error that ends a search (a pattern that does not compile, a corpus file
 // that cannot be read, a report that cannot be written) goes to the
 // ErrorDisplay; the window stays usable and the next search starts afresh.
+//
+// The window remembers, in the user's settings file (ui/Settings.h), the
+// last folder (shown at start, and where the folder dialog opens), the two
+// boxes, the last 20 patterns searched for, and two settings its context
+// menu holds (a right-click anywhere on the window but the pattern box):
+// "Encoding of files without a mark" and "Include sub-folders". The pattern
+// box still starts empty; its history pops up below it as a pattern is
+// typed, and its own context menu lists it under "Recent patterns".
 #pragma once
 
 #include <memory>
@@ -27,11 +35,18 @@
 #include <QWidget>
 
 #include "ui/Components.h"
+#include "ui/Settings.h"
 
+class QAction;
+class QActionGroup;
 class QCheckBox;
+class QCompleter;
+class QContextMenuEvent;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
+class QStringListModel;
 
 namespace tallyfold {
 
@@ -72,6 +87,7 @@ class TForm1 : public QWidget {
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   void FormCreate();
@@ -82,6 +98,11 @@ class TForm1 : public QWidget {
   void btnSearchClick();
 
   void CreateControls();
+  void CreateMenus();
+  void ApplySettings();
+  void StoreSettings();
+  void ShowHistory();
+  void edtInputContextMenu(const QPoint& position);
   void ApplyEnablingRule();
   bool SearchAndWait(const SearchOptions& options);
   void SetFolder(const std::string& folder);
@@ -96,11 +117,19 @@ class TForm1 : public QWidget {
   TUrlLabel* UrlLabel1;
   QLabel* Label1;
   TSelectFolderDialog SelectFolderDialog1;
+  QMenu* mnuForm;     // the window's context menu: encoding, sub-folders
+  QMenu* mnuHistory;  // "Recent patterns", in the pattern box's menu
+  QActionGroup* grpEncoding;
+  QActionGroup* grpFallback;
+  QAction* actRecursive;
+  QStringListModel* history_model_;  // what the pattern box's completer offers
 
   DesktopOpener& opener_;
   ErrorDisplay& errors_;
   std::unique_ptr<SearchLists> lists_;  // the report, match and summary lists
   std::string folder_;                  // lblFolder's text as a byte string
+  WindowSettings settings_;             // as last read or stored
+  bool settings_applied_ = false;       // changes from here on are stored
   bool centred_ = false;                // placed on the screen once
   BackgroundSearch* running_search_ = nullptr;  // the search under way, if any
   bool close_requested_ = false;        // closing waits for the search's end

@@ -144,13 +144,13 @@ TEST_F(MainWindow, CancellingTheFolderDialogKeepsTheFolder) {
   EXPECT_TRUE(SearchButton()->isEnabled());
 }
 
-TEST_F(MainWindow, FolderDialogAlwaysOpensAtTheProgramsFolder) {
+TEST_F(MainWindow, FolderDialogOpensAtTheProgramsFolderAndThenAtTheLastChoice) {
   const QString program_folder = QCoreApplication::applicationDirPath() + QDir::separator();
   ChooseFolder(QDir::tempPath());
   ChooseFolder(QDir::rootPath());
   ASSERT_EQ(picker_.initial_folders.size(), 2u);
   EXPECT_EQ(picker_.initial_folders[0], program_folder);
-  EXPECT_EQ(picker_.initial_folders[1], program_folder);
+  EXPECT_EQ(picker_.initial_folders[1], QDir::tempPath());
 }
 
 TEST_F(MainWindow, AnItemWithoutAFileSystemPathEmptiesTheFolder) {

@@ -12,6 +12,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -69,6 +71,23 @@ class WorkingFolder {
   QString previous_;
 };
 
+// Points the window's settings file into a fresh folder for the object's
+// lifetime, so that a window starts from the defaults and the user's own
+// settings are neither read nor touched.
+class ScratchSettings {
+ public:
+  ScratchSettings() {
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder_.path());
+  }
+
+  QString Folder() const { return folder_.path(); }
+  // The file the window reads and writes.
+  QString File() const { return folder_.path() + QStringLiteral("/tallyfold/tallyfold.ini"); }
+
+ private:
+  QTemporaryDir folder_;
+};
+
 // A shown window with fake services.
 class WindowTest : public ::testing::Test {
  protected:
@@ -107,6 +126,7 @@ class WindowTest : public ::testing::Test {
 
   void Search() { QTest::mouseClick(SearchButton(), Qt::LeftButton); }
 
+  ScratchSettings settings_;  // before the window, which reads them
   FakeFolderPicker picker_;
   FakeOpener opener_;
   FakeErrorDisplay errors_;

@@ -1,0 +1,153 @@
+// The window's settings file (Settings.h).
+#include "ui/Settings.h"
+
+#include <sys/stat.h>
+
+#include <QSettings>
+#include <QVariant>
+
+#include "text/WideHelpers.h"
+
+namespace tallyfold {
+namespace {
+
+constexpr EncodingChoice kEncodings[] = {
+    {"auto", "Automatic (UTF-8, else %1)"},
+    {"utf-8", "UTF-8"},
+    {"locale", "The locale's"},
+    {"GB18030", "GB18030"},
+    {"BIG5", "BIG5"},
+    {"SHIFT_JIS", "SHIFT_JIS"},
+    {"EUC-KR", "EUC-KR"},
+    {"WINDOWS-1252", "WINDOWS-1252"},
+};
+
+constexpr const char* kFallbacks[] = {"GB18030", "BIG5", "SHIFT_JIS", "EUC-KR", "WINDOWS-1252"};
+
+// The keys of the file.
+const QString kFolderKey = QStringLiteral("folder");
+const QString kCaseKey = QStringLiteral("case");
+const QString kBoundaryKey = QStringLiteral("add_boundary");
+const QString kEncodingKey = QStringLiteral("encoding");
+const QString kFallbackKey = QStringLiteral("fallback_encoding");
+const QString kRecursiveKey = QStringLiteral("include_sub_folders");
+const QString kHistoryKey = QStringLiteral("history");
+
+// A flag as written ("true", "false"); anything else is the default. A
+// plain QVariant::toBool would take any other text for true.
+bool ReadFlag(const QSettings& store, const QString& key, bool fallback) {
+  const QVariant value = store.value(key);
+  if (value.typeId() == QMetaType::Bool) return value.toBool();
+  if (value.typeId() != QMetaType::QString) return fallback;
+  const QString text = value.toString();
+  if (text == QLatin1String("true")) return true;
+  if (text == QLatin1String("false")) return false;
+  return fallback;
+}
+
+// One of `choices`, matched without regard to case and given back as the
+// choice spells it; anything else is the default.
+template <typename Choices, typename ValueOf>
+std::string ReadChoice(const QSettings& store, const QString& key, const Choices& choices,
+                       ValueOf value_of, const std::string& fallback) {
+  const QVariant value = store.value(key);
+  if (value.typeId() != QMetaType::QString) return fallback;
+  const QString text = value.toString();
+  for (const auto& choice : choices) {
+    if (text.compare(QLatin1String(value_of(choice)), Qt::CaseInsensitive) == 0)
+      return value_of(choice);
+  }
+  return fallback;
+}
+
+// The folder's bytes: written as a byte array, so that a name that is not
+// valid text in the locale comes back unchanged; a folder typed into the
+// file by hand is text.
+std::string ReadFolder(const QSettings& store) {
+  const QVariant value = store.value(kFolderKey);
+  std::string folder;
+  if (value.typeId() == QMetaType::QByteArray) {
+    folder = value.toByteArray().toStdString();
+  } else if (value.typeId() == QMetaType::QString) {
+    folder = value.toString().toLocal8Bit().toStdString();
+  }
+  // A folder that went away since would only give empty reports.
+  struct stat info {};
+  if (folder.empty() || folder.find('\0') != std::string::npos ||
+      stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    return std::string();
+  }
+  return folder;
+}
+
+QStringList ReadHistory(const QSettings& store) {
+  const QVariant value = store.value(kHistoryKey);
+  QStringList history;
+  // One pattern is read back as a string, several as a list; anything else
+  // is no history.
+  QStringList stored;
+  if (value.typeId() == QMetaType::QStringList) {
+    stored = value.toStringList();
+  } else if (value.typeId() == QMetaType::QString) {
+    stored = QStringList{value.toString()};
+  } else if (value.typeId() == QMetaType::QVariantList) {
+    for (const QVariant& item : value.toList())
+      if (item.typeId() == QMetaType::QString) stored << item.toString();
+  }
+  // Oldest last: remembering them from the end keeps the order and drops
+  // blanks, copies and the excess as a new pattern would.
+  for (auto it = stored.crbegin(); it != stored.crend(); ++it) RememberPattern(history, *it);
+  return history;
+}
+
+}  // namespace
+
+std::span<const EncodingChoice> EncodingChoices() { return kEncodings; }
+
+std::span<const char* const> FallbackChoices() { return kFallbacks; }
+
+std::unique_ptr<QSettings> OpenSettings() {
+  return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                     QStringLiteral("tallyfold"), QStringLiteral("tallyfold"));
+}
+
+WindowSettings LoadSettings(QSettings& store) {
+  WindowSettings settings;
+  // A file that cannot be read or parsed is no settings at all rather than
+  // whatever part of it happened to parse.
+  if (store.status() != QSettings::NoError) return settings;
+  settings.folder = ReadFolder(store);
+  settings.case_sensitive = ReadFlag(store, kCaseKey, settings.case_sensitive);
+  settings.word_boundary = ReadFlag(store, kBoundaryKey, settings.word_boundary);
+  settings.encoding =
+      ReadChoice(store, kEncodingKey, EncodingChoices(),
+                 [](const EncodingChoice& choice) { return choice.value; }, settings.encoding);
+  settings.fallback_encoding =
+      ReadChoice(store, kFallbackKey, FallbackChoices(),
+                 [](const char* choice) { return choice; }, settings.fallback_encoding);
+  settings.recursive = ReadFlag(store, kRecursiveKey, settings.recursive);
+  settings.history = ReadHistory(store);
+  return settings;
+}
+
+bool SaveSettings(QSettings& store, const WindowSettings& settings) {
+  store.setValue(kFolderKey, QByteArray::fromStdString(settings.folder));
+  store.setValue(kCaseKey, settings.case_sensitive);
+  store.setValue(kBoundaryKey, settings.word_boundary);
+  store.setValue(kEncodingKey, QString::fromStdString(settings.encoding));
+  store.setValue(kFallbackKey, QString::fromStdString(settings.fallback_encoding));
+  store.setValue(kRecursiveKey, settings.recursive);
+  store.setValue(kHistoryKey, settings.history);
+  store.sync();
+  return store.status() == QSettings::NoError;
+}
+
+void RememberPattern(QStringList& history, const QString& pattern) {
+  const QString trimmed = QString::fromStdU16String(TrimWide(pattern.toStdU16String()));
+  if (trimmed.isEmpty()) return;
+  history.removeAll(trimmed);
+  history.prepend(trimmed);
+  while (history.size() > kHistoryLimit) history.removeLast();
+}
+
+}  // namespace tallyfold

@@ -1,0 +1,74 @@
+// The window's settings that stay between runs: the last folder, the case
+// and word-boundary options, how files without a byte-order mark are read,
+// whether sub-folders are searched, and the last patterns searched for.
+//
+// They live in an INI file in the user's configuration folder
+// (~/.config/tallyfold/tallyfold.ini on Linux), read with QSettings:
+//
+//   std::unique_ptr<QSettings> store = tallyfold::OpenSettings();
+//   tallyfold::WindowSettings settings = tallyfold::LoadSettings(*store);
+//   tallyfold::RememberPattern(settings.history, u"cat|dog"_s);
+//   tallyfold::SaveSettings(*store, settings);
+//
+// Reading never fails: a file that is missing, unreadable or malformed, and
+// any value of the wrong kind or outside the choices offered, gives that
+// value's default. Saving never fails either: a file that cannot be written
+// leaves the settings as they are for this run only. Tests point the file
+// elsewhere with QSettings::setPath(QSettings::IniFormat,
+// QSettings::UserScope, folder).
+#pragma once
+
+#include <memory>
+#include <span>
+#include <string>
+
+#include <QString>
+#include <QStringList>
+
+class QSettings;
+
+namespace tallyfold {
+
+// The most patterns the history keeps.
+inline constexpr int kHistoryLimit = 20;
+
+// An encoding the window offers for files without a mark: the value the
+// search takes (SearchOptions::encoding) and the menu's text for it.
+struct EncodingChoice {
+  const char* value;
+  const char* label;
+};
+
+// "auto" (labelled with the fallback it uses), "utf-8", "locale", then the
+// iconv names GB18030, BIG5, SHIFT_JIS, EUC-KR and WINDOWS-1252.
+std::span<const EncodingChoice> EncodingChoices();
+
+// The encodings "auto" may fall back to: the iconv names above.
+std::span<const char* const> FallbackChoices();
+
+struct WindowSettings {
+  std::string folder;  // native byte path; empty when there is none
+  bool case_sensitive = false;
+  bool word_boundary = true;
+  std::string encoding = "auto";         // one of EncodingChoices()
+  std::string fallback_encoding = "GB18030";  // one of FallbackChoices()
+  bool recursive = false;
+  QStringList history;  // most recent first, no two alike, at most kHistoryLimit
+};
+
+// The user's settings file.
+std::unique_ptr<QSettings> OpenSettings();
+
+// The settings in `store`, each missing or unusable one as its default. A
+// folder that is no longer a folder is forgotten.
+WindowSettings LoadSettings(QSettings& store);
+
+// Writes `settings` to `store` and flushes it to disk. False when the file
+// could not be written (the caller goes on all the same).
+bool SaveSettings(QSettings& store, const WindowSettings& settings);
+
+// Puts the trimmed `pattern` first in `history`, dropping an older copy of
+// it and whatever goes past kHistoryLimit. A blank pattern changes nothing.
+void RememberPattern(QStringList& history, const QString& pattern);
+
+}  // namespace tallyfold
