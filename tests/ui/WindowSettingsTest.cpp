@@ -254,9 +254,16 @@ TEST_F(BadSettings, GarbageOrValuesOfTheWrongKindGiveTheDefaults) {
   };
   for (const QByteArray& bytes : files) {
     WriteFile(settings_.File(), bytes);
-    Restarted next;
-    ExpectDefaults(next);
-    ExpectItWorks(next);
+    {
+      Restarted next;
+      ExpectDefaults(next);
+      ExpectItWorks(next);
+    }
+    // The settings changed since replace the damaged file.
+    Restarted after;
+    EXPECT_TRUE(after.Find<QCheckBox>("cbxCase")->isChecked());
+    EXPECT_TRUE(after.Find<QAction>("actRecursive")->isChecked());
+    EXPECT_EQ(after.Offered(), QStringList{QStringLiteral("cat")});
   }
 }
 
