@@ -29,6 +29,7 @@
 #include "platform/Exception.h"
 #include "platform/File.h"
 #include "platform/Shell.h"
+#include "text/TextFile.h"
 #include "text/WideHelpers.h"
 
 namespace tallyfold {
@@ -38,7 +39,8 @@ constexpr char kVersionText[] = "Norrow Tallyfold 1.0";
 
 constexpr char kUsageText[] =
     "Usage: tallyfold-cli [--case] [--no-boundary] [-o FILE] [--open] [--quiet]\n"
-    "                     [--threads N] [--recursive] PATTERN FOLDER\n"
+    "                     [--threads N] [--recursive]\n"
+    "                     [--encoding NAME] [--fallback NAME] PATTERN FOLDER\n"
     "       tallyfold-cli --help | --version\n"
     "\n"
     "Counts the matches of PATTERN in every non-blank line of the *.txt files\n"
@@ -57,6 +59,12 @@ constexpr char kUsageText[] =
     "  --recursive     also search the *.txt files of FOLDER's sub-folders at any\n"
     "                  depth (links to folders are not followed); rows name\n"
     "                  each file by its path inside FOLDER\n"
+    "  --encoding NAME how to read files without a byte-order mark: auto (the\n"
+    "                  default: UTF-8 when the whole file is valid UTF-8, else\n"
+    "                  the fallback), utf-8, locale (the locale's character set)\n"
+    "                  or a character set iconv knows (GB18030, BIG5, SHIFT_JIS,\n"
+    "                  EUC-KR, WINDOWS-1252, ...); files with a mark are read by it\n"
+    "  --fallback NAME the legacy encoding auto falls back to (default: GB18030)\n"
     "  --help          show this text\n"
     "  --version       show the program's name and version\n"
     "  --              end of options (for a PATTERN that starts with '-')\n"
@@ -85,6 +93,8 @@ struct CliOptions {
   bool quiet = false;
   bool recursive = false;
   int threads = 0;                    // 0: one per core
+  std::string encoding = "auto";      // --encoding, checked
+  std::string fallback = "GB18030";   // --fallback, checked
   std::string output = "result.htm";  // native byte path, as given
   std::string pattern;                // bytes in the locale's character set
   std::string folder;                 // native byte path, as given
@@ -134,6 +144,9 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
       options.quiet = true;
     } else if (arg == "--recursive") {
       options.recursive = true;
+    } else if (arg == "--encoding" || arg == "--fallback") {
+      if (i + 1 == args.size()) throw UsageError("option " + arg + " needs an encoding name");
+      (arg == "--encoding" ? options.encoding : options.fallback) = args[++i];
     } else if (arg == "--threads") {
       if (i + 1 == args.size()) throw UsageError("option --threads needs a number");
       options.threads = ThreadCountArgument(args[++i]);
@@ -148,6 +161,11 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
     }
   }
   if (options.show_help || options.show_version) return options;
+  try {
+    TextDecodingNamed(options.encoding, options.fallback);
+  } catch (const EUnknownEncoding& error) {
+    throw UsageError(error.what());
+  }
   if (positional.size() != 2) {
     throw UsageError(positional.size() < 2 ? "PATTERN and FOLDER are required"
                                            : "too many arguments");
@@ -192,8 +210,12 @@ class ProgressLine {
   explicit ProgressLine(std::ostream& err) : err_(err), enabled_(isatty(STDERR_FILENO) == 1) {}
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
-  ~ProgressLine() {
+  ~ProgressLine() { Wipe(); }
+
+  // Clears the line, so that a message can take its place.
+  void Wipe() {
     if (shown_) err_ << "\r\033[K" << std::flush;
+    shown_ = false;
   }
 
   void Update(int done, int total) {
@@ -250,6 +272,21 @@ std::string Counted(int count, const char* singular, const char* plural) {
   return std::to_string(count) + " " + (count == 1 ? singular : plural);
 }
 
+// The note for a file read as UTF-8 that held malformed sequences, naming
+// the option that may read it right. A file read in a legacy character set
+// gets none: junk bytes are malformed in any of them, and the automatic
+// choice takes one only for text that is not UTF-8 anyway.
+std::string MalformedUtf8Note(const std::string& path, const TTextReadInfo& read,
+                              const std::string& fallback) {
+  std::string note = "tallyfold-cli: " + path + ": " + std::to_string(read.malformed) +
+                     " malformed UTF-8 " + (read.malformed == 1 ? "sequence" : "sequences") +
+                     " read as U+FFFD";
+  if (read.mark != teAnsi) return note + " (the file's byte-order mark chose UTF-8)";
+  // The fallback is the likely encoding, unless it is UTF-8 itself.
+  const bool legacy = !TCodePage(fallback).IsUtf8();
+  return note + "; try --encoding " + (legacy ? fallback : std::string("GB18030"));
+}
+
 void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err) {
   if (options.show_help) {
     out << kUsageText;
@@ -275,6 +312,8 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err)
                          target.kind == WriteTarget::kStream && target.descriptor == 1;
   search.threads = options.threads;
   search.cancel = &g_stop_requested;
+  search.encoding = options.encoding;
+  search.fallback_encoding = options.fallback;
 
   SearchStats stats;
   {
@@ -282,6 +321,13 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err)
     search.progress = [&progress](int done, int total, const std::string&) {
       progress.Update(done, total);
     };
+    if (!options.quiet) {
+      search.malformed = [&](const std::string& path, const TTextReadInfo& read) {
+        if (read.codeset != "UTF-8") return;
+        progress.Wipe();
+        err << MalformedUtf8Note(path, read, options.fallback) << "\n";
+      };
+    }
     SearchLists lists;
     RunSearch(search, lists, stats);
   }

@@ -12,6 +12,7 @@
 #include <type_traits>
 
 #include "app/OrderedWork.h"
+#include "platform/CodePage.h"
 #include "platform/DirList.h"
 #include "text/WideHelpers.h"
 
@@ -109,22 +110,62 @@ std::u16string ReplaceUnfitForXml(const std::u16string& text) {
   return out;
 }
 
+// The length of the well-formed UTF-8 character that starts `text` at `at`
+// when it is one of two bytes or more; 0 when the byte there starts none.
+std::size_t Utf8CharacterLength(const std::string& text, std::size_t at) {
+  const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned lead = byte(at);
+  std::size_t length;
+  unsigned low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() - at < length) return 0;
+  for (std::size_t i = at + 1; i < at + length; ++i, low = 0x80, high = 0xBF)
+    if (byte(i) < low || byte(i) > high) return 0;
+  return length;
+}
+
 // Percent-encodes the bytes that would otherwise end or change the path
 // part of a URL, "%" itself, "#" (fragment) and "?" (query), and the control
 // bytes 00-1F and 7F, which a URL may not hold. None of them is ever part of
-// a longer character in a code page a locale can have.
+// a longer character in a code page a locale can have. In a UTF-8 locale,
+// where the page's text is decoded as UTF-8, so are the bytes of a name
+// that are not part of a well-formed character: decoded, they would become
+// U+FFFD and the link would name another file; percent-encoded, a browser
+// hands the very bytes to the file system. A well-formed name keeps its
+// bytes.
 std::string PercentEncodePath(const std::string& path) {
   static constexpr char kHex[] = "0123456789ABCDEF";
+  const bool utf8 = SystemCodePage().IsUtf8();
   std::string out;
   out.reserve(path.size());
-  for (const char ch : path) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (byte == '%' || byte == '#' || byte == '?' || byte < 0x20 || byte == 0x7F) {
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(path[i]);
+    if (utf8 && byte >= 0x80) {
+      if (const std::size_t length = Utf8CharacterLength(path, i)) {
+        out.append(path, i, length);
+        i += length - 1;
+        continue;
+      }
+    }
+    if (byte == '%' || byte == '#' || byte == '?' || byte < 0x20 || byte == 0x7F ||
+        (utf8 && byte >= 0x80)) {
       out += '%';
       out += kHex[byte >> 4];
       out += kHex[byte & 0x0F];
     } else {
-      out.push_back(ch);
+      out.push_back(path[i]);
     }
   }
   return out;
@@ -220,6 +261,8 @@ class FileEntries {
  public:
   static constexpr std::size_t kLongEntry = 64 * 1024;  // code units
 
+  TTextReadInfo read;  // how the file was read; empty until it was
+
   // Appends an entry of exactly `length` code units that
   // write(std::u16string&) appends to the string it is given.
   template <typename Write>
@@ -286,7 +329,8 @@ class FileEntries {
 // entries of the lines before it.
 void ScanLines(const std::u16string& pattern, const std::string& path,
                const std::string& shown_name, bool case_sensitive,
-               const std::atomic<bool>* cancel, FileEntries& out) {
+               const TTextDecoding& decoding, const std::atomic<bool>* cancel,
+               FileEntries& out) {
   if (IsSet(cancel)) throw ECancelled();
   // Both live only for this file and are released on every way out,
   // exceptions included.
@@ -297,7 +341,7 @@ void ScanLines(const std::u16string& pattern, const std::string& path,
   engine.SetCancelFlag(cancel);
   TUnicodeStringList lines;
   // The reading looks at the flag too, also within one very long line.
-  lines.ReadTextFile(path, cancel);
+  ReadTextFileAs(lines, path, decoding, cancel, &out.read);
 
   // Widened once per file. The head ends in ASCII after ASCII, where the
   // decoder of any code page a locale can have is back in its first state,
@@ -427,7 +471,8 @@ void ScanFile(const std::u16string& pattern, const std::string& path, bool case_
               TUnicodeStringList& matches, const std::atomic<bool>* cancel) {
   FileEntries entries;
   try {
-    ScanLines(pattern, path, FileNameOf(path), case_sensitive, cancel, entries);
+    ScanLines(pattern, path, FileNameOf(path), case_sensitive, TTextDecoding(), cancel,
+              entries);
   } catch (...) {
     entries.MoveTo(matches);
     throw;
@@ -465,9 +510,11 @@ int ScanFolder(const std::u16string& pattern, const std::string& folder, bool ca
       total, plan, control.cancel,
       [&](int index, FileEntries& entries, const std::atomic<bool>* stop) {
         ScanLines(pattern, path_of(index), names[static_cast<std::size_t>(index)],
-                  case_sensitive, stop, entries);
+                  case_sensitive, control.decoding, stop, entries);
       },
       [&](int index, FileEntries& entries, bool complete) {
+        if (entries.read.malformed > 0 && control.malformed)
+          control.malformed(path_of(index), entries.read);
         // A file that failed part-way still adds the lines before the
         // failure, as a scan on one thread does.
         entries.MoveTo(matches);

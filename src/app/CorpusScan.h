@@ -51,6 +51,7 @@
 
 #include "regex/RegexEngine.h"
 #include "text/StringList.h"
+#include "text/TextFile.h"
 
 namespace tallyfold {
 
@@ -65,6 +66,11 @@ struct MatchSpan {
 // files done, the total and the path of the file the scan now waits for
 // (the first one not done, in enumeration order; empty once all are done).
 using ScanProgress = std::function<void(int done, int total, const std::string& current)>;
+
+// Called on the thread that runs the scan, in enumeration order, for each
+// file whose text held sequences malformed in the character set it was read
+// in (each read as U+FFFD), just before the file's entries join the list.
+using ScanMalformed = std::function<void(const std::string& path, const TTextReadInfo& read)>;
 
 // The default of ScanControl::memory_budget.
 inline constexpr std::uint64_t kScanMemoryBudget = std::uint64_t{256} << 20;
@@ -85,6 +91,10 @@ struct ScanControl {
   // ECancelled (platform/Exception.h), even inside a long match.
   const std::atomic<bool>* cancel = nullptr;
   ScanProgress progress;
+  // How a file without a byte-order mark is decoded; the default reads it
+  // in the system code page (text/TextFile.h).
+  TTextDecoding decoding;
+  ScanMalformed malformed;
   // Also scan the text files of the sub-folders, at any depth, in byte
   // order of their paths relative to the folder (ListTextFilesRecursive).
   bool recursive = false;

@@ -103,6 +103,8 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
   control.cancel = options.cancel;
   control.progress = options.progress;
   control.recursive = options.recursive;
+  control.decoding = TextDecodingNamed(options.encoding, options.fallback_encoding);
+  control.malformed = options.malformed;
   RunWithMemory("searching \"" + MessagePath(options.folder) + "\"", lists, [&] {
     stats.files_scanned = ScanFolder(pattern, options.folder, options.case_sensitive,
                                      lists.matches, control);

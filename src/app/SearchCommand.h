@@ -26,6 +26,7 @@
 #include <string>
 
 #include "text/StringList.h"
+#include "text/TextFile.h"
 
 namespace tallyfold {
 
@@ -60,8 +61,14 @@ struct SearchOptions {
   const std::atomic<bool>* cancel = nullptr;
   // How files without a byte-order mark are read: "auto", "utf-8",
   // "locale" or an iconv name; "auto" reads UTF-8 and else the fallback.
+  // A name that is none of these fails the search with EUnknownEncoding
+  // before anything is read (TextDecodingNamed in text/TextFile.h).
   std::string encoding = "auto";
   std::string fallback_encoding = "GB18030";
+  // Called on the searching thread, in file order, for each corpus file
+  // whose text held sequences malformed in the character set it was read in
+  // (each read as U+FFFD): the file's path and how it was read.
+  std::function<void(const std::string& path, const TTextReadInfo& read)> malformed;
   // Also search the text files of the sub-folders at any depth; the rows
   // then name each file by its path relative to the folder.
   bool recursive = false;

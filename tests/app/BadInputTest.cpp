@@ -380,17 +380,21 @@ TEST(BadInput, HostileBytesInTextAndNames) {
              {1, Padded(the + u" \uFFFD") + Info(href, name, 2)}};
        },
        {u"【3】=1", u"【2】=1", u"【1】=1"}},
-      {"malformed UTF-8 without a mark, matched by a malformed pattern", "m.txt", "m.txt",
-       "a\xFE" "b \xF0\x9F\n", {"--no-boundary"}, "\xFF",
+      {"malformed UTF-8 without a mark, read as UTF-8 and matched by a malformed pattern",
+       "m.txt", "m.txt", "a\xFE" "b \xF0\x9F\n", {"--no-boundary", "--encoding", "utf-8"},
+       "\xFF",
        [](const std::string& href, const std::string& name) {
          return std::vector<Row>{{2, Padded(u"a" + kKey + u"\uFFFD" + kEnd + u"b " + kKey +
                                             u"\uFFFD" + kEnd) +
                                          Info(href, name, 1)}};
        },
        {u"【2】=1"}},
-      {"a file name that is not UTF-8", "n\xFF\xC3.txt", "n\xEF\xBF\xBD\xEF\xBF\xBD.txt", "the\n", {}, "the",
+      {"a file name that is not UTF-8: shown with U+FFFD, linked with its bytes "
+       "percent-encoded",
+       "n\xFF\xC3.txt", "n\xEF\xBF\xBD\xEF\xBF\xBD.txt", "the\n", {}, "the",
        [](const std::string& href, const std::string& name) {
-         return std::vector<Row>{{1, Padded(kKey + u"the" + kEnd) + Info(href, name, 1)}};
+         const std::string link = href.substr(0, href.size() - name.size()) + "n%FF%C3.txt";
+         return std::vector<Row>{{1, Padded(kKey + u"the" + kEnd) + Info(link, name, 1)}};
        },
        {u"【1】=1"}},
   };
@@ -417,8 +421,7 @@ TEST(BadInput, FolderAndReportNamesThatAreNotUtf8) {
   const CliResult result = scene.Search({"-o", report, "the", folder});
   EXPECT_EQ(result.out, "1 matching line in 1 file scanned; report written to " + report + "\n");
   const std::vector<Row> rows = {
-      {1, Padded(kKey + u"the" + kEnd) +
-              Info(scene.root / "c\xEF\xBF\xBD/a.txt", "a.txt", 1)}};
+      {1, Padded(kKey + u"the" + kEnd) + Info(scene.root / "c%FF/a.txt", "a.txt", 1)}};
   scene.ExpectReport(result, rows, {u"【1】=1"}, report);
 }
 
