@@ -3,8 +3,10 @@
 // Runs the same search command as the window: the pattern is trimmed and
 // wrapped in \b...\b unless --no-boundary, matching ignores ASCII case unless
 // --case, and the report goes to result.htm in the current folder (or -o
-// FILE). The arguments are first checked into a plain CliOptions, then the
-// search runs from it; main only turns the outcome into an exit status:
+// FILE), with the style sheet result.css beside it when that folder has none
+// (not with --no-css, nor for a report sent to a stream). The arguments are
+// first checked into a plain CliOptions, then the search runs from it; main
+// only turns the outcome into an exit status:
 // 0 report written, 1 search failed (the message on stderr, the previous
 // report untouched), 2 usage error, 128 + the signal's number when Ctrl-C
 // (SIGINT) or SIGTERM stopped the search (the previous report untouched).
@@ -39,7 +41,7 @@ constexpr char kVersionText[] = "Norrow Tallyfold 1.0";
 
 constexpr char kUsageText[] =
     "Usage: tallyfold-cli [--case] [--no-boundary] [-o FILE] [--open] [--quiet]\n"
-    "                     [--threads N] [--recursive]\n"
+    "                     [--threads N] [--recursive] [--no-css]\n"
     "                     [--encoding NAME] [--fallback NAME] PATTERN FOLDER\n"
     "       tallyfold-cli --help | --version\n"
     "\n"
@@ -53,7 +55,10 @@ constexpr char kUsageText[] =
     "                  regular file is replaced only once the report is whole,\n"
     "                  a FIFO or device is written to; '-' is standard output\n"
     "  --open          open the report with the desktop's handler when written\n"
-    "  --quiet         print no summary line\n"
+    "  --no-css        write no result.css beside the report (default: write\n"
+    "                  the built-in style sheet there when the folder has none;\n"
+    "                  an existing one is never replaced)\n"
+    "  --quiet         print no summary line and no hint\n"
     "  --threads N     scan with N threads (default: one per core; at most four\n"
     "                  per core are used; the report is the same)\n"
     "  --recursive     also search the *.txt files of FOLDER's sub-folders at any\n"
@@ -91,6 +96,7 @@ struct CliOptions {
   bool word_boundary = true;
   bool open_report = false;
   bool quiet = false;
+  bool style_sheet = true;            // false: --no-css
   bool recursive = false;
   int threads = 0;                    // 0: one per core
   std::string encoding = "auto";      // --encoding, checked
@@ -142,6 +148,8 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
       options.open_report = true;
     } else if (arg == "--quiet") {
       options.quiet = true;
+    } else if (arg == "--no-css") {
+      options.style_sheet = false;
     } else if (arg == "--recursive") {
       options.recursive = true;
     } else if (arg == "--encoding" || arg == "--fallback") {
@@ -303,6 +311,7 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err)
   search.recursive = options.recursive;
   search.case_sensitive = options.case_sensitive;
   search.word_boundary = options.word_boundary;
+  search.write_style_sheet = options.style_sheet;
   search.report_file =
       options.output == kStandardOutput ? "/dev/stdout" : CommandLinePath(options.output);
   // A report that goes to standard output, by "-" or by a name such as
@@ -337,6 +346,15 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err)
     summary << Counted(stats.matching_lines, "matching line", "matching lines") << " in "
             << Counted(stats.files_scanned, "file", "files") << " scanned; report written to "
             << (to_stdout ? std::string("standard output") : search.report_file) << "\n";
+    const std::string hint = BoundaryHint(search.pattern_text, search.word_boundary,
+                                          stats.matching_lines, BoundaryOptionName::kCommandLine);
+    if (!hint.empty()) err << "tallyfold-cli: hint: " << hint << "\n";
+  }
+  // Not a failure of the search, whose report is written; but the page
+  // shows no highlights without its sheet, so this is said even with --quiet.
+  if (stats.style_sheet.outcome == StyleSheetOutcome::kFailed) {
+    err << "tallyfold-cli: note: the report is written, but its style sheet is not: "
+        << ErrorDisplayText(stats.style_sheet.error) << "\n";
   }
   if (options.open_report) OpenDocument(search.report_file);
 }

@@ -2,7 +2,9 @@
 //
 // The window and the command line both run a search through RunSearch. It
 // trims the pattern, adds the word boundaries when asked, empties the lists,
-// scans the corpus folder, and builds the report while writing it.
+// scans the corpus folder, and builds the report while writing it; then it
+// writes the report's style sheet, result.css, beside a report whose folder
+// has none (app/ReportStyleSheet.h).
 //
 //   tallyfold::SearchLists lists;
 //   tallyfold::SearchOptions options;
@@ -25,6 +27,7 @@
 #include <functional>
 #include <string>
 
+#include "app/ReportStyleSheet.h"
 #include "text/StringList.h"
 #include "text/TextFile.h"
 
@@ -59,6 +62,9 @@ struct SearchOptions {
   int threads = 0;
   // When set, the search stops soon after *cancel becomes true.
   const std::atomic<bool>* cancel = nullptr;
+  // Write result.css beside a report whose folder has none (never one that
+  // goes to a stream); see app/ReportStyleSheet.h.
+  bool write_style_sheet = true;
   // How files without a byte-order mark are read: "auto", "utf-8",
   // "locale" or an iconv name; "auto" reads UTF-8 and else the fallback.
   // A name that is none of these fails the search with EUnknownEncoding
@@ -82,12 +88,34 @@ std::u16string SearchPattern(const std::u16string& text, bool word_boundary);
 struct SearchStats {
   int files_scanned = 0;   // corpus files read
   int matching_lines = 0;  // rows of the report
+  // What became of result.css beside the report. A sheet that cannot be
+  // written does not fail the search: the report is there all the same.
+  StyleSheetResult style_sheet;
 };
 
 // Runs one search. Throws tallyfold::Exception on failure, ECancelled when
 // cancelled.
 void RunSearch(const SearchOptions& options, SearchLists& lists);
 void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& stats);
+
+// Who reads a boundary hint: the window names its "add \b" box, the command
+// line its --no-boundary option.
+enum class BoundaryOptionName { kCheckBox, kCommandLine };
+
+// Why a search found nothing, when the word boundaries are the likely
+// cause: the search added \b (`word_boundary`), no line matched, and the
+// trimmed `pattern_text` begins or ends with a character above U+007F, such
+// as 河. \b sees only ASCII letters, digits and '_' as word characters, so
+// beside such a character it matches only where one of those stands next to
+// it. Gives the message in UTF-8 (it names the character and says which
+// option to turn off), or an empty string when there is nothing to say.
+//
+// Only the characters written literally at the two ends count: the text is
+// not parsed as a pattern, so \x{6CB3}, a class such as [河] or 河? end in
+// ASCII and give no hint. A surrogate pair counts as the one character it
+// encodes; a lone surrogate as any other unit above U+007F.
+std::string BoundaryHint(const std::u16string& pattern_text, bool word_boundary,
+                         int matching_lines, BoundaryOptionName option);
 
 // The text an error box shows for an error message: the message, with a full
 // stop appended when its last character's code is above that of '.'.

@@ -155,6 +155,14 @@ int PosixFile::Create(const std::string& path, PosixFile& file) {
   return 0;
 }
 
+int PosixFile::CreateNew(const std::string& path, PosixFile& file) {
+  // O_EXCL also refuses a link at `path`, wherever it points.
+  PosixFile created(OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
+  if (!created.IsOpen()) return errno;
+  file = std::move(created);
+  return 0;
+}
+
 int PosixFile::CreateBeside(const std::string& target, PosixFile& file,
                             std::string& temp_path) {
   struct stat old_info;

@@ -54,6 +54,11 @@ class PosixFile {
   // lock is held, so a file another reader holds keeps its contents.
   static int Create(const std::string& path, PosixFile& file);
 
+  // Creates a new, empty file for writing (mode 0666 less the umask) only
+  // when nothing is at `path` yet: a file, a folder or a link, even one to
+  // nothing, makes it fail with EEXIST, so nothing there is ever replaced.
+  static int CreateNew(const std::string& path, PosixFile& file);
+
   // Creates a new, empty file with a unique name in the folder of `target`,
   // to be renamed over `target` later. It gets the mode of `target` when
   // that exists, otherwise 0666 less the umask. `temp_path` receives its name.

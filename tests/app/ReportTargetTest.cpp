@@ -172,7 +172,7 @@ TEST(ReportTarget, LinksAreFollowedOrRefusedByName) {
   EXPECT_FALSE(Exists(place.root / "new"));
   EXPECT_EQ(FolderNames(place.root.Path()),
             (std::vector<std::string>{"broken.htm", "corpus", "link.htm", "loop1.htm",
-                                      "loop2.htm", "real.htm", "result.htm"}));
+                                      "loop2.htm", "real.htm", "result.css", "result.htm"}));
 }
 
 TEST(ReportTarget, CorpusFileIsNeverTheReport) {
