@@ -2,7 +2,10 @@
 // the main window and runs the event loop until the window closes.
 //
 // The program takes no arguments of its own; Qt's own options (-platform,
-// -display, ...) still work.
+// -display, ...) still work. Its reports go to the user's report folder
+// (UserReportFolder in ui/Services.h), made at the first start, so that a
+// window started from the desktop or from any folder writes them, with their
+// style sheet, to one known place.
 #include <cstdio>
 #include <cstdlib>
 
@@ -42,6 +45,7 @@ int Project1(int argc, char** argv) {
   QtDesktopOpener opener;
   QtErrorDisplay errors(ApplicationTitle());
   TForm1 form(folder_picker, opener, errors);
+  form.SetReportFolder(UserReportFolder());
   form.show();
   return QApplication::exec();
 }

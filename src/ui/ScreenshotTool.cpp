@@ -51,13 +51,16 @@ class NoDesktop final : public DesktopOpener {
   bool Open(const QUrl&) override { return true; }
 };
 
-// An error box would spoil the picture: the error goes to stderr instead.
+// A message box would spoil the picture: the text goes to stderr instead.
 class ErrorsToStderr final : public ErrorDisplay {
  public:
   void ShowError(QWidget*, const QString& text) override {
     std::fprintf(stderr, "tallyfold-screenshots: the search failed: %s\n",
                  text.toLocal8Bit().constData());
     failed = true;
+  }
+  void ShowInformation(QWidget*, const QString& text) override {
+    std::fprintf(stderr, "tallyfold-screenshots: %s\n", text.toLocal8Bit().constData());
   }
   bool failed = false;
 };

@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QStandardPaths>
 
 namespace tallyfold {
 
@@ -24,6 +25,19 @@ bool QtDesktopOpener::Open(const QUrl& url) {
 void QtErrorDisplay::ShowError(QWidget* owner, const QString& text) {
   QMessageBox box(QMessageBox::Critical, caption_, text, QMessageBox::Ok, owner);
   box.exec();
+}
+
+void QtErrorDisplay::ShowInformation(QWidget* owner, const QString& text) {
+  QMessageBox box(QMessageBox::Information, caption_, text, QMessageBox::Ok, owner);
+  box.exec();
+}
+
+QString UserReportFolder() {
+  // The generic location and a fixed name rather than AppDataLocation,
+  // which would move with an organisation name set for other reasons.
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  if (data.isEmpty()) return QString();
+  return data + QStringLiteral("/tallyfold/reports");
 }
 
 }  // namespace tallyfold

@@ -1,6 +1,6 @@
 // The desktop services the main window relies on: choosing a folder, opening
-// a document or web address with the user's preferred application, and
-// showing an error.
+// a document or web address with the user's preferred application, showing
+// an error or a piece of information, and the folder for the user's reports.
 //
 // The window receives them in its constructor, so tests hand it fakes with
 // canned answers while the program hands it the Qt implementations below:
@@ -10,7 +10,8 @@
 //   tallyfold::QtErrorDisplay errors(tallyfold::ApplicationTitle());
 //   tallyfold::TForm1 form(picker, opener, errors);
 //
-// None of them throws.
+// None of them throws. The program's window writes its reports into
+// UserReportFolder(); tests give it a folder of their own.
 #pragma once
 
 #include <optional>
@@ -43,12 +44,15 @@ class DesktopOpener {
   virtual bool Open(const QUrl& url) = 0;
 };
 
-// The display of an error that ended a command.
+// The display of an error that ended a command, or that kept part of it
+// from happening, and of information the user needs after a command.
 class ErrorDisplay {
  public:
   virtual ~ErrorDisplay() = default;
-  // Shows `text` over `owner` and returns once the user has dismissed it.
+  // Each shows `text` over `owner` and returns once the user has dismissed
+  // it.
   virtual void ShowError(QWidget* owner, const QString& text) = 0;
+  virtual void ShowInformation(QWidget* owner, const QString& text) = 0;
 };
 
 // QFileDialog's folder chooser; the platform's own dialog where there is one.
@@ -64,14 +68,25 @@ class QtDesktopOpener final : public DesktopOpener {
   bool Open(const QUrl& url) override;
 };
 
-// A modal message box with the error icon and the given caption.
+// A modal message box with the error (or information) icon and the given
+// caption.
 class QtErrorDisplay final : public ErrorDisplay {
  public:
   explicit QtErrorDisplay(QString caption) : caption_(std::move(caption)) {}
   void ShowError(QWidget* owner, const QString& text) override;
+  void ShowInformation(QWidget* owner, const QString& text) override;
 
  private:
   QString caption_;  // the application title
 };
+
+// The folder for the window's reports: the user's own data folder for the
+// program with "/reports" added; on Linux $XDG_DATA_HOME/tallyfold/reports,
+// which is ~/.local/share/tallyfold/reports unless XDG_DATA_HOME says
+// otherwise; empty when the system names no data folder at all (no home).
+// The folder is not made here (TForm1::SetReportFolder makes it).
+// It does not depend on the application's or organisation's name, so it
+// stays where it is whatever the program calls itself.
+QString UserReportFolder();
 
 }  // namespace tallyfold

@@ -348,29 +348,55 @@ void TForm1::btnSearchClick() {
   RememberPattern(settings_.history, edtInput->text());
   ShowHistory();
   StoreSettings();
-  const bool written = SearchAndWait(options);
+  if (!report_folder_.isEmpty()) {
+    // A report folder removed since the last search comes back; one that
+    // cannot be made makes the report's own error say where it failed.
+    QDir().mkpath(report_folder_);
+    options.report_file = QFile::encodeName(ReportPath()).toStdString();
+  }
+  SearchStats stats;
+  const bool written = SearchAndWait(options, stats);
   if (close_requested_) {
     close_requested_ = false;
     close();
     return;
   }
   if (!written) return;
-  // The report's name is relative to the working folder; the desktop needs
-  // the absolute location. Whether it manages to open it is its own affair.
-  const QString report = QString::fromStdU16String(options.report_path);
-  opener_.Open(QUrl::fromLocalFile(QDir::current().absoluteFilePath(report)));
+  // The desktop needs the absolute location. When nothing opens the report
+  // the user learns where it is, to open it some other way.
+  const QString report = ReportPath();
+  if (!opener_.Open(QUrl::fromLocalFile(report))) {
+    errors_.ShowError(this, QStringLiteral("The report was written, but no application could "
+                                           "open it. Open it in a web browser:\n%1")
+                                .arg(QDir::toNativeSeparators(report)));
+  }
+  const std::string hint = BoundaryHint(options.pattern_text, options.word_boundary,
+                                        stats.matching_lines, BoundaryOptionName::kCheckBox);
+  if (!hint.empty()) errors_.ShowInformation(this, QString::fromStdString(hint));
+}
+
+void TForm1::SetReportFolder(const QString& folder) {
+  report_folder_ = folder.isEmpty() ? QString() : QDir(folder).absolutePath();
+  if (!report_folder_.isEmpty()) QDir().mkpath(report_folder_);
+}
+
+QString TForm1::ReportPath() const {
+  // The search command's default report name is relative to the working
+  // folder of the moment.
+  const QDir folder = report_folder_.isEmpty() ? QDir::current() : QDir(report_folder_);
+  return folder.absoluteFilePath(QStringLiteral("result.htm"));
 }
 
 // Runs the search off the window's thread and waits for it. True when the
-// report was written; an error has been shown when it was not, unless the
-// user cancelled.
-bool TForm1::SearchAndWait(const SearchOptions& options) {
+// report was written, with what the search found in `stats`; an error has
+// been shown when it was not, unless the user cancelled.
+bool TForm1::SearchAndWait(const SearchOptions& options, SearchStats& stats) {
   try {
     BackgroundSearch search(options, *lists_);
     running_search_ = &search;
     WaitForSearch(this, search, ApplicationTitle());
     running_search_ = nullptr;
-    search.Result();
+    stats = search.Result();
     return true;
   } catch (const ECancelled&) {
     running_search_ = nullptr;

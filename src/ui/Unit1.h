@@ -4,9 +4,10 @@
 // the case and word-boundary boxes and the Search button (检索). Search is
 // enabled while the trimmed pattern and the folder are both non-empty. A
 // click runs the search command (app/SearchCommand.h) on a thread of its own,
-// which writes result.htm into the current working folder; the window then
-// asks the desktop to open that file. The window itself holds no search
-// logic. While the search runs the window takes no input; a search that
+// which writes result.htm, and result.css when missing, into the report
+// folder (SetReportFolder; the program uses UserReportFolder(), see
+// ui/Services.h); the window then asks the desktop to open the report. The
+// window itself holds no search logic. While the search runs the window takes no input; a search that
 // takes longer than half a second shows a progress dialog whose Cancel stops
 // it, writes no report and shows no error (ui/SearchProgress.h).
 //
@@ -19,6 +20,10 @@
 // An error that ends a search (a pattern that does not compile, a corpus file
 // that cannot be read, a report that cannot be written) goes to the
 // ErrorDisplay; the window stays usable and the next search starts afresh.
+// So does a report the desktop cannot open, with the report's full path. A
+// search that found nothing because of the added \b around a pattern that
+// begins or ends with a character such as 河 is followed by an information
+// box that says so (BoundaryHint in app/SearchCommand.h).
 //
 // The window remembers, in the user's settings file (ui/Settings.h), the
 // last folder (shown at start, and where the folder dialog opens), the two
@@ -56,6 +61,7 @@ class ErrorDisplay;
 class FolderPicker;
 struct SearchLists;
 struct SearchOptions;
+struct SearchStats;
 
 // "检索工具": the name of the program's task-bar entry and the caption of
 // its error boxes.
@@ -84,6 +90,13 @@ class TForm1 : public QWidget {
   // The folder the next search scans, as the folder picker gave it.
   const std::string& Folder() const { return folder_; }
 
+  // Where searches write result.htm (and result.css beside it). Empty, the
+  // default, is the working folder of the moment. A folder that does not
+  // exist is made, with its parents, here and again before each search.
+  void SetReportFolder(const QString& folder);
+  // The absolute path of the report the next search writes.
+  QString ReportPath() const;
+
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -104,7 +117,7 @@ class TForm1 : public QWidget {
   void ShowHistory();
   void edtInputContextMenu(const QPoint& position);
   void ApplyEnablingRule();
-  bool SearchAndWait(const SearchOptions& options);
+  bool SearchAndWait(const SearchOptions& options, SearchStats& stats);
   void SetFolder(const std::string& folder);
   void ShowError(const char* message);
 
@@ -130,6 +143,7 @@ class TForm1 : public QWidget {
   std::string folder_;                  // lblFolder's text as a byte string
   WindowSettings settings_;             // as last read or stored
   bool settings_applied_ = false;       // changes from here on are stored
+  QString report_folder_;               // absolute; empty: the working folder
   bool centred_ = false;                // placed on the screen once
   BackgroundSearch* running_search_ = nullptr;  // the search under way, if any
   bool close_requested_ = false;        // closing waits for the search's end

@@ -55,8 +55,10 @@ class FakeOpener : public DesktopOpener {
 class FakeErrorDisplay : public ErrorDisplay {
  public:
   void ShowError(QWidget*, const QString& text) override { shown.push_back(text); }
+  void ShowInformation(QWidget*, const QString& text) override { informed.push_back(text); }
 
-  std::vector<QString> shown;
+  std::vector<QString> shown;     // errors
+  std::vector<QString> informed;  // information
 };
 
 // Makes `folder` the working folder for the lifetime of the object.

@@ -1,10 +1,12 @@
-// Searches started from the window: the options it passes, the report it
-// leaves in the working folder, the request to open it, and errors.
+// Searches started from the window: the options it passes, the report and
+// style sheet it leaves in the working folder, the request to open it, errors
+// and the hint after a search the boundaries kept from finding anything.
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QTemporaryDir>
 
+#include "app/ReportStyleSheet.h"
 #include "app/SearchCommand.h"
 #include "regex/RegexEngine.h"
 #include "ui/UiTestSupport.h"
@@ -205,13 +207,63 @@ TEST_F(WindowSearch, AReportThatCannotBeCreatedIsNotOpened) {
   EXPECT_TRUE(opener_.opened.empty());
 }
 
-TEST_F(WindowSearch, IgnoresADesktopThatCannotOpenTheReport) {
+TEST_F(WindowSearch, ADesktopThatCannotOpenTheReportIsToldWithTheReportsPath) {
   opener_.accepts = false;
   AddCorpusFile(QStringLiteral("a.txt"), "a cat\n");
   SearchFor(QStringLiteral("cat"));
   EXPECT_EQ(opener_.opened.size(), 1u);
+  ASSERT_EQ(errors_.shown.size(), 1u);
+  EXPECT_TRUE(errors_.shown[0].contains(QStringLiteral("no application could open it")))
+      << errors_.shown[0].toStdString();
+  EXPECT_TRUE(errors_.shown[0].endsWith(QStringLiteral("\n") + ReportPath()))
+      << errors_.shown[0].toStdString();
+  EXPECT_EQ(Rows().size(), 1) << "the report is written all the same";
+
+  // A desktop that opens it again says nothing more.
+  opener_.accepts = true;
+  Search();
+  EXPECT_EQ(errors_.shown.size(), 1u);
+  EXPECT_EQ(opener_.opened.size(), 2u);
+}
+
+TEST_F(WindowSearch, WritesTheStyleSheetBesideTheReportAndKeepsOneThatIsThere) {
+  AddCorpusFile(QStringLiteral("a.txt"), "a cat\n");
+  SearchFor(QStringLiteral("cat"));
+  const QString sheet = work_.filePath(QStringLiteral("result.css"));
+  const std::string_view built_in = ReportStyleSheet();
+  EXPECT_EQ(ReadBytes(sheet), QByteArray(built_in.data(), static_cast<qsizetype>(built_in.size())));
+
+  WriteFile(sheet, "td { color: red }");
+  Search();
+  EXPECT_EQ(ReadBytes(sheet), QByteArray("td { color: red }"));
+  EXPECT_EQ(opener_.opened.size(), 2u);
+}
+
+// Without the boundary box 河 is found; with it nothing is, and the window
+// says why, after the empty report has been written and opened as usual.
+TEST_F(WindowSearch, AChinesePatternThatTheBoundaryHidesIsExplained) {
+  AddCorpusFile(QStringLiteral("a.txt"), "\xEF\xBB\xBF\xE6\xB2\xB3\xE6\xB0\xB4\n");  // 河水 in UTF-8
+  SearchFor(QStringLiteral("河"));
   EXPECT_TRUE(errors_.shown.empty());
+  ASSERT_EQ(opener_.opened.size(), 1u);
+  EXPECT_TRUE(Rows().isEmpty());
+  ASSERT_EQ(errors_.informed.size(), 1u);
+  EXPECT_EQ(errors_.informed[0],
+            QString::fromStdString(BoundaryHint(u"河", true, 0, BoundaryOptionName::kCheckBox)));
+  EXPECT_TRUE(errors_.informed[0].contains(QStringLiteral("Untick \"add \\b\"")));
+
+  QTest::mouseClick(Find<QCheckBox>("cbxBorder"), Qt::LeftButton);
+  Search();
   EXPECT_EQ(Rows().size(), 1);
+  EXPECT_EQ(errors_.informed.size(), 1u) << "a search that finds something needs no hint";
+
+  // Nor does one whose pattern is ASCII at both ends, whatever it found.
+  QTest::mouseClick(Find<QCheckBox>("cbxBorder"), Qt::LeftButton);
+  TypePattern(QStringLiteral("(河)"));
+  Search();
+  EXPECT_TRUE(Rows().isEmpty());
+  EXPECT_EQ(errors_.informed.size(), 1u);
+  EXPECT_EQ(opener_.opened.size(), 3u);
 }
 
 TEST_F(WindowSearch, EnterAndEscapeInThePatternBoxStartNothing) {
