@@ -100,6 +100,17 @@ TEST(QtErrorDisplay, ShowsAnErrorBoxCaptionedWithTheApplicationTitle) {
       [&] { display.ShowError(nullptr, QStringLiteral("Cannot open file \"x.txt\".")); });
 }
 
+TEST(QtErrorDisplay, ShowsInformationInABoxOfItsOwnKind) {
+  QtErrorDisplay display(ApplicationTitle());
+  WithModal<QMessageBox>(
+      [](QMessageBox& box) {
+        EXPECT_EQ(box.windowTitle(), QStringLiteral("检索工具"));
+        EXPECT_EQ(box.icon(), QMessageBox::Information);
+        EXPECT_EQ(box.text(), QStringLiteral("No line matched."));
+      },
+      [&] { display.ShowInformation(nullptr, QStringLiteral("No line matched.")); });
+}
+
 TEST(QtFolderPicker, OpensAtTheInitialFolderAndReportsCancel) {
   QtFolderPicker picker;
   const QString start = QCoreApplication::applicationDirPath();
