@@ -643,7 +643,8 @@ TEST(BadInput, TwoSearchesWritingOneReportLeaveOneWholeReport) {
     EXPECT_TRUE((cat.status == 0 && final_report == cat_report) ||
                 (dog.status == 0 && final_report == dog_report));
     EXPECT_EQ(FolderNames(scene.root.Path()),
-              (std::vector<std::string>{"cats", "corpus", "dogs", "result.htm", "shared.htm"}));
+              (std::vector<std::string>{"cats", "corpus", "dogs", "result.css", "result.htm",
+                                        "shared.htm"}));
   }
 }
 
