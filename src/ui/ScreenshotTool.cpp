@@ -89,7 +89,7 @@ bool SaveFromScreen(QWidget& widget, const QString& path) {
 // Ten files of lines that the pattern (a+)+$ backtracks long over, about a
 // second each: the progress dialog stays up long enough to be photographed.
 bool MakeSlowCorpus(const QString& folder) {
-  const QByteArray line = QByteArray(16, 'a') + '\n';
+  const QByteArray line = QByteArray(18, 'a') + '\n';
   for (int i = 1; i <= 10; ++i) {
     QFile file(QStringLiteral("%1/news-%2.txt").arg(folder).arg(i, 2, 10, QLatin1Char('0')));
     if (!file.open(QIODevice::WriteOnly) || file.write(line.repeated(100)) != line.size() * 100) {
