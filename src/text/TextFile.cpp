@@ -83,6 +83,18 @@ constexpr std::size_t kScratchUnits = std::size_t{1} << 16;
 
 bool IsContinuationByte(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
 
+// The length of the slice that ends nearest `limit` at a place
+// ends_slice(length) accepts: the last one up to `limit`, or failing that
+// the first one after it; `size` (the whole text) when there is none.
+template <typename EndsSlice>
+std::size_t NearestSliceEnd(std::size_t size, std::size_t limit, EndsSlice ends_slice) {
+  for (std::size_t length = limit; length > 0; --length)
+    if (ends_slice(length)) return length;
+  for (std::size_t length = limit + 1; length < size; ++length)
+    if (ends_slice(length)) return length;
+  return size;
+}
+
 // Where to end a slice of the UTF-8 at `text` (`size` bytes, more than
 // `limit`) near `limit`, so that the slices decode exactly as the whole
 // does. Before a byte that cannot continue a sequence, any sequence in
@@ -98,11 +110,7 @@ std::size_t Utf8SliceEnd(const char* text, std::size_t size, std::size_t limit) 
       if (!IsContinuationByte(text[i - 1])) return false;
     return true;
   };
-  for (std::size_t length = limit; length > 0; --length)
-    if (ends_slice(length)) return length;
-  for (std::size_t length = limit + 1; length < size; ++length)
-    if (ends_slice(length)) return length;
-  return size;
+  return NearestSliceEnd(size, limit, ends_slice);
 }
 
 // Where to end a slice of code-page text near `limit`: just after a byte up
@@ -123,11 +131,7 @@ std::size_t AnsiSliceEnd(const char* text, std::size_t size, std::size_t limit) 
       if (byte(i - 1) >= 0x80) return false;
     return true;
   };
-  for (std::size_t length = limit; length > 0; --length)
-    if (ends_slice(length)) return length;
-  for (std::size_t length = limit + 1; length < size; ++length)
-    if (ends_slice(length)) return length;
-  return size;
+  return NearestSliceEnd(size, limit, ends_slice);
 }
 
 // Appends one line of UTF-16. A long one is copied a slice at a time, so a

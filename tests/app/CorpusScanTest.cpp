@@ -14,6 +14,7 @@
 #include "app/AppTestSupport.h"
 #include "platform/DirList.h"
 #include "text/TextFile.h"
+#include "text/ListItems.h"
 
 namespace tallyfold {
 namespace {
@@ -24,11 +25,7 @@ using testing::kKey;
 using testing::TempFolder;
 using testing::WriteBytes;
 
-std::vector<std::u16string> Entries(const TUnicodeStringList& list) {
-  std::vector<std::u16string> entries;
-  for (int i = 0; i < list.ItemCount(); ++i) entries.push_back(list.ItemAt(i));
-  return entries;
-}
+using test::Items;
 
 TEST(CountMatches, CountsWithExecAndExecNext) {
   struct Case {
@@ -181,7 +178,7 @@ TEST_F(ScanTest, NumbersEveryLineAndSkipsBlankOnes) {
   const std::string path = folder_ / "a.txt";
   WriteBytes(path, "\r\n  \t \r\nThe cat sat.\r\n\x01\x02\r\nCAT\r\n\tcat\t\r\n");
   ScanFile(u"\\bcat\\b", path, false, matches_);
-  EXPECT_EQ(Entries(matches_),
+  EXPECT_EQ(Items(matches_),
             (std::vector<std::u16string>{
                 u"1= The " + kKey + u"cat" + kEnd + u" sat. " + Info(path, "a.txt", 3),
                 u"1= " + kKey + u"CAT" + kEnd + u" " + Info(path, "a.txt", 5),
@@ -190,7 +187,7 @@ TEST_F(ScanTest, NumbersEveryLineAndSkipsBlankOnes) {
 
   matches_.ClearItems();
   ScanFile(u"\\bcat\\b", path, true, matches_);
-  EXPECT_EQ(Entries(matches_),
+  EXPECT_EQ(Items(matches_),
             (std::vector<std::u16string>{
                 u"1= The " + kKey + u"cat" + kEnd + u" sat. " + Info(path, "a.txt", 3),
                 u"1= " + kKey + u"cat" + kEnd + u" " + Info(path, "a.txt", 6),
@@ -201,7 +198,7 @@ TEST_F(ScanTest, AddedSpacesCanBeMatchedAndAreHighlighted) {
   const std::string path = folder_ / "s.txt";
   WriteBytes(path, "the end the\n");
   ScanFile(u"\\sthe\\s", path, false, matches_);
-  EXPECT_EQ(Entries(matches_), (std::vector<std::u16string>{
+  EXPECT_EQ(Items(matches_), (std::vector<std::u16string>{
                                    u"2=" + kKey + u" the " + kEnd + u"end" + kKey + u" the " +
                                    kEnd + Info(path, "s.txt", 1)}));
 }
@@ -211,7 +208,7 @@ TEST_F(ScanTest, OnlyAsciiLettersAreFolded) {
   WriteBytes(path, testing::Utf8Bytes(u"É é E e") + "\n");
   ScanFile(u"é", path, false, matches_);
   ScanFile(u"e", path, false, matches_);
-  EXPECT_EQ(Entries(matches_),
+  EXPECT_EQ(Items(matches_),
             (std::vector<std::u16string>{
                 u"1= É " + kKey + u"é" + kEnd + u" E e " + Info(path, "e.txt", 1),
                 u"2= É é " + kKey + u"E" + kEnd + u" " + kKey + u"e" + kEnd + u" " +
@@ -225,7 +222,7 @@ TEST_F(ScanTest, GroupsOfThePatternKeepTheirNumbers) {
   WriteBytes(path, "aa a abcdefghijklmn\n");
   ScanFile(u"(a)\\1", path, false, matches_);
   ScanFile(u"(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)(l)(m)(n)", path, false, matches_);
-  EXPECT_EQ(Entries(matches_),
+  EXPECT_EQ(Items(matches_),
             (std::vector<std::u16string>{
                 u"1= " + kKey + u"aa" + kEnd + u" a abcdefghijklmn " + Info(path, "g.txt", 1),
                 u"1= aa a " + kKey + u"abcdefghijklmn" + kEnd + u" " + Info(path, "g.txt", 1)}));
@@ -242,7 +239,7 @@ TEST_F(ScanTest, FolderOrderIsByteOrderOfTheTextFileNames) {
   for (const std::string name : {".hidden.txt", ".txt", "B.txt", "a.TXT", "b.txt"}) {
     expected.push_back(u"1= " + kKey + u"cat" + kEnd + u" " + Info(folder_ / name, name, 1));
   }
-  EXPECT_EQ(Entries(matches_), expected);
+  EXPECT_EQ(Items(matches_), expected);
 }
 
 // With sub-folders the entries follow the byte order of the paths inside
@@ -268,7 +265,7 @@ TEST_F(ScanTest, RecursiveScanNamesTheRelativePath) {
       const std::u16string info = InfoFragment(folder_ / name, name, 1);
       expected.push_back(u"1= " + kKey + u"cat" + kEnd + u" " + info);
     }
-    EXPECT_EQ(Entries(matches_), expected) << threads << " threads";
+    EXPECT_EQ(Items(matches_), expected) << threads << " threads";
     ASSERT_EQ(matches_.ItemCount(), 4);
     EXPECT_TRUE(matches_.ItemRef(3).ends_with(
               u"href=\"" + testing::Widen(folder_ / "b/c/&lt;d&gt;.txt") +
@@ -282,7 +279,7 @@ TEST_F(ScanTest, RecursiveScanNamesTheRelativePath) {
   // Without the option, only the top folder, named as before.
   matches_.ClearItems();
   EXPECT_EQ(ScanFolder(u"cat", folder_.Path(), false, matches_), 1);
-  EXPECT_EQ(Entries(matches_), std::vector<std::u16string>{u"1= " + kKey + u"cat" + kEnd + u" " +
+  EXPECT_EQ(Items(matches_), std::vector<std::u16string>{u"1= " + kKey + u"cat" + kEnd + u" " +
                                                             Info(folder_ / "a.txt", "a.txt", 1)});
   EXPECT_EQ(InfoFragment(folder_ / "a.txt", 7), InfoFragment(folder_ / "a.txt", "a.txt", 7));
 }
@@ -296,7 +293,7 @@ TEST_F(ScanTest, LongAndShortEntriesKeepTheLinesOrder) {
   ScanFile(u"cat", path, false, matches_);
   const std::u16string cat = kKey + u"cat" + kEnd;
   const std::u16string xs(long_text.begin(), long_text.end());
-  EXPECT_EQ(Entries(matches_), (std::vector<std::u16string>{
+  EXPECT_EQ(Items(matches_), (std::vector<std::u16string>{
                                    u"1= " + cat + u" 1 " + Info(path, "l.txt", 1),
                                    u"1= " + cat + u" " + xs + u" " + Info(path, "l.txt", 2),
                                    u"1= " + cat + u" 3 " + Info(path, "l.txt", 3),
@@ -319,7 +316,7 @@ TEST_F(ScanTest, UnfitUnitsBecomeReplacementCharactersInEntriesOfExactLength) {
                                                       xs + u"\xDC00 cat\x02\r\n"));
   ScanFile(u"\\bcat\\b", path, false, matches_);
   const std::u16string cat = kKey + u"cat" + kEnd;
-  EXPECT_EQ(Entries(matches_),
+  EXPECT_EQ(Items(matches_),
             (std::vector<std::u16string>{
                 u"2= " + cat + u" \uFFFD \uFFFD \uFFFD " + cat + u" " + Info(path, "u.txt", 1),
                 u"2= " + cat + u" " + xs + u"\uFFFD " + cat + u" " + Info(path, "u.txt", 2),

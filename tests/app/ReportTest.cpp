@@ -10,14 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "text/ListItems.h"
+
 namespace tallyfold {
 namespace {
 
-std::vector<std::u16string> Items(const TUnicodeStringList& list) {
-  std::vector<std::u16string> items;
-  for (int i = 0; i < list.ItemCount(); ++i) items.push_back(list.ItemAt(i));
-  return items;
-}
+using test::Items;
 
 const std::vector<std::u16string> kHead = {
     u"<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "

@@ -14,6 +14,7 @@
 #include "app/CorpusScan.h"
 #include "platform/CodePage.h"
 #include "text/TextFile.h"
+#include "text/ListItems.h"
 
 namespace tallyfold {
 namespace {
@@ -24,11 +25,7 @@ using testing::kKey;
 using testing::TempFolder;
 using testing::WriteBytes;
 
-std::vector<std::u16string> Entries(const TUnicodeStringList& list) {
-  std::vector<std::u16string> entries;
-  for (int i = 0; i < list.ItemCount(); ++i) entries.push_back(list.ItemAt(i));
-  return entries;
-}
+using test::Items;
 
 // The href of an info fragment, percent-decoded: the bytes a browser hands
 // the file system for the link.
@@ -121,7 +118,7 @@ TEST_F(ScanEncoding, AutoFindsTheLinesOfALegacyFile) {
     const std::vector<Note> notes = Scan(TextDecodingNamed("auto"), threads, matches);
     const std::string a = folder_ / "a.txt";
     const std::string b = folder_ / "b.txt";
-    EXPECT_EQ(Entries(matches),
+    EXPECT_EQ(Items(matches),
               (std::vector<std::u16string>{
                   u"1= 第一行 " + kKey + u"时间" + kEnd + u" " + Info(a, "a.txt", 1),
                   u"1= " + kKey + u"时间" + kEnd + u" 第三行 " + Info(a, "a.txt", 3),
@@ -158,7 +155,7 @@ TEST_F(ScanEncoding, TheDefaultReadsInTheSystemCodePage) {
   ScanFolder(u"时间", folder_.Path(), false, with_default, one_thread);
   TUnicodeStringList with_locale;
   Scan(TextDecodingNamed("locale"), 1, with_locale);
-  EXPECT_EQ(Entries(with_default), Entries(with_locale));
+  EXPECT_EQ(Items(with_default), Items(with_locale));
 }
 
 }  // namespace

@@ -13,15 +13,12 @@
 #include "platform/CodePage.h"
 #include "text/TextFile.h"
 #include "text/TextInternal.h"
+#include "text/ListItems.h"
 
 namespace tallyfold {
 namespace {
 
-std::vector<std::u16string> Items(const TUnicodeStringList& list) {
-  std::vector<std::u16string> items;
-  for (int i = 0; i < list.ItemCount(); ++i) items.push_back(list.ItemAt(i));
-  return items;
-}
+using test::Items;
 
 // A memory stream that counts the bytes handed out, to tell how often the
 // text was read.

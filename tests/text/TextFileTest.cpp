@@ -25,17 +25,14 @@
 
 #include "platform/CodePage.h"
 #include "text/TextInternal.h"
+#include "text/ListItems.h"
 
 namespace tallyfold {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::u16string> Items(const TUnicodeStringList& list) {
-  std::vector<std::u16string> items;
-  for (int i = 0; i < list.ItemCount(); ++i) items.push_back(list.ItemAt(i));
-  return items;
-}
+using test::Items;
 
 std::string ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
