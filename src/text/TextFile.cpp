@@ -664,7 +664,7 @@ void TTextWriter::WriteLine(std::initializer_list<std::u16string_view> pieces) {
 }
 
 void TTextWriter::HandOver() {
-  if (cancel_ != nullptr && cancel_->load(std::memory_order_relaxed)) throw ECancelled();
+  ThrowIfCancelled(cancel_);
   if (!kLittleEndianHost) SwapBytes(buffer_.get(), filled_);
   if (background_ == nullptr) {
     stream_.Write(buffer_.get(), static_cast<std::int64_t>(filled_ * 2));
@@ -707,10 +707,6 @@ void TUnicodeStringList::WriteTextStream(TStream& stream) const {
 }
 
 namespace {
-
-bool IsSet(const std::atomic<bool>* flag) {
-  return flag != nullptr && flag->load(std::memory_order_relaxed);
-}
 
 // Writes to a pipe, socket, device or one of the process's descriptors as
 // the lines come: there is nothing there to keep whole, and replacing the
@@ -759,7 +755,7 @@ void WriteTextFileWith(const std::string& native_path,
     write(writer);
     writer.Flush();
     stream.Commit();
-    if (IsSet(cancel)) throw ECancelled();
+    ThrowIfCancelled(cancel);
   } catch (...) {
     RemoveFileQuietly(temp_path);
     throw;
