@@ -496,6 +496,12 @@ int ScanFolder(const std::u16string& pattern, const std::string& folder, bool ca
   auto path_of = [&](int index) {
     return index < total ? folder + "/" + names[static_cast<std::size_t>(index)] : std::string();
   };
+  if (control.listed) {
+    std::vector<std::string> paths;
+    paths.reserve(names.size());
+    for (int index = 0; index < total; ++index) paths.push_back(path_of(index));
+    control.listed(paths);
+  }
   if (control.progress) control.progress(0, total, path_of(0));
 
   const int workers = ScanThreadCount(control.threads);

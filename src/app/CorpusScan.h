@@ -72,6 +72,11 @@ using ScanProgress = std::function<void(int done, int total, const std::string& 
 // in (each read as U+FFFD), just before the file's entries join the list.
 using ScanMalformed = std::function<void(const std::string& path, const TTextReadInfo& read)>;
 
+// Called on the thread that runs the scan once the folder is listed, with
+// the path of every file the scan will read, before any is read; whatever
+// it throws ends the scan there.
+using ScanListed = std::function<void(const std::vector<std::string>& paths)>;
+
 // The default of ScanControl::memory_budget.
 inline constexpr std::uint64_t kScanMemoryBudget = std::uint64_t{256} << 20;
 
@@ -91,6 +96,7 @@ struct ScanControl {
   // ECancelled (platform/Exception.h), even inside a long match.
   const std::atomic<bool>* cancel = nullptr;
   ScanProgress progress;
+  ScanListed listed;
   // How a file without a byte-order mark is decoded; the default reads it
   // in the system code page (text/TextFile.h).
   TTextDecoding decoding;

@@ -9,7 +9,6 @@
 #include "app/CorpusScan.h"
 #include "app/Report.h"
 #include "platform/CodePage.h"
-#include "platform/DirList.h"
 #include "platform/File.h"
 #include "text/TextFile.h"
 #include "text/WideHelpers.h"
@@ -40,15 +39,15 @@ std::string MessagePath(const std::string& native_path) {
 }
 
 // Refuses a report that would take the place of one of the corpus files
-// the search is about to read, before anything is read.
-void CheckReportIsNoCorpusFile(const std::string& report, const std::string& folder,
-                               bool recursive) {
+// the search is about to read: called with the scan's list of them, before
+// anything is read.
+void CheckReportIsNoCorpusFile(const std::string& report,
+                               const std::vector<std::string>& corpus_files) {
   FileIdentity target;
   if (!IdentifyFile(report, target)) return;
-  for (const std::string& name :
-       recursive ? ListTextFilesRecursive(folder) : ListTextFiles(folder)) {
+  for (const std::string& path : corpus_files) {
     FileIdentity corpus_file;
-    if (IdentifyFile(folder + "/" + name, corpus_file) && corpus_file == target) {
+    if (IdentifyFile(path, corpus_file) && corpus_file == target) {
       throw EFCreateError("Cannot create file \"" + MessagePath(report) +
                           "\". It is one of the corpus files being searched");
     }
@@ -97,8 +96,10 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
   stats = SearchStats();
   const std::string path =
       options.report_file.empty() ? WideToAnsi(options.report_path) : options.report_file;
-  CheckReportIsNoCorpusFile(path, options.folder, options.recursive);
   ScanControl control;
+  control.listed = [&path](const std::vector<std::string>& corpus_files) {
+    CheckReportIsNoCorpusFile(path, corpus_files);
+  };
   control.threads = options.threads;
   control.cancel = options.cancel;
   control.progress = options.progress;
