@@ -4,24 +4,23 @@
 // ScanControl::recursive in its sub-folders too (see platform/DirList.h for
 // which names count and in what order), and for each
 // non-blank line of each file counts the matches of the pattern. Every line
-// with at least one match adds one match entry to the match list:
+// with at least one match adds one key to the match list (app/MatchStore.h):
+// its count and where its row is. The row is made on the thread that
+// counted the line, by the report's row formatter (app/RowFormatter.h),
+// from the trimmed line with one space added on each side:
 //
-//   <count>=<highlighted line><info fragment>
+//    The <span class="key">cat</span> sat.  <span class="info"><a
+//   href="/c/a.txt" target="_blank">(<span class="file">a.txt</span>, <span
+//   class="line">Line 3</span>)</a></span>          (the row of a key of 3)
 //
-// With ScanControl::recursive the file named in the fragment is its path
+// With ScanControl::recursive the file named in the row is its path
 // relative to the folder ("sub/a.txt"); the link holds the full path.
 //
-// The highlighted line is the trimmed line with one space added on each side,
-// HTML-escaped, with every counted match wrapped in <span class="key">...
-// </span>. The info fragment links to the file and names it and the line:
-//
-//   3= The <span class="key">cat</span> sat.  <span class="info"><a
-//   href="/c/a.txt" target="_blank">(<span class="file">a.txt</span>, <span
-//   class="line">Line 3</span>)</a></span>          (one line in the list)
-//
-//   TUnicodeStringList matches;
-//   matches.SetPairSeparator(u'=');
+//   tallyfold::MatchList matches;        // rows spilled beyond 256 MB
 //   tallyfold::ScanFolder(u"\\bcat\\b", "/home/me/corpus", false, matches);
+//
+// The scan can also fill a string list with one entry "<count>=<row>" per
+// matching line, each row kept in memory (tests and small tools use this).
 //
 // The files are read, decoded and matched by worker threads, one per core
 // unless ScanControl says otherwise (and never more than four per core),
@@ -32,6 +31,10 @@
 // being read, plus the memory of finished files' entries waiting for an
 // earlier file, stay within a byte budget (ScanControl::memory_budget). A
 // file larger than the budget is read alone.
+//
+// Rows that go beyond the store's memory budget are written to its spill
+// file as they are made; a spill file that cannot be written ends the scan
+// with EWriteError.
 //
 // Errors are not caught here: a pattern that does not compile raises
 // ERegexEngine on the first non-blank line, a file that cannot be opened (a
@@ -49,17 +52,13 @@
 #include <string_view>
 #include <vector>
 
+#include "app/MatchStore.h"
+#include "app/RowFormatter.h"
 #include "regex/RegexEngine.h"
 #include "text/StringList.h"
 #include "text/TextFile.h"
 
 namespace tallyfold {
-
-// One counted match in a line: 0-based start and length in code units.
-struct MatchSpan {
-  int start;
-  int length;
-};
 
 // Called on the thread that runs the scan: once before the first file and
 // again each time a file's entries have joined the list, with the number of
@@ -122,9 +121,14 @@ int ScanThreadLimit();
 // the case of ASCII letters unless `case_sensitive`. Returns the number of
 // files scanned.
 int ScanFolder(const std::u16string& pattern, const std::string& folder, bool case_sensitive,
+               MatchList& matches, const ScanControl& control = {});
+
+// The same, appending one entry "<count>=<row>" per matching line to
+// `matches`, also those found before a failure.
+int ScanFolder(const std::u16string& pattern, const std::string& folder, bool case_sensitive,
                TUnicodeStringList& matches, const ScanControl& control = {});
 
-// Scans one file on the calling thread, appending its match entries to
+// Scans one file on the calling thread, appending its entries "<count>=<row>" to
 // `matches` in line order; after a failure the entries of the lines before
 // it are in the list. Raises ECancelled once *cancel is set.
 void ScanFile(const std::u16string& pattern, const std::string& path, bool case_sensitive,
@@ -134,35 +138,5 @@ void ScanFile(const std::u16string& pattern, const std::string& path, bool case_
 // ExecNext until it fails. When `spans` is given it receives each match.
 int CountMatches(TRegexEngine& engine, const std::u16string& pattern, const std::u16string& line,
                  std::vector<MatchSpan>* spans = nullptr);
-
-// `line` HTML-escaped, with each span's text (escaped as well) between
-// `open` and `close`, which are inserted as they are. `spans` must be in
-// ascending, non-overlapping order, as CountMatches gives them. Escaping
-// also writes each code unit that XML cannot hold (see EscapeHtml) as
-// U+FFFD, so the spans keep their places and lengths.
-std::u16string Highlight(const std::u16string& line, const std::vector<MatchSpan>& spans,
-                         const std::u16string& open, const std::u16string& close);
-
-// `&`, `<`, `>` and `"` as HTML character references. In Unicode text, a C0
-// control other than tab, U+FFFE, U+FFFF and a surrogate without its
-// partner become U+FFFD, so that the report stays well-formed UTF-16 and
-// XML; everything else stays as is.
-std::u16string EscapeHtml(std::u16string_view text);
-std::string EscapeHtml(std::string_view bytes);
-
-// The part of `path` after its last "/" (the whole path when there is none).
-std::string FileNameOf(const std::string& path);
-
-// The link fragment of a match entry for line `line_number` (1-based) of the
-// file at `path`. The href is the path with "%", "#", "?" and the control
-// bytes 00-1F and 7F percent-encoded and then HTML-escaped, so the link
-// opens the file whatever its name; the name shown has its controls (and
-// U+FFFE, U+FFFF) as U+FFFD.
-std::u16string InfoFragment(const std::string& path, int line_number);
-
-// The same with `shown_name` as the name shown instead of FileNameOf(path):
-// a recursive scan shows the path relative to the searched folder.
-std::u16string InfoFragment(const std::string& path, const std::string& shown_name,
-                            int line_number);
 
 }  // namespace tallyfold

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Exception.h"
 #include "text/WideHelpers.h"
 
 namespace tallyfold {
@@ -147,6 +148,69 @@ class ListSink : public ReportSink {
   TUnicodeStringList& list_;
 };
 
+// Between two looks at the cancel flag while rows are written.
+constexpr std::size_t kCancelCheckRows = 4096;
+
+void WriteHead(ReportSink& sink) {
+  sink.Line(
+      {u"<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
+       u"\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">"});
+  sink.Line({u"<html xmlns=\"http://www.w3.org/1999/xhtml\">"});
+  sink.Line({u"<head>"});
+  sink.Line(
+      {u"<meta http-equiv=\"Content-Type\" content=\"text/html; "
+       u"charset=utf-8\" />"});
+  sink.Line(
+      {u"<title>Result</title><link type=\"text/css\" href=\"result.css\" "
+       u"rel=\"stylesheet\"></head><body>"});
+}
+
+// The tally as one line, then the head of the table of rows; empties
+// `summary`.
+void WriteTally(ReportSink& sink, TUnicodeStringList& summary) {
+  sink.Line({u"<table align=\"center\"><tr><td>"});
+  sink.Line({summary.JoinedText()});
+  summary.ClearItems();
+  sink.Line({u"</td></tr></table>"});
+  sink.Line(
+      {u"<table align=\"center\"><tr class=\"header\" align=\"center\" "
+       u"style=\"font-weight:bold; color: #906\"><td >No</td><td >Text</td>"
+       u"<td >Freq.</td></tr>"});
+}
+
+// The three lines of row `index` (0-based): its number (plain ASCII, which
+// reads the same in every code page), the Text cell and the Freq. cell.
+void WriteRow(ReportSink& sink, int index, std::u16string_view text, std::u16string_view count,
+              char16_t (&number)[24]) {
+  sink.Line({u"<tr><td class=\"no\">", DecimalDigits(index + 1, number), u"</td>"});
+  sink.Line({u"<td class=\"text\">", text, u"</td>"});
+  sink.Line({u"<td class=\"freq\">", count, u"</td></tr>"});
+}
+
+void WriteFoot(ReportSink& sink) {
+  sink.Line({u"</table>"});
+  sink.Line(
+      {u"<p></p><div align=\"center\">© 2026 Norrow Tallyfold 1.0&nbsp;by the "
+       u"Norrow Tallyfold authors</div><p></p>"});
+  sink.Line({u"</body></html>"});
+}
+
+// What Tally gives for entries named by these counts, in this order: one
+// line per run of equal counts, "【count】=lines".
+void TallyCounts(const std::vector<MatchKey>& keys, TUnicodeStringList& summary) {
+  std::size_t start = 0;
+  for (std::size_t k = 0; k < keys.size(); ++k) {
+    if (k + 1 < keys.size() && keys[k + 1].count == keys[k].count) continue;
+    std::u16string line = u"【";
+    line += Decimal(keys[k].count);
+    line += u"】";
+    line += summary.PairSeparator();
+    line += Decimal(static_cast<long long>(k + 1 - start));
+    summary.AppendItem(std::move(line));
+    start = k + 1;
+  }
+}
+
 }  // namespace
 
 int CompareEntries(TUnicodeStringList& list, int index1, int index2) {
@@ -177,48 +241,51 @@ void Tally(TUnicodeStringList& matches, TUnicodeStringList& summary) {
 
 void BuildReport(ReportSink& sink, TUnicodeStringList& matches, TUnicodeStringList& summary) {
   SortByCount(matches);
-
-  sink.Line(
-      {u"<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
-       u"\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">"});
-  sink.Line({u"<html xmlns=\"http://www.w3.org/1999/xhtml\">"});
-  sink.Line({u"<head>"});
-  sink.Line(
-      {u"<meta http-equiv=\"Content-Type\" content=\"text/html; "
-       u"charset=utf-8\" />"});
-  sink.Line(
-      {u"<title>Result</title><link type=\"text/css\" href=\"result.css\" "
-       u"rel=\"stylesheet\"></head><body>"});
-
+  WriteHead(sink);
   Tally(matches, summary);
-
-  sink.Line({u"<table align=\"center\"><tr><td>"});
-  sink.Line({summary.JoinedText()});
-  summary.ClearItems();
-  sink.Line({u"</td></tr></table>"});
-  sink.Line(
-      {u"<table align=\"center\"><tr class=\"header\" align=\"center\" "
-       u"style=\"font-weight:bold; color: #906\"><td >No</td><td >Text</td>"
-       u"<td >Freq.</td></tr>"});
-
-  // Every entry but the sentinel gets a row: the row number (plain ASCII,
-  // which reads the same in every code page), the value as the Text cell and
+  WriteTally(sink, summary);
+  // Every entry but the sentinel gets a row: the value as the Text cell and
   // the name as the Freq. cell.
   const char16_t separator = matches.PairSeparator();
   char16_t number[24];
   for (int i = 0; i + 1 < matches.ItemCount(); ++i) {
     const EntryParts parts = SplitEntry(matches.ItemRef(i), separator);
-    sink.Line({u"<tr><td class=\"no\">", DecimalDigits(i + 1, number), u"</td>"});
-    sink.Line({u"<td class=\"text\">", parts.value, u"</td>"});
-    sink.Line({u"<td class=\"freq\">", parts.name, u"</td></tr>"});
+    WriteRow(sink, i, parts.value, parts.name, number);
   }
-
-  sink.Line({u"</table>"});
-  sink.Line(
-      {u"<p></p><div align=\"center\">© 2026 Norrow Tallyfold 1.0&nbsp;by the "
-       u"Norrow Tallyfold authors</div><p></p>"});
-  sink.Line({u"</body></html>"});
+  WriteFoot(sink);
   matches.ClearItems();
+}
+
+void BuildReport(ReportSink& sink, MatchList& matches, TUnicodeStringList& summary,
+                 const std::atomic<bool>* cancel) {
+  std::vector<MatchKey>& keys = matches.keys;
+  if (keys.size() > static_cast<std::size_t>(INT_MAX))
+    throw Exception("Too many matching lines for one report");
+  // The list's sort over the counts alone: the entries it sorted compared
+  // by their counts and nothing else, so the keys end in the same order.
+  QuickSortPositions(
+      static_cast<int>(keys.size()),
+      [&keys](int index1, int index2) {
+        return CountDifference(keys[static_cast<std::size_t>(index1)].count,
+                               keys[static_cast<std::size_t>(index2)].count);
+      },
+      [&keys](int a, int b) {
+        std::swap(keys[static_cast<std::size_t>(a)], keys[static_cast<std::size_t>(b)]);
+      });
+  WriteHead(sink);
+  TallyCounts(keys, summary);
+  WriteTally(sink, summary);
+  char16_t number[24];
+  char16_t count[24];
+  std::u16string buffer;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (i % kCancelCheckRows == 0 && cancel != nullptr && cancel->load(std::memory_order_relaxed))
+      throw ECancelled();
+    WriteRow(sink, static_cast<int>(i), matches.rows.Row(keys[i], buffer),
+             DecimalDigits(keys[i].count, count), number);
+  }
+  WriteFoot(sink);
+  matches.Clear();
 }
 
 void BuildReport(TUnicodeStringList& report, TUnicodeStringList& matches,

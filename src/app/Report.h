@@ -17,11 +17,18 @@
 //
 // A count that is not a decimal number (a sign and ASCII digits) counts as 0
 // when sorting; counts beyond the 32-bit range are held at its ends.
+//
+// A search hands over its matches as a MatchList of keys instead
+// (app/MatchStore.h): the keys are sorted with the same sort, so the report
+// is the same as from the entries "count=row", byte for byte, and each row
+// is read from the store when its turn comes.
 #pragma once
 
+#include <atomic>
 #include <initializer_list>
 #include <string_view>
 
+#include "app/MatchStore.h"
 #include "text/StringList.h"
 
 namespace tallyfold {
@@ -51,5 +58,12 @@ void BuildReport(TUnicodeStringList& report, TUnicodeStringList& matches,
 // can be written out without ever being held together: with millions of
 // rows the report list would double a search's memory.
 void BuildReport(ReportSink& sink, TUnicodeStringList& matches, TUnicodeStringList& summary);
+
+// The same report from the keys of a search: sorts them, hands the lines to
+// `sink` and empties `matches` (its spill file is then gone) and `summary`.
+// With `cancel`, raises ECancelled soon after *cancel becomes true; a row
+// that cannot be read back from the spill file raises EReadError.
+void BuildReport(ReportSink& sink, MatchList& matches, TUnicodeStringList& summary,
+                 const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace tallyfold

@@ -58,14 +58,26 @@ void CheckReportIsNoCorpusFile(const std::string& report,
 // was going on. The matches found are given back at once: the memory is
 // what ran out, and an error leaves the report as it was anyway.
 template <typename Step>
-void RunWithMemory(const std::string& doing, SearchLists& lists, Step step) {
+void RunWithMemory(const std::string& doing, SearchLists& lists, MatchList& matches, Step step) {
   try {
     step();
   } catch (const std::bad_alloc&) {
-    lists.matches.ClearItems();
+    matches.Clear();
     lists.summary.ClearItems();
     throw Exception("Out of memory while " + doing);
   }
+}
+
+// The folder of the file a report is written to, where the rows beyond
+// the memory budget are set aside: on the same disk as the report, which
+// they become. A report that goes to a stream has none; its rows go to the
+// temporary folder.
+std::string SpillFolder(const std::string& path, const WriteTarget& target, bool resolved) {
+  if (resolved && target.kind == WriteTarget::kStream) return std::string();
+  const std::string& file = resolved ? target.path : path;
+  const std::size_t slash = file.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : file.substr(0, slash);
 }
 
 }  // namespace
@@ -96,6 +108,15 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
   stats = SearchStats();
   const std::string path =
       options.report_file.empty() ? WideToAnsi(options.report_path) : options.report_file;
+  // A report that goes to a pipe, a device or standard output has no folder
+  // for a browser to look in, nor one for the rows set aside.
+  WriteTarget target;
+  const bool resolved = ResolveWriteTarget(path, target) == 0;
+  const bool to_stream = resolved && target.kind == WriteTarget::kStream;
+  MatchList matches(RowStoreOptions{.memory_budget = options.row_memory_budget,
+                                    .spill_folder = SpillFolder(path, target, resolved),
+                                    .message_path = MessagePath(path),
+                                    .cancel = options.cancel});
   ScanControl control;
   control.listed = [&path](const std::vector<std::string>& corpus_files) {
     CheckReportIsNoCorpusFile(path, corpus_files);
@@ -106,26 +127,35 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
   control.recursive = options.recursive;
   control.decoding = TextDecodingNamed(options.encoding, options.fallback_encoding);
   control.malformed = options.malformed;
-  RunWithMemory("searching \"" + MessagePath(options.folder) + "\"", lists, [&] {
-    stats.files_scanned = ScanFolder(pattern, options.folder, options.case_sensitive,
-                                     lists.matches, control);
+  RunWithMemory("searching \"" + MessagePath(options.folder) + "\"", lists, matches, [&] {
+    try {
+      stats.files_scanned =
+          ScanFolder(pattern, options.folder, options.case_sensitive, matches, control);
+    } catch (const ECancelled&) {
+      throw;
+    } catch (const Exception&) {
+      // A failed search leaves what it found before the failure in the
+      // match list, as entries, for whoever wants to look; the error is
+      // what is reported, whatever becomes of them.
+      try {
+        AppendEntries(matches, lists.matches);
+      } catch (...) {
+        lists.matches.ClearItems();
+      }
+      throw;
+    }
   });
-  stats.matching_lines = lists.matches.ItemCount();
+  stats.matching_lines = static_cast<int>(matches.keys.size());
   // The report's lines are written as they are built, so the search never
   // holds the report besides the matches. A cancel is seen between the
   // pieces written; the previous report then stays as it was.
   ThrowIfCancelled(options.cancel);
-  // A report that goes to a pipe, a device or standard output has no folder
-  // for a browser to look in.
-  WriteTarget target;
-  const bool to_stream =
-      ResolveWriteTarget(path, target) == 0 && target.kind == WriteTarget::kStream;
-  RunWithMemory("writing the report \"" + MessagePath(path) + "\"", lists, [&] {
+  RunWithMemory("writing the report \"" + MessagePath(path) + "\"", lists, matches, [&] {
     WriteTextFileWith(
         path,
-        [&lists](TTextWriter& writer) {
+        [&](TTextWriter& writer) {
           WriterSink sink(writer);
-          BuildReport(sink, lists.matches, lists.summary);
+          BuildReport(sink, matches, lists.summary, options.cancel);
         },
         options.cancel);
   });

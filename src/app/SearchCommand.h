@@ -24,9 +24,11 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 
+#include "app/MatchStore.h"
 #include "app/ReportStyleSheet.h"
 #include "text/StringList.h"
 #include "text/TextFile.h"
@@ -34,13 +36,16 @@
 namespace tallyfold {
 
 // The three lists a search works with. The window owns one set for its
-// whole life; between searches all three are empty: the search writes the
-// report's lines to the file as it builds them, so the report list is only
-// for callers of BuildReport that want the lines themselves.
+// whole life; between searches all three are empty: the search keeps its
+// matches as keys (app/MatchStore.h) and writes the report's lines to the
+// file as it builds them, so the report list is only for callers of
+// BuildReport that want the lines themselves. A search that fails (other
+// than by a cancel) leaves the entries "count=row" it found before the
+// failure in `matches`.
 struct SearchLists {
   SearchLists();  // sets the pair separator of matches and summary to '='
   TUnicodeStringList report;   // emptied by a search
-  TUnicodeStringList matches;  // one count=HTML entry per matching line
+  TUnicodeStringList matches;  // see above
   TUnicodeStringList summary;  // one line per distinct count
 };
 
@@ -78,6 +83,11 @@ struct SearchOptions {
   // Also search the text files of the sub-folders at any depth; the rows
   // then name each file by its path relative to the folder.
   bool recursive = false;
+  // The bytes of report rows held in memory while searching; the rows
+  // beyond go to a spill file without a name beside the report (in the
+  // temporary folder for a report written to a stream), which is gone when
+  // the search ends, however it ends (app/MatchStore.h).
+  std::uint64_t row_memory_budget = kRowMemoryBudget;
 };
 
 // The pattern that is searched for `text`: trimmed, and wrapped in \b...\b

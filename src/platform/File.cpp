@@ -187,6 +187,30 @@ int PosixFile::CreateBeside(const std::string& target, PosixFile& file,
   return EEXIST;
 }
 
+int PosixFile::CreateNameless(const std::string& folder, PosixFile& file) {
+  const std::string dir = folder.empty() ? std::string(".") : folder;
+  PosixFile created(OpenRetrying(dir.c_str(), O_RDWR | O_TMPFILE, 0600));
+  if (created.IsOpen()) {
+    file = std::move(created);
+    return 0;
+  }
+  // O_TMPFILE is refused by file systems that do not support it, and by
+  // kernels that do not know it (EISDIR then: the folder itself was named).
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = TemporaryName(dir + "/tallyfold-rows");
+    PosixFile named(OpenRetrying(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600));
+    if (!named.IsOpen()) {
+      if (errno == EEXIST) continue;
+      return errno;
+    }
+    ::unlink(name.c_str());
+    file = std::move(named);
+    return 0;
+  }
+  return EEXIST;
+}
+
 int PosixFile::LockForReplacement(const std::string& target, PosixFile& lock) {
   PosixFile opened(OpenRetrying(target.c_str(), O_RDONLY | O_NONBLOCK));
   if (!opened.IsOpen()) return 0;
@@ -249,6 +273,40 @@ int PosixFile::Read(void* buffer, std::size_t count, std::size_t& got) {
     }
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+int PosixFile::WriteAt(const void* buffer, std::size_t count, std::int64_t offset) {
+  const auto* in = static_cast<const char*>(buffer);
+  while (count > 0) {
+    const std::size_t chunk = std::min<std::size_t>(count, 1U << 30);
+    const ssize_t n = ::pwrite(fd_, in, chunk, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return ENOSPC;
+    in += n;
+    count -= static_cast<std::size_t>(n);
+    offset += n;
+  }
+  return 0;
+}
+
+int PosixFile::ReadAt(void* buffer, std::size_t count, std::int64_t offset) const {
+  auto* out = static_cast<char*>(buffer);
+  while (count > 0) {
+    const std::size_t chunk = std::min<std::size_t>(count, 1U << 30);
+    const ssize_t n = ::pread(fd_, out, chunk, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    out += n;
+    count -= static_cast<std::size_t>(n);
+    offset += n;
   }
   return 0;
 }

@@ -79,6 +79,11 @@ class PosixFile {
   // Takes over a copy of the process's own descriptor `fd` (standard
   // output, say); closing the copy leaves `fd` open.
   static int Duplicate(int fd, PosixFile& file);
+  // Creates a file for reading and writing in `folder` that has no name:
+  // nothing else can open it, and the system removes it when it is closed,
+  // however the process ends. Where the file system cannot make a nameless
+  // file, a uniquely named one is made and its name removed at once.
+  static int CreateNameless(const std::string& folder, PosixFile& file);
 
   // True for a regular file. A stream (pipe, terminal, device) cannot be
   // synced or sized.
@@ -90,6 +95,12 @@ class PosixFile {
   int Read(void* buffer, std::size_t count, std::size_t& got);
   // Writes all `count` bytes or fails; `written` says how many got out.
   int Write(const void* buffer, std::size_t count, std::size_t& written);
+  // The same at `offset`, leaving the file position as it is; several
+  // threads may write different ranges at once.
+  int WriteAt(const void* buffer, std::size_t count, std::int64_t offset);
+  // Reads exactly `count` bytes at `offset`; a file that ends before gives
+  // EIO.
+  int ReadAt(void* buffer, std::size_t count, std::int64_t offset) const;
   int Size(std::int64_t& size) const;
   int Seek(std::int64_t position);
   int Sync();

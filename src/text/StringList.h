@@ -131,9 +131,13 @@ class TUnicodeStringList {
   char16_t separator_ = u'=';          // name=value separator
 };
 
-template <typename Compare, typename OnSwap>
-void TUnicodeStringList::SortPositions(Compare compare, OnSwap on_swap) {
-  if (ItemCount() < 2) return;
+// The list's quicksort over positions 0..count-1 of anything: compare(i, j)
+// as SortWith's compare, swap(i, j) exchanges the two entries. Another
+// sequence sorted with it, given the same comparison results, ends in the
+// same order as the list would.
+template <typename Compare, typename Swap>
+void QuickSortPositions(int count, Compare compare, Swap swap) {
+  if (count < 2) return;
   // The quicksort partitions [L, R] around the entry at the middle position
   // P, which it follows by position through the swaps, then sorts the left
   // part first and continues with the right part. The left part is not
@@ -143,7 +147,7 @@ void TUnicodeStringList::SortPositions(Compare compare, OnSwap on_swap) {
   struct Range {
     int left, right;
   };
-  std::vector<Range> pending{{0, ItemCount() - 1}};
+  std::vector<Range> pending{{0, count - 1}};
   while (!pending.empty()) {
     auto [left, right] = pending.back();
     pending.pop_back();
@@ -156,8 +160,7 @@ void TUnicodeStringList::SortPositions(Compare compare, OnSwap on_swap) {
         while (compare(i, pivot) < 0) ++i;
         while (compare(j, pivot) > 0) --j;
         if (i <= j) {
-          items_[static_cast<std::size_t>(i)].swap(items_[static_cast<std::size_t>(j)]);
-          on_swap(i, j);
+          swap(i, j);
           if (pivot == i)
             pivot = j;
           else if (pivot == j)
@@ -174,6 +177,14 @@ void TUnicodeStringList::SortPositions(Compare compare, OnSwap on_swap) {
       left = i;
     } while (i < right);
   }
+}
+
+template <typename Compare, typename OnSwap>
+void TUnicodeStringList::SortPositions(Compare compare, OnSwap on_swap) {
+  QuickSortPositions(ItemCount(), compare, [this, &on_swap](int i, int j) {
+    items_[static_cast<std::size_t>(i)].swap(items_[static_cast<std::size_t>(j)]);
+    on_swap(i, j);
+  });
 }
 
 }  // namespace tallyfold

@@ -92,6 +92,7 @@ class EWriteError : public Exception {
 class EReadError : public Exception {
  public:
   EReadError() : Exception("Stream read error") {}
+  explicit EReadError(const std::string& message) : Exception(message) {}
 };
 
 // A sequence of bytes with a position. Reads may return fewer bytes than

@@ -238,10 +238,13 @@ TEST(RunEnd, OutOfMemorySaysSoAndKeepsThePreviousReport) {
   GTEST_SKIP() << "the sanitizers' shadow memory does not fit an address-space limit";
 #endif
   Place place;
-  // Every line matches five times and makes an entry some fifty times its
-  // size: far more than the limit allows.
+  // One line of 30 MB with an empty match at every position: its matches
+  // alone take a quarter of the limit, and its row, some fifty times the
+  // line, far more than the limit allows. (Rows of many lines would not
+  // do: they are set aside on disk beyond a budget.)
   std::string text;
-  for (int i = 0; i < 3000000; ++i) text += "ab\n";
+  for (int i = 0; i < 15000000; ++i) text += "ab";
+  text += "\n";
   WriteBytes(place.corpus + "/a.txt", text);
   for (const std::string threads : {"1", "2"}) {
     SCOPED_TRACE(threads);

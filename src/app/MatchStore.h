@@ -1,0 +1,135 @@
+// The match list of a search: a compact key per matching line, and the
+// rows' text kept apart from the keys, in memory up to a budget and in a
+// spill file beyond it.
+//
+// The corpus scan makes each matching line's row (app/RowFormatter.h) on the
+// thread that counted it, writes the rows of a file one after another into
+// segments of about half a megabyte, and hands each full segment to the
+// RowStore. The key says how many matches the line holds and where its row
+// is: a few dozen bytes per line, however long the line. The keys reach the
+// MatchList in the order of the files and lines; the report builder sorts
+// the keys (app/Report.h) and reads the rows back in the report's order.
+//
+//   MatchList matches;                       // rows in memory up to 256 MB
+//   std::u16string segment = u"row one" u"row two";
+//   const std::uint64_t at = matches.rows.Put(std::move(segment));
+//   matches.keys.push_back({2, 7, MatchKey::Place(at, 0)});
+//   matches.keys.push_back({1, 7, MatchKey::Place(at, 7)});
+//   std::u16string buffer;
+//   matches.rows.Row(matches.keys[1], buffer);   // u"row two"
+//
+// Once the segments kept in memory reach the store's budget, every further
+// segment is written to a spill file instead: a file without a name in the
+// folder the options give (the report's folder), which the system removes
+// when the store closes it or the process ends, however it ends. The spill
+// holds the rows as UTF-16, exactly as they go into the report, so it is
+// never larger than the report. A segment longer than the budget is still
+// taken: it goes to the spill file whole.
+//
+// Failures: the spill file cannot be made or written (a full disk):
+// EWriteError "Cannot write file "<message_path>". <system text>"; a spill
+// file that cannot be read back: EReadError with the same form.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/File.h"
+#include "text/StringList.h"
+
+namespace tallyfold {
+
+// One matching line.
+struct MatchKey {
+  // A row starts less than 2^kOffsetBits code units into its segment.
+  static constexpr int kOffsetBits = 24;
+  static constexpr std::uint64_t Place(std::uint64_t segment, std::uint64_t offset) {
+    return segment << kOffsetBits | offset;
+  }
+
+  std::int32_t count;    // the matches counted in the line
+  std::uint32_t length;  // the row's length in code units
+  std::uint64_t where;   // the row's segment and offset, as Place makes it
+
+  std::uint64_t segment() const { return where >> kOffsetBits; }
+  std::uint64_t offset() const { return where & ((std::uint64_t{1} << kOffsetBits) - 1); }
+};
+
+// The default of RowStoreOptions::memory_budget.
+inline constexpr std::uint64_t kRowMemoryBudget = std::uint64_t{256} << 20;
+
+struct RowStoreOptions {
+  // The bytes of row text kept in memory; beyond them segments are spilled.
+  std::uint64_t memory_budget = kRowMemoryBudget;
+  // The folder of the spill file (a native byte path); empty: $TMPDIR, or
+  // /tmp when that is not set.
+  std::string spill_folder;
+  // The file errors name, in UTF-8 (the report the rows are for).
+  std::string message_path;
+  // When set, a long spill write stops soon after *cancel becomes true.
+  const std::atomic<bool>* cancel = nullptr;
+};
+
+// The rows' text. Put may be called from several threads at once; the
+// other members are for one thread, once no Put is running.
+class RowStore {
+ public:
+  explicit RowStore(RowStoreOptions options = {});
+  RowStore(const RowStore&) = delete;
+  RowStore& operator=(const RowStore&) = delete;
+
+  // Takes a segment of rows and gives its number. An empty segment is
+  // taken too (it has a number, but holds no row).
+  std::uint64_t Put(std::u16string&& segment);
+
+  // The text of the row `key` names. A row kept in memory is given where
+  // it is; a spilled one is read into `buffer`. The view is valid until
+  // the next call with the same buffer or until the store changes.
+  std::u16string_view Row(const MatchKey& key, std::u16string& buffer) const;
+
+  // The bytes of row text in memory and in the spill file.
+  std::uint64_t MemoryBytes() const { return memory_bytes_; }
+  std::uint64_t SpilledBytes() const { return spilled_bytes_; }
+
+  // Gives back every segment and closes the spill file, which removes it.
+  void Clear();
+
+ private:
+  struct Segment {
+    std::u16string text;        // the rows, when kept in memory
+    std::int64_t spilled = -1;  // else where they are in the spill file
+  };
+
+  void Spill(Segment& segment, std::u16string&& text);
+
+  RowStoreOptions options_;
+  mutable std::mutex mutex_;     // guards what follows while Put runs
+  std::deque<Segment> segments_;
+  std::uint64_t memory_bytes_ = 0;
+  std::uint64_t spilled_bytes_ = 0;
+  PosixFile spill_;
+};
+
+// What a scan found: the keys in the order of the files and lines, and
+// their rows.
+struct MatchList {
+  explicit MatchList(RowStoreOptions options = {}) : rows(std::move(options)) {}
+  std::vector<MatchKey> keys;
+  RowStore rows;
+
+  void Clear() {
+    std::vector<MatchKey>().swap(keys);
+    rows.Clear();
+  }
+};
+
+// Appends one entry "<count>=<row>" per key of `matches` to `list`, in the
+// keys' order, and empties `matches`.
+void AppendEntries(MatchList& matches, TUnicodeStringList& list);
+
+}  // namespace tallyfold
