@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <csignal>
 #include <cstdio>
 #include <new>
@@ -41,7 +42,7 @@ constexpr char kVersionText[] = "Norrow Tallyfold 1.0";
 
 constexpr char kUsageText[] =
     "Usage: tallyfold-cli [--case] [--no-boundary] [-o FILE] [--open] [--quiet]\n"
-    "                     [--threads N] [--recursive] [--no-css]\n"
+    "                     [--threads N] [--recursive] [--no-css] [--row-memory SIZE]\n"
     "                     [--encoding NAME] [--fallback NAME] PATTERN FOLDER\n"
     "       tallyfold-cli --help | --version\n"
     "\n"
@@ -70,6 +71,10 @@ constexpr char kUsageText[] =
     "                  or a character set iconv knows (GB18030, BIG5, SHIFT_JIS,\n"
     "                  EUC-KR, WINDOWS-1252, ...); files with a mark are read by it\n"
     "  --fallback NAME the legacy encoding auto falls back to (default: GB18030)\n"
+    "  --row-memory SIZE  hold at most SIZE bytes of report rows in memory while\n"
+    "                  searching (a number, with K, M or G for KiB, MiB or GiB;\n"
+    "                  default 256M); the rest waits on disk beside the report,\n"
+    "                  in a file without a name that is gone when the search ends\n"
     "  --help          show this text\n"
     "  --version       show the program's name and version\n"
     "  --              end of options (for a PATTERN that starts with '-')\n"
@@ -99,6 +104,7 @@ struct CliOptions {
   bool style_sheet = true;            // false: --no-css
   bool recursive = false;
   int threads = 0;                    // 0: one per core
+  std::uint64_t row_memory = kRowMemoryBudget;  // --row-memory, in bytes
   std::string encoding = "auto";      // --encoding, checked
   std::string fallback = "GB18030";   // --fallback, checked
   std::string output = "result.htm";  // native byte path, as given
@@ -124,6 +130,28 @@ int ThreadCountArgument(const std::string& text) {
                      ", not '" + text + "'");
   }
   return value;
+}
+
+// The value of --row-memory: decimal digits and an optional K, M or G (for
+// KiB, MiB or GiB), up to 2^50 bytes.
+std::uint64_t ByteSizeArgument(const std::string& text) {
+  constexpr std::uint64_t kLimit = std::uint64_t{1} << 50;
+  std::uint64_t value = 0;
+  std::size_t i = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value <= kLimit; ++i)
+    value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+  int shift = 0;
+  if (i + 1 == text.size() && i > 0) {
+    switch (text[i]) {
+      case 'K': case 'k': shift = 10; ++i; break;
+      case 'M': case 'm': shift = 20; ++i; break;
+      case 'G': case 'g': shift = 30; ++i; break;
+      default: break;
+    }
+  }
+  if (i == 0 || i != text.size() || value > (kLimit >> shift))
+    throw UsageError("--row-memory needs a size such as 64M or 1G, not '" + text + "'");
+  return value << shift;
 }
 
 CliOptions ParseArguments(const std::vector<std::string>& args) {
@@ -155,6 +183,9 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
     } else if (arg == "--encoding" || arg == "--fallback") {
       if (i + 1 == args.size()) throw UsageError("option " + arg + " needs an encoding name");
       (arg == "--encoding" ? options.encoding : options.fallback) = args[++i];
+    } else if (arg == "--row-memory") {
+      if (i + 1 == args.size()) throw UsageError("option --row-memory needs a size");
+      options.row_memory = ByteSizeArgument(args[++i]);
     } else if (arg == "--threads") {
       if (i + 1 == args.size()) throw UsageError("option --threads needs a number");
       options.threads = ThreadCountArgument(args[++i]);
@@ -320,6 +351,7 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err)
   const bool to_stdout = ResolveWriteTarget(search.report_file, target) == 0 &&
                          target.kind == WriteTarget::kStream && target.descriptor == 1;
   search.threads = options.threads;
+  search.row_memory_budget = options.row_memory;
   search.cancel = &g_stop_requested;
   search.encoding = options.encoding;
   search.fallback_encoding = options.fallback;

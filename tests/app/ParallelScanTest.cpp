@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -78,7 +79,7 @@ class ParallelScan : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(mkdir(corpus_.c_str(), 0700), 0); }
 
   Outcome Search(const std::u16string& pattern, bool case_sensitive, bool boundary,
-                 int threads) {
+                 int threads, std::uint64_t row_memory = kRowMemoryBudget) {
     WriteBytes(report_, "previous report");
     SearchOptions options;
     options.pattern_text = pattern;
@@ -87,6 +88,7 @@ class ParallelScan : public ::testing::Test {
     options.word_boundary = boundary;
     options.report_file = report_;
     options.threads = threads;
+    options.row_memory_budget = row_memory;
     SearchLists lists;
     SearchStats stats;
     Outcome outcome;
@@ -104,21 +106,41 @@ class ParallelScan : public ::testing::Test {
     return outcome;
   }
 
-  // Runs the search on one thread and on each of kThreadCounts and expects
-  // the same outcome every time; returns the one-thread outcome.
+  // Runs the search on one thread with the rows in memory, then on each of
+  // kThreadCounts and with rows set aside on disk beyond budgets of a few
+  // bytes and a few segments, and expects the same outcome every time;
+  // returns the first outcome.
   Outcome ExpectSameOutcome(const std::u16string& pattern, bool case_sensitive, bool boundary) {
     const Outcome reference = Search(pattern, case_sensitive, boundary, 1);
-    for (const int threads : kThreadCounts) {
-      const Outcome outcome = Search(pattern, case_sensitive, boundary, threads);
-      EXPECT_EQ(outcome.error, reference.error) << threads << " threads";
-      EXPECT_EQ(outcome.files_scanned, reference.files_scanned) << threads << " threads";
-      EXPECT_EQ(outcome.matching_lines, reference.matching_lines) << threads << " threads";
+    struct Run {
+      int threads;
+      std::uint64_t row_memory;
+    };
+    std::vector<Run> runs;
+    for (const int threads : kThreadCounts) runs.push_back({threads, kRowMemoryBudget});
+    for (const int threads : {1, 3}) {
+      runs.push_back({threads, 0});
+      runs.push_back({threads, 5});
+      runs.push_back({threads, std::uint64_t{3} << 20});
+    }
+    for (const Run& run : runs) {
+      SCOPED_TRACE(::testing::Message() << run.threads << " threads, rows in memory up to "
+                                      << run.row_memory << " bytes");
+      const Outcome outcome =
+          Search(pattern, case_sensitive, boundary, run.threads, run.row_memory);
+      EXPECT_EQ(outcome.error, reference.error);
+      EXPECT_EQ(outcome.files_scanned, reference.files_scanned);
+      EXPECT_EQ(outcome.matching_lines, reference.matching_lines);
       EXPECT_TRUE(outcome.matches == reference.matches)
-          << threads << " threads: " << outcome.matches.size() << " entries against "
-          << reference.matches.size();
+          << outcome.matches.size() << " entries against " << reference.matches.size();
       EXPECT_TRUE(outcome.report == reference.report)
-          << threads << " threads: the report differs (" << outcome.report.size()
-          << " bytes against " << reference.report.size() << ")";
+          << "the report differs (" << outcome.report.size() << " bytes against "
+          << reference.report.size() << ")";
+      // Rows set aside leave nothing in the report's folder.
+      for (const auto& entry : std::filesystem::directory_iterator(root_.Path())) {
+        const std::string name = entry.path().filename();
+        EXPECT_TRUE(name == "corpus" || name == "result.htm" || name == "result.css") << name;
+      }
     }
     return reference;
   }
