@@ -10,6 +10,7 @@
 
 #include "platform/Exception.h"
 #include "text/TextFile.h"
+#include "text/WideHelpers.h"
 
 namespace tallyfold {
 
@@ -23,6 +24,11 @@ std::string SpillFolder(const std::string& folder) {
   if (!folder.empty()) return folder;
   const char* tmpdir = std::getenv("TMPDIR");
   return tmpdir != nullptr && *tmpdir != '\0' ? std::string(tmpdir) : std::string("/tmp");
+}
+
+// The spill file's folder as messages name it: absolute, in UTF-8.
+std::string MessageFolder(const std::string& folder) {
+  return Utf8Encode(AnsiToWide(AbsolutePath(SpillFolder(folder))));
 }
 
 std::uint64_t Bytes(const std::u16string& text) { return text.capacity() * sizeof(char16_t); }
@@ -51,8 +57,8 @@ std::uint64_t RowStore::Put(std::u16string&& segment) {
 
 void RowStore::Spill(Segment& segment, std::u16string&& text) {
   const auto fail = [this](int error) {
-    throw EWriteError("Cannot write file \"" + options_.message_path + "\". " +
-                      SystemErrorText(error));
+    throw EWriteError("Cannot set rows aside in \"" + MessageFolder(options_.spill_folder) +
+                      "\". " + SystemErrorText(error));
   };
   if (!spill_.IsOpen()) {
     if (const int error = PosixFile::CreateNameless(SpillFolder(options_.spill_folder), spill_))
@@ -81,8 +87,8 @@ std::u16string_view RowStore::Row(const MatchKey& key, std::u16string& buffer) c
       buffer.data(), std::size_t{key.length} * sizeof(char16_t),
       segment.spilled + static_cast<std::int64_t>(offset * sizeof(char16_t)));
   if (error != 0)
-    throw EReadError("Cannot read file \"" + options_.message_path + "\". " +
-                     SystemErrorText(error));
+    throw EReadError("Cannot read the rows set aside in \"" +
+                     MessageFolder(options_.spill_folder) + "\". " + SystemErrorText(error));
   return buffer;
 }
 

@@ -27,8 +27,9 @@
 // taken: it goes to the spill file whole.
 //
 // Failures: the spill file cannot be made or written (a full disk):
-// EWriteError "Cannot write file "<message_path>". <system text>"; a spill
-// file that cannot be read back: EReadError with the same form.
+// EWriteError "Cannot set rows aside in "<folder>". <system text>"; one
+// that cannot be read back: EReadError "Cannot read the rows set aside in
+// "<folder>". <system text>". The folder is absolute, in UTF-8.
 #pragma once
 
 #include <atomic>
@@ -69,8 +70,6 @@ struct RowStoreOptions {
   // The folder of the spill file (a native byte path); empty: $TMPDIR, or
   // /tmp when that is not set.
   std::string spill_folder;
-  // The file errors name, in UTF-8 (the report the rows are for).
-  std::string message_path;
   // When set, a long spill write stops soon after *cancel becomes true.
   const std::atomic<bool>* cancel = nullptr;
 };

@@ -115,7 +115,6 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
   const bool to_stream = resolved && target.kind == WriteTarget::kStream;
   MatchList matches(RowStoreOptions{.memory_budget = options.row_memory_budget,
                                     .spill_folder = SpillFolder(path, target, resolved),
-                                    .message_path = MessagePath(path),
                                     .cancel = options.cancel});
   ScanControl control;
   control.listed = [&path](const std::vector<std::string>& corpus_files) {

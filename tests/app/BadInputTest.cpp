@@ -546,14 +546,29 @@ void WriteLargeReportCorpus(const std::string& folder) {
   WriteBytes(folder + "/b.txt", text);
 }
 
+// With --row-memory 0 the rows go to disk beside the report as they are
+// found, so the disk fills while searching, before the report is written.
+const std::vector<std::vector<std::string>> kRowsInMemoryAndOnDisk = {{}, {"--row-memory", "0"}};
+
+std::string FullDiskMessage(const std::vector<std::string>& rows, const std::string& report,
+                            const std::string& reason) {
+  if (rows.empty()) return "Cannot write file \"" + report + "\". " + reason;
+  return "Cannot set rows aside in \"" + report.substr(0, report.rfind('/')) + "\". " + reason;
+}
+
 TEST(BadInput, WriteLimitStandsInForAFullDisk) {
   // No file of more than 64 KiB (RLIMIT_FSIZE): writing past it fails as it
   // does on a full disk.
-  Scene scene;
-  WriteLargeReportCorpus(scene.folder);
-  const CliResult result =
-      RunCli(CliLaunch{{"the", scene.folder}, scene.root.Path(), rlim_t{65536}, false});
-  scene.ExpectFailed(result, "Cannot write file \"" + scene.report + "\". File too large.");
+  for (const std::vector<std::string>& rows : kRowsInMemoryAndOnDisk) {
+    SCOPED_TRACE(rows.empty() ? "rows in memory" : "rows on disk");
+    Scene scene;
+    WriteLargeReportCorpus(scene.folder);
+    std::vector<std::string> args = rows;
+    args.insert(args.end(), {"the", scene.folder});
+    const CliResult result =
+        RunCli(CliLaunch{args, scene.root.Path(), rlim_t{65536}, false});
+    scene.ExpectFailed(result, FullDiskMessage(rows, scene.report, "File too large."));
+  }
 }
 
 // A tmpfs mounted for the length of a test.
@@ -580,19 +595,23 @@ class SmallDisk {
 };
 
 TEST(BadInput, FullDiskWhileWritingTheReport) {
-  Scene scene;
-  WriteLargeReportCorpus(scene.folder);
-  const std::string disk = scene.root / "disk";
-  const SmallDisk small(disk);
-  if (!small.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here: " << small.Error();
-  WriteBytes(disk + "/result.htm", kPrevious);
-  const CliResult result =
-      RunCli(CliLaunch{{"-o", "disk/result.htm", "the", scene.folder}, scene.root.Path()});
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err,
-            "Cannot write file \"" + disk + "/result.htm\". No space left on device.\n");
-  EXPECT_EQ(ReadBytes(disk + "/result.htm"), kPrevious);
-  EXPECT_EQ(FolderNames(disk), std::vector<std::string>{"result.htm"});
+  for (const std::vector<std::string>& rows : kRowsInMemoryAndOnDisk) {
+    SCOPED_TRACE(rows.empty() ? "rows in memory" : "rows on disk");
+    Scene scene;
+    WriteLargeReportCorpus(scene.folder);
+    const std::string disk = scene.root / "disk";
+    const SmallDisk small(disk);
+    if (!small.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here: " << small.Error();
+    WriteBytes(disk + "/result.htm", kPrevious);
+    std::vector<std::string> args = rows;
+    args.insert(args.end(), {"-o", "disk/result.htm", "the", scene.folder});
+    const CliResult result = RunCli(CliLaunch{args, scene.root.Path()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              FullDiskMessage(rows, disk + "/result.htm", "No space left on device.\n"));
+    EXPECT_EQ(ReadBytes(disk + "/result.htm"), kPrevious);
+    EXPECT_EQ(FolderNames(disk), std::vector<std::string>{"result.htm"});
+  }
 }
 
 TEST(BadInput, TwoSearchesWritingOneReportLeaveOneWholeReport) {

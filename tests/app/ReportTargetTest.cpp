@@ -233,6 +233,47 @@ TEST(RunEnd, StopWhileTheReportIsWrittenKeepsThePreviousOne) {
   }
 }
 
+// Whether process `pid` has a file open in `folder` that has no name there
+// (made without one, or removed since): the rows it sets aside.
+bool HoldsNamelessFileIn(pid_t pid, const std::string& folder) {
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(fds, error)) {
+    const std::string target = std::filesystem::read_symlink(entry.path(), error);
+    if (!error && target.starts_with(folder + "/") && target.ends_with(" (deleted)")) return true;
+  }
+  return false;
+}
+
+TEST(RunEnd, StopWhileRowsAreSetAsideKeepsThePreviousOne) {
+  Place place;
+  std::string line;
+  for (int i = 0; i < 40; ++i) line += "the ";
+  line += "\n";
+  std::string text;
+  for (int i = 0; i < 60000; ++i) text += line;
+  for (const char* name : {"a.txt", "b.txt", "c.txt"}) WriteBytes(place.corpus + "/" + name, text);
+
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    LaunchedCli run(
+        CliLaunch{{"--row-memory", "0", "--threads", "1", "the", place.corpus}, place.root.Path()});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    bool spilling = false;
+    while (!(spilling = HoldsNamelessFileIn(run.Pid(), place.root.Path())) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ASSERT_TRUE(spilling) << "no rows were ever seen set aside";
+    EXPECT_FALSE(HasTemporaryFile(place.root.Path())) << "the report is already being written";
+    kill(run.Pid(), signal);
+    const CliResult result = run.Finish();
+    EXPECT_EQ(result.status, 128 + signal) << result.err;
+    EXPECT_EQ(ReadBytes(place.report), kPrevious);
+    EXPECT_EQ(FolderNames(place.root.Path()), (std::vector<std::string>{"corpus", "result.htm"}));
+  }
+}
+
 TEST(RunEnd, OutOfMemorySaysSoAndKeepsThePreviousReport) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "the sanitizers' shadow memory does not fit an address-space limit";
