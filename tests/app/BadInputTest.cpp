@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -31,6 +32,7 @@
 #include "app/AppTestSupport.h"
 #include "app/BadInputSupport.h"
 #include "app/SearchCommand.h"
+#include "platform/File.h"
 #include "regex/RegexEngine.h"
 
 namespace tallyfold::testing {
@@ -577,7 +579,7 @@ class SmallDisk {
   explicit SmallDisk(const std::string& where) : where_(where) {
     mounted_ = mkdir(where.c_str(), 0755) == 0 &&
                mount("tmpfs", where.c_str(), "tmpfs", 0, "size=64k") == 0;
-    if (!mounted_) error_ = std::strerror(errno);
+    if (!mounted_) error_ = SystemErrorText(errno);
   }
   ~SmallDisk() {
     if (mounted_) umount2(where_.c_str(), MNT_DETACH);
