@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
+#include <exception>
+#include <thread>
 
 #include "platform/Exception.h"
 #include "text/TextFile.h"
@@ -79,17 +82,22 @@ void RowStore::Spill(Segment& segment, std::u16string&& text) {
 }
 
 std::u16string_view RowStore::Row(const MatchKey& key, std::u16string& buffer) const {
-  const std::uint64_t offset = key.offset();
   const Segment& segment = segments_[key.segment()];
-  if (segment.spilled < 0) return std::u16string_view(segment.text).substr(offset, key.length);
+  if (segment.spilled < 0)
+    return std::u16string_view(segment.text).substr(key.offset(), key.length);
   buffer.resize(key.length);
+  ReadSpilled(key, buffer.data());
+  return buffer;
+}
+
+void RowStore::ReadSpilled(const MatchKey& key, char16_t* to) const {
+  const Segment& segment = segments_[key.segment()];
   const int error = spill_.ReadAt(
-      buffer.data(), std::size_t{key.length} * sizeof(char16_t),
-      segment.spilled + static_cast<std::int64_t>(offset * sizeof(char16_t)));
+      to, std::size_t{key.length} * sizeof(char16_t),
+      segment.spilled + static_cast<std::int64_t>(key.offset() * sizeof(char16_t)));
   if (error != 0)
     throw EReadError("Cannot read the rows set aside in \"" +
                      MessageFolder(options_.spill_folder) + "\". " + SystemErrorText(error));
-  return buffer;
 }
 
 void RowStore::Clear() {
@@ -97,6 +105,122 @@ void RowStore::Clear() {
   memory_bytes_ = 0;
   spilled_bytes_ = 0;
   spill_.Close();
+}
+
+// ---- Reading rows in order ----
+
+namespace {
+
+// A batch read ahead ends after this many bytes of spilled rows or this many
+// keys, whichever comes first (but holds at least one key); this many
+// batches wait at most.
+constexpr std::size_t kBatchBytes = std::size_t{4} << 20;
+constexpr std::size_t kBatchKeys = 16384;
+constexpr std::size_t kBatchesAhead = 3;
+
+}  // namespace
+
+struct RowReader::Ahead {
+  // The spilled rows of keys [begin, end), one after another in `text`;
+  // start[i - begin] is where the row of key i is (unused for rows in
+  // memory).
+  struct Batch {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::u16string text;
+    std::vector<std::size_t> start;
+  };
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<Batch> ready;
+  bool stop = false;
+  std::exception_ptr error;
+  Batch current;
+  std::thread thread;
+
+  void Run(const RowStore& store, const std::vector<MatchKey>& keys) {
+    try {
+      std::vector<std::size_t> order;
+      for (std::size_t begin = 0; begin < keys.size();) {
+        Batch batch;
+        batch.begin = begin;
+        std::size_t bytes = 0;
+        order.clear();
+        std::size_t end = begin;
+        for (; end < keys.size() && end - begin < kBatchKeys && (end == begin || bytes < kBatchBytes);
+             ++end) {
+          if (!store.IsSpilled(keys[end])) continue;
+          order.push_back(end);
+          bytes += std::size_t{keys[end].length} * sizeof(char16_t);
+        }
+        batch.end = end;
+        // Read in the order of the file, which the disk and the page cache
+        // serve best.
+        std::sort(order.begin(), order.end(), [&keys](std::size_t a, std::size_t b) {
+          return keys[a].where < keys[b].where;
+        });
+        batch.text.resize(bytes / sizeof(char16_t));
+        batch.start.resize(end - begin);
+        std::size_t at = 0;
+        for (const std::size_t index : order) {
+          batch.start[index - begin] = at;
+          store.ReadSpilled(keys[index], batch.text.data() + at);
+          at += keys[index].length;
+        }
+        begin = end;
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return stop || ready.size() < kBatchesAhead; });
+        if (stop) return;
+        ready.push_back(std::move(batch));
+        changed.notify_all();
+      }
+    } catch (...) {
+      std::lock_guard lock(mutex);
+      error = std::current_exception();
+      changed.notify_all();
+    }
+  }
+};
+
+RowReader::RowReader(const RowStore& store, const std::vector<MatchKey>& keys)
+    : store_(store), keys_(keys) {
+  if (store.SpilledBytes() == 0) return;
+  ahead_ = std::make_unique<Ahead>();
+  ahead_->thread = std::thread([this] { ahead_->Run(store_, keys_); });
+}
+
+RowReader::~RowReader() {
+  if (!ahead_) return;
+  {
+    std::lock_guard lock(ahead_->mutex);
+    ahead_->stop = true;
+  }
+  ahead_->changed.notify_all();
+  ahead_->thread.join();
+}
+
+std::u16string_view RowReader::Next() {
+  const MatchKey& key = keys_[next_++];
+  if (!ahead_ || !store_.IsSpilled(key)) return store_.Row(key, buffer_);
+  Ahead& ahead = *ahead_;
+  const std::size_t index = next_ - 1;
+  if (index >= ahead.current.end) {
+    std::unique_lock lock(ahead.mutex);
+    // Batches come in order and cover every key; those before `index`
+    // held only rows in memory.
+    for (;;) {
+      ahead.changed.wait(lock, [&ahead] { return !ahead.ready.empty() || ahead.error; });
+      if (ahead.ready.empty()) std::rethrow_exception(ahead.error);
+      const bool found = ahead.ready.front().end > index;
+      if (found) ahead.current = std::move(ahead.ready.front());
+      ahead.ready.pop_front();
+      ahead.changed.notify_all();
+      if (found) break;
+    }
+  }
+  return std::u16string_view(ahead.current.text)
+      .substr(ahead.current.start[index - ahead.current.begin], key.length);
 }
 
 void AppendEntries(MatchList& matches, TUnicodeStringList& list) {

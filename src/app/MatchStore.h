@@ -35,6 +35,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -98,6 +99,12 @@ class RowStore {
   // Gives back every segment and closes the spill file, which removes it.
   void Clear();
 
+  // Whether the row of `key` is in the spill file.
+  bool IsSpilled(const MatchKey& key) const { return segments_[key.segment()].spilled >= 0; }
+
+  // Reads the spilled row of `key` into `to`, which has room for it.
+  void ReadSpilled(const MatchKey& key, char16_t* to) const;
+
  private:
   struct Segment {
     std::u16string text;        // the rows, when kept in memory
@@ -112,6 +119,31 @@ class RowStore {
   std::uint64_t memory_bytes_ = 0;
   std::uint64_t spilled_bytes_ = 0;
   PosixFile spill_;
+};
+
+// Reads the rows of a sequence of keys in its order. The spilled ones are
+// read ahead, a few megabytes at a time, on a thread of its own, each batch
+// in the order of their places in the spill file; rows kept in memory are
+// given where they are. Errors of the reads (EReadError) are raised by
+// Next. The store and the keys must stay as they are while it reads.
+class RowReader {
+ public:
+  RowReader(const RowStore& store, const std::vector<MatchKey>& keys);
+  ~RowReader();
+  RowReader(const RowReader&) = delete;
+  RowReader& operator=(const RowReader&) = delete;
+
+  // The row of the next key; valid until the next call.
+  std::u16string_view Next();
+
+ private:
+  struct Ahead;
+
+  const RowStore& store_;
+  const std::vector<MatchKey>& keys_;
+  std::size_t next_ = 0;
+  std::u16string buffer_;          // without a spill file: unused
+  std::unique_ptr<Ahead> ahead_;   // the reading thread, when rows were spilled
 };
 
 // What a scan found: the keys in the order of the files and lines, and

@@ -277,12 +277,15 @@ void BuildReport(ReportSink& sink, MatchList& matches, TUnicodeStringList& summa
   WriteTally(sink, summary);
   char16_t number[24];
   char16_t count[24];
-  std::u16string buffer;
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    if (i % kCancelCheckRows == 0 && cancel != nullptr && cancel->load(std::memory_order_relaxed))
-      throw ECancelled();
-    WriteRow(sink, static_cast<int>(i), matches.rows.Row(keys[i], buffer),
-             DecimalDigits(keys[i].count, count), number);
+  {
+    RowReader rows(matches.rows, keys);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      if (i % kCancelCheckRows == 0 && cancel != nullptr &&
+          cancel->load(std::memory_order_relaxed))
+        throw ECancelled();
+      WriteRow(sink, static_cast<int>(i), rows.Next(), DecimalDigits(keys[i].count, count),
+               number);
+    }
   }
   WriteFoot(sink);
   matches.Clear();
