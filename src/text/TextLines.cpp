@@ -300,17 +300,40 @@ RawPattern<char> BytePattern(const TLineNeedle& needle, EncodeCharacter encode_c
 
 bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
-// Skips a run of ASCII bytes, eight at a time.
+// Skips a run of ASCII bytes, sixteen at a time where it can.
 std::size_t SkipAscii(const unsigned char* text, std::size_t i, std::size_t size) {
-  while (i + 8 <= size) {
-    std::uint64_t word;
-    std::memcpy(&word, text + i, 8);
-    if ((word & 0x8080808080808080ull) != 0) break;
-    i += 8;
+#if defined(__SSE2__)
+  for (; i + 16 <= size; i += 16) {
+    const auto high = static_cast<unsigned>(_mm_movemask_epi8(Load(text + i)));
+    if (high != 0) return i + static_cast<std::size_t>(std::countr_zero(high));
   }
+#endif
   while (i < size && text[i] < 0x80) ++i;
   return i;
 }
+
+// For each lead byte of UTF-8: the length of its sequence (0: it leads
+// none) and the bounds of the byte after it, which rule out overlong
+// forms, surrogates and values beyond U+10FFFF.
+struct LeadRule {
+  std::uint8_t length = 0;
+  std::uint8_t low = 0x80;
+  std::uint8_t high = 0xBF;
+};
+
+constexpr std::array<LeadRule, 256> MakeLeadRules() {
+  std::array<LeadRule, 256> rules{};
+  for (unsigned lead = 0xC2; lead <= 0xDF; ++lead) rules[lead].length = 2;
+  for (unsigned lead = 0xE0; lead <= 0xEF; ++lead) rules[lead].length = 3;
+  for (unsigned lead = 0xF0; lead <= 0xF4; ++lead) rules[lead].length = 4;
+  rules[0xE0].low = 0xA0;
+  rules[0xED].high = 0x9F;
+  rules[0xF0].low = 0x90;
+  rules[0xF4].high = 0x8F;
+  return rules;
+}
+
+constexpr std::array<LeadRule, 256> kLeadRules = MakeLeadRules();
 
 // Whether the bytes are well-formed UTF-8: what Utf8Decode reads without a
 // single malformed sequence.
@@ -319,27 +342,17 @@ bool IsValidUtf8(const char* bytes, std::size_t size) {
   for (std::size_t i = 0;;) {
     i = SkipAscii(text, i, size);
     if (i >= size) return true;
-    const unsigned char lead = text[i];
-    std::size_t length;
-    unsigned char low = 0x80;   // the bounds of the second byte
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      return false;
+    // A run of other characters (CJK text, say) is read here without going
+    // back to the ASCII loop for each.
+    while (i < size && text[i] >= 0x80) {
+      const LeadRule rule = kLeadRules[text[i]];
+      if (rule.length == 0 || size - i < rule.length || text[i + 1] < rule.low ||
+          text[i + 1] > rule.high)
+        return false;
+      if (rule.length >= 3 && !IsContinuation(text[i + 2])) return false;
+      if (rule.length == 4 && !IsContinuation(text[i + 3])) return false;
+      i += rule.length;
     }
-    if (size - i < length || text[i + 1] < low || text[i + 1] > high) return false;
-    for (std::size_t k = 2; k < length; ++k)
-      if (!IsContinuation(text[i + k])) return false;
-    i += length;
   }
 }
 

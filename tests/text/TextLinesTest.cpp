@@ -172,8 +172,12 @@ class Generator {
 
   // Bytes that no character set used here reads whole.
   void Damage(std::string& bytes) {
-    static const char* const kBad[] = {"\x80", "\xFF", "\xC3", "\xE6\xA3", "\x81", "\xFE\n"};
-    const int count = 1 + Below(3);
+    // Lone bytes, cut sequences, an encoded surrogate, overlong forms and a
+    // value beyond U+10FFFF.
+    static const char* const kBad[] = {"\x80",         "\xFF",     "\xC3",     "\xE6\xA3",
+                                       "\x81",         "\xFE\n",   "\xED\xA0\x80", "\xC0\xAF",
+                                       "\xE0\x80\xAF", "\xF0\x80\x80\xAF", "\xF4\x90\x80\x80"};
+    const int count = 1 + Below(2);
     for (int k = 0; k < count; ++k) {
       const std::size_t at = bytes.empty() ? 0 : static_cast<std::size_t>(Below(static_cast<int>(bytes.size()) + 1));
       bytes.insert(at, kBad[Below(std::size(kBad))]);
@@ -251,8 +255,8 @@ TEST(TextLines, RandomFilesGiveEveryLineHoldingTheNeedleAsTheListHasIt) {
   Generator gen(20261208);
   const std::vector<TTextDecoding> decodings = Decodings();
   int sieved_out = 0;  // lines passed over, so the sieve is seen to work
-  for (int round = 0; round < 120; ++round) {
-    const std::u16string text = gen.Text(round % 40 == 7);
+  for (int round = 0; round < 60; ++round) {
+    const std::u16string text = gen.Text(round % 30 == 7);
     for (const std::string& bytes : FileForms(gen, text)) {
       const TempFile file(bytes);
       for (const TTextDecoding& decoding : decodings) {
@@ -270,7 +274,7 @@ TEST(TextLines, RandomFilesGiveEveryLineHoldingTheNeedleAsTheListHasIt) {
       }
     }
   }
-  EXPECT_GT(sieved_out, 1000);
+  EXPECT_GT(sieved_out, 500);
 }
 
 TEST(TextLines, EdgeFilesReadAsTheListReadsThem) {
