@@ -24,8 +24,7 @@ TLineNeedle LineNeedleFor(TRegexEngine& engine) {
   std::size_t best_from = 0;
   std::size_t best_length = 0;
   for (std::size_t k = 0, from = 0; k <= required.units.size(); ++k) {
-    const bool ends_run = k == required.units.size() ||
-                          MayComeFromOutside(required.units[k]) ||
+    const bool ends_run = k == required.units.size() || MayComeFromOutside(required.units[k]) ||
                           (k < required.others.size() && MayComeFromOutside(required.others[k]));
     if (!ends_run) continue;
     if (k - from > best_length) {

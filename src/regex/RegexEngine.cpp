@@ -174,7 +174,8 @@ TRequiredText TRegexEngine::RequiredText() {
     required.others = literal.others;
     const regex_internal::StartScan& units = plan.required_units;
     if (units.kind == regex_internal::StartScan::kRanges) {
-      for (int k = 0; k < units.count; ++k) required.ranges.emplace_back(units.first[k], units.last[k]);
+      for (int k = 0; k < units.count; ++k)
+        required.ranges.emplace_back(units.first[k], units.last[k]);
     }
   } catch (const std::exception&) {
     return TRequiredText();

@@ -125,7 +125,8 @@ std::size_t RawText<Unit>::CountBreaks(std::size_t from, std::size_t to) const {
     const unsigned crm = LaneMask<Unit>(Equal<Unit>(v, crs));
     const unsigned lfm = LaneMask<Unit>(Equal<Unit>(v, lfs));
     const unsigned pairs = (crm & (lfm >> kShift)) | (after_cr & lfm);
-    count += static_cast<std::size_t>(std::popcount(crm) + std::popcount(lfm) - std::popcount(pairs));
+    count +=
+        static_cast<std::size_t>(std::popcount(crm) + std::popcount(lfm) - std::popcount(pairs));
     after_cr = (crm >> (16 - kShift)) & 1u;
   }
 #endif
@@ -180,9 +181,9 @@ std::size_t FindPattern(const Unit* text, std::size_t from, std::size_t stop, st
   for (; i + kLanes <= stop; i += kLanes) {
     const __m128i head = Load(text + i);
     const __m128i tail = Load(text + i + m - 1);
-    const __m128i hit = _mm_and_si128(
-        _mm_or_si128(Equal<Unit>(head, first_a), Equal<Unit>(head, first_b)),
-        _mm_or_si128(Equal<Unit>(tail, last_a), Equal<Unit>(tail, last_b)));
+    const __m128i hit =
+        _mm_and_si128(_mm_or_si128(Equal<Unit>(head, first_a), Equal<Unit>(head, first_b)),
+                      _mm_or_si128(Equal<Unit>(tail, last_a), Equal<Unit>(tail, last_b)));
     for (unsigned mask = LaneMask<Unit>(hit); mask != 0; mask &= mask - 1) {
       const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(mask)) / sizeof(Unit);
       if (pattern.At(text + at)) return at;
@@ -420,10 +421,9 @@ std::vector<bool> DecodesToOneCharacter(const TCodePage& page,
   for (std::size_t i = 0; i < decoded.size(); ++i) {
     if (decoded[i] != u'\n') continue;
     const std::size_t length = i - start;
-    found.push_back((length == 1 && !IsHighSurrogate(decoded[start]) &&
-                     !IsLowSurrogate(decoded[start])) ||
-                    (length == 2 && IsHighSurrogate(decoded[start]) &&
-                     IsLowSurrogate(decoded[start + 1])));
+    found.push_back(
+        (length == 1 && !IsHighSurrogate(decoded[start]) && !IsLowSurrogate(decoded[start])) ||
+        (length == 2 && IsHighSurrogate(decoded[start]) && IsLowSurrogate(decoded[start + 1])));
     start = i + 1;
   }
   if (found.size() == sequences.size() && start == decoded.size()) valid = found;
@@ -523,8 +523,8 @@ void GiveLinesHolding(const RawText<Unit>& raw, Find find, Decode decode,
     std::size_t hit = kNotFound;
     for (std::size_t from = pos; from < raw.size && hit == kNotFound;) {
       ThrowIfCancelled(cancel);
-      const std::size_t stop = raw.size - from > kSearchWindowUnits ? from + kSearchWindowUnits
-                                                                    : raw.size;
+      const std::size_t stop =
+          raw.size - from > kSearchWindowUnits ? from + kSearchWindowUnits : raw.size;
       hit = find(from, stop);
       from = stop;
     }
@@ -573,11 +573,10 @@ void GiveEveryCodePageLine(const RawText<char>& raw, const TCodePage& page,
       end = last > pos ? raw.NextLine(last - 1) : raw.NextLine(raw.LineEnd(window));
     }
     text_internal::DecodeCodePageText(page, raw.text + pos, end - pos, decoded, cancel, malformed);
-    text_internal::ForEachLine(decoded.data(), decoded.size(),
-                               [&](const char16_t* begin, const char16_t* line_end) {
-                                 each(index++, std::u16string_view(
-                                                   begin, static_cast<std::size_t>(line_end - begin)));
-                               });
+    text_internal::ForEachLine(
+        decoded.data(), decoded.size(), [&](const char16_t* begin, const char16_t* line_end) {
+          each(index++, std::u16string_view(begin, static_cast<std::size_t>(line_end - begin)));
+        });
     pos = end;
   }
 }
@@ -648,7 +647,8 @@ void ReadWideLines(const FileBytes& file, bool big_endian, const TLineNeedle* ne
   if (needle != nullptr) {
     if (const RawPattern<char16_t> pattern = WidePattern(*needle, swapped); !pattern.empty()) {
       GiveLinesHolding(
-          raw, [&](std::size_t from, std::size_t stop) {
+          raw,
+          [&](std::size_t from, std::size_t stop) {
             return FindPattern(raw.text, from, stop, raw.size, pattern);
           },
           decode, cancel, each);
@@ -656,7 +656,8 @@ void ReadWideLines(const FileBytes& file, bool big_endian, const TLineNeedle* ne
     }
     if (const UnitSet set = UnitSetOf(*needle); set.any) {
       GiveLinesHolding(
-          raw, [&](std::size_t from, std::size_t stop) {
+          raw,
+          [&](std::size_t from, std::size_t stop) {
             return FindInSet(raw.text, from, stop, set, swapped);
           },
           decode, cancel, each);
@@ -679,8 +680,8 @@ Validity CheckText(const TCodePage& page, const char* text, std::size_t size) {
 }  // namespace
 
 void ReadTextLines(const std::string& native_path, const TTextDecoding& decoding,
-                   const TLineNeedle* needle, const std::atomic<bool>* cancel,
-                   TTextReadInfo* info, const EachLine& each) {
+                   const TLineNeedle* needle, const std::atomic<bool>* cancel, TTextReadInfo* info,
+                   const EachLine& each) {
   const FileBytes file = ReadFileBytes(native_path, cancel);
   const auto* head = reinterpret_cast<const unsigned char*>(file.bytes());
   // The marks as DetectTextEncoding tells them, UTF-16 first.
@@ -698,7 +699,8 @@ void ReadTextLines(const std::string& native_path, const TTextDecoding& decoding
 
   if (mark == teUtf16LE || mark == teUtf16BE) {
     ReadWideLines(file, mark == teUtf16BE, needle, cancel, each);
-    if (info != nullptr) *info = TTextReadInfo{mark, mark == teUtf16LE ? "UTF-16LE" : "UTF-16BE", 0};
+    if (info != nullptr)
+      *info = TTextReadInfo{mark, mark == teUtf16LE ? "UTF-16LE" : "UTF-16BE", 0};
     return;
   }
 
@@ -741,18 +743,17 @@ void ReadTextLines(const std::string& native_path, const TTextDecoding& decoding
   RawPattern<char> pattern;
   UnitSet set;
   if (sieve && needle != nullptr) {
-    pattern = page->IsUtf8() ? BytePattern(*needle, [](std::u16string_view character) {
-      return Utf8Encode(character);
-    })
-                             : BytePattern(*needle, [page](std::u16string_view character) {
-                                 // Only a character the code page holds and
-                                 // gives back unchanged.
-                                 std::string bytes = page->Encode(character);
-                                 std::size_t bad = 0;
-                                 return page->Decode(bytes, bad) == character && bad == 0
-                                            ? bytes
-                                            : std::string();
-                               });
+    pattern =
+        page->IsUtf8()
+            ? BytePattern(*needle,
+                          [](std::u16string_view character) { return Utf8Encode(character); })
+            : BytePattern(*needle, [page](std::u16string_view character) {
+                // Only a character the code page holds and
+                // gives back unchanged.
+                std::string bytes = page->Encode(character);
+                std::size_t bad = 0;
+                return page->Decode(bytes, bad) == character && bad == 0 ? bytes : std::string();
+              });
     if (pattern.empty()) set = UnitSetOf(*needle);
   }
   auto decode = [&](const char* begin, const char* end, std::u16string& line) {
@@ -765,13 +766,15 @@ void ReadTextLines(const std::string& native_path, const TTextDecoding& decoding
   };
   if (!pattern.empty()) {
     GiveLinesHolding(
-        raw, [&](std::size_t from, std::size_t stop) {
+        raw,
+        [&](std::size_t from, std::size_t stop) {
           return FindPattern(raw.text, from, stop, raw.size, pattern);
         },
         decode, cancel, each);
   } else if (set.any) {
     GiveLinesHolding(
-        raw, [&](std::size_t from, std::size_t stop) {
+        raw,
+        [&](std::size_t from, std::size_t stop) {
           return FindInSet(raw.text, from, stop, set, false);
         },
         decode, cancel, each);

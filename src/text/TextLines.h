@@ -60,8 +60,7 @@ struct TLineNeedle {
 // order: all of them without a needle (or with an empty one), with one at
 // least those whose text contains it. The view is valid during the call.
 void ReadTextLines(const std::string& native_path, const TTextDecoding& decoding,
-                   const TLineNeedle* needle, const std::atomic<bool>* cancel,
-                   TTextReadInfo* info,
+                   const TLineNeedle* needle, const std::atomic<bool>* cancel, TTextReadInfo* info,
                    const std::function<void(int index, std::u16string_view line)>& each);
 
 }  // namespace tallyfold

@@ -81,8 +81,8 @@ TEST(RequiredText, EveryMatchHoldsIt) {
       bool holds_literal = required.units.empty();
       for (std::size_t at = 0; !holds_literal && at + required.units.size() <= match.size(); ++at) {
         std::size_t n = 0;
-        while (n < required.units.size() && (match[at + n] == required.units[n] ||
-                                             match[at + n] == required.others[n]))
+        while (n < required.units.size() &&
+               (match[at + n] == required.units[n] || match[at + n] == required.others[n]))
           ++n;
         holds_literal = n == required.units.size();
       }

@@ -6,7 +6,6 @@
 // info must agree. Also cancelling, errors, and every GB18030 and GBK
 // character found in the bytes of a file of them.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <atomic>
@@ -68,7 +67,8 @@ Read ReadAsList(const std::string& path, const TTextDecoding& decoding) {
   Read out;
   ReadTextFileAs(list, path, decoding, nullptr, &out.info);
   const std::vector<std::u16string> items = test::Items(list);
-  for (std::size_t k = 0; k < items.size(); ++k) out.lines.emplace_back(static_cast<int>(k), items[k]);
+  for (std::size_t k = 0; k < items.size(); ++k)
+    out.lines.emplace_back(static_cast<int>(k), items[k]);
   return out;
 }
 
@@ -134,10 +134,27 @@ class Generator {
   bool Chance(int percent) { return Below(100) < percent; }
 
   std::u16string Line() {
-    static const char16_t* const kPieces[] = {
-        u"the", u"The", u"THE", u"sea", u"Sea", u" ", u"  ", u"\t", u"a", u"b", u"x", u"42",
-        u"\u68C0\u7D22", u"\u5DE5\u5177", u"\u65F6\u95F4", u"\u00E9", u"\u00C9t\u00E9",
-        u"\U0001F600", u"\uFFFD", u",", u"."};
+    static const char16_t* const kPieces[] = {u"the",
+                                              u"The",
+                                              u"THE",
+                                              u"sea",
+                                              u"Sea",
+                                              u" ",
+                                              u"  ",
+                                              u"\t",
+                                              u"a",
+                                              u"b",
+                                              u"x",
+                                              u"42",
+                                              u"\u68C0\u7D22",
+                                              u"\u5DE5\u5177",
+                                              u"\u65F6\u95F4",
+                                              u"\u00E9",
+                                              u"\u00C9t\u00E9",
+                                              u"\U0001F600",
+                                              u"\uFFFD",
+                                              u",",
+                                              u"."};
     std::u16string line;
     const int pieces = Below(8);
     for (int k = 0; k < pieces; ++k) line += kPieces[Below(std::size(kPieces))];
@@ -146,9 +163,12 @@ class Generator {
 
   std::u16string Break() {
     switch (Below(4)) {
-      case 0: return u"\r";
-      case 1: return u"\r\n";
-      default: return u"\n";
+      case 0:
+        return u"\r";
+      case 1:
+        return u"\r\n";
+      default:
+        return u"\n";
     }
   }
 
@@ -163,7 +183,8 @@ class Generator {
         continue;
       }
       text += Line();
-      if (long_line && k == lines / 2) text += std::u16string((std::size_t{1} << 20) + 77, u'q') + u"the";
+      if (long_line && k == lines / 2)
+        text += std::u16string((std::size_t{1} << 20) + 77, u'q') + u"the";
       if (Chance(2)) text += u'\0';
       if (k + 1 < lines || Chance(50)) text += Break();
     }
@@ -174,12 +195,21 @@ class Generator {
   void Damage(std::string& bytes) {
     // Lone bytes, cut sequences, an encoded surrogate, overlong forms and a
     // value beyond U+10FFFF.
-    static const char* const kBad[] = {"\x80",         "\xFF",     "\xC3",     "\xE6\xA3",
-                                       "\x81",         "\xFE\n",   "\xED\xA0\x80", "\xC0\xAF",
-                                       "\xE0\x80\xAF", "\xF0\x80\x80\xAF", "\xF4\x90\x80\x80"};
+    static const char* const kBad[] = {"\x80",
+                                       "\xFF",
+                                       "\xC3",
+                                       "\xE6\xA3",
+                                       "\x81",
+                                       "\xFE\n",
+                                       "\xED\xA0\x80",
+                                       "\xC0\xAF",
+                                       "\xE0\x80\xAF",
+                                       "\xF0\x80\x80\xAF",
+                                       "\xF4\x90\x80\x80"};
     const int count = 1 + Below(2);
     for (int k = 0; k < count; ++k) {
-      const std::size_t at = bytes.empty() ? 0 : static_cast<std::size_t>(Below(static_cast<int>(bytes.size()) + 1));
+      const std::size_t at =
+          bytes.empty() ? 0 : static_cast<std::size_t>(Below(static_cast<int>(bytes.size()) + 1));
       bytes.insert(at, kBad[Below(std::size(kBad))]);
     }
   }
@@ -196,9 +226,9 @@ class Generator {
     }
     if (Chance(30) || text.empty()) {
       static const std::u16string kFixed[] = {
-          u"the",          u"sea",     u"zqj",  u"\u68C0\u7D22", u"\u7D22\u5DE5",
-          u"\u00E9",       u"t\u00E9", u"\U0001F600", u"\uFFFD",  std::u16string(1, 0xD83D),
-          u"a\rb",         u"\u4E00\u4E01"};
+          u"the",    u"sea",         u"zqj",        u"\u68C0\u7D22", u"\u7D22\u5DE5",
+          u"\u00E9", u"t\u00E9",     u"\U0001F600", u"\uFFFD",       std::u16string(1, 0xD83D),
+          u"a\rb",   u"\u4E00\u4E01"};
       needle.units = kFixed[Below(std::size(kFixed))];
     } else {
       const std::size_t at = static_cast<std::size_t>(Below(static_cast<int>(text.size())));
@@ -207,8 +237,10 @@ class Generator {
     needle.others = needle.units;
     if (Chance(50)) {
       for (char16_t& unit : needle.others) {
-        if (unit >= u'a' && unit <= u'z') unit = static_cast<char16_t>(unit - 32);
-        else if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit + 32);
+        if (unit >= u'a' && unit <= u'z')
+          unit = static_cast<char16_t>(unit - 32);
+        else if (unit >= u'A' && unit <= u'Z')
+          unit = static_cast<char16_t>(unit + 32);
       }
     }
     return needle;
@@ -268,7 +300,8 @@ TEST(TextLines, RandomFilesGiveEveryLineHoldingTheNeedleAsTheListHasIt) {
           const TLineNeedle needle = gen.Needle(text);
           const Read sieved = ReadWith(file.path(), decoding, &needle);
           ExpectSieved(list, sieved, needle);
-          if (HasFailure()) FAIL() << "round " << round << " decoding " << decoding.code_page.Name();
+          if (HasFailure())
+            FAIL() << "round " << round << " decoding " << decoding.code_page.Name();
           sieved_out += static_cast<int>(list.lines.size() - sieved.lines.size());
         }
       }
@@ -286,15 +319,18 @@ TEST(TextLines, EdgeFilesReadAsTheListReadsThem) {
       BYTES("\xEF\xBB\xBF"),
       BYTES("a"),
       BYTES("ab"),
-      BYTES("\xFF\xFE" "a"),
+      BYTES("\xFF\xFE"
+            "a"),
       BYTES("\n\n\r\r\n"),
       BYTES("the\r\n\r\nthe\n"),
       BYTES("x\n\0the\nthe"),
       BYTES("\0the"),
       BYTES("\xFE\xFF\x00\x41\x00\x0D\x00\x0A\x00\x42"),
       BYTES("\xFF\xFEt\x00h\x00\x00\x00t\x00h\x00e\x00"),
-      BYTES("\xEF\xBB\xBF" "A\r\n\xC3\xA9"),
-      BYTES("\xEF\xBB\xBF" "the\r\n\xC3"),
+      BYTES("\xEF\xBB\xBF"
+            "A\r\n\xC3\xA9"),
+      BYTES("\xEF\xBB\xBF"
+            "the\r\n\xC3"),
       BYTES("\xD5\xE2the\n\xB8\xF6"),  // GB18030 only
   };
 #undef BYTES
@@ -350,7 +386,8 @@ TEST(TextLines, EveryDoubleByteCharacterIsFoundInTheBytesOfItsLine) {
 
 TEST(TextLines, ANeedleNeverPresentGivesNoLineAndLongLinesKeepTheirIndex) {
   std::string bytes;
-  for (int k = 0; k < 2000; ++k) bytes += "a line of text " + std::to_string(k) + (k % 3 ? "\n" : "\r\n");
+  for (int k = 0; k < 2000; ++k)
+    bytes += "a line of text " + std::to_string(k) + (k % 3 ? "\n" : "\r\n");
   bytes += std::string(3 << 20, 'w') + " needle\r";
   bytes += "\rlast needle";
   const TempFile file(bytes);
