@@ -5,12 +5,16 @@
 // Covered by tests/regex/EngineObjectTest.cpp.
 #include "regex/RegexEngine.h"
 
+#include <exception>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "regex/Compiler.h"
+#include "regex/Matcher.h"
 #include "regex/Program.h"
+#include "regex/SearchPlan.h"
 
 namespace tallyfold {
 namespace {
@@ -154,6 +158,29 @@ std::u16string TRegexEngine::GetMustText() const {
   if (must_text_ < 0 || program_.empty()) return std::u16string();
   return std::u16string(program_.data() + must_text_,
                         static_cast<size_t>(must_length_));
+}
+
+TRequiredText TRegexEngine::RequiredText() {
+  TRequiredText required;
+  try {
+    if (!ProgramReady()) return required;
+    if (!scratch_) scratch_ = std::make_shared<regex_internal::MatchScratch>();
+    // Binding a matcher brings the search plan up to date; an empty plan
+    // stands for a program that may raise.
+    regex_internal::Matcher matcher(*this, program_, *scratch_);
+    const regex_internal::SearchPlan& plan = scratch_->plan;
+    const regex_internal::LiteralNeedle& literal = plan.Rejecting();
+    required.units = literal.units;
+    required.others = literal.others;
+    const regex_internal::StartScan& units = plan.required_units;
+    if (units.kind == regex_internal::StartScan::kRanges) {
+      for (int k = 0; k < units.count; ++k)
+        required.ranges.emplace_back(units.first[k], units.last[k]);
+    }
+  } catch (const std::exception&) {
+    return TRequiredText();
+  }
+  return required;
 }
 
 bool TRegexEngine::ApplyModifierLetters(const std::u16string& letters,

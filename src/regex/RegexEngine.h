@@ -32,12 +32,20 @@
 // Every failure, at compile or at match time, raises ERegexEngine with a
 // numeric Code and, for compile errors (codes below 1000), the position of the
 // error in the expression; the message of a compile error ends in " (pos N)".
+//
+// RequiredText tells what every match must hold, so that a caller can pass
+// over whole inputs without running a search:
+//
+//   re.SetExpression(u"\\d+ (?i)km");
+//   TRequiredText need = re.RequiredText();
+//   // need.units u"km", need.others u"KM", need.ranges {('0', '9')}
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Exception.h"
@@ -52,6 +60,21 @@ class ERegexEngine : public Exception {
 
   int Code;      // the error code (table in ErrorMessage)
   int ErrorPos;  // compile position of the error; 0 outside a compile
+};
+
+// What every match of an expression holds: an input without it has no
+// match. An empty answer says nothing.
+struct TRequiredText {
+  // A literal every match contains: its unit k matches an input unit that
+  // equals units[k] or others[k] (the other case under modifier i, else
+  // units[k] again). Empty when there is none.
+  std::u16string units;
+  std::u16string others;
+  // Inclusive ranges of ASCII units (first, last), one unit of which every
+  // match holds (the digits of \d+). Empty when there is none.
+  std::vector<std::pair<char16_t, char16_t>> ranges;
+
+  bool empty() const { return units.empty() && ranges.empty(); }
 };
 
 namespace regex_internal {
@@ -145,6 +168,13 @@ class TRegexEngine {
   uint16_t GetAnchorCount() const { return anchor_count_; }
   std::u16string GetMustText() const;  // empty when none
   int GetMustLength() const { return must_length_; }
+
+  // What every match of the expression under the current modifiers holds,
+  // as the search itself rules inputs out. Compiles when the program is
+  // stale. Never raises: an expression that does not compile, or a program
+  // whose search may raise an error (where ruling an input out could hide
+  // that error), gives an empty answer.
+  TRequiredText RequiredText();
 
   // Applies letters such as u"i-s" to `bits`; false on a character that is
   // neither a modifier letter nor '-'.

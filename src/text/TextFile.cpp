@@ -208,6 +208,30 @@ void AppendUtf8Line(TUnicodeStringList& list, const char* begin, const char* end
   list.AppendItem(std::move(line));
 }
 
+// Decodes code-page text whole, or a slice at a time ending where the
+// decoder starts afresh anyway, with a look at the cancel flag before each.
+void DecodeInSlices(const TCodePage& page, const char* text, std::size_t size,
+                    std::size_t slice_bytes, const std::atomic<bool>* cancel, std::u16string& out,
+                    MalformedTally& tally) {
+  if (size <= slice_bytes) {
+    out = page.Decode(std::string_view(text, size), tally.count);
+    tally.Check();
+    return;
+  }
+  // Never more units than bytes: a byte that is not valid becomes one
+  // U+FFFD.
+  out.clear();
+  out.reserve(size);
+  for (std::size_t at = 0; at < size;) {
+    ThrowIfCancelled(cancel);
+    const std::size_t take =
+        size - at > slice_bytes ? AnsiSliceEnd(text + at, size - at, slice_bytes) : size - at;
+    out += page.Decode(std::string_view(text + at, take), tally.count);
+    tally.Check();
+    at += take;
+  }
+}
+
 // The length of the front of [data, data + size) that holds whole lines: up
 // to just after the last line end that is settled. A CR as the last unit is
 // not, since an LF may follow in the next piece.
@@ -446,24 +470,7 @@ TUnicodeStringList DecodeLines(TStream& stream, std::int64_t remaining, TTextEnc
     ReadPieces<char>(stream, remaining, piece_bytes, false, cancel,
                      [&](const char* text, std::size_t size) {
                        std::u16string decoded;
-                       if (size <= slice_bytes) {
-                         decoded = page.Decode(std::string_view(text, size), tally.count);
-                         tally.Check();
-                       } else {
-                         // Never more units than bytes: a byte that is not
-                         // valid becomes one U+FFFD.
-                         decoded.reserve(size);
-                         for (std::size_t at = 0; at < size;) {
-                           ThrowIfCancelled(cancel);
-                           const std::size_t take =
-                               size - at > slice_bytes
-                                   ? AnsiSliceEnd(text + at, size - at, slice_bytes)
-                                   : size - at;
-                           decoded += page.Decode(std::string_view(text + at, take), tally.count);
-                           tally.Check();
-                           at += take;
-                         }
-                       }
+                       DecodeInSlices(page, text, size, slice_bytes, cancel, decoded, tally);
                        append_lines(decoded.data(), decoded.size());
                      });
   }
@@ -527,6 +534,30 @@ TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encod
       stream.SetPosition(start);
     }
   }
+}
+
+void text_internal::DecodeUtf8Line(const char* begin, const char* end, std::u16string& out,
+                                   const std::atomic<bool>* cancel, std::size_t& malformed) {
+  const auto length = static_cast<std::size_t>(end - begin);
+  out.resize(length);
+  std::size_t units = 0;
+  for (const char* p = begin; p < end;) {
+    if (length > kDecodeSliceBytes) ThrowIfCancelled(cancel);
+    const auto left = static_cast<std::size_t>(end - p);
+    const std::size_t take =
+        left > kDecodeSliceBytes ? Utf8SliceEnd(p, left, kDecodeSliceBytes) : left;
+    units += Utf8DecodeInto(p, take, out.data() + units, malformed);
+    p += take;
+  }
+  out.resize(units);
+}
+
+void text_internal::DecodeCodePageText(const TCodePage& page, const char* text, std::size_t size,
+                                       std::u16string& out, const std::atomic<bool>* cancel,
+                                       std::size_t& malformed) {
+  MalformedTally tally;
+  DecodeInSlices(page, text, size, kDecodeSliceBytes, cancel, out, tally);
+  malformed += tally.count;
 }
 
 void TUnicodeStringList::ReadTextStream(TStream& stream, const std::atomic<bool>* cancel) {

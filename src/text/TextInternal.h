@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/CodePage.h"
 #include "text/StringList.h"
@@ -65,5 +66,17 @@ TUnicodeStringList ReadLines(TStream& stream, TTextEncoding encoding, const TTex
                              const std::atomic<bool>* cancel = nullptr,
                              std::size_t slice_bytes = kDecodeSliceBytes,
                              TTextReadInfo* info = nullptr);
+
+// Decodes one line of UTF-8, [begin, end), into `out` as the reader decodes
+// a line, a slice of about kDecodeSliceBytes at a time with a look at
+// `cancel` before each; adds its malformed sequences to `malformed`.
+void DecodeUtf8Line(const char* begin, const char* end, std::u16string& out,
+                    const std::atomic<bool>* cancel, std::size_t& malformed);
+
+// Decodes a run of whole lines of text in `page`, [text, text + size), into
+// `out` as the reader decodes a run of them, in slices alike.
+void DecodeCodePageText(const TCodePage& page, const char* text, std::size_t size,
+                        std::u16string& out, const std::atomic<bool>* cancel,
+                        std::size_t& malformed);
 
 }  // namespace tallyfold::text_internal
