@@ -40,9 +40,6 @@ constexpr int kPeekNodes = 8;
 
 std::atomic<bool> g_filters_enabled{true};
 
-bool IsOpen(char16_t op) { return op >= OPEN_1 && op <= OPEN_14; }
-bool IsClose(char16_t op) { return op >= CLOSE_1 && op <= CLOSE_14; }
-bool IsBackref(char16_t op) { return op == BACKREF || op == BACKREF_CI; }
 bool IsSetOp(char16_t op) {
   return op == IN_SET || op == NOT_IN_SET || op == IN_SET_CI ||
          op == NOT_IN_SET_CI;
@@ -78,7 +75,7 @@ struct Repeat {
 };
 
 Repeat ShapeOf(const char16_t* prog, int prog_size, int node) {
-  Repeat r{0, kRepeatMax, node + kNodeHeader, NextNode(prog, node), 0, 0, -1, false};
+  Repeat r{0, kRepeatMax, OperandStart(node), NextNode(prog, node), 0, 0, -1, false};
   switch (prog[node]) {
     case REPEAT_PLUS_LAZY:
       r.lazy = true;
@@ -93,9 +90,9 @@ Repeat ShapeOf(const char16_t* prog, int prog_size, int node) {
       r.lazy = true;
       [[fallthrough]];
     case REPEAT_BRACES:
-      r.min = ReadInt32(prog + node + 3);
-      r.max = ReadInt32(prog + node + 5);
-      r.operand = node + 7;
+      r.min = BracesMin(prog, node);
+      r.max = BracesMax(prog, node);
+      r.operand = BracesOperand(node);
       break;
     default:
       break;
@@ -103,13 +100,13 @@ Repeat ShapeOf(const char16_t* prog, int prog_size, int node) {
   // Group ends and starts in between consume nothing and always succeed.
   int after = r.next;
   for (int steps = 0; steps < TRegexEngine::kGroupSlots && after >= 0 &&
-                      after + kNodeHeader < prog_size &&
+                      OperandStart(after) < prog_size &&
                       (IsOpen(prog[after]) || IsClose(prog[after]));
        ++steps)
     after = NextNode(prog, after);
-  if (after >= 0 && after + kNodeHeader < prog_size &&
+  if (after >= 0 && OperandStart(after) < prog_size &&
       (prog[after] == LITERAL || prog[after] == LITERAL_CI)) {
-    r.ahead = r.ahead_other = prog[after + kNodeHeader];
+    r.ahead = r.ahead_other = LiteralFirst(prog, after);
     r.ahead_node = after;
   }
   return r;
@@ -220,7 +217,7 @@ void Matcher::Prepare(const std::vector<char16_t>& program) {
   s.start_at_input_start = false;
   s.start_at_input_end = false;
   int budget = kStartBudget;
-  if (!AddStartChars(1, budget)) s.start_bits.clear();
+  if (!AddStartChars(kFirstNode, budget)) s.start_bits.clear();
   BuildSearchPlan(prog_, prog_size_, s);
   FindSkipRules();
   s.literal_cache = RejectionCache();
@@ -253,10 +250,10 @@ void Matcher::IndexSets() {
     while (pos < prog_size_ && prog_[pos] != 0) ++pos;
     return pos + 1;
   };
-  int pos = 1;
-  while (pos + kNodeHeader <= prog_size_) {
+  int pos = kFirstNode;
+  while (NodeFits(prog_size_, pos)) {
     const char16_t op = prog_[pos];
-    int next = pos + kNodeHeader;
+    int next = OperandStart(pos);
     if (IsSetOp(op)) {
       const int list_end = skip_list(next);
       if (list_end > prog_size_) goto walked;
@@ -300,17 +297,13 @@ void Matcher::IndexSets() {
       case LITERAL_CI:
         next = skip_list(next);
         break;
-      case REPEAT_BRACES:
+      case REPEAT_BRACES:  // the bounds; the operand node follows
       case REPEAT_BRACES_LAZY:
-        next += 4;  // minimum and maximum; the operand node follows
-        break;
       case LOOP:
       case LOOP_LAZY:
-        next += 6;  // minimum, maximum and body offset
-        break;
       case BACKREF:
       case BACKREF_CI:
-        next += 1;
+        next += FixedOperandUnits(op);
         break;
       case MATCH_END: case INPUT_START: case INPUT_END: case ANY_CHAR:
       case ALTERNATIVE: case LINK: case EMPTY: case REPEAT_STAR:
@@ -343,22 +336,22 @@ void Matcher::AddChar(char16_t ch) { SetBit(s_.start_bits.data(), ch); }
 // that set is not worth filtering by (negated classes, any character) or
 // not known (back-references).
 bool Matcher::AddNodeChars(int node) {
-  if (node < 0 || node + kNodeHeader > prog_size_) return false;
+  if (!NodeFits(prog_size_, node)) return false;
   switch (prog_[node]) {
     case LITERAL:
       // An empty literal (from \x00) consumes nothing.
-      if (prog_[node + kNodeHeader] == 0) return false;
-      AddChar(prog_[node + kNodeHeader]);
+      if (LiteralFirst(prog_, node) == 0) return false;
+      AddChar(LiteralFirst(prog_, node));
       return true;
     case LITERAL_CI: {
-      const char16_t ch = prog_[node + kNodeHeader];
+      const char16_t ch = LiteralFirst(prog_, node);
       if (ch == 0) return false;
       AddChar(ch);
       AddChar(Invert(ch));
       return true;
     }
     case IN_SET:
-      for (const char16_t* m = prog_ + node + kNodeHeader; *m != 0; ++m)
+      for (const char16_t* m = NodeText(prog_, node); *m != 0; ++m)
         AddChar(*m);
       return true;
     case IN_SET_CI: {
@@ -388,7 +381,7 @@ bool Matcher::AddNodeChars(int node) {
 // up. Zero-width tests are looked through: they only narrow the set.
 bool Matcher::AddStartChars(int node, int& budget) {
   for (;;) {
-    if (--budget < 0 || node < 0 || node + kNodeHeader > prog_size_) return false;
+    if (--budget < 0 || !NodeFits(prog_size_, node)) return false;
     const char16_t op = prog_[node];
     const int next = NextNode(prog_, node);
     switch (op) {
@@ -410,33 +403,31 @@ bool Matcher::AddStartChars(int node, int& budget) {
       case ALTERNATIVE:
         if (NextAlternative(node) >= 0) {
           for (int alt = node; alt >= 0; alt = NextAlternative(alt))
-            if (!AddStartChars(alt + kNodeHeader, budget)) return false;
+            if (!AddStartChars(AlternativeBody(alt), budget)) return false;
           return true;
         }
-        node += kNodeHeader;
+        node = AlternativeBody(node);
         continue;
       case REPEAT_STAR:
       case REPEAT_STAR_LAZY:
-        if (!AddNodeChars(node + kNodeHeader)) return false;
+        if (!AddNodeChars(OperandStart(node))) return false;
         node = next;
         continue;
       case REPEAT_PLUS:
       case REPEAT_PLUS_LAZY:
-        return AddNodeChars(node + kNodeHeader);
+        return AddNodeChars(OperandStart(node));
       case REPEAT_BRACES:
       case REPEAT_BRACES_LAZY: {
-        if (node + 7 > prog_size_ || !AddNodeChars(node + 7)) return false;
-        if (ReadInt32(prog_ + node + 3) > 0) return true;
+        if (BracesOperand(node) > prog_size_ || !AddNodeChars(BracesOperand(node))) return false;
+        if (BracesMin(prog_, node) > 0) return true;
         node = next;
         continue;
       }
       case LOOP_ENTRY: {
         const int loop = next;
-        if (loop < 0 || loop + 9 > prog_size_ ||
-            (prog_[loop] != LOOP && prog_[loop] != LOOP_LAZY))
-          return false;
-        if (!AddStartChars(node + kNodeHeader, budget)) return false;
-        if (ReadInt32(prog_ + loop + 3) > 0) return true;
+        if (!LoopFits(prog_size_, loop) || !IsLoopEnd(prog_[loop])) return false;
+        if (!AddStartChars(LoopEntryBody(node), budget)) return false;
+        if (LoopMin(prog_, loop) > 0) return true;
         node = NextNode(prog_, loop);
         continue;
       }
@@ -452,7 +443,7 @@ bool Matcher::AddStartChars(int node, int& budget) {
 
 // Whether the node at `node` fails unless it consumes a word unit first.
 bool Matcher::ConsumesWordUnitFirst(int node) const {
-  if (node < 0 || node + kNodeHeader > prog_size_) return false;
+  if (!NodeFits(prog_size_, node)) return false;
   const int operand = MandatoryFirstNode(prog_, prog_size_, node);
   if (operand < 0) return false;
   switch (prog_[operand]) {
@@ -460,7 +451,7 @@ bool Matcher::ConsumesWordUnitFirst(int node) const {
       return true;
     case LITERAL:
     case LITERAL_CI: {
-      const char16_t ch = prog_[operand + kNodeHeader];
+      const char16_t ch = LiteralFirst(prog_, operand);
       return ch != 0 && s_.word.Contains(ch) &&
              (prog_[operand] == LITERAL || s_.word.Contains(Invert(ch)));
     }
@@ -474,13 +465,12 @@ void Matcher::FindSkipRules() {
   // The rule for \b holds whatever the registers are, so group openings
   // after it, which only set registers, are looked through.
   const auto PastOpenings = [this](int node) {
-    for (int steps = 0; steps < TRegexEngine::kGroupSlots && node >= 0 &&
-                        node + kNodeHeader <= prog_size_;
+    for (int steps = 0; steps < TRegexEngine::kGroupSlots && NodeFits(prog_size_, node);
          ++steps) {
       if (IsOpen(prog_[node]))
         node = NextNode(prog_, node);
       else if (prog_[node] == ALTERNATIVE && NextAlternative(node) < 0)
-        node += kNodeHeader;
+        node = AlternativeBody(node);
       else
         break;
     }
@@ -491,23 +481,23 @@ void Matcher::FindSkipRules() {
   // The first node that does anything, past comments and single choices.
   const auto lead = [this](int node) {
     for (int steps = 0; steps < kPeekNodes; ++steps) {
-      if (node < 0 || node + kNodeHeader > prog_size_) return -1;
+      if (!NodeFits(prog_size_, node)) return -1;
       const char16_t op = prog_[node];
       if (op == COMMENT || op == EMPTY) {
         node = NextNode(prog_, node);
       } else if (op == ALTERNATIVE && NextAlternative(node) < 0) {
-        node += kNodeHeader;
+        node = AlternativeBody(node);
       } else {
         return node;
       }
     }
     return -1;
   };
-  const int first = lead(1);
+  const int first = lead(kFirstNode);
   if (first < 0) return;
   std::vector<int> starts;
   if (prog_[first] == ALTERNATIVE) {
-    for (int alt = first; alt >= 0; alt = NextAlternative(alt)) starts.push_back(lead(alt + kNodeHeader));
+    for (int alt = first; alt >= 0; alt = NextAlternative(alt)) starts.push_back(lead(AlternativeBody(alt)));
   } else {
     starts.push_back(first);
   }
@@ -515,10 +505,9 @@ void Matcher::FindSkipRules() {
   for (const int node : starts) {
     if (node < 0) return;
     const char16_t op = prog_[node];
-    if (op == REPEAT_STAR || op == REPEAT_STAR_LAZY || op == REPEAT_PLUS ||
-        op == REPEAT_PLUS_LAZY || op == REPEAT_BRACES || op == REPEAT_BRACES_LAZY) {
+    if (IsSingleRepeat(op)) {
       const Repeat r = ShapeOf(prog_, prog_size_, node);
-      if (r.operand + kNodeHeader > prog_size_ || !IsCountable(prog_[r.operand]) ||
+      if (!NodeFits(prog_size_, r.operand) || !IsCountable(prog_[r.operand]) ||
           IsBackref(prog_[r.operand]))
         return;
       rules.push_back({SkipRule::kRun, r.operand, r.max});
@@ -568,7 +557,7 @@ char16_t Matcher::Invert(char16_t ch) const {
 
 bool Matcher::InSet(int node, char16_t ch) const {
   const int index = s_.set_index[node];
-  if (index < 0) return ListHas(prog_ + node + kNodeHeader, ch);
+  if (index < 0) return ListHas(NodeText(prog_, node), ch);
   const SetInfo& info = s_.sets[index];
   if (ch < 128) return Bit(info.ascii, ch);
   return info.has_wide && ListHas(prog_ + info.members, ch);
@@ -578,7 +567,7 @@ bool Matcher::InSetCi(int node, char16_t ch) const {
   const int index = s_.set_index[node];
   if (index >= 0 && ch < 128) return Bit(s_.sets[index].ascii, ch);
   const char16_t other = Invert(ch);
-  for (const char16_t* m = prog_ + node + kNodeHeader; *m != 0; ++m)
+  for (const char16_t* m = NodeText(prog_, node); *m != 0; ++m)
     if (*m == ch || *m == other) return true;
   return false;
 }
@@ -588,9 +577,9 @@ bool Matcher::TestOne(int node, char16_t ch) const {
     case ANY_CHAR:
       return true;
     case LITERAL:
-      return ch == prog_[node + kNodeHeader];
+      return ch == LiteralFirst(prog_, node);
     case LITERAL_CI: {
-      const char16_t p = prog_[node + kNodeHeader];
+      const char16_t p = LiteralFirst(prog_, node);
       return ch == p || ch == Invert(p);
     }
     case IN_SET:
@@ -647,7 +636,7 @@ int Matcher::Count(int operand, int from, int32_t max) const {
     case ANY_CHAR:
       return std::max(limit, 0);
     case LITERAL: {
-      const char16_t ch = prog_[operand + kNodeHeader];
+      const char16_t ch = LiteralFirst(prog_, operand);
       while (n < limit && p[n] == ch) ++n;
       return n;
     }
@@ -678,7 +667,7 @@ int Matcher::Count(int operand, int from, int32_t max) const {
 
 // The group a back-reference names, when it took part: its start and length.
 bool Matcher::Captured(int operand, int& from, int& length) const {
-  const char16_t group = prog_[operand + kNodeHeader];
+  const char16_t group = BackrefGroup(prog_, operand);
   if (group >= TRegexEngine::kGroupSlots) return false;
   const int32_t* regs = s_.regs.data();
   from = regs[kStartSlot + group];
@@ -714,7 +703,7 @@ bool Matcher::UnitAt(int operand, int from, int pos, int step) const {
 int Matcher::NextAlternative(int alternative) const {
   if (alternative < 0) return -1;
   const int next = NextNode(prog_, alternative);
-  return next >= 0 && next + kNodeHeader <= prog_size_ && prog_[next] == ALTERNATIVE
+  return NodeFits(prog_size_, next) && prog_[next] == ALTERNATIVE
              ? next
              : -1;
 }
@@ -725,9 +714,9 @@ int Matcher::NextAlternative(int alternative) const {
 bool Matcher::MayStartWith(int alternative, char16_t ch) const {
   // Units before the input end are never 0, so 0 stands for the end.
   const bool at_end = ch == 0;
-  int node = alternative + kNodeHeader;
+  int node = AlternativeBody(alternative);
   for (int steps = 0; steps < kPeekNodes; ++steps) {
-    if (node < 0 || node + kNodeHeader > prog_size_) return true;
+    if (!NodeFits(prog_size_, node)) return true;
     const char16_t op = prog_[node];
     switch (op) {
       case EMPTY:
@@ -736,11 +725,11 @@ bool Matcher::MayStartWith(int alternative, char16_t ch) const {
         continue;
       case ALTERNATIVE:
         if (NextAlternative(node) >= 0) return true;
-        node += kNodeHeader;
+        node = AlternativeBody(node);
         continue;
       case LITERAL: case LITERAL_CI:
         // An empty literal (from \x00) consumes nothing.
-        if (prog_[node + kNodeHeader] == 0) return true;
+        if (LiteralFirst(prog_, node) == 0) return true;
         return !at_end && TestOne(node, ch);
       case ANY_CHAR: case IN_SET:
       case NOT_IN_SET: case IN_SET_CI: case NOT_IN_SET_CI: case DIGIT:
@@ -749,7 +738,7 @@ bool Matcher::MayStartWith(int alternative, char16_t ch) const {
         return !at_end && TestOne(node, ch);
       case REPEAT_PLUS:
       case REPEAT_PLUS_LAZY: {
-        const int operand = node + kNodeHeader;
+        const int operand = OperandStart(node);
         if (IsBackref(prog_[operand]) || !IsCountable(prog_[operand])) return true;
         return !at_end && TestOne(operand, ch);
       }
@@ -900,7 +889,7 @@ bool Matcher::Run(int start) {
   guard_active_ = false;
 
   int cursor = start;
-  int node = 1;
+  int node = kFirstNode;
 #ifdef TALLYFOLD_MATCH_STEP_LIMIT
   // Fuzzing builds give up on an attempt that runs too long, so that only
   // a real hang times the fuzzer out.
@@ -921,7 +910,7 @@ bool Matcher::Run(int start) {
       return false;
     }
 #endif
-    if (node < 0 || node + kNodeHeader > prog_size_) Raise(1002);
+    if (!NodeFits(prog_size_, node)) Raise(1002);
     const char16_t op = prog[node];
     const int next = NextNode(prog, node);
     switch (op) {
@@ -951,7 +940,7 @@ bool Matcher::Run(int start) {
         continue;
 
       case LITERAL: {
-        const char16_t* lit = prog + node + kNodeHeader;
+        const char16_t* lit = NodeText(prog, node);
         const char16_t* p = in + cursor;
         // The input's terminating 0 never equals a literal character.
         for (; *lit != 0; ++lit, ++p)
@@ -962,7 +951,7 @@ bool Matcher::Run(int start) {
       }
 
       case LITERAL_CI: {
-        const char16_t* lit = prog + node + kNodeHeader;
+        const char16_t* lit = NodeText(prog, node);
         const char16_t* p = in + cursor;
         for (; *lit != 0; ++lit, ++p)
           if (*p == 0 || (*p != *lit && *p != Invert(*lit))) goto fail;
@@ -1051,7 +1040,7 @@ bool Matcher::Run(int start) {
 
       case ALTERNATIVE: {
         if (NextAlternative(node) < 0) {
-          node += kNodeHeader;  // a single choice needs no choice point
+          node = AlternativeBody(node);  // a single choice needs no choice point
           continue;
         }
         const int alternative = FirstViable(node, cursor);
@@ -1059,7 +1048,7 @@ bool Matcher::Run(int start) {
         const int later = FirstViable(NextAlternative(alternative), cursor);
         if (later >= 0)
           s.PushFrame({later, cursor, static_cast<int32_t>(s.undo_count), 0});
-        node = alternative + kNodeHeader;
+        node = AlternativeBody(alternative);
         continue;
       }
 
@@ -1078,7 +1067,7 @@ bool Matcher::Run(int start) {
       case REPEAT_STAR_LAZY: case REPEAT_PLUS_LAZY: case REPEAT_BRACES_LAZY: {
         Repeat r = ShapeOf(prog, prog_size_, node);
         if (r.ahead != 0 && prog[r.ahead_node] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
-        if (r.operand + kNodeHeader > prog_size_ || !IsCountable(prog[r.operand]))
+        if (!NodeFits(prog_size_, r.operand) || !IsCountable(prog[r.operand]))
           Raise(1000);
         if (r.min > r.max) goto fail;
         int step = 1;
@@ -1155,10 +1144,10 @@ bool Matcher::Run(int start) {
       case LOOP_LAZY: {
         const int depth = regs[kDepthSlot];
         if (depth <= 0) Raise(1015);
-        if (node + 9 > prog_size_) Raise(1002);
-        const int32_t min = ReadInt32(prog + node + 3);
-        const int32_t max = ReadInt32(prog + node + 5);
-        const int body = node + ReadInt32(prog + node + 7);
+        if (!LoopFits(prog_size_, node)) Raise(1002);
+        const int32_t min = LoopMin(prog, node);
+        const int32_t max = LoopMax(prog, node);
+        const int body = LoopBody(prog, node);
         const int32_t count = regs[kCounterSlot + depth];
         if (count > 0 && cursor == regs[kLoopStartSlot + depth]) {
           // The last iteration consumed nothing (only an empty
@@ -1188,13 +1177,13 @@ bool Matcher::Run(int start) {
 
       default:
         if (IsOpen(op)) {
-          Set(kStartSlot + (op - OPEN_1 + 1), cursor);
+          Set(kStartSlot + OpenGroup(op), cursor);
           s.groups_dirty = true;
           node = next;
           continue;
         }
         if (IsClose(op)) {
-          Set(kEndSlot + (op - CLOSE_1 + 1), cursor);
+          Set(kEndSlot + CloseGroup(op), cursor);
           s.groups_dirty = true;
           node = next;
           continue;
@@ -1229,7 +1218,7 @@ bool Matcher::Backtrack(int& node, int& cursor) {
         else
           --s.frame_count;
         cursor = from;
-        node = at + kNodeHeader;
+        node = AlternativeBody(at);
         return true;
       }
 
@@ -1249,7 +1238,7 @@ bool Matcher::Backtrack(int& node, int& cursor) {
         const int depth = regs[kDepthSlot];
         Set(kCounterSlot + depth, regs[kCounterSlot + depth] + 1);
         Set(kLoopStartSlot + depth, from);
-        node = at + ReadInt32(prog_ + at + 7);
+        node = LoopBody(prog_, at);
         return true;
       }
 

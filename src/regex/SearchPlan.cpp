@@ -30,12 +30,12 @@ bool IsZeroWidth(char16_t op) {
     case LINE_START: case LINE_END: case INPUT_START: case INPUT_END:
       return true;
     default:
-      return (op >= OPEN_1 && op <= OPEN_14) || (op >= CLOSE_1 && op <= CLOSE_14);
+      return IsOpen(op) || IsClose(op);
   }
 }
 
 bool IsAlternative(const char16_t* prog, int size, int node) {
-  return node >= 0 && node + kNodeHeader <= size && prog[node] == ALTERNATIVE;
+  return NodeFits(size, node) && prog[node] == ALTERNATIVE;
 }
 
 // Calls visit(node) for the nodes that every successful path runs through,
@@ -46,16 +46,16 @@ bool IsAlternative(const char16_t* prog, int size, int node) {
 // still on every path.
 template <typename Visit>
 void WalkMainPath(const char16_t* prog, int size, Visit visit) {
-  int node = 1;
+  int node = kFirstNode;
   for (int steps = 0; steps < size; ++steps) {
-    if (node < 0 || node + kNodeHeader > size) return;
+    if (!NodeFits(size, node)) return;
     const char16_t op = prog[node];
     if (op == MATCH_END || op == LINK) return;
     const int next = NextNode(prog, node);
     if (op == ALTERNATIVE) {
       if (!IsAlternative(prog, size, next)) {
         if (!visit(node)) return;
-        node += kNodeHeader;  // one choice: its body leads on to what follows
+        node = AlternativeBody(node);  // one choice: its body leads on to what follows
         continue;
       }
       int last = next;
@@ -69,8 +69,7 @@ void WalkMainPath(const char16_t* prog, int size, Visit visit) {
     if (!visit(node)) return;
     if (op == LOOP_ENTRY) {
       // The loop's end node follows the entry; the body is the operand.
-      if (next < 0 || next + kNodeHeader > size ||
-          (prog[next] != LOOP && prog[next] != LOOP_LAZY))
+      if (!NodeFits(size, next) || !IsLoopEnd(prog[next]))
         return;
       node = NextNode(prog, next);
       continue;
@@ -86,7 +85,7 @@ char16_t OtherCase(const MatchScratch& s, char16_t ch) {
 
 LiteralNeedle NeedleOf(const char16_t* prog, int node, const MatchScratch& s) {
   LiteralNeedle needle;
-  needle.units = prog + node + kNodeHeader;
+  needle.units = NodeText(prog, node);
   needle.others = needle.units;
   if (prog[node] == LITERAL_CI)
     for (char16_t& ch : needle.others) ch = OtherCase(s, ch);
@@ -95,7 +94,7 @@ LiteralNeedle NeedleOf(const char16_t* prog, int node, const MatchScratch& s) {
 
 // Whether a literal node's text lies inside the program (it ends in a 0).
 bool LiteralFits(const char16_t* prog, int size, int node) {
-  const int text = node + kNodeHeader;
+  const int text = OperandStart(node);
   return text < size && std::char_traits<char16_t>::find(prog + text, size - text, 0) != nullptr;
 }
 
@@ -387,7 +386,7 @@ void BuildSearchPlan(const char16_t* prog, int size, MatchScratch& s) {
   WalkMainPath(prog, size, [&](int node) {
     const char16_t op = prog[node];
     if ((op == LITERAL || op == LITERAL_CI) && LiteralFits(prog, size, node)) {
-      const std::size_t length = std::char_traits<char16_t>::length(prog + node + kNodeHeader);
+      const std::size_t length = std::char_traits<char16_t>::length(NodeText(prog, node));
       if (length > plan.required.units.size()) plan.required = NeedleOf(prog, node, s);
     }
     return true;
@@ -402,12 +401,12 @@ void BuildSearchPlan(const char16_t* prog, int size, MatchScratch& s) {
   WalkMainPath(prog, size, [&](int node) {
     const int operand = MandatoryFirstNode(prog, size, node);
     if (operand < 0) return true;
-    if (operand + kNodeHeader > size) return true;
+    if (!NodeFits(size, operand)) return true;
     uint64_t members[2] = {0, 0};
     if (prog[operand] == DIGIT) {
       for (char16_t ch = u'0'; ch <= u'9'; ++ch) members[0] |= uint64_t{1} << ch;
     } else if (prog[operand] == IN_SET) {
-      for (int m = operand + kNodeHeader; m < size && prog[m] != 0; ++m) {
+      for (int m = OperandStart(operand); m < size && prog[m] != 0; ++m) {
         if (prog[m] >= 128) return true;
         members[prog[m] >> 6] |= uint64_t{1} << (prog[m] & 63);
       }

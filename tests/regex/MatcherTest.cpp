@@ -329,7 +329,7 @@ class ProgramBuilder {
     units_.insert(units_.end(), operand.begin(), operand.end());
     return at;
   }
-  void Link(int from, int to) { WriteInt32(&units_[from + 1], to - from); }
+  void Link(int from, int to) { SetNextNode(units_.data(), from, to); }
   std::vector<char16_t>& Units() { return units_; }
 
  private:
@@ -382,9 +382,9 @@ TEST(MatcherErrors, MalformedProgramsRaiseTheirCodes) {
     ProgramBuilder b;  // a loop end without its entry
     const int alt = b.Node(ALTERNATIVE);
     const int body = b.Node(LITERAL, {u'a', 0});
-    const int loop = b.Node(LOOP, {1, 0, 2, 0, 0, 0});
+    const int loop = b.Node(LOOP, std::vector<char16_t>(FixedOperandUnits(LOOP)));
     const int end = b.Node(MATCH_END);
-    WriteInt32(&b.Units()[loop + 7], body - loop);
+    SetLoopFields(b.Units().data(), loop, 1, 2, body);
     b.Link(alt, end);
     b.Link(body, loop);
     b.Link(loop, end);
