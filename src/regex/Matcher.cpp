@@ -13,10 +13,6 @@
 #include <cstring>
 #include <new>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include "platform/Exception.h"
 #include "regex/Program.h"
 
@@ -118,27 +114,6 @@ void SetSearchFiltersForTesting(bool enabled) { g_filters_enabled.store(enabled)
 
 void RaiseOutOfMemory() {
   throw Exception("TRegexEngine(exec): Out Of Memory While Matching");
-}
-
-// Searching for one unit is the inner loop of the first-character and
-// must-literal checks and of finding the input's end; eight units at a time.
-int FindUnit(const char16_t* text, int from, int to, char16_t ch) {
-#ifdef __SSE2__
-  const __m128i needle = _mm_set1_epi16(static_cast<short>(ch));
-  for (; from + 8 <= to; from += 8) {
-    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + from));
-    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(units, needle));
-    if (mask != 0) return from + (__builtin_ctz(static_cast<unsigned>(mask)) >> 1);
-  }
-#endif
-  for (; from < to; ++from)
-    if (text[from] == ch) return from;
-  return to;
-}
-
-bool SameUnits(const char16_t* a, std::size_t a_size, const char16_t* b,
-               std::size_t b_size) {
-  return a_size == b_size && (a_size == 0 || std::memcmp(a, b, a_size * sizeof(char16_t)) == 0);
 }
 
 void CharTable::Assign(const std::u16string& members) {

@@ -35,13 +35,6 @@ namespace tallyfold::regex_internal {
 // Raises the exception that reports an allocation failure while searching.
 [[noreturn]] void RaiseOutOfMemory();
 
-// The index of the first `ch` in text[from, to), or `to` when there is none.
-int FindUnit(const char16_t* text, int from, int to, char16_t ch);
-
-// Whether two unit strings hold the same units.
-bool SameUnits(const char16_t* a, std::size_t a_size, const char16_t* b,
-               std::size_t b_size);
-
 // Membership test of a set string (`\w`, `\s`, the line separators): a bitmap
 // for the ASCII range and a list of the rest, which is empty by default.
 struct CharTable {

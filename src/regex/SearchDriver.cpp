@@ -13,13 +13,10 @@
 #include <string_view>
 #include <vector>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include "regex/Matcher.h"
 #include "regex/Program.h"
 #include "regex/RegexEngine.h"
+#include "regex/UnitScan.h"
 
 namespace tallyfold {
 
@@ -68,34 +65,6 @@ constexpr std::size_t kKeptInputUnits = std::size_t{1} << 16;
 // units, with a look at the cancel flag before each.
 constexpr int kCopySliceUnits = 1 << 20;
 
-// Copies `length` units and returns the index of the first 0 unit among
-// them, or `length`: the copy and the search for the input's end in one
-// pass over the text.
-int CopyFindingZero(char16_t* to, const char16_t* from, int length) {
-  int i = 0;
-#ifdef __SSE2__
-  const __m128i zero = _mm_setzero_si128();
-  for (; i + 8 <= length; i += 8) {
-    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), units);
-    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(units, zero));
-    if (mask != 0) {
-      const int first = i + (__builtin_ctz(static_cast<unsigned>(mask)) >> 1);
-      std::memcpy(to + i + 8, from + i + 8, sizeof(char16_t) * (length - i - 8));
-      return first;
-    }
-  }
-#endif
-  for (; i < length; ++i) {
-    to[i] = from[i];
-    if (from[i] == 0) {
-      std::memcpy(to + i + 1, from + i + 1, sizeof(char16_t) * (length - i - 1));
-      return i;
-    }
-  }
-  return length;
-}
-
 }  // namespace
 
 void TRegexEngine::SetInputString(const std::u16string& text) {
@@ -136,9 +105,10 @@ void TRegexEngine::SetInputString(const std::u16string& text) {
     input_end_ = input_length_;
     Matcher::RecordRejection(*this, hit);
   } else if (literal != nullptr) {
-    input_end_ = regex_internal::FindUnit(buffer, 0, input_length_, u'\0');
+    const char16_t zero = 0;
+    input_end_ = regex_internal::FindUnits(buffer, 0, input_length_, &zero, 1);
   } else {
-    input_end_ = CopyFindingZero(buffer, text.data(), input_length_);
+    input_end_ = regex_internal::CopyFindingZero(buffer, text.data(), input_length_);
   }
   buffer[text.size()] = 0;
   input_cursor_ = 0;
@@ -159,7 +129,7 @@ void TRegexEngine::CopyLongInput(const std::u16string& text,
   for (int from = 0; from < length; from += kCopySliceUnits) {
     check_cancel();
     const int count = std::min(length - from, kCopySliceUnits);
-    const int zero = CopyFindingZero(buffer + from, text.data() + from, count);
+    const int zero = regex_internal::CopyFindingZero(buffer + from, text.data() + from, count);
     if (input_end_ == length && zero < count) input_end_ = from + zero;
   }
   if (literal == nullptr || input_end_ < length) return;

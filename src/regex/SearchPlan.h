@@ -26,6 +26,8 @@
 #include <cstdint>
 #include <string>
 
+#include "regex/UnitScan.h"
+
 namespace tallyfold::regex_internal {
 
 struct MatchScratch;
@@ -51,8 +53,10 @@ struct LiteralNeedle {
   // complete but `hit` unset, when the text holds a 0 unit.
   bool CopyAndFind(char16_t* to, const char16_t* from, int length, int& hit) const;
 
- private:
-  struct Wide;
+  // The literal as the unit scans take it; valid while it is not changed.
+  LiteralUnits View() const {
+    return LiteralUnits{units.data(), others.data(), static_cast<int>(units.size())};
+  }
 };
 
 // The set of units at which a match can begin, in the cheapest form that
@@ -97,9 +101,5 @@ struct SearchPlan {
 // match) and its input-start and input-end flags; an empty plan when
 // scratch.may_raise is set.
 void BuildSearchPlan(const char16_t* program, int program_size, MatchScratch& scratch);
-
-// The first position in [from, to) holding one of `units[0..count)`
-// (1 to 4 units), else `to`.
-int FindAnyUnit(const char16_t* text, int from, int to, const char16_t* units, int count);
 
 }  // namespace tallyfold::regex_internal
