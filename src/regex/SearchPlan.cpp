@@ -1,15 +1,14 @@
 // The search plan: deriving the start scan, the prefix and the required
 // literal from a program, and the searches that use them.
 //
-// This file's external interface is SearchPlan.h, used by the matcher
-// (Matcher.cpp) and the search driver (SearchDriver.cpp). Covered by
+// This file's external interface is SearchPlan.h, used by the search driver
+// (SearchDriver.cpp). Covered by
 // tests/regex/SearchPlanTest.cpp, which also checks that the plan never
 // changes a result.
 #include "regex/SearchPlan.h"
 
 #include <bit>
 
-#include "regex/Matcher.h"
 #include "regex/Program.h"
 #include "regex/UnitScan.h"
 
@@ -74,17 +73,12 @@ void WalkMainPath(const char16_t* prog, int size, Visit visit) {
   }
 }
 
-char16_t OtherCase(const MatchScratch& s, char16_t ch) {
-  if (ch < 128) return s.invert[ch];
-  return s.inverter ? s.inverter(s.inverter_context, ch) : ch;
-}
-
-LiteralNeedle NeedleOf(const char16_t* prog, int node, const MatchScratch& s) {
+LiteralNeedle NeedleOf(const char16_t* prog, int node, const PreparedProgram& s) {
   LiteralNeedle needle;
   needle.units = NodeText(prog, node);
   needle.others = needle.units;
   if (prog[node] == LITERAL_CI)
-    for (char16_t& ch : needle.others) ch = OtherCase(s, ch);
+    for (char16_t& ch : needle.others) ch = s.Invert(ch);
   return needle;
 }
 
@@ -113,7 +107,7 @@ bool AsciiRanges(const uint64_t* bits, StartScan& scan) {
   return true;
 }
 
-void ChooseStartScan(const MatchScratch& s, StartScan& scan) {
+void ChooseStartScan(const PreparedProgram& s, StartScan& scan) {
   if (s.start_bits.empty()) {
     scan.kind = StartScan::kAnyPosition;
     return;
@@ -177,11 +171,11 @@ int StartScan::NextUnit(const char16_t* text, int from, int end) const {
   return from;
 }
 
-void BuildSearchPlan(const char16_t* prog, int size, MatchScratch& s) {
-  SearchPlan& plan = s.plan;
+void BuildSearchPlan(const char16_t* prog, int size, const PreparedProgram& s,
+                     SearchPlan& plan) {
   plan = SearchPlan();
   // An attempt at a position the plan would pass over may raise rather
-  // than fail (MatchScratch::may_raise): every position is tried.
+  // than fail (PreparedProgram::may_raise): every position is tried.
   if (s.may_raise) return;
 
   // The prefix: the first node that consumes anything, when it is a

@@ -336,11 +336,24 @@ class ProgramBuilder {
   std::vector<char16_t> units_;
 };
 
+char16_t InvertAscii(void*, char16_t ch) { return TRegexEngine::InvertCaseAscii(ch); }
+
+// The analysis of `program` under `engine`'s sets.
+PreparedProgram Prepared(const TRegexEngine& engine, const std::vector<char16_t>& program) {
+  PreparedProgram prepared;
+  PrepareProgram(program,
+                 CharacterSets{engine.WordSet(), engine.SpaceSet(), engine.LineSeparatorSet(),
+                               InvertAscii, nullptr},
+                 prepared);
+  return prepared;
+}
+
 ERegexEngine RunProgram(const std::vector<char16_t>& program, const std::u16string& text) {
   TRegexEngine engine;
   engine.SetInputString(text);
+  const PreparedProgram prepared = Prepared(engine, program);
   MatchScratch scratch;
-  Matcher matcher(engine, program, scratch);
+  Matcher matcher(engine, program, prepared, scratch);
   return CatchEngineError([&] { matcher.MatchAt(0); });
 }
 
@@ -439,9 +452,10 @@ TEST(MatcherDeepMatching, RunningOutOfStackMemoryRaisesAnError) {
   const std::vector<char16_t> program = engine.ProgramUnits();
   engine.SetInputString(std::u16string(100000, u'a'));
 
+  const PreparedProgram prepared = Prepared(engine, program);
   MatchScratch scratch;
   scratch.byte_limit = 64 * 1024;
-  Matcher matcher(engine, program, scratch);
+  Matcher matcher(engine, program, prepared, scratch);
   try {
     matcher.MatchAt(0);
     ADD_FAILURE() << "no error raised";
@@ -450,7 +464,7 @@ TEST(MatcherDeepMatching, RunningOutOfStackMemoryRaisesAnError) {
   }
   // Within the limit the same matcher goes on working.
   engine.SetInputString(u"aaa");
-  Matcher short_matcher(engine, program, scratch);
+  Matcher short_matcher(engine, program, prepared, scratch);
   EXPECT_TRUE(short_matcher.MatchAt(0));
   EXPECT_EQ(engine.GroupPos(1), 3);
 }
