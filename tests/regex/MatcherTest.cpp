@@ -407,6 +407,40 @@ TEST(MatcherErrors, MalformedProgramsRaiseTheirCodes) {
   }
 }
 
+// Sets the step bound of every match attempt while it lives.
+struct StepLimit {
+  explicit StepLimit(int32_t steps) { SetMatchStepLimit(steps); }
+  ~StepLimit() { SetMatchStepLimit(0); }
+};
+
+TEST(MatcherStepLimit, ABoundedAttemptFailsAndTheSearchGoesOn) {
+  // Each iteration of (a|b)* takes several steps, so an attempt at the
+  // start of a long line needs thousands; under a bound of 500 only an
+  // attempt near the end gets through.
+  std::u16string line;
+  for (int i = 0; i < 2000; ++i) line += u"ab";
+  line += u"c";
+  const int length = static_cast<int>(line.size());
+  {
+    const StepLimit limit(500);
+    TRegexEngine engine;
+    engine.SetExpression(u"(a|b)*c");
+    ASSERT_TRUE(engine.Exec(line));
+    ASSERT_GT(engine.GroupPos(0), 1);
+    EXPECT_EQ(engine.GroupPos(0) + engine.GroupLen(0) - 1, length);
+    // Short attempts are not cut.
+    engine.SetExpression(u"\\d+");
+    EXPECT_EQ(AllMatches(engine, u"\\d+", u" 12 x 345 "), (std::vector<Span>{{2, 2}, {7, 3}}));
+    // A search that would backtrack for ages fails instead.
+    engine.SetExpression(u"(a+)+$");
+    EXPECT_FALSE(engine.Exec(std::u16string(40, u'a') + u"b"));
+  }
+  TRegexEngine engine;
+  engine.SetExpression(u"(a|b)*c");
+  ASSERT_TRUE(engine.Exec(line));
+  EXPECT_EQ(GroupSpan(engine, 0), (Span{1, length}));
+}
+
 // Patterns whose matching depth grows with the input: every iteration is a
 // place to come back to, kept on the heap rather than the thread's stack.
 TEST(MatcherDeepMatching, LongLinesFinishWithoutExhaustingTheStack) {
