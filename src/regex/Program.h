@@ -164,21 +164,6 @@ inline void SetBracesBounds(char16_t* program, int node, int32_t min, int32_t ma
   WriteInt32(program + OperandStart(node) + 2, max);
 }
 
-// Any single-node repeat's operand node and bounds.
-inline int RepeatOperand(const char16_t* program, int node) {
-  return IsBracesRepeat(program[node]) ? BracesOperand(node) : OperandStart(node);
-}
-inline int32_t RepeatMin(const char16_t* program, int node) {
-  switch (program[node]) {
-    case REPEAT_PLUS: case REPEAT_PLUS_LAZY: return 1;
-    case REPEAT_BRACES: case REPEAT_BRACES_LAZY: return BracesMin(program, node);
-    default: return 0;
-  }
-}
-inline int32_t RepeatMax(const char16_t* program, int node) {
-  return IsBracesRepeat(program[node]) ? BracesMax(program, node) : kRepeatMax;
-}
-
 // --- Loops over complex bodies ----------------------------------------------------------
 
 inline bool IsLoopEnd(char16_t op) { return op == LOOP || op == LOOP_LAZY; }

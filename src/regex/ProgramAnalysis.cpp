@@ -341,7 +341,8 @@ void Analysis::FindSkipRules() {
   if (first < 0) return;
   std::vector<int> starts;
   if (prog_[first] == ALTERNATIVE) {
-    for (int alt = first; alt >= 0; alt = NextAlternative(prog_, prog_size_, alt)) starts.push_back(lead(AlternativeBody(alt)));
+    for (int alt = first; alt >= 0; alt = NextAlternative(prog_, prog_size_, alt))
+      starts.push_back(lead(AlternativeBody(alt)));
   } else {
     starts.push_back(first);
   }
@@ -355,7 +356,8 @@ void Analysis::FindSkipRules() {
           IsBackref(prog_[r.operand]))
         return;
       rules.push_back({SkipRule::kRun, r.operand, r.max});
-    } else if (op == WORD_BOUNDARY && ConsumesWordUnitFirst(PastOpenings(lead(NextNode(prog_, node))))) {
+    } else if (op == WORD_BOUNDARY &&
+               ConsumesWordUnitFirst(PastOpenings(lead(NextNode(prog_, node))))) {
       rules.push_back({SkipRule::kAfterWordUnit, 0, 0});
     } else {
       return;
@@ -427,6 +429,5 @@ bool MayStartWith(const PreparedProgram& prepared, const char16_t* prog, int siz
   }
   return true;
 }
-
 
 }  // namespace tallyfold::regex_internal

@@ -8,7 +8,6 @@
 // SearchPlanTest.cpp and TemplateTest.cpp.
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <new>
 #include <string>
 #include <string_view>

@@ -138,10 +138,6 @@ void ChooseStartScan(const PreparedProgram& s, StartScan& scan) {
 
 }  // namespace
 
-bool LiteralNeedle::At(const char16_t* text, int pos, int end) const {
-  return LiteralAt(View(), text, pos, end);
-}
-
 int LiteralNeedle::Find(const char16_t* text, int from, int end) const {
   return FindLiteral(View(), text, from, end);
 }

@@ -42,8 +42,6 @@ struct LiteralNeedle {
     units.clear();
     others.clear();
   }
-  // Whether the literal occurs at `pos` and ends at or before `end`.
-  bool At(const char16_t* text, int pos, int end) const;
   // The start of the first occurrence at or after `from` that ends at or
   // before `end`, or -1.
   int Find(const char16_t* text, int from, int end) const;

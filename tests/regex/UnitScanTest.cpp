@@ -183,7 +183,8 @@ TEST(UnitScan, CopyAndFindLiteralCopiesAndFindsAsTheSeparateScansDo) {
         if (zero >= 0 && zero < length) text[zero] = 0;
         std::vector<char16_t> wide(length + 1, u'?'), plain(length + 1, u'?');
         int wide_hit = -2, plain_hit = -2;
-        const bool wide_ok = CopyAndFindLiteral(literal, wide.data(), text.data(), length, wide_hit);
+        const bool wide_ok =
+            CopyAndFindLiteral(literal, wide.data(), text.data(), length, wide_hit);
         const bool plain_ok =
             scalar::CopyAndFindLiteral(literal, plain.data(), text.data(), length, plain_hit);
         ASSERT_EQ(wide_ok, plain_ok) << "length " << length << " at " << at << " zero " << zero;
