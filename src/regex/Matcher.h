@@ -99,11 +99,13 @@ struct MatchScratch {
   void ResetRegisters(int program_size);
   bool RegistersFit(int program_size) const;
 
-  void PushFrame(const Frame& frame) {
+  // Pushed on the dispatch loop's every choice, so kept inline there
+  // however large the loop grows.
+  [[gnu::always_inline]] void PushFrame(const Frame& frame) {
     if (frame_count == frames.size()) GrowFrames();
     frames[frame_count++] = frame;
   }
-  void PushUndo(int32_t slot, int32_t value) {
+  [[gnu::always_inline]] void PushUndo(int32_t slot, int32_t value) {
     if (undo_count == undo.size()) GrowUndo();
     undo[undo_count++] = Undo{slot, value};
   }
