@@ -4,13 +4,23 @@
 // expression, the input text and the template as 0-separated fields. Any
 // ERegexEngine is an accepted outcome; a crash, a sanitizer report, a leak or
 // a hang is not.
+//
+// Every match attempt is bounded, so that a timeout means a real hang and
+// not a pattern that legitimately backtracks exponentially; the replay of
+// the seeds runs under the same bound.
 #include <cstddef>
 #include <cstdint>
 
 #include "FuzzInput.h"
+#include "regex/Matcher.h"
 #include "regex/RegexEngine.h"
 
+namespace {
+constexpr int32_t kAttemptSteps = 5000;
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  tallyfold::regex_internal::SetMatchStepLimit(kAttemptSteps);
   if (size == 0) return 0;
   const uint8_t modifiers = data[0];
   const auto fields = tallyfold::fuzz::SplitFields(data + 1, size - 1, 3);

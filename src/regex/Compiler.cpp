@@ -146,8 +146,8 @@ int Compiler::EmitOp(char16_t op) {
   if (e_.sizing_) return -1;
   const int node = e_.emit_pos_;
   char16_t* p = e_.program_.data() + node;
+  std::fill(p, p + kNodeHeader, u'\0');  // no next node yet
   p[0] = op;
-  WriteInt32(p + 1, 0);
   e_.emit_pos_ += kNodeHeader;
   return node;
 }
@@ -156,13 +156,6 @@ void Compiler::EmitChar(char16_t ch) {
   Reserve(1);
   if (e_.sizing_) return;
   e_.program_[e_.emit_pos_++] = ch;
-}
-
-void Compiler::EmitInt32(int32_t value) {
-  Reserve(2);
-  if (e_.sizing_) return;
-  WriteInt32(e_.program_.data() + e_.emit_pos_, value);
-  e_.emit_pos_ += 2;
 }
 
 // A class range: its end character, then every character strictly between
@@ -197,13 +190,13 @@ void Compiler::LinkTail(int node, int target) {
   char16_t* p = e_.program_.data();
   for (int next = NextNode(p, node); next != -1; next = NextNode(p, node))
     node = next;
-  WriteInt32(p + node + 1, target - node);
+  SetNextNode(p, node, target);
 }
 
 // Links the chain inside an ALTERNATIVE node (its operand) to `target`.
 void Compiler::LinkOperandTail(int node, int target) {
   if (e_.sizing_ || e_.program_[node] != ALTERNATIVE) return;
-  LinkTail(node + kNodeHeader, target);
+  LinkTail(AlternativeBody(node), target);
 }
 
 // --- Grammar ------------------------------------------------------------------
@@ -217,7 +210,7 @@ int Compiler::ParseReg(bool is_group, int& flags) {
   if (is_group) {
     if (e_.group_count_ >= TRegexEngine::kGroupSlots) Raise(102);
     group = e_.group_count_++;
-    head = EmitOp(static_cast<char16_t>(OPEN_1 + group - 1));
+    head = EmitOp(OpenOp(group));
   }
 
   // `tail` is the last node of the head's chain. Keeping it saves walking
@@ -238,8 +231,7 @@ int Compiler::ParseReg(bool is_group, int& flags) {
     if (Cur() != u'|') break;
   }
 
-  const int ender = EmitOp(static_cast<char16_t>(
-      is_group ? CLOSE_1 + group - 1 : static_cast<int>(MATCH_END)));
+  const int ender = EmitOp(is_group ? CloseOp(group) : static_cast<char16_t>(MATCH_END));
   LinkTail(tail, ender);
   if (!e_.sizing_) {
     // Each alternative's own sequence continues after the group.
@@ -681,22 +673,19 @@ int Compiler::ParseLiteralRun(int& flags) {
 // REPEAT_BRACES[_LAZY] min max X: a counted repeat of one simple node.
 void Compiler::EmitSingleCounted(int operand, int32_t min, int32_t max,
                                  bool lazy) {
-  InsertOp(lazy ? REPEAT_BRACES_LAZY : REPEAT_BRACES, operand, kNodeHeader + 4);
+  InsertOp(lazy ? REPEAT_BRACES_LAZY : REPEAT_BRACES, operand, kBracesUnits);
   if (e_.sizing_) return;
-  char16_t* p = e_.program_.data() + operand;
-  WriteInt32(p + kNodeHeader, min);
-  WriteInt32(p + kNodeHeader + 2, max);
+  SetBracesBounds(e_.program_.data(), operand, min, max);
 }
 
 // LOOP_ENTRY X LOOP[_LAZY](min, max, back to X): a counted loop over any body.
 void Compiler::EmitCountedLoop(int operand, int32_t min, int32_t max,
                                bool lazy) {
   InsertOp(LOOP_ENTRY, operand, kNodeHeader);
-  const int body = operand + kNodeHeader;
+  const int body = LoopEntryBody(operand);
   const int loop = EmitOp(lazy ? LOOP_LAZY : LOOP);
-  EmitInt32(min);
-  EmitInt32(max);
-  EmitInt32(body - loop);
+  for (int unit = FixedOperandUnits(LOOP); unit > 0; --unit) EmitChar(u'\0');
+  if (!e_.sizing_) SetLoopFields(e_.program_.data(), loop, min, max, body);
   LinkTail(operand, loop);
   LinkTail(body, loop);
 }
@@ -746,13 +735,13 @@ void Compiler::AnalyseProgram(int top_flags) {
   e_.must_length_ = 0;
 
   const char16_t* p = e_.program_.data();
-  const int top = 1;
+  const int top = kFirstNode;
   const int after_top = NextNode(p, top);
   if (after_top == -1 || p[after_top] != MATCH_END) return;
 
-  const int first = top + kNodeHeader;
+  const int first = AlternativeBody(top);
   if (p[first] == LITERAL) {
-    e_.first_char_ = p[first + kNodeHeader];
+    e_.first_char_ = LiteralFirst(p, first);
   } else if (p[first] == INPUT_START) {
     ++e_.anchor_count_;
   }
@@ -760,7 +749,7 @@ void Compiler::AnalyseProgram(int top_flags) {
   if (!(top_flags & F_LEADING_REPEAT)) return;
   for (int node = first; node != -1; node = NextNode(p, node)) {
     if (p[node] != LITERAL) continue;
-    const int text = node + kNodeHeader;
+    const int text = OperandStart(node);
     const int length = static_cast<int>(std::char_traits<char16_t>::length(p + text));
     // An empty literal (from \x00) constrains nothing, so it is never taken.
     if (length > 0 && length >= e_.must_length_) {

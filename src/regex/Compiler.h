@@ -58,7 +58,6 @@ class Compiler {
   void Reserve(int64_t units);
   int EmitOp(char16_t op);
   void EmitChar(char16_t ch);
-  void EmitInt32(int32_t value);
   void EmitRange(char16_t start, char16_t end);
   void InsertOp(char16_t op, int operand, int size);
   void LinkTail(int node, int target);

@@ -1,6 +1,5 @@
 // The matcher: the dispatch loop over the program's nodes, the choice points
-// that stand in for recursion, and the tables derived from the program that
-// keep character tests cheap.
+// that stand in for recursion, and the stacks and registers they work on.
 //
 // This file's external interface is just Matcher (Matcher.h), used by the
 // search driver in SearchDriver.cpp. Covered by tests/regex/MatcherTest.cpp
@@ -12,10 +11,6 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 #include "platform/Exception.h"
 #include "regex/Program.h"
@@ -32,128 +27,19 @@ constexpr int kLoopStartSlot = kCounterSlot + TRegexEngine::kLoopStackSize;
 constexpr int kLinkSlot =                                   // LINK node: 51 + node
     kLoopStartSlot + TRegexEngine::kLoopStackSize + 1;
 
-constexpr int kStartBitWords = 65536 / 64;
-// How many nodes the start-character analysis may visit.
-constexpr int kStartBudget = 256;
-// How many zero-width nodes MayStartWith looks through.
-constexpr int kPeekNodes = 8;
-
 std::atomic<bool> g_filters_enabled{true};
-
-bool IsOpen(char16_t op) { return op >= OPEN_1 && op <= OPEN_14; }
-bool IsClose(char16_t op) { return op >= CLOSE_1 && op <= CLOSE_14; }
-bool IsBackref(char16_t op) { return op == BACKREF || op == BACKREF_CI; }
-bool IsSetOp(char16_t op) {
-  return op == IN_SET || op == NOT_IN_SET || op == IN_SET_CI ||
-         op == NOT_IN_SET_CI;
-}
-bool IsCaseInsensitiveSet(char16_t op) {
-  return op == IN_SET_CI || op == NOT_IN_SET_CI;
-}
-bool Bit(const uint64_t* bits, char16_t ch) {
-  return (bits[ch >> 6] >> (ch & 63)) & 1;
-}
-void SetBit(uint64_t* bits, char16_t ch) { bits[ch >> 6] |= uint64_t{1} << (ch & 63); }
-bool ListHas(const char16_t* list, char16_t ch) {
-  for (; *list != 0; ++list)
-    if (*list == ch) return true;
-  return false;
-}
-
-// The bounds, operand and continuation of a single-node repetition.
-struct Repeat {
-  int32_t min;
-  int32_t max;
-  int operand;     // the repeated node
-  int next;        // what follows the repetition, or -1
-  char16_t ahead;  // first character of a literal continuation; 0 = none
-  char16_t ahead_other;  // its other case under i, else `ahead` again
-  int ahead_node;        // that literal's node
-  bool lazy;
-
-  // Whether the continuation may start with `ch`.
-  bool Allows(char16_t ch) const { return ahead == 0 || Fits(ch); }
-  // The same when there is a literal continuation.
-  bool Fits(char16_t ch) const { return ch == ahead || ch == ahead_other; }
-};
-
-Repeat ShapeOf(const char16_t* prog, int prog_size, int node) {
-  Repeat r{0, kRepeatMax, node + kNodeHeader, NextNode(prog, node), 0, 0, -1, false};
-  switch (prog[node]) {
-    case REPEAT_PLUS_LAZY:
-      r.lazy = true;
-      [[fallthrough]];
-    case REPEAT_PLUS:
-      r.min = 1;
-      break;
-    case REPEAT_STAR_LAZY:
-      r.lazy = true;
-      break;
-    case REPEAT_BRACES_LAZY:
-      r.lazy = true;
-      [[fallthrough]];
-    case REPEAT_BRACES:
-      r.min = ReadInt32(prog + node + 3);
-      r.max = ReadInt32(prog + node + 5);
-      r.operand = node + 7;
-      break;
-    default:
-      break;
-  }
-  // Group ends and starts in between consume nothing and always succeed.
-  int after = r.next;
-  for (int steps = 0; steps < TRegexEngine::kGroupSlots && after >= 0 &&
-                      after + kNodeHeader < prog_size &&
-                      (IsOpen(prog[after]) || IsClose(prog[after]));
-       ++steps)
-    after = NextNode(prog, after);
-  if (after >= 0 && after + kNodeHeader < prog_size &&
-      (prog[after] == LITERAL || prog[after] == LITERAL_CI)) {
-    r.ahead = r.ahead_other = prog[after + kNodeHeader];
-    r.ahead_node = after;
-  }
-  return r;
-}
+std::atomic<int32_t> g_step_limit{0};
 
 }  // namespace
 
 void SetSearchFiltersForTesting(bool enabled) { g_filters_enabled.store(enabled); }
+bool SearchFiltersEnabled() { return g_filters_enabled.load(std::memory_order_relaxed); }
+
+void SetMatchStepLimit(int32_t steps) { g_step_limit.store(steps < 0 ? 0 : steps); }
+int32_t MatchStepLimit() { return g_step_limit.load(std::memory_order_relaxed); }
 
 void RaiseOutOfMemory() {
   throw Exception("TRegexEngine(exec): Out Of Memory While Matching");
-}
-
-// Searching for one unit is the inner loop of the first-character and
-// must-literal checks and of finding the input's end; eight units at a time.
-int FindUnit(const char16_t* text, int from, int to, char16_t ch) {
-#ifdef __SSE2__
-  const __m128i needle = _mm_set1_epi16(static_cast<short>(ch));
-  for (; from + 8 <= to; from += 8) {
-    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + from));
-    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(units, needle));
-    if (mask != 0) return from + (__builtin_ctz(static_cast<unsigned>(mask)) >> 1);
-  }
-#endif
-  for (; from < to; ++from)
-    if (text[from] == ch) return from;
-  return to;
-}
-
-bool SameUnits(const char16_t* a, std::size_t a_size, const char16_t* b,
-               std::size_t b_size) {
-  return a_size == b_size && (a_size == 0 || std::memcmp(a, b, a_size * sizeof(char16_t)) == 0);
-}
-
-void CharTable::Assign(const std::u16string& members) {
-  ascii[0] = ascii[1] = 0;
-  wide.clear();
-  for (char16_t ch : members) {
-    if (ch == 0) continue;  // the end of the input is never a member
-    if (ch < 128)
-      SetBit(ascii, ch);
-    else
-      wide += ch;
-  }
 }
 
 // ---------------------------------------------------------------------------
@@ -175,6 +61,16 @@ void MatchScratch::GrowUndo() {
   undo.resize(grown);
 }
 
+void MatchScratch::ResetRegisters(int program_size) {
+  regs.assign(kLinkSlot + static_cast<std::size_t>(program_size), -1);
+  groups_dirty = false;
+  links_dirty = false;
+}
+
+bool MatchScratch::RegistersFit(int program_size) const {
+  return regs.size() == kLinkSlot + static_cast<std::size_t>(program_size);
+}
+
 void MatchScratch::Release() {
   std::vector<Frame>().swap(frames);
   std::vector<Undo>().swap(undo);
@@ -182,463 +78,31 @@ void MatchScratch::Release() {
 }
 
 // ---------------------------------------------------------------------------
-// Preparation
+// Binding
 
 Matcher::Matcher(TRegexEngine& engine, const std::vector<char16_t>& program,
-                 MatchScratch& scratch)
+                 const PreparedProgram& prepared, MatchScratch& scratch)
     : e_(engine),
+      p_(prepared),
       s_(scratch),
       prog_(program.data()),
       prog_size_(static_cast<int>(program.size())),
       in_(engine.input_buffer_.get()),
       end_(engine.input_end_),
-      filters_(g_filters_enabled.load(std::memory_order_relaxed)) {
-  Prepare(program);
-}
-
-void Matcher::Prepare(const std::vector<char16_t>& program) {
-  MatchScratch& s = s_;
-  if (s.prepared && s.tables_version == e_.tables_version_) return;
-
-  // A rebuild that fails half-way (allocation, a throwing case inverter)
-  // must not leave tables that look current.
-  s.prepared = false;
-  s.inverter = e_.case_inverter_;
-  s.inverter_context = e_.case_inverter_context_;
-  for (char16_t ch = 0; ch < 128; ++ch)
-    s.invert[ch] = s.inverter ? s.inverter(s.inverter_context, ch) : ch;
-  s.word.Assign(e_.word_set_);
-  s.space.Assign(e_.space_set_);
-  s.separators.Assign(e_.line_separator_set_);
-
-  s.regs.assign(kLinkSlot + program.size(), -1);
-  s.groups_dirty = false;
-  s.links_dirty = false;
-  IndexSets();
-
-  s.start_bits.assign(kStartBitWords, 0);
-  s.start_at_input_start = false;
-  s.start_at_input_end = false;
-  int budget = kStartBudget;
-  if (!AddStartChars(1, budget)) s.start_bits.clear();
-  BuildSearchPlan(prog_, prog_size_, s);
-  FindSkipRules();
-  s.literal_cache = RejectionCache();
-  s.units_cache = RejectionCache();
-  s.tables_version = e_.tables_version_;
-  s.prepared = true;
-}
-
-// Walks the program in storage order and precomputes every set node's ASCII
-// answers. A unit it cannot place stops the walk; set nodes after it are
-// then tested by scanning their list, which gives the same answers.
-void Matcher::IndexSets() {
-  MatchScratch& s = s_;
-  s.set_index.assign(prog_size_, -1);
-  s.sets.clear();
-  s.alternatives.clear();
-  // A walk that stops early may miss a loop; then the matcher assumes one,
-  // and that the program may raise.
-  s.has_loops = false;
-  s.may_raise = false;
-  bool complete = false;
-  // A loop's body lies between its LOOP_ENTRY and its LOOP node, so the
-  // loops open at a node in storage order are the loops active whenever the
-  // matcher reaches it: the depth its LOOP_ENTRY raises.
-  int loop_depth = 0;
-  // Once the sets are known, every alternative gets its answers for the
-  // ASCII units (and 0, the input end) precomputed.
-  std::vector<int> alternatives;
-  const auto skip_list = [this](int pos) {
-    while (pos < prog_size_ && prog_[pos] != 0) ++pos;
-    return pos + 1;
-  };
-  int pos = 1;
-  while (pos + kNodeHeader <= prog_size_) {
-    const char16_t op = prog_[pos];
-    int next = pos + kNodeHeader;
-    if (IsSetOp(op)) {
-      const int list_end = skip_list(next);
-      if (list_end > prog_size_) goto walked;
-      SetInfo info;
-      info.members = next;
-      uint64_t plain[2] = {0, 0};
-      for (const char16_t* m = prog_ + next; *m != 0; ++m) {
-        if (*m < 128)
-          SetBit(plain, *m);
-        else
-          info.has_wide = true;
-      }
-      if (IsCaseInsensitiveSet(op)) {
-        // x is found when a member equals x or the other case of x.
-        for (char16_t x = 1; x < 128; ++x) {
-          const char16_t other = s.invert[x];
-          const bool found =
-              Bit(plain, x) ||
-              (other < 128 ? Bit(plain, other)
-                           : info.has_wide && ListHas(prog_ + next, other));
-          if (found) SetBit(info.ascii, x);
-        }
-      } else {
-        info.ascii[0] = plain[0];
-        info.ascii[1] = plain[1];
-      }
-      s.set_index[pos] = static_cast<int32_t>(s.sets.size());
-      s.sets.push_back(info);
-      pos = list_end;
-      continue;
-    }
-    if (op == ALTERNATIVE) alternatives.push_back(pos);
-    if (op == LOOP_ENTRY) {
-      s.has_loops = true;
-      if (++loop_depth > TRegexEngine::kLoopStackSize) s.may_raise = true;
-    } else if (op == LOOP || op == LOOP_LAZY) {
-      --loop_depth;
-    }
-    switch (op) {
-      case LITERAL:
-      case LITERAL_CI:
-        next = skip_list(next);
-        break;
-      case REPEAT_BRACES:
-      case REPEAT_BRACES_LAZY:
-        next += 4;  // minimum and maximum; the operand node follows
-        break;
-      case LOOP:
-      case LOOP_LAZY:
-        next += 6;  // minimum, maximum and body offset
-        break;
-      case BACKREF:
-      case BACKREF_CI:
-        next += 1;
-        break;
-      case MATCH_END: case INPUT_START: case INPUT_END: case ANY_CHAR:
-      case ALTERNATIVE: case LINK: case EMPTY: case REPEAT_STAR:
-      case REPEAT_PLUS: case DIGIT: case NOT_DIGIT: case WORD_CHAR:
-      case NOT_WORD_CHAR: case SPACE_CHAR: case NOT_SPACE_CHAR: case COMMENT:
-      case LOOP_ENTRY: case REPEAT_STAR_LAZY: case REPEAT_PLUS_LAZY:
-      case LINE_START: case LINE_END: case ANY_BUT_SEPARATOR:
-      case WORD_BOUNDARY: case NOT_WORD_BOUNDARY:
-        break;
-      default:
-        if (!IsOpen(op) && !IsClose(op)) goto walked;
-    }
-    pos = next;
-  }
-  complete = true;
-walked:
-  if (!complete) s.has_loops = s.may_raise = true;
-  for (const int node : alternatives) {
-    AlternativeInfo info;
-    for (char16_t ch = 0; ch < 128; ++ch)
-      if (MayStartWith(node, ch)) SetBit(info.ascii, ch);
-    s.set_index[node] = static_cast<int32_t>(s.alternatives.size());
-    s.alternatives.push_back(info);
-  }
-}
-
-void Matcher::AddChar(char16_t ch) { SetBit(s_.start_bits.data(), ch); }
-
-// Adds the characters the single-character node can consume; false when
-// that set is not worth filtering by (negated classes, any character) or
-// not known (back-references).
-bool Matcher::AddNodeChars(int node) {
-  if (node < 0 || node + kNodeHeader > prog_size_) return false;
-  switch (prog_[node]) {
-    case LITERAL:
-      // An empty literal (from \x00) consumes nothing.
-      if (prog_[node + kNodeHeader] == 0) return false;
-      AddChar(prog_[node + kNodeHeader]);
-      return true;
-    case LITERAL_CI: {
-      const char16_t ch = prog_[node + kNodeHeader];
-      if (ch == 0) return false;
-      AddChar(ch);
-      AddChar(Invert(ch));
-      return true;
-    }
-    case IN_SET:
-      for (const char16_t* m = prog_ + node + kNodeHeader; *m != 0; ++m)
-        AddChar(*m);
-      return true;
-    case IN_SET_CI: {
-      for (char16_t x = 1; x < 128; ++x)
-        if (InSetCi(node, x)) AddChar(x);
-      // Whether a character from U+0080 up is found depends on its other
-      // case, which only the case inverter knows; let them all through.
-      std::fill(s_.start_bits.begin() + 2, s_.start_bits.end(), ~uint64_t{0});
-      return true;
-    }
-    case DIGIT:
-      for (char16_t ch = u'0'; ch <= u'9'; ++ch) AddChar(ch);
-      return true;
-    case WORD_CHAR:
-      for (char16_t ch : e_.word_set_) AddChar(ch);
-      return true;
-    case SPACE_CHAR:
-      for (char16_t ch : e_.space_set_) AddChar(ch);
-      return true;
-    default:
-      return false;
-  }
-}
-
-// Adds every character at which a path from `node` can consume its first
-// character; false when a path may consume nothing or the analysis gives
-// up. Zero-width tests are looked through: they only narrow the set.
-bool Matcher::AddStartChars(int node, int& budget) {
-  for (;;) {
-    if (--budget < 0 || node < 0 || node + kNodeHeader > prog_size_) return false;
-    const char16_t op = prog_[node];
-    const int next = NextNode(prog_, node);
-    switch (op) {
-      case EMPTY:
-      case COMMENT:
-      case WORD_BOUNDARY:
-      case NOT_WORD_BOUNDARY:
-      case LINE_START:
-      case LINE_END:
-        node = next;
-        continue;
-      case INPUT_START:
-        // Such a path matches only at the input start or end.
-        s_.start_at_input_start = true;
-        return true;
-      case INPUT_END:
-        s_.start_at_input_end = true;
-        return true;
-      case ALTERNATIVE:
-        if (NextAlternative(node) >= 0) {
-          for (int alt = node; alt >= 0; alt = NextAlternative(alt))
-            if (!AddStartChars(alt + kNodeHeader, budget)) return false;
-          return true;
-        }
-        node += kNodeHeader;
-        continue;
-      case REPEAT_STAR:
-      case REPEAT_STAR_LAZY:
-        if (!AddNodeChars(node + kNodeHeader)) return false;
-        node = next;
-        continue;
-      case REPEAT_PLUS:
-      case REPEAT_PLUS_LAZY:
-        return AddNodeChars(node + kNodeHeader);
-      case REPEAT_BRACES:
-      case REPEAT_BRACES_LAZY: {
-        if (node + 7 > prog_size_ || !AddNodeChars(node + 7)) return false;
-        if (ReadInt32(prog_ + node + 3) > 0) return true;
-        node = next;
-        continue;
-      }
-      case LOOP_ENTRY: {
-        const int loop = next;
-        if (loop < 0 || loop + 9 > prog_size_ ||
-            (prog_[loop] != LOOP && prog_[loop] != LOOP_LAZY))
-          return false;
-        if (!AddStartChars(node + kNodeHeader, budget)) return false;
-        if (ReadInt32(prog_ + loop + 3) > 0) return true;
-        node = NextNode(prog_, loop);
-        continue;
-      }
-      default:
-        if (IsOpen(op) || IsClose(op)) {
-          node = next;
-          continue;
-        }
-        return AddNodeChars(node);
-    }
-  }
-}
-
-// Whether the node at `node` fails unless it consumes a word unit first.
-bool Matcher::ConsumesWordUnitFirst(int node) const {
-  if (node < 0 || node + kNodeHeader > prog_size_) return false;
-  const int operand = MandatoryFirstNode(prog_, prog_size_, node);
-  if (operand < 0) return false;
-  switch (prog_[operand]) {
-    case WORD_CHAR:
-      return true;
-    case LITERAL:
-    case LITERAL_CI: {
-      const char16_t ch = prog_[operand + kNodeHeader];
-      return ch != 0 && s_.word.Contains(ch) &&
-             (prog_[operand] == LITERAL || s_.word.Contains(Invert(ch)));
-    }
-    default:
-      return false;
-  }
-}
-
-void Matcher::FindSkipRules() {
-  MatchScratch& s = s_;
-  // The rule for \b holds whatever the registers are, so group openings
-  // after it, which only set registers, are looked through.
-  const auto PastOpenings = [this](int node) {
-    for (int steps = 0; steps < TRegexEngine::kGroupSlots && node >= 0 &&
-                        node + kNodeHeader <= prog_size_;
-         ++steps) {
-      if (IsOpen(prog_[node]))
-        node = NextNode(prog_, node);
-      else if (prog_[node] == ALTERNATIVE && NextAlternative(node) < 0)
-        node += kNodeHeader;
-      else
-        break;
-    }
-    return node;
-  };
-  s.skip_rules.clear();
-  if (s.may_raise) return;
-  // The first node that does anything, past comments and single choices.
-  const auto lead = [this](int node) {
-    for (int steps = 0; steps < kPeekNodes; ++steps) {
-      if (node < 0 || node + kNodeHeader > prog_size_) return -1;
-      const char16_t op = prog_[node];
-      if (op == COMMENT || op == EMPTY) {
-        node = NextNode(prog_, node);
-      } else if (op == ALTERNATIVE && NextAlternative(node) < 0) {
-        node += kNodeHeader;
-      } else {
-        return node;
-      }
-    }
-    return -1;
-  };
-  const int first = lead(1);
-  if (first < 0) return;
-  std::vector<int> starts;
-  if (prog_[first] == ALTERNATIVE) {
-    for (int alt = first; alt >= 0; alt = NextAlternative(alt)) starts.push_back(lead(alt + kNodeHeader));
-  } else {
-    starts.push_back(first);
-  }
-  std::vector<SkipRule> rules;
-  for (const int node : starts) {
-    if (node < 0) return;
-    const char16_t op = prog_[node];
-    if (op == REPEAT_STAR || op == REPEAT_STAR_LAZY || op == REPEAT_PLUS ||
-        op == REPEAT_PLUS_LAZY || op == REPEAT_BRACES || op == REPEAT_BRACES_LAZY) {
-      const Repeat r = ShapeOf(prog_, prog_size_, node);
-      if (r.operand + kNodeHeader > prog_size_ || !IsCountable(prog_[r.operand]) ||
-          IsBackref(prog_[r.operand]))
-        return;
-      rules.push_back({SkipRule::kRun, r.operand, r.max});
-    } else if (op == WORD_BOUNDARY && ConsumesWordUnitFirst(PastOpenings(lead(NextNode(prog_, node))))) {
-      rules.push_back({SkipRule::kAfterWordUnit, 0, 0});
-    } else {
-      return;
-    }
-  }
-  // A prefix is found by its own scan, which passes over such places
-  // anyway; only a run rule, which no program with a prefix has, adds to it.
-  if (!s.plan.prefix.empty()) return;
-  s.skip_rules = std::move(rules);
-}
-
-int Matcher::ResumeAfter(int at) const {
-  if (!filters_ || s_.skip_rules.empty() || at >= end_) return at + 1;
-#ifdef TALLYFOLD_MATCH_STEP_LIMIT
-  // An attempt cut short did not try everything.
-  if (s_.attempt_cut) return at + 1;
-#endif
-  // Every rule gives the last position it rules out; the search resumes
-  // after the nearest of them.
-  int last = end_;
-  for (const SkipRule& rule : s_.skip_rules) {
-    int covered;
-    if (rule.kind == SkipRule::kRun) {
-      const int run = Count(rule.operand, at, kRepeatMax);
-      covered = run <= rule.max ? at + run : at;
-    } else {
-      int run = 0;
-      while (at + run < end_ && s_.word.Contains(in_[at + run])) ++run;
-      covered = at + run;
-    }
-    last = std::min(last, covered);
-  }
-  return std::max(at, last) + 1;
+      filters_(SearchFiltersEnabled()) {
+  if (!s_.RegistersFit(prog_size_)) s_.ResetRegisters(prog_size_);
 }
 
 // ---------------------------------------------------------------------------
 // Character tests
 
-char16_t Matcher::Invert(char16_t ch) const {
-  if (ch < 128) return s_.invert[ch];
-  return s_.inverter ? s_.inverter(s_.inverter_context, ch) : ch;
-}
-
-bool Matcher::InSet(int node, char16_t ch) const {
-  const int index = s_.set_index[node];
-  if (index < 0) return ListHas(prog_ + node + kNodeHeader, ch);
-  const SetInfo& info = s_.sets[index];
-  if (ch < 128) return Bit(info.ascii, ch);
-  return info.has_wide && ListHas(prog_ + info.members, ch);
-}
-
-bool Matcher::InSetCi(int node, char16_t ch) const {
-  const int index = s_.set_index[node];
-  if (index >= 0 && ch < 128) return Bit(s_.sets[index].ascii, ch);
-  const char16_t other = Invert(ch);
-  for (const char16_t* m = prog_ + node + kNodeHeader; *m != 0; ++m)
-    if (*m == ch || *m == other) return true;
-  return false;
-}
-
-bool Matcher::TestOne(int node, char16_t ch) const {
-  switch (prog_[node]) {
-    case ANY_CHAR:
-      return true;
-    case LITERAL:
-      return ch == prog_[node + kNodeHeader];
-    case LITERAL_CI: {
-      const char16_t p = prog_[node + kNodeHeader];
-      return ch == p || ch == Invert(p);
-    }
-    case IN_SET:
-      return InSet(node, ch);
-    case NOT_IN_SET:
-      return !InSet(node, ch);
-    case IN_SET_CI:
-      return InSetCi(node, ch);
-    case NOT_IN_SET_CI:
-      return !InSetCi(node, ch);
-    case DIGIT:
-      return ch >= u'0' && ch <= u'9';
-    case NOT_DIGIT:
-      return ch < u'0' || ch > u'9';
-    case WORD_CHAR:
-      return s_.word.Contains(ch);
-    case NOT_WORD_CHAR:
-      return !s_.word.Contains(ch);
-    case SPACE_CHAR:
-      return s_.space.Contains(ch);
-    case NOT_SPACE_CHAR:
-      return !s_.space.Contains(ch);
-    default:
-      return false;
-  }
-}
-
 bool Matcher::IsWordAt(int pos) const {
-  return pos >= 0 && pos < end_ && s_.word.Contains(in_[pos]);
+  return pos >= 0 && pos < end_ && p_.word.Contains(in_[pos]);
 }
 
 // ---------------------------------------------------------------------------
 // Repetition
 
-bool Matcher::IsCountable(char16_t op) {
-  switch (op) {
-    case ANY_CHAR: case LITERAL: case LITERAL_CI: case IN_SET: case NOT_IN_SET:
-    case IN_SET_CI: case NOT_IN_SET_CI: case DIGIT: case NOT_DIGIT:
-    case WORD_CHAR: case NOT_WORD_CHAR: case SPACE_CHAR: case NOT_SPACE_CHAR:
-    case BACKREF: case BACKREF_CI:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// How many characters from `from` on the single-character node matches in a
-// row, at most `max`.
 int Matcher::Count(int operand, int from, int32_t max) const {
   const int limit = static_cast<int>(std::min<int64_t>(max, end_ - from));
   const char16_t* p = in_ + from;
@@ -647,14 +111,14 @@ int Matcher::Count(int operand, int from, int32_t max) const {
     case ANY_CHAR:
       return std::max(limit, 0);
     case LITERAL: {
-      const char16_t ch = prog_[operand + kNodeHeader];
+      const char16_t ch = LiteralFirst(prog_, operand);
       while (n < limit && p[n] == ch) ++n;
       return n;
     }
     case IN_SET: {
-      const int index = s_.set_index[operand];
+      const int index = p_.set_index[operand];
       if (index < 0) break;
-      const SetInfo& info = s_.sets[index];
+      const SetInfo& info = p_.sets[index];
       for (; n < limit; ++n) {
         const char16_t ch = p[n];
         if (ch < 128 ? !Bit(info.ascii, ch)
@@ -664,7 +128,7 @@ int Matcher::Count(int operand, int from, int32_t max) const {
       return n;
     }
     case WORD_CHAR:
-      while (n < limit && s_.word.Contains(p[n])) ++n;
+      while (n < limit && p_.word.Contains(p[n])) ++n;
       return n;
     case DIGIT:
       while (n < limit && p[n] >= u'0' && p[n] <= u'9') ++n;
@@ -678,7 +142,7 @@ int Matcher::Count(int operand, int from, int32_t max) const {
 
 // The group a back-reference names, when it took part: its start and length.
 bool Matcher::Captured(int operand, int& from, int& length) const {
-  const char16_t group = prog_[operand + kNodeHeader];
+  const char16_t group = BackrefGroup(prog_, operand);
   if (group >= TRegexEngine::kGroupSlots) return false;
   const int32_t* regs = s_.regs.data();
   from = regs[kStartSlot + group];
@@ -711,65 +175,13 @@ bool Matcher::UnitAt(int operand, int from, int pos, int step) const {
 // ---------------------------------------------------------------------------
 // Alternatives
 
-int Matcher::NextAlternative(int alternative) const {
-  if (alternative < 0) return -1;
-  const int next = NextNode(prog_, alternative);
-  return next >= 0 && next + kNodeHeader <= prog_size_ && prog_[next] == ALTERNATIVE
-             ? next
-             : -1;
-}
-
-// False only when the alternative must fail at `cursor` at its first
-// character test, before it changes anything; then no choice point is
-// needed for it. Looks through a few zero-width nodes.
-bool Matcher::MayStartWith(int alternative, char16_t ch) const {
-  // Units before the input end are never 0, so 0 stands for the end.
-  const bool at_end = ch == 0;
-  int node = alternative + kNodeHeader;
-  for (int steps = 0; steps < kPeekNodes; ++steps) {
-    if (node < 0 || node + kNodeHeader > prog_size_) return true;
-    const char16_t op = prog_[node];
-    switch (op) {
-      case EMPTY:
-      case COMMENT:
-        node = NextNode(prog_, node);
-        continue;
-      case ALTERNATIVE:
-        if (NextAlternative(node) >= 0) return true;
-        node += kNodeHeader;
-        continue;
-      case LITERAL: case LITERAL_CI:
-        // An empty literal (from \x00) consumes nothing.
-        if (prog_[node + kNodeHeader] == 0) return true;
-        return !at_end && TestOne(node, ch);
-      case ANY_CHAR: case IN_SET:
-      case NOT_IN_SET: case IN_SET_CI: case NOT_IN_SET_CI: case DIGIT:
-      case NOT_DIGIT: case WORD_CHAR: case NOT_WORD_CHAR: case SPACE_CHAR:
-      case NOT_SPACE_CHAR:
-        return !at_end && TestOne(node, ch);
-      case REPEAT_PLUS:
-      case REPEAT_PLUS_LAZY: {
-        const int operand = node + kNodeHeader;
-        if (IsBackref(prog_[operand]) || !IsCountable(prog_[operand])) return true;
-        return !at_end && TestOne(operand, ch);
-      }
-      default:
-        if (IsOpen(op) || IsClose(op)) {
-          node = NextNode(prog_, node);
-          continue;
-        }
-        return true;
-    }
-  }
-  return true;
-}
-
 int Matcher::FirstViable(int alternative, int cursor) const {
   if (!filters_) return alternative;
   const char16_t ch = in_[cursor];
   for (; alternative >= 0; alternative = NextAlternative(alternative)) {
-    const int index = ch < 128 ? s_.set_index[alternative] : -1;
-    if (index >= 0 ? Bit(s_.alternatives[index].ascii, ch) : MayStartWith(alternative, ch))
+    const int index = ch < 128 ? p_.set_index[alternative] : -1;
+    if (index >= 0 ? Bit(p_.alternatives[index].ascii, ch)
+                   : MayStartWith(p_, prog_, prog_size_, alternative, ch))
       return alternative;
   }
   return -1;
@@ -803,7 +215,7 @@ bool Matcher::MatchAt(int start) {
     RaiseOutOfMemory();
   }
   // Only a program with counted loops over complex bodies changes them.
-  if (s_.has_loops) {
+  if (p_.has_loops) {
     const int32_t* regs = s_.regs.data();
     e_.loop_depth_ = regs[kDepthSlot];
     for (int d = 1; d <= TRegexEngine::kLoopStackSize; ++d)
@@ -812,71 +224,20 @@ bool Matcher::MatchAt(int start) {
   return matched;
 }
 
-int Matcher::NextCandidate(int from) const {
-  if (from > end_) return -1;
-  if (!filters_) return from;
-  const SearchPlan& plan = s_.plan;
-  if (!plan.prefix.empty()) return plan.prefix.Find(in_, from, end_);
-  const StartScan& scan = plan.start;
-  if (scan.kind == StartScan::kAnyPosition) return from;
-  if (from == 0 && scan.at_input_start) return 0;
-  const int at = scan.NextUnit(in_, from, end_);
-  if (at < end_) return at;
-  return scan.at_input_end ? end_ : -1;
-}
-
-bool Matcher::MayMatchFrom(int from) {
-  if (!filters_) return true;
-  const LiteralNeedle& literal = s_.plan.Rejecting();
-  if (!literal.empty()) {
-    RejectionCache& cache = s_.literal_cache;
-    if (!cache.Knows(e_.input_version_, from)) {
-      cache.Record(e_.input_version_, from, literal.Find(in_, from, end_));
-    }
-    if (cache.hit < from) return false;
-  }
-  const StartScan& units = s_.plan.required_units;
-  if (units.kind != StartScan::kAnyPosition) {
-    RejectionCache& cache = s_.units_cache;
-    if (!cache.Knows(e_.input_version_, from)) {
-      const int at = units.NextUnit(in_, from, end_);
-      cache.Record(e_.input_version_, from, at < end_ ? at : -1);
-    }
-    if (cache.hit < from) return false;
-  }
-  return true;
-}
-
-const LiteralNeedle* Matcher::PlannedRejection(const TRegexEngine& engine) {
-  const MatchScratch* s = engine.scratch_.get();
-  if (s == nullptr || !s->prepared || s->tables_version != engine.tables_version_ ||
-      engine.modifiers_ != engine.program_modifiers_ || engine.program_.empty() ||
-      !g_filters_enabled.load(std::memory_order_relaxed))
-    return nullptr;
-  const LiteralNeedle& literal = s->plan.Rejecting();
-  return literal.empty() ? nullptr : &literal;
-}
-
-bool Matcher::KnownToFail(const TRegexEngine& engine, int from) {
-  const MatchScratch* s = engine.scratch_.get();
-  if (s == nullptr || !s->prepared || s->tables_version != engine.tables_version_ ||
-      engine.modifiers_ != engine.program_modifiers_ ||
-      !g_filters_enabled.load(std::memory_order_relaxed))
-    return false;
-  const auto fails = [&](const RejectionCache& cache) {
-    return cache.Knows(engine.input_version_, from) && cache.hit < from;
-  };
-  return fails(s->literal_cache) || fails(s->units_cache);
-}
-
-void Matcher::RecordRejection(TRegexEngine& engine, int hit) {
-  engine.scratch_->literal_cache.Record(engine.input_version_, 0, hit);
-}
-
-void Matcher::Checkpoint() {
+void Matcher::CheckCancel() {
   s_.countdown = kCancelCheckInterval;
   const std::atomic<bool>* flag = e_.cancel_flag_;
   if (flag != nullptr && flag->load(std::memory_order_relaxed)) throw ECancelled();
+}
+
+bool Matcher::Checkpoint() {
+  CheckCancel();
+  if (s_.step_limit > 0) {
+    s_.steps_left -= s_.countdown_start;
+    if (s_.steps_left <= 0) return false;
+    s_.countdown = s_.countdown_start = std::min(kCancelCheckInterval, s_.steps_left);
+  }
+  return true;
 }
 
 bool Matcher::Run(int start) {
@@ -900,28 +261,24 @@ bool Matcher::Run(int start) {
   guard_active_ = false;
 
   int cursor = start;
-  int node = 1;
-#ifdef TALLYFOLD_MATCH_STEP_LIMIT
-  // Fuzzing builds give up on an attempt that runs too long, so that only
-  // a real hang times the fuzzer out.
-  long long steps = 0;
-  s.attempt_cut = false;
-#endif
+  int node = kFirstNode;
   // The countdown lives in a register while the attempt runs.
   int32_t countdown = s.countdown;
+  s.attempt_cut = false;
+  if (s.step_limit > 0) {
+    // A bounded attempt: the countdown runs out no later than the bound.
+    s.steps_left = s.step_limit;
+    countdown = s.countdown_start = std::min(countdown, s.step_limit);
+  }
   for (;;) {
     if (--countdown <= 0) {
-      Checkpoint();
+      if (!Checkpoint()) {
+        s.attempt_cut = true;
+        return false;
+      }
       countdown = s.countdown;
     }
-#ifdef TALLYFOLD_MATCH_STEP_LIMIT
-    if (++steps > TALLYFOLD_MATCH_STEP_LIMIT) {
-      s.countdown = countdown;
-      s.attempt_cut = true;
-      return false;
-    }
-#endif
-    if (node < 0 || node + kNodeHeader > prog_size_) Raise(1002);
+    if (!NodeFits(prog_size_, node)) Raise(1002);
     const char16_t op = prog[node];
     const int next = NextNode(prog, node);
     switch (op) {
@@ -951,7 +308,7 @@ bool Matcher::Run(int start) {
         continue;
 
       case LITERAL: {
-        const char16_t* lit = prog + node + kNodeHeader;
+        const char16_t* lit = NodeText(prog, node);
         const char16_t* p = in + cursor;
         // The input's terminating 0 never equals a literal character.
         for (; *lit != 0; ++lit, ++p)
@@ -962,7 +319,7 @@ bool Matcher::Run(int start) {
       }
 
       case LITERAL_CI: {
-        const char16_t* lit = prog + node + kNodeHeader;
+        const char16_t* lit = NodeText(prog, node);
         const char16_t* p = in + cursor;
         for (; *lit != 0; ++lit, ++p)
           if (*p == 0 || (*p != *lit && *p != Invert(*lit))) goto fail;
@@ -1051,7 +408,7 @@ bool Matcher::Run(int start) {
 
       case ALTERNATIVE: {
         if (NextAlternative(node) < 0) {
-          node += kNodeHeader;  // a single choice needs no choice point
+          node = AlternativeBody(node);  // a single choice needs no choice point
           continue;
         }
         const int alternative = FirstViable(node, cursor);
@@ -1059,7 +416,7 @@ bool Matcher::Run(int start) {
         const int later = FirstViable(NextAlternative(alternative), cursor);
         if (later >= 0)
           s.PushFrame({later, cursor, static_cast<int32_t>(s.undo_count), 0});
-        node = alternative + kNodeHeader;
+        node = AlternativeBody(alternative);
         continue;
       }
 
@@ -1078,7 +435,7 @@ bool Matcher::Run(int start) {
       case REPEAT_STAR_LAZY: case REPEAT_PLUS_LAZY: case REPEAT_BRACES_LAZY: {
         Repeat r = ShapeOf(prog, prog_size_, node);
         if (r.ahead != 0 && prog[r.ahead_node] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
-        if (r.operand + kNodeHeader > prog_size_ || !IsCountable(prog[r.operand]))
+        if (!NodeFits(prog_size_, r.operand) || !IsCountable(prog[r.operand]))
           Raise(1000);
         if (r.min > r.max) goto fail;
         int step = 1;
@@ -1155,10 +512,10 @@ bool Matcher::Run(int start) {
       case LOOP_LAZY: {
         const int depth = regs[kDepthSlot];
         if (depth <= 0) Raise(1015);
-        if (node + 9 > prog_size_) Raise(1002);
-        const int32_t min = ReadInt32(prog + node + 3);
-        const int32_t max = ReadInt32(prog + node + 5);
-        const int body = node + ReadInt32(prog + node + 7);
+        if (!LoopFits(prog_size_, node)) Raise(1002);
+        const int32_t min = LoopMin(prog, node);
+        const int32_t max = LoopMax(prog, node);
+        const int body = LoopBody(prog, node);
         const int32_t count = regs[kCounterSlot + depth];
         if (count > 0 && cursor == regs[kLoopStartSlot + depth]) {
           // The last iteration consumed nothing (only an empty
@@ -1188,13 +545,13 @@ bool Matcher::Run(int start) {
 
       default:
         if (IsOpen(op)) {
-          Set(kStartSlot + (op - OPEN_1 + 1), cursor);
+          Set(kStartSlot + OpenGroup(op), cursor);
           s.groups_dirty = true;
           node = next;
           continue;
         }
         if (IsClose(op)) {
-          Set(kEndSlot + (op - CLOSE_1 + 1), cursor);
+          Set(kEndSlot + CloseGroup(op), cursor);
           s.groups_dirty = true;
           node = next;
           continue;
@@ -1229,7 +586,7 @@ bool Matcher::Backtrack(int& node, int& cursor) {
         else
           --s.frame_count;
         cursor = from;
-        node = at + kNodeHeader;
+        node = AlternativeBody(at);
         return true;
       }
 
@@ -1249,7 +606,7 @@ bool Matcher::Backtrack(int& node, int& cursor) {
         const int depth = regs[kDepthSlot];
         Set(kCounterSlot + depth, regs[kCounterSlot + depth] + 1);
         Set(kLoopStartSlot + depth, from);
-        node = at + ReadInt32(prog_ + at + 7);
+        node = LoopBody(prog_, at);
         return true;
       }
 

@@ -24,101 +24,34 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <string>
 #include <vector>
 
+#include "regex/ProgramAnalysis.h"
 #include "regex/RegexEngine.h"
-#include "regex/SearchPlan.h"
 
 namespace tallyfold::regex_internal {
 
 // Raises the exception that reports an allocation failure while searching.
 [[noreturn]] void RaiseOutOfMemory();
 
-// The index of the first `ch` in text[from, to), or `to` when there is none.
-int FindUnit(const char16_t* text, int from, int to, char16_t ch);
-
-// Whether two unit strings hold the same units.
-bool SameUnits(const char16_t* a, std::size_t a_size, const char16_t* b,
-               std::size_t b_size);
-
-// Membership test of a set string (`\w`, `\s`, the line separators): a bitmap
-// for the ASCII range and a list of the rest, which is empty by default.
-struct CharTable {
-  uint64_t ascii[2] = {0, 0};
-  std::u16string wide;  // members from U+0080 up
-
-  void Assign(const std::u16string& members);
-  bool Contains(char16_t ch) const {
-    if (ch < 128) return (ascii[ch >> 6] >> (ch & 63)) & 1;
-    return !wide.empty() && wide.find(ch) != std::u16string::npos;
-  }
-};
-
-// What the matcher precomputes for one set node (`IN_SET` and its forms).
-struct SetInfo {
-  uint64_t ascii[2] = {0, 0};  // ASCII characters the node finds
-  int members = 0;             // program index of the 0-terminated list
-  bool has_wide = false;       // the list holds a member from U+0080 up
-};
-
-// Switches the search plan (SearchPlan.h) and the matcher's look-ahead at
-// alternatives off for every engine, or back on. The result of a search
-// never depends on it, which is what the tests use it to show.
+// Switches the search plan (SearchPlan.h), the skip rules and the matcher's
+// look-ahead at alternatives off for every engine, or back on. The result
+// of a search never depends on it, which is what the tests use it to show.
 void SetSearchFiltersForTesting(bool enabled);
+bool SearchFiltersEnabled();
+
+// Bounds every match attempt of every engine to about `steps` steps (0: no
+// bound); an attempt that runs out fails. Fuzzing sets it, so that a
+// timeout means a real hang and not a pattern that legitimately backtracks
+// for ages. Searches read it when they start.
+void SetMatchStepLimit(int32_t steps);
+int32_t MatchStepLimit();
 
 // Matcher steps between two looks at the engine's cancellation flag.
 constexpr int32_t kCancelCheckInterval = 4096;
 
-// What the matcher precomputes for one alternative: the ASCII units (and
-// 0, the input end) at which it may start.
-struct AlternativeInfo {
-  uint64_t ascii[2] = {0, 0};
-};
-
-// How a failed attempt at position p lets the search pass over the next
-// positions, per top-level alternative (see Matcher::ResumeAfter).
-struct SkipRule {
-  enum Kind : uint8_t {
-    // The alternative begins with a repeat of one single-unit node (the
-    // operand) and nothing before it sets a register: an attempt inside
-    // the run that p began would try the rest of the alternative only at
-    // places the attempt at p already tried, with the same registers.
-    kRun,
-    // The alternative begins with \b and then must consume a word unit:
-    // it cannot start right after a word unit.
-    kAfterWordUnit,
-  };
-  Kind kind;
-  int operand;    // kRun: the repeated node
-  int32_t max;    // kRun: the repeat's maximum
-};
-
-// Where a scan for something every match needs found it in the input of
-// version `input_version` (0 is no input's): the first place at or after
-// `from`, or -1 for none there.
-struct RejectionCache {
-  uint64_t input_version = 0;
-  int from = 0;
-  int hit = -1;
-
-  // Whether the answer for a search from `search_from` is known: a place
-  // found at or after it, or none found from a point at or before it.
-  bool Knows(uint64_t version, int search_from) const {
-    return version == input_version && (hit >= search_from || (hit < 0 && search_from >= from));
-  }
-  void Record(uint64_t version, int search_from, int found) {
-    input_version = version;
-    from = search_from;
-    hit = found;
-  }
-};
-
 // The matcher's reusable working memory, held by the engine between searches
-// so that a search allocates nothing once the stacks have grown. It also
-// caches what the matcher derives from the program and the engine's sets,
-// rebuilt whenever the engine's tables version (bumped by every change to
-// the program, a set or the case inverter) differs from the one kept here.
+// so that a search allocates nothing once the stacks have grown.
 struct MatchScratch {
   // A choice point. The opcode at `node` says what remains to be tried:
   // ALTERNATIVE: that alternative; a single-node repeat: the next count after
@@ -154,55 +87,25 @@ struct MatchScratch {
   // across attempts and searches, so short attempts are counted too.
   int32_t countdown = kCancelCheckInterval;
 
-  // --- Cache of derived tables and the tables version they were made for ---
-  bool prepared = false;
-  uint64_t tables_version = 0;
-  TRegexEngine::CaseInverterFunc inverter = nullptr;
-  void* inverter_context = nullptr;
+  // Steps one attempt may take (0: no bound; see SetMatchStepLimit). The
+  // bound is checked where the countdown runs out, so the countdown is
+  // shortened to what is left of it.
+  int32_t step_limit = 0;
+  int32_t steps_left = 0;       // of the bound, when the countdown last started
+  int32_t countdown_start = 0;  // what the countdown last started from
+  bool attempt_cut = false;     // the last attempt ran out of steps
 
-  char16_t invert[128] = {};  // the case inverter's result for ASCII
-  CharTable word, space, separators;
-  // Per program unit: for a set node an index into sets, for an
-  // alternative one into alternatives; -1 when there is none.
-  std::vector<int32_t> set_index;
-  std::vector<SetInfo> sets;
-  std::vector<AlternativeInfo> alternatives;
-  bool has_loops = true;  // the program may hold LOOP_ENTRY nodes
-  // An attempt may raise an error before it fails or matches: the program
-  // holds a complex loop inside kLoopStackSize others, whose entry raises
-  // 1014, or a unit the walk in IndexSets cannot place. Compiled programs
-  // raise nothing else (1000, 1001, 1002 and 1015 guard against malformed
-  // programs); cancellation and running out of memory are not results.
-  // Filters pass over attempts that would fail, and cannot tell those from
-  // attempts that would raise, so such a program gets an empty search plan
-  // and no skip rules: every position is tried in turn and the error comes
-  // at the same place as in the unfiltered search.
-  bool may_raise = false;
-  // Characters at which a match can start, one bit per code unit; empty when
-  // any character can. A path that begins with \A or \Z adds no character
-  // but may match at the input start or end.
-  std::vector<uint64_t> start_bits;
-  bool start_at_input_start = false;
-  bool start_at_input_end = false;
-  SearchPlan plan;
-  // Empty when some top-level alternative allows no skipping, or the
-  // program may raise.
-  std::vector<SkipRule> skip_rules;
-#ifdef TALLYFOLD_MATCH_STEP_LIMIT
-  bool attempt_cut = false;  // the last attempt ran out of steps
-#endif
+  // Sets every register to -1, sized for a program of `program_size` units.
+  void ResetRegisters(int program_size);
+  bool RegistersFit(int program_size) const;
 
-  // What is known of the rejecting literal and the required units in the
-  // current input, so that counting many matches in one input scans it
-  // once.
-  RejectionCache literal_cache;
-  RejectionCache units_cache;
-
-  void PushFrame(const Frame& frame) {
+  // Pushed on the dispatch loop's every choice, so kept inline there
+  // however large the loop grows.
+  [[gnu::always_inline]] void PushFrame(const Frame& frame) {
     if (frame_count == frames.size()) GrowFrames();
     frames[frame_count++] = frame;
   }
-  void PushUndo(int32_t slot, int32_t value) {
+  [[gnu::always_inline]] void PushUndo(int32_t slot, int32_t value) {
     if (undo_count == undo.size()) GrowUndo();
     undo[undo_count++] = Undo{slot, value};
   }
@@ -225,11 +128,12 @@ struct MatchScratch {
 
 class Matcher {
  public:
-  // Binds the matcher to `engine`'s input, sets and positions, and brings
-  // `scratch`'s tables up to date for `program`. The engine's input_end_
-  // must hold the index of the input's terminating 0 unit.
+  // Binds the matcher to `engine`'s input, sets and positions, to `program`
+  // and its analysis `prepared`, and to the stacks and registers in
+  // `scratch`. The engine's input_end_ must hold the index of the input's
+  // terminating 0 unit.
   Matcher(TRegexEngine& engine, const std::vector<char16_t>& program,
-          MatchScratch& scratch);
+          const PreparedProgram& prepared, MatchScratch& scratch);
 
   // One attempt at input position `start`. On success the engine's groups
   // 1..14 and input_cursor_ describe the match (group 0 is the caller's).
@@ -237,69 +141,40 @@ class Matcher {
   // allocation failure as RaiseOutOfMemory's exception.
   bool MatchAt(int start);
 
-  // The first position from `from` on at which a match may start, or -1
-  // when there is none up to and including the input end. A pure speed-up:
-  // an attempt at a skipped position would fail.
-  int NextCandidate(int from) const;
-
-  // False when no match can start at or after `from` because the input
-  // lacks the required literal there.
-  bool MayMatchFrom(int from);
-
-  // When `engine`'s next search will run with this scratch's plan as it
-  // stands and that plan has a rejecting literal: that literal, so that
-  // SetInputString can look for it while it copies. Else nullptr.
-  static const LiteralNeedle* PlannedRejection(const TRegexEngine& engine);
-  // Records where SetInputString found that literal in the new input.
-  static void RecordRejection(TRegexEngine& engine, int hit);
-  // True when what the last scans of `engine`'s input recorded already
-  // shows that no match starts at or after `from`; the search can then
-  // return at once, without setting up the matcher.
-  static bool KnownToFail(const TRegexEngine& engine, int from);
-
-  // Where the search goes on after the attempt at `at` failed: at + 1, or
-  // further when the skip rules show that attempts up to there would fail
-  // too.
-  int ResumeAfter(int at) const;
+  // How many units from `from` on the single-character node `operand`
+  // matches in a row, at most `max`.
+  int Count(int operand, int from, int32_t max) const;
 
   // Counts one step of the search outside the matcher (a start position
   // tried), so that cancellation is noticed between attempts too.
   void Tick() {
-    if (--s_.countdown <= 0) Checkpoint();
+    if (--s_.countdown <= 0) CheckCancel();
   }
 
  private:
   bool Run(int start);
   [[noreturn]] void Raise(int code);
   // Restarts the countdown; raises ECancelled when the flag is set.
-  void Checkpoint();
-
-  void Prepare(const std::vector<char16_t>& program);
-  void IndexSets();
-  bool AddStartChars(int node, int& budget);
-  bool AddNodeChars(int node);
-  void AddChar(char16_t ch);
-  void FindSkipRules();
-  bool ConsumesWordUnitFirst(int node) const;
+  void CheckCancel();
+  // The same inside an attempt; false when the attempt has used up its
+  // step bound.
+  bool Checkpoint();
 
   // --- Character tests -----------------------------------------------------
-  char16_t Invert(char16_t ch) const;
-  bool InSet(int node, char16_t ch) const;
-  bool InSetCi(int node, char16_t ch) const;
-  bool TestOne(int node, char16_t ch) const;  // ch is not the end's 0
-  bool IsSeparator(char16_t ch) const { return s_.separators.Contains(ch); }
+  char16_t Invert(char16_t ch) const { return p_.Invert(ch); }
+  bool TestOne(int node, char16_t ch) const { return p_.TestOne(prog_, node, ch); }
+  bool IsSeparator(char16_t ch) const { return p_.separators.Contains(ch); }
   bool IsWordAt(int pos) const;
 
   // --- Repetition and back-references --------------------------------------
-  static bool IsCountable(char16_t op);
-  int Count(int operand, int from, int32_t max) const;
   bool Captured(int backref, int& from, int& length) const;
   bool BackrefAt(int backref, int from, int pos, int length) const;
   bool UnitAt(int operand, int from, int pos, int step) const;
 
   // --- Alternatives --------------------------------------------------------
-  bool MayStartWith(int alternative, char16_t ch) const;  // ch 0: the end
-  int NextAlternative(int alternative) const;
+  int NextAlternative(int alternative) const {
+    return regex_internal::NextAlternative(prog_, prog_size_, alternative);
+  }
   int FirstViable(int alternative, int cursor) const;
 
   bool Backtrack(int& node, int& cursor);
@@ -312,6 +187,7 @@ class Matcher {
   void UndoTo(std::size_t mark);
 
   TRegexEngine& e_;
+  const PreparedProgram& p_;  // what was derived from the program
   MatchScratch& s_;
   const char16_t* prog_;  // the program being run
   int prog_size_;

@@ -80,10 +80,152 @@ inline void WriteInt32(char16_t* p, int32_t value) {
   p[1] = static_cast<char16_t>(v >> 16);
 }
 
+// Node shapes. Everything outside this header reads and writes nodes through
+// the accessors below, never through offsets of its own.
+//
+//   every node          opcode, link (32-bit)
+//   LITERAL[_CI]        header, characters, 0
+//   [NOT_]IN_SET[_CI]   header, members, 0
+//   BACKREF[_CI]        header, group number
+//   ALTERNATIVE         header; the alternative's chain starts right after
+//   LOOP_ENTRY          header; the loop body starts right after
+//   REPEAT_STAR/PLUS    header, then the operand node
+//   REPEAT_BRACES       header, min, max (32-bit each), then the operand node
+//   LOOP[_LAZY]         header, min, max, body offset from the node (32-bit)
+//   OPEN_n, CLOSE_n     header; n is in the opcode
+
+constexpr int kFirstNode = 1;                 // the node after the mark
+constexpr int kBracesUnits = kNodeHeader + 4; // REPEAT_BRACES before its operand
+constexpr int kLoopUnits = kNodeHeader + 6;   // a whole LOOP node
+
+// --- Every node ---------------------------------------------------------------
+
+// Whether the header of `node` lies inside a program of `size` units.
+inline bool NodeFits(int size, int node) { return node >= 0 && node + kNodeHeader <= size; }
+
+// The link as stored: units from `node` to the next node, 0 for none.
+inline int32_t LinkOf(const char16_t* program, int node) { return ReadInt32(program + node + 1); }
+
 // Index of the node after `node`, or -1 when its link is 0.
 inline int NextNode(const char16_t* program, int node) {
-  const int32_t link = ReadInt32(program + node + 1);
+  const int32_t link = LinkOf(program, node);
   return link == 0 ? -1 : node + link;
+}
+
+// Links `node` to `target`.
+inline void SetNextNode(char16_t* program, int node, int target) {
+  WriteInt32(program + node + 1, target - node);
+}
+
+// The first unit after the header: where an operand, or the chain of an
+// ALTERNATIVE or a LOOP_ENTRY, or the operand node of a simple repeat, starts.
+inline int OperandStart(int node) { return node + kNodeHeader; }
+
+// --- Text operands (literals and sets) -------------------------------------------
+
+inline bool HasTextOperand(char16_t op) {
+  return op == LITERAL || op == LITERAL_CI || op == IN_SET || op == NOT_IN_SET ||
+         op == IN_SET_CI || op == NOT_IN_SET_CI;
+}
+
+// A literal's characters or a set's members, 0-terminated.
+inline const char16_t* NodeText(const char16_t* program, int node) {
+  return program + OperandStart(node);
+}
+
+// The first character of a literal; 0 for an empty literal (from \x00).
+inline char16_t LiteralFirst(const char16_t* program, int node) {
+  return program[OperandStart(node)];
+}
+
+// --- Chains held by a node ------------------------------------------------------------
+
+inline int AlternativeBody(int node) { return OperandStart(node); }
+inline int LoopEntryBody(int node) { return OperandStart(node); }
+
+// --- Single-node repeats ----------------------------------------------------------------
+
+inline bool IsSingleRepeat(char16_t op) {
+  return op == REPEAT_STAR || op == REPEAT_PLUS || op == REPEAT_BRACES ||
+         op == REPEAT_STAR_LAZY || op == REPEAT_PLUS_LAZY || op == REPEAT_BRACES_LAZY;
+}
+inline bool IsBracesRepeat(char16_t op) { return op == REPEAT_BRACES || op == REPEAT_BRACES_LAZY; }
+
+// A counted repeat's bounds and operand node.
+inline int32_t BracesMin(const char16_t* program, int node) {
+  return ReadInt32(program + OperandStart(node));
+}
+inline int32_t BracesMax(const char16_t* program, int node) {
+  return ReadInt32(program + OperandStart(node) + 2);
+}
+inline int BracesOperand(int node) { return node + kBracesUnits; }
+inline void SetBracesBounds(char16_t* program, int node, int32_t min, int32_t max) {
+  WriteInt32(program + OperandStart(node), min);
+  WriteInt32(program + OperandStart(node) + 2, max);
+}
+
+// --- Loops over complex bodies ----------------------------------------------------------
+
+inline bool IsLoopEnd(char16_t op) { return op == LOOP || op == LOOP_LAZY; }
+// Whether a whole LOOP node at `node` lies inside a program of `size` units.
+inline bool LoopFits(int size, int node) { return node >= 0 && node + kLoopUnits <= size; }
+inline int32_t LoopMin(const char16_t* program, int node) {
+  return ReadInt32(program + OperandStart(node));
+}
+inline int32_t LoopMax(const char16_t* program, int node) {
+  return ReadInt32(program + OperandStart(node) + 2);
+}
+// The first node of the loop's body.
+inline int LoopBody(const char16_t* program, int node) {
+  return node + ReadInt32(program + OperandStart(node) + 4);
+}
+inline void SetLoopFields(char16_t* program, int node, int32_t min, int32_t max, int body) {
+  WriteInt32(program + OperandStart(node), min);
+  WriteInt32(program + OperandStart(node) + 2, max);
+  WriteInt32(program + OperandStart(node) + 4, body - node);
+}
+
+// --- Back-references and groups -------------------------------------------------------
+
+inline bool IsBackref(char16_t op) { return op == BACKREF || op == BACKREF_CI; }
+inline char16_t BackrefGroup(const char16_t* program, int node) {
+  return program[OperandStart(node)];
+}
+
+inline bool IsOpen(char16_t op) { return op >= OPEN_1 && op <= OPEN_14; }
+inline bool IsClose(char16_t op) { return op >= CLOSE_1 && op <= CLOSE_14; }
+inline int OpenGroup(char16_t op) { return op - OPEN_1 + 1; }    // 1..14
+inline int CloseGroup(char16_t op) { return op - CLOSE_1 + 1; }  // 1..14
+inline char16_t OpenOp(int group) { return static_cast<char16_t>(OPEN_1 + group - 1); }
+inline char16_t CloseOp(int group) { return static_cast<char16_t>(CLOSE_1 + group - 1); }
+
+// --- Sizes ---------------------------------------------------------------------------------
+
+// Units of a fixed-size operand (a back-reference's group, a counted
+// repeat's bounds, a loop's fields); 0 for the others.
+inline int FixedOperandUnits(char16_t op) {
+  switch (op) {
+    case BACKREF: case BACKREF_CI: return 1;
+    case REPEAT_BRACES: case REPEAT_BRACES_LAZY: return kBracesUnits - kNodeHeader;
+    case LOOP: case LOOP_LAZY: return kLoopUnits - kNodeHeader;
+    default: return 0;
+  }
+}
+
+// Units between a node's header and the next node in storage order (a
+// simple repeat's operand node counts as a node of its own), or -1 when the
+// operand runs past the end of a program of `size` units.
+inline int OperandUnits(const char16_t* program, int size, int node) {
+  const char16_t op = program[node];
+  int units = FixedOperandUnits(op);
+  if (HasTextOperand(op)) {
+    int i = OperandStart(node);
+    while (i < size && program[i] != 0) ++i;
+    if (i >= size) return -1;
+    units = i + 1 - OperandStart(node);
+  }
+  if (OperandStart(node) + units > size) return -1;
+  return units;
 }
 
 // The node every match of `node` must begin with: the operand of a `+` or
@@ -94,11 +236,11 @@ inline int MandatoryFirstNode(const char16_t* program, int size, int node) {
   switch (program[node]) {
     case REPEAT_PLUS:
     case REPEAT_PLUS_LAZY:
-      return node + kNodeHeader;
+      return OperandStart(node);
     case REPEAT_BRACES:
     case REPEAT_BRACES_LAZY:
-      if (node + 7 + kNodeHeader > size || ReadInt32(program + node + 3) < 1) return -1;
-      return node + 7;
+      if (!NodeFits(size, BracesOperand(node)) || BracesMin(program, node) < 1) return -1;
+      return BracesOperand(node);
     default:
       return node;
   }

@@ -80,7 +80,7 @@ struct TRequiredText {
 namespace regex_internal {
 class Compiler;
 class Matcher;
-struct MatchScratch;
+struct SearchState;
 struct LiteralNeedle;
 }  // namespace regex_internal
 
@@ -250,9 +250,10 @@ class TRegexEngine {
   char16_t paired_separator_head_ = 0;
   char16_t paired_separator_tail_ = 0;
 
-  // The matcher's backtracking stack, kept between searches so that a search
-  // does not allocate. shared_ptr so this header needs no complete type.
-  std::shared_ptr<regex_internal::MatchScratch> scratch_;
+  // The search state (the matcher's backtracking stack, the prepared program
+  // and its search plan), kept between searches so that a search does not
+  // allocate. shared_ptr so this header needs no complete type.
+  std::shared_ptr<regex_internal::SearchState> scratch_;
   const std::atomic<bool>* cancel_flag_ = nullptr;  // see SetCancelFlag
 };
 

@@ -1,30 +1,131 @@
 // The search driver and substitution: the engine's input copy, the search
-// from an offset with its cheap pre-checks, continuing after a match, and
+// from an offset with its per-input checks, continuing after a match, and
 // building replacement text from a template.
 //
 // This file's external interface is TRegexEngine's SetInputString, Exec,
-// ExecPos, ExecNext, ExpandTemplate and ReplaceAll. Covered by
-// tests/regex/SearchDriverTest.cpp and TemplateTest.cpp.
+// ExecPos, ExecNext, ExpandTemplate and ReplaceAll, with the search state
+// and checks of SearchDriver.h. Covered by tests/regex/SearchDriverTest.cpp,
+// SearchPlanTest.cpp and TemplateTest.cpp.
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+#include "regex/SearchDriver.h"
 
 #include "regex/Matcher.h"
 #include "regex/Program.h"
 #include "regex/RegexEngine.h"
+#include "regex/UnitScan.h"
 
 namespace tallyfold {
 
+namespace regex_internal {
+
+void SearchState::Rebuild(const std::vector<char16_t>& program, const CharacterSets& sets,
+                          uint64_t version) {
+  // A rebuild that fails half-way (allocation, a throwing case inverter)
+  // must not leave tables that look current.
+  tables_version = 0;
+  const int size = static_cast<int>(program.size());
+  PrepareProgram(program, sets, prepared);
+  BuildSearchPlan(program.data(), size, prepared, plan);
+  // A prefix is found by its own scan, which passes over such places
+  // anyway; only a run rule, which no program with a prefix has, adds to it.
+  use_skip_rules = plan.prefix.empty() && !prepared.skip_rules.empty();
+  match.ResetRegisters(size);
+  literal_cache = RejectionCache();
+  units_cache = RejectionCache();
+  tables_version = version;
+}
+
+const LiteralNeedle* SearchState::PlannedRejection(uint64_t version) const {
+  if (!IsFor(version) || !SearchFiltersEnabled()) return nullptr;
+  const LiteralNeedle& literal = plan.Rejecting();
+  return literal.empty() ? nullptr : &literal;
+}
+
+bool SearchState::KnownToFail(uint64_t version, uint64_t input_version, int from) const {
+  if (!IsFor(version) || !SearchFiltersEnabled()) return false;
+  const auto fails = [&](const RejectionCache& cache) {
+    return cache.Knows(input_version, from) && cache.hit < from;
+  };
+  return fails(literal_cache) || fails(units_cache);
+}
+
+Candidates::Candidates(SearchState& state, const Matcher& matcher, const char16_t* in, int end,
+                       uint64_t input_version)
+    : s_(state),
+      matcher_(matcher),
+      in_(in),
+      end_(end),
+      input_version_(input_version),
+      filters_(SearchFiltersEnabled()) {}
+
+int Candidates::Next(int from) const {
+  if (from > end_) return -1;
+  if (!filters_) return from;
+  const SearchPlan& plan = s_.plan;
+  if (!plan.prefix.empty()) return plan.prefix.Find(in_, from, end_);
+  const StartScan& scan = plan.start;
+  if (scan.kind == StartScan::kAnyPosition) return from;
+  if (from == 0 && scan.at_input_start) return 0;
+  const int at = scan.NextUnit(in_, from, end_);
+  if (at < end_) return at;
+  return scan.at_input_end ? end_ : -1;
+}
+
+bool Candidates::MayMatchFrom(int from) {
+  if (!filters_) return true;
+  const LiteralNeedle& literal = s_.plan.Rejecting();
+  if (!literal.empty()) {
+    RejectionCache& cache = s_.literal_cache;
+    if (!cache.Knows(input_version_, from)) {
+      cache.Record(input_version_, from, literal.Find(in_, from, end_));
+    }
+    if (cache.hit < from) return false;
+  }
+  const StartScan& units = s_.plan.required_units;
+  if (units.kind != StartScan::kAnyPosition) {
+    RejectionCache& cache = s_.units_cache;
+    if (!cache.Knows(input_version_, from)) {
+      const int at = units.NextUnit(in_, from, end_);
+      cache.Record(input_version_, from, at < end_ ? at : -1);
+    }
+    if (cache.hit < from) return false;
+  }
+  return true;
+}
+
+int Candidates::ResumeAfter(int at) const {
+  if (!filters_ || !s_.use_skip_rules || at >= end_) return at + 1;
+  // An attempt cut short by the step bound did not try everything.
+  if (s_.match.attempt_cut) return at + 1;
+  // Every rule gives the last position it rules out; the search resumes
+  // after the nearest of them.
+  int last = end_;
+  for (const SkipRule& rule : s_.prepared.skip_rules) {
+    int covered;
+    if (rule.kind == SkipRule::kRun) {
+      const int run = matcher_.Count(rule.operand, at, kRepeatMax);
+      covered = run <= rule.max ? at + run : at;
+    } else {
+      int run = 0;
+      while (at + run < end_ && s_.prepared.word.Contains(in_[at + run])) ++run;
+      covered = at + run;
+    }
+    last = std::min(last, covered);
+  }
+  return std::max(at, last) + 1;
+}
+
+}  // namespace regex_internal
+
+using regex_internal::Candidates;
 using regex_internal::Matcher;
-using regex_internal::MatchScratch;
+using regex_internal::SearchState;
 
 namespace {
 
@@ -68,34 +169,6 @@ constexpr std::size_t kKeptInputUnits = std::size_t{1} << 16;
 // units, with a look at the cancel flag before each.
 constexpr int kCopySliceUnits = 1 << 20;
 
-// Copies `length` units and returns the index of the first 0 unit among
-// them, or `length`: the copy and the search for the input's end in one
-// pass over the text.
-int CopyFindingZero(char16_t* to, const char16_t* from, int length) {
-  int i = 0;
-#ifdef __SSE2__
-  const __m128i zero = _mm_setzero_si128();
-  for (; i + 8 <= length; i += 8) {
-    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), units);
-    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(units, zero));
-    if (mask != 0) {
-      const int first = i + (__builtin_ctz(static_cast<unsigned>(mask)) >> 1);
-      std::memcpy(to + i + 8, from + i + 8, sizeof(char16_t) * (length - i - 8));
-      return first;
-    }
-  }
-#endif
-  for (; i < length; ++i) {
-    to[i] = from[i];
-    if (from[i] == 0) {
-      std::memcpy(to + i + 1, from + i + 1, sizeof(char16_t) * (length - i - 1));
-      return i;
-    }
-  }
-  return length;
-}
-
 }  // namespace
 
 void TRegexEngine::SetInputString(const std::u16string& text) {
@@ -128,17 +201,21 @@ void TRegexEngine::SetInputString(const std::u16string& text) {
   char16_t* const buffer = input_buffer_.get();
   // With a program ready whose plan rejects inputs by a literal, the copy
   // also looks for it, while the text passes through the cache anyway.
-  const regex_internal::LiteralNeedle* literal = Matcher::PlannedRejection(*this);
+  const regex_internal::LiteralNeedle* literal =
+      scratch_ && modifiers_ == program_modifiers_ && !program_.empty()
+          ? scratch_->PlannedRejection(tables_version_)
+          : nullptr;
   if (text.size() > static_cast<std::size_t>(kCopySliceUnits)) {
     CopyLongInput(text, literal);
   } else if (int hit = -1;
              literal != nullptr && literal->CopyAndFind(buffer, text.data(), input_length_, hit)) {
     input_end_ = input_length_;
-    Matcher::RecordRejection(*this, hit);
+    scratch_->RecordRejection(input_version_, hit);
   } else if (literal != nullptr) {
-    input_end_ = regex_internal::FindUnit(buffer, 0, input_length_, u'\0');
+    const char16_t zero = 0;
+    input_end_ = regex_internal::FindUnits(buffer, 0, input_length_, &zero, 1);
   } else {
-    input_end_ = CopyFindingZero(buffer, text.data(), input_length_);
+    input_end_ = regex_internal::CopyFindingZero(buffer, text.data(), input_length_);
   }
   buffer[text.size()] = 0;
   input_cursor_ = 0;
@@ -159,7 +236,7 @@ void TRegexEngine::CopyLongInput(const std::u16string& text,
   for (int from = 0; from < length; from += kCopySliceUnits) {
     check_cancel();
     const int count = std::min(length - from, kCopySliceUnits);
-    const int zero = CopyFindingZero(buffer + from, text.data() + from, count);
+    const int zero = regex_internal::CopyFindingZero(buffer + from, text.data() + from, count);
     if (input_end_ == length && zero < count) input_end_ = from + zero;
   }
   if (literal == nullptr || input_end_ < length) return;
@@ -174,7 +251,7 @@ void TRegexEngine::CopyLongInput(const std::u16string& text,
         length, std::int64_t{last_start} + literal_length - 1));
     hit = literal->Find(buffer, from, end);
   }
-  Matcher::RecordRejection(*this, hit);
+  scratch_->RecordRejection(input_version_, hit);
 }
 
 bool TRegexEngine::Exec(const std::u16string& input) {
@@ -191,7 +268,9 @@ bool TRegexEngine::ExecPos(int offset) {
   if (offset < 1) RaiseError(1006);
   if (offset > length + 1) return false;
   const int from = offset - 1;
-  if (anchor_count_ == 0 && Matcher::KnownToFail(*this, from)) return false;
+  if (anchor_count_ == 0 && scratch_ && modifiers_ == program_modifiers_ &&
+      scratch_->KnownToFail(tables_version_, input_version_, from))
+    return false;
 
   input_start_ = 0;
   loop_depth_ = 0;
@@ -210,8 +289,17 @@ bool TRegexEngine::ExecPos(int offset) {
 
   bool found = false;
   try {
-    if (!scratch_) scratch_ = std::make_shared<MatchScratch>();
-    Matcher matcher(*this, program_, *scratch_);
+    if (!scratch_) scratch_ = std::make_shared<SearchState>();
+    SearchState& state = *scratch_;
+    if (!state.IsFor(tables_version_)) {
+      state.Rebuild(program_,
+                    regex_internal::CharacterSets{word_set_, space_set_, line_separator_set_,
+                                                  case_inverter_, case_inverter_context_},
+                    tables_version_);
+    }
+    state.match.step_limit = regex_internal::MatchStepLimit();
+    Matcher matcher(*this, program_, state.prepared, state.match);
+    Candidates candidates(state, matcher, input_buffer_.get(), length, input_version_);
     // Group positions other than the whole match are set only by a
     // successful attempt, so failed attempts leave nothing to clear.
     const auto attempt = [&](int at) {
@@ -223,16 +311,16 @@ bool TRegexEngine::ExecPos(int offset) {
     };
     if (anchor_count_ != 0) {
       found = attempt(from);
-    } else if (matcher.MayMatchFrom(from)) {
+    } else if (candidates.MayMatchFrom(from)) {
       // The must-literal of the compiled hints is one of the literals the
       // search plan considers, so the plan's check covers it.
-      for (int at = matcher.NextCandidate(from); at >= 0;
-           at = matcher.NextCandidate(matcher.ResumeAfter(at))) {
+      for (int at = candidates.Next(from); at >= 0;
+           at = candidates.Next(candidates.ResumeAfter(at))) {
         if ((found = attempt(at)) || at >= length) break;
         matcher.Tick();
       }
     }
-    scratch_->Trim();
+    state.match.Trim();
   } catch (const std::bad_alloc&) {
     regex_internal::RaiseOutOfMemory();
   }

@@ -1,21 +1,16 @@
 // The search plan: deriving the start scan, the prefix and the required
-// literal from a program, and the scans that use them.
+// literal from a program, and the searches that use them.
 //
-// This file's external interface is SearchPlan.h, used by the matcher
-// (Matcher.cpp) and the search driver (SearchDriver.cpp). Covered by
+// This file's external interface is SearchPlan.h, used by the search driver
+// (SearchDriver.cpp). Covered by
 // tests/regex/SearchPlanTest.cpp, which also checks that the plan never
 // changes a result.
 #include "regex/SearchPlan.h"
 
 #include <bit>
-#include <cstring>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
-#include "regex/Matcher.h"
 #include "regex/Program.h"
+#include "regex/UnitScan.h"
 
 namespace tallyfold::regex_internal {
 namespace {
@@ -30,12 +25,12 @@ bool IsZeroWidth(char16_t op) {
     case LINE_START: case LINE_END: case INPUT_START: case INPUT_END:
       return true;
     default:
-      return (op >= OPEN_1 && op <= OPEN_14) || (op >= CLOSE_1 && op <= CLOSE_14);
+      return IsOpen(op) || IsClose(op);
   }
 }
 
 bool IsAlternative(const char16_t* prog, int size, int node) {
-  return node >= 0 && node + kNodeHeader <= size && prog[node] == ALTERNATIVE;
+  return NodeFits(size, node) && prog[node] == ALTERNATIVE;
 }
 
 // Calls visit(node) for the nodes that every successful path runs through,
@@ -46,16 +41,16 @@ bool IsAlternative(const char16_t* prog, int size, int node) {
 // still on every path.
 template <typename Visit>
 void WalkMainPath(const char16_t* prog, int size, Visit visit) {
-  int node = 1;
+  int node = kFirstNode;
   for (int steps = 0; steps < size; ++steps) {
-    if (node < 0 || node + kNodeHeader > size) return;
+    if (!NodeFits(size, node)) return;
     const char16_t op = prog[node];
     if (op == MATCH_END || op == LINK) return;
     const int next = NextNode(prog, node);
     if (op == ALTERNATIVE) {
       if (!IsAlternative(prog, size, next)) {
         if (!visit(node)) return;
-        node += kNodeHeader;  // one choice: its body leads on to what follows
+        node = AlternativeBody(node);  // one choice: its body leads on to what follows
         continue;
       }
       int last = next;
@@ -69,8 +64,7 @@ void WalkMainPath(const char16_t* prog, int size, Visit visit) {
     if (!visit(node)) return;
     if (op == LOOP_ENTRY) {
       // The loop's end node follows the entry; the body is the operand.
-      if (next < 0 || next + kNodeHeader > size ||
-          (prog[next] != LOOP && prog[next] != LOOP_LAZY))
+      if (!NodeFits(size, next) || !IsLoopEnd(prog[next]))
         return;
       node = NextNode(prog, next);
       continue;
@@ -79,23 +73,18 @@ void WalkMainPath(const char16_t* prog, int size, Visit visit) {
   }
 }
 
-char16_t OtherCase(const MatchScratch& s, char16_t ch) {
-  if (ch < 128) return s.invert[ch];
-  return s.inverter ? s.inverter(s.inverter_context, ch) : ch;
-}
-
-LiteralNeedle NeedleOf(const char16_t* prog, int node, const MatchScratch& s) {
+LiteralNeedle NeedleOf(const char16_t* prog, int node, const PreparedProgram& s) {
   LiteralNeedle needle;
-  needle.units = prog + node + kNodeHeader;
+  needle.units = NodeText(prog, node);
   needle.others = needle.units;
   if (prog[node] == LITERAL_CI)
-    for (char16_t& ch : needle.others) ch = OtherCase(s, ch);
+    for (char16_t& ch : needle.others) ch = s.Invert(ch);
   return needle;
 }
 
 // Whether a literal node's text lies inside the program (it ends in a 0).
 bool LiteralFits(const char16_t* prog, int size, int node) {
-  const int text = node + kNodeHeader;
+  const int text = OperandStart(node);
   return text < size && std::char_traits<char16_t>::find(prog + text, size - text, 0) != nullptr;
 }
 
@@ -118,7 +107,7 @@ bool AsciiRanges(const uint64_t* bits, StartScan& scan) {
   return true;
 }
 
-void ChooseStartScan(const MatchScratch& s, StartScan& scan) {
+void ChooseStartScan(const PreparedProgram& s, StartScan& scan) {
   if (s.start_bits.empty()) {
     scan.kind = StartScan::kAnyPosition;
     return;
@@ -149,193 +138,12 @@ void ChooseStartScan(const MatchScratch& s, StartScan& scan) {
 
 }  // namespace
 
-namespace {
-
-// The wide loops with their compare count fixed, so that the constants stay
-// in registers.
-template <int kCount>
-int FindUnitsWide(const char16_t* text, int from, int to, const char16_t* units) {
-#ifdef __SSE2__
-  __m128i needles[kCount];
-  for (int k = 0; k < kCount; ++k) needles[k] = _mm_set1_epi16(static_cast<short>(units[k]));
-  for (; from + 8 <= to; from += 8) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + from));
-    __m128i hit = _mm_cmpeq_epi16(chunk, needles[0]);
-    for (int k = 1; k < kCount; ++k) hit = _mm_or_si128(hit, _mm_cmpeq_epi16(chunk, needles[k]));
-    const int mask = _mm_movemask_epi8(hit);
-    if (mask != 0) return from + (std::countr_zero(static_cast<unsigned>(mask)) >> 1);
-  }
-#endif
-  for (; from < to; ++from)
-    for (int k = 0; k < kCount; ++k)
-      if (text[from] == units[k]) return from;
-  return to;
-}
-
-template <int kCount>
-int FindRangesWide(const char16_t* text, int from, int to, const char16_t* first,
-                   const char16_t* last) {
-#ifdef __SSE2__
-  __m128i low[kCount], span[kCount];
-  for (int k = 0; k < kCount; ++k) {
-    low[k] = _mm_set1_epi16(static_cast<short>(first[k]));
-    span[k] = _mm_set1_epi16(static_cast<short>(last[k] - first[k]));
-  }
-  const __m128i zero = _mm_setzero_si128();
-  for (; from + 8 <= to; from += 8) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + from));
-    __m128i hit = zero;
-    for (int k = 0; k < kCount; ++k) {
-      // unit - first <= last - first, unsigned: the saturating difference
-      // to the span is 0 exactly then.
-      const __m128i offset = _mm_sub_epi16(chunk, low[k]);
-      hit = _mm_or_si128(hit, _mm_cmpeq_epi16(_mm_subs_epu16(offset, span[k]), zero));
-    }
-    const int mask = _mm_movemask_epi8(hit);
-    if (mask != 0) return from + (std::countr_zero(static_cast<unsigned>(mask)) >> 1);
-  }
-#endif
-  for (; from < to; ++from)
-    for (int k = 0; k < kCount; ++k)
-      if (text[from] >= first[k] && text[from] <= last[k]) return from;
-  return to;
-}
-
-}  // namespace
-
-int FindAnyUnit(const char16_t* text, int from, int to, const char16_t* units, int count) {
-  // Dense candidates are common (each attempt resumes one unit further on):
-  // look at the first unit before setting up the wide compare.
-  if (from < to)
-    for (int k = 0; k < count; ++k)
-      if (text[from] == units[k]) return from;
-  switch (count) {
-    case 1: return FindUnitsWide<1>(text, from, to, units);
-    case 2: return FindUnitsWide<2>(text, from, to, units);
-    case 3: return FindUnitsWide<3>(text, from, to, units);
-    default: return FindUnitsWide<4>(text, from, to, units);
-  }
-}
-
-bool LiteralNeedle::At(const char16_t* text, int pos, int end) const {
-  const int length = static_cast<int>(units.size());
-  if (pos < 0 || length > end - pos) return false;
-  for (int k = 0; k < length; ++k)
-    if (text[pos + k] != units[k] && text[pos + k] != others[k]) return false;
-  return true;
-}
-
-#ifdef __SSE2__
-// The literal's first and last unit (either case), eight starts at a time.
-struct LiteralNeedle::Wide {
-  explicit Wide(const LiteralNeedle& needle)
-      : tail(static_cast<int>(needle.units.size()) - 1),
-        first_unit(_mm_set1_epi16(static_cast<short>(needle.units[0]))),
-        first_other(_mm_set1_epi16(static_cast<short>(needle.others[0]))),
-        last_unit(_mm_set1_epi16(static_cast<short>(needle.units[tail]))),
-        last_other(_mm_set1_epi16(static_cast<short>(needle.others[tail]))) {}
-
-  // Of the starts [max(at, from), at + 8), the first where the literal
-  // occurs, or -1; text[at, at + tail + 8) must be readable. Requiring the first and the
-  // last unit to fit rules out most places where only the first does.
-  int FirstIn(const LiteralNeedle& needle, const char16_t* text, int from, int at, int end,
-              __m128i head) const {
-    const __m128i end_units =
-        tail == 0 ? head : _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at + tail));
-    const __m128i fits = _mm_and_si128(
-        _mm_or_si128(_mm_cmpeq_epi16(head, first_unit), _mm_cmpeq_epi16(head, first_other)),
-        _mm_or_si128(_mm_cmpeq_epi16(end_units, last_unit),
-                     _mm_cmpeq_epi16(end_units, last_other)));
-    // Two mask bits per unit: clearing the lowest two moves to the next.
-    for (unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(fits)); mask != 0;
-         mask &= mask - 1, mask &= mask - 1) {
-      const int pos = at + (std::countr_zero(mask) >> 1);
-      if (pos >= from && needle.At(text, pos, end)) return pos;
-    }
-    return -1;
-  }
-
-  int tail;
-  __m128i first_unit, first_other, last_unit, last_other;
-};
-#endif
-
 int LiteralNeedle::Find(const char16_t* text, int from, int end) const {
-  const int last = end - static_cast<int>(units.size());  // last possible start
-  if (from > last) return -1;
-#ifdef __SSE2__
-  if (last + 1 >= 8) {
-    const Wide wide(*this);
-    int at = from;
-    for (; at + 8 <= last + 1; at += 8) {
-      const int hit = wide.FirstIn(*this, text, from, at, end,
-                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at)));
-      if (hit >= 0) return hit;
-    }
-    if (at > last) return -1;
-    // The last starts: one more block that overlaps starts already ruled out.
-    at = last + 1 - 8;
-    return wide.FirstIn(*this, text, from, at, end,
-                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at)));
-  }
-#endif
-  const char16_t lead[2] = {units[0], others[0]};
-  const int leads = lead[0] == lead[1] ? 1 : 2;
-  for (int at = from; at <= last; ++at) {
-    at = FindAnyUnit(text, at, last + 1, lead, leads);
-    if (at > last) break;
-    if (At(text, at, end)) return at;
-  }
-  return -1;
+  return FindLiteral(View(), text, from, end);
 }
 
-bool LiteralNeedle::CopyAndFind(char16_t* to, const char16_t* from, int length,
-                                int& hit) const {
-  hit = -1;
-  int at = 0;
-  int searched = 0;  // every start before this is ruled out
-  const auto copy_rest = [&](int pos) {
-    std::memcpy(to + pos, from + pos, sizeof(char16_t) * static_cast<std::size_t>(length - pos));
-  };
-#ifdef __SSE2__
-  const Wide wide(*this);
-  const __m128i zero = _mm_setzero_si128();
-  for (; at + 8 <= length; at += 8) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + at));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at), chunk);
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(chunk, zero)) != 0) {
-      copy_rest(at + 8);
-      return false;
-    }
-    if (hit >= 0 || at + wide.tail + 8 > length) continue;
-    hit = wide.FirstIn(*this, from, 0, at, length, chunk);
-    searched = at + 8;
-  }
-  if (at < length && length >= 8) {
-    // The last units: one more block that overlaps units already copied.
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + length - 8));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + length - 8), chunk);
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(chunk, zero)) != 0) return false;
-    at = length;
-  }
-  const int last = length - static_cast<int>(units.size());  // last possible start
-  if (hit < 0 && searched <= last && last + 1 >= 8) {
-    // The last starts, the same way.
-    const int block = last + 1 - 8;
-    hit = wide.FirstIn(*this, to, searched, block, length,
-                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + block)));
-    return true;
-  }
-#endif
-  for (; at < length; ++at) {
-    to[at] = from[at];
-    if (from[at] == 0) {
-      copy_rest(at + 1);
-      return false;
-    }
-  }
-  if (hit < 0) hit = Find(to, searched, length);
-  return true;
+bool LiteralNeedle::CopyAndFind(char16_t* to, const char16_t* from, int length, int& hit) const {
+  return CopyAndFindLiteral(View(), to, from, length, hit);
 }
 
 int StartScan::NextUnit(const char16_t* text, int from, int end) const {
@@ -348,14 +156,9 @@ int StartScan::NextUnit(const char16_t* text, int from, int end) const {
     case kAnyPosition:
       return from;
     case kUnits:
-      return count == 0 ? end : FindAnyUnit(text, from, end, first, count);
+      return count == 0 ? end : FindUnits(text, from, end, first, count);
     case kRanges:
-      switch (count) {
-        case 1: return FindRangesWide<1>(text, from, end, first, last);
-        case 2: return FindRangesWide<2>(text, from, end, first, last);
-        case 3: return FindRangesWide<3>(text, from, end, first, last);
-        default: return FindRangesWide<4>(text, from, end, first, last);
-      }
+      return FindRanges(text, from, end, first, last, count);
     case kBitmap:
       for (; from < end; ++from)
         if ((bits[text[from] >> 6] >> (text[from] & 63)) & 1) return from;
@@ -364,11 +167,11 @@ int StartScan::NextUnit(const char16_t* text, int from, int end) const {
   return from;
 }
 
-void BuildSearchPlan(const char16_t* prog, int size, MatchScratch& s) {
-  SearchPlan& plan = s.plan;
+void BuildSearchPlan(const char16_t* prog, int size, const PreparedProgram& s,
+                     SearchPlan& plan) {
   plan = SearchPlan();
   // An attempt at a position the plan would pass over may raise rather
-  // than fail (MatchScratch::may_raise): every position is tried.
+  // than fail (PreparedProgram::may_raise): every position is tried.
   if (s.may_raise) return;
 
   // The prefix: the first node that consumes anything, when it is a
@@ -387,7 +190,7 @@ void BuildSearchPlan(const char16_t* prog, int size, MatchScratch& s) {
   WalkMainPath(prog, size, [&](int node) {
     const char16_t op = prog[node];
     if ((op == LITERAL || op == LITERAL_CI) && LiteralFits(prog, size, node)) {
-      const std::size_t length = std::char_traits<char16_t>::length(prog + node + kNodeHeader);
+      const std::size_t length = std::char_traits<char16_t>::length(NodeText(prog, node));
       if (length > plan.required.units.size()) plan.required = NeedleOf(prog, node, s);
     }
     return true;
@@ -402,12 +205,12 @@ void BuildSearchPlan(const char16_t* prog, int size, MatchScratch& s) {
   WalkMainPath(prog, size, [&](int node) {
     const int operand = MandatoryFirstNode(prog, size, node);
     if (operand < 0) return true;
-    if (operand + kNodeHeader > size) return true;
+    if (!NodeFits(size, operand)) return true;
     uint64_t members[2] = {0, 0};
     if (prog[operand] == DIGIT) {
       for (char16_t ch = u'0'; ch <= u'9'; ++ch) members[0] |= uint64_t{1} << ch;
     } else if (prog[operand] == IN_SET) {
-      for (int m = operand + kNodeHeader; m < size && prog[m] != 0; ++m) {
+      for (int m = OperandStart(operand); m < size && prog[m] != 0; ++m) {
         if (prog[m] >= 128) return true;
         members[prog[m] >> 6] |= uint64_t{1} << (prog[m] & 63);
       }

@@ -6,8 +6,8 @@
 // fail, so using them never changes a result; it only saves attempts. An
 // attempt that raises an error (a complex loop nested deeper than the loop
 // stack) has a result too, which no answer foresees: a program that may
-// raise gets an empty plan (MatchScratch::may_raise), and its search tries
-// every position in turn.
+// raise gets an empty plan (PreparedProgram::may_raise), and its search
+// tries every position in turn.
 //
 // - The start scan finds the next position whose code unit can begin a
 //   match: one to four units compared eight at a time, up to four ASCII
@@ -26,9 +26,10 @@
 #include <cstdint>
 #include <string>
 
-namespace tallyfold::regex_internal {
+#include "regex/ProgramAnalysis.h"
+#include "regex/UnitScan.h"
 
-struct MatchScratch;
+namespace tallyfold::regex_internal {
 
 // A literal as the matcher compares it: input unit k matches when it equals
 // units[k] or others[k] (the other case under i, units[k] itself without).
@@ -41,8 +42,6 @@ struct LiteralNeedle {
     units.clear();
     others.clear();
   }
-  // Whether the literal occurs at `pos` and ends at or before `end`.
-  bool At(const char16_t* text, int pos, int end) const;
   // The start of the first occurrence at or after `from` that ends at or
   // before `end`, or -1.
   int Find(const char16_t* text, int from, int end) const;
@@ -51,8 +50,10 @@ struct LiteralNeedle {
   // complete but `hit` unset, when the text holds a 0 unit.
   bool CopyAndFind(char16_t* to, const char16_t* from, int length, int& hit) const;
 
- private:
-  struct Wide;
+  // The literal as the unit scans take it; valid while it is not changed.
+  LiteralUnits View() const {
+    return LiteralUnits{units.data(), others.data(), static_cast<int>(units.size())};
+  }
 };
 
 // The set of units at which a match can begin, in the cheapest form that
@@ -68,8 +69,8 @@ struct StartScan {
   int count = 0;
   char16_t first[4] = {};
   char16_t last[4] = {};
-  // The scratch's start set, unless kAnyPosition; nullptr for a set of
-  // required units.
+  // The prepared program's start set, unless kAnyPosition; nullptr for a
+  // set of required units.
   const uint64_t* bits = nullptr;
   // A match may begin at the input start or end without consuming a unit
   // there (a path that starts with \A or \Z), so those are candidates too.
@@ -92,14 +93,12 @@ struct SearchPlan {
   const LiteralNeedle& Rejecting() const { return required.empty() ? prefix : required; }
 };
 
-// Builds `scratch.plan` from the program and from the start set that the
-// matcher left in scratch.start_bits (empty when any unit can begin a
-// match) and its input-start and input-end flags; an empty plan when
-// scratch.may_raise is set.
-void BuildSearchPlan(const char16_t* program, int program_size, MatchScratch& scratch);
-
-// The first position in [from, to) holding one of `units[0..count)`
-// (1 to 4 units), else `to`.
-int FindAnyUnit(const char16_t* text, int from, int to, const char16_t* units, int count);
+// Builds `plan` from the program and from what its analysis found: the
+// start set (empty when any unit can begin a match) with its input-start
+// and input-end flags, and the other case of each unit; an empty plan when
+// prepared.may_raise is set. The plan points into `prepared`, which must
+// outlive it unchanged.
+void BuildSearchPlan(const char16_t* program, int program_size, const PreparedProgram& prepared,
+                     SearchPlan& plan);
 
 }  // namespace tallyfold::regex_internal

@@ -30,7 +30,8 @@ bool ConsumesOneCharacter(const std::vector<char16_t>& p, size_t node) {
     case BACKREF_CI:
       return true;
     case LITERAL: case LITERAL_CI:
-      return p[node + kNodeHeader] != 0 && p[node + kNodeHeader + 1] == 0;
+      return NodeText(p.data(), static_cast<int>(node))[0] != 0 &&
+             NodeText(p.data(), static_cast<int>(node))[1] == 0;
     default:
       return false;
   }
@@ -43,12 +44,12 @@ std::string ProgramFault(const std::vector<char16_t>& p) {
   if (p.empty() || p[0] != kProgramMark) return "no program mark";
   std::vector<size_t> nodes;
   for (size_t node = 1; node < p.size();) {
-    if (node + kNodeHeader > p.size() || OpName(p[node]).empty())
+    if (!NodeFits(static_cast<int>(p.size()), static_cast<int>(node)) || OpName(p[node]).empty())
       return "bad node at " + std::to_string(node);
     const int operand = OperandUnits(p, node);
     if (operand < 0) return "operand overruns at " + std::to_string(node);
     nodes.push_back(node);
-    node += kNodeHeader + static_cast<size_t>(operand);
+    node = static_cast<size_t>(OperandStart(static_cast<int>(node)) + operand);
   }
   const std::set<size_t> starts(nodes.begin(), nodes.end());
   auto lands = [&](size_t node, int32_t offset) {
@@ -58,19 +59,15 @@ std::string ProgramFault(const std::vector<char16_t>& p) {
   for (size_t i = 0; i < nodes.size(); ++i) {
     const size_t node = nodes[i];
     const char16_t op = p[node];
-    const int32_t link = ReadInt32(p.data() + node + 1);
+    const int32_t link = LinkOf(p.data(), static_cast<int>(node));
     if (link != 0 && !lands(node, link))
       return "link leaves the nodes at " + std::to_string(node);
-    if ((op == LOOP || op == LOOP_LAZY) &&
-        !lands(node, ReadInt32(p.data() + node + kNodeHeader + 4)))
+    if (IsLoopEnd(op) &&
+        !lands(node, LoopBody(p.data(), static_cast<int>(node)) - static_cast<int>(node)))
       return "loop body offset leaves the nodes at " + std::to_string(node);
-    const bool single_repeat =
-        op == REPEAT_STAR || op == REPEAT_PLUS || op == REPEAT_STAR_LAZY ||
-        op == REPEAT_PLUS_LAZY || op == REPEAT_BRACES ||
-        op == REPEAT_BRACES_LAZY;
-    if (single_repeat) {
+    if (IsSingleRepeat(op)) {
       if (i + 1 == nodes.size() || !ConsumesOneCharacter(p, nodes[i + 1]) ||
-          ReadInt32(p.data() + nodes[i + 1] + 1) != 0)
+          LinkOf(p.data(), static_cast<int>(nodes[i + 1])) != 0)
         return "repeat over a complex node at " + std::to_string(node);
     }
   }
@@ -87,7 +84,7 @@ TEST(CompileHostile, MegabyteLiteral) {
   engine.Compile();
   const std::vector<char16_t> program = engine.ProgramUnits();
   ASSERT_EQ(program.size(), 1u + 3 + 3 + text.size() + 1 + 3);
-  EXPECT_TRUE(std::equal(text.begin(), text.end(), program.begin() + 7));
+  EXPECT_TRUE(std::equal(text.begin(), text.end(), program.begin() + OperandStart(FirstBodyNode())));
   EXPECT_EQ(engine.GetFirstChar(), u'a');
   EXPECT_EQ(ProgramFault(program), "");
 }
@@ -124,10 +121,11 @@ TEST(CompileHostile, ClassOverTheWhole16BitSpace) {
     const char16_t start = expression[4] == u'0' ? 0 : 1;
     const size_t members = 0x10000u - start;
     ASSERT_EQ(program.size(), 1u + 3 + 3 + members + 1 + 3);
-    EXPECT_EQ(program[7], start);
-    EXPECT_EQ(program[8], 0xFFFF);
-    EXPECT_EQ(program[9], start + 1);
-    EXPECT_EQ(program[7 + members - 1], 0xFFFE);
+    const char16_t* text = NodeText(program.data(), FirstBodyNode());
+    EXPECT_EQ(text[0], start);
+    EXPECT_EQ(text[1], 0xFFFF);
+    EXPECT_EQ(text[2], start + 1);
+    EXPECT_EQ(text[members - 1], 0xFFFE);
   }
 }
 

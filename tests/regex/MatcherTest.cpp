@@ -329,18 +329,31 @@ class ProgramBuilder {
     units_.insert(units_.end(), operand.begin(), operand.end());
     return at;
   }
-  void Link(int from, int to) { WriteInt32(&units_[from + 1], to - from); }
+  void Link(int from, int to) { SetNextNode(units_.data(), from, to); }
   std::vector<char16_t>& Units() { return units_; }
 
  private:
   std::vector<char16_t> units_;
 };
 
+char16_t InvertAscii(void*, char16_t ch) { return TRegexEngine::InvertCaseAscii(ch); }
+
+// The analysis of `program` under `engine`'s sets.
+PreparedProgram Prepared(const TRegexEngine& engine, const std::vector<char16_t>& program) {
+  PreparedProgram prepared;
+  PrepareProgram(program,
+                 CharacterSets{engine.WordSet(), engine.SpaceSet(), engine.LineSeparatorSet(),
+                               InvertAscii, nullptr},
+                 prepared);
+  return prepared;
+}
+
 ERegexEngine RunProgram(const std::vector<char16_t>& program, const std::u16string& text) {
   TRegexEngine engine;
   engine.SetInputString(text);
+  const PreparedProgram prepared = Prepared(engine, program);
   MatchScratch scratch;
-  Matcher matcher(engine, program, scratch);
+  Matcher matcher(engine, program, prepared, scratch);
   return CatchEngineError([&] { matcher.MatchAt(0); });
 }
 
@@ -382,9 +395,9 @@ TEST(MatcherErrors, MalformedProgramsRaiseTheirCodes) {
     ProgramBuilder b;  // a loop end without its entry
     const int alt = b.Node(ALTERNATIVE);
     const int body = b.Node(LITERAL, {u'a', 0});
-    const int loop = b.Node(LOOP, {1, 0, 2, 0, 0, 0});
+    const int loop = b.Node(LOOP, std::vector<char16_t>(FixedOperandUnits(LOOP)));
     const int end = b.Node(MATCH_END);
-    WriteInt32(&b.Units()[loop + 7], body - loop);
+    SetLoopFields(b.Units().data(), loop, 1, 2, body);
     b.Link(alt, end);
     b.Link(body, loop);
     b.Link(loop, end);
@@ -392,6 +405,40 @@ TEST(MatcherErrors, MalformedProgramsRaiseTheirCodes) {
     EXPECT_EQ(e.Code, 1015);
     EXPECT_STREQ(e.what(), "TRegexEngine(exec): Loop Without LoopEntry !");
   }
+}
+
+// Sets the step bound of every match attempt while it lives.
+struct StepLimit {
+  explicit StepLimit(int32_t steps) { SetMatchStepLimit(steps); }
+  ~StepLimit() { SetMatchStepLimit(0); }
+};
+
+TEST(MatcherStepLimit, ABoundedAttemptFailsAndTheSearchGoesOn) {
+  // Each iteration of (a|b)* takes several steps, so an attempt at the
+  // start of a long line needs thousands; under a bound of 500 only an
+  // attempt near the end gets through.
+  std::u16string line;
+  for (int i = 0; i < 2000; ++i) line += u"ab";
+  line += u"c";
+  const int length = static_cast<int>(line.size());
+  {
+    const StepLimit limit(500);
+    TRegexEngine engine;
+    engine.SetExpression(u"(a|b)*c");
+    ASSERT_TRUE(engine.Exec(line));
+    ASSERT_GT(engine.GroupPos(0), 1);
+    EXPECT_EQ(engine.GroupPos(0) + engine.GroupLen(0) - 1, length);
+    // Short attempts are not cut.
+    engine.SetExpression(u"\\d+");
+    EXPECT_EQ(AllMatches(engine, u"\\d+", u" 12 x 345 "), (std::vector<Span>{{2, 2}, {7, 3}}));
+    // A search that would backtrack for ages fails instead.
+    engine.SetExpression(u"(a+)+$");
+    EXPECT_FALSE(engine.Exec(std::u16string(40, u'a') + u"b"));
+  }
+  TRegexEngine engine;
+  engine.SetExpression(u"(a|b)*c");
+  ASSERT_TRUE(engine.Exec(line));
+  EXPECT_EQ(GroupSpan(engine, 0), (Span{1, length}));
 }
 
 // Patterns whose matching depth grows with the input: every iteration is a
@@ -439,9 +486,10 @@ TEST(MatcherDeepMatching, RunningOutOfStackMemoryRaisesAnError) {
   const std::vector<char16_t> program = engine.ProgramUnits();
   engine.SetInputString(std::u16string(100000, u'a'));
 
+  const PreparedProgram prepared = Prepared(engine, program);
   MatchScratch scratch;
   scratch.byte_limit = 64 * 1024;
-  Matcher matcher(engine, program, scratch);
+  Matcher matcher(engine, program, prepared, scratch);
   try {
     matcher.MatchAt(0);
     ADD_FAILURE() << "no error raised";
@@ -450,7 +498,7 @@ TEST(MatcherDeepMatching, RunningOutOfStackMemoryRaisesAnError) {
   }
   // Within the limit the same matcher goes on working.
   engine.SetInputString(u"aaa");
-  Matcher short_matcher(engine, program, scratch);
+  Matcher short_matcher(engine, program, prepared, scratch);
   EXPECT_TRUE(short_matcher.MatchAt(0));
   EXPECT_EQ(engine.GroupPos(1), 3);
 }

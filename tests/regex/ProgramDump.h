@@ -40,8 +40,8 @@ inline void SetModifierBits(TRegexEngine& engine, uint32_t bits) {
 
 inline std::string OpName(char16_t op) {
   using namespace regex_internal;
-  if (op >= OPEN_1 && op <= OPEN_14) return "OPEN_" + std::to_string(op - 39);
-  if (op >= CLOSE_1 && op <= CLOSE_14) return "CLOSE_" + std::to_string(op - 54);
+  if (IsOpen(op)) return "OPEN_" + std::to_string(OpenGroup(op));
+  if (IsClose(op)) return "CLOSE_" + std::to_string(CloseGroup(op));
   switch (op) {
     case MATCH_END: return "MATCH_END";
     case INPUT_START: return "INPUT_START";
@@ -83,33 +83,12 @@ inline std::string OpName(char16_t op) {
   }
 }
 
-inline bool HasTextOperand(char16_t op) {
-  using namespace regex_internal;
-  return op == LITERAL || op == LITERAL_CI || op == IN_SET || op == NOT_IN_SET ||
-         op == IN_SET_CI || op == NOT_IN_SET_CI;
-}
-
 // Units between a node's header and the next node in program order (the
 // operand node of a repeat counts as a node of its own), or -1 when the
 // operand runs past the end of the program.
 inline int OperandUnits(const std::vector<char16_t>& p, size_t node) {
-  using namespace regex_internal;
-  const char16_t op = p[node];
-  size_t units = 0;
-  if (HasTextOperand(op)) {
-    size_t i = node + kNodeHeader;
-    while (i < p.size() && p[i] != 0) ++i;
-    if (i >= p.size()) return -1;
-    units = i + 1 - (node + kNodeHeader);
-  } else if (op == BACKREF || op == BACKREF_CI) {
-    units = 1;
-  } else if (op == REPEAT_BRACES || op == REPEAT_BRACES_LAZY) {
-    units = 4;
-  } else if (op == LOOP || op == LOOP_LAZY) {
-    units = 6;
-  }
-  if (node + kNodeHeader + units > p.size()) return -1;
-  return static_cast<int>(units);
+  return regex_internal::OperandUnits(p.data(), static_cast<int>(p.size()),
+                                      static_cast<int>(node));
 }
 
 inline std::string DumpChars(const char16_t* text) {
@@ -132,33 +111,34 @@ inline std::string DumpChars(const char16_t* text) {
 inline std::string DumpProgram(const std::vector<char16_t>& p) {
   using namespace regex_internal;
   std::string out;
-  size_t node = 1;
-  while (node < p.size()) {
-    if (node + kNodeHeader > p.size()) return out + " ?";
-    const char16_t op = p[node];
+  const int size = static_cast<int>(p.size());
+  const char16_t* const prog = p.data();
+  int node = kFirstNode;
+  while (node < size) {
+    if (!NodeFits(size, node)) return out + " ?";
+    const char16_t op = prog[node];
     const std::string name = OpName(op);
     const int operand = name.empty() ? -1 : OperandUnits(p, node);
     if (operand < 0) return out + " ?" + std::to_string(op);
     if (!out.empty()) out += ' ';
     out += std::to_string(node) + ":" + name;
-    const int32_t link = ReadInt32(p.data() + node + 1);
+    const int32_t link = LinkOf(prog, node);
     if (link != 0) out += "->" + std::to_string(static_cast<int64_t>(node) + link);
-    const char16_t* arg = p.data() + node + kNodeHeader;
     if (op == LITERAL || op == LITERAL_CI) {
-      out += " \"" + DumpChars(arg) + "\"";
+      out += " \"" + DumpChars(NodeText(prog, node)) + "\"";
     } else if (HasTextOperand(op)) {
-      out += " [" + DumpChars(arg) + "]";
-    } else if (op == BACKREF || op == BACKREF_CI) {
-      out += " #" + std::to_string(arg[0]);
-    } else if (op == REPEAT_BRACES || op == REPEAT_BRACES_LAZY) {
-      out += " {" + std::to_string(ReadInt32(arg)) + "," +
-             std::to_string(ReadInt32(arg + 2)) + "}";
-    } else if (op == LOOP || op == LOOP_LAZY) {
-      out += " {" + std::to_string(ReadInt32(arg)) + "," +
-             std::to_string(ReadInt32(arg + 2)) + ",->" +
-             std::to_string(static_cast<int64_t>(node) + ReadInt32(arg + 4)) + "}";
+      out += " [" + DumpChars(NodeText(prog, node)) + "]";
+    } else if (IsBackref(op)) {
+      out += " #" + std::to_string(BackrefGroup(prog, node));
+    } else if (IsBracesRepeat(op)) {
+      out += " {" + std::to_string(BracesMin(prog, node)) + "," +
+             std::to_string(BracesMax(prog, node)) + "}";
+    } else if (IsLoopEnd(op)) {
+      out += " {" + std::to_string(LoopMin(prog, node)) + "," +
+             std::to_string(LoopMax(prog, node)) + ",->" +
+             std::to_string(LoopBody(prog, node)) + "}";
     }
-    node += kNodeHeader + static_cast<size_t>(operand);
+    node = OperandStart(node) + operand;
   }
   return out;
 }
@@ -179,10 +159,14 @@ inline std::string CompileDump(const std::u16string& expression,
   return DumpProgram(CompileUnits(expression, modifiers));
 }
 
+// The first node of the top-level ALTERNATIVE's chain.
+inline int FirstBodyNode() { return regex_internal::AlternativeBody(regex_internal::kFirstNode); }
+
 // The members of the set node that follows the top-level ALTERNATIVE.
 inline std::u16string FirstSetMembers(const std::vector<char16_t>& p) {
   std::u16string members;
-  for (size_t i = 7; i < p.size() && p[i] != 0; ++i) members += p[i];
+  for (size_t i = regex_internal::OperandStart(FirstBodyNode()); i < p.size() && p[i] != 0; ++i)
+    members += p[i];
   return members;
 }
 

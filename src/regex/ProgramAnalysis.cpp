@@ -1,0 +1,433 @@
+// Program analysis: the tables and answers derived once from a program,
+// the engine's sets and its case inverter, before any search.
+//
+// This file's external interface is PrepareProgram and MayStartWith
+// (ProgramAnalysis.h), used by the search driver (SearchDriver.cpp) and the
+// matcher (Matcher.cpp). Covered through the searches of
+// tests/regex/MatcherTest.cpp and SearchPlanTest.cpp, which checks that
+// nothing derived here changes a result.
+#include "regex/ProgramAnalysis.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace tallyfold::regex_internal {
+namespace {
+
+constexpr int kStartBitWords = 65536 / 64;
+// How many nodes the start-character analysis may visit.
+constexpr int kStartBudget = 256;
+// How many zero-width nodes MayStartWith looks through.
+constexpr int kPeekNodes = 8;
+
+bool IsSetOp(char16_t op) {
+  return op == IN_SET || op == NOT_IN_SET || op == IN_SET_CI ||
+         op == NOT_IN_SET_CI;
+}
+bool IsCaseInsensitiveSet(char16_t op) {
+  return op == IN_SET_CI || op == NOT_IN_SET_CI;
+}
+
+// One run of the analysis over one program, filling `p_`.
+class Analysis {
+ public:
+  Analysis(const std::vector<char16_t>& program, const CharacterSets& sets, PreparedProgram& out)
+      : prog_(program.data()), prog_size_(static_cast<int>(program.size())), sets_(sets), p_(out) {}
+
+  void Run();
+
+ private:
+  void IndexSets();
+  bool AddStartChars(int node, int& budget);
+  bool AddNodeChars(int node);
+  void AddChar(char16_t ch);
+  void FindSkipRules();
+  bool ConsumesWordUnitFirst(int node) const;
+
+  const char16_t* prog_;  // the program being analysed
+  int prog_size_;
+  const CharacterSets& sets_;
+  PreparedProgram& p_;  // what the analysis fills
+};
+
+void Analysis::Run() {
+  PreparedProgram& s = p_;
+  s.inverter = sets_.inverter;
+  s.inverter_context = sets_.inverter_context;
+  for (char16_t ch = 0; ch < 128; ++ch)
+    s.invert[ch] = s.inverter ? s.inverter(s.inverter_context, ch) : ch;
+  s.word.Assign(sets_.word);
+  s.space.Assign(sets_.space);
+  s.separators.Assign(sets_.separators);
+
+  IndexSets();
+
+  s.start_bits.assign(kStartBitWords, 0);
+  s.start_at_input_start = false;
+  s.start_at_input_end = false;
+  int budget = kStartBudget;
+  if (!AddStartChars(kFirstNode, budget)) s.start_bits.clear();
+  FindSkipRules();
+}
+
+// Walks the program in storage order and precomputes every set node's ASCII
+// answers. A unit it cannot place stops the walk; set nodes after it are
+// then tested by scanning their list, which gives the same answers.
+void Analysis::IndexSets() {
+  PreparedProgram& s = p_;
+  s.set_index.assign(prog_size_, -1);
+  s.sets.clear();
+  s.alternatives.clear();
+  // A walk that stops early may miss a loop; then the matcher assumes one,
+  // and that the program may raise.
+  s.has_loops = false;
+  s.may_raise = false;
+  bool complete = false;
+  // A loop's body lies between its LOOP_ENTRY and its LOOP node, so the
+  // loops open at a node in storage order are the loops active whenever the
+  // matcher reaches it: the depth its LOOP_ENTRY raises.
+  int loop_depth = 0;
+  // Once the sets are known, every alternative gets its answers for the
+  // ASCII units (and 0, the input end) precomputed.
+  std::vector<int> alternatives;
+  const auto skip_list = [this](int pos) {
+    while (pos < prog_size_ && prog_[pos] != 0) ++pos;
+    return pos + 1;
+  };
+  int pos = kFirstNode;
+  while (NodeFits(prog_size_, pos)) {
+    const char16_t op = prog_[pos];
+    int next = OperandStart(pos);
+    if (IsSetOp(op)) {
+      const int list_end = skip_list(next);
+      if (list_end > prog_size_) goto walked;
+      SetInfo info;
+      info.members = next;
+      uint64_t plain[2] = {0, 0};
+      for (const char16_t* m = prog_ + next; *m != 0; ++m) {
+        if (*m < 128)
+          SetBit(plain, *m);
+        else
+          info.has_wide = true;
+      }
+      if (IsCaseInsensitiveSet(op)) {
+        // x is found when a member equals x or the other case of x.
+        for (char16_t x = 1; x < 128; ++x) {
+          const char16_t other = s.invert[x];
+          const bool found =
+              Bit(plain, x) ||
+              (other < 128 ? Bit(plain, other)
+                           : info.has_wide && ListHas(prog_ + next, other));
+          if (found) SetBit(info.ascii, x);
+        }
+      } else {
+        info.ascii[0] = plain[0];
+        info.ascii[1] = plain[1];
+      }
+      s.set_index[pos] = static_cast<int32_t>(s.sets.size());
+      s.sets.push_back(info);
+      pos = list_end;
+      continue;
+    }
+    if (op == ALTERNATIVE) alternatives.push_back(pos);
+    if (op == LOOP_ENTRY) {
+      s.has_loops = true;
+      if (++loop_depth > TRegexEngine::kLoopStackSize) s.may_raise = true;
+    } else if (op == LOOP || op == LOOP_LAZY) {
+      --loop_depth;
+    }
+    switch (op) {
+      case LITERAL:
+      case LITERAL_CI:
+        next = skip_list(next);
+        break;
+      case REPEAT_BRACES:  // the bounds; the operand node follows
+      case REPEAT_BRACES_LAZY:
+      case LOOP:
+      case LOOP_LAZY:
+      case BACKREF:
+      case BACKREF_CI:
+        next += FixedOperandUnits(op);
+        break;
+      case MATCH_END: case INPUT_START: case INPUT_END: case ANY_CHAR:
+      case ALTERNATIVE: case LINK: case EMPTY: case REPEAT_STAR:
+      case REPEAT_PLUS: case DIGIT: case NOT_DIGIT: case WORD_CHAR:
+      case NOT_WORD_CHAR: case SPACE_CHAR: case NOT_SPACE_CHAR: case COMMENT:
+      case LOOP_ENTRY: case REPEAT_STAR_LAZY: case REPEAT_PLUS_LAZY:
+      case LINE_START: case LINE_END: case ANY_BUT_SEPARATOR:
+      case WORD_BOUNDARY: case NOT_WORD_BOUNDARY:
+        break;
+      default:
+        if (!IsOpen(op) && !IsClose(op)) goto walked;
+    }
+    pos = next;
+  }
+  complete = true;
+walked:
+  if (!complete) s.has_loops = s.may_raise = true;
+  for (const int node : alternatives) {
+    AlternativeInfo info;
+    for (char16_t ch = 0; ch < 128; ++ch)
+      if (MayStartWith(p_, prog_, prog_size_, node, ch)) SetBit(info.ascii, ch);
+    s.set_index[node] = static_cast<int32_t>(s.alternatives.size());
+    s.alternatives.push_back(info);
+  }
+}
+
+void Analysis::AddChar(char16_t ch) { SetBit(p_.start_bits.data(), ch); }
+
+// Adds the characters the single-character node can consume; false when
+// that set is not worth filtering by (negated classes, any character) or
+// not known (back-references).
+bool Analysis::AddNodeChars(int node) {
+  if (!NodeFits(prog_size_, node)) return false;
+  switch (prog_[node]) {
+    case LITERAL:
+      // An empty literal (from \x00) consumes nothing.
+      if (LiteralFirst(prog_, node) == 0) return false;
+      AddChar(LiteralFirst(prog_, node));
+      return true;
+    case LITERAL_CI: {
+      const char16_t ch = LiteralFirst(prog_, node);
+      if (ch == 0) return false;
+      AddChar(ch);
+      AddChar(p_.Invert(ch));
+      return true;
+    }
+    case IN_SET:
+      for (const char16_t* m = NodeText(prog_, node); *m != 0; ++m)
+        AddChar(*m);
+      return true;
+    case IN_SET_CI: {
+      for (char16_t x = 1; x < 128; ++x)
+        if (p_.InSetCi(prog_, node, x)) AddChar(x);
+      // Whether a character from U+0080 up is found depends on its other
+      // case, which only the case inverter knows; let them all through.
+      std::fill(p_.start_bits.begin() + 2, p_.start_bits.end(), ~uint64_t{0});
+      return true;
+    }
+    case DIGIT:
+      for (char16_t ch = u'0'; ch <= u'9'; ++ch) AddChar(ch);
+      return true;
+    case WORD_CHAR:
+      for (char16_t ch : sets_.word) AddChar(ch);
+      return true;
+    case SPACE_CHAR:
+      for (char16_t ch : sets_.space) AddChar(ch);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Adds every character at which a path from `node` can consume its first
+// character; false when a path may consume nothing or the analysis gives
+// up. Zero-width tests are looked through: they only narrow the set.
+bool Analysis::AddStartChars(int node, int& budget) {
+  for (;;) {
+    if (--budget < 0 || !NodeFits(prog_size_, node)) return false;
+    const char16_t op = prog_[node];
+    const int next = NextNode(prog_, node);
+    switch (op) {
+      case EMPTY:
+      case COMMENT:
+      case WORD_BOUNDARY:
+      case NOT_WORD_BOUNDARY:
+      case LINE_START:
+      case LINE_END:
+        node = next;
+        continue;
+      case INPUT_START:
+        // Such a path matches only at the input start or end.
+        p_.start_at_input_start = true;
+        return true;
+      case INPUT_END:
+        p_.start_at_input_end = true;
+        return true;
+      case ALTERNATIVE:
+        if (NextAlternative(prog_, prog_size_, node) >= 0) {
+          for (int alt = node; alt >= 0; alt = NextAlternative(prog_, prog_size_, alt))
+            if (!AddStartChars(AlternativeBody(alt), budget)) return false;
+          return true;
+        }
+        node = AlternativeBody(node);
+        continue;
+      case REPEAT_STAR:
+      case REPEAT_STAR_LAZY:
+        if (!AddNodeChars(OperandStart(node))) return false;
+        node = next;
+        continue;
+      case REPEAT_PLUS:
+      case REPEAT_PLUS_LAZY:
+        return AddNodeChars(OperandStart(node));
+      case REPEAT_BRACES:
+      case REPEAT_BRACES_LAZY: {
+        if (BracesOperand(node) > prog_size_ || !AddNodeChars(BracesOperand(node))) return false;
+        if (BracesMin(prog_, node) > 0) return true;
+        node = next;
+        continue;
+      }
+      case LOOP_ENTRY: {
+        const int loop = next;
+        if (!LoopFits(prog_size_, loop) || !IsLoopEnd(prog_[loop])) return false;
+        if (!AddStartChars(LoopEntryBody(node), budget)) return false;
+        if (LoopMin(prog_, loop) > 0) return true;
+        node = NextNode(prog_, loop);
+        continue;
+      }
+      default:
+        if (IsOpen(op) || IsClose(op)) {
+          node = next;
+          continue;
+        }
+        return AddNodeChars(node);
+    }
+  }
+}
+
+// Whether the node at `node` fails unless it consumes a word unit first.
+bool Analysis::ConsumesWordUnitFirst(int node) const {
+  if (!NodeFits(prog_size_, node)) return false;
+  const int operand = MandatoryFirstNode(prog_, prog_size_, node);
+  if (operand < 0) return false;
+  switch (prog_[operand]) {
+    case WORD_CHAR:
+      return true;
+    case LITERAL:
+    case LITERAL_CI: {
+      const char16_t ch = LiteralFirst(prog_, operand);
+      return ch != 0 && p_.word.Contains(ch) &&
+             (prog_[operand] == LITERAL || p_.word.Contains(p_.Invert(ch)));
+    }
+    default:
+      return false;
+  }
+}
+
+void Analysis::FindSkipRules() {
+  PreparedProgram& s = p_;
+  // The rule for \b holds whatever the registers are, so group openings
+  // after it, which only set registers, are looked through.
+  const auto PastOpenings = [this](int node) {
+    for (int steps = 0; steps < TRegexEngine::kGroupSlots && NodeFits(prog_size_, node);
+         ++steps) {
+      if (IsOpen(prog_[node]))
+        node = NextNode(prog_, node);
+      else if (prog_[node] == ALTERNATIVE && NextAlternative(prog_, prog_size_, node) < 0)
+        node = AlternativeBody(node);
+      else
+        break;
+    }
+    return node;
+  };
+  s.skip_rules.clear();
+  if (s.may_raise) return;
+  // The first node that does anything, past comments and single choices.
+  const auto lead = [this](int node) {
+    for (int steps = 0; steps < kPeekNodes; ++steps) {
+      if (!NodeFits(prog_size_, node)) return -1;
+      const char16_t op = prog_[node];
+      if (op == COMMENT || op == EMPTY) {
+        node = NextNode(prog_, node);
+      } else if (op == ALTERNATIVE && NextAlternative(prog_, prog_size_, node) < 0) {
+        node = AlternativeBody(node);
+      } else {
+        return node;
+      }
+    }
+    return -1;
+  };
+  const int first = lead(kFirstNode);
+  if (first < 0) return;
+  std::vector<int> starts;
+  if (prog_[first] == ALTERNATIVE) {
+    for (int alt = first; alt >= 0; alt = NextAlternative(prog_, prog_size_, alt))
+      starts.push_back(lead(AlternativeBody(alt)));
+  } else {
+    starts.push_back(first);
+  }
+  std::vector<SkipRule> rules;
+  for (const int node : starts) {
+    if (node < 0) return;
+    const char16_t op = prog_[node];
+    if (IsSingleRepeat(op)) {
+      const Repeat r = ShapeOf(prog_, prog_size_, node);
+      if (!NodeFits(prog_size_, r.operand) || !IsCountable(prog_[r.operand]) ||
+          IsBackref(prog_[r.operand]))
+        return;
+      rules.push_back({SkipRule::kRun, r.operand, r.max});
+    } else if (op == WORD_BOUNDARY &&
+               ConsumesWordUnitFirst(PastOpenings(lead(NextNode(prog_, node))))) {
+      rules.push_back({SkipRule::kAfterWordUnit, 0, 0});
+    } else {
+      return;
+    }
+  }
+  s.skip_rules = std::move(rules);
+}
+
+}  // namespace
+
+void CharTable::Assign(const std::u16string& members) {
+  ascii[0] = ascii[1] = 0;
+  wide.clear();
+  for (char16_t ch : members) {
+    if (ch == 0) continue;  // the end of the input is never a member
+    if (ch < 128)
+      SetBit(ascii, ch);
+    else
+      wide += ch;
+  }
+}
+
+void PrepareProgram(const std::vector<char16_t>& program, const CharacterSets& sets,
+                    PreparedProgram& out) {
+  Analysis(program, sets, out).Run();
+}
+
+// Where it returns false, the matcher needs no choice point for the
+// alternative.
+bool MayStartWith(const PreparedProgram& prepared, const char16_t* prog, int size,
+                  int alternative, char16_t ch) {
+  // Units before the input end are never 0, so 0 stands for the end.
+  const bool at_end = ch == 0;
+  int node = AlternativeBody(alternative);
+  for (int steps = 0; steps < kPeekNodes; ++steps) {
+    if (!NodeFits(size, node)) return true;
+    const char16_t op = prog[node];
+    switch (op) {
+      case EMPTY:
+      case COMMENT:
+        node = NextNode(prog, node);
+        continue;
+      case ALTERNATIVE:
+        if (NextAlternative(prog, size, node) >= 0) return true;
+        node = AlternativeBody(node);
+        continue;
+      case LITERAL: case LITERAL_CI:
+        // An empty literal (from \x00) consumes nothing.
+        if (LiteralFirst(prog, node) == 0) return true;
+        return !at_end && prepared.TestOne(prog, node, ch);
+      case ANY_CHAR: case IN_SET:
+      case NOT_IN_SET: case IN_SET_CI: case NOT_IN_SET_CI: case DIGIT:
+      case NOT_DIGIT: case WORD_CHAR: case NOT_WORD_CHAR: case SPACE_CHAR:
+      case NOT_SPACE_CHAR:
+        return !at_end && prepared.TestOne(prog, node, ch);
+      case REPEAT_PLUS:
+      case REPEAT_PLUS_LAZY: {
+        const int operand = OperandStart(node);
+        if (IsBackref(prog[operand]) || !IsCountable(prog[operand])) return true;
+        return !at_end && prepared.TestOne(prog, operand, ch);
+      }
+      default:
+        if (IsOpen(op) || IsClose(op)) {
+          node = NextNode(prog, node);
+          continue;
+        }
+        return true;
+    }
+  }
+  return true;
+}
+
+}  // namespace tallyfold::regex_internal

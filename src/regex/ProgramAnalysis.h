@@ -1,0 +1,270 @@
+// Internal to the engine; include "regex/RegexEngine.h" instead.
+//
+// What the engine derives from a program once, before any search: the
+// character tables of its set nodes and of the engine's sets, the units at
+// which each alternative and the whole program may start, whether an
+// attempt may raise an error, and the rules by which a failed attempt lets
+// the search pass over the next positions. PrepareProgram fills a
+// PreparedProgram from the program, the engine's sets and its case
+// inverter; nothing changes it after, and both the matcher (Matcher.h) and
+// the search plan (SearchPlan.h) read it.
+//
+// The character tests the matcher runs on every step are here too, inline,
+// since they read these tables.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "regex/Program.h"
+#include "regex/RegexEngine.h"
+
+namespace tallyfold::regex_internal {
+
+inline bool Bit(const uint64_t* bits, char16_t ch) { return (bits[ch >> 6] >> (ch & 63)) & 1; }
+inline void SetBit(uint64_t* bits, char16_t ch) { bits[ch >> 6] |= uint64_t{1} << (ch & 63); }
+inline bool ListHas(const char16_t* list, char16_t ch) {
+  for (; *list != 0; ++list)
+    if (*list == ch) return true;
+  return false;
+}
+
+// Membership test of a set string (`\w`, `\s`, the line separators): a bitmap
+// for the ASCII range and a list of the rest, which is empty by default.
+struct CharTable {
+  uint64_t ascii[2] = {0, 0};
+  std::u16string wide;  // members from U+0080 up
+
+  void Assign(const std::u16string& members);
+  bool Contains(char16_t ch) const {
+    if (ch < 128) return (ascii[ch >> 6] >> (ch & 63)) & 1;
+    return !wide.empty() && wide.find(ch) != std::u16string::npos;
+  }
+};
+
+// What is precomputed for one set node (`IN_SET` and its forms).
+struct SetInfo {
+  uint64_t ascii[2] = {0, 0};  // ASCII characters the node finds
+  int members = 0;             // program index of the 0-terminated list
+  bool has_wide = false;       // the list holds a member from U+0080 up
+};
+
+// What is precomputed for one alternative: the ASCII units (and 0, the
+// input end) at which it may start.
+struct AlternativeInfo {
+  uint64_t ascii[2] = {0, 0};
+};
+
+// How a failed attempt at position p lets the search pass over the next
+// positions, per top-level alternative (used by the search driver).
+struct SkipRule {
+  enum Kind : uint8_t {
+    // The alternative begins with a repeat of one single-unit node (the
+    // operand) and nothing before it sets a register: an attempt inside
+    // the run that p began would try the rest of the alternative only at
+    // places the attempt at p already tried, with the same registers.
+    kRun,
+    // The alternative begins with \b and then must consume a word unit:
+    // it cannot start right after a word unit.
+    kAfterWordUnit,
+  };
+  Kind kind;
+  int operand;    // kRun: the repeated node
+  int32_t max;    // kRun: the repeat's maximum
+};
+
+// What the analysis reads besides the program: the engine's sets and its
+// case inverter.
+struct CharacterSets {
+  const std::u16string& word;
+  const std::u16string& space;
+  const std::u16string& separators;
+  TRegexEngine::CaseInverterFunc inverter;  // nullptr: every unit is its own other case
+  void* inverter_context;
+};
+
+// The analysis of one program under one set of CharacterSets.
+struct PreparedProgram {
+  TRegexEngine::CaseInverterFunc inverter = nullptr;
+  void* inverter_context = nullptr;
+  char16_t invert[128] = {};  // the case inverter's result for ASCII
+  CharTable word, space, separators;
+
+  // Per program unit: for a set node an index into sets, for an
+  // alternative one into alternatives; -1 when there is none.
+  std::vector<int32_t> set_index;
+  std::vector<SetInfo> sets;
+  std::vector<AlternativeInfo> alternatives;
+  bool has_loops = true;  // the program may hold LOOP_ENTRY nodes
+  // An attempt may raise an error before it fails or matches: the program
+  // holds a complex loop inside kLoopStackSize others, whose entry raises
+  // 1014, or a unit the walk over the set nodes cannot place. Compiled
+  // programs raise nothing else (1000, 1001, 1002 and 1015 guard against
+  // malformed programs); cancellation and running out of memory are not
+  // results. Filters pass over attempts that would fail, and cannot tell
+  // those from attempts that would raise, so such a program gets an empty
+  // search plan and no skip rules: every position is tried in turn and the
+  // error comes at the same place as in the unfiltered search.
+  bool may_raise = false;
+
+  // Characters at which a match can start, one bit per code unit; empty
+  // when any character can. A path that begins with \A or \Z adds no
+  // character but may match at the input start or end.
+  std::vector<uint64_t> start_bits;
+  bool start_at_input_start = false;
+  bool start_at_input_end = false;
+
+  // Empty when some top-level alternative allows no skipping, or the
+  // program may raise.
+  std::vector<SkipRule> skip_rules;
+
+  // --- Character tests ------------------------------------------------------
+  char16_t Invert(char16_t ch) const {
+    if (ch < 128) return invert[ch];
+    return inverter ? inverter(inverter_context, ch) : ch;
+  }
+  bool InSet(const char16_t* prog, int node, char16_t ch) const {
+    const int index = set_index[node];
+    if (index < 0) return ListHas(NodeText(prog, node), ch);
+    const SetInfo& info = sets[index];
+    if (ch < 128) return Bit(info.ascii, ch);
+    return info.has_wide && ListHas(prog + info.members, ch);
+  }
+  bool InSetCi(const char16_t* prog, int node, char16_t ch) const {
+    const int index = set_index[node];
+    if (index >= 0 && ch < 128) return Bit(sets[index].ascii, ch);
+    const char16_t other = Invert(ch);
+    for (const char16_t* m = NodeText(prog, node); *m != 0; ++m)
+      if (*m == ch || *m == other) return true;
+    return false;
+  }
+  // Whether the single-character node at `node` finds `ch`, which is not
+  // the input end's 0.
+  bool TestOne(const char16_t* prog, int node, char16_t ch) const {
+    switch (prog[node]) {
+      case ANY_CHAR:
+        return true;
+      case LITERAL:
+        return ch == LiteralFirst(prog, node);
+      case LITERAL_CI: {
+        const char16_t p = LiteralFirst(prog, node);
+        return ch == p || ch == Invert(p);
+      }
+      case IN_SET:
+        return InSet(prog, node, ch);
+      case NOT_IN_SET:
+        return !InSet(prog, node, ch);
+      case IN_SET_CI:
+        return InSetCi(prog, node, ch);
+      case NOT_IN_SET_CI:
+        return !InSetCi(prog, node, ch);
+      case DIGIT:
+        return ch >= u'0' && ch <= u'9';
+      case NOT_DIGIT:
+        return ch < u'0' || ch > u'9';
+      case WORD_CHAR:
+        return word.Contains(ch);
+      case NOT_WORD_CHAR:
+        return !word.Contains(ch);
+      case SPACE_CHAR:
+        return space.Contains(ch);
+      case NOT_SPACE_CHAR:
+        return !space.Contains(ch);
+      default:
+        return false;
+    }
+  }
+};
+
+// Analyses `program` under `sets` into `out`. On an exception (allocation,
+// a throwing case inverter) `out` is left half made and must not be used.
+void PrepareProgram(const std::vector<char16_t>& program, const CharacterSets& sets,
+                    PreparedProgram& out);
+
+// --- Reading the program's structure ------------------------------------------
+
+// Nodes a single-node repeat may count: one character, or a back-reference.
+inline bool IsCountable(char16_t op) {
+  switch (op) {
+    case ANY_CHAR: case LITERAL: case LITERAL_CI: case IN_SET: case NOT_IN_SET:
+    case IN_SET_CI: case NOT_IN_SET_CI: case DIGIT: case NOT_DIGIT:
+    case WORD_CHAR: case NOT_WORD_CHAR: case SPACE_CHAR: case NOT_SPACE_CHAR:
+    case BACKREF: case BACKREF_CI:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The alternative after `alternative` in its alternation, or -1.
+inline int NextAlternative(const char16_t* prog, int size, int alternative) {
+  if (alternative < 0) return -1;
+  const int next = NextNode(prog, alternative);
+  return NodeFits(size, next) && prog[next] == ALTERNATIVE ? next : -1;
+}
+
+// False only when the alternative must fail at a unit `ch` (0: the input
+// end) at its first character test, before it changes anything. Looks
+// through a few zero-width nodes.
+bool MayStartWith(const PreparedProgram& prepared, const char16_t* prog, int size,
+                  int alternative, char16_t ch);
+
+// The bounds, operand and continuation of a single-node repetition.
+struct Repeat {
+  int32_t min;
+  int32_t max;
+  int operand;     // the repeated node
+  int next;        // what follows the repetition, or -1
+  char16_t ahead;  // first character of a literal continuation; 0 = none
+  char16_t ahead_other;  // its other case under i, else `ahead` again
+  int ahead_node;        // that literal's node
+  bool lazy;
+
+  // Whether the continuation may start with `ch`.
+  bool Allows(char16_t ch) const { return ahead == 0 || Fits(ch); }
+  // The same when there is a literal continuation.
+  bool Fits(char16_t ch) const { return ch == ahead || ch == ahead_other; }
+};
+
+// The shape of the repeat at `node`; `ahead_other` is left equal to `ahead`
+// (the matcher fills in the other case under i).
+inline Repeat ShapeOf(const char16_t* prog, int prog_size, int node) {
+  Repeat r{0, kRepeatMax, OperandStart(node), NextNode(prog, node), 0, 0, -1, false};
+  switch (prog[node]) {
+    case REPEAT_PLUS_LAZY:
+      r.lazy = true;
+      [[fallthrough]];
+    case REPEAT_PLUS:
+      r.min = 1;
+      break;
+    case REPEAT_STAR_LAZY:
+      r.lazy = true;
+      break;
+    case REPEAT_BRACES_LAZY:
+      r.lazy = true;
+      [[fallthrough]];
+    case REPEAT_BRACES:
+      r.min = BracesMin(prog, node);
+      r.max = BracesMax(prog, node);
+      r.operand = BracesOperand(node);
+      break;
+    default:
+      break;
+  }
+  // Group ends and starts in between consume nothing and always succeed.
+  int after = r.next;
+  for (int steps = 0; steps < TRegexEngine::kGroupSlots && after >= 0 &&
+                      OperandStart(after) < prog_size &&
+                      (IsOpen(prog[after]) || IsClose(prog[after]));
+       ++steps)
+    after = NextNode(prog, after);
+  if (after >= 0 && OperandStart(after) < prog_size &&
+      (prog[after] == LITERAL || prog[after] == LITERAL_CI)) {
+    r.ahead = r.ahead_other = LiteralFirst(prog, after);
+    r.ahead_node = after;
+  }
+  return r;
+}
+
+}  // namespace tallyfold::regex_internal
