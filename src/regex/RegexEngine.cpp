@@ -14,6 +14,7 @@
 #include "regex/Compiler.h"
 #include "regex/Matcher.h"
 #include "regex/Program.h"
+#include "regex/SearchDriver.h"
 #include "regex/SearchPlan.h"
 
 namespace tallyfold {
@@ -164,11 +165,8 @@ TRequiredText TRegexEngine::RequiredText() {
   TRequiredText required;
   try {
     if (!ProgramReady()) return required;
-    if (!scratch_) scratch_ = std::make_shared<regex_internal::MatchScratch>();
-    // Binding a matcher brings the search plan up to date; an empty plan
-    // stands for a program that may raise.
-    regex_internal::Matcher matcher(*this, program_, *scratch_);
-    const regex_internal::SearchPlan& plan = scratch_->plan;
+    // An empty plan stands for a program that may raise.
+    const regex_internal::SearchPlan& plan = CurrentSearchState().plan;
     const regex_internal::LiteralNeedle& literal = plan.Rejecting();
     required.units = literal.units;
     required.others = literal.others;

@@ -136,6 +136,9 @@ class TRegexEngine {
 
   void Compile();        // raises 1003 without an expression
   bool ProgramReady();   // compiles when stale; raises 1004 on a bad program
+  // The search state with its tables and plan made for the current program,
+  // character sets and case inverter.
+  regex_internal::SearchState& CurrentSearchState();
   void DiscardProgram();
   int LastError() const { return last_error_; }
   int ErrorPos() const;  // compile position; 0 outside a compile

@@ -127,6 +127,18 @@ using regex_internal::Candidates;
 using regex_internal::Matcher;
 using regex_internal::SearchState;
 
+SearchState& TRegexEngine::CurrentSearchState() {
+  if (!scratch_) scratch_ = std::make_shared<SearchState>();
+  SearchState& state = *scratch_;
+  if (!state.IsFor(tables_version_)) {
+    state.Rebuild(program_,
+                  regex_internal::CharacterSets{word_set_, space_set_, line_separator_set_,
+                                                case_inverter_, case_inverter_context_},
+                  tables_version_);
+  }
+  return state;
+}
+
 namespace {
 
 // A group reference read from a template just after its "$".
@@ -289,14 +301,7 @@ bool TRegexEngine::ExecPos(int offset) {
 
   bool found = false;
   try {
-    if (!scratch_) scratch_ = std::make_shared<SearchState>();
-    SearchState& state = *scratch_;
-    if (!state.IsFor(tables_version_)) {
-      state.Rebuild(program_,
-                    regex_internal::CharacterSets{word_set_, space_set_, line_separator_set_,
-                                                  case_inverter_, case_inverter_context_},
-                    tables_version_);
-    }
+    SearchState& state = CurrentSearchState();
     state.match.step_limit = regex_internal::MatchStepLimit();
     Matcher matcher(*this, program_, state.prepared, state.match);
     Candidates candidates(state, matcher, input_buffer_.get(), length, input_version_);
