@@ -12,8 +12,10 @@
 #include <system_error>
 #include <thread>
 
+#include "app/LineFilter.h"
 #include "app/OrderedWork.h"
 #include "platform/DirList.h"
+#include "text/TextLines.h"
 #include "text/WideHelpers.h"
 
 namespace tallyfold {
@@ -119,54 +121,55 @@ class FileRows {
 // The work of ScanLines below, without the storing of the last rows.
 void ScanLinesOf(const std::u16string& pattern, const std::string& path,
                  const std::string& shown_name, bool case_sensitive,
-                 const TTextDecoding& decoding, const std::atomic<bool>* cancel,
-                 FileRows& out) {
+                 const TTextDecoding& decoding, bool line_filter,
+                 const std::atomic<bool>* cancel, FileRows& out) {
   if (IsSet(cancel)) throw ECancelled();
   // Both live only for this file and are released on every way out,
   // exceptions included.
   TRegexEngine engine;
   engine.SetModifier(kModifierI, !case_sensitive);
-  // The matcher looks at the flag inside a long match; the loop below looks
-  // between lines, which covers the read and lines without a match attempt.
+  // The matcher looks at the flag inside a long match; the reading looks
+  // at it too, also within one very long line, and so does the loop below,
+  // between lines.
   engine.SetCancelFlag(cancel);
-  TUnicodeStringList lines;
-  // The reading looks at the flag too, also within one very long line.
-  ReadTextFileAs(lines, path, decoding, cancel, &out.read);
+  // What every line with a match holds, looked for in the file's bytes
+  // before a line is decoded: a line without it is passed over undecoded.
+  // A pattern that does not compile has none, and fails on the first line.
+  engine.SetExpression(pattern);
+  const TLineNeedle needle = line_filter ? LineNeedleFor(engine) : TLineNeedle();
 
   const RowFormatter rows(path, shown_name);
   std::vector<MatchSpan> spans;
   std::u16string padded;
-  const int line_count = lines.ItemCount();
-  for (int k = 0; k < line_count; ++k) {
-    if (IsSet(cancel)) throw ECancelled();
-    // Trimmed in place: a copy of every line would cost an allocation per
-    // line.
-    const std::u16string_view trimmed = TrimWideView(lines.ItemRef(k));
-    if (trimmed.empty()) continue;
-    Pad(padded, trimmed, cancel);
-    // A very long line is held at most twice at any moment: the list's copy
-    // goes once it is padded, the engine's once it is counted, and the
-    // padded one once its row is made. Each step over it looks at the flag
-    // as it goes, but for the engine's copy of its input, so the flag is
-    // looked at once more right before that.
-    const bool long_line = padded.size() >= FileRows::kLongRow;
-    const std::atomic<bool>* const long_cancel = long_line ? cancel : nullptr;
-    if (long_line) {
-      lines.TakeItem(k);
-      ThrowIfCancelled(cancel);
-    }
-    const int count = CountMatches(engine, pattern, padded, &spans);
-    if (long_line) engine.SetInputString(std::u16string());
-    if (count > 0) {
-      // The spans the count found are the ones highlighted, so the markup
-      // always agrees with the number beside it. A long row is a string of
-      // its own, which a cancel part-way drops; a short one is never cut
-      // off.
-      out.Add(count, rows.RowLength(padded, spans, k + 1, long_cancel),
-              [&](std::u16string& row) { rows.AppendRow(row, padded, spans, k + 1, long_cancel); });
-    }
-    if (long_line) std::u16string().swap(padded);
-  }
+  ReadTextLines(
+      path, decoding, needle.empty() ? nullptr : &needle, cancel, &out.read,
+      [&](int k, std::u16string_view line) {
+        if (IsSet(cancel)) throw ECancelled();
+        const std::u16string_view trimmed = TrimWideView(line);
+        if (trimmed.empty()) return;
+        Pad(padded, trimmed, cancel);
+        // A very long line is held at most three times at any moment: as
+        // read, padded, and in the engine, whose copy goes once it is
+        // counted, and the padded one once its row is made. Each step over
+        // it looks at the flag as it goes, but for the engine's copy of its
+        // input, so the flag is looked at once more right before that.
+        const bool long_line = padded.size() >= FileRows::kLongRow;
+        const std::atomic<bool>* const long_cancel = long_line ? cancel : nullptr;
+        if (long_line) ThrowIfCancelled(cancel);
+        const int count = CountMatches(engine, pattern, padded, &spans);
+        if (long_line) engine.SetInputString(std::u16string());
+        if (count > 0) {
+          // The spans the count found are the ones highlighted, so the
+          // markup always agrees with the number beside it. A long row is a
+          // string of its own, which a cancel part-way drops; a short one
+          // is never cut off.
+          out.Add(count, rows.RowLength(padded, spans, k + 1, long_cancel),
+                  [&](std::u16string& row) {
+                    rows.AppendRow(row, padded, spans, k + 1, long_cancel);
+                  });
+        }
+        if (long_line) std::u16string().swap(padded);
+      });
 }
 
 // Scans the file at `path`, adding the keys of its matching lines to `out`
@@ -175,10 +178,10 @@ void ScanLinesOf(const std::u16string& pattern, const std::string& path,
 // lines before the failure.
 void ScanLines(const std::u16string& pattern, const std::string& path,
                const std::string& shown_name, bool case_sensitive,
-               const TTextDecoding& decoding, const std::atomic<bool>* cancel,
-               FileRows& out) {
+               const TTextDecoding& decoding, bool line_filter,
+               const std::atomic<bool>* cancel, FileRows& out) {
   try {
-    ScanLinesOf(pattern, path, shown_name, case_sensitive, decoding, cancel, out);
+    ScanLinesOf(pattern, path, shown_name, case_sensitive, decoding, line_filter, cancel, out);
   } catch (...) {
     out.Flush();
     throw;
@@ -245,7 +248,8 @@ void ScanFile(const std::u16string& pattern, const std::string& path, bool case_
     FileRows rows;
     rows.store = &list.rows;
     try {
-      ScanLines(pattern, path, FileNameOf(path), case_sensitive, TTextDecoding(), cancel, rows);
+      ScanLines(pattern, path, FileNameOf(path), case_sensitive, TTextDecoding(), true, cancel,
+                rows);
     } catch (...) {
       list.keys = std::move(rows.keys);
       throw;
@@ -300,7 +304,7 @@ int ScanFolder(const std::u16string& pattern, const std::string& folder, bool ca
       [&](int index, FileRows& rows, const std::atomic<bool>* stop) {
         rows.store = &matches.rows;
         ScanLines(pattern, path_of(index), names[static_cast<std::size_t>(index)],
-                  case_sensitive, control.decoding, stop, rows);
+                  case_sensitive, control.decoding, control.line_filter, stop, rows);
       },
       [&](int index, FileRows& rows, bool complete) {
         if (rows.read.malformed > 0 && control.malformed)

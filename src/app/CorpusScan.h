@@ -103,6 +103,10 @@ struct ScanControl {
   // Also scan the text files of the sub-folders, at any depth, in byte
   // order of their paths relative to the folder (ListTextFilesRecursive).
   bool recursive = false;
+  // Look for what every line with a match holds in each file's bytes and
+  // decode and match only the lines that hold it (app/LineFilter.h). The
+  // matches are the same either way; off, every line is decoded.
+  bool line_filter = true;
 };
 
 // The number of worker threads `threads` asks for: itself when positive,

@@ -124,6 +124,7 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
   control.cancel = options.cancel;
   control.progress = options.progress;
   control.recursive = options.recursive;
+  control.line_filter = options.line_filter;
   control.decoding = TextDecodingNamed(options.encoding, options.fallback_encoding);
   control.malformed = options.malformed;
   RunWithMemory("searching \"" + MessagePath(options.folder) + "\"", lists, matches, [&] {

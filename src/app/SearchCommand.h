@@ -88,6 +88,9 @@ struct SearchOptions {
   // temporary folder for a report written to a stream), which is gone when
   // the search ends, however it ends (app/MatchStore.h).
   std::uint64_t row_memory_budget = kRowMemoryBudget;
+  // Decode and match only the lines whose bytes hold what every match
+  // holds (ScanControl::line_filter); the report is the same either way.
+  bool line_filter = true;
 };
 
 // The pattern that is searched for `text`: trimmed, and wrapped in \b...\b

@@ -79,7 +79,8 @@ class ParallelScan : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(mkdir(corpus_.c_str(), 0700), 0); }
 
   Outcome Search(const std::u16string& pattern, bool case_sensitive, bool boundary,
-                 int threads, std::uint64_t row_memory = kRowMemoryBudget) {
+                 int threads, std::uint64_t row_memory = kRowMemoryBudget,
+                 bool line_filter = true) {
     WriteBytes(report_, "previous report");
     SearchOptions options;
     options.pattern_text = pattern;
@@ -89,6 +90,7 @@ class ParallelScan : public ::testing::Test {
     options.report_file = report_;
     options.threads = threads;
     options.row_memory_budget = row_memory;
+    options.line_filter = line_filter;
     SearchLists lists;
     SearchStats stats;
     Outcome outcome;
@@ -107,14 +109,16 @@ class ParallelScan : public ::testing::Test {
   }
 
   // Runs the search on one thread with the rows in memory, then on each of
-  // kThreadCounts and with rows set aside on disk beyond budgets of a few
-  // bytes and a few segments, and expects the same outcome every time;
+  // kThreadCounts, with rows set aside on disk beyond budgets of a few bytes
+  // and a few segments, and with every line decoded instead of only those
+  // whose bytes may hold a match, and expects the same outcome every time;
   // returns the first outcome.
   Outcome ExpectSameOutcome(const std::u16string& pattern, bool case_sensitive, bool boundary) {
     const Outcome reference = Search(pattern, case_sensitive, boundary, 1);
     struct Run {
       int threads;
       std::uint64_t row_memory;
+      bool line_filter = true;
     };
     std::vector<Run> runs;
     for (const int threads : kThreadCounts) runs.push_back({threads, kRowMemoryBudget});
@@ -122,12 +126,14 @@ class ParallelScan : public ::testing::Test {
       runs.push_back({threads, 0});
       runs.push_back({threads, 5});
       runs.push_back({threads, std::uint64_t{3} << 20});
+      runs.push_back({threads, kRowMemoryBudget, false});
     }
     for (const Run& run : runs) {
       SCOPED_TRACE(::testing::Message() << run.threads << " threads, rows in memory up to "
-                                      << run.row_memory << " bytes");
-      const Outcome outcome =
-          Search(pattern, case_sensitive, boundary, run.threads, run.row_memory);
+                                        << run.row_memory << " bytes, lines "
+                                        << (run.line_filter ? "filtered" : "all decoded"));
+      const Outcome outcome = Search(pattern, case_sensitive, boundary, run.threads,
+                                     run.row_memory, run.line_filter);
       EXPECT_EQ(outcome.error, reference.error);
       EXPECT_EQ(outcome.files_scanned, reference.files_scanned);
       EXPECT_EQ(outcome.matching_lines, reference.matching_lines);
