@@ -86,15 +86,17 @@ std::u16string_view RowStore::Row(const MatchKey& key, std::u16string& buffer) c
   if (segment.spilled < 0)
     return std::u16string_view(segment.text).substr(key.offset(), key.length);
   buffer.resize(key.length);
-  ReadSpilled(key, buffer.data());
+  ReadSpilled(SpillPosition(key), key.length, buffer.data());
   return buffer;
 }
 
-void RowStore::ReadSpilled(const MatchKey& key, char16_t* to) const {
-  const Segment& segment = segments_[key.segment()];
-  const int error = spill_.ReadAt(
-      to, std::size_t{key.length} * sizeof(char16_t),
-      segment.spilled + static_cast<std::int64_t>(key.offset() * sizeof(char16_t)));
+std::int64_t RowStore::SpillPosition(const MatchKey& key) const {
+  return segments_[key.segment()].spilled +
+         static_cast<std::int64_t>(key.offset() * sizeof(char16_t));
+}
+
+void RowStore::ReadSpilled(std::int64_t position, std::size_t units, char16_t* to) const {
+  const int error = spill_.ReadAt(to, units * sizeof(char16_t), position);
   if (error != 0)
     throw EReadError("Cannot read the rows set aside in \"" +
                      MessageFolder(options_.spill_folder) + "\". " + SystemErrorText(error));
@@ -156,17 +158,26 @@ struct RowReader::Ahead {
         }
         batch.end = end;
         // Read in the order of the file, which the disk and the page cache
-        // serve best.
-        std::sort(order.begin(), order.end(), [&keys](std::size_t a, std::size_t b) {
-          return keys[a].where < keys[b].where;
+        // serve best, and rows that lie one after another in the file (the
+        // sort often leaves neighbours together) with one read.
+        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+          return store.SpillPosition(keys[a]) < store.SpillPosition(keys[b]);
         });
         batch.text.resize(bytes / sizeof(char16_t));
         batch.start.resize(end - begin);
         std::size_t at = 0;
-        for (const std::size_t index : order) {
-          batch.start[index - begin] = at;
-          store.ReadSpilled(keys[index], batch.text.data() + at);
-          at += keys[index].length;
+        for (std::size_t run = 0; run < order.size();) {
+          const std::int64_t from = store.SpillPosition(keys[order[run]]);
+          std::int64_t to = from;
+          const std::size_t run_start = at;
+          std::size_t next = run;
+          for (; next < order.size() && store.SpillPosition(keys[order[next]]) == to; ++next) {
+            batch.start[order[next] - begin] = at;
+            at += keys[order[next]].length;
+            to += static_cast<std::int64_t>(keys[order[next]].length * sizeof(char16_t));
+          }
+          store.ReadSpilled(from, at - run_start, batch.text.data() + run_start);
+          run = next;
         }
         begin = end;
         std::unique_lock lock(mutex);

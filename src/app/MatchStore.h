@@ -102,8 +102,12 @@ class RowStore {
   // Whether the row of `key` is in the spill file.
   bool IsSpilled(const MatchKey& key) const { return segments_[key.segment()].spilled >= 0; }
 
-  // Reads the spilled row of `key` into `to`, which has room for it.
-  void ReadSpilled(const MatchKey& key, char16_t* to) const;
+  // Where in the spill file the row of a spilled `key` is, in bytes.
+  std::int64_t SpillPosition(const MatchKey& key) const;
+
+  // Reads `units` code units of the spill file from byte `position` on
+  // into `to`.
+  void ReadSpilled(std::int64_t position, std::size_t units, char16_t* to) const;
 
  private:
   struct Segment {
