@@ -251,10 +251,10 @@ void ScanFile(const std::u16string& pattern, const std::string& path, bool case_
       ScanLines(pattern, path, FileNameOf(path), case_sensitive, TTextDecoding(), true, cancel,
                 rows);
     } catch (...) {
-      list.keys = std::move(rows.keys);
+      list.keys.Append(rows.keys);
       throw;
     }
-    list.keys = std::move(rows.keys);
+    list.keys.Append(rows.keys);
   });
 }
 
@@ -311,7 +311,7 @@ int ScanFolder(const std::u16string& pattern, const std::string& folder, bool ca
           control.malformed(path_of(index), rows.read);
         // A file that failed part-way still adds the lines before the
         // failure, as a scan on one thread does.
-        matches.keys.insert(matches.keys.end(), rows.keys.begin(), rows.keys.end());
+        matches.keys.Append(rows.keys);
         std::vector<MatchKey>().swap(rows.keys);
         if (complete && control.progress) control.progress(index + 1, total, path_of(index + 1));
       });

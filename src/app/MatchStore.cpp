@@ -141,7 +141,7 @@ struct RowReader::Ahead {
   Batch current;
   std::thread thread;
 
-  void Run(const RowStore& store, const std::vector<MatchKey>& keys) {
+  void Run(const RowStore& store, const MatchKeys& keys) {
     try {
       std::vector<std::size_t> order;
       for (std::size_t begin = 0; begin < keys.size();) {
@@ -194,7 +194,7 @@ struct RowReader::Ahead {
   }
 };
 
-RowReader::RowReader(const RowStore& store, const std::vector<MatchKey>& keys)
+RowReader::RowReader(const RowStore& store, const MatchKeys& keys)
     : store_(store), keys_(keys) {
   if (store.SpilledBytes() == 0) return;
   ahead_ = std::make_unique<Ahead>();
@@ -236,7 +236,8 @@ std::u16string_view RowReader::Next() {
 
 void AppendEntries(MatchList& matches, TUnicodeStringList& list) {
   std::u16string buffer;
-  for (const MatchKey& key : matches.keys) {
+  for (std::size_t i = 0; i < matches.keys.size(); ++i) {
+    const MatchKey& key = matches.keys[i];
     const std::u16string_view row = matches.rows.Row(key, buffer);
     const std::string count = std::to_string(key.count);
     std::u16string entry;

@@ -62,6 +62,38 @@ struct MatchKey {
   std::uint64_t offset() const { return where & ((std::uint64_t{1} << kOffsetBits) - 1); }
 };
 
+// The keys of a search, in pages of a fixed size: a list of tens of millions
+// grows without ever being copied, so it never needs twice its memory.
+class MatchKeys {
+ public:
+  static constexpr int kPageBits = 16;  // keys per page: 2^16, 1 MiB
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  MatchKey& operator[](std::size_t i) { return pages_[i >> kPageBits][i & kPageMask]; }
+  const MatchKey& operator[](std::size_t i) const {
+    return pages_[i >> kPageBits][i & kPageMask];
+  }
+  void push_back(const MatchKey& key) {
+    if ((size_ & kPageMask) == 0 && (size_ >> kPageBits) == pages_.size())
+      pages_.push_back(std::make_unique<MatchKey[]>(std::size_t{1} << kPageBits));
+    (*this)[size_++] = key;
+  }
+  void Append(const std::vector<MatchKey>& keys) {
+    for (const MatchKey& key : keys) push_back(key);
+  }
+  void clear() {
+    pages_.clear();
+    pages_.shrink_to_fit();
+    size_ = 0;
+  }
+
+ private:
+  static constexpr std::size_t kPageMask = (std::size_t{1} << kPageBits) - 1;
+  std::vector<std::unique_ptr<MatchKey[]>> pages_;
+  std::size_t size_ = 0;
+};
+
 // The default of RowStoreOptions::memory_budget.
 inline constexpr std::uint64_t kRowMemoryBudget = std::uint64_t{256} << 20;
 
@@ -132,7 +164,7 @@ class RowStore {
 // Next. The store and the keys must stay as they are while it reads.
 class RowReader {
  public:
-  RowReader(const RowStore& store, const std::vector<MatchKey>& keys);
+  RowReader(const RowStore& store, const MatchKeys& keys);
   ~RowReader();
   RowReader(const RowReader&) = delete;
   RowReader& operator=(const RowReader&) = delete;
@@ -144,7 +176,7 @@ class RowReader {
   struct Ahead;
 
   const RowStore& store_;
-  const std::vector<MatchKey>& keys_;
+  const MatchKeys& keys_;
   std::size_t next_ = 0;
   std::u16string buffer_;          // without a spill file: unused
   std::unique_ptr<Ahead> ahead_;   // the reading thread, when rows were spilled
@@ -154,11 +186,11 @@ class RowReader {
 // their rows.
 struct MatchList {
   explicit MatchList(RowStoreOptions options = {}) : rows(std::move(options)) {}
-  std::vector<MatchKey> keys;
+  MatchKeys keys;
   RowStore rows;
 
   void Clear() {
-    std::vector<MatchKey>().swap(keys);
+    keys.clear();
     rows.Clear();
   }
 };

@@ -197,7 +197,7 @@ void WriteFoot(ReportSink& sink) {
 
 // What Tally gives for entries named by these counts, in this order: one
 // line per run of equal counts, "【count】=lines".
-void TallyCounts(const std::vector<MatchKey>& keys, TUnicodeStringList& summary) {
+void TallyCounts(const MatchKeys& keys, TUnicodeStringList& summary) {
   std::size_t start = 0;
   for (std::size_t k = 0; k < keys.size(); ++k) {
     if (k + 1 < keys.size() && keys[k + 1].count == keys[k].count) continue;
@@ -258,7 +258,7 @@ void BuildReport(ReportSink& sink, TUnicodeStringList& matches, TUnicodeStringLi
 
 void BuildReport(ReportSink& sink, MatchList& matches, TUnicodeStringList& summary,
                  const std::atomic<bool>* cancel) {
-  std::vector<MatchKey>& keys = matches.keys;
+  MatchKeys& keys = matches.keys;
   if (keys.size() > static_cast<std::size_t>(INT_MAX))
     throw Exception("Too many matching lines for one report");
   // The list's sort over the counts alone: the entries it sorted compared

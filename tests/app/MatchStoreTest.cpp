@@ -94,7 +94,7 @@ TEST(RowReader, GivesTheRowsInAnyOrderAcrossBatches) {
     std::vector<std::size_t> order(stored.keys.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::shuffle(order.begin(), order.end(), std::mt19937(3));
-    std::vector<MatchKey> keys;
+    MatchKeys keys;
     for (const std::size_t i : order) keys.push_back(stored.keys[i]);
     RowReader reader(store, keys);
     for (std::size_t k = 0; k < keys.size(); ++k) ASSERT_EQ(reader.Next(), stored.rows[order[k]]) << k;
@@ -106,8 +106,38 @@ TEST(RowReader, StopsEarlyWithoutWaitingForTheRest) {
   RowStore store(RowStoreOptions{.memory_budget = 0, .spill_folder = folder.Path()});
   const StoredRows stored = StoreRandomRows(store, 5, 50000);
   // A report that fails part-way drops its reader with batches still to read.
-  RowReader reader(store, stored.keys);
+  MatchKeys keys;
+  keys.Append(stored.keys);
+  RowReader reader(store, keys);
   EXPECT_EQ(reader.Next(), stored.rows[0]);
+}
+
+TEST(MatchKeys, HoldTheirKeysAcrossPages) {
+  MatchKeys keys;
+  const std::size_t count = (std::size_t{3} << MatchKeys::kPageBits) + 17;
+  std::vector<MatchKey> some;
+  for (std::size_t i = 0; i < count; ++i) {
+    const MatchKey key{static_cast<std::int32_t>(i % 1000), static_cast<std::uint32_t>(i), i * 3};
+    if (i % 2 == 0) {
+      keys.push_back(key);
+    } else {
+      some.push_back(key);
+      keys.Append(some);
+      some.clear();
+    }
+  }
+  ASSERT_EQ(keys.size(), count);
+  for (std::size_t i = 0; i < count; ++i) {
+    ASSERT_EQ(keys[i].length, i);
+    ASSERT_EQ(keys[i].where, i * 3);
+  }
+  std::swap(keys[5], keys[count - 1]);
+  EXPECT_EQ(keys[5].length, count - 1);
+  EXPECT_EQ(keys[count - 1].length, 5u);
+  keys.clear();
+  EXPECT_TRUE(keys.empty());
+  keys.push_back({1, 2, 3});
+  EXPECT_EQ(keys[0].where, 3u);
 }
 
 TEST(RowStore, AFolderThatCannotTakeTheRowsNamesItself) {
@@ -133,7 +163,7 @@ TEST(KeyReport, IsTheReportOfTheEntries) {
     for (const std::uint64_t budget : {std::uint64_t{0}, kRowMemoryBudget}) {
       MatchList matches(RowStoreOptions{.memory_budget = budget, .spill_folder = folder.Path()});
       const StoredRows stored = StoreRandomRows(matches.rows, seed, 5000);
-      matches.keys = stored.keys;
+      matches.keys.Append(stored.keys);
       TUnicodeStringList entries;
       entries.SetPairSeparator(u'=');
       for (std::size_t i = 0; i < stored.keys.size(); ++i) {
@@ -166,7 +196,7 @@ TEST(KeyReport, IsTheReportOfTheEntries) {
 TEST(KeyReport, ACancelStopsTheRows) {
   MatchList matches;
   const StoredRows stored = StoreRandomRows(matches.rows, 9, 10000);
-  matches.keys = stored.keys;
+  matches.keys.Append(stored.keys);
   std::atomic<bool> cancel{true};
   struct Nothing : ReportSink {
     void Line(std::initializer_list<std::u16string_view>) override {}
