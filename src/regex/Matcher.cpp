@@ -258,7 +258,7 @@ bool Matcher::Run(int start) {
     s.links_dirty = false;
   }
   regs[kDepthSlot] = 0;
-  guard_active_ = false;
+  guard_active_ = p_.has_empty_literal;
 
   int cursor = start;
   int node = kFirstNode;

@@ -81,6 +81,7 @@ void Analysis::IndexSets() {
   // A walk that stops early may miss a loop; then the matcher assumes one,
   // and that the program may raise.
   s.has_loops = false;
+  s.has_empty_literal = false;
   s.may_raise = false;
   bool complete = false;
   // A loop's body lies between its LOOP_ENTRY and its LOOP node, so the
@@ -139,6 +140,7 @@ void Analysis::IndexSets() {
     switch (op) {
       case LITERAL:
       case LITERAL_CI:
+        if (next < prog_size_ && prog_[next] == 0) s.has_empty_literal = true;
         next = skip_list(next);
         break;
       case REPEAT_BRACES:  // the bounds; the operand node follows
@@ -164,7 +166,7 @@ void Analysis::IndexSets() {
   }
   complete = true;
 walked:
-  if (!complete) s.has_loops = s.may_raise = true;
+  if (!complete) s.has_loops = s.may_raise = s.has_empty_literal = true;
   for (const int node : alternatives) {
     AlternativeInfo info;
     for (char16_t ch = 0; ch < 128; ++ch)

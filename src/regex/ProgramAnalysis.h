@@ -97,6 +97,11 @@ struct PreparedProgram {
   std::vector<SetInfo> sets;
   std::vector<AlternativeInfo> alternatives;
   bool has_loops = true;  // the program may hold LOOP_ENTRY nodes
+  // The program holds a literal without units (\x00 compiles to one), which
+  // matches without consuming anything, so a loop over it can come back to
+  // its LINK at the same position; the matcher then guards its links from
+  // the start of every attempt, as it does after an empty back-reference.
+  bool has_empty_literal = true;
   // An attempt may raise an error before it fails or matches: the program
   // holds a complex loop inside kLoopStackSize others, whose entry raises
   // 1014, or a unit the walk over the set nodes cannot place. Compiled

@@ -123,6 +123,18 @@ TEST(MatcherBackReferences, PlainCaseInsensitiveAndUnset) {
   });
 }
 
+// \x00 compiles to a literal without units, which matches without
+// consuming: a loop over it must end like one over an empty back-reference
+// instead of coming back to the same place for ever.
+TEST(MatcherRepeats, LoopsOverALiteralThatConsumesNothingEnd) {
+  CheckFirstMatches({
+      {u"(\\x00)*b", u"ab", {{2, 1}, {2, 0}}},
+      {u"(\\x00)+b", u"ab", {{2, 1}, {2, 0}}},
+      {u"(\\x{0})*b", u"ab", {{2, 1}, {2, 0}}},
+      {u"a(\\x00|x)*b", u"axxb", {{1, 4}, {3, 1}}},  // the empty turn fails at the back edge
+  });
+}
+
 TEST(MatcherBackReferences, RepeatedBackReferencesCountWholeRepetitions) {
   CheckFirstMatches({
       {u"(ab)\\1*", u"abababx", {{1, 6}}},

@@ -244,9 +244,10 @@ class DialectGenerator {
                                               u"\\D", u"\\S", u".",   u"."};
       atom = kShorthands[Below(8)];
     } else if (kind < 70) {
+      // \x00 is a literal without units: it matches without consuming.
       static const char16_t* kEscapes[] = {u"\\t", u"\\n", u"\\r", u"\\x41", u"\\x{4E2D}",
-                                           u"\\x{e9}", u"\\.", u"\\\\"};
-      atom = kEscapes[Below(8)];
+                                           u"\\x{e9}", u"\\.", u"\\\\", u"\\x00"};
+      atom = kEscapes[Below(9)];
     } else {
       static const std::u16string kChars = u"aaabbcAB01-\u00E9\u00C9\u0451\u0436";
       atom = std::u16string(1 + Below(3) / 2, kChars[Below(static_cast<int>(kChars.size()))]);
