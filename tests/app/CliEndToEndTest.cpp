@@ -307,10 +307,18 @@ TEST_P(CliReport, WritesTheReportByteForByte) {
                             (test_case.files_scanned == 1 ? " file" : " files") +
                             " scanned; report written to " + root.Path() + "/result.htm\n");
 
-  // One thread or several, the same page.
+  // One thread or several, rows held in memory or set aside on disk, the
+  // same page.
   args.insert(args.begin(), {"--threads", "1", "-o", root / "one-thread.htm"});
   ASSERT_EQ(RunCli(args, root.Path()).status, 0);
   EXPECT_EQ(ReadBytes(root / "one-thread.htm"), report);
+  for (const char* size : {"0", "1k", "64M"}) {
+    std::vector<std::string> spilled = args;
+    spilled[3] = root / "spilled.htm";  // in place of the -o above
+    spilled.insert(spilled.begin(), {"--row-memory", size});
+    ASSERT_EQ(RunCli(spilled, root.Path()).status, 0) << size;
+    EXPECT_EQ(ReadBytes(root / "spilled.htm"), report) << size;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpora, CliReport, ::testing::ValuesIn(ReportCases()),
@@ -399,6 +407,13 @@ TEST_F(CliErrors, UsageErrorsExitWithTwoAndWriteNothing) {
       {"--threads", "", "the", folder_},
       {"--threads", "99999999999", "the", folder_},
       {"the", folder_, "--threads"},
+      {"--row-memory", "", "the", folder_},
+      {"--row-memory", "M", "the", folder_},
+      {"--row-memory", "12X", "the", folder_},
+      {"--row-memory", "-1", "the", folder_},
+      {"--row-memory", "64MB", "the", folder_},
+      {"--row-memory", "99999999999G", "the", folder_},
+      {"the", folder_, "--row-memory"},
   };
   for (const auto& args : cases) {
     const CliResult result = RunCli(args, root_.Path());
