@@ -203,15 +203,20 @@ bool HasTemporaryFile(const std::string& folder) {
   return false;
 }
 
-TEST(RunEnd, StopWhileTheReportIsWrittenKeepsThePreviousOne) {
-  Place place;
-  // A report of some 170 MB, so that writing it takes a while.
+// Files of 60,000 lines of forty "the", each giving some 170 MB of report:
+// a search for "the" takes a while over them.
+void WriteBusyCorpus(const std::string& folder, std::initializer_list<const char*> names) {
   std::string line;
   for (int i = 0; i < 40; ++i) line += "the ";
   line += "\n";
   std::string text;
   for (int i = 0; i < 60000; ++i) text += line;
-  WriteBytes(place.corpus + "/big.txt", text);
+  for (const char* name : names) WriteBytes(folder + "/" + name, text);
+}
+
+TEST(RunEnd, StopWhileTheReportIsWrittenKeepsThePreviousOne) {
+  Place place;
+  WriteBusyCorpus(place.corpus, {"big.txt"});
 
   for (const int signal : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(signal);
@@ -247,12 +252,7 @@ bool HoldsNamelessFileIn(pid_t pid, const std::string& folder) {
 
 TEST(RunEnd, StopWhileRowsAreSetAsideKeepsThePreviousOne) {
   Place place;
-  std::string line;
-  for (int i = 0; i < 40; ++i) line += "the ";
-  line += "\n";
-  std::string text;
-  for (int i = 0; i < 60000; ++i) text += line;
-  for (const char* name : {"a.txt", "b.txt", "c.txt"}) WriteBytes(place.corpus + "/" + name, text);
+  WriteBusyCorpus(place.corpus, {"a.txt", "b.txt", "c.txt"});
 
   for (const int signal : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(signal);
