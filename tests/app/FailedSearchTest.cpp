@@ -22,6 +22,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -92,6 +93,9 @@ struct Failure {
   int signal = 0;
   std::string report = "result.htm";  // the previous report, in the working folder
 };
+
+// Names the case in test listings, instead of its bytes.
+void PrintTo(const Failure& failure, std::ostream* out) { *out << failure.name; }
 
 // ---- What the cases prepare ----
 
