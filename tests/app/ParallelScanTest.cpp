@@ -225,7 +225,6 @@ TEST_F(ParallelScan, AFolderNamedLikeAFileFailsAsOnOneThread) {
   EXPECT_NE(reference.error.find("Cannot open file \"" + corpus_ + "/" + FileName(30) + "\""),
             std::string::npos)
       << reference.error;
-  EXPECT_EQ(reference.report, "previous report");
   EXPECT_FALSE(reference.matches.empty());
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "TestDataTable.h"
 #include "regex/ProgramDump.h"
 
 namespace tallyfold {
@@ -121,64 +122,25 @@ TEST(EngineModifiers, InvertCaseAsciiSwapsOnlyAsciiLetters) {
 
 // --- Errors --------------------------------------------------------------------
 
+// The expected texts are in tests/data/engine_messages.tsv.
 TEST(EngineErrors, MessageTable) {
-  const struct {
+  struct Case {
     int code;
-    const char* message;
-  } cases[] = {
-      {0, "No errors"},
-      {100, "TRegexEngine(comp): Null Argument"},
-      {101, "TRegexEngine(comp): Regexp Too Big"},
-      {102, "TRegexEngine(comp): ParseReg Too Many ()"},
-      {103, "TRegexEngine(comp): ParseReg Unmatched ()"},
-      {104, "TRegexEngine(comp): ParseReg Unmatched ()"},
-      {105, "TRegexEngine(comp): ParseReg Junk On End"},
-      {106, "TRegexEngine(comp): *+ Operand Could Be Empty"},
-      {107, "TRegexEngine(comp): Nested *?+"},
-      {108, "TRegexEngine(comp): Bad Hex Digit"},
-      {109, "TRegexEngine(comp): Invalid [] Range"},
-      {110, "TRegexEngine(comp): Parse Atom Trailing \\"},
-      {111, "TRegexEngine(comp): No Hex Code After \\x"},
-      {112, "TRegexEngine(comp): Hex Code After \\x Is Too Big"},
-      {113, "TRegexEngine(comp): Unmatched []"},
-      {114, "TRegexEngine(comp): Internal Urp"},
-      {115, "TRegexEngine(comp): ?+*{ Follows Nothing"},
-      {116, "TRegexEngine(comp): Trailing \\"},
-      {119, "TRegexEngine(comp): RarseAtom Internal Disaster"},
-      {122, "TRegexEngine(comp): BRACES Argument Too Big"},
-      {124, "TRegexEngine(comp): BRACE Min Param Greater then Max"},
-      {125, "TRegexEngine(comp): Unclosed (?#Comment)"},
-      {126, "TRegexEngine(comp): Counted and lazy loops over complex operands "
-            "are not available"},
-      {127, "TRegexEngine(comp): Urecognized Modifier"},
-      {128, "TRegexEngine(comp): LinePairedSeparator must countain two "
-            "different chars or no chars at all"},
-      {1000, "TRegexEngine(exec): RegRepeat Called Inappropriately"},
-      {1001, "TRegexEngine(exec): MatchPrim Memory Corruption"},
-      {1002, "TRegexEngine(exec): MatchPrim Corrupted Pointers"},
-      {1003, "TRegexEngine(exec): Not Assigned Expression Property"},
-      {1004, "TRegexEngine(exec): Corrupted Program"},
-      {1005, "TRegexEngine(exec): No Input String Specified"},
-      {1006, "TRegexEngine(exec): Offset Must Be Greater Then 0"},
-      {1007, "TRegexEngine(exec): ExecNext Without Exec[Pos]"},
-      {1008, "TRegexEngine(exec): GetInputString Without InputString"},
-      {1011, "TRegexEngine(dump): Corrupted Opcode"},
-      {1013, "Unknown error"},
-      {1014, "TRegexEngine(exec): Loop Stack Exceeded"},
-      {1015, "TRegexEngine(exec): Loop Without LoopEntry !"},
-      {2000, "TRegexEngine(misc): Bad p-code imported"},
-      {117, "Unknown error"},
-      {1009, "Unknown error"},
-      {-1, "Unknown error"},
+    std::string message;
   };
+  std::vector<Case> cases;
+  for (const testing::DataRow& row : testing::ReadDataTable("engine_messages.tsv")) {
+    ASSERT_EQ(row.fields.size(), 2u) << "engine_messages.tsv line " << row.line;
+    cases.push_back({std::stoi(row.fields[0]), row.fields[1]});
+  }
+  // Every code the engine raises, and a few it has no message for.
+  ASSERT_GE(cases.size(), 40u);
   ErrorProbe probe;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
     EXPECT_EQ(probe.ErrorMessage(c.code), c.message);
     // Outside a compile, codes below 1000 still carry a position: 0.
-    const std::string raised = c.code < 1000
-                                   ? std::string(c.message) + " (pos 0)"
-                                   : std::string(c.message);
+    const std::string raised = c.code < 1000 ? c.message + " (pos 0)" : c.message;
     const ERegexEngine e = CatchEngineError([&] { probe.RaiseError(c.code); });
     EXPECT_EQ(e.what(), raised);
     EXPECT_EQ(e.Code, c.code);

@@ -20,50 +20,8 @@ namespace {
 
 using namespace tallyfold::regex_internal;
 
-// --- Reading the program --------------------------------------------------
-// Every read of a node goes through these helpers. A node is the index of
-// its first unit: the opcode, then a 32-bit link, then the operand.
-
-char16_t OpcodeOf(const std::vector<char16_t>& p, int node) { return p[node]; }
-
-// The node the link leads to, or -1 when the link is 0.
-int LinkedNode(const std::vector<char16_t>& p, int node) {
-  const int32_t link = ReadInt32(p.data() + node + 1);
-  return link == 0 ? -1 : node + link;
-}
-
-// The first unit after the header: a literal's text, a set's members, an
-// alternative's first node, the repeated node of *, + and ?, the group
-// number of a back-reference.
-int OperandOf(int node) { return node + kNodeHeader; }
-
-// The 0-terminated characters of a literal or set node.
-const char16_t* TextOf(const std::vector<char16_t>& p, int node) {
-  return p.data() + OperandOf(node);
-}
-
-// A counted repeat's bounds and the node it repeats.
-int32_t BracesMin(const std::vector<char16_t>& p, int node) {
-  return ReadInt32(p.data() + node + 3);
-}
-int32_t BracesMax(const std::vector<char16_t>& p, int node) {
-  return ReadInt32(p.data() + node + 5);
-}
-int BracesOperand(int node) { return node + 7; }
-
-// A loop end's bounds and the first node of its body.
-int32_t LoopMin(const std::vector<char16_t>& p, int node) { return ReadInt32(p.data() + node + 3); }
-int32_t LoopMax(const std::vector<char16_t>& p, int node) { return ReadInt32(p.data() + node + 5); }
-int LoopBody(const std::vector<char16_t>& p, int node) {
-  return node + ReadInt32(p.data() + node + 7);
-}
-
-int BackrefGroup(const std::vector<char16_t>& p, int node) { return p[OperandOf(node)]; }
-
-bool IsOpen(char16_t op) { return op >= OPEN_1 && op <= OPEN_14; }
-bool IsClose(char16_t op) { return op >= CLOSE_1 && op <= CLOSE_14; }
-int GroupOfOpen(char16_t op) { return op - OPEN_1 + 1; }
-int GroupOfClose(char16_t op) { return op - CLOSE_1 + 1; }
+// Nodes are read through the accessors of Program.h; a node is the index of
+// its first unit in the program.
 
 constexpr int kGroups = 15;      // slot 0 is the whole match
 constexpr int kLoopStack = 10;   // complex loops active at once
@@ -155,18 +113,18 @@ bool ReferenceMatcher::IsWord(int position) const {
 // Whether the one-character node `node` takes `ch`; never at the input end.
 bool ReferenceMatcher::MatchesOne(int node, char16_t ch) const {
   if (ch == 0) return false;
-  const char16_t op = OpcodeOf(program_, node);
+  const char16_t op = program_[node];
   switch (op) {
     case ANY_CHAR: return true;
-    case LITERAL: return ch == TextOf(program_, node)[0];
-    case LITERAL_CI: return SameCase(ch, TextOf(program_, node)[0], true);
+    case LITERAL: return ch == LiteralFirst(program_.data(), node);
+    case LITERAL_CI: return SameCase(ch, LiteralFirst(program_.data(), node), true);
     case IN_SET:
     case NOT_IN_SET:
     case IN_SET_CI:
     case NOT_IN_SET_CI: {
       const bool fold = op == IN_SET_CI || op == NOT_IN_SET_CI;
       bool found = false;
-      for (const char16_t* member = TextOf(program_, node); *member != 0; ++member)
+      for (const char16_t* member = NodeText(program_.data(), node); *member != 0; ++member)
         if (*member == ch || (fold && *member == Invert(ch))) found = true;
       return (op == IN_SET || op == IN_SET_CI) ? found : !found;
     }
@@ -184,14 +142,14 @@ bool ReferenceMatcher::MatchesOne(int node, char16_t ch) const {
 // `position`; `length` is its length then.
 bool ReferenceMatcher::CapturedAt(int node, const State& state, int position,
                                   int& length) const {
-  const int group = BackrefGroup(program_, node);
+  const int group = BackrefGroup(program_.data(), node);
   if (group >= kGroups) return false;
   const int from = state.start[group];
   const int to = state.end[group];
   if (from < 0 || to < 0 || to < from) return false;
   length = to - from;
   if (length > static_cast<int>(input_.size()) - position) return false;
-  const bool fold = OpcodeOf(program_, node) == BACKREF_CI;
+  const bool fold = program_[node] == BACKREF_CI;
   for (int i = 0; i < length; ++i)
     if (!SameCase(At(position + i), At(from + i), fold)) return false;
   return true;
@@ -209,8 +167,8 @@ bool ReferenceMatcher::Run(int node, State state, State& result) {
   for (;;) {
     Step();
     if (node < 0) throw ReferenceError{1002};
-    const char16_t op = OpcodeOf(program_, node);
-    const int next = LinkedNode(program_, node);
+    const char16_t op = program_[node];
+    const int next = NextNode(program_.data(), node);
     switch (op) {
       case MATCH_END:
         result = state;
@@ -229,15 +187,15 @@ bool ReferenceMatcher::Run(int node, State state, State& result) {
         break;
       case LITERAL:
       case LITERAL_CI: {
-        const char16_t* text = TextOf(program_, node);
+        const char16_t* text = NodeText(program_.data(), node);
         for (; *text != 0; ++text, ++cursor)
           if (!SameCase(At(cursor), *text, op == LITERAL_CI)) return false;
         break;
       }
       case ALTERNATIVE: {
         const int later = next;
-        if (later < 0 || OpcodeOf(program_, later) != ALTERNATIVE) {
-          node = OperandOf(node);  // a single choice
+        if (later < 0 || program_[later] != ALTERNATIVE) {
+          node = AlternativeBody(node);  // a single choice
           continue;
         }
         return Alternatives(node, state, result);
@@ -317,9 +275,9 @@ bool ReferenceMatcher::Run(int node, State state, State& result) {
       }
       default:
         if (IsOpen(op)) {
-          state.start[GroupOfOpen(op)] = cursor;
+          state.start[OpenGroup(op)] = cursor;
         } else if (IsClose(op)) {
-          state.end[GroupOfClose(op)] = cursor;
+          state.end[CloseGroup(op)] = cursor;
         } else {
           throw ReferenceError{1001};
         }
@@ -333,9 +291,9 @@ bool ReferenceMatcher::Run(int node, State state, State& result) {
 // rest of the program match winning.
 bool ReferenceMatcher::Alternatives(int node, const State& state, State& result) {
   for (int alternative = node;
-       alternative >= 0 && OpcodeOf(program_, alternative) == ALTERNATIVE;
-       alternative = LinkedNode(program_, alternative)) {
-    if (Run(OperandOf(alternative), state, result)) return true;
+       alternative >= 0 && program_[alternative] == ALTERNATIVE;
+       alternative = NextNode(program_.data(), alternative)) {
+    if (Run(AlternativeBody(alternative), state, result)) return true;
   }
   return false;
 }
@@ -343,29 +301,29 @@ bool ReferenceMatcher::Alternatives(int node, const State& state, State& result)
 // A single-node repetition: every count from the most down (greedy) or from
 // the least up (lazy), the rest of the program tried after each.
 bool ReferenceMatcher::Repeat(int node, const State& state, State& result) {
-  const char16_t op = OpcodeOf(program_, node);
+  const char16_t op = program_[node];
   int32_t min = 0;
   int32_t max = kRepeatMax;
-  int operand = OperandOf(node);
+  int operand = OperandStart(node);  // the repeated node of *, + and ?
   if (op == REPEAT_PLUS || op == REPEAT_PLUS_LAZY) min = 1;
   if (op == REPEAT_BRACES || op == REPEAT_BRACES_LAZY) {
-    min = BracesMin(program_, node);
-    max = BracesMax(program_, node);
+    min = BracesMin(program_.data(), node);
+    max = BracesMax(program_.data(), node);
     operand = BracesOperand(node);
   }
   const bool lazy = op == REPEAT_STAR_LAZY || op == REPEAT_PLUS_LAZY || op == REPEAT_BRACES_LAZY;
-  const int next = LinkedNode(program_, node);
+  const int next = NextNode(program_.data(), node);
   // A literal that follows must start where the repetition ends.
   char16_t ahead = 0;
-  if (next >= 0 && OpcodeOf(program_, next) == LITERAL) ahead = TextOf(program_, next)[0];
+  if (next >= 0 && program_[next] == LITERAL) ahead = LiteralFirst(program_.data(), next);
 
   const int from = state.cursor;
   int step = 1;        // units one repetition takes
   int most = 0;        // repetitions possible from `from`
   bool every_count_here = false;  // an empty capture: every count ends at `from`
-  const char16_t repeated = OpcodeOf(program_, operand);
+  const char16_t repeated = program_[operand];
   if (repeated == BACKREF || repeated == BACKREF_CI) {
-    const int group = BackrefGroup(program_, operand);
+    const int group = BackrefGroup(program_.data(), operand);
     const int captured_from = group < kGroups ? state.start[group] : -1;
     const int captured_to = group < kGroups ? state.end[group] : -1;
     if (captured_from < 0 || captured_to < 0 || captured_to < captured_from) {
@@ -405,10 +363,10 @@ bool ReferenceMatcher::Repeat(int node, const State& state, State& result) {
 bool ReferenceMatcher::Loop(int node, const State& state, State& result) {
   const int depth = state.depth;
   if (depth <= 0) throw ReferenceError{1015};
-  const int32_t min = LoopMin(program_, node);
-  const int32_t max = LoopMax(program_, node);
-  const int body = LoopBody(program_, node);
-  const int next = LinkedNode(program_, node);
+  const int32_t min = LoopMin(program_.data(), node);
+  const int32_t max = LoopMax(program_.data(), node);
+  const int body = LoopBody(program_.data(), node);
+  const int next = NextNode(program_.data(), node);
   const int32_t count = state.counter[depth];
 
   const auto iterate = [&] {
@@ -427,7 +385,7 @@ bool ReferenceMatcher::Loop(int node, const State& state, State& result) {
   // finished as if its count were reached.
   if (count > 0 && state.cursor == state.loop_start[depth]) return leave();
   if (count < min) return iterate();
-  if (OpcodeOf(program_, node) == LOOP) {
+  if (program_[node] == LOOP) {
     if (count < max && iterate()) return true;
     return leave();
   }

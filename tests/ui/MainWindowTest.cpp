@@ -8,12 +8,23 @@
 #include <QScreen>
 #include <QStyle>
 
+#include "TestDataTable.h"
 #include "ui/UiTestSupport.h"
 
 namespace tallyfold::testing {
 namespace {
 
 using MainWindow = WindowTest;
+
+// The size of `what` from the layout table.
+QSize LayoutSize(const std::string& what) {
+  for (const DataRow& row : ReadDataTable("main_window_layout.tsv")) {
+    if (row.fields.size() == 4 && row.fields[0] == "size" && row.fields[1] == what)
+      return QSize(std::stoi(row.fields[2]), std::stoi(row.fields[3]));
+  }
+  ADD_FAILURE() << "no size of " << what << " in main_window_layout.tsv";
+  return {};
+}
 
 TEST_F(MainWindow, CaptionIsTheProductAndASloganWithoutTheApplicationName) {
   const QString prefix = QStringLiteral("Norrow Tallyfold 1.0 — ");
@@ -28,7 +39,7 @@ TEST_F(MainWindow, CaptionIsTheProductAndASloganWithoutTheApplicationName) {
 }
 
 TEST_F(MainWindow, HasAFixedClientAreaAboveOtherWindowsWithoutMinimiseOrMaximise) {
-  EXPECT_EQ(form_.size(), QSize(448, 77));
+  EXPECT_EQ(form_.size(), LayoutSize("window"));
   EXPECT_EQ(form_.minimumSize(), form_.maximumSize());
   const Qt::WindowFlags flags = form_.windowFlags();
   EXPECT_TRUE(flags.testFlag(Qt::WindowStaysOnTopHint));
@@ -46,20 +57,29 @@ TEST_F(MainWindow, IsCentredOnTheScreenWhenFirstShown) {
   EXPECT_EQ(form_.pos(), desktop.topLeft()) << "only the first show centres";
 }
 
+// The places are in tests/data/main_window_layout.tsv.
 TEST_F(MainWindow, PlacesEveryControlWhereItBelongs) {
-  const struct {
-    const char* name;
-    QRect geometry;
-  } controls[] = {
-      {"btnSearch", {304, 8, 56, 21}}, {"edtInput", {12, 8, 281, 21}},
-      {"btnDir", {367, 8, 69, 21}},    {"cbxCase", {16, 31, 46, 17}},
-      {"cbxBorder", {66, 31, 54, 17}}, {"UrlLabel1", {137, 57, 76, 13}},
-      {"Label1", {228, 57, 209, 13}},
-  };
-  for (const auto& control : controls) {
-    EXPECT_EQ(Find<QWidget>(control.name)->geometry(), control.geometry) << control.name;
+  int controls = 0;
+  for (const DataRow& row : ReadDataTable("main_window_layout.tsv")) {
+    const std::string& kind = row.fields.at(0);
+    if (kind == "size") continue;
+    const QString name = QString::fromStdString(row.fields.at(1));
+    SCOPED_TRACE("main_window_layout.tsv line " + std::to_string(row.line));
+    const auto* control = form_.findChild<QWidget*>(name);
+    ASSERT_NE(control, nullptr) << name.toStdString();
+    if (kind == "rect") {
+      ASSERT_EQ(row.fields.size(), 6u);
+      EXPECT_EQ(control->geometry(), QRect(std::stoi(row.fields[2]), std::stoi(row.fields[3]),
+                                           std::stoi(row.fields[4]), std::stoi(row.fields[5])));
+    } else {
+      ASSERT_EQ(kind, "pos");
+      ASSERT_EQ(row.fields.size(), 4u);
+      EXPECT_EQ(control->pos(), QPoint(std::stoi(row.fields[2]), std::stoi(row.fields[3])));
+    }
+    ++controls;
   }
-  EXPECT_EQ(Find<QLabel>("lblFolder")->pos(), QPoint(128, 33));
+  // Every control the window shows has its place in the table.
+  EXPECT_EQ(controls, 8);
 }
 
 TEST_F(MainWindow, StartsWithItsTextsAndStates) {
