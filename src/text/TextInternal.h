@@ -73,6 +73,9 @@ inline void ThrowIfCancelled(const std::atomic<bool>* cancel) {
   if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) throw ECancelled();
 }
 
+inline bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+inline bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
 // ---- Decoding (TextDecoding.cpp) ----
 
 // Raised by a strict reading at the first malformed sequence: the text is
@@ -114,5 +117,13 @@ void DecodeUtf8Line(const char* begin, const char* end, std::u16string& out,
 void DecodeCodePageText(const TCodePage& page, const char* text, std::size_t size,
                         std::u16string& out, const std::atomic<bool>* cancel,
                         std::size_t& malformed);
+
+// How sure the reader can be that a text is valid in a character set.
+enum class Validity { kValid, kInvalid, kUnknown };
+
+// Whether [text, text + size) is valid in `page`: known for UTF-8 and for
+// the code pages whose sequences can be learnt from the code page itself
+// (ISO-8859-*, GB18030, GBK, GB2312), unknown for any other.
+Validity CheckText(const TCodePage& page, const char* text, std::size_t size);
 
 }  // namespace tallyfold::text_internal
