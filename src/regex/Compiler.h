@@ -29,11 +29,15 @@ class Compiler {
 
  private:
   // --- Reading the expression --------------------------------------------
-  char16_t At(int index) const;  // 0 at and beyond the end of the text
+  // 0 at and beyond the end of the text.
+  char16_t At(int index) const {
+    return index >= 0 && index < length_ ? text_[index] : u'\0';
+  }
   char16_t Cur() const { return At(e_.parse_pos_); }
   [[noreturn]] void Raise(int code);
 
   // --- Parser (one routine per grammar level) -----------------------------
+  // Escapes and bracket classes are read in CharacterClasses.cpp.
   int ParseReg(bool is_group, int& flags);
   int ParseAlternative(int& flags);
   int ParseQuantified(int& flags);

@@ -1,9 +1,10 @@
 // Internal to the text layer and its tests; include text/StringList.h and
 // text/TextFile.h instead.
 //
-// The line splitting shared by SplitText and the file reader, and the reader
+// The line splitting shared by SplitText and the file reader, the reader
 // itself with the size of its pieces, of its decoding slices and its code
-// page as parameters, so that tests can put a boundary anywhere.
+// page as parameters, so that tests can put a boundary anywhere, and the
+// decoding that the list reader and the line reader share (TextDecoding.cpp).
 #pragma once
 
 #include <atomic>
@@ -67,6 +68,44 @@ TUnicodeStringList ReadLines(TStream& stream, TTextEncoding encoding, const TTex
                              std::size_t slice_bytes = kDecodeSliceBytes,
                              TTextReadInfo* info = nullptr);
 
+// Raises ECancelled once `cancel` is set.
+inline void ThrowIfCancelled(const std::atomic<bool>* cancel) {
+  if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) throw ECancelled();
+}
+
+inline bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+inline bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// ---- Decoding (TextDecoding.cpp) ----
+
+// Raised by a strict reading at the first malformed sequence: the text is
+// not in the character set being tried.
+struct NotInThisCharacterSet {};
+
+// The malformed sequences met so far in one reading. A strict reading gives
+// up at the first.
+struct MalformedTally {
+  std::size_t count = 0;
+  bool strict = false;
+
+  void Check() const {
+    if (strict && count > 0) throw NotInThisCharacterSet();
+  }
+};
+
+// Where to end a slice of the UTF-8 at `text` (`size` bytes, more than
+// `limit`) near `limit`, so that the slices decode exactly as the whole
+// does.
+std::size_t Utf8SliceEnd(const char* text, std::size_t size, std::size_t limit);
+
+// Decodes code-page text whole, or a slice of about `slice_bytes` at a time
+// ending where the decoder starts afresh anyway, with a look at `cancel`
+// before each; adds its malformed sequences to `tally`, which gives up at
+// the first when it is strict.
+void DecodeInSlices(const TCodePage& page, const char* text, std::size_t size,
+                    std::size_t slice_bytes, const std::atomic<bool>* cancel, std::u16string& out,
+                    MalformedTally& tally);
+
 // Decodes one line of UTF-8, [begin, end), into `out` as the reader decodes
 // a line, a slice of about kDecodeSliceBytes at a time with a look at
 // `cancel` before each; adds its malformed sequences to `malformed`.
@@ -78,5 +117,13 @@ void DecodeUtf8Line(const char* begin, const char* end, std::u16string& out,
 void DecodeCodePageText(const TCodePage& page, const char* text, std::size_t size,
                         std::u16string& out, const std::atomic<bool>* cancel,
                         std::size_t& malformed);
+
+// How sure the reader can be that a text is valid in a character set.
+enum class Validity { kValid, kInvalid, kUnknown };
+
+// Whether [text, text + size) is valid in `page`: known for UTF-8 and for
+// the code pages whose sequences can be learnt from the code page itself
+// (ISO-8859-*, GB18030, GBK, GB2312), unknown for any other.
+Validity CheckText(const TCodePage& page, const char* text, std::size_t size);
 
 }  // namespace tallyfold::text_internal

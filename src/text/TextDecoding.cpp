@@ -1,0 +1,353 @@
+// Decoding of text without a UTF-16 mark: UTF-8 and code-page text decoded a
+// line, or a run of lines, at a time in slices that decode exactly as the
+// whole text does, counting malformed sequences; and whether a whole text is
+// valid in a character set.
+//
+// This file's external interface is the decoding part of TextInternal.h,
+// used by the list reader (TextFile.cpp) and the line reader (TextLines.cpp).
+// Covered by tests/text/TextDecodingTest.cpp, TextFileTest.cpp and
+// TextLinesTest.cpp.
+#include <array>
+#include <atomic>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "platform/CodePage.h"
+#include "text/TextInternal.h"
+
+namespace tallyfold::text_internal {
+
+namespace {
+
+bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+// ---- Slices ----
+
+// The length of the slice that ends nearest `limit` at a place
+// ends_slice(length) accepts: the last one up to `limit`, or failing that
+// the first one after it; `size` (the whole text) when there is none.
+template <typename EndsSlice>
+std::size_t NearestSliceEnd(std::size_t size, std::size_t limit, EndsSlice ends_slice) {
+  for (std::size_t length = limit; length > 0; --length)
+    if (ends_slice(length)) return length;
+  for (std::size_t length = limit + 1; length < size; ++length)
+    if (ends_slice(length)) return length;
+  return size;
+}
+
+// Where to end a slice of code-page text near `limit`: just after a byte up
+// to 0x20 (space, tab, another control) that follows two ASCII bytes, or
+// the slice's start. Such a byte is a character of its own in every code
+// page a locale can have, never part of a longer sequence nor joined with
+// what follows, and no sequence of up to four bytes that began before it
+// needs a byte after it to be told valid or not (a decoder may call a
+// sequence cut short by the end of its input incomplete, where more input
+// shows it invalid). So the decoder is where it would be in the whole text.
+// Without such a place in reach the slice runs on to the next, or to the
+// end.
+std::size_t AnsiSliceEnd(const char* text, std::size_t size, std::size_t limit) {
+  auto byte = [text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  auto ends_slice = [&](std::size_t length) {
+    if (byte(length - 1) > 0x20) return false;
+    for (std::size_t i = length - 1; i > 0 && i + 3 > length; --i)
+      if (byte(i - 1) >= 0x80) return false;
+    return true;
+  };
+  return NearestSliceEnd(size, limit, ends_slice);
+}
+
+// ---- Validity of the whole text ----
+
+// Skips a run of ASCII bytes, sixteen at a time where it can.
+std::size_t SkipAscii(const unsigned char* text, std::size_t i, std::size_t size) {
+#if defined(__SSE2__)
+  for (; i + 16 <= size; i += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    const auto high = static_cast<unsigned>(_mm_movemask_epi8(chunk));
+    if (high != 0) return i + static_cast<std::size_t>(std::countr_zero(high));
+  }
+#endif
+  while (i < size && text[i] < 0x80) ++i;
+  return i;
+}
+
+// For each lead byte of UTF-8: the length of its sequence (0: it leads
+// none) and the bounds of the byte after it, which rule out overlong
+// forms, surrogates and values beyond U+10FFFF.
+struct LeadRule {
+  std::uint8_t length = 0;
+  std::uint8_t low = 0x80;
+  std::uint8_t high = 0xBF;
+};
+
+constexpr std::array<LeadRule, 256> MakeLeadRules() {
+  std::array<LeadRule, 256> rules{};
+  for (unsigned lead = 0xC2; lead <= 0xDF; ++lead) rules[lead].length = 2;
+  for (unsigned lead = 0xE0; lead <= 0xEF; ++lead) rules[lead].length = 3;
+  for (unsigned lead = 0xF0; lead <= 0xF4; ++lead) rules[lead].length = 4;
+  rules[0xE0].low = 0xA0;
+  rules[0xED].high = 0x9F;
+  rules[0xF0].low = 0x90;
+  rules[0xF4].high = 0x8F;
+  return rules;
+}
+
+constexpr std::array<LeadRule, 256> kLeadRules = MakeLeadRules();
+
+// Whether the bytes are well-formed UTF-8: what Utf8Decode reads without a
+// single malformed sequence.
+bool IsValidUtf8(const char* bytes, std::size_t size) {
+  const auto* text = reinterpret_cast<const unsigned char*>(bytes);
+  for (std::size_t i = 0;;) {
+    i = SkipAscii(text, i, size);
+    if (i >= size) return true;
+    // A run of other characters (CJK text, say) is read here without going
+    // back to the ASCII loop for each.
+    while (i < size && text[i] >= 0x80) {
+      const LeadRule rule = kLeadRules[text[i]];
+      if (rule.length == 0 || size - i < rule.length || text[i + 1] < rule.low ||
+          text[i + 1] > rule.high)
+        return false;
+      if (rule.length >= 3 && !IsContinuation(text[i + 2])) return false;
+      if (rule.length == 4 && !IsContinuation(text[i + 3])) return false;
+      i += rule.length;
+    }
+  }
+}
+
+std::string FoldedName(const std::string& name) {
+  std::string folded;
+  for (const char c : name) {
+    if (c == '-' || c == '_') continue;
+    folded += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  return folded;
+}
+
+// The sequences a code page decodes without a malformed one, learnt from
+// the code page itself: which bytes are characters alone, which pairs are,
+// and for GB18030 which four-byte sequences are. Only for code pages whose
+// text is a stateless run of such sequences with ASCII as itself, where a
+// character found in the decoded text is found in the bytes in the form
+// the code page encodes it.
+class PageProfile {
+ public:
+  // The profile of `page`, learnt on first use; nullptr for a code page
+  // whose text is not looked into.
+  static const PageProfile* For(const TCodePage& page);
+
+  bool Valid(const char* bytes, std::size_t size) const;
+
+ private:
+  static constexpr std::size_t kFourByteCount = std::size_t{126} * 10 * 126 * 10;
+
+  bool Learn(const TCodePage& page, bool four_byte);
+  static std::size_t FourIndex(const unsigned char* at) {
+    return ((static_cast<std::size_t>(at[0] - 0x81) * 10 + (at[1] - 0x30)) * 126 + (at[2] - 0x81)) *
+               10 +
+           (at[3] - 0x30);
+  }
+  static bool IsFourShaped(const unsigned char* at) {
+    return at[0] >= 0x81 && at[0] <= 0xFE && at[1] >= 0x30 && at[1] <= 0x39 && at[2] >= 0x81 &&
+           at[2] <= 0xFE && at[3] >= 0x30 && at[3] <= 0x39;
+  }
+  static bool Test(const std::vector<std::uint64_t>& bits, std::size_t i) {
+    return (bits[i >> 6] >> (i & 63)) & 1;
+  }
+  static void Set(std::vector<std::uint64_t>& bits, std::size_t i) {
+    bits[i >> 6] |= std::uint64_t{1} << (i & 63);
+  }
+
+  std::array<bool, 256> single_{};
+  std::vector<std::uint64_t> pairs_;  // bit (lead << 8 | trail)
+  std::vector<std::uint64_t> fours_;  // bit FourIndex; empty: no such sequences
+};
+
+// Decodes each sequence on a line of its own in one call and tells which
+// decoded to exactly one character. A sequence that is not valid decodes to
+// at least two units (a U+FFFD for its first byte, then the rest), so no
+// count of malformed sequences per line is needed. When the lines do not
+// come out one for one, none is taken as valid.
+std::vector<bool> DecodesToOneCharacter(const TCodePage& page,
+                                        const std::vector<std::string>& sequences) {
+  std::string batch;
+  for (const std::string& sequence : sequences) batch += sequence + '\n';
+  const std::u16string decoded = page.Decode(batch);
+  std::vector<bool> valid(sequences.size(), false);
+  std::vector<bool> found;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < decoded.size(); ++i) {
+    if (decoded[i] != u'\n') continue;
+    const std::size_t length = i - start;
+    found.push_back(
+        (length == 1 && !IsHighSurrogate(decoded[start]) && !IsLowSurrogate(decoded[start])) ||
+        (length == 2 && IsHighSurrogate(decoded[start]) && IsLowSurrogate(decoded[start + 1])));
+    start = i + 1;
+  }
+  if (found.size() == sequences.size() && start == decoded.size()) valid = found;
+  return valid;
+}
+
+bool PageProfile::Learn(const TCodePage& page, bool four_byte) {
+  for (unsigned byte = 1; byte < 256; ++byte) {
+    std::size_t malformed = 0;
+    const std::u16string decoded = page.Decode(std::string(1, static_cast<char>(byte)), malformed);
+    single_[byte] = malformed == 0 && decoded.size() == 1;
+    // ASCII must be itself, or what is looked for in the bytes is not what
+    // the text holds.
+    if (byte < 128 && (!single_[byte] || decoded[0] != byte)) return false;
+  }
+  pairs_.assign(std::size_t{1} << 10, 0);
+  for (unsigned lead = 0x80; lead < 256; ++lead) {
+    if (single_[lead]) continue;
+    std::vector<std::string> sequences;
+    std::vector<unsigned> trails;
+    for (unsigned trail = 1; trail < 256; ++trail) {
+      if (trail == '\n' || trail == '\r') continue;
+      sequences.push_back({static_cast<char>(lead), static_cast<char>(trail)});
+      trails.push_back(trail);
+    }
+    const std::vector<bool> valid = DecodesToOneCharacter(page, sequences);
+    for (std::size_t k = 0; k < trails.size(); ++k)
+      if (valid[k]) Set(pairs_, lead << 8 | trails[k]);
+  }
+  if (four_byte) {
+    fours_.assign((kFourByteCount + 63) / 64, 0);
+    std::vector<std::string> sequences;
+    for (unsigned b1 = 0x81; b1 <= 0xFE; ++b1) {
+      sequences.clear();
+      for (unsigned b2 = 0x30; b2 <= 0x39; ++b2)
+        for (unsigned b3 = 0x81; b3 <= 0xFE; ++b3)
+          for (unsigned b4 = 0x30; b4 <= 0x39; ++b4)
+            sequences.push_back({static_cast<char>(b1), static_cast<char>(b2),
+                                 static_cast<char>(b3), static_cast<char>(b4)});
+      const std::vector<bool> valid = DecodesToOneCharacter(page, sequences);
+      for (std::size_t k = 0; k < sequences.size(); ++k)
+        if (valid[k])
+          Set(fours_, FourIndex(reinterpret_cast<const unsigned char*>(sequences[k].data())));
+    }
+  }
+  return true;
+}
+
+const PageProfile* PageProfile::For(const TCodePage& page) {
+  const std::string folded = FoldedName(page.Name());
+  const bool four_byte = folded == "GB18030";
+  if (!four_byte && folded != "GBK" && folded != "GB2312" && !folded.starts_with("ISO8859"))
+    return nullptr;
+  static std::mutex mutex;
+  static std::map<std::string, std::unique_ptr<PageProfile>> learnt;
+  std::lock_guard lock(mutex);
+  auto [at, fresh] = learnt.try_emplace(folded);
+  if (fresh) {
+    auto profile = std::make_unique<PageProfile>();
+    if (profile->Learn(page, four_byte)) at->second = std::move(profile);
+  }
+  return at->second.get();
+}
+
+bool PageProfile::Valid(const char* bytes, std::size_t size) const {
+  const auto* text = reinterpret_cast<const unsigned char*>(bytes);
+  for (std::size_t i = 0;;) {
+    i = SkipAscii(text, i, size);
+    if (i >= size) return true;
+    if (single_[text[i]]) {
+      ++i;
+    } else if (i + 1 < size && Test(pairs_, std::size_t{text[i]} << 8 | text[i + 1])) {
+      i += 2;
+    } else if (!fours_.empty() && i + 3 < size && IsFourShaped(text + i) &&
+               Test(fours_, FourIndex(text + i))) {
+      i += 4;
+    } else {
+      return false;
+    }
+  }
+}
+
+}  // namespace
+
+// Where to end a slice of the UTF-8 at `text` (`size` bytes, more than
+// `limit`) near `limit`, so that the slices decode exactly as the whole
+// does. Before a byte that cannot continue a sequence, any sequence in
+// front of it is broken off there anyway, and at the end of a slice it is
+// broken off alike. Where the three bytes before the place (those after
+// the slice's start) are continuation bytes, no lead byte is near enough
+// for its sequence to reach the place, so it is one too. Without such a
+// place in reach the slice runs on to the next, or to the end.
+std::size_t Utf8SliceEnd(const char* text, std::size_t size, std::size_t limit) {
+  auto ends_slice = [text](std::size_t length) {
+    if (!IsContinuation(static_cast<unsigned char>(text[length]))) return true;
+    for (std::size_t i = length; i > 0 && i + 3 > length; --i)
+      if (!IsContinuation(static_cast<unsigned char>(text[i - 1]))) return false;
+    return true;
+  };
+  return NearestSliceEnd(size, limit, ends_slice);
+}
+
+// Decodes code-page text whole, or a slice at a time ending where the
+// decoder starts afresh anyway, with a look at the cancel flag before each.
+void DecodeInSlices(const TCodePage& page, const char* text, std::size_t size,
+                    std::size_t slice_bytes, const std::atomic<bool>* cancel, std::u16string& out,
+                    MalformedTally& tally) {
+  if (size <= slice_bytes) {
+    out = page.Decode(std::string_view(text, size), tally.count);
+    tally.Check();
+    return;
+  }
+  // Never more units than bytes: a byte that is not valid becomes one
+  // U+FFFD.
+  out.clear();
+  out.reserve(size);
+  for (std::size_t at = 0; at < size;) {
+    ThrowIfCancelled(cancel);
+    const std::size_t take =
+        size - at > slice_bytes ? AnsiSliceEnd(text + at, size - at, slice_bytes) : size - at;
+    out += page.Decode(std::string_view(text + at, take), tally.count);
+    tally.Check();
+    at += take;
+  }
+}
+
+void DecodeUtf8Line(const char* begin, const char* end, std::u16string& out,
+                    const std::atomic<bool>* cancel, std::size_t& malformed) {
+  const auto length = static_cast<std::size_t>(end - begin);
+  out.resize(length);
+  std::size_t units = 0;
+  for (const char* p = begin; p < end;) {
+    if (length > kDecodeSliceBytes) ThrowIfCancelled(cancel);
+    const auto left = static_cast<std::size_t>(end - p);
+    const std::size_t take =
+        left > kDecodeSliceBytes ? Utf8SliceEnd(p, left, kDecodeSliceBytes) : left;
+    units += Utf8DecodeInto(p, take, out.data() + units, malformed);
+    p += take;
+  }
+  out.resize(units);
+}
+
+void DecodeCodePageText(const TCodePage& page, const char* text, std::size_t size,
+                        std::u16string& out, const std::atomic<bool>* cancel,
+                        std::size_t& malformed) {
+  MalformedTally tally;
+  DecodeInSlices(page, text, size, kDecodeSliceBytes, cancel, out, tally);
+  malformed += tally.count;
+}
+
+Validity CheckText(const TCodePage& page, const char* text, std::size_t size) {
+  if (page.IsUtf8()) return IsValidUtf8(text, size) ? Validity::kValid : Validity::kInvalid;
+  const PageProfile* profile = PageProfile::For(page);
+  if (profile == nullptr) return Validity::kUnknown;
+  return profile->Valid(text, size) ? Validity::kValid : Validity::kInvalid;
+}
+
+}  // namespace tallyfold::text_internal
