@@ -5,8 +5,9 @@
 // A search that is asked for its results (SearchOptions::keep_results) fills
 // a ResultSet besides, or instead of, writing the report. The lines come in
 // the report's order (most matches first, ties as the report has them); a
-// line's text is the trimmed line as it was matched, and each match is a
-// span of it in UTF-16 code units:
+// line's text is the line as it was matched, trimmed and with one space
+// added on each side (so that an empty match at either end has a place),
+// and each match is a span of it in UTF-16 code units:
 //
 //   const ResultSet& results = ...;
 //   for (std::size_t i = 0; i < results.LineCount(); ++i) {
@@ -43,7 +44,7 @@ struct ResultLine {
   int file = 0;   // index into ResultSet::Files()
   int line = 0;   // 1-based line number in the file
   int count = 0;  // matches in the line: spans.size()
-  std::u16string_view text;           // the trimmed line
+  std::u16string_view text;           // " " + the trimmed line + " "
   const MatchSpan* spans = nullptr;   // `count` spans into `text`, ascending
 };
 
@@ -85,5 +86,16 @@ class ResultSet {
   std::vector<MatchSpan> spans_;
   std::size_t hits_ = 0;
 };
+
+// A matching line packed into code units, as a search keeps it from the
+// moment it is found until the results are made: the file index, the line
+// number and the number of spans (two units each), the spans (four units
+// each), then the text.
+std::size_t PackedLineLength(std::size_t text_units, std::size_t spans);
+void AppendPackedLine(std::u16string& out, int file, int line, std::u16string_view text,
+                      const std::vector<MatchSpan>& spans);
+// Adds a packed line to `results` (after its file), counting it in the
+// file's lines and matches.
+void AddPackedLine(ResultSet& results, std::u16string_view packed);
 
 }  // namespace tallyfold

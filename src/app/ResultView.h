@@ -90,7 +90,7 @@ void WriteTable(const ResultView& view, TableFormat format,
 // One JSON object per match, one per line (UTF-8, LF), in report order:
 // {"file":"a.txt","path":"/c/a.txt","line":3,"count":2,"start":4,"length":3,
 //  "match":"the","left":"...","right":"..."}; start and length are in
-// Unicode characters (code points) of the trimmed line, so that
+// Unicode characters (code points) of the line's text (ResultLine::text), so that
 // left + match + right is the line. File names that are not valid UTF-8
 // have their bad bytes as U+FFFD.
 void WriteJsonLines(const ResultSet& results,

@@ -629,16 +629,13 @@ namespace {
 // the lines come: there is nothing there to keep whole, and replacing the
 // node with a file would take the place of a device or a reader's pipe.
 void WriteThrough(const std::string& native_path, const WriteTarget& target,
-                  const std::function<void(TTextWriter& writer)>& write,
-                  const std::atomic<bool>* cancel) {
+                  const std::function<void(TStream& stream)>& write) {
   PosixFile file;
   const int error = target.descriptor >= 0 ? PosixFile::Duplicate(target.descriptor, file)
                                            : PosixFile::OpenStream(target.path, file);
   if (error != 0) RaiseCreateError(native_path, error);
   TUnicodeFileStream stream(std::move(file), native_path);
-  TTextWriter writer(stream, /*background=*/true, cancel);
-  write(writer);
-  writer.Flush();
+  write(stream);
   stream.Commit();
 }
 
@@ -647,11 +644,26 @@ void WriteThrough(const std::string& native_path, const WriteTarget& target,
 void WriteTextFileWith(const std::string& native_path,
                        const std::function<void(TTextWriter& writer)>& write,
                        const std::atomic<bool>* cancel) {
+  WriteFileWith(
+      native_path,
+      [&](TStream& stream) {
+        // The file is written on a thread of its own while the lines are
+        // made.
+        TTextWriter writer(stream, /*background=*/true, cancel);
+        write(writer);
+        writer.Flush();
+      },
+      cancel);
+}
+
+void WriteFileWith(const std::string& native_path,
+                   const std::function<void(TStream& stream)>& write,
+                   const std::atomic<bool>* cancel) {
   WriteTarget resolved;
   if (const int error = ResolveWriteTarget(native_path, resolved))
     RaiseCreateError(native_path, error);
   if (resolved.kind == WriteTarget::kStream) {
-    WriteThrough(native_path, resolved, write, cancel);
+    WriteThrough(native_path, resolved, write);
     return;
   }
   // The text goes to a new file beside the target, which replaces the target
@@ -667,10 +679,7 @@ void WriteTextFileWith(const std::string& native_path,
     RaiseCreateError(native_path, error);
   try {
     TUnicodeFileStream stream(std::move(temp), native_path);
-    // The file is written on a thread of its own while the lines are made.
-    TTextWriter writer(stream, /*background=*/true, cancel);
-    write(writer);
-    writer.Flush();
+    write(stream);
     stream.Commit();
     ThrowIfCancelled(cancel);
   } catch (...) {

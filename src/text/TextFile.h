@@ -210,6 +210,13 @@ void WriteTextFileWith(const std::string& native_path,
                        const std::function<void(TTextWriter& writer)>& write,
                        const std::atomic<bool>* cancel = nullptr);
 
+// The same for bytes of any kind: `write` writes them to the stream it is
+// given (a TTextWriter over it writes text), with the same replacement,
+// streams and errors as WriteTextFileWith.
+void WriteFileWith(const std::string& native_path,
+                   const std::function<void(TStream& stream)>& write,
+                   const std::atomic<bool>* cancel = nullptr);
+
 class EUnknownEncoding : public Exception {
  public:
   explicit EUnknownEncoding(const std::string& message) : Exception(message) {}
