@@ -14,6 +14,7 @@
 
 #include "app/LineFilter.h"
 #include "app/OrderedWork.h"
+#include "app/ResultSet.h"
 #include "platform/DirList.h"
 #include "text/TextLines.h"
 #include "text/WideHelpers.h"
@@ -61,6 +62,7 @@ class FileRows {
   static constexpr std::size_t kLongRow = 64 * 1024;  // code units
 
   TTextReadInfo read;           // how the file was read; empty until it was
+  std::int64_t characters = 0;  // code units of the lines read
   std::vector<MatchKey> keys;   // one per matching line, in line order
   RowStore* store = nullptr;    // where the segments go
 
@@ -121,7 +123,7 @@ class FileRows {
 // The work of ScanLines below, without the storing of the last rows.
 void ScanLinesOf(const std::u16string& pattern, const std::string& path,
                  const std::string& shown_name, bool case_sensitive,
-                 const TTextDecoding& decoding, bool line_filter,
+                 const TTextDecoding& decoding, bool line_filter, int packed_file,
                  const std::atomic<bool>* cancel, FileRows& out) {
   if (IsSet(cancel)) throw ECancelled();
   // Both live only for this file and are released on every way out,
@@ -136,7 +138,8 @@ void ScanLinesOf(const std::u16string& pattern, const std::string& path,
   // before a line is decoded: a line without it is passed over undecoded.
   // A pattern that does not compile has none, and fails on the first line.
   engine.SetExpression(pattern);
-  const TLineNeedle needle = line_filter ? LineNeedleFor(engine) : TLineNeedle();
+  const bool packed = packed_file >= 0;
+  const TLineNeedle needle = line_filter && !packed ? LineNeedleFor(engine) : TLineNeedle();
 
   const RowFormatter rows(path, shown_name);
   std::vector<MatchSpan> spans;
@@ -145,6 +148,7 @@ void ScanLinesOf(const std::u16string& pattern, const std::string& path,
       path, decoding, needle.empty() ? nullptr : &needle, cancel, &out.read,
       [&](int k, std::u16string_view line) {
         if (IsSet(cancel)) throw ECancelled();
+        out.characters += static_cast<std::int64_t>(line.size());
         const std::u16string_view trimmed = TrimWideView(line);
         if (trimmed.empty()) return;
         Pad(padded, trimmed, cancel);
@@ -158,7 +162,12 @@ void ScanLinesOf(const std::u16string& pattern, const std::string& path,
         if (long_line) ThrowIfCancelled(cancel);
         const int count = CountMatches(engine, pattern, padded, &spans);
         if (long_line) engine.SetInputString(std::u16string());
-        if (count > 0) {
+        if (count > 0 && packed) {
+          out.Add(count, PackedLineLength(padded.size(), spans.size()),
+                  [&](std::u16string& row) {
+                    AppendPackedLine(row, packed_file, k + 1, padded, spans);
+                  });
+        } else if (count > 0) {
           // The spans the count found are the ones highlighted, so the
           // markup always agrees with the number beside it. A long row is a
           // string of its own, which a cancel part-way drops; a short one
@@ -178,10 +187,11 @@ void ScanLinesOf(const std::u16string& pattern, const std::string& path,
 // lines before the failure.
 void ScanLines(const std::u16string& pattern, const std::string& path,
                const std::string& shown_name, bool case_sensitive,
-               const TTextDecoding& decoding, bool line_filter,
+               const TTextDecoding& decoding, bool line_filter, int packed_file,
                const std::atomic<bool>* cancel, FileRows& out) {
   try {
-    ScanLinesOf(pattern, path, shown_name, case_sensitive, decoding, line_filter, cancel, out);
+    ScanLinesOf(pattern, path, shown_name, case_sensitive, decoding, line_filter, packed_file,
+                cancel, out);
   } catch (...) {
     out.Flush();
     throw;
@@ -248,8 +258,8 @@ void ScanFile(const std::u16string& pattern, const std::string& path, bool case_
     FileRows rows;
     rows.store = &list.rows;
     try {
-      ScanLines(pattern, path, FileNameOf(path), case_sensitive, TTextDecoding(), true, cancel,
-                rows);
+      ScanLines(pattern, path, FileNameOf(path), case_sensitive, TTextDecoding(), true, -1,
+                cancel, rows);
     } catch (...) {
       list.keys.Append(rows.keys);
       throw;
@@ -304,7 +314,8 @@ int ScanFolder(const std::u16string& pattern, const std::string& folder, bool ca
       [&](int index, FileRows& rows, const std::atomic<bool>* stop) {
         rows.store = &matches.rows;
         ScanLines(pattern, path_of(index), names[static_cast<std::size_t>(index)],
-                  case_sensitive, control.decoding, control.line_filter, stop, rows);
+                  case_sensitive, control.decoding, control.line_filter,
+                  control.packed_lines ? index : -1, stop, rows);
       },
       [&](int index, FileRows& rows, bool complete) {
         if (rows.read.malformed > 0 && control.malformed)
@@ -313,6 +324,9 @@ int ScanFolder(const std::u16string& pattern, const std::string& folder, bool ca
         // failure, as a scan on one thread does.
         matches.keys.Append(rows.keys);
         std::vector<MatchKey>().swap(rows.keys);
+        if (complete && control.scanned)
+          control.scanned(index, path_of(index), names[static_cast<std::size_t>(index)],
+                          rows.characters);
         if (complete && control.progress) control.progress(index + 1, total, path_of(index + 1));
       });
   return total;

@@ -107,6 +107,18 @@ struct ScanControl {
   // decode and match only the lines that hold it (app/LineFilter.h). The
   // matches are the same either way; off, every line is decoded.
   bool line_filter = true;
+  // Keep each matching line packed for a ResultSet (app/ResultSet.h:
+  // AppendPackedLine, with the file's index in the folder's order) instead
+  // of as a report row. Every line is then decoded, so that `scanned` can
+  // tell each file's size in characters.
+  bool packed_lines = false;
+  // Called on the thread that runs the scan, in enumeration order, once
+  // each file's lines have joined the list: its index, path, the name its
+  // rows show and the code units of its lines (line breaks not counted;
+  // only with packed_lines, 0 otherwise).
+  std::function<void(int index, const std::string& path, const std::string& shown_name,
+                     std::int64_t characters)>
+      scanned;
 };
 
 // The number of worker threads `threads` asks for: itself when positive,

@@ -7,12 +7,14 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <cstdint>
 #include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/RowFormatter.h"
 #include "platform/Exception.h"
 #include "text/WideHelpers.h"
 
@@ -195,14 +197,15 @@ void WriteFoot(ReportSink& sink) {
   sink.Line({u"</body></html>"});
 }
 
-// What Tally gives for entries named by these counts, in this order: one
-// line per run of equal counts, "【count】=lines".
-void TallyCounts(const MatchKeys& keys, TUnicodeStringList& summary) {
+// What Tally gives for `size` entries named by the counts count_at(k), in
+// this order: one line per run of equal counts, "【count】=lines".
+template <typename CountAt>
+void TallyCounts(std::size_t size, CountAt count_at, TUnicodeStringList& summary) {
   std::size_t start = 0;
-  for (std::size_t k = 0; k < keys.size(); ++k) {
-    if (k + 1 < keys.size() && keys[k + 1].count == keys[k].count) continue;
+  for (std::size_t k = 0; k < size; ++k) {
+    if (k + 1 < size && count_at(k + 1) == count_at(k)) continue;
     std::u16string line = u"【";
-    line += Decimal(keys[k].count);
+    line += Decimal(count_at(k));
     line += u"】";
     line += summary.PairSeparator();
     line += Decimal(static_cast<long long>(k + 1 - start));
@@ -256,9 +259,7 @@ void BuildReport(ReportSink& sink, TUnicodeStringList& matches, TUnicodeStringLi
   matches.ClearItems();
 }
 
-void BuildReport(ReportSink& sink, MatchList& matches, TUnicodeStringList& summary,
-                 const std::atomic<bool>* cancel) {
-  MatchKeys& keys = matches.keys;
+void SortMatchKeys(MatchKeys& keys) {
   if (keys.size() > static_cast<std::size_t>(INT_MAX))
     throw Exception("Too many matching lines for one report");
   // The list's sort over the counts alone: the entries it sorted compared
@@ -272,8 +273,14 @@ void BuildReport(ReportSink& sink, MatchList& matches, TUnicodeStringList& summa
       [&keys](int a, int b) {
         std::swap(keys[static_cast<std::size_t>(a)], keys[static_cast<std::size_t>(b)]);
       });
+}
+
+void BuildReport(ReportSink& sink, MatchList& matches, TUnicodeStringList& summary,
+                 const std::atomic<bool>* cancel) {
+  MatchKeys& keys = matches.keys;
+  SortMatchKeys(keys);
   WriteHead(sink);
-  TallyCounts(keys, summary);
+  TallyCounts(keys.size(), [&keys](std::size_t k) { return keys[k].count; }, summary);
   WriteTally(sink, summary);
   char16_t number[24];
   char16_t count[24];
@@ -289,6 +296,46 @@ void BuildReport(ReportSink& sink, MatchList& matches, TUnicodeStringList& summa
   }
   WriteFoot(sink);
   matches.Clear();
+}
+
+void BuildReport(ReportSink& sink, const ResultSet& results, TUnicodeStringList& summary,
+                 const std::atomic<bool>* cancel) {
+  const std::size_t lines = results.LineCount();
+  if (lines > static_cast<std::size_t>(INT_MAX))
+    throw Exception("Too many matching lines for one report");
+  WriteHead(sink);
+  TallyCounts(lines, [&results](std::size_t k) { return results.Line(k).count; }, summary);
+  WriteTally(sink, summary);
+  // The rows are made here, one formatter per file, exactly as the scan
+  // makes them.
+  std::vector<std::unique_ptr<RowFormatter>> formatters(results.Files().size());
+  char16_t number[24];
+  char16_t count[24];
+  std::u16string row;
+  std::u16string padded;
+  std::vector<MatchSpan> spans;
+  for (std::size_t i = 0; i < lines; ++i) {
+    if (i % kCancelCheckRows == 0 && cancel != nullptr && cancel->load(std::memory_order_relaxed))
+      throw ECancelled();
+    const ResultLine line = results.Line(i);
+    std::unique_ptr<RowFormatter>& formatter = formatters[static_cast<std::size_t>(line.file)];
+    if (!formatter) {
+      const ResultFile& file = results.Files()[static_cast<std::size_t>(line.file)];
+      formatter = std::make_unique<RowFormatter>(file.path, file.shown_name);
+    }
+    padded.assign(line.text);
+    spans.assign(line.spans, line.spans + line.count);
+    row.clear();
+    formatter->AppendRow(row, padded, spans, line.line, cancel);
+    WriteRow(sink, static_cast<int>(i), row, DecimalDigits(line.count, count), number);
+  }
+  WriteFoot(sink);
+}
+
+void BuildResults(MatchList& matches, ResultSet& results) {
+  SortMatchKeys(matches.keys);
+  RowReader rows(matches.rows, matches.keys);
+  for (std::size_t i = 0; i < matches.keys.size(); ++i) AddPackedLine(results, rows.Next());
 }
 
 void BuildReport(TUnicodeStringList& report, TUnicodeStringList& matches,

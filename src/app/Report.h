@@ -29,6 +29,7 @@
 #include <string_view>
 
 #include "app/MatchStore.h"
+#include "app/ResultSet.h"
 #include "text/StringList.h"
 
 namespace tallyfold {
@@ -64,6 +65,20 @@ void BuildReport(ReportSink& sink, TUnicodeStringList& matches, TUnicodeStringLi
 // With `cancel`, raises ECancelled soon after *cancel becomes true; a row
 // that cannot be read back from the spill file raises EReadError.
 void BuildReport(ReportSink& sink, MatchList& matches, TUnicodeStringList& summary,
+                 const std::atomic<bool>* cancel = nullptr);
+
+// Sorts the keys of a search into the report's order (most matches first;
+// ties as the list's sort leaves them).
+void SortMatchKeys(MatchKeys& keys);
+
+// The results of a search whose lines were kept packed (ScanControl::
+// packed_lines): sorts the keys into the report's order and adds every line
+// to `results`, whose files must be there already. `matches` keeps its rows.
+void BuildResults(MatchList& matches, ResultSet& results);
+
+// The report of results kept that way: the same lines, byte for byte, as
+// BuildReport gives from the report rows of the same search.
+void BuildReport(ReportSink& sink, const ResultSet& results, TUnicodeStringList& summary,
                  const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace tallyfold

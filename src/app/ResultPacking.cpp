@@ -47,9 +47,6 @@ void AddPackedLine(ResultSet& results, std::u16string_view packed) {
     spans[k].length = static_cast<int>(NumberAt(packed, 8 + 4 * k));
   }
   results.AddLine(file, line, packed.substr(6 + 4 * count), spans);
-  ResultFile& stats = results.File(file);
-  ++stats.lines;
-  stats.matches += static_cast<std::int64_t>(count);
 }
 
 }  // namespace tallyfold

@@ -94,8 +94,7 @@ class ResultSet {
 std::size_t PackedLineLength(std::size_t text_units, std::size_t spans);
 void AppendPackedLine(std::u16string& out, int file, int line, std::u16string_view text,
                       const std::vector<MatchSpan>& spans);
-// Adds a packed line to `results` (after its file), counting it in the
-// file's lines and matches.
+// Adds a packed line to `results` (after its file) with AddLine.
 void AddPackedLine(ResultSet& results, std::u16string_view packed);
 
 }  // namespace tallyfold

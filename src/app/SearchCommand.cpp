@@ -127,6 +127,19 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
   control.line_filter = options.line_filter;
   control.decoding = TextDecodingNamed(options.encoding, options.fallback_encoding);
   control.malformed = options.malformed;
+  std::shared_ptr<ResultSet> results;
+  if (options.keep_results) {
+    results = std::make_shared<ResultSet>();
+    control.packed_lines = true;
+    control.scanned = [&results](int, const std::string& file, const std::string& shown_name,
+                                 std::int64_t characters) {
+      ResultFile entry;
+      entry.path = file;
+      entry.shown_name = shown_name;
+      entry.characters = characters;
+      results->AddFile(std::move(entry));
+    };
+  }
   RunWithMemory("searching \"" + MessagePath(options.folder) + "\"", lists, matches, [&] {
     try {
       stats.files_scanned =
@@ -137,8 +150,9 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
       // A failed search leaves what it found before the failure in the
       // match list, as entries, for whoever wants to look; the error is
       // what is reported, whatever becomes of them.
+      // Lines kept for results are not entries of the list.
       try {
-        AppendEntries(matches, lists.matches);
+        if (!results) AppendEntries(matches, lists.matches);
       } catch (...) {
         lists.matches.ClearItems();
       }
@@ -150,12 +164,25 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
   // holds the report besides the matches. A cancel is seen between the
   // pieces written; the previous report then stays as it was.
   ThrowIfCancelled(options.cancel);
+  if (results) {
+    RunWithMemory("gathering the results of \"" + MessagePath(options.folder) + "\"", lists,
+                  matches, [&] {
+                    BuildResults(matches, *results);
+                    matches.Clear();
+                  });
+    stats.results = results;
+    ThrowIfCancelled(options.cancel);
+  }
+  if (!options.write_report) return;
   RunWithMemory("writing the report \"" + MessagePath(path) + "\"", lists, matches, [&] {
     WriteTextFileWith(
         path,
         [&](TTextWriter& writer) {
           WriterSink sink(writer);
-          BuildReport(sink, matches, lists.summary, options.cancel);
+          if (results)
+            BuildReport(sink, *results, lists.summary, options.cancel);
+          else
+            BuildReport(sink, matches, lists.summary, options.cancel);
         },
         options.cancel);
   });

@@ -26,10 +26,12 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/MatchStore.h"
 #include "app/ReportStyleSheet.h"
+#include "app/ResultSet.h"
 #include "text/StringList.h"
 #include "text/TextFile.h"
 
@@ -91,6 +93,13 @@ struct SearchOptions {
   // Decode and match only the lines whose bytes hold what every match
   // holds (ScanControl::line_filter); the report is the same either way.
   bool line_filter = true;
+  // Keep what the search found as a ResultSet (SearchStats::results), to be
+  // shown or taken away as tables. Every line is then decoded (the files'
+  // sizes are part of the results), and the report's rows are made once the
+  // order is known, on the searching thread.
+  bool keep_results = false;
+  // Write the report; false (only with keep_results) writes nothing.
+  bool write_report = true;
 };
 
 // The pattern that is searched for `text`: trimmed, and wrapped in \b...\b
@@ -104,6 +113,9 @@ struct SearchStats {
   // What became of result.css beside the report. A sheet that cannot be
   // written does not fail the search: the report is there all the same.
   StyleSheetResult style_sheet;
+  // With SearchOptions::keep_results: the matching lines in the report's
+  // order and the files searched.
+  std::shared_ptr<const ResultSet> results;
 };
 
 // Runs one search. Throws tallyfold::Exception on failure, ECancelled when

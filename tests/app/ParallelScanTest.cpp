@@ -80,7 +80,7 @@ class ParallelScan : public ::testing::Test {
 
   Outcome Search(const std::u16string& pattern, bool case_sensitive, bool boundary,
                  int threads, std::uint64_t row_memory = kRowMemoryBudget,
-                 bool line_filter = true) {
+                 bool line_filter = true, bool keep_results = false) {
     WriteBytes(report_, "previous report");
     SearchOptions options;
     options.pattern_text = pattern;
@@ -91,6 +91,7 @@ class ParallelScan : public ::testing::Test {
     options.threads = threads;
     options.row_memory_budget = row_memory;
     options.line_filter = line_filter;
+    options.keep_results = keep_results;
     SearchLists lists;
     SearchStats stats;
     Outcome outcome;
@@ -98,6 +99,10 @@ class ParallelScan : public ::testing::Test {
       RunSearch(options, lists, stats);
       outcome.files_scanned = stats.files_scanned;
       outcome.matching_lines = stats.matching_lines;
+      if (keep_results) {
+        EXPECT_EQ(stats.results->LineCount(), static_cast<std::size_t>(stats.matching_lines));
+        EXPECT_EQ(stats.results->Files().size(), static_cast<std::size_t>(stats.files_scanned));
+      }
     } catch (const Exception& error) {
       outcome.error = std::string(typeid(error).name()) + ": " + error.what();
     }
@@ -119,6 +124,7 @@ class ParallelScan : public ::testing::Test {
       int threads;
       std::uint64_t row_memory;
       bool line_filter = true;
+      bool keep_results = false;
     };
     std::vector<Run> runs;
     for (const int threads : kThreadCounts) runs.push_back({threads, kRowMemoryBudget});
@@ -127,18 +133,25 @@ class ParallelScan : public ::testing::Test {
       runs.push_back({threads, 5});
       runs.push_back({threads, std::uint64_t{3} << 20});
       runs.push_back({threads, kRowMemoryBudget, false});
+      // The report made from the results kept, rows in memory and on disk.
+      runs.push_back({threads, kRowMemoryBudget, true, true});
+      runs.push_back({threads, 0, true, true});
     }
     for (const Run& run : runs) {
       SCOPED_TRACE(::testing::Message() << run.threads << " threads, rows in memory up to "
                                         << run.row_memory << " bytes, lines "
-                                        << (run.line_filter ? "filtered" : "all decoded"));
+                                        << (run.line_filter ? "filtered" : "all decoded")
+                                        << (run.keep_results ? ", results kept" : ""));
       const Outcome outcome = Search(pattern, case_sensitive, boundary, run.threads,
-                                     run.row_memory, run.line_filter);
+                                     run.row_memory, run.line_filter, run.keep_results);
       EXPECT_EQ(outcome.error, reference.error);
       EXPECT_EQ(outcome.files_scanned, reference.files_scanned);
       EXPECT_EQ(outcome.matching_lines, reference.matching_lines);
-      EXPECT_TRUE(outcome.matches == reference.matches)
-          << outcome.matches.size() << " entries against " << reference.matches.size();
+      // A failed search that kept results leaves no entries behind.
+      if (!run.keep_results || reference.error.empty()) {
+        EXPECT_TRUE(outcome.matches == reference.matches)
+            << outcome.matches.size() << " entries against " << reference.matches.size();
+      }
       EXPECT_TRUE(outcome.report == reference.report)
           << "the report differs (" << outcome.report.size() << " bytes against "
           << reference.report.size() << ")";
