@@ -25,8 +25,10 @@
 #include <iostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "app/ResultView.h"
 #include "app/SearchCommand.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
@@ -43,6 +45,7 @@ constexpr char kVersionText[] = "Norrow Tallyfold 1.0";
 constexpr char kUsageText[] =
     "Usage: tallyfold-cli [--case] [--no-boundary] [-o FILE] [--open] [--quiet]\n"
     "                     [--threads N] [--recursive] [--no-css] [--row-memory SIZE]\n"
+    "                     [--format html|tsv|jsonl]\n"
     "                     [--encoding NAME] [--fallback NAME] PATTERN FOLDER\n"
     "       tallyfold-cli --help | --version\n"
     "\n"
@@ -71,6 +74,10 @@ constexpr char kUsageText[] =
     "                  or a character set iconv knows (GB18030, BIG5, SHIFT_JIS,\n"
     "                  EUC-KR, WINDOWS-1252, ...); files with a mark are read by it\n"
     "  --fallback NAME the legacy encoding auto falls back to (default: GB18030)\n"
+    "  --format NAME   html (the default): the report; tsv: a table of every match\n"
+    "                  (file, line, count, left, match, right; default file\n"
+    "                  result.tsv); jsonl: one JSON object per match (default\n"
+    "                  file result.jsonl); both in the report's order, UTF-8\n"
     "  --row-memory SIZE  hold at most SIZE bytes of report rows in memory while\n"
     "                  searching (a number, with K, M or G for KiB, MiB or GiB;\n"
     "                  default 256M); the rest waits on disk beside the report,\n"
@@ -107,7 +114,8 @@ struct CliOptions {
   std::uint64_t row_memory = kRowMemoryBudget;  // --row-memory, in bytes
   std::string encoding = "auto";      // --encoding, checked
   std::string fallback = "GB18030";   // --fallback, checked
-  std::string output = "result.htm";  // native byte path, as given
+  std::string output;                 // native byte path, as given; empty: by format
+  std::string format = "html";        // --format: html, tsv or jsonl
   std::string pattern;                // bytes in the locale's character set
   std::string folder;                 // native byte path, as given
 };
@@ -183,6 +191,11 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
     } else if (arg == "--encoding" || arg == "--fallback") {
       if (i + 1 == args.size()) throw UsageError("option " + arg + " needs an encoding name");
       (arg == "--encoding" ? options.encoding : options.fallback) = args[++i];
+    } else if (arg == "--format") {
+      if (i + 1 == args.size()) throw UsageError("option --format needs html, tsv or jsonl");
+      options.format = args[++i];
+      if (options.format != "html" && options.format != "tsv" && options.format != "jsonl")
+        throw UsageError("--format needs html, tsv or jsonl, not '" + options.format + "'");
     } else if (arg == "--row-memory") {
       if (i + 1 == args.size()) throw UsageError("option --row-memory needs a size");
       options.row_memory = ByteSizeArgument(args[++i]);
@@ -215,7 +228,48 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
   if (options.folder.empty()) throw UsageError("the folder is empty");
   if (options.open_report && options.output == kStandardOutput)
     throw UsageError("--open needs a report file, not standard output");
+  if (options.output.empty())
+    options.output = options.format == "html" ? "result.htm" : "result." + options.format;
   return options;
+}
+
+// Hands bytes to a stream in pieces of about a megabyte.
+class ByteWriter {
+ public:
+  explicit ByteWriter(TStream& stream) : stream_(stream) {}
+  void Write(std::string_view bytes) {
+    buffer_ += bytes;
+    if (buffer_.size() >= kPiece) Flush();
+  }
+  void Flush() {
+    stream_.Write(buffer_.data(), static_cast<std::int64_t>(buffer_.size()));
+    buffer_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kPiece = std::size_t{1} << 20;
+  TStream& stream_;
+  std::string buffer_;
+};
+
+// Writes the results as --format asks, into `path` as a report is written:
+// a regular file is replaced only once the table is whole.
+void WriteResults(const std::string& format, const ResultSet& results, const std::string& path,
+                  const std::atomic<bool>* cancel) {
+  WriteFileWith(
+      path,
+      [&](TStream& stream) {
+        ByteWriter writer(stream);
+        const auto write = [&writer](std::string_view bytes) { writer.Write(bytes); };
+        if (format == "tsv") {
+          const ResultView view(results);
+          WriteTable(view, TableFormat::kTsv, write, cancel);
+        } else {
+          WriteJsonLines(results, write, cancel);
+        }
+        writer.Flush();
+      },
+      cancel);
 }
 
 // A path from the command line made absolute. One that is absolute already
@@ -355,6 +409,12 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err)
   search.cancel = &g_stop_requested;
   search.encoding = options.encoding;
   search.fallback_encoding = options.fallback;
+  const bool table = options.format != "html";
+  if (table) {
+    search.keep_results = true;
+    search.write_report = false;
+    search.write_style_sheet = false;
+  }
 
   SearchStats stats;
   {
@@ -371,12 +431,14 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err)
     }
     SearchLists lists;
     RunSearch(search, lists, stats);
+    if (table) WriteResults(options.format, *stats.results, search.report_file, search.cancel);
   }
   if (!options.quiet) {
     // The summary keeps out of a report that goes to standard output.
     std::ostream& summary = to_stdout ? err : out;
     summary << Counted(stats.matching_lines, "matching line", "matching lines") << " in "
-            << Counted(stats.files_scanned, "file", "files") << " scanned; report written to "
+            << Counted(stats.files_scanned, "file", "files") << " scanned; "
+            << (table ? "results" : "report") << " written to "
             << (to_stdout ? std::string("standard output") : search.report_file) << "\n";
     const std::string hint = BoundaryHint(search.pattern_text, search.word_boundary,
                                           stats.matching_lines, BoundaryOptionName::kCommandLine);

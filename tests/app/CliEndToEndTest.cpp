@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <utility>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -318,6 +320,91 @@ TEST_P(CliReport, WritesTheReportByteForByte) {
     spilled.insert(spilled.begin(), {"--row-memory", size});
     ASSERT_EQ(RunCli(spilled, root.Path()).status, 0) << size;
     EXPECT_EQ(ReadBytes(root / "spilled.htm"), report) << size;
+  }
+}
+
+// What the report's rows say, one line per match: the file shown, the line
+// number, the line's count and the match's text, as tab-separated UTF-8.
+std::string MatchesOfRows(const std::vector<Row>& rows) {
+  const auto between = [](const std::u16string& text, const std::u16string& open,
+                          std::size_t from, std::size_t& end) {
+    const std::size_t start = text.find(open, from) + open.size();
+    end = text.find(u"</span>", start);
+    return text.substr(start, end - start);
+  };
+  const auto unescape = [](std::u16string text) {
+    for (const auto& [entity, ch] : std::vector<std::pair<std::u16string, std::u16string>>{
+             {u"&lt;", u"<"}, {u"&gt;", u">"}, {u"&quot;", u"\""}, {u"&amp;", u"&"}}) {
+      for (std::size_t at = text.find(entity); at != std::u16string::npos;
+           at = text.find(entity, at + 1))
+        text.replace(at, entity.size(), ch);
+    }
+    return text;
+  };
+  std::string out;
+  for (const Row& row : rows) {
+    std::size_t end = 0;
+    const std::size_t info = row.value.find(u"<span class=\"info\">");
+    const std::u16string file = between(row.value, u"<span class=\"file\">", info, end);
+    const std::u16string line = between(row.value, u"<span class=\"line\">Line ", end, end);
+    std::size_t at = 0;
+    for (int k = 0; k < row.count; ++k) {
+      const std::u16string match = between(row.value, kKey, at, at);
+      out += Utf8Bytes(unescape(file)) + "\t" + Utf8Bytes(line) + "\t" +
+             std::to_string(row.count) + "\t" + Utf8Bytes(unescape(match)) + "\n";
+    }
+  }
+  return out;
+}
+
+// Python's own readers read the tables back and print the same lines.
+std::string ReadBackWithPython(const std::string& script, const std::string& file) {
+  const std::string command = "python3 -c '" + script + "' '" + file + "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return "cannot run python3";
+  std::string out;
+  char buffer[4096];
+  for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, got);
+  pclose(pipe);
+  return out;
+}
+
+constexpr char kReadJsonLines[] =
+    "import json,sys\n"
+    "for raw in open(sys.argv[1], encoding=\"utf-8\"):\n"
+    "  o = json.loads(raw)\n"
+    "  line = o[\"left\"] + o[\"match\"] + o[\"right\"]\n"
+    "  assert line[o[\"start\"]:o[\"start\"] + o[\"length\"]] == o[\"match\"], raw\n"
+    "  sys.stdout.write(\"%s\\t%d\\t%d\\t%s\\n\" % (o[\"file\"], o[\"line\"], o[\"count\"], o[\"match\"]))\n";
+
+constexpr char kReadTable[] =
+    "import sys\n"
+    "rows = open(sys.argv[1], encoding=\"utf-8\", newline=\"\").read().split(\"\\n\")\n"
+    "assert rows[-1] == \"\" and len(rows[0].split(\"\\t\")) == 6, rows[0]\n"
+    "def plain(f):\n"
+    "  return f.replace(\"\\\\t\", \"\\t\").replace(\"\\\\n\", \"\\n\").replace(\"\\\\r\", \"\\r\").replace(\"\\\\\\\\\", \"\\\\\")\n"
+    "for row in rows[1:-1]:\n"
+    "  f = row.split(\"\\t\")\n"
+    "  sys.stdout.write(\"%s\\t%s\\t%s\\t%s\\n\" % (plain(f[0]), f[1], f[2], plain(f[4])))\n";
+
+TEST_P(CliReport, TablesHoldTheReportsMatchesInItsOrder) {
+  const ReportCase& test_case = GetParam();
+  TempFolder root;
+  const std::string folder = root / "corpus";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  for (const CorpusFile& file : test_case.files) WriteBytes(folder + "/" + file.name, file.bytes);
+  const std::string expected = MatchesOfRows(test_case.rows(folder));
+  for (const std::string format : {"jsonl", "tsv"}) {
+    SCOPED_TRACE(format);
+    std::vector<std::string> args = test_case.options;
+    args.insert(args.end(), {"--format", format, test_case.pattern, folder});
+    const CliResult result = RunCli(args, root.Path());
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string table = root / ("result." + format);
+    EXPECT_NE(result.out.find("results written to " + table), std::string::npos) << result.out;
+    EXPECT_FALSE(Exists(root / "result.htm"));
+    EXPECT_EQ(ReadBackWithPython(format == "jsonl" ? kReadJsonLines : kReadTable, table),
+              expected);
   }
 }
 
