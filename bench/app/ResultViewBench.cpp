@@ -1,0 +1,114 @@
+// Benchmarks of the results view over 1,000,000 rows:
+//   - Arrange in each of the five orders, every row shown;
+//   - Arrange in the report's order and in the match's order with a filter
+//     ("MATCH, ", ASCII case ignored) that keeps about one row in eight;
+//   - WriteTable as CSV and as TSV, into a counter of bytes (no file).
+// The rows are generated once from a fixed seed: about 400,000 corpus-like
+// lines of 6 to 30 words in 200 files, each line with 1 to 4 matches, so
+// that the matches and the words beside them repeat and every order has long
+// runs of ties. TALLYFOLD_BENCH_ROWS changes the number of rows.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/ResultView.h"
+
+namespace tallyfold {
+namespace {
+
+std::size_t RowTarget() {
+  const char* rows = std::getenv("TALLYFOLD_BENCH_ROWS");
+  return rows != nullptr && *rows != '\0' ? static_cast<std::size_t>(std::atoll(rows)) : 1000000;
+}
+
+// The shared results: built on first use, kept for the whole run.
+const ResultSet& Results() {
+  static const ResultSet* results = [] {
+    static const char16_t* const kWords[] = {u"the", u"corpus", u"line", u"search", u"of",
+                                             u"a", u"pattern", u"Match", u"text", u"and",
+                                             u"report", u"\u68C0\u7D22", u"\u5DE5\u5177",
+                                             u"caf\u00E9", u"\U0001F600", u"sea"};
+    auto* set = new ResultSet;
+    for (int f = 0; f < 200; ++f) {
+      ResultFile file;
+      file.shown_name = "corpus-" + std::to_string(f) + ".txt";
+      file.path = "/data/" + file.shown_name;
+      set->AddFile(file);
+    }
+    std::mt19937 random(42);
+    const std::size_t target = RowTarget();
+    std::u16string text;
+    std::vector<MatchSpan> spans;
+    std::vector<int> starts;
+    int line_number = 1;
+    while (set->HitCount() < target) {
+      text.clear();
+      spans.clear();
+      starts.clear();
+      const int words = 6 + static_cast<int>(random() % 25);
+      for (int w = 0; w < words; ++w) {
+        if (w > 0) text += random() % 8 == 0 ? u", " : u" ";
+        starts.push_back(static_cast<int>(text.size()));
+        text += kWords[random() % std::size(kWords)];
+      }
+      const std::size_t matches = std::min<std::size_t>(1 + random() % 4, target - set->HitCount());
+      const std::size_t step = starts.size() / matches;
+      for (std::size_t m = 0; m < matches; ++m) {
+        const int start = starts[m * step];
+        const std::size_t end = text.find_first_of(u" ,", static_cast<std::size_t>(start));
+        const int length = static_cast<int>((end == std::u16string::npos ? text.size() : end) -
+                                            static_cast<std::size_t>(start));
+        spans.push_back({start, length});
+      }
+      set->AddLine(static_cast<int>(random() % 200), line_number++, text, spans);
+    }
+    return set;
+  }();
+  return *results;
+}
+
+void BM_Arrange(benchmark::State& state) {
+  const auto order = static_cast<ResultOrder>(state.range(0));
+  const std::u16string filter = state.range(1) != 0 ? u"MATCH, " : u"";
+  ResultView view(Results());
+  for (auto _ : state) {
+    view.Arrange(order, filter, nullptr, nullptr);
+    benchmark::DoNotOptimize(view.RowCount());
+  }
+  state.counters["rows_shown"] = static_cast<double>(view.RowCount());
+  state.counters["rows"] = static_cast<double>(Results().HitCount());
+}
+// Arguments: the order (0 report, 1 file and line, 2 match, 3 left word,
+// 4 right word), then 1 for the filter.
+BENCHMARK(BM_Arrange)
+    ->ArgNames({"order", "filter"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({2, 0})
+    ->Args({3, 0})
+    ->Args({4, 0})
+    ->Args({0, 1})
+    ->Args({2, 1})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_WriteTable(benchmark::State& state) {
+  const auto format = static_cast<TableFormat>(state.range(0));
+  const ResultView view(Results());
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    bytes = 0;
+    WriteTable(view, format, [&bytes](std::string_view piece) { bytes += piece.size(); });
+    benchmark::DoNotOptimize(bytes);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes) * state.iterations());
+}
+// Arguments: 0 CSV, 1 TSV.
+BENCHMARK(BM_WriteTable)->ArgName("tsv")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace tallyfold
+
+BENCHMARK_MAIN();
