@@ -403,8 +403,14 @@ TEST_P(CliReport, TablesHoldTheReportsMatchesInItsOrder) {
     const std::string table = root / ("result." + format);
     EXPECT_NE(result.out.find("results written to " + table), std::string::npos) << result.out;
     EXPECT_FALSE(Exists(root / "result.htm"));
-    EXPECT_EQ(ReadBackWithPython(format == "jsonl" ? kReadJsonLines : kReadTable, table),
-              expected);
+    // The tables give file names as they are; the report shows a control
+    // character in one as U+FFFD, which XML cannot hold.
+    std::string read = ReadBackWithPython(format == "jsonl" ? kReadJsonLines : kReadTable, table);
+    for (std::size_t at = 0; at < read.size(); ++at) {
+      const auto byte = static_cast<unsigned char>(read[at]);
+      if (byte < 0x20 && byte != '\t' && byte != '\n') read.replace(at, 1, "\xEF\xBF\xBD");
+    }
+    EXPECT_EQ(read, expected);
   }
 }
 
