@@ -26,9 +26,11 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/MatchStore.h"
+#include "app/ResultSet.h"
 #include "app/ReportStyleSheet.h"
 #include "text/StringList.h"
 #include "text/TextFile.h"
@@ -91,6 +93,12 @@ struct SearchOptions {
   // Decode and match only the lines whose bytes hold what every match
   // holds (ScanControl::line_filter); the report is the same either way.
   bool line_filter = true;
+  // Keep every matching line with its matches in SearchStats::results
+  // (app/ResultSet.h), for a window to show.
+  bool keep_results = false;
+  // Write the report; a search that only keeps its results leaves the
+  // previous report as it was.
+  bool write_report = true;
 };
 
 // The pattern that is searched for `text`: trimmed, and wrapped in \b...\b
@@ -104,6 +112,8 @@ struct SearchStats {
   // What became of result.css beside the report. A sheet that cannot be
   // written does not fail the search: the report is there all the same.
   StyleSheetResult style_sheet;
+  // What the search kept when SearchOptions::keep_results was set.
+  std::shared_ptr<const ResultSet> results;
 };
 
 // Runs one search. Throws tallyfold::Exception on failure, ECancelled when
