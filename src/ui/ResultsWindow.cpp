@@ -447,7 +447,7 @@ void TResultsWindow::CreateControls() {
   tblResults->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   tblResults->horizontalHeader()->setStretchLastSection(false);
   tblResults->setItemDelegateForColumn(ResultTableModel::kLeft, new LeftContextDelegate(this));
-  const int widths[] = {300, 110, 300, 130, 50, 50};
+  const int widths[] = {280, 100, 280, 130, 50, 50};
   for (int column = 0; column < ResultTableModel::kColumnCount; ++column)
     tblResults->setColumnWidth(column, widths[column]);
 

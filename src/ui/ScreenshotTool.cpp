@@ -145,11 +145,16 @@ int Run(const QString& corpus, const QString& pattern, const QString& output) {
     std::fputs("tallyfold-screenshots: the search showed no results window\n", stderr);
     return 1;
   }
+  // The main window stays on top: it goes below the results window for
+  // the picture, and back after.
+  const QPoint home = form.pos();
+  form.move(home.x(), 600);
   results->resize(980, 420);
   results->move(20, 20);
   Settle(500);
   if (!SaveFromScreen(*results, output + QStringLiteral("/results-window.png"))) return 1;
   results->close();
+  form.move(home);
   form.findChild<QAction*>(QStringLiteral("actAfterSearch_report"))->trigger();
 
   // A long search from the same window, over a corpus that is slow on
