@@ -30,6 +30,7 @@
 #include <string>
 
 #include "app/MatchStore.h"
+#include "app/ResultSet.h"
 #include "app/ReportStyleSheet.h"
 #include "app/ResultSet.h"
 #include "text/StringList.h"

@@ -6,7 +6,10 @@
 // It opens the real main window, types PATTERN, chooses CORPUS through a
 // folder picker that answers at once and clicks Search; the report lands in
 // the current folder as result.htm, as from the program. The window is then
-// saved as OUTPUT_FOLDER/window.png. Next it searches a corpus of slow files
+// saved as OUTPUT_FOLDER/window.png. It then searches the same corpus for
+// English and Chinese words with the results window as what follows a
+// search, and saves that window as OUTPUT_FOLDER/results-window.png. Next
+// it searches a corpus of slow files
 // it makes for the purpose in the current folder (long-corpus/), waits until
 // the progress dialog is half-way, saves it as OUTPUT_FOLDER/progress.png
 // and cancels that search.
@@ -17,7 +20,9 @@
 #include <cstdio>
 #include <optional>
 
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -29,6 +34,7 @@
 #include <QTimer>
 
 #include "platform/CodePage.h"
+#include "ui/ResultsWindow.h"
 #include "ui/SearchProgress.h"
 #include "ui/Services.h"
 #include "ui/Unit1.h"
@@ -121,6 +127,35 @@ int Run(const QString& corpus, const QString& pattern, const QString& output) {
   if (errors.failed || !QFile::exists(QStringLiteral("result.htm"))) return 1;
   Settle(300);
   if (!SaveFromScreen(form, output + QStringLiteral("/window.png"))) return 1;
+
+  // The results window, for a pattern with English and Chinese words;
+  // Chinese words need the word boundaries off.
+  auto* after = form.findChild<QAction*>(QStringLiteral("actAfterSearch_results"));
+  auto* boundary = form.findChild<QCheckBox*>(QStringLiteral("cbxBorder"));
+  if (after == nullptr || boundary == nullptr) {
+    std::fputs("tallyfold-screenshots: the window lacks its settings\n", stderr);
+    return 1;
+  }
+  after->trigger();
+  boundary->setChecked(false);
+  pattern_box->setText(QStringLiteral("the|河"));
+  search_button->click();
+  TResultsWindow* results = form.ResultsWindow();
+  if (errors.failed || results == nullptr) {
+    std::fputs("tallyfold-screenshots: the search showed no results window\n", stderr);
+    return 1;
+  }
+  // The main window stays on top: it goes below the results window for
+  // the picture, and back after.
+  const QPoint home = form.pos();
+  form.move(home.x(), 600);
+  results->resize(980, 420);
+  results->move(20, 20);
+  Settle(500);
+  if (!SaveFromScreen(*results, output + QStringLiteral("/results-window.png"))) return 1;
+  results->close();
+  form.move(home);
+  form.findChild<QAction*>(QStringLiteral("actAfterSearch_report"))->trigger();
 
   // A long search from the same window, over a corpus that is slow on
   // purpose.

@@ -32,6 +32,13 @@ void QtErrorDisplay::ShowInformation(QWidget* owner, const QString& text) {
   box.exec();
 }
 
+bool QtErrorDisplay::Ask(QWidget* owner, const QString& question) {
+  QMessageBox box(QMessageBox::Question, caption_, question,
+                  QMessageBox::Yes | QMessageBox::No, owner);
+  box.setDefaultButton(QMessageBox::Yes);
+  return box.exec() == QMessageBox::Yes;
+}
+
 QString UserReportFolder() {
   // The generic location and a fixed name rather than AppDataLocation,
   // which would move with an organisation name set for other reasons.

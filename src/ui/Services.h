@@ -53,6 +53,13 @@ class ErrorDisplay {
   // it.
   virtual void ShowError(QWidget* owner, const QString& text) = 0;
   virtual void ShowInformation(QWidget* owner, const QString& text) = 0;
+  // Asks a yes-or-no question over `owner`; true for yes. A display that
+  // cannot ask answers no, which leaves things as they would have been.
+  virtual bool Ask(QWidget* owner, const QString& question) {
+    (void)owner;
+    (void)question;
+    return false;
+  }
 };
 
 // QFileDialog's folder chooser; the platform's own dialog where there is one.
@@ -68,13 +75,14 @@ class QtDesktopOpener final : public DesktopOpener {
   bool Open(const QUrl& url) override;
 };
 
-// A modal message box with the error (or information) icon and the given
-// caption.
+// A modal message box with the error (or information, or question) icon and
+// the given caption.
 class QtErrorDisplay final : public ErrorDisplay {
  public:
   explicit QtErrorDisplay(QString caption) : caption_(std::move(caption)) {}
   void ShowError(QWidget* owner, const QString& text) override;
   void ShowInformation(QWidget* owner, const QString& text) override;
+  bool Ask(QWidget* owner, const QString& question) override;
 
  private:
   QString caption_;  // the application title

@@ -22,6 +22,12 @@ constexpr EncodingChoice kEncodings[] = {
     {"WINDOWS-1252", "WINDOWS-1252"},
 };
 
+constexpr AfterSearchChoice kAfterSearch[] = {
+    {AfterSearch::kOpenReport, "report", "Open the report"},
+    {AfterSearch::kShowResults, "results", "Show the results window"},
+    {AfterSearch::kBoth, "both", "Open the report and show the results window"},
+};
+
 constexpr const char* kFallbacks[] = {"GB18030", "BIG5", "SHIFT_JIS", "EUC-KR", "WINDOWS-1252"};
 
 // The keys of the file.
@@ -32,6 +38,7 @@ const QString kEncodingKey = QStringLiteral("encoding");
 const QString kFallbackKey = QStringLiteral("fallback_encoding");
 const QString kRecursiveKey = QStringLiteral("include_sub_folders");
 const QString kHistoryKey = QStringLiteral("history");
+const QString kAfterSearchKey = QStringLiteral("after_search");
 
 // A flag as written ("true", "false"); anything else is the default. A
 // plain QVariant::toBool would take any other text for true.
@@ -106,6 +113,8 @@ std::span<const EncodingChoice> EncodingChoices() { return kEncodings; }
 
 std::span<const char* const> FallbackChoices() { return kFallbacks; }
 
+std::span<const AfterSearchChoice> AfterSearchChoices() { return kAfterSearch; }
+
 std::unique_ptr<QSettings> OpenSettings() {
   return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
                                      QStringLiteral("tallyfold"), QStringLiteral("tallyfold"));
@@ -126,6 +135,11 @@ WindowSettings LoadSettings(QSettings& store) {
       ReadChoice(store, kFallbackKey, FallbackChoices(),
                  [](const char* choice) { return choice; }, settings.fallback_encoding);
   settings.recursive = ReadFlag(store, kRecursiveKey, settings.recursive);
+  const std::string after =
+      ReadChoice(store, kAfterSearchKey, AfterSearchChoices(),
+                 [](const AfterSearchChoice& choice) { return choice.key; }, std::string());
+  for (const AfterSearchChoice& choice : AfterSearchChoices())
+    if (after == choice.key) settings.after_search = choice.value;
   settings.history = ReadHistory(store);
   return settings;
 }
@@ -137,6 +151,9 @@ bool SaveSettings(QSettings& store, const WindowSettings& settings) {
   store.setValue(kEncodingKey, QString::fromStdString(settings.encoding));
   store.setValue(kFallbackKey, QString::fromStdString(settings.fallback_encoding));
   store.setValue(kRecursiveKey, settings.recursive);
+  for (const AfterSearchChoice& choice : AfterSearchChoices())
+    if (choice.value == settings.after_search)
+      store.setValue(kAfterSearchKey, QString::fromLatin1(choice.key));
   store.setValue(kHistoryKey, settings.history);
   store.sync();
   return store.status() == QSettings::NoError;

@@ -1,6 +1,7 @@
 // The window's settings that stay between runs: the last folder, the case
 // and word-boundary options, how files without a byte-order mark are read,
-// whether sub-folders are searched, and the last patterns searched for.
+// whether sub-folders are searched, what follows a search, and the last
+// patterns searched for.
 //
 // They live in an INI file in the user's configuration folder
 // (~/.config/tallyfold/tallyfold.ini on Linux), read with QSettings:
@@ -46,6 +47,22 @@ std::span<const EncodingChoice> EncodingChoices();
 // The encodings "auto" may fall back to: the iconv names above.
 std::span<const char* const> FallbackChoices();
 
+// What the window does once a search has ended.
+enum class AfterSearch {
+  kOpenReport,   // open result.htm in the desktop's browser
+  kShowResults,  // show the results window; no report is written
+  kBoth,         // write and open the report, and show the results window
+};
+
+// The value each is stored as ("report", "results", "both") and its menu
+// text, in the order above.
+struct AfterSearchChoice {
+  AfterSearch value;
+  const char* key;
+  const char* label;
+};
+std::span<const AfterSearchChoice> AfterSearchChoices();
+
 struct WindowSettings {
   std::string folder;  // native byte path; empty when there is none
   bool case_sensitive = false;
@@ -53,6 +70,7 @@ struct WindowSettings {
   std::string encoding = "auto";         // one of EncodingChoices()
   std::string fallback_encoding = "GB18030";  // one of FallbackChoices()
   bool recursive = false;
+  AfterSearch after_search = AfterSearch::kOpenReport;
   QStringList history;  // most recent first, no two alike, at most kHistoryLimit
 };
 

@@ -17,6 +17,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
@@ -28,6 +29,7 @@
 #include "app/BackgroundSearch.h"
 #include "app/SearchCommand.h"
 #include "ui/AppIcon.h"
+#include "ui/ResultsWindow.h"
 #include "ui/SearchProgress.h"
 #include "ui/Services.h"
 
@@ -183,6 +185,17 @@ void TForm1::CreateMenus() {
   actRecursive = mnuForm->addAction(QStringLiteral("Include sub-folders"));
   actRecursive->setObjectName(QStringLiteral("actRecursive"));
   actRecursive->setCheckable(true);
+  QMenu* after = mnuForm->addMenu(QStringLiteral("After a search"));
+  after->setObjectName(QStringLiteral("mnuAfterSearch"));
+  grpAfterSearch = new QActionGroup(this);
+  for (const AfterSearchChoice& choice : AfterSearchChoices()) {
+    QAction* action = after->addAction(QString::fromLatin1(choice.label));
+    action->setCheckable(true);
+    action->setData(static_cast<int>(choice.value));
+    action->setObjectName(QStringLiteral("actAfterSearch_") + QString::fromLatin1(choice.key));
+    grpAfterSearch->addAction(action);
+  }
+  connect(grpAfterSearch, &QActionGroup::triggered, this, &TForm1::StoreSettings);
   connect(grpEncoding, &QActionGroup::triggered, this, &TForm1::StoreSettings);
   connect(grpFallback, &QActionGroup::triggered, this, [this] {
     StoreSettings();
@@ -230,6 +243,8 @@ void TForm1::ApplySettings() {
   for (QAction* action : grpFallback->actions())
     action->setChecked(action->data().toString().toStdString() == settings_.fallback_encoding);
   actRecursive->setChecked(settings_.recursive);
+  for (QAction* action : grpAfterSearch->actions())
+    action->setChecked(action->data().toInt() == static_cast<int>(settings_.after_search));
   ShowHistory();
 }
 
@@ -245,6 +260,8 @@ void TForm1::StoreSettings() {
   if (const QAction* fallback = grpFallback->checkedAction())
     settings_.fallback_encoding = fallback->data().toString().toStdString();
   settings_.recursive = actRecursive->isChecked();
+  if (const QAction* after = grpAfterSearch->checkedAction())
+    settings_.after_search = static_cast<AfterSearch>(after->data().toInt());
   SaveSettings(*OpenSettings(), settings_);
 }
 
@@ -307,6 +324,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     return;
   }
   QWidget::closeEvent(event);
+  if (results_window_) results_window_->close();
   FormClose();
 }
 
@@ -354,25 +372,81 @@ void TForm1::btnSearchClick() {
     QDir().mkpath(report_folder_);
     options.report_file = QFile::encodeName(ReportPath()).toStdString();
   }
+  // Only a search asked to keep its results keeps them: a search that only
+  // writes the report holds no more of its rows in memory than it must.
+  const AfterSearch after = settings_.after_search;
+  options.keep_results = after != AfterSearch::kOpenReport;
+  options.write_report = after != AfterSearch::kShowResults;
   SearchStats stats;
-  const bool written = SearchAndWait(options, stats);
+  const bool ended = SearchAndWait(options, stats);
   if (close_requested_) {
     close_requested_ = false;
     close();
     return;
   }
-  if (!written) return;
-  // The desktop needs the absolute location. When nothing opens the report
-  // the user learns where it is, to open it some other way.
-  const QString report = ReportPath();
-  if (!opener_.Open(QUrl::fromLocalFile(report))) {
-    errors_.ShowError(this, QStringLiteral("The report was written, but no application could "
-                                           "open it. Open it in a web browser:\n%1")
-                                .arg(QDir::toNativeSeparators(report)));
+  if (!ended) return;
+  std::shared_ptr<const ResultSet> results = stats.results;
+  const bool instead = after == AfterSearch::kOpenReport && OfferResults(options, stats, results);
+  if (close_requested_) {
+    close_requested_ = false;
+    close();
+    return;
+  }
+  if (options.write_report && !instead) {
+    // The desktop needs the absolute location. When nothing opens the
+    // report the user learns where it is, to open it some other way.
+    const QString report = ReportPath();
+    if (!opener_.Open(QUrl::fromLocalFile(report))) {
+      errors_.ShowError(this, QStringLiteral("The report was written, but no application could "
+                                             "open it. Open it in a web browser:\n%1")
+                                  .arg(QDir::toNativeSeparators(report)));
+    }
+  }
+  if (results) {
+    ShowResults(std::move(results), TextDecodingNamed(options.encoding, options.fallback_encoding));
+  } else if (options.keep_results) {
+    errors_.ShowError(this, QStringLiteral("The search kept no results to show."));
   }
   const std::string hint = BoundaryHint(options.pattern_text, options.word_boundary,
                                         stats.matching_lines, BoundaryOptionName::kCheckBox);
   if (!hint.empty()) errors_.ShowInformation(this, QString::fromStdString(hint));
+}
+
+// Asks whether a search with many matching lines should be shown in the
+// results window rather than in the report, and when so searches again for
+// the results. True, with `results` set, when they are to be shown instead;
+// false when the user declined, or cancelled or lost the second search (the
+// report, already written, is then opened as usual).
+bool TForm1::OfferResults(const SearchOptions& options, const SearchStats& stats,
+                          std::shared_ptr<const ResultSet>& results) {
+  if (stats.matching_lines <= kOfferResultsAbove) return false;
+  const QString question =
+      QStringLiteral("The search found %1 matching lines. Show them here, in the results "
+                     "window, instead of opening the report?")
+          .arg(QLocale().toString(stats.matching_lines));
+  if (!errors_.Ask(this, question)) return false;
+  SearchOptions again = options;
+  again.keep_results = true;
+  again.write_report = false;
+  SearchStats kept;
+  if (!SearchAndWait(again, kept) || !kept.results) return false;
+  results = kept.results;
+  return true;
+}
+
+TResultsWindow* TForm1::ResultsWindow() const { return results_window_.data(); }
+
+void TForm1::ShowResults(std::shared_ptr<const ResultSet> results,
+                         const TTextDecoding& decoding) {
+  // One results window: a new search's replaces the last one's.
+  if (results_window_) results_window_->close();
+  results_window_ = new TResultsWindow(std::move(results), decoding, errors_, this);
+  results_window_->setAttribute(Qt::WA_DeleteOnClose);
+  results_window_->setWindowTitle(
+      QStringLiteral("Results: %1 — %2").arg(edtInput->text().trimmed(), WindowCaption()));
+  results_window_->show();
+  results_window_->raise();
+  results_window_->activateWindow();
 }
 
 void TForm1::SetReportFolder(const QString& folder) {
@@ -387,8 +461,9 @@ QString TForm1::ReportPath() const {
   return folder.absoluteFilePath(QStringLiteral("result.htm"));
 }
 
-// Runs the search off the window's thread and waits for it. True when the
-// report was written, with what the search found in `stats`; an error has
+// Runs the search off the window's thread and waits for it. True when it
+// ended well (the report written, when asked), with what the search found
+// in `stats`; an error has
 // been shown when it was not, unless the user cancelled.
 bool TForm1::SearchAndWait(const SearchOptions& options, SearchStats& stats) {
   try {

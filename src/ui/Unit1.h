@@ -29,7 +29,13 @@
 // last folder (shown at start, and where the folder dialog opens), the two
 // boxes, the last 20 patterns searched for, and two settings its context
 // menu holds (a right-click anywhere on the window but the pattern box):
-// "Encoding of files without a mark" and "Include sub-folders". The pattern
+// "Encoding of files without a mark", "Include sub-folders" and "After a
+// search": open the report (the default), show the results window
+// (ui/ResultsWindow.h) without writing a report, or both. When a search
+// that only opens the report has more than kOfferResultsAbove matching
+// lines, the window asks whether to show them in the results window
+// instead; a yes searches again, keeping the results this time, since only
+// a search asked to keep them does. The pattern
 // box still starts empty; its history pops up below it as a pattern is
 // typed, and its own context menu lists it under "Recent patterns".
 #pragma once
@@ -37,6 +43,7 @@
 #include <memory>
 #include <string>
 
+#include <QPointer>
 #include <QWidget>
 
 #include "ui/Components.h"
@@ -56,6 +63,9 @@ class QStringListModel;
 namespace tallyfold {
 
 class BackgroundSearch;
+class ResultSet;
+class TResultsWindow;
+struct TTextDecoding;
 class DesktopOpener;
 class ErrorDisplay;
 class FolderPicker;
@@ -82,6 +92,9 @@ class TForm1 : public QWidget {
  public:
   static constexpr int kClientWidth = 448;
   static constexpr int kClientHeight = 77;
+  // Above this many matching lines the report is a lot to scroll through in
+  // a browser, and the results window is offered.
+  static constexpr int kOfferResultsAbove = 20000;
 
   TForm1(FolderPicker& folder_picker, DesktopOpener& opener,
          ErrorDisplay& errors, QWidget* parent = nullptr);
@@ -96,6 +109,9 @@ class TForm1 : public QWidget {
   void SetReportFolder(const QString& folder);
   // The absolute path of the report the next search writes.
   QString ReportPath() const;
+
+  // The results window of the last search that showed one, while it is open.
+  TResultsWindow* ResultsWindow() const;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -118,6 +134,9 @@ class TForm1 : public QWidget {
   void edtInputContextMenu(const QPoint& position);
   void ApplyEnablingRule();
   bool SearchAndWait(const SearchOptions& options, SearchStats& stats);
+  bool OfferResults(const SearchOptions& options, const SearchStats& stats,
+                    std::shared_ptr<const ResultSet>& results);
+  void ShowResults(std::shared_ptr<const ResultSet> results, const TTextDecoding& decoding);
   void SetFolder(const std::string& folder);
   void ShowError(const char* message);
 
@@ -135,6 +154,7 @@ class TForm1 : public QWidget {
   QActionGroup* grpEncoding;
   QActionGroup* grpFallback;
   QAction* actRecursive;
+  QActionGroup* grpAfterSearch;
   QStringListModel* history_model_;  // what the pattern box's completer offers
 
   DesktopOpener& opener_;
@@ -147,6 +167,7 @@ class TForm1 : public QWidget {
   bool centred_ = false;                // placed on the screen once
   BackgroundSearch* running_search_ = nullptr;  // the search under way, if any
   bool close_requested_ = false;        // closing waits for the search's end
+  QPointer<TResultsWindow> results_window_;  // deleted when closed
 };
 
 }  // namespace tallyfold

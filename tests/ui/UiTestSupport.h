@@ -56,9 +56,19 @@ class FakeErrorDisplay : public ErrorDisplay {
  public:
   void ShowError(QWidget*, const QString& text) override { shown.push_back(text); }
   void ShowInformation(QWidget*, const QString& text) override { informed.push_back(text); }
+  // Answers with the next queued answer; no when none is queued.
+  bool Ask(QWidget*, const QString& question) override {
+    asked.push_back(question);
+    if (answers.empty()) return false;
+    const bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
 
   std::vector<QString> shown;     // errors
   std::vector<QString> informed;  // information
+  std::vector<QString> asked;     // questions
+  std::deque<bool> answers;
 };
 
 // Makes `folder` the working folder for the lifetime of the object.

@@ -205,7 +205,8 @@ TEST_F(RememberedSettings, RightClickOnTheWindowShowsTheSettingsMenu) {
   QStringList texts;
   for (const QAction* action : static_cast<QMenu*>(shown)->actions()) texts << action->text();
   EXPECT_EQ(texts, (QStringList{QStringLiteral("Encoding of files without a mark"),
-                                QStringLiteral("Include sub-folders")}));
+                                QStringLiteral("Include sub-folders"),
+                                QStringLiteral("After a search")}));
   // Automatic first and chosen, one choice at a time.
   const QList<QAction*> encodings = Find<QMenu>("mnuEncoding")->actions();
   ASSERT_GE(encodings.size(), 9);

@@ -1,0 +1,665 @@
+// The results window (ResultsWindow.h): the two tables, their models, the
+// background arranging and exporting, and the line viewer.
+#include "ui/ResultsWindow.h"
+
+#include <algorithm>
+#include <climits>
+#include <utility>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFont>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QStyledItemDelegate>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTextBlock>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "platform/Exception.h"
+#include "text/StringList.h"
+#include "ui/Services.h"
+
+namespace tallyfold {
+namespace {
+
+// The match as the report shows it: bold black on yellow.
+const QColor kMatchBackground{0xff, 0xe0, 0x66};
+const QColor kLineBackground{0xe8, 0xf0, 0xfe};
+
+QString FromView(std::u16string_view text) {
+  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
+// The last `most` code units of `text`, not starting inside a surrogate pair.
+std::u16string_view Tail(std::u16string_view text, std::size_t most) {
+  if (text.size() <= most) return text;
+  text.remove_prefix(text.size() - most);
+  if (!text.empty() && IsLowSurrogate(text.front())) text.remove_prefix(1);
+  return text;
+}
+
+// The first `most` code units of `text`, not ending inside a surrogate pair.
+std::u16string_view Head(std::u16string_view text, std::size_t most) {
+  if (text.size() <= most) return text;
+  text = text.substr(0, most);
+  if (!text.empty() && IsHighSurrogate(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// A field of a tab-separated line.
+QString TsvField(const QString& text) {
+  QString out;
+  out.reserve(text.size());
+  for (const QChar c : text) {
+    switch (c.unicode()) {
+      case u'\t': out += QStringLiteral("\\t"); break;
+      case u'\n': out += QStringLiteral("\\n"); break;
+      case u'\r': out += QStringLiteral("\\r"); break;
+      case u'\\': out += QStringLiteral("\\\\"); break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+QString ShownName(const ResultFile& file) {
+  return QFile::decodeName(QByteArray::fromStdString(file.shown_name));
+}
+
+// The left context is cut where it is furthest from the match.
+class LeftContextDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->textElideMode = Qt::ElideLeft;
+  }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The rows.
+
+void ResultTableModel::SetView(std::shared_ptr<const ResultSet> results,
+                               std::shared_ptr<const ResultView> view) {
+  beginResetModel();
+  if (results != results_) {
+    file_names_.clear();
+    for (const ResultFile& file : results->Files()) file_names_.push_back(ShownName(file));
+  }
+  results_ = std::move(results);
+  view_ = std::move(view);
+  endResetModel();
+}
+
+int ResultTableModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid() || !view_) return 0;
+  // A QAbstractItemModel counts its rows in int.
+  return static_cast<int>(std::min<std::size_t>(view_->RowCount(), INT_MAX));
+}
+
+int ResultTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant ResultTableModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || !view_ || static_cast<std::size_t>(index.row()) >= view_->RowCount())
+    return QVariant();
+  const auto row = static_cast<std::size_t>(index.row());
+  const int column = index.column();
+  switch (role) {
+    case Qt::DisplayRole: {
+      if (column == kFile) return file_names_[static_cast<std::size_t>(view_->Line(row).file)];
+      if (column == kLine) return view_->Line(row).line;
+      if (column == kCount) return view_->Line(row).count;
+      const Kwic kwic = view_->Context(row);
+      if (column == kLeft) return FromView(Tail(kwic.left, kShownContext));
+      if (column == kMatch) return FromView(Head(kwic.match, kShownContext));
+      if (column == kRight) return FromView(Head(kwic.right, kShownContext));
+      return QVariant();
+    }
+    case Qt::ToolTipRole:
+      if (column == kLeft || column == kMatch || column == kRight)
+        return FromView(Head(view_->Line(row).text, 4 * kShownContext));
+      return QVariant();
+    case Qt::TextAlignmentRole:
+      if (column == kLeft || column == kLine || column == kCount)
+        return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+      if (column == kMatch) return QVariant::fromValue(Qt::AlignCenter);
+      return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    case Qt::FontRole:
+      if (column == kMatch) {
+        QFont bold;
+        bold.setBold(true);
+        return bold;
+      }
+      return QVariant();
+    case Qt::BackgroundRole:
+      if (column == kMatch) return kMatchBackground;
+      return QVariant();
+    case Qt::ForegroundRole:
+      if (column == kMatch) return QColor(Qt::black);
+      return QVariant();
+    default:
+      return QVariant();
+  }
+}
+
+QVariant ResultTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
+  static const char* const kTitles[kColumnCount] = {"Left", "Match", "Right",
+                                                    "File", "Line", "Count"};
+  if (section < 0 || section >= kColumnCount) return QVariant();
+  return QString::fromLatin1(kTitles[section]);
+}
+
+QString ResultTableModel::RowsAsText(const std::vector<int>& rows) const {
+  QString text;
+  if (!view_) return text;
+  for (const int index : rows) {
+    if (index < 0 || static_cast<std::size_t>(index) >= view_->RowCount()) continue;
+    const auto row = static_cast<std::size_t>(index);
+    const Kwic kwic = view_->Context(row);
+    const ResultLine line = view_->Line(row);
+    text += TsvField(FromView(kwic.left)) + u'\t' + TsvField(FromView(kwic.match)) + u'\t' +
+            TsvField(FromView(kwic.right)) + u'\t' +
+            TsvField(file_names_[static_cast<std::size_t>(line.file)]) + u'\t' +
+            QString::number(line.line) + u'\t' + QString::number(line.count) + u'\n';
+  }
+  return text;
+}
+
+// ---------------------------------------------------------------------------
+// Hits per file.
+
+void HitsPerFileModel::SetResults(std::shared_ptr<const ResultSet> results) {
+  beginResetModel();
+  results_ = std::move(results);
+  totals_ = ResultFile();
+  for (const ResultFile& file : results_->Files()) {
+    totals_.lines += file.lines;
+    totals_.matches += file.matches;
+    totals_.characters += file.characters;
+  }
+  endResetModel();
+}
+
+int HitsPerFileModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid() || !results_) return 0;
+  return static_cast<int>(results_->Files().size()) + 1;
+}
+
+int HitsPerFileModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant HitsPerFileModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || !results_) return QVariant();
+  const auto row = static_cast<std::size_t>(index.row());
+  const bool is_total = row == results_->Files().size();
+  if (row > results_->Files().size()) return QVariant();
+  const ResultFile& file = is_total ? totals_ : results_->Files()[row];
+  switch (role) {
+    case Qt::DisplayRole:
+      switch (index.column()) {
+        case kFile: return is_total ? QStringLiteral("Total") : ShownName(file);
+        case kLines: return file.lines;
+        case kMatches: return static_cast<qlonglong>(file.matches);
+        case kCharacters: return static_cast<qlonglong>(file.characters);
+        default: return QVariant();
+      }
+    case Qt::ToolTipRole:
+      if (index.column() == kFile && !is_total)
+        return QFile::decodeName(QByteArray::fromStdString(file.path));
+      return QVariant();
+    case Qt::TextAlignmentRole:
+      return QVariant::fromValue((index.column() == kFile ? Qt::AlignLeft : Qt::AlignRight) |
+                                 Qt::AlignVCenter);
+    case Qt::FontRole:
+      if (is_total) {
+        QFont bold;
+        bold.setBold(true);
+        return bold;
+      }
+      return QVariant();
+    default:
+      return QVariant();
+  }
+}
+
+QVariant HitsPerFileModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
+  static const char* const kTitles[kColumnCount] = {"File", "Matching lines", "Matches",
+                                                    "Characters"};
+  if (section < 0 || section >= kColumnCount) return QVariant();
+  return QString::fromLatin1(kTitles[section]);
+}
+
+// ---------------------------------------------------------------------------
+// Tables as files.
+
+void WriteTableFile(const ResultView& view, TableFormat format, const QString& path,
+                    const std::atomic<bool>* cancel) {
+  QSaveFile file(path);
+  auto failed = [&] {
+    return Exception("Cannot write \"" + path.toStdString() + "\". " +
+                     file.errorString().toStdString());
+  };
+  if (!file.open(QIODevice::WriteOnly)) throw failed();
+  // Small pieces are gathered so that the file is written in large ones.
+  QByteArray buffer;
+  auto flush = [&] {
+    if (file.write(buffer) != buffer.size()) throw failed();
+    buffer.clear();
+  };
+  WriteTable(
+      view, format,
+      [&](std::string_view bytes) {
+        buffer.append(bytes.data(), static_cast<qsizetype>(bytes.size()));
+        if (buffer.size() >= (1 << 16)) flush();
+      },
+      cancel);
+  flush();
+  if (!file.commit()) throw failed();
+}
+
+// ---------------------------------------------------------------------------
+// The line in its file.
+
+LineInContext ReadLineInContext(const ResultSet& results, const ResultLine& line,
+                                const TTextDecoding& decoding, int around) {
+  const ResultFile& file = results.Files()[static_cast<std::size_t>(line.file)];
+  TUnicodeStringList lines;
+  ReadTextFileAs(lines, file.path, decoding);
+  if (line.line < 1 || line.line > lines.ItemCount()) {
+    throw Exception("\"" + file.path + "\" has no line " + std::to_string(line.line) +
+                    " any more.");
+  }
+  LineInContext context;
+  context.first_line = std::max(1, line.line - around);
+  const int last = std::min(lines.ItemCount(), line.line + around);
+  for (int number = context.first_line; number <= last; ++number) {
+    const std::u16string& text = lines.ItemRef(number - 1);
+    if (number == line.line) {
+      context.line_start = static_cast<int>(context.text.size());
+      context.line_length = static_cast<int>(text.size());
+      // The kept text is the line without its leading and trailing blanks
+      // (characters up to U+0020); a file changed since may not hold it.
+      std::size_t lead = 0;
+      while (lead < text.size() && text[lead] <= u' ') ++lead;
+      std::size_t at = lead;
+      if (text.compare(lead, line.text.size(), line.text) != 0) at = text.find(line.text);
+      if (at != std::u16string::npos) {
+        for (int s = 0; s < line.count; ++s) {
+          const MatchSpan span = line.spans[s];
+          const int start = std::clamp(span.start, 0, static_cast<int>(line.text.size()));
+          const int length = std::clamp(span.length, 0, static_cast<int>(line.text.size()) - start);
+          context.matches.emplace_back(context.line_start + static_cast<int>(at) + start, length);
+        }
+      }
+    }
+    context.text += QString::fromStdU16String(text);
+    if (number != last) context.text += u'\n';
+  }
+  return context;
+}
+
+TLineViewer::TLineViewer(const QString& caption, const LineInContext& context, QWidget* parent)
+    : QDialog(parent) {
+  setObjectName(QStringLiteral("LineViewer"));
+  setWindowTitle(caption);
+  setAttribute(Qt::WA_DeleteOnClose);
+  resize(760, 480);
+  edtText = new QPlainTextEdit(this);
+  edtText->setObjectName(QStringLiteral("edtText"));
+  edtText->setReadOnly(true);
+  edtText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  edtText->setPlainText(context.text);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(edtText);
+
+  QList<QTextEdit::ExtraSelection> marks;
+  QTextEdit::ExtraSelection line;
+  line.cursor = QTextCursor(edtText->document());
+  line.cursor.setPosition(context.line_start);
+  line.format.setBackground(kLineBackground);
+  line.format.setProperty(QTextFormat::FullWidthSelection, true);
+  marks << line;
+  for (const auto& [start, length] : context.matches) {
+    QTextEdit::ExtraSelection match;
+    match.cursor = QTextCursor(edtText->document());
+    match.cursor.setPosition(start);
+    match.cursor.setPosition(start + length, QTextCursor::KeepAnchor);
+    match.format.setBackground(kMatchBackground);
+    match.format.setForeground(QColor(Qt::black));
+    match.format.setFontWeight(QFont::Bold);
+    marks << match;
+  }
+  edtText->setExtraSelections(marks);
+  QTextCursor at(edtText->document());
+  at.setPosition(context.line_start);
+  edtText->setTextCursor(at);
+  edtText->centerCursor();
+}
+
+// ---------------------------------------------------------------------------
+// The window.
+
+struct TResultsWindow::Task {
+  std::atomic<bool> cancel{false};
+  std::atomic<int> percent{0};
+  std::exception_ptr error;    // set by the worker before it reports its end
+  std::function<void()> done;  // runs on the window's thread after success
+  bool arranging = false;
+  std::thread thread;
+};
+
+TResultsWindow::TResultsWindow(std::shared_ptr<const ResultSet> results,
+                               const TTextDecoding& decoding, ErrorDisplay& errors,
+                               QWidget* parent)
+    : QWidget(parent, Qt::Window), results_(std::move(results)), decoding_(decoding),
+      errors_(errors) {
+  setObjectName(QStringLiteral("ResultsWindow"));
+  setWindowTitle(QStringLiteral("Results"));
+  resize(960, 600);
+  rows_model_ = new ResultTableModel(this);
+  files_model_ = new HitsPerFileModel(this);
+  CreateControls();
+  rows_model_->SetView(results_, std::make_shared<const ResultView>(*results_));
+  files_model_->SetResults(results_);
+  ShowRowCount();
+}
+
+TResultsWindow::~TResultsWindow() {
+  if (task_) {
+    task_->cancel.store(true);
+    task_->thread.join();
+  }
+}
+
+void TResultsWindow::CreateControls() {
+  cmbOrder = new QComboBox(this);
+  cmbOrder->setObjectName(QStringLiteral("cmbOrder"));
+  const std::pair<const char*, ResultOrder> orders[] = {
+      {"Report order", ResultOrder::kReport},   {"File and line", ResultOrder::kFileAndLine},
+      {"Match", ResultOrder::kMatch},           {"Word left", ResultOrder::kLeftWord},
+      {"Word right", ResultOrder::kRightWord}};
+  for (const auto& [label, order] : orders)
+    cmbOrder->addItem(QString::fromLatin1(label), static_cast<int>(order));
+
+  edtFilter = new QLineEdit(this);
+  edtFilter->setObjectName(QStringLiteral("edtFilter"));
+  edtFilter->setPlaceholderText(QStringLiteral("Only lines containing…"));
+  edtFilter->setClearButtonEnabled(true);
+
+  lblRows = new QLabel(this);
+  lblRows->setObjectName(QStringLiteral("lblRows"));
+
+  btnExportCsv = new QPushButton(QStringLiteral("Export CSV…"), this);
+  btnExportCsv->setObjectName(QStringLiteral("btnExportCsv"));
+  btnExportTsv = new QPushButton(QStringLiteral("Export TSV…"), this);
+  btnExportTsv->setObjectName(QStringLiteral("btnExportTsv"));
+
+  auto* top = new QHBoxLayout;
+  top->addWidget(new QLabel(QStringLiteral("Order:"), this));
+  top->addWidget(cmbOrder);
+  top->addWidget(new QLabel(QStringLiteral("Filter:"), this));
+  top->addWidget(edtFilter, 1);
+  top->addWidget(lblRows);
+  top->addWidget(btnExportCsv);
+  top->addWidget(btnExportTsv);
+
+  tblResults = new QTableView(this);
+  tblResults->setObjectName(QStringLiteral("tblResults"));
+  tblResults->setModel(rows_model_);
+  tblResults->setSelectionBehavior(QAbstractItemView::SelectRows);
+  tblResults->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  tblResults->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tblResults->setWordWrap(false);
+  tblResults->setShowGrid(false);
+  tblResults->setAlternatingRowColors(true);
+  // Fixed row heights and widths: nothing measures a million rows.
+  tblResults->verticalHeader()->hide();
+  tblResults->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  tblResults->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+  tblResults->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  tblResults->horizontalHeader()->setStretchLastSection(false);
+  tblResults->setItemDelegateForColumn(ResultTableModel::kLeft, new LeftContextDelegate(this));
+  const int widths[] = {280, 100, 280, 130, 50, 50};
+  for (int column = 0; column < ResultTableModel::kColumnCount; ++column)
+    tblResults->setColumnWidth(column, widths[column]);
+
+  tblFiles = new QTableView(this);
+  tblFiles->setObjectName(QStringLiteral("tblFiles"));
+  tblFiles->setModel(files_model_);
+  tblFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tblFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
+  tblFiles->verticalHeader()->hide();
+  tblFiles->horizontalHeader()->setSectionResizeMode(HitsPerFileModel::kFile, QHeaderView::Stretch);
+
+  tabResults = new QTabWidget(this);
+  tabResults->setObjectName(QStringLiteral("tabResults"));
+  tabResults->addTab(tblResults, QStringLiteral("Matches"));
+  tabResults->addTab(tblFiles, QStringLiteral("Hits per file"));
+
+  lblTask = new QLabel(this);
+  lblTask->setObjectName(QStringLiteral("lblTask"));
+  pbrTask = new QProgressBar(this);
+  pbrTask->setObjectName(QStringLiteral("pbrTask"));
+  pbrTask->setRange(0, 100);
+  btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  btnCancel->setObjectName(QStringLiteral("btnCancel"));
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(lblTask);
+  bottom->addWidget(pbrTask, 1);
+  bottom->addWidget(btnCancel);
+  for (QWidget* widget : {static_cast<QWidget*>(lblTask), static_cast<QWidget*>(pbrTask),
+                          static_cast<QWidget*>(btnCancel)})
+    widget->hide();
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addWidget(tabResults, 1);
+  layout->addLayout(bottom);
+
+  filter_delay_ = new QTimer(this);
+  filter_delay_->setSingleShot(true);
+  filter_delay_->setInterval(250);
+  progress_poll_ = new QTimer(this);
+  progress_poll_->setInterval(50);
+
+  connect(cmbOrder, &QComboBox::currentIndexChanged, this, &TResultsWindow::ArrangeFromControls);
+  connect(edtFilter, &QLineEdit::textChanged, filter_delay_, qOverload<>(&QTimer::start));
+  connect(edtFilter, &QLineEdit::returnPressed, this, &TResultsWindow::ArrangeFromControls);
+  connect(filter_delay_, &QTimer::timeout, this, &TResultsWindow::ArrangeFromControls);
+  connect(progress_poll_, &QTimer::timeout, this, [this] {
+    if (task_) pbrTask->setValue(task_->percent.load());
+  });
+  connect(btnCancel, &QPushButton::clicked, this, &TResultsWindow::CancelTask);
+  connect(btnExportCsv, &QPushButton::clicked, this, [this] { ChooseExport(TableFormat::kCsv); });
+  connect(btnExportTsv, &QPushButton::clicked, this, [this] { ChooseExport(TableFormat::kTsv); });
+  // The table's own Ctrl+C would copy one cell.
+  auto* copy = new QAction(QStringLiteral("Copy"), tblResults);
+  copy->setObjectName(QStringLiteral("actCopy"));
+  copy->setShortcut(QKeySequence::Copy);
+  copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  tblResults->addAction(copy);
+  connect(copy, &QAction::triggered, this, &TResultsWindow::CopySelection);
+  connect(tblResults, &QTableView::doubleClicked, this,
+          [this](const QModelIndex& index) { OpenLine(index.row()); });
+}
+
+void TResultsWindow::ArrangeFromControls() {
+  filter_delay_->stop();
+  Arrange(static_cast<ResultOrder>(cmbOrder->currentData().toInt()), edtFilter->text());
+}
+
+void TResultsWindow::Arrange(ResultOrder order, const QString& filter) {
+  if (task_) {
+    // The newest request wins; one that arranges is of no use any more.
+    pending_.emplace(order, filter);
+    if (task_->arranging) task_->cancel.store(true);
+    return;
+  }
+  auto arranged = std::make_shared<std::shared_ptr<const ResultView>>();
+  std::shared_ptr<const ResultSet> results = results_;
+  const std::u16string text = filter.toStdU16String();
+  StartTask(
+      QStringLiteral("Arranging…"),
+      [arranged, results, order, text](const std::atomic<bool>& cancel, std::atomic<int>& percent) {
+        auto view = std::make_shared<ResultView>(*results);
+        view->Arrange(order, text, &cancel, [&percent](int done) { percent.store(done); });
+        *arranged = std::move(view);
+      },
+      [this, arranged] {
+        rows_model_->SetView(results_, *arranged);
+        ShowRowCount();
+      });
+  task_->arranging = true;
+}
+
+void TResultsWindow::StartTask(const QString& what, Work work, std::function<void()> done) {
+  task_ = std::make_unique<Task>();
+  task_->done = std::move(done);
+  Task* task = task_.get();
+  lblTask->setText(what);
+  pbrTask->setValue(0);
+  for (QWidget* widget : {static_cast<QWidget*>(lblTask), static_cast<QWidget*>(pbrTask),
+                          static_cast<QWidget*>(btnCancel)})
+    widget->show();
+  btnExportCsv->setEnabled(false);
+  btnExportTsv->setEnabled(false);
+  progress_poll_->start();
+  task->thread = std::thread([this, task, work = std::move(work)] {
+    try {
+      work(task->cancel, task->percent);
+    } catch (...) {
+      task->error = std::current_exception();
+    }
+    // Dropped unread when the window is gone; its destructor waits for
+    // this thread first.
+    QMetaObject::invokeMethod(this, &TResultsWindow::EndTask, Qt::QueuedConnection);
+  });
+}
+
+void TResultsWindow::EndTask() {
+  if (!task_) return;
+  task_->thread.join();
+  const std::unique_ptr<Task> task = std::move(task_);
+  progress_poll_->stop();
+  for (QWidget* widget : {static_cast<QWidget*>(lblTask), static_cast<QWidget*>(pbrTask),
+                          static_cast<QWidget*>(btnCancel)})
+    widget->hide();
+  btnExportCsv->setEnabled(true);
+  btnExportTsv->setEnabled(true);
+  if (task->error) {
+    try {
+      std::rethrow_exception(task->error);
+    } catch (const ECancelled&) {
+      // Nothing changed, and the user knows why.
+    } catch (const std::exception& error) {
+      errors_.ShowError(this, QString::fromStdString(error.what()));
+    }
+  } else {
+    task->done();
+  }
+  if (pending_) {
+    const auto [order, filter] = *pending_;
+    pending_.reset();
+    Arrange(order, filter);
+  }
+  emit taskEnded();
+}
+
+void TResultsWindow::CancelTask() {
+  pending_.reset();
+  if (task_) task_->cancel.store(true);
+}
+
+void TResultsWindow::ShowRowCount() {
+  const std::size_t shown = rows_model_->View() ? rows_model_->View()->RowCount() : 0;
+  lblRows->setText(QStringLiteral("%1 of %2 matches")
+                       .arg(QLocale().toString(static_cast<qulonglong>(shown)),
+                            QLocale().toString(static_cast<qulonglong>(results_->HitCount()))));
+}
+
+QString TResultsWindow::SelectedRowsAsText() const {
+  std::vector<int> rows;
+  for (const QModelIndex& index : tblResults->selectionModel()->selectedRows())
+    rows.push_back(index.row());
+  std::sort(rows.begin(), rows.end());
+  return rows_model_->RowsAsText(rows);
+}
+
+void TResultsWindow::CopySelection() {
+  const QString text = SelectedRowsAsText();
+  if (!text.isEmpty()) QApplication::clipboard()->setText(text);
+}
+
+void TResultsWindow::Export(TableFormat format, const QString& path) {
+  if (task_) return;
+  std::shared_ptr<const ResultView> view = rows_model_->View();
+  StartTask(
+      QStringLiteral("Writing %1…").arg(path),
+      [view, format, path](const std::atomic<bool>& cancel, std::atomic<int>&) {
+        WriteTableFile(*view, format, path, &cancel);
+      },
+      [] {});
+}
+
+void TResultsWindow::ChooseExport(TableFormat format) {
+  const bool csv = format == TableFormat::kCsv;
+  const QString path = QFileDialog::getSaveFileName(
+      this, csv ? QStringLiteral("Export as CSV") : QStringLiteral("Export as TSV"),
+      csv ? QStringLiteral("results.csv") : QStringLiteral("results.tsv"),
+      csv ? QStringLiteral("CSV files (*.csv)") : QStringLiteral("TSV files (*.tsv *.txt)"));
+  if (!path.isEmpty()) Export(format, path);
+}
+
+TLineViewer* TResultsWindow::OpenLine(int row) {
+  const std::shared_ptr<const ResultView>& view = rows_model_->View();
+  if (!view || row < 0 || static_cast<std::size_t>(row) >= view->RowCount()) return nullptr;
+  const ResultLine line = view->Line(static_cast<std::size_t>(row));
+  try {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const LineInContext context =
+        ReadLineInContext(*results_, line, decoding_, TLineViewer::kLinesAround);
+    QApplication::restoreOverrideCursor();
+    const QString caption =
+        QStringLiteral("%1 — line %2")
+            .arg(ShownName(results_->Files()[static_cast<std::size_t>(line.file)]))
+            .arg(line.line);
+    auto* viewer = new TLineViewer(caption, context, this);
+    viewer->setWindowFlag(Qt::Window);
+    viewer->show();
+    return viewer;
+  } catch (const std::exception& error) {
+    QApplication::restoreOverrideCursor();
+    errors_.ShowError(this, QString::fromStdString(error.what()));
+    return nullptr;
+  }
+}
+
+}  // namespace tallyfold

@@ -1,0 +1,214 @@
+// TResultsWindow: what a search kept (app/ResultSet.h), looked at in the
+// program instead of, or besides, the report.
+//
+// One match per row, keyword in context: the text left of the match (right
+// aligned, cut on the left), the match, the text right of it, the file, the
+// line and the line's count. An order box (report order, file and line,
+// match, word left, word right) and a filter box arrange the rows through
+// ResultView::Arrange (app/ResultView.h) on a thread of the window's own, so
+// that a million rows are arranged while the window goes on painting; a
+// progress bar with Cancel shows meanwhile, and the table keeps the rows it
+// had until the new ones are ready. Ctrl+C copies the selected rows as
+// tab-separated text; the two export buttons write the shown rows as a CSV
+// or TSV file (WriteTable). A second tab, "Hits per file", lists every file
+// searched with its matching lines, matches and characters, totals last.
+// Double-clicking a row opens the line in its file (TLineViewer).
+//
+//   auto* window = new tallyfold::TResultsWindow(stats.results, decoding, errors);
+//   window->show();
+//   window->Arrange(tallyfold::ResultOrder::kMatch, u"sea"_s);
+//
+// The table asks the view for the rows it paints only, so it opens a
+// million rows at once. Errors (a file that cannot be written or read) go
+// to the ErrorDisplay.
+#pragma once
+
+#include <atomic>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include <QAbstractTableModel>
+#include <QDialog>
+#include <QString>
+#include <QWidget>
+
+#include "app/ResultSet.h"
+#include "app/ResultView.h"
+#include "text/TextFile.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class QTableView;
+class QTimer;
+
+namespace tallyfold {
+
+class ErrorDisplay;
+
+// The rows of a ResultView as a table; data() reads only the row asked for.
+class ResultTableModel : public QAbstractTableModel {
+ public:
+  enum Column { kLeft, kMatch, kRight, kFile, kLine, kCount, kColumnCount };
+  // The most code units of context shown beside a match; the rest of a long
+  // line is in the row's tool tip and in what is copied.
+  static constexpr int kShownContext = 160;
+
+  explicit ResultTableModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+
+  // Shows `view` (over `results`, which it keeps alive).
+  void SetView(std::shared_ptr<const ResultSet> results, std::shared_ptr<const ResultView> view);
+  const std::shared_ptr<const ResultView>& View() const { return view_; }
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+  // The rows as tab-separated lines (LF after each), columns as shown, the
+  // contexts whole; a tab, line break or backslash in a field is written
+  // \t, \n, \r or \\ as in a TSV file.
+  QString RowsAsText(const std::vector<int>& rows) const;
+
+ private:
+  std::shared_ptr<const ResultSet> results_;
+  std::shared_ptr<const ResultView> view_;
+  std::vector<QString> file_names_;  // shown names, decoded once
+};
+
+// One row per file searched (file, matching lines, matches, characters),
+// then a row of totals.
+class HitsPerFileModel : public QAbstractTableModel {
+ public:
+  enum Column { kFile, kLines, kMatches, kCharacters, kColumnCount };
+
+  explicit HitsPerFileModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+  void SetResults(std::shared_ptr<const ResultSet> results);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+ private:
+  std::shared_ptr<const ResultSet> results_;
+  ResultFile totals_;
+};
+
+// Writes the shown rows of `view` to the file at `path` in `format`,
+// replacing it only once it is whole. Raises tallyfold::Exception when the
+// file cannot be written, ECancelled once *cancel is set (the old file then
+// stays).
+void WriteTableFile(const ResultView& view, TableFormat format, const QString& path,
+                    const std::atomic<bool>* cancel = nullptr);
+
+// A line of a corpus file with the text around it, as a viewer shows it.
+struct LineInContext {
+  QString text;        // the lines around it, LF between them
+  int first_line = 0;  // the 1-based number of text's first line
+  int line_start = 0;  // where the line starts in text
+  int line_length = 0;
+  // Where the line's matches are in text: start and length.
+  std::vector<std::pair<int, int>> matches;
+};
+
+// Reads the file of `line` as `decoding` reads it and takes `around` lines
+// on either side of it. The matches are found through the trimmed text the
+// search kept: it starts after the line's leading blanks. Raises what
+// ReadTextFileAs raises, and tallyfold::Exception when the file no longer
+// has that line.
+LineInContext ReadLineInContext(const ResultSet& results, const ResultLine& line,
+                                const TTextDecoding& decoding, int around);
+
+// A read-only view of a line in its file: the line marked, its matches
+// highlighted, and scrolled to.
+class TLineViewer : public QDialog {
+ public:
+  static constexpr int kLinesAround = 2000;
+
+  TLineViewer(const QString& caption, const LineInContext& context, QWidget* parent);
+
+ private:
+  QPlainTextEdit* edtText;
+};
+
+class TResultsWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  TResultsWindow(std::shared_ptr<const ResultSet> results, const TTextDecoding& decoding,
+                 ErrorDisplay& errors, QWidget* parent = nullptr);
+  ~TResultsWindow() override;
+
+  // Shows the rows whose line contains `filter`, in `order`, once they are
+  // arranged; a request while another runs cancels that one.
+  void Arrange(ResultOrder order, const QString& filter);
+  // True while rows are being arranged or a table written.
+  bool IsBusy() const { return task_ != nullptr; }
+  // Stops what runs; the table keeps the rows it shows.
+  void CancelTask();
+
+  const ResultTableModel& Rows() const { return *rows_model_; }
+  const HitsPerFileModel& HitsPerFile() const { return *files_model_; }
+
+  // The selected rows as RowsAsText gives them; Ctrl+C puts them on the
+  // clipboard.
+  QString SelectedRowsAsText() const;
+  void CopySelection();
+
+  // Writes the shown rows to `path` in the background (the export buttons
+  // ask for the path first).
+  void Export(TableFormat format, const QString& path);
+
+  // Opens the viewer on the line of `row`; nullptr when the file cannot be
+  // read (the error has been shown).
+  TLineViewer* OpenLine(int row);
+
+ signals:
+  // A background task ended (done or not).
+  void taskEnded();
+
+ private:
+  using Work = std::function<void(const std::atomic<bool>& cancel, std::atomic<int>& percent)>;
+  struct Task;
+
+  void CreateControls();
+  void StartTask(const QString& what, Work work, std::function<void()> done);
+  void EndTask();
+  void ArrangeFromControls();
+  void ChooseExport(TableFormat format);
+  void ShowRowCount();
+
+  QTabWidget* tabResults;
+  QComboBox* cmbOrder;
+  QLineEdit* edtFilter;
+  QLabel* lblRows;
+  QTableView* tblResults;
+  QTableView* tblFiles;
+  QPushButton* btnExportCsv;
+  QPushButton* btnExportTsv;
+  QProgressBar* pbrTask;
+  QLabel* lblTask;
+  QPushButton* btnCancel;
+  QTimer* filter_delay_;  // arranges once typing pauses
+  QTimer* progress_poll_;
+
+  std::shared_ptr<const ResultSet> results_;
+  TTextDecoding decoding_;
+  ErrorDisplay& errors_;
+  ResultTableModel* rows_model_;
+  HitsPerFileModel* files_model_;
+  std::unique_ptr<Task> task_;  // the task running, if any
+  // An arrangement asked for while a task ran: started when it ends.
+  std::optional<std::pair<ResultOrder, QString>> pending_;
+};
+
+}  // namespace tallyfold

@@ -1,0 +1,345 @@
+// The results window: its rows in every order and under a filter, copying
+// and exporting them, the hits per file, a large set and the line viewer.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTableView>
+
+#include "app/ResultSet.h"
+#include "app/ResultView.h"
+#include "platform/Exception.h"
+#include "text/TextFile.h"
+#include "ui/ResultsWindow.h"
+#include "ui/UiTestSupport.h"
+
+namespace tallyfold::testing {
+namespace {
+
+// Adds a line whose matches are every occurrence of any of `needles`.
+void AddLine(ResultSet& results, int file, int line, const std::u16string& text,
+             const std::vector<std::u16string>& needles) {
+  std::vector<MatchSpan> spans;
+  for (std::size_t at = 0; at < text.size();) {
+    bool found = false;
+    for (const std::u16string& needle : needles) {
+      if (text.compare(at, needle.size(), needle) == 0) {
+        spans.push_back({static_cast<int>(at), static_cast<int>(needle.size())});
+        at += needle.size();
+        found = true;
+        break;
+      }
+    }
+    if (!found) ++at;
+  }
+  results.AddLine(file, line, text, spans);
+}
+
+// Three lines of a search for the|sea, in the report's order (most matches
+// first), over two files and one without a match.
+std::shared_ptr<ResultSet> SmallSet() {
+  auto results = std::make_shared<ResultSet>();
+  results->AddFile(ResultFile{"/c/a.txt", "a.txt", 120, 2, 3});
+  results->AddFile(ResultFile{"/c/b.txt", "b.txt", 80, 1, 3});
+  results->AddFile(ResultFile{"/c/c.txt", "c.txt", 40, 0, 0});
+  const std::vector<std::u16string> needles = {u"the", u"sea"};
+  AddLine(*results, 1, 9, u"the sea, the sky", needles);
+  AddLine(*results, 0, 4, u"in the 海 sea", needles);
+  AddLine(*results, 0, 2, u"大海\tthe end", needles);
+  return results;
+}
+
+// The rows as "left[match]", as a reader tells them apart.
+QStringList Shown(const ResultTableModel& model) {
+  QStringList rows;
+  for (int row = 0; row < model.rowCount(); ++row) {
+    rows << model.index(row, ResultTableModel::kLeft).data().toString() + u'[' +
+                model.index(row, ResultTableModel::kMatch).data().toString() + u']';
+  }
+  return rows;
+}
+
+class ResultsWindowTest : public ::testing::Test {
+ protected:
+  void Open(std::shared_ptr<const ResultSet> results) {
+    window_ = std::make_unique<TResultsWindow>(std::move(results),
+                                               TextDecodingNamed("auto"), errors_);
+    window_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  }
+  // Waits, without a time limit of its own, for the background work to end.
+  void Settle() {
+    while (window_->IsBusy()) QTest::qWait(5);
+  }
+  void ArrangeAndWait(ResultOrder order, const QString& filter) {
+    window_->Arrange(order, filter);
+    Settle();
+  }
+  template <class Widget>
+  Widget* Find(const char* name) {
+    Widget* widget = window_->findChild<Widget*>(QString::fromLatin1(name));
+    if (widget == nullptr) ADD_FAILURE() << "no control named " << name;
+    return widget;
+  }
+
+  FakeErrorDisplay errors_;
+  std::unique_ptr<TResultsWindow> window_;
+};
+
+TEST_F(ResultsWindowTest, ShowsOneRowPerMatchInTheReportsOrder) {
+  Open(SmallSet());
+  const ResultTableModel& rows = window_->Rows();
+  ASSERT_EQ(rows.rowCount(), 6);
+  EXPECT_EQ(Shown(rows), (QStringList{"[the]", "the [sea]", "the sea, [the]", "in [the]",
+                                      "in the 海 [sea]", "大海\t[the]"}));
+  EXPECT_EQ(rows.index(1, ResultTableModel::kRight).data().toString(), ", the sky");
+  EXPECT_EQ(rows.index(1, ResultTableModel::kFile).data().toString(), "b.txt");
+  EXPECT_EQ(rows.index(1, ResultTableModel::kLine).data().toInt(), 9);
+  EXPECT_EQ(rows.index(1, ResultTableModel::kCount).data().toInt(), 3);
+  EXPECT_EQ(rows.index(4, ResultTableModel::kFile).data().toString(), "a.txt");
+  EXPECT_EQ(rows.index(4, ResultTableModel::kRight).data().toString(), "");
+  // The left context leans on the match; the match stands out.
+  EXPECT_EQ(rows.index(0, ResultTableModel::kLeft).data(Qt::TextAlignmentRole).toInt() &
+                Qt::AlignHorizontal_Mask,
+            Qt::AlignRight);
+  EXPECT_TRUE(rows.index(0, ResultTableModel::kMatch).data(Qt::FontRole).value<QFont>().bold());
+  EXPECT_FALSE(rows.index(0, ResultTableModel::kRight).data(Qt::FontRole).isValid());
+  EXPECT_EQ(Find<QLabel>("lblRows")->text(), "6 of 6 matches");
+}
+
+TEST_F(ResultsWindowTest, EveryOrderArrangesTheRows) {
+  Open(SmallSet());
+  struct Case {
+    ResultOrder order;
+    QStringList rows;
+  };
+  const Case cases[] = {
+      {ResultOrder::kFileAndLine,
+       {"大海\t[the]", "in [the]", "in the 海 [sea]", "[the]", "the [sea]", "the sea, [the]"}},
+      {ResultOrder::kMatch,
+       {"the [sea]", "in the 海 [sea]", "[the]", "the sea, [the]", "in [the]", "大海\t[the]"}},
+      {ResultOrder::kLeftWord,
+       {"[the]", "in [the]", "the sea, [the]", "the [sea]", "大海\t[the]", "in the 海 [sea]"}},
+      {ResultOrder::kRightWord,
+       {"in the 海 [sea]", "大海\t[the]", "[the]", "the sea, [the]", "the [sea]", "in [the]"}},
+      {ResultOrder::kReport,
+       {"[the]", "the [sea]", "the sea, [the]", "in [the]", "in the 海 [sea]", "大海\t[the]"}},
+  };
+  for (const Case& test : cases) {
+    ArrangeAndWait(test.order, QString());
+    EXPECT_EQ(Shown(window_->Rows()), test.rows) << static_cast<int>(test.order);
+  }
+  // The order box does the same.
+  auto* order = Find<QComboBox>("cmbOrder");
+  order->setCurrentIndex(order->findData(static_cast<int>(ResultOrder::kMatch)));
+  Settle();
+  EXPECT_EQ(Shown(window_->Rows()), cases[1].rows);
+  EXPECT_TRUE(errors_.shown.empty());
+}
+
+TEST_F(ResultsWindowTest, TheFilterNarrowsTheRowsToLinesThatContainIt) {
+  Open(SmallSet());
+  ArrangeAndWait(ResultOrder::kReport, "SKY");  // ASCII case ignored
+  EXPECT_EQ(Shown(window_->Rows()), (QStringList{"[the]", "the [sea]", "the sea, [the]"}));
+  EXPECT_EQ(Find<QLabel>("lblRows")->text(), "3 of 6 matches");
+  ArrangeAndWait(ResultOrder::kMatch, "海");
+  EXPECT_EQ(Shown(window_->Rows()), (QStringList{"in the 海 [sea]", "in [the]", "大海\t[the]"}));
+  ArrangeAndWait(ResultOrder::kReport, "no such text");
+  EXPECT_EQ(window_->Rows().rowCount(), 0);
+
+  // Typed into the box, once typing pauses or Enter is pressed.
+  QTest::keyClicks(Find<QLineEdit>("edtFilter"), "sky");
+  QTest::keyClick(Find<QLineEdit>("edtFilter"), Qt::Key_Return);
+  Settle();
+  EXPECT_EQ(window_->Rows().rowCount(), 3);
+}
+
+TEST_F(ResultsWindowTest, TheNewestArrangementWins) {
+  Open(SmallSet());
+  window_->Arrange(ResultOrder::kMatch, QString());
+  window_->Arrange(ResultOrder::kReport, "sky");
+  Settle();
+  EXPECT_EQ(Shown(window_->Rows()), (QStringList{"[the]", "the [sea]", "the sea, [the]"}));
+  EXPECT_TRUE(errors_.shown.empty());
+}
+
+TEST_F(ResultsWindowTest, CopyGivesTheSelectedRowsAsTabSeparatedText) {
+  Open(SmallSet());
+  auto* table = Find<QTableView>("tblResults");
+  table->selectRow(5);
+  table->selectionModel()->select(window_->Rows().index(1, 0),
+                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  const QString expected =
+      "the \tsea\t, the sky\tb.txt\t9\t3\n"
+      "大海\\t\tthe\t end\ta.txt\t2\t1\n";
+  EXPECT_EQ(window_->SelectedRowsAsText(), expected);
+
+  QApplication::clipboard()->clear();
+  window_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  table->setFocus();
+  QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), expected);
+
+  // What is copied is what is shown, in the order shown.
+  ArrangeAndWait(ResultOrder::kMatch, QString());
+  table->selectRow(0);
+  EXPECT_EQ(window_->SelectedRowsAsText(), "the \tsea\t, the sky\tb.txt\t9\t3\n");
+}
+
+TEST_F(ResultsWindowTest, HitsPerFileListEveryFileWithTotalsLast) {
+  Open(SmallSet());
+  const HitsPerFileModel& files = window_->HitsPerFile();
+  ASSERT_EQ(files.rowCount(), 4);
+  auto cell = [&](int row, int column) { return files.index(row, column).data(); };
+  EXPECT_EQ(cell(0, HitsPerFileModel::kFile).toString(), "a.txt");
+  EXPECT_EQ(cell(0, HitsPerFileModel::kLines).toInt(), 2);
+  EXPECT_EQ(cell(1, HitsPerFileModel::kMatches).toLongLong(), 3);
+  EXPECT_EQ(cell(2, HitsPerFileModel::kFile).toString(), "c.txt");
+  EXPECT_EQ(cell(2, HitsPerFileModel::kCharacters).toLongLong(), 40);
+  EXPECT_EQ(cell(3, HitsPerFileModel::kFile).toString(), "Total");
+  EXPECT_EQ(cell(3, HitsPerFileModel::kLines).toInt(), 3);
+  EXPECT_EQ(cell(3, HitsPerFileModel::kMatches).toLongLong(), 6);
+  EXPECT_EQ(cell(3, HitsPerFileModel::kCharacters).toLongLong(), 240);
+  EXPECT_TRUE(cell(3, HitsPerFileModel::kFile).isValid());
+  EXPECT_TRUE(files.index(3, 0).data(Qt::FontRole).value<QFont>().bold());
+}
+
+TEST_F(ResultsWindowTest, ExportWritesTheShownRows) {
+  QTemporaryDir folder;
+  Open(SmallSet());
+  ArrangeAndWait(ResultOrder::kMatch, "sky");
+  const QString tsv = folder.filePath("rows.tsv");
+  window_->Export(TableFormat::kTsv, tsv);
+  Settle();
+  const QList<QByteArray> lines = ReadBytes(tsv).split('\n');
+  ASSERT_EQ(lines.size(), 5) << ReadBytes(tsv).toStdString();  // head, 3 rows, end
+  EXPECT_TRUE(lines[1].endsWith("\tthe \tsea\t, the sky")) << lines[1].toStdString();
+  EXPECT_TRUE(lines[2].endsWith("\t\tthe\t sea, the sky")) << lines[2].toStdString();
+
+  ArrangeAndWait(ResultOrder::kReport, QString());
+  const QString csv = folder.filePath("rows.csv");
+  window_->Export(TableFormat::kCsv, csv);
+  Settle();
+  const QByteArray bytes = ReadBytes(csv);
+  EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
+  EXPECT_EQ(bytes.count("\r\n"), 7);
+  EXPECT_TRUE(bytes.contains("大海")) << "UTF-8 text";
+  EXPECT_TRUE(errors_.shown.empty());
+
+  // A file that cannot be made is an error, and nothing else changes.
+  window_->Export(TableFormat::kCsv, folder.filePath("no/such/folder/rows.csv"));
+  Settle();
+  ASSERT_EQ(errors_.shown.size(), 1u);
+  EXPECT_TRUE(errors_.shown[0].contains("no/such/folder")) << errors_.shown[0].toStdString();
+  EXPECT_EQ(window_->Rows().rowCount(), 6);
+}
+
+TEST_F(ResultsWindowTest, ACancelledExportLeavesTheOldFile) {
+  QTemporaryDir folder;
+  const QString path = folder.filePath("rows.tsv");
+  WriteFile(path, "old");
+  const std::shared_ptr<ResultSet> results = SmallSet();
+  ResultView view(*results);
+  const std::atomic<bool> cancel{true};
+  EXPECT_THROW(WriteTableFile(view, TableFormat::kTsv, path, &cancel), ECancelled);
+  EXPECT_EQ(ReadBytes(path), "old");
+  WriteTableFile(view, TableFormat::kTsv, path);
+  EXPECT_EQ(ReadBytes(path).count('\n'), 7);
+}
+
+// 100,000 lines of two matches each.
+std::shared_ptr<ResultSet> LargeSet() {
+  auto results = std::make_shared<ResultSet>();
+  results->AddFile(ResultFile{"/c/big.txt", "big.txt", 3'000'000, 100'000, 200'000});
+  for (int line = 1; line <= 100'000; ++line) {
+    const std::u16string number = QString::number(100'000 - line).toStdU16String();
+    AddLine(*results, 0, line, u"sea " + number + u" sea", {u"sea"});
+  }
+  return results;
+}
+
+TEST_F(ResultsWindowTest, TwoHundredThousandRowsOpenScrollAndArrange) {
+  Open(LargeSet());
+  auto* table = Find<QTableView>("tblResults");
+  ASSERT_EQ(window_->Rows().rowCount(), 200'000);
+  table->scrollToBottom();
+  QTest::qWait(10);
+  EXPECT_EQ(table->verticalScrollBar()->value(), table->verticalScrollBar()->maximum());
+  const int bottom = table->rowAt(table->viewport()->height() - 2);
+  EXPECT_GT(bottom, 199'900);
+  EXPECT_EQ(window_->Rows().index(199'999, ResultTableModel::kLine).data().toInt(), 100'000);
+  EXPECT_EQ(window_->Rows().index(199'999, ResultTableModel::kLeft).data().toString(), "sea 0 ");
+
+  ArrangeAndWait(ResultOrder::kRightWord, QString());
+  ASSERT_EQ(window_->Rows().rowCount(), 200'000);
+  // Second matches have no word on their right and come first; first
+  // matches follow by their line's number, compared as text.
+  EXPECT_EQ(window_->Rows().index(0, ResultTableModel::kRight).data().toString(), "");
+  EXPECT_EQ(window_->Rows().index(100'000, ResultTableModel::kRight).data().toString(), " 0 sea");
+  EXPECT_EQ(window_->Rows().index(199'999, ResultTableModel::kRight).data().toString(),
+            " 99999 sea");
+
+  // A cancelled arrangement leaves the rows as they were.
+  window_->Arrange(ResultOrder::kReport, "9");
+  window_->CancelTask();
+  Settle();
+  EXPECT_EQ(window_->Rows().rowCount(), 200'000);
+  EXPECT_EQ(window_->Rows().index(100'000, ResultTableModel::kRight).data().toString(), " 0 sea");
+  EXPECT_TRUE(errors_.shown.empty());
+}
+
+class LineViewerTest : public ResultsWindowTest {
+ protected:
+  void SetUp() override { ASSERT_TRUE(folder_.isValid()); }
+  QTemporaryDir folder_;
+};
+
+TEST_F(LineViewerTest, ShowsTheLineInItsFileDecodedWithItsMatchesMarked) {
+  // GB18030 without a mark: 第一行 / "  大海 the end  " / last.
+  const QString path = folder_.filePath("gb.txt");
+  WriteFile(path, "\xB5\xDA\xD2\xBB\xD0\xD0\r\n  \xB4\xF3\xBA\xA3 the end  \r\nlast\r\n");
+  auto results = std::make_shared<ResultSet>();
+  results->AddFile(ResultFile{path.toStdString(), "gb.txt", 20, 1, 1});
+  AddLine(*results, 0, 2, u"大海 the end", {u"the"});
+  Open(results);
+  TLineViewer* viewer = window_->OpenLine(0);
+  ASSERT_NE(viewer, nullptr) << (errors_.shown.empty() ? "" : errors_.shown[0].toStdString());
+  auto* text = viewer->findChild<QPlainTextEdit*>("edtText");
+  ASSERT_NE(text, nullptr);
+  EXPECT_TRUE(text->isReadOnly());
+  EXPECT_EQ(text->toPlainText(), "第一行\n  大海 the end  \nlast");
+  EXPECT_EQ(text->textCursor().blockNumber(), 1);
+  const QList<QTextEdit::ExtraSelection> marks = text->extraSelections();
+  ASSERT_EQ(marks.size(), 2);
+  EXPECT_EQ(marks[0].cursor.blockNumber(), 1);  // the line
+  EXPECT_EQ(marks[1].cursor.selectedText(), "the");
+  EXPECT_TRUE(viewer->windowTitle().contains("gb.txt"));
+  viewer->close();
+}
+
+TEST_F(LineViewerTest, ALineTheFileNoLongerHasIsAnError) {
+  const QString path = folder_.filePath("short.txt");
+  WriteFile(path, "one line\n");
+  auto results = std::make_shared<ResultSet>();
+  results->AddFile(ResultFile{path.toStdString(), "short.txt", 8, 1, 1});
+  AddLine(*results, 0, 7, u"the line", {u"the"});
+  results->AddFile(ResultFile{folder_.filePath("gone.txt").toStdString(), "gone.txt", 8, 1, 1});
+  AddLine(*results, 1, 1, u"the line", {u"the"});
+  Open(results);
+  EXPECT_EQ(window_->OpenLine(0), nullptr);
+  EXPECT_EQ(window_->OpenLine(1), nullptr);
+  ASSERT_EQ(errors_.shown.size(), 2u);
+  EXPECT_TRUE(errors_.shown[0].contains("7")) << errors_.shown[0].toStdString();
+  EXPECT_TRUE(errors_.shown[1].contains("gone.txt")) << errors_.shown[1].toStdString();
+}
+
+}  // namespace
+}  // namespace tallyfold::testing
