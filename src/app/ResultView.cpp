@@ -299,14 +299,33 @@ void AppendJsonString(std::string& out, std::u16string_view text) {
   out += '"';
 }
 
+// Where a match lies in the line as shown: the line's text less the space a
+// search adds at each end. A match over one of those spaces (or an empty one
+// beyond it) keeps only what lies within the line.
+struct Cut {
+  std::size_t start;  // in the text, at least 1
+  std::size_t end;    // in the text, at most its size less 1
+};
+
+Cut CutOf(std::u16string_view text, const MatchSpan& span) {
+  const std::size_t first = text.empty() ? 0 : 1;
+  const std::size_t last = text.size() < 2 ? first : text.size() - 1;
+  const auto start = std::clamp(static_cast<std::size_t>(span.start), first, last);
+  const auto end =
+      std::clamp(static_cast<std::size_t>(span.start) + static_cast<std::size_t>(span.length),
+                 start, last);
+  return Cut{start, end};
+}
+
 // A row's line cut at its match.
 Kwic KwicOf(const ResultSet& results, ResultHit hit) {
   const ResultLine line = results.Line(hit.line);
-  const MatchSpan& span = line.spans[hit.span];
-  const auto start = static_cast<std::size_t>(span.start);
-  const auto length = static_cast<std::size_t>(span.length);
-  return Kwic{line.text.substr(0, start), line.text.substr(start, length),
-              line.text.substr(start + length)};
+  const Cut cut = CutOf(line.text, line.spans[hit.span]);
+  const std::size_t first = line.text.empty() ? 0 : 1;
+  const std::size_t last = line.text.size() < 2 ? first : line.text.size() - 1;
+  return Kwic{line.text.substr(first, cut.start - first),
+              line.text.substr(cut.start, cut.end - cut.start),
+              line.text.substr(cut.end, last - cut.end)};
 }
 
 }  // namespace
@@ -484,29 +503,32 @@ void WriteJsonLines(const ResultSet& results,
     const ResultLine line = results.Line(i);
     const auto file = static_cast<std::size_t>(line.file);
     // The characters before each match, counted along the line once (the
-    // matches are in ascending order): the units before it less the
-    // surrogate pairs wholly before it. The line is read from the left, so
-    // its pairs do not depend on where a match starts; a pair that the
-    // match's start cuts leaves its high half in `left` as one character.
-    std::size_t cursor = 0;
-    std::size_t pairs = 0;
+    // matches are in ascending order), a surrogate pair as one. The line is
+    // read from the left, so its pairs do not depend on where a match
+    // starts. The line is shown less the space a search adds at each end
+    // (see KwicOf), so the count starts after the first unit.
+    std::size_t cursor = line.text.empty() ? 0 : 1;
+    std::size_t characters = 0;
     for (int s = 0; s < line.count; ++s) {
-      const MatchSpan& span = line.spans[s];
-      const auto start = static_cast<std::size_t>(span.start);
-      const auto length = static_cast<std::size_t>(span.length);
-      while (cursor < start) {
+      const Cut cut = CutOf(line.text, line.spans[s]);
+      while (cursor < cut.start) {
         if (IsHighSurrogate(line.text[cursor]) && cursor + 1 < line.text.size() &&
             IsLowSurrogate(line.text[cursor + 1])) {
-          if (cursor + 2 > start) break;
-          ++pairs;
+          if (cursor + 2 > cut.start) break;
           cursor += 2;
         } else {
           ++cursor;
         }
+        ++characters;
       }
-      const std::u16string_view left = line.text.substr(0, start);
-      const std::u16string_view match = line.text.substr(start, length);
-      const std::u16string_view right = line.text.substr(start + length);
+      // A pair that the match's start cuts leaves its high half in `left`
+      // as one character.
+      const std::size_t start = characters + (cursor < cut.start ? 1 : 0);
+      const Kwic kwic = KwicOf(results, ResultHit{static_cast<std::uint32_t>(i),
+                                                  static_cast<std::uint32_t>(s)});
+      const std::u16string_view left = kwic.left;
+      const std::u16string_view match = kwic.match;
+      const std::u16string_view right = kwic.right;
 
       out += "{\"file\":";
       AppendJsonString(out, names[file]);
@@ -514,7 +536,7 @@ void WriteJsonLines(const ResultSet& results,
       AppendJsonString(out, paths[file]);
       out += ",\"line\":" + std::to_string(line.line);
       out += ",\"count\":" + std::to_string(line.count);
-      out += ",\"start\":" + std::to_string(start - pairs);
+      out += ",\"start\":" + std::to_string(start);
       out += ",\"length\":" + std::to_string(CodePoints(match));
       out += ",\"match\":";
       AppendJsonString(out, match);

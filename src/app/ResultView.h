@@ -41,7 +41,9 @@ enum class ResultOrder {
   kRightWord,    // the first word right of the match, by code unit
 };
 
-// One row's text: views into the line.
+// One row's text: views into the line as shown, that is without the space a
+// search adds at each end of a line (ResultLine::text). A match over one of
+// those spaces keeps only what lies within the line.
 struct Kwic {
   std::u16string_view left;   // the line before the match
   std::u16string_view match;  // the match (may be empty)
@@ -90,8 +92,8 @@ void WriteTable(const ResultView& view, TableFormat format,
 // One JSON object per match, one per line (UTF-8, LF), in report order:
 // {"file":"a.txt","path":"/c/a.txt","line":3,"count":2,"start":4,"length":3,
 //  "match":"the","left":"...","right":"..."}; start and length are in
-// Unicode characters (code points) of the line's text (ResultLine::text), so that
-// left + match + right is the line. File names that are not valid UTF-8
+// Unicode characters (code points) of the line as shown (see Kwic), so that
+// left + match + right is the trimmed line. File names that are not valid UTF-8
 // have their bad bytes as U+FFFD.
 void WriteJsonLines(const ResultSet& results,
                     const std::function<void(std::string_view bytes)>& write,

@@ -32,6 +32,7 @@
 
 #include "platform/Exception.h"
 #include "text/StringList.h"
+#include "text/WideHelpers.h"
 #include "ui/Services.h"
 
 namespace tallyfold {
@@ -123,6 +124,7 @@ int ResultTableModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : kColumnCount;
 }
 
+
 QVariant ResultTableModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || !view_ || static_cast<std::size_t>(index.row()) >= view_->RowCount())
     return QVariant();
@@ -141,7 +143,7 @@ QVariant ResultTableModel::data(const QModelIndex& index, int role) const {
     }
     case Qt::ToolTipRole:
       if (column == kLeft || column == kMatch || column == kRight)
-        return FromView(Head(view_->Line(row).text, 4 * kShownContext));
+        return FromView(Head(TrimWideView(view_->Line(row).text), 4 * kShownContext));
       return QVariant();
     case Qt::TextAlignmentRole:
       if (column == kLeft || column == kLine || column == kCount)
@@ -304,18 +306,24 @@ LineInContext ReadLineInContext(const ResultSet& results, const ResultLine& line
     if (number == line.line) {
       context.line_start = static_cast<int>(context.text.size());
       context.line_length = static_cast<int>(text.size());
-      // The kept text is the line without its leading and trailing blanks
-      // (characters up to U+0020); a file changed since may not hold it.
+      // The kept text is the line as it was matched: without its leading
+      // and trailing blanks (characters up to U+0020), and with one space
+      // added on each side, where an empty match at either end lies. A file
+      // changed since may not hold it.
+      const std::u16string_view kept =
+          line.text.size() >= 2 ? line.text.substr(1, line.text.size() - 2) : std::u16string_view();
       std::size_t lead = 0;
       while (lead < text.size() && text[lead] <= u' ') ++lead;
       std::size_t at = lead;
-      if (text.compare(lead, line.text.size(), line.text) != 0) at = text.find(line.text);
+      if (text.compare(lead, kept.size(), kept) != 0) at = text.find(kept);
       if (at != std::u16string::npos) {
+        const int size = static_cast<int>(kept.size());
         for (int s = 0; s < line.count; ++s) {
           const MatchSpan span = line.spans[s];
-          const int start = std::clamp(span.start, 0, static_cast<int>(line.text.size()));
-          const int length = std::clamp(span.length, 0, static_cast<int>(line.text.size()) - start);
-          context.matches.emplace_back(context.line_start + static_cast<int>(at) + start, length);
+          const int start = std::clamp(span.start - 1, 0, size);
+          const int end = std::clamp(span.start - 1 + span.length, start, size);
+          context.matches.emplace_back(context.line_start + static_cast<int>(at) + start,
+                                       end - start);
         }
       }
     }

@@ -30,6 +30,14 @@ struct LineSpec {
   std::vector<MatchSpan> spans;
 };
 
+// Adds `text` as a search keeps a line: with a space added at each end,
+// the spans moved along with it.
+void AddPadded(ResultSet& set, int file, int line, const std::u16string& text,
+               std::vector<MatchSpan> spans) {
+  for (MatchSpan& span : spans) ++span.start;
+  set.AddLine(file, line, u" " + text + u" ", spans);
+}
+
 // Files f0.txt, f1.txt, ... under /corpus, then the lines in report order.
 void Fill(ResultSet& set, int files, const std::vector<LineSpec>& lines) {
   for (int f = 0; f < files; ++f) {
@@ -41,7 +49,7 @@ void Fill(ResultSet& set, int files, const std::vector<LineSpec>& lines) {
     file.path += file.shown_name;
     set.AddFile(file);
   }
-  for (const LineSpec& line : lines) set.AddLine(line.file, line.line, line.text, line.spans);
+  for (const LineSpec& line : lines) AddPadded(set, line.file, line.line, line.text, line.spans);
 }
 
 using Rows = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
@@ -183,10 +191,10 @@ TEST(ResultSet, KeepsEachLineWithItsMatchesAndCountsThemInItsFile) {
   EXPECT_EQ(first.file, 1);
   EXPECT_EQ(first.line, 7);
   EXPECT_EQ(first.count, 2);
-  EXPECT_EQ(first.text, u"one two one");
-  EXPECT_EQ(first.spans[1].start, 8);
-  EXPECT_EQ(set.Line(1).text, u"two");
-  EXPECT_EQ(set.Line(2).text, u"x");
+  EXPECT_EQ(first.text, u" one two one ");
+  EXPECT_EQ(first.spans[1].start, 9);
+  EXPECT_EQ(set.Line(1).text, u" two ");
+  EXPECT_EQ(set.Line(2).text, u" x ");
   EXPECT_EQ(set.Line(2).spans[0].length, 0);
   EXPECT_EQ(set.Files()[0].lines, 1);
   EXPECT_EQ(set.Files()[0].matches, 1);
@@ -205,7 +213,7 @@ TEST(ResultSet, RejectsMatchesOutsideTheLineOrOutOfOrderAndUnknownFiles) {
   EXPECT_EQ(set.LineCount(), 0u);
   EXPECT_EQ(set.HitCount(), 0u);
   EXPECT_EQ(set.Files()[0].lines, 0);
-  set.AddLine(0, 1, u"abc", {{1, 1}, {3, 0}});
+  AddPadded(set, 0, 1, u"abc", {{1, 1}, {3, 0}});
   EXPECT_EQ(set.HitCount(), 2u);
 }
 
@@ -216,7 +224,7 @@ TEST(ResultView, StartsWithEveryMatchInReportOrder) {
   Fill(set, 1, {{0, 5, u"aa", {{0, 1}, {1, 1}}}, {0, 2, u"b", {{0, 1}}}, {0, 9, u"cc", {{0, 0}, {2, 0}}}});
   const ResultView view(set);
   EXPECT_EQ(RowsOf(view), (Rows{{0, 0}, {0, 1}, {1, 0}, {2, 0}, {2, 1}}));
-  EXPECT_EQ(view.Line(2).text, u"b");
+  EXPECT_EQ(view.Line(2).text, u" b ");
 }
 
 TEST(ResultView, EveryOrderMatchesAPlainStableSortWithAndWithoutAFilter) {
@@ -412,8 +420,8 @@ TEST(ResultTables, CsvHasAMarkQuotesWhereNeededAndEndsLinesInCrLf) {
   file.path = "/c/a,b.txt";
   file.shown_name = "a,b.txt";
   set.AddFile(file);
-  set.AddLine(0, 3, u"say \"hi\", x\ny", {{4, 4}});
-  set.AddLine(0, 4, u"plain \u00E9", {{6, 1}});
+  AddPadded(set, 0, 3, u"say \"hi\", x\ny", {{4, 4}});
+  AddPadded(set, 0, 4, u"plain \u00E9", {{6, 1}});
   const ResultView view(set);
   EXPECT_EQ(TableBytes(view, TableFormat::kCsv),
             "\xEF\xBB\xBF"
@@ -427,7 +435,7 @@ TEST(ResultTables, TsvEscapesTabsLineBreaksAndBackslashes) {
   ResultFile file;
   file.shown_name = "t.txt";
   set.AddFile(file);
-  set.AddLine(0, 1, u"a\tb\\c\r\nd \"q\", e", {{2, 1}});
+  AddPadded(set, 0, 1, u"a\tb\\c\r\nd \"q\", e", {{2, 1}});
   const ResultView view(set);
   EXPECT_EQ(TableBytes(view, TableFormat::kTsv),
             "file\tline\tcount\tleft\tmatch\tright\n"
@@ -440,7 +448,7 @@ TEST(ResultTables, JsonLinesEscapeControlsAndCountCharactersNotUnits) {
   file.path = "/c/a.txt";
   file.shown_name = "a.txt";
   set.AddFile(file);
-  set.AddLine(0, 3, u"\U0001F600\"x\\\x01\t", {{2, 1}, {3, 3}});
+  AddPadded(set, 0, 3, u"\U0001F600\"x\\\x01\t", {{2, 1}, {3, 3}});
   EXPECT_EQ(JsonBytes(set),
             "{\"file\":\"a.txt\",\"path\":\"/c/a.txt\",\"line\":3,\"count\":2,\"start\":1,\"length\":1,"
             "\"match\":\"\\\"\",\"left\":\"\xF0\x9F\x98\x80\",\"right\":\"x\\\\\\u0001\\t\"}\n"
@@ -537,15 +545,18 @@ std::vector<std::string> ExpectedJson(const ResultSet& set) {
   for (std::size_t i = 0; i < set.LineCount(); ++i) {
     const ResultLine line = set.Line(i);
     const ResultFile& file = set.Files()[static_cast<std::size_t>(line.file)];
+    // The line as shown: without the space added at each end, which no
+    // match of these lines touches.
+    const std::u16string_view shown = line.text.substr(1, line.text.size() - 2);
     for (int s = 0; s < line.count; ++s) {
-      const auto start = static_cast<std::size_t>(line.spans[s].start);
+      const auto start = static_cast<std::size_t>(line.spans[s].start) - 1;
       const auto length = static_cast<std::size_t>(line.spans[s].length);
-      const std::u16string_view left = line.text.substr(0, start);
-      const std::u16string_view match = line.text.substr(start, length);
+      const std::u16string_view left = shown.substr(0, start);
+      const std::u16string_view match = shown.substr(start, length);
       rows.push_back(Join({CodePointField(file.shown_name), CodePointField(file.path),
                            CodePointField(std::to_string(line.line)), CodePointField(std::to_string(line.count)),
                            CodePointCount(left), CodePointCount(match), CodePointField(match),
-                           CodePointField(left), CodePointField(line.text.substr(start + length))}));
+                           CodePointField(left), CodePointField(shown.substr(start + length))}));
     }
   }
   return rows;
@@ -564,11 +575,40 @@ void FillAwkward(ResultSet& set) {
   bad.path = "/corpus/bad\xFF\xC3.txt";
   bad.shown_name = "bad\xFF\xC3.txt";
   set.AddFile(bad);
-  set.AddLine(0, 1, u"a,b \"c\" d\te\\f", {{0, 1}, {4, 3}, {10, 0}});
-  set.AddLine(1, 2, u"line\r\nbreak\rand\nmore\x01\x1F\b\f", {{4, 2}, {11, 1}});
-  set.AddLine(0, 3, u"\U0001F600\u4E2D\xD800x\xDC00y\U0001F600", {{1, 2}, {3, 1}, {5, 1}});
-  set.AddLine(1, 4, u"\U0001F600\U0001F601z", {{1, 2}, {3, 1}});
-  set.AddLine(0, 5, u"\u00E9\u00E8 \\t \\n", {{0, 2}, {3, 2}, {8, 0}});
+  AddPadded(set, 0, 1, u"a,b \"c\" d\te\\f", {{0, 1}, {4, 3}, {10, 0}});
+  AddPadded(set, 1, 2, u"line\r\nbreak\rand\nmore\x01\x1F\b\f", {{4, 2}, {11, 1}});
+  AddPadded(set, 0, 3, u"\U0001F600\u4E2D\xD800x\xDC00y\U0001F600", {{1, 2}, {3, 1}, {5, 1}});
+  AddPadded(set, 1, 4, u"\U0001F600\U0001F601z", {{1, 2}, {3, 1}});
+  AddPadded(set, 0, 5, u"\u00E9\u00E8 \\t \\n", {{0, 2}, {3, 2}, {8, 0}});
+}
+
+// A search matches " " + line + " ": a match may lie on one of those
+// spaces or beside it, but what is shown and written is the line itself.
+TEST(ResultView, TheSpacesAddedAtTheLineEndsAreNotShown) {
+  ResultSet set;
+  Fill(set, 1, {});
+  set.AddLine(0, 1, u" a b ", {{0, 1}, {2, 1}, {4, 1}});  // \s
+  set.AddLine(0, 2, u" ab ", {{0, 0}, {1, 0}, {4, 0}});   // x*
+  const ResultView view(set);
+  const auto shown = [&view](std::size_t row) {
+    const Kwic kwic = view.Context(row);
+    return std::u16string(kwic.left) + u"[" + std::u16string(kwic.match) + u"]" +
+           std::u16string(kwic.right);
+  };
+  ASSERT_EQ(view.RowCount(), 6u);
+  EXPECT_EQ(shown(0), u"[]a b");
+  EXPECT_EQ(shown(1), u"a[ ]b");
+  EXPECT_EQ(shown(2), u"a b[]");
+  EXPECT_EQ(shown(3), u"[]ab");
+  EXPECT_EQ(shown(4), u"[]ab");
+  EXPECT_EQ(shown(5), u"ab[]");
+  std::string json;
+  WriteJsonLines(set, [&json](std::string_view bytes) { json += bytes; });
+  std::vector<std::string> starts;
+  for (std::size_t at = json.find("\"start\":"); at != std::string::npos;
+       at = json.find("\"start\":", at + 1))
+    starts.push_back(json.substr(at + 8, json.find(',', at) - at - 8));
+  EXPECT_EQ(starts, (std::vector<std::string>{"0", "1", "3", "0", "0", "2"}));
 }
 
 TEST(ResultTables, CsvAndTsvReadBackAsTheViewsRows) {

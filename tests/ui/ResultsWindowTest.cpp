@@ -23,9 +23,11 @@
 namespace tallyfold::testing {
 namespace {
 
-// Adds a line whose matches are every occurrence of any of `needles`.
-void AddLine(ResultSet& results, int file, int line, const std::u16string& text,
+// Adds a line whose matches are every occurrence of any of `needles`,
+// padded with a space on each side as a search keeps it.
+void AddLine(ResultSet& results, int file, int line, const std::u16string& trimmed,
              const std::vector<std::u16string>& needles) {
+  const std::u16string text = u" " + trimmed + u" ";
   std::vector<MatchSpan> spans;
   for (std::size_t at = 0; at < text.size();) {
     bool found = false;
@@ -46,8 +48,8 @@ void AddLine(ResultSet& results, int file, int line, const std::u16string& text,
 // first), over two files and one without a match.
 std::shared_ptr<ResultSet> SmallSet() {
   auto results = std::make_shared<ResultSet>();
-  results->AddFile(ResultFile{"/c/a.txt", "a.txt", 120, 2, 3});
-  results->AddFile(ResultFile{"/c/b.txt", "b.txt", 80, 1, 3});
+  results->AddFile(ResultFile{"/c/a.txt", "a.txt", 120, 0, 0});
+  results->AddFile(ResultFile{"/c/b.txt", "b.txt", 80, 0, 0});
   results->AddFile(ResultFile{"/c/c.txt", "c.txt", 40, 0, 0});
   const std::vector<std::u16string> needles = {u"the", u"sea"};
   AddLine(*results, 1, 9, u"the sea, the sky", needles);
@@ -307,7 +309,7 @@ TEST_F(LineViewerTest, ShowsTheLineInItsFileDecodedWithItsMatchesMarked) {
   const QString path = folder_.filePath("gb.txt");
   WriteFile(path, "\xB5\xDA\xD2\xBB\xD0\xD0\r\n  \xB4\xF3\xBA\xA3 the end  \r\nlast\r\n");
   auto results = std::make_shared<ResultSet>();
-  results->AddFile(ResultFile{path.toStdString(), "gb.txt", 20, 1, 1});
+  results->AddFile(ResultFile{path.toStdString(), "gb.txt", 20, 0, 0});
   AddLine(*results, 0, 2, u"大海 the end", {u"the"});
   Open(results);
   TLineViewer* viewer = window_->OpenLine(0);
@@ -329,9 +331,9 @@ TEST_F(LineViewerTest, ALineTheFileNoLongerHasIsAnError) {
   const QString path = folder_.filePath("short.txt");
   WriteFile(path, "one line\n");
   auto results = std::make_shared<ResultSet>();
-  results->AddFile(ResultFile{path.toStdString(), "short.txt", 8, 1, 1});
+  results->AddFile(ResultFile{path.toStdString(), "short.txt", 8, 0, 0});
   AddLine(*results, 0, 7, u"the line", {u"the"});
-  results->AddFile(ResultFile{folder_.filePath("gone.txt").toStdString(), "gone.txt", 8, 1, 1});
+  results->AddFile(ResultFile{folder_.filePath("gone.txt").toStdString(), "gone.txt", 8, 0, 0});
   AddLine(*results, 1, 1, u"the line", {u"the"});
   Open(results);
   EXPECT_EQ(window_->OpenLine(0), nullptr);
