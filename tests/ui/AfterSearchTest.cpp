@@ -74,5 +74,34 @@ TEST_F(AfterSearchTest, ManyMatchingLinesOfferTheResultsWindow) {
   EXPECT_EQ(errors_.asked.size(), 1u);
 }
 
+// The setting as a user finds it: a real search, the window shows every
+// match, and the report is written and opened only when asked for.
+TEST_F(AfterSearchTest, TheResultsWindowShowsEveryMatchOfARealSearch) {
+  WriteFile(corpus_.filePath("cats.txt"), "a cat and a cat\nno dog\n  cat  \n");
+  WriteFile(corpus_.filePath("zh.txt"), "\xE7\x8C\xAB cat \xE7\x8C\xAB\n");
+  Find<QAction>("actAfterSearch_results")->trigger();
+  SearchForCat();
+  ASSERT_NE(form_.ResultsWindow(), nullptr) << (errors_.shown.empty() ? "" : errors_.shown[0].toStdString());
+  EXPECT_EQ(form_.ResultsWindow()->Rows().rowCount(), 4);
+  EXPECT_TRUE(opener_.opened.empty()) << "only the results were asked for";
+  EXPECT_TRUE(errors_.shown.empty());
+
+  Find<QAction>("actAfterSearch_both")->trigger();
+  Search();
+  ASSERT_NE(form_.ResultsWindow(), nullptr);
+  EXPECT_EQ(form_.ResultsWindow()->Rows().rowCount(), 4);
+  EXPECT_EQ(opener_.opened.size(), 1u) << "the report as well";
+}
+
+TEST_F(AfterSearchTest, SayingYesToTheOfferShowsTheResults) {
+  MakeCorpus(TForm1::kOfferResultsAbove + 1);
+  errors_.answers.push_back(true);
+  SearchForCat();
+  ASSERT_EQ(errors_.asked.size(), 1u);
+  ASSERT_NE(form_.ResultsWindow(), nullptr);
+  EXPECT_EQ(form_.ResultsWindow()->Rows().rowCount(), TForm1::kOfferResultsAbove + 1);
+  EXPECT_TRUE(errors_.shown.empty());
+}
+
 }  // namespace
 }  // namespace tallyfold::testing
