@@ -350,4 +350,17 @@ Validity CheckText(const TCodePage& page, const char* text, std::size_t size) {
   return profile->Valid(text, size) ? Validity::kValid : Validity::kInvalid;
 }
 
+std::vector<const TCodePage*> CharacterSetsToTry(TTextEncoding mark, const TTextDecoding& decoding,
+                                                 const TCodePage& locale) {
+  static const TCodePage kUtf8("UTF-8");
+  if (mark != teAnsi) return {&kUtf8};
+  if (decoding.kind == TDecodingKind::Locale) return {&locale};
+  if (decoding.kind == TDecodingKind::CodePage) return {&decoding.code_page};
+  std::vector<const TCodePage*> tries = {&kUtf8};
+  if (!locale.IsUtf8() && locale.Name() != decoding.code_page.Name()) tries.push_back(&locale);
+  // A UTF-8 fallback right after UTF-8 would only read the text again.
+  if (!decoding.code_page.IsUtf8() || tries.size() > 1) tries.push_back(&decoding.code_page);
+  return tries;
+}
+
 }  // namespace tallyfold::text_internal

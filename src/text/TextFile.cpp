@@ -404,26 +404,12 @@ TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encod
                                             std::size_t slice_bytes, TTextReadInfo* info) {
   const std::int64_t start = stream.Position();
   const std::int64_t remaining = std::max<std::int64_t>(stream.Size() - start, 0);
-  static const TCodePage kUtf8("UTF-8");
 
   // The character sets to try in turn: each but the last is read strictly
   // and given up at its first malformed sequence, the last is read whatever
   // it holds.
-  std::vector<const TCodePage*> tries;
-  if (encoding == teUtf16LE || encoding == teUtf16BE || encoding == teUtf8) {
-    tries = {&kUtf8};
-  } else if (decoding.kind == TDecodingKind::Locale) {
-    tries = {&locale};
-  } else if (decoding.kind == TDecodingKind::CodePage) {
-    tries = {&decoding.code_page};
-  } else {
-    tries = {&kUtf8};
-    // Text that a non-UTF-8 locale's character set holds was always read in
-    // it, and still is.
-    if (!locale.IsUtf8() && locale.Name() != decoding.code_page.Name()) tries.push_back(&locale);
-    // A UTF-8 fallback right after UTF-8 would only read the text again.
-    if (!decoding.code_page.IsUtf8() || tries.size() > 1) tries.push_back(&decoding.code_page);
-  }
+  const std::vector<const TCodePage*> tries =
+      text_internal::CharacterSetsToTry(encoding, decoding, locale);
 
   MalformedTally tally;
   for (std::size_t i = 0;; ++i) {

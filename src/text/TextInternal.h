@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 
+#include <vector>
+
 #include "platform/CodePage.h"
 #include "text/StringList.h"
 #include "text/TextFile.h"
@@ -125,5 +127,14 @@ enum class Validity { kValid, kInvalid, kUnknown };
 // the code pages whose sequences can be learnt from the code page itself
 // (ISO-8859-*, GB18030, GBK, GB2312), unknown for any other.
 Validity CheckText(const TCodePage& page, const char* text, std::size_t size);
+
+// The character sets a text with the mark `mark` (teAnsi: none) is tried in
+// under `decoding`, in turn: each but the last is taken only when the whole
+// text is valid in it, the last whatever the text holds. A text with a mark
+// is UTF-8 (a UTF-16 one is decoded without a character set). In a locale
+// whose character set is not UTF-8 (`locale`), text valid in it was always
+// read in it, and still is.
+std::vector<const TCodePage*> CharacterSetsToTry(TTextEncoding mark, const TTextDecoding& decoding,
+                                                 const TCodePage& locale);
 
 }  // namespace tallyfold::text_internal

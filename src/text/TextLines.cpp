@@ -487,22 +487,9 @@ void ReadTextLines(const std::string& native_path, const TTextDecoding& decoding
   const RawText<char> raw{text, zero != nullptr ? static_cast<std::size_t>(zero - text) : rest,
                           '\r', '\n'};
 
-  // The character sets to try in turn, as the list reader tries them: each
-  // but the last only when the whole text is valid in it.
-  static const TCodePage kUtf8("UTF-8");
-  const TCodePage& locale = SystemCodePage();
-  std::vector<const TCodePage*> tries;
-  if (mark == teUtf8) {
-    tries = {&kUtf8};
-  } else if (decoding.kind == TDecodingKind::Locale) {
-    tries = {&locale};
-  } else if (decoding.kind == TDecodingKind::CodePage) {
-    tries = {&decoding.code_page};
-  } else {
-    tries = {&kUtf8};
-    if (!locale.IsUtf8() && locale.Name() != decoding.code_page.Name()) tries.push_back(&locale);
-    if (!decoding.code_page.IsUtf8() || tries.size() > 1) tries.push_back(&decoding.code_page);
-  }
+  // The character sets to try in turn, as the list reader tries them.
+  const std::vector<const TCodePage*> tries =
+      text_internal::CharacterSetsToTry(mark, decoding, SystemCodePage());
   const TCodePage* page = nullptr;
   bool sieve = false;  // the text is valid in `page`, and its bytes can be searched
   for (std::size_t i = 0; i < tries.size() && page == nullptr; ++i) {
