@@ -23,6 +23,8 @@
 
 #include "app/CliRunner.h"
 
+#include "regex/RegexEngine.h"
+
 namespace tallyfold::testing {
 
 // The user and group an unprivileged run takes when the tests run as root:
@@ -162,5 +164,21 @@ inline std::vector<std::string> FolderNames(const std::string& folder) {
   std::sort(names.begin(), names.end());
   return names;
 }
+
+// Gives the tests the engine's message table, whose texts EngineObjectTest
+// checks against data of its own.
+class MessageTable : public TRegexEngine {
+ public:
+  using TRegexEngine::ErrorMessage;
+};
+
+inline std::string CompileMessage(int code, int position) {
+  return MessageTable().ErrorMessage(code) + " (pos " + std::to_string(position) + ")";
+}
+
+// Linux takes no single argument longer than 128 KiB with its terminating
+// 0 (MAX_ARG_STRLEN): the longest pattern the command line can carry. Longer
+// ones are refused by exec before the program starts.
+inline constexpr std::size_t kLongestArgument = 128 * 1024 - 1;
 
 }  // namespace tallyfold::testing

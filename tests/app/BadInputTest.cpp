@@ -81,23 +81,6 @@ class Scene {
   const std::string report = root / "result.htm";
 };
 
-// Gives the tests the engine's message table, whose texts EngineObjectTest
-// pins one by one.
-class MessageTable : public TRegexEngine {
- public:
-  using TRegexEngine::ErrorMessage;
-};
-
-std::string CompileMessage(int code, int position) {
-  return MessageTable().ErrorMessage(code) + " (pos " + std::to_string(position) + ")";
-}
-
-// Linux takes no single argument longer than 128 KiB with its terminating
-// 0 (MAX_ARG_STRLEN): the longest pattern the command line can carry. Longer
-// ones are refused by exec before the program starts; the search command
-// itself takes them (MegabytePatternsThroughTheSearchCommand).
-constexpr std::size_t kLongestArgument = 128 * 1024 - 1;
-
 // The longest nesting of groups, refused at the fifteenth, is among the
 // failures of FailedSearchTest.
 TEST(BadInput, LongestLiteralTheCommandLineCarries) {

@@ -165,21 +165,6 @@ std::string FullDiskMessage(bool rows_on_disk, const std::string& report,
   return "Cannot set rows aside in \"" + report.substr(0, report.rfind('/')) + "\". " + reason;
 }
 
-// Gives the table the engine's message texts, which EngineObjectTest checks
-// against its own table.
-class MessageTable : public TRegexEngine {
- public:
-  using TRegexEngine::ErrorMessage;
-};
-
-std::string CompileMessage(int code, int position) {
-  return MessageTable().ErrorMessage(code) + " (pos " + std::to_string(position) + ")";
-}
-
-// Linux takes no single argument longer than 128 KiB with its terminating 0:
-// the longest pattern the command line can carry.
-constexpr std::size_t kLongestArgument = 128 * 1024 - 1;
-
 // ---- The table ----
 
 std::vector<Failure> Failures() {
