@@ -22,7 +22,6 @@
 #include <vector>
 
 #include "app/CliRunner.h"
-
 #include "regex/RegexEngine.h"
 
 namespace tallyfold::testing {
