@@ -25,7 +25,6 @@
 #include <iostream>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "app/ResultView.h"
@@ -233,43 +232,15 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
   return options;
 }
 
-// Hands bytes to a stream in pieces of about a megabyte.
-class ByteWriter {
- public:
-  explicit ByteWriter(TStream& stream) : stream_(stream) {}
-  void Write(std::string_view bytes) {
-    buffer_ += bytes;
-    if (buffer_.size() >= kPiece) Flush();
-  }
-  void Flush() {
-    stream_.Write(buffer_.data(), static_cast<std::int64_t>(buffer_.size()));
-    buffer_.clear();
-  }
-
- private:
-  static constexpr std::size_t kPiece = std::size_t{1} << 20;
-  TStream& stream_;
-  std::string buffer_;
-};
-
 // Writes the results as --format asks, into `path` as a report is written:
 // a regular file is replaced only once the table is whole.
 void WriteResults(const std::string& format, const ResultSet& results, const std::string& path,
                   const std::atomic<bool>* cancel) {
-  WriteFileWith(
-      path,
-      [&](TStream& stream) {
-        ByteWriter writer(stream);
-        const auto write = [&writer](std::string_view bytes) { writer.Write(bytes); };
-        if (format == "tsv") {
-          const ResultView view(results);
-          WriteTable(view, TableFormat::kTsv, write, cancel);
-        } else {
-          WriteJsonLines(results, write, cancel);
-        }
-        writer.Flush();
-      },
-      cancel);
+  if (format == "tsv") {
+    WriteTableFile(ResultView(results), TableFormat::kTsv, path, cancel);
+  } else {
+    WriteJsonLinesFile(results, path, cancel);
+  }
 }
 
 // A path from the command line made absolute. One that is absolute already

@@ -17,6 +17,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
+#include "text/TextFile.h"
 
 namespace tallyfold {
 
@@ -549,6 +550,32 @@ void WriteJsonLines(const ResultSet& results,
     }
   }
   output.Flush();
+}
+
+namespace {
+
+// The writers hand over pieces of kWritePiece bytes, which go to the file
+// as they come.
+std::function<void(std::string_view)> ToStream(TStream& stream) {
+  return [&stream](std::string_view bytes) {
+    stream.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  };
+}
+
+}  // namespace
+
+void WriteTableFile(const ResultView& view, TableFormat format, const std::string& native_path,
+                    const std::atomic<bool>* cancel) {
+  WriteFileWith(
+      native_path, [&](TStream& stream) { WriteTable(view, format, ToStream(stream), cancel); },
+      cancel);
+}
+
+void WriteJsonLinesFile(const ResultSet& results, const std::string& native_path,
+                        const std::atomic<bool>* cancel) {
+  WriteFileWith(
+      native_path, [&](TStream& stream) { WriteJsonLines(results, ToStream(stream), cancel); },
+      cancel);
 }
 
 }  // namespace tallyfold

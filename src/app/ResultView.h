@@ -99,4 +99,13 @@ void WriteJsonLines(const ResultSet& results,
                     const std::function<void(std::string_view bytes)>& write,
                     const std::atomic<bool>* cancel = nullptr);
 
+// The same written to the file at `native_path` as a report is written
+// (WriteFileWith in text/TextFile.h): a regular file is replaced only once
+// the table is whole, a stream is written straight through, and the errors
+// are the report's. A cancel leaves the old file as it was.
+void WriteTableFile(const ResultView& view, TableFormat format, const std::string& native_path,
+                    const std::atomic<bool>* cancel = nullptr);
+void WriteJsonLinesFile(const ResultSet& results, const std::string& native_path,
+                        const std::atomic<bool>* cancel = nullptr);
+
 }  // namespace tallyfold

@@ -22,7 +22,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableView>
@@ -256,34 +255,6 @@ QVariant HitsPerFileModel::headerData(int section, Qt::Orientation orientation, 
                                                     "Characters"};
   if (section < 0 || section >= kColumnCount) return QVariant();
   return QString::fromLatin1(kTitles[section]);
-}
-
-// ---------------------------------------------------------------------------
-// Tables as files.
-
-void WriteTableFile(const ResultView& view, TableFormat format, const QString& path,
-                    const std::atomic<bool>* cancel) {
-  QSaveFile file(path);
-  auto failed = [&] {
-    return Exception("Cannot write \"" + path.toStdString() + "\". " +
-                     file.errorString().toStdString());
-  };
-  if (!file.open(QIODevice::WriteOnly)) throw failed();
-  // Small pieces are gathered so that the file is written in large ones.
-  QByteArray buffer;
-  auto flush = [&] {
-    if (file.write(buffer) != buffer.size()) throw failed();
-    buffer.clear();
-  };
-  WriteTable(
-      view, format,
-      [&](std::string_view bytes) {
-        buffer.append(bytes.data(), static_cast<qsizetype>(bytes.size()));
-        if (buffer.size() >= (1 << 16)) flush();
-      },
-      cancel);
-  flush();
-  if (!file.commit()) throw failed();
 }
 
 // ---------------------------------------------------------------------------
@@ -632,7 +603,7 @@ void TResultsWindow::Export(TableFormat format, const QString& path) {
   StartTask(
       QStringLiteral("Writing %1…").arg(path),
       [view, format, path](const std::atomic<bool>& cancel, std::atomic<int>&) {
-        WriteTableFile(*view, format, path, &cancel);
+        WriteTableFile(*view, format, QFile::encodeName(path).toStdString(), &cancel);
       },
       [] {});
 }

@@ -103,13 +103,6 @@ class HitsPerFileModel : public QAbstractTableModel {
   ResultFile totals_;
 };
 
-// Writes the shown rows of `view` to the file at `path` in `format`,
-// replacing it only once it is whole. Raises tallyfold::Exception when the
-// file cannot be written, ECancelled once *cancel is set (the old file then
-// stays).
-void WriteTableFile(const ResultView& view, TableFormat format, const QString& path,
-                    const std::atomic<bool>* cancel = nullptr);
-
 // A line of a corpus file with the text around it, as a viewer shows it.
 struct LineInContext {
   QString text;        // the lines around it, LF between them

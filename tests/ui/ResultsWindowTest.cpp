@@ -251,9 +251,9 @@ TEST_F(ResultsWindowTest, ACancelledExportLeavesTheOldFile) {
   const std::shared_ptr<ResultSet> results = SmallSet();
   ResultView view(*results);
   const std::atomic<bool> cancel{true};
-  EXPECT_THROW(WriteTableFile(view, TableFormat::kTsv, path, &cancel), ECancelled);
+  EXPECT_THROW(WriteTableFile(view, TableFormat::kTsv, path.toStdString(), &cancel), ECancelled);
   EXPECT_EQ(ReadBytes(path), "old");
-  WriteTableFile(view, TableFormat::kTsv, path);
+  WriteTableFile(view, TableFormat::kTsv, path.toStdString());
   EXPECT_EQ(ReadBytes(path).count('\n'), 7);
 }
 
