@@ -279,14 +279,23 @@ std::string StrictXmlCharacterFault(const std::string& report) {
   return "";
 }
 
-class CliReport : public ::testing::TestWithParam<ReportCase> {};
+// Each case's corpus in root/corpus.
+class CliReport : public ::testing::TestWithParam<ReportCase> {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(mkdir(folder_.c_str(), 0700), 0);
+    for (const CorpusFile& file : GetParam().files)
+      WriteBytes(folder_ + "/" + file.name, file.bytes);
+  }
+
+  TempFolder root_;
+  const std::string folder_ = root_ / "corpus";
+};
 
 TEST_P(CliReport, WritesTheReportByteForByte) {
   const ReportCase& test_case = GetParam();
-  TempFolder root;
-  const std::string folder = root / "corpus";
-  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
-  for (const CorpusFile& file : test_case.files) WriteBytes(folder + "/" + file.name, file.bytes);
+  const TempFolder& root = root_;
+  const std::string& folder = folder_;
 
   std::vector<std::string> args = test_case.options;
   args.push_back(test_case.pattern);
@@ -389,10 +398,8 @@ constexpr char kReadTable[] =
 
 TEST_P(CliReport, TablesHoldTheReportsMatchesInItsOrder) {
   const ReportCase& test_case = GetParam();
-  TempFolder root;
-  const std::string folder = root / "corpus";
-  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
-  for (const CorpusFile& file : test_case.files) WriteBytes(folder + "/" + file.name, file.bytes);
+  const TempFolder& root = root_;
+  const std::string& folder = folder_;
   const std::string expected = MatchesOfRows(test_case.rows(folder));
   for (const std::string format : {"jsonl", "tsv"}) {
     SCOPED_TRACE(format);
