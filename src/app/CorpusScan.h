@@ -24,13 +24,14 @@
 //
 // The files are read, decoded and matched by worker threads, one per core
 // unless ScanControl says otherwise (and never more than four per core),
-// each with its own engine and line list per file; the entries still reach
-// the list in enumeration order, so the list is the same, entry for entry,
-// whatever the number of threads. The memory a scan holds does not grow
-// with the threads: a file is only started while the sizes of the files
-// being read, plus the memory of finished files' entries waiting for an
-// earlier file, stay within a byte budget (ScanControl::memory_budget). A
-// file larger than the budget is read alone.
+// each with its own engine; a file's bytes are read once and its lines are
+// given one at a time (text/TextLines.h). The keys still reach the list in
+// enumeration order, so the list is the same, key for key, whatever the
+// number of threads. The memory a scan holds does not grow with the
+// threads: a file is only started while the sizes of the files being read,
+// plus the memory of finished files' keys waiting for an earlier file, stay
+// within a byte budget (ScanControl::memory_budget). A file larger than the
+// budget is read alone.
 //
 // Rows that go beyond the store's memory budget are written to its spill
 // file as they are made; a spill file that cannot be written ends the scan
