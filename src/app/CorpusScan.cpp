@@ -212,8 +212,8 @@ constexpr int kThreadsPerCore = 4;
 int CoreCount() { return std::max(1, static_cast<int>(std::thread::hardware_concurrency())); }
 
 // What a file costs the scan's budget while it is read: its size on disk,
-// which is what its bytes take while its lines are given one at a time. A file whose size cannot be told costs nothing here; opening
-// it will fail.
+// which is what its bytes take while its lines are given one at a time. A
+// file whose size cannot be told costs nothing here; opening it will fail.
 std::uint64_t SizeOnDisk(const std::string& path) {
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(path, error);
