@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "app/RowFormatter.h"  // MatchSpan
+#include "text/TextFile.h"      // TTextReadInfo
 
 namespace tallyfold {
 
@@ -37,6 +38,7 @@ struct ResultFile {
   std::int64_t characters = 0;
   int lines = 0;             // its matching lines
   std::int64_t matches = 0;  // the matches in them
+  TTextReadInfo read;        // how it was read (encoding, replacements, NULs)
 };
 
 // One matching line, as ResultSet::Line gives it.

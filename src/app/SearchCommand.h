@@ -28,11 +28,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/MatchStore.h"
-#include "app/ResultSet.h"
 #include "app/ReportStyleSheet.h"
 #include "app/ResultSet.h"
+#include "app/SearchNotes.h"
 #include "text/StringList.h"
 #include "text/TextFile.h"
 
@@ -117,6 +118,12 @@ struct SearchStats {
   // With SearchOptions::keep_results: the matching lines in the report's
   // order and the files searched.
   std::shared_ptr<const ResultSet> results;
+  // How every corpus file was read, in file order (app/SearchNotes.h).
+  std::vector<FileReading> readings;
+  // The matching lines the pattern has without the \b wrap, when the search
+  // worked that out (the wrap stood beside a character that is never a word
+  // character); -1 otherwise.
+  int lines_without_boundary = -1;
 };
 
 // Runs one search. Throws tallyfold::Exception on failure, ECancelled when

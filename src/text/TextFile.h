@@ -243,6 +243,16 @@ struct TTextDecoding {
 TTextDecoding TextDecodingNamed(const std::string& encoding,
                                 const std::string& fallback = "GB18030");
 
+// Why a file was read in the character set it was read in.
+enum class TReadChoice {
+  kMark,      // its byte-order mark
+  kNamed,     // the decoding named it ("locale" or a character set)
+  kUtf8,      // automatic: the whole text is valid UTF-8
+  kLocale,    // automatic: valid in the locale's character set (not UTF-8)
+  kDetected,  // automatic: the encoding detector named it
+  kFallback,  // automatic: the detector had no answer iconv can use
+};
+
 // How a file was read.
 struct TTextReadInfo {
   TTextEncoding mark = teAnsi;  // the byte-order mark found; teAnsi: none
@@ -251,6 +261,13 @@ struct TTextReadInfo {
   std::string codeset;
   // The sequences not valid in it, each decoded as one U+FFFD.
   std::size_t malformed = 0;
+  // The U+0000 characters of the text (each an ordinary character of its
+  // line).
+  std::size_t nuls = 0;
+  TReadChoice choice = TReadChoice::kMark;
+  // With kFallback: the detector's answer when it named a character set
+  // iconv does not have; empty otherwise.
+  std::string detected;
 };
 
 // Reads a file or the rest of a stream into `list` as ReadTextFile and

@@ -1,0 +1,101 @@
+// What the user of a search should be told besides its counts: how the
+// corpus files were read, and where the pattern as typed can never match.
+//
+// Both front ends tell it, each in its own words: the command line in
+// English on standard error, the window in the user's language in its note.
+// This layer gives the facts; the wording is the front end's.
+//
+//   tallyfold::SearchStats stats;
+//   tallyfold::RunSearch(options, lists, stats);
+//   tallyfold::ReadingSummary reading = tallyfold::SummarizeReadings(stats.readings, "GB18030");
+//   if (!reading.Empty()) ...   // "3 files read as BIG5; 1 file had bytes replaced: a.txt"
+//   for (const auto& advice : tallyfold::AdvisePattern(u"的", true)) ...
+//                               // kBoundaryBeside, edge u"的"
+//
+// Nothing here raises.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "text/TextFile.h"
+
+namespace tallyfold {
+
+// How one corpus file was read.
+struct FileReading {
+  std::string path;        // native byte path
+  std::string shown_name;  // as the report's rows name it
+  TTextReadInfo read;
+};
+
+// The first this many files with replaced bytes are named in a summary.
+inline constexpr int kSummaryExamples = 3;
+
+// What the readings of one search need the user to know.
+struct ReadingSummary {
+  struct Codeset {
+    std::string name;  // as TTextReadInfo::codeset gives it
+    int files = 0;
+  };
+  // Files read without a byte-order mark in a character set other than
+  // UTF-8, by character set: most files first, then by name.
+  std::vector<Codeset> codesets;
+  int replaced_files = 0;     // files with sequences read as U+FFFD
+  std::uint64_t replaced = 0;  // those sequences, in all of them
+  // The shown names of the first kSummaryExamples of those files, in file
+  // order.
+  std::vector<std::string> examples;
+  int nul_files = 0;       // files holding U+0000
+  std::uint64_t nuls = 0;  // the U+0000 characters in all of them
+  // Files whose detected character set iconv does not have, read in the
+  // fallback instead, and the first such answer.
+  int undetected_files = 0;
+  std::string undetected;
+  // An --encoding value that may read the files with replacements right,
+  // or empty when none is likely to.
+  std::string encoding_hint;
+
+  bool Empty() const {
+    return codesets.empty() && replaced_files == 0 && nul_files == 0 && undetected_files == 0;
+  }
+};
+
+// Sums up the readings of a search; `fallback` is the search's fallback
+// encoding.
+ReadingSummary SummarizeReadings(const std::vector<FileReading>& readings,
+                                 const std::string& fallback);
+
+// A place where the pattern as typed can never match, or matches far less
+// than it seems to.
+enum class PatternPitfall {
+  // The \b wrap stands beside a pattern edge that is never a word character
+  // (a character above U+007F): \b then matches only where an ASCII letter,
+  // digit or '_' stands next to it.
+  kBoundaryBeside,
+  // The pattern begins with ^ or \A before a character other than a space:
+  // each line is searched with a space added at its start, so it never
+  // matches.
+  kStartAnchor,
+  // The pattern ends with $ or \Z after a character other than a space.
+  kEndAnchor,
+};
+
+struct PatternAdvice {
+  PatternPitfall pitfall;
+  // kBoundaryBeside: the character at the edge (a surrogate pair counts as
+  // one); otherwise the anchor as typed ("^", "\A", "$" or "\Z").
+  std::u16string edge;
+  // The pattern text that works ("^ the", "the $"); empty for
+  // kBoundaryBeside, whose remedy is turning the wrap off.
+  std::u16string better;
+  // Whether the remedy also needs the \b wrap turned off.
+  bool needs_no_boundary = false;
+};
+
+// The pitfalls of `pattern_text` (as typed; it is trimmed here) searched
+// with or without the \b wrap, each edge once, start before end.
+std::vector<PatternAdvice> AdvisePattern(const std::u16string& pattern_text, bool word_boundary);
+
+}  // namespace tallyfold
