@@ -477,7 +477,8 @@ void ReadTextLines(const std::string& native_path, const TTextDecoding& decoding
   if (mark == teUtf16LE || mark == teUtf16BE) {
     ReadWideLines(file, mark == teUtf16BE, needle, cancel, each);
     if (info != nullptr)
-      *info = TTextReadInfo{mark, mark == teUtf16LE ? "UTF-16LE" : "UTF-16BE", 0};
+      *info = TTextReadInfo{mark, mark == teUtf16LE ? "UTF-16LE" : "UTF-16BE", 0, 0,
+                           TReadChoice::kMark, ""};
     return;
   }
 
@@ -547,7 +548,7 @@ void ReadTextLines(const std::string& native_path, const TTextDecoding& decoding
   } else {
     GiveEveryCodePageLine(raw, *page, cancel, malformed, each);
   }
-  if (info != nullptr) *info = TTextReadInfo{mark, page->Name(), malformed};
+  if (info != nullptr) *info = TTextReadInfo{mark, page->Name(), malformed, 0, TReadChoice::kMark, ""};
 }
 
 }  // namespace tallyfold

@@ -48,9 +48,9 @@ void AddLine(ResultSet& results, int file, int line, const std::u16string& trimm
 // first), over two files and one without a match.
 std::shared_ptr<ResultSet> SmallSet() {
   auto results = std::make_shared<ResultSet>();
-  results->AddFile(ResultFile{"/c/a.txt", "a.txt", 120, 0, 0});
-  results->AddFile(ResultFile{"/c/b.txt", "b.txt", 80, 0, 0});
-  results->AddFile(ResultFile{"/c/c.txt", "c.txt", 40, 0, 0});
+  results->AddFile(ResultFile{"/c/a.txt", "a.txt", 120, 0, 0, {}});
+  results->AddFile(ResultFile{"/c/b.txt", "b.txt", 80, 0, 0, {}});
+  results->AddFile(ResultFile{"/c/c.txt", "c.txt", 40, 0, 0, {}});
   const std::vector<std::u16string> needles = {u"the", u"sea"};
   AddLine(*results, 1, 9, u"the sea, the sky", needles);
   AddLine(*results, 0, 4, u"in the 海 sea", needles);
@@ -260,7 +260,7 @@ TEST_F(ResultsWindowTest, ACancelledExportLeavesTheOldFile) {
 // 100,000 lines of two matches each.
 std::shared_ptr<ResultSet> LargeSet() {
   auto results = std::make_shared<ResultSet>();
-  results->AddFile(ResultFile{"/c/big.txt", "big.txt", 3'000'000, 100'000, 200'000});
+  results->AddFile(ResultFile{"/c/big.txt", "big.txt", 3'000'000, 100'000, 200'000, {}});
   for (int line = 1; line <= 100'000; ++line) {
     const std::u16string number = QString::number(100'000 - line).toStdU16String();
     AddLine(*results, 0, line, u"sea " + number + u" sea", {u"sea"});
@@ -309,7 +309,7 @@ TEST_F(LineViewerTest, ShowsTheLineInItsFileDecodedWithItsMatchesMarked) {
   const QString path = folder_.filePath("gb.txt");
   WriteFile(path, "\xB5\xDA\xD2\xBB\xD0\xD0\r\n  \xB4\xF3\xBA\xA3 the end  \r\nlast\r\n");
   auto results = std::make_shared<ResultSet>();
-  results->AddFile(ResultFile{path.toStdString(), "gb.txt", 20, 0, 0});
+  results->AddFile(ResultFile{path.toStdString(), "gb.txt", 20, 0, 0, {}});
   AddLine(*results, 0, 2, u"大海 the end", {u"the"});
   Open(results);
   TLineViewer* viewer = window_->OpenLine(0);
@@ -331,9 +331,9 @@ TEST_F(LineViewerTest, ALineTheFileNoLongerHasIsAnError) {
   const QString path = folder_.filePath("short.txt");
   WriteFile(path, "one line\n");
   auto results = std::make_shared<ResultSet>();
-  results->AddFile(ResultFile{path.toStdString(), "short.txt", 8, 0, 0});
+  results->AddFile(ResultFile{path.toStdString(), "short.txt", 8, 0, 0, {}});
   AddLine(*results, 0, 7, u"the line", {u"the"});
-  results->AddFile(ResultFile{folder_.filePath("gone.txt").toStdString(), "gone.txt", 8, 0, 0});
+  results->AddFile(ResultFile{folder_.filePath("gone.txt").toStdString(), "gone.txt", 8, 0, 0, {}});
   AddLine(*results, 1, 1, u"the line", {u"the"});
   Open(results);
   EXPECT_EQ(window_->OpenLine(0), nullptr);
