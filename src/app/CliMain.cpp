@@ -336,19 +336,110 @@ std::string Counted(int count, const char* singular, const char* plural) {
   return std::to_string(count) + " " + (count == 1 ? singular : plural);
 }
 
-// The note for a file read as UTF-8 that held malformed sequences, naming
-// the option that may read it right. A file read in a legacy character set
-// gets none: junk bytes are malformed in any of them, and the automatic
-// choice takes one only for text that is not UTF-8 anyway.
-std::string MalformedUtf8Note(const std::string& path, const TTextReadInfo& read,
-                              const std::string& fallback) {
-  std::string note = "tallyfold-cli: " + path + ": " + std::to_string(read.malformed) +
-                     " malformed UTF-8 " + (read.malformed == 1 ? "sequence" : "sequences") +
-                     " read as U+FFFD";
-  if (read.mark != teAnsi) return note + " (the file's byte-order mark chose UTF-8)";
-  // The fallback is the likely encoding, unless it is UTF-8 itself.
-  const bool legacy = !TCodePage(fallback).IsUtf8();
-  return note + "; try --encoding " + (legacy ? fallback : std::string("GB18030"));
+// A count with its thousands grouped, as the notes give it: 6,014.
+std::string Grouped(std::int64_t count) {
+  std::string digits = std::to_string(count);
+  for (std::size_t at = digits.size(); at > 3 && digits[at - 4] != '-'; at -= 3)
+    digits.insert(at - 3, 1, ',');
+  return digits;
+}
+
+std::string Files(int count) { return Counted(count, "file", "files"); }
+
+std::string Quoted(std::u16string_view text) { return "\"" + Utf8Encode(text) + "\""; }
+
+// The summary of how the corpus files were read: a line for each thing the
+// user may want to act on, none when every file was read as UTF-8 (or by
+// its mark) without a byte replaced.
+std::vector<std::string> ReadingNotes(const ReadingSummary& reading, const std::string& fallback) {
+  std::vector<std::string> notes;
+  if (!reading.codesets.empty()) {
+    std::string note = "read without a byte-order mark as ";
+    for (std::size_t i = 0; i < reading.codesets.size(); ++i) {
+      if (i > 0) note += i + 1 == reading.codesets.size() ? " and " : ", ";
+      note += reading.codesets[i].name + " (" + Files(reading.codesets[i].files) + ")";
+    }
+    notes.push_back(note);
+  }
+  if (reading.replaced_files > 0) {
+    std::string note = Files(reading.replaced_files) + " had bytes not valid in the character set "
+                       "read in, each sequence read as U+FFFD (" + Grouped(
+                           static_cast<std::int64_t>(reading.replaced)) + " in all): ";
+    for (std::size_t i = 0; i < reading.examples.size(); ++i)
+      note += (i > 0 ? ", " : "") + reading.examples[i];
+    const int more = reading.replaced_files - static_cast<int>(reading.examples.size());
+    if (more > 0) note += " and " + std::to_string(more) + " more";
+    if (!reading.encoding_hint.empty()) note += "; try --encoding " + reading.encoding_hint;
+    notes.push_back(note);
+  }
+  if (reading.nul_files > 0) {
+    notes.push_back(Files(reading.nul_files) + " held NUL characters (" +
+                    Grouped(static_cast<std::int64_t>(reading.nuls)) +
+                    " in all), searched as ordinary characters of their lines");
+  }
+  if (reading.undetected_files > 0) {
+    notes.push_back(Files(reading.undetected_files) + " looked like " + reading.undetected +
+                    (reading.undetected_files > 1 ? " or another character set" : "") +
+                    " that iconv cannot read, and were read in the fallback, " + fallback);
+  }
+  return notes;
+}
+
+// The notes on where the pattern as typed can never match, or matches far
+// less than it seems to: the \b wrap beside a character that is never a
+// word character, and anchors beside the spaces the search adds.
+std::vector<std::string> PatternNotes(const std::vector<PatternAdvice>& advice,
+                                      const std::u16string& pattern_text, int matching_lines,
+                                      int lines_without_boundary) {
+  std::vector<std::string> notes;
+  std::vector<std::u16string> beside;
+  std::vector<std::u16string> anchors;
+  std::u16string better;
+  bool needs_no_boundary = false;
+  for (const PatternAdvice& item : advice) {
+    if (item.pitfall == PatternPitfall::kBoundaryBeside) {
+      beside.push_back(item.edge);
+    } else {
+      anchors.push_back(item.edge);
+      better = item.better;
+      needs_no_boundary = needs_no_boundary || item.needs_no_boundary;
+    }
+  }
+  const auto joined = [](const std::vector<std::u16string>& edges) {
+    std::string text = Quoted(edges.front());
+    if (edges.size() > 1) text += " and " + Quoted(edges.back());
+    return text;
+  };
+  if (!beside.empty()) {
+    const bool both = beside.size() > 1;
+    const bool begins = both || advice.front().pitfall == PatternPitfall::kBoundaryBeside;
+    std::string note = std::string("the pattern ") +
+                       (both ? "begins and ends with " : begins ? "begins with " : "ends with ") +
+                       joined(beside) +
+                       ", and \\b counts only ASCII letters, digits and \"_\" as word "
+                       "characters, so the \\b added there matches only beside one of those. " +
+                       Grouped(matching_lines) + (matching_lines == 1 ? " line" : " lines") +
+                       " matched";
+    if (lines_without_boundary >= 0) {
+      note += "; without the \\b wrap " + Grouped(lines_without_boundary) +
+              " would: pass --no-boundary";
+    } else {
+      note += "; pass --no-boundary to search without the \\b wrap";
+    }
+    notes.push_back(note);
+  }
+  if (!anchors.empty()) {
+    std::string note = "each line is searched with a space added at each end, so ";
+    if (better != TrimWide(pattern_text)) {
+      note += Quoted(TrimWide(pattern_text)) + " can never match as typed; search for " +
+              Quoted(better) + (needs_no_boundary ? " with --no-boundary" : "");
+    } else {
+      note += "the \\b added beside " + joined(anchors) +
+              " can never match; search with --no-boundary";
+    }
+    notes.push_back(note);
+  }
+  return notes;
 }
 
 void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err) {
@@ -393,13 +484,6 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err)
     search.progress = [&progress](int done, int total, const std::string&) {
       progress.Update(done, total);
     };
-    if (!options.quiet) {
-      search.malformed = [&](const std::string& path, const TTextReadInfo& read) {
-        if (read.codeset != "UTF-8") return;
-        progress.Wipe();
-        err << MalformedUtf8Note(path, read, options.fallback) << "\n";
-      };
-    }
     SearchLists lists;
     RunSearch(search, lists, stats);
     if (table) WriteResults(options.format, *stats.results, search.report_file, search.cancel);
@@ -411,9 +495,13 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err)
             << Counted(stats.files_scanned, "file", "files") << " scanned; "
             << (table ? "results" : "report") << " written to "
             << (to_stdout ? std::string("standard output") : search.report_file) << "\n";
-    const std::string hint = BoundaryHint(search.pattern_text, search.word_boundary,
-                                          stats.matching_lines, BoundaryOptionName::kCommandLine);
-    if (!hint.empty()) err << "tallyfold-cli: hint: " << hint << "\n";
+    for (const std::string& note :
+         ReadingNotes(SummarizeReadings(stats.readings, options.fallback), options.fallback))
+      err << "tallyfold-cli: " << note << "\n";
+    for (const std::string& note :
+         PatternNotes(AdvisePattern(search.pattern_text, search.word_boundary),
+                      search.pattern_text, stats.matching_lines, stats.lines_without_boundary))
+      err << "tallyfold-cli: hint: " << note << "\n";
   }
   // Not a failure of the search, whose report is written; but the page
   // shows no highlights without its sheet, so this is said even with --quiet.

@@ -316,15 +316,13 @@ int ScanFolder(const std::u16string& pattern, const std::string& folder, bool ca
                   control.packed_lines ? index : -1, stop, rows);
       },
       [&](int index, FileRows& rows, bool complete) {
-        if (rows.read.malformed > 0 && control.malformed)
-          control.malformed(path_of(index), rows.read);
         // A file that failed part-way still adds the lines before the
         // failure, as a scan on one thread does.
         matches.keys.Append(rows.keys);
         std::vector<MatchKey>().swap(rows.keys);
         if (complete && control.scanned)
           control.scanned(index, path_of(index), names[static_cast<std::size_t>(index)],
-                          rows.characters);
+                          rows.characters, rows.read);
         if (complete && control.progress) control.progress(index + 1, total, path_of(index + 1));
       });
   return total;

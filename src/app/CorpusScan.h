@@ -67,10 +67,14 @@ namespace tallyfold {
 // (the first one not done, in enumeration order; empty once all are done).
 using ScanProgress = std::function<void(int done, int total, const std::string& current)>;
 
-// Called on the thread that runs the scan, in enumeration order, for each
-// file whose text held sequences malformed in the character set it was read
-// in (each read as U+FFFD), just before the file's entries join the list.
-using ScanMalformed = std::function<void(const std::string& path, const TTextReadInfo& read)>;
+// Called on the thread that runs the scan, in enumeration order, once each
+// file's lines have joined the list: its index, path, the name its rows
+// show, the code units of its lines (line breaks not counted; only with
+// ScanControl::packed_lines, 0 otherwise) and how it was read (its
+// character set, the sequences read as U+FFFD, its NULs).
+using ScanScanned = std::function<void(int index, const std::string& path,
+                                       const std::string& shown_name, std::int64_t characters,
+                                       const TTextReadInfo& read)>;
 
 // Called on the thread that runs the scan once the folder is listed, with
 // the path of every file the scan will read, before any is read; whatever
@@ -100,7 +104,6 @@ struct ScanControl {
   // How a file without a byte-order mark is decoded; the default reads it
   // in the system code page (text/TextFile.h).
   TTextDecoding decoding;
-  ScanMalformed malformed;
   // Also scan the text files of the sub-folders, at any depth, in byte
   // order of their paths relative to the folder (ListTextFilesRecursive).
   bool recursive = false;
@@ -113,13 +116,7 @@ struct ScanControl {
   // of as a report row. Every line is then decoded, so that `scanned` can
   // tell each file's size in characters.
   bool packed_lines = false;
-  // Called on the thread that runs the scan, in enumeration order, once
-  // each file's lines have joined the list: its index, path, the name its
-  // rows show and the code units of its lines (line breaks not counted;
-  // only with packed_lines, 0 otherwise).
-  std::function<void(int index, const std::string& path, const std::string& shown_name,
-                     std::int64_t characters)>
-      scanned;
+  ScanScanned scanned;
 };
 
 // The number of worker threads `threads` asks for: itself when positive,

@@ -126,20 +126,22 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
   control.recursive = options.recursive;
   control.line_filter = options.line_filter;
   control.decoding = TextDecodingNamed(options.encoding, options.fallback_encoding);
-  control.malformed = options.malformed;
   std::shared_ptr<ResultSet> results;
   if (options.keep_results) {
     results = std::make_shared<ResultSet>();
     control.packed_lines = true;
-    control.scanned = [&results](int, const std::string& file, const std::string& shown_name,
-                                 std::int64_t characters) {
-      ResultFile entry;
-      entry.path = file;
-      entry.shown_name = shown_name;
-      entry.characters = characters;
-      results->AddFile(std::move(entry));
-    };
   }
+  control.scanned = [&](int, const std::string& file, const std::string& shown_name,
+                        std::int64_t characters, const TTextReadInfo& read) {
+    stats.readings.push_back({file, shown_name, read});
+    if (!results) return;
+    ResultFile entry;
+    entry.path = file;
+    entry.shown_name = shown_name;
+    entry.characters = characters;
+    entry.read = read;
+    results->AddFile(std::move(entry));
+  };
   RunWithMemory("searching \"" + MessagePath(options.folder) + "\"", lists, matches, [&] {
     try {
       stats.files_scanned =

@@ -80,10 +80,6 @@ struct SearchOptions {
   // before anything is read (TextDecodingNamed in text/TextFile.h).
   std::string encoding = "auto";
   std::string fallback_encoding = "GB18030";
-  // Called on the searching thread, in file order, for each corpus file
-  // whose text held sequences malformed in the character set it was read in
-  // (each read as U+FFFD): the file's path and how it was read.
-  std::function<void(const std::string& path, const TTextReadInfo& read)> malformed;
   // Also search the text files of the sub-folders at any depth; the rows
   // then name each file by its path relative to the folder.
   bool recursive = false;

@@ -1,11 +1,12 @@
 // Tests of the scan's encodings: files without a mark decoded as the scan's
-// decoding says, the report of malformed text (once per file, in file order,
-// on the scanning thread, whatever the number of workers), and links to
+// decoding says, how each file was read (once per file, in file order, on
+// the scanning thread, whatever the number of workers), and links to
 // files whose names are not valid UTF-8.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,20 +92,27 @@ class ScanEncoding : public ::testing::Test {
     bool operator==(const Note&) const = default;
   };
 
-  // Scans with `decoding` and `threads`, gathering the notes of malformed
-  // text and checking that each comes on the calling thread.
+  // Scans with `decoding` and `threads`, gathering the readings of the
+  // files with malformed text and checking that every file's reading comes
+  // once, in file order, on the calling thread.
   std::vector<Note> Scan(const TTextDecoding& decoding, int threads,
                          TUnicodeStringList& matches) {
     std::vector<Note> notes;
+    std::vector<std::string> read;
     const std::thread::id caller = std::this_thread::get_id();
     ScanControl control;
     control.threads = threads;
     control.decoding = decoding;
-    control.malformed = [&](const std::string& path, const TTextReadInfo& read) {
+    control.scanned = [&](int index, const std::string& path, const std::string& shown_name,
+                          std::int64_t, const TTextReadInfo& info) {
       EXPECT_EQ(std::this_thread::get_id(), caller);
-      notes.push_back({path, read.codeset, read.malformed});
+      EXPECT_EQ(index, static_cast<int>(read.size()));
+      EXPECT_EQ(path, folder_ / shown_name);
+      read.push_back(shown_name);
+      if (info.malformed > 0) notes.push_back({path, info.codeset, info.malformed});
     };
     ScanFolder(u"时间", folder_.Path(), false, matches, control);
+    EXPECT_EQ(read, (std::vector<std::string>{"a.txt", "b.txt", "c.txt", "d.txt"}));
     return notes;
   }
 

@@ -1,0 +1,240 @@
+// What a search tells its user besides its counts: the readings summed up
+// and the pattern's pitfalls.
+//
+// This file's external interface is SearchNotes.h;
+// tests/app/SearchNotesTest.cpp covers it.
+#include "app/SearchNotes.h"
+
+#include <algorithm>
+#include <map>
+
+#include "text/WideHelpers.h"
+
+namespace tallyfold {
+
+namespace {
+
+bool SameName(const std::string& a, const std::string& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    return lower(x) == lower(y);
+  });
+}
+
+bool IsUtf8Name(const std::string& codeset) {
+  return SameName(codeset, "UTF-8") || SameName(codeset, "UTF8");
+}
+
+// Whether the fallback reads text in a set other than UTF-8.
+bool FallbackIsLegacy(const std::string& fallback) {
+  try {
+    return !TextDecodingNamed("auto", fallback).code_page.IsUtf8();
+  } catch (const Exception&) {
+    return false;
+  }
+}
+
+// The --encoding value that may read the replaced files right. A file with
+// a byte-order mark is read by it whatever the option says, so only files
+// without one count. The corpus's own legacy set, as the files read cleanly
+// in one show it, comes first; then, for text read as UTF-8, the fallback
+// (or GB18030 when the fallback is UTF-8 itself); then, for text read in a
+// set the user named, the automatic choice, which looks at each file.
+std::string EncodingHint(const std::vector<FileReading>& readings, const std::string& fallback) {
+  std::map<std::string, int> clean;
+  for (const FileReading& reading : readings) {
+    const TTextReadInfo& read = reading.read;
+    if (read.mark == teAnsi && read.malformed == 0 && !IsUtf8Name(read.codeset))
+      ++clean[read.codeset];
+  }
+  const std::string* common = nullptr;
+  int most = 0;
+  for (const auto& [name, files] : clean) {
+    if (files > most) {
+      common = &name;
+      most = files;
+    }
+  }
+  bool replaced = false;
+  bool common_helps = false;
+  bool as_utf8 = false;
+  bool named = false;
+  for (const FileReading& reading : readings) {
+    const TTextReadInfo& read = reading.read;
+    if (read.mark != teAnsi || read.malformed == 0) continue;
+    replaced = true;
+    if (common != nullptr && !SameName(*common, read.codeset)) common_helps = true;
+    if (IsUtf8Name(read.codeset)) as_utf8 = true;
+    if (read.choice == TReadChoice::kNamed) named = true;
+  }
+  if (!replaced) return std::string();
+  if (common_helps) return *common;
+  if (as_utf8) return FallbackIsLegacy(fallback) ? fallback : std::string("GB18030");
+  if (named) return "auto";
+  return std::string();
+}
+
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// The characters outside a class that mean something other than themselves
+// where an atom starts or ends, as the compiler reads them; '{', '}' and
+// ']' are literal there at times, but are taken as meaning something, so
+// that no advice is given on a guess.
+bool IsSyntax(char16_t unit) {
+  return std::u16string_view(u"^$.[]()|?+*{}").find(unit) != std::u16string_view::npos;
+}
+
+bool IsAsciiAlphanumeric(char16_t unit) {
+  return (unit >= u'0' && unit <= u'9') || (unit >= u'a' && unit <= u'z') ||
+         (unit >= u'A' && unit <= u'Z');
+}
+
+// Whether `\e` outside a class never matches a space: a class that holds
+// none, or a literal other than a space. Escapes that stand for a code or a
+// class that may hold one (\x20, \s, \D, \W, \t ...) are not judged.
+bool EscapeNeverSpace(char16_t e) {
+  if (e == u'd' || e == u'w' || e == u'S') return true;
+  return !IsAsciiAlphanumeric(e) && e != u' ';
+}
+
+// The backslashes right before `end` (exclusive).
+std::size_t BackslashesBefore(std::u16string_view text, std::size_t end) {
+  std::size_t count = 0;
+  while (count < end && text[end - count - 1] == u'\\') ++count;
+  return count;
+}
+
+// Whether the atom at `at` matches exactly one character that is never a
+// space, and is not made optional by a quantifier after it.
+bool NeverSpaceAt(std::u16string_view text, std::size_t at) {
+  if (at >= text.size()) return false;
+  std::size_t length = 1;
+  const char16_t unit = text[at];
+  if (unit == u'\\') {
+    if (at + 1 == text.size() || !EscapeNeverSpace(text[at + 1])) return false;
+    length = 2;
+  } else if (IsSyntax(unit) || unit == u' ') {
+    return false;
+  } else if (IsHighSurrogate(unit) && at + 1 < text.size() && IsLowSurrogate(text[at + 1])) {
+    length = 2;
+  }
+  const std::size_t next = at + length;
+  return next == text.size() || (text[next] != u'?' && text[next] != u'*' && text[next] != u'{');
+}
+
+// Whether the atom that ends right before `end` matches one character that
+// is never a space.
+bool NeverSpaceBefore(std::u16string_view text, std::size_t end) {
+  if (end == 0) return false;
+  const char16_t unit = text[end - 1];
+  // The anchor at `end` is not escaped, so a backslash before it is the
+  // second of an escaped backslash.
+  if (unit == u'\\') return true;
+  if (BackslashesBefore(text, end - 1) % 2 == 1) return EscapeNeverSpace(unit);
+  return !IsSyntax(unit) && unit != u' ';
+}
+
+// The length of the start anchor the text begins with, 0 without one.
+std::size_t StartAnchorLength(std::u16string_view text) {
+  if (!text.empty() && text[0] == u'^') return 1;
+  if (text.size() >= 2 && text[0] == u'\\' && text[1] == u'A') return 2;
+  return 0;
+}
+
+// Where the end anchor the text ends with begins, or npos without one.
+std::size_t EndAnchorAt(std::u16string_view text) {
+  const std::size_t size = text.size();
+  if (size >= 1 && text[size - 1] == u'$' && BackslashesBefore(text, size - 1) % 2 == 0)
+    return size - 1;
+  if (size >= 2 && text[size - 1] == u'Z' && BackslashesBefore(text, size - 1) % 2 == 1)
+    return size - 2;
+  return std::u16string_view::npos;
+}
+
+}  // namespace
+
+ReadingSummary SummarizeReadings(const std::vector<FileReading>& readings,
+                                 const std::string& fallback) {
+  ReadingSummary summary;
+  for (const FileReading& reading : readings) {
+    const TTextReadInfo& read = reading.read;
+    if (read.mark == teAnsi && !IsUtf8Name(read.codeset)) {
+      auto codeset = std::find_if(summary.codesets.begin(), summary.codesets.end(),
+                                  [&](const auto& entry) { return entry.name == read.codeset; });
+      if (codeset == summary.codesets.end())
+        summary.codesets.push_back({read.codeset, 1});
+      else
+        ++codeset->files;
+    }
+    if (read.malformed > 0) {
+      ++summary.replaced_files;
+      summary.replaced += read.malformed;
+      if (summary.examples.size() < static_cast<std::size_t>(kSummaryExamples))
+        summary.examples.push_back(reading.shown_name);
+    }
+    if (read.nuls > 0) {
+      ++summary.nul_files;
+      summary.nuls += read.nuls;
+    }
+    if (read.choice == TReadChoice::kFallback && !read.detected.empty()) {
+      if (summary.undetected_files == 0) summary.undetected = read.detected;
+      ++summary.undetected_files;
+    }
+  }
+  std::sort(summary.codesets.begin(), summary.codesets.end(), [](const auto& a, const auto& b) {
+    return a.files != b.files ? a.files > b.files : a.name < b.name;
+  });
+  summary.encoding_hint = EncodingHint(readings, fallback);
+  return summary;
+}
+
+std::vector<PatternAdvice> AdvisePattern(const std::u16string& pattern_text, bool word_boundary) {
+  std::vector<PatternAdvice> advice;
+  const std::u16string text = TrimWide(pattern_text);
+  if (text.empty()) return advice;
+  const std::u16string_view view(text);
+
+  const std::size_t start_anchor = StartAnchorLength(view);
+  std::size_t end_anchor = EndAnchorAt(view);
+  if (end_anchor != std::u16string_view::npos && end_anchor < start_anchor)
+    end_anchor = std::u16string_view::npos;  // "\A" is no "\Z", "^" no "$"
+  const bool has_end = end_anchor != std::u16string_view::npos;
+  // A space goes between an anchor and an edge atom that never matches the
+  // space the search adds at that end of the line.
+  const bool mend_start = start_anchor > 0 && NeverSpaceAt(view, start_anchor);
+  const bool mend_end = has_end && NeverSpaceBefore(view, end_anchor);
+  std::u16string better = text;
+  if (mend_end) better.insert(end_anchor, 1, u' ');
+  if (mend_start) better.insert(start_anchor, 1, u' ');
+
+  // The \b of the wrap stands at position 0 or at the end, beside the
+  // added space, where it never matches: an anchor next to it can never
+  // match, whatever follows the anchor.
+  if (start_anchor > 0 && (mend_start || word_boundary)) {
+    advice.push_back({PatternPitfall::kStartAnchor, text.substr(0, start_anchor), better,
+                      word_boundary});
+  } else if (word_boundary && text.front() > 0x7F) {
+    const std::size_t length =
+        text.size() > 1 && IsHighSurrogate(text[0]) && IsLowSurrogate(text[1]) ? 2 : 1;
+    advice.push_back({PatternPitfall::kBoundaryBeside, text.substr(0, length), u"", true});
+  }
+  if (has_end && (mend_end || word_boundary)) {
+    advice.push_back(
+        {PatternPitfall::kEndAnchor, text.substr(end_anchor), better, word_boundary});
+  } else if (word_boundary && text.back() > 0x7F) {
+    const std::size_t length =
+        text.size() > 1 && IsLowSurrogate(text.back()) && IsHighSurrogate(text[text.size() - 2])
+            ? 2
+            : 1;
+    // A pattern of one character has one edge.
+    const bool same = advice.size() == 1 && advice[0].pitfall == PatternPitfall::kBoundaryBeside &&
+                      advice[0].edge.size() == text.size();
+    if (!same)
+      advice.push_back({PatternPitfall::kBoundaryBeside, text.substr(text.size() - length), u"",
+                        true});
+  }
+  return advice;
+}
+
+}  // namespace tallyfold
