@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 
 #include "platform/Exception.h"
 #include "ui/Services.h"
@@ -38,7 +39,9 @@ TUrlLabel::TUrlLabel(DesktopOpener& opener, QWidget* parent)
 
 void TUrlLabel::Click() {
   const QString target = url_.trimmed().isEmpty() ? text() : url_;
-  if (opener_.Open(QUrl::fromUserInput(target))) SetTextColor(kVisitedColor);
+  opener_.Open(QUrl::fromUserInput(target), [label = QPointer<TUrlLabel>(this)](bool opened) {
+    if (opened && label) label->SetTextColor(kVisitedColor);
+  });
 }
 
 void TUrlLabel::SetTextColor(const QColor& color) {

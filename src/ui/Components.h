@@ -64,7 +64,7 @@ class TUrlLabel : public QLabel {
   const QString& Url() const { return url_; }
 
   // Asks the desktop to open the address, or the caption when the address
-  // is blank. Turns to the visited colour when the desktop accepted it.
+  // is blank. Turns to the visited colour once the desktop has opened it.
   void Click();
 
  protected:

@@ -5,7 +5,8 @@
 // -display, ...) still work. Its reports go to the user's report folder
 // (UserReportFolder in ui/Services.h), made at the first start, so that a
 // window started from the desktop or from any folder writes them, with their
-// style sheet, to one known place.
+// style sheet, to one known place. The window speaks Chinese under a Chinese
+// locale and English under any other (ui/Translation.h).
 #include <cstdio>
 #include <cstdlib>
 
@@ -13,6 +14,7 @@
 
 #include "platform/CodePage.h"
 #include "ui/Services.h"
+#include "ui/Translation.h"
 #include "ui/Unit1.h"
 
 namespace tallyfold {
@@ -40,6 +42,8 @@ int Project1(int argc, char** argv) {
   }
   QApplication application(argc, argv);
   ConfigureApplication();
+  // Chinese for a Chinese locale (LANG=zh_CN.UTF-8, say), English otherwise.
+  InstallTranslation(QLocale::system());
 
   QtFolderPicker folder_picker;
   QtDesktopOpener opener;

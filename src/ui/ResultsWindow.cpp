@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QFont>
@@ -169,10 +170,11 @@ QVariant ResultTableModel::data(const QModelIndex& index, int role) const {
 
 QVariant ResultTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
-  static const char* const kTitles[kColumnCount] = {"Left", "Match", "Right",
-                                                    "File", "Line", "Count"};
+  static const char* const kTitles[kColumnCount] = {
+      QT_TR_NOOP("Left"), QT_TR_NOOP("Match"), QT_TR_NOOP("Right"),
+      QT_TR_NOOP("File"), QT_TR_NOOP("Line"),  QT_TR_NOOP("Count")};
   if (section < 0 || section >= kColumnCount) return QVariant();
-  return QString::fromLatin1(kTitles[section]);
+  return tr(kTitles[section]);
 }
 
 QString ResultTableModel::RowsAsText(const std::vector<int>& rows) const {
@@ -202,6 +204,8 @@ void HitsPerFileModel::SetResults(std::shared_ptr<const ResultSet> results) {
     totals_.lines += file.lines;
     totals_.matches += file.matches;
     totals_.characters += file.characters;
+    totals_.read.malformed += file.read.malformed;
+    totals_.read.nuls += file.read.nuls;
   }
   endResetModel();
 }
@@ -224,15 +228,28 @@ QVariant HitsPerFileModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
       switch (index.column()) {
-        case kFile: return is_total ? QStringLiteral("Total") : ShownName(file);
+        case kFile: return is_total ? tr("Total") : ShownName(file);
         case kLines: return file.lines;
         case kMatches: return static_cast<qlonglong>(file.matches);
         case kCharacters: return static_cast<qlonglong>(file.characters);
+        case kEncoding: return is_total ? QVariant() : EncodingText(file.read);
+        case kReplaced: return static_cast<qulonglong>(file.read.malformed);
+        case kNuls: return static_cast<qulonglong>(file.read.nuls);
         default: return QVariant();
       }
     case Qt::ToolTipRole:
-      if (index.column() == kFile && !is_total)
-        return QFile::decodeName(QByteArray::fromStdString(file.path));
+      if (is_total) return QVariant();
+      if (index.column() == kFile) return QFile::decodeName(QByteArray::fromStdString(file.path));
+      if (index.column() == kEncoding) return EncodingReason(file.read);
+      if (index.column() == kReplaced && file.read.malformed > 0)
+        return tr("Byte sequences that are not text in %1, each read as �")
+            .arg(QString::fromStdString(file.read.codeset));
+      return QVariant();
+    case Qt::ForegroundRole:
+      // What may have been read wrong stands out.
+      if ((index.column() == kReplaced && file.read.malformed > 0) ||
+          (index.column() == kNuls && file.read.nuls > 0))
+        return QColor(Qt::darkRed);
       return QVariant();
     case Qt::TextAlignmentRole:
       return QVariant::fromValue((index.column() == kFile ? Qt::AlignLeft : Qt::AlignRight) |
@@ -249,12 +266,48 @@ QVariant HitsPerFileModel::data(const QModelIndex& index, int role) const {
   }
 }
 
+QString HitsPerFileModel::EncodingText(const TTextReadInfo& read) {
+  const QString codeset = QString::fromStdString(read.codeset);
+  switch (read.choice) {
+    case TReadChoice::kMark: return tr("%1 (mark)").arg(codeset);
+    case TReadChoice::kLocale: return tr("%1 (locale)").arg(codeset);
+    case TReadChoice::kDetected: return tr("%1 (detected)").arg(codeset);
+    case TReadChoice::kFallback: return tr("%1 (fallback)").arg(codeset);
+    case TReadChoice::kNamed:
+    case TReadChoice::kUtf8: break;
+  }
+  return codeset;
+}
+
+QString HitsPerFileModel::EncodingReason(const TTextReadInfo& read) {
+  const QString codeset = QString::fromStdString(read.codeset);
+  switch (read.choice) {
+    case TReadChoice::kMark: return tr("Read as %1, as its byte-order mark says").arg(codeset);
+    case TReadChoice::kNamed: return tr("Read as %1, the encoding chosen").arg(codeset);
+    case TReadChoice::kUtf8: return tr("Read as UTF-8: all of it is valid UTF-8");
+    case TReadChoice::kLocale:
+      return tr("Read as %1, the locale's encoding, in which all of it is valid").arg(codeset);
+    case TReadChoice::kDetected:
+      return tr("Read as %1, the encoding the detector found likeliest").arg(codeset);
+    case TReadChoice::kFallback:
+      if (!read.detected.empty()) {
+        return tr("Read as %1, the fallback: the detector answered %2, which cannot be decoded "
+                  "here")
+            .arg(codeset, QString::fromStdString(read.detected));
+      }
+      return tr("Read as %1, the fallback: the detector had no answer").arg(codeset);
+  }
+  return codeset;
+}
+
 QVariant HitsPerFileModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
-  static const char* const kTitles[kColumnCount] = {"File", "Matching lines", "Matches",
-                                                    "Characters"};
+  static const char* const kTitles[kColumnCount] = {
+      QT_TR_NOOP("File"),     QT_TR_NOOP("Matching lines"), QT_TR_NOOP("Matches"),
+      QT_TR_NOOP("Characters"), QT_TR_NOOP("Encoding"),     QT_TR_NOOP("Replaced"),
+      QT_TR_NOOP("NULs")};
   if (section < 0 || section >= kColumnCount) return QVariant();
-  return QString::fromLatin1(kTitles[section]);
+  return tr(kTitles[section]);
 }
 
 // ---------------------------------------------------------------------------
@@ -266,8 +319,11 @@ LineInContext ReadLineInContext(const ResultSet& results, const ResultLine& line
   TUnicodeStringList lines;
   ReadTextFileAs(lines, file.path, decoding);
   if (line.line < 1 || line.line > lines.ItemCount()) {
-    throw Exception("\"" + file.path + "\" has no line " + std::to_string(line.line) +
-                    " any more.");
+    throw Exception(QCoreApplication::translate("tallyfold::TLineViewer",
+                                                "\"%1\" has no line %2 any more.")
+                        .arg(QFile::decodeName(QByteArray::fromStdString(file.path)))
+                        .arg(line.line)
+                        .toStdString());
   }
   LineInContext context;
   context.first_line = std::max(1, line.line - around);
@@ -308,6 +364,9 @@ TLineViewer::TLineViewer(const QString& caption, const LineInContext& context, Q
     : QDialog(parent) {
   setObjectName(QStringLiteral("LineViewer"));
   setWindowTitle(caption);
+  // A dialog of the results window, above it and so above the main window;
+  // as large as the user likes.
+  setWindowFlags(Qt::Dialog | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   setAttribute(Qt::WA_DeleteOnClose);
   resize(760, 480);
   edtText = new QPlainTextEdit(this);
@@ -358,10 +417,10 @@ struct TResultsWindow::Task {
 TResultsWindow::TResultsWindow(std::shared_ptr<const ResultSet> results,
                                const TTextDecoding& decoding, ErrorDisplay& errors,
                                QWidget* parent)
-    : QWidget(parent, Qt::Window), results_(std::move(results)), decoding_(decoding),
+    : QWidget(parent, kWindowFlags), results_(std::move(results)), decoding_(decoding),
       errors_(errors) {
   setObjectName(QStringLiteral("ResultsWindow"));
-  setWindowTitle(QStringLiteral("Results"));
+  setWindowTitle(tr("Results"));
   resize(960, 600);
   rows_model_ = new ResultTableModel(this);
   files_model_ = new HitsPerFileModel(this);
@@ -381,30 +440,31 @@ TResultsWindow::~TResultsWindow() {
 void TResultsWindow::CreateControls() {
   cmbOrder = new QComboBox(this);
   cmbOrder->setObjectName(QStringLiteral("cmbOrder"));
-  const std::pair<const char*, ResultOrder> orders[] = {
-      {"Report order", ResultOrder::kReport},   {"File and line", ResultOrder::kFileAndLine},
-      {"Match", ResultOrder::kMatch},           {"Word left", ResultOrder::kLeftWord},
-      {"Word right", ResultOrder::kRightWord}};
-  for (const auto& [label, order] : orders)
-    cmbOrder->addItem(QString::fromLatin1(label), static_cast<int>(order));
+  const std::pair<QString, ResultOrder> orders[] = {
+      {tr("Report order"), ResultOrder::kReport},
+      {tr("File and line"), ResultOrder::kFileAndLine},
+      {tr("Match"), ResultOrder::kMatch},
+      {tr("Word left"), ResultOrder::kLeftWord},
+      {tr("Word right"), ResultOrder::kRightWord}};
+  for (const auto& [label, order] : orders) cmbOrder->addItem(label, static_cast<int>(order));
 
   edtFilter = new QLineEdit(this);
   edtFilter->setObjectName(QStringLiteral("edtFilter"));
-  edtFilter->setPlaceholderText(QStringLiteral("Only lines containing…"));
+  edtFilter->setPlaceholderText(tr("Only lines containing…"));
   edtFilter->setClearButtonEnabled(true);
 
   lblRows = new QLabel(this);
   lblRows->setObjectName(QStringLiteral("lblRows"));
 
-  btnExportCsv = new QPushButton(QStringLiteral("Export CSV…"), this);
+  btnExportCsv = new QPushButton(tr("Export CSV…"), this);
   btnExportCsv->setObjectName(QStringLiteral("btnExportCsv"));
-  btnExportTsv = new QPushButton(QStringLiteral("Export TSV…"), this);
+  btnExportTsv = new QPushButton(tr("Export TSV…"), this);
   btnExportTsv->setObjectName(QStringLiteral("btnExportTsv"));
 
   auto* top = new QHBoxLayout;
-  top->addWidget(new QLabel(QStringLiteral("Order:"), this));
+  top->addWidget(new QLabel(tr("Order:"), this));
   top->addWidget(cmbOrder);
-  top->addWidget(new QLabel(QStringLiteral("Filter:"), this));
+  top->addWidget(new QLabel(tr("Filter:"), this));
   top->addWidget(edtFilter, 1);
   top->addWidget(lblRows);
   top->addWidget(btnExportCsv);
@@ -426,7 +486,7 @@ void TResultsWindow::CreateControls() {
   tblResults->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   tblResults->horizontalHeader()->setStretchLastSection(false);
   tblResults->setItemDelegateForColumn(ResultTableModel::kLeft, new LeftContextDelegate(this));
-  const int widths[] = {280, 100, 280, 130, 50, 50};
+  const int widths[] = {280, 100, 280, 130, 60, 60};
   for (int column = 0; column < ResultTableModel::kColumnCount; ++column)
     tblResults->setColumnWidth(column, widths[column]);
 
@@ -440,15 +500,15 @@ void TResultsWindow::CreateControls() {
 
   tabResults = new QTabWidget(this);
   tabResults->setObjectName(QStringLiteral("tabResults"));
-  tabResults->addTab(tblResults, QStringLiteral("Matches"));
-  tabResults->addTab(tblFiles, QStringLiteral("Hits per file"));
+  tabResults->addTab(tblResults, tr("Matches"));
+  tabResults->addTab(tblFiles, tr("Hits per file"));
 
   lblTask = new QLabel(this);
   lblTask->setObjectName(QStringLiteral("lblTask"));
   pbrTask = new QProgressBar(this);
   pbrTask->setObjectName(QStringLiteral("pbrTask"));
   pbrTask->setRange(0, 100);
-  btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  btnCancel = new QPushButton(tr("Cancel"), this);
   btnCancel->setObjectName(QStringLiteral("btnCancel"));
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(lblTask);
@@ -480,7 +540,7 @@ void TResultsWindow::CreateControls() {
   connect(btnExportCsv, &QPushButton::clicked, this, [this] { ChooseExport(TableFormat::kCsv); });
   connect(btnExportTsv, &QPushButton::clicked, this, [this] { ChooseExport(TableFormat::kTsv); });
   // The table's own Ctrl+C would copy one cell.
-  auto* copy = new QAction(QStringLiteral("Copy"), tblResults);
+  auto* copy = new QAction(tr("Copy"), tblResults);
   copy->setObjectName(QStringLiteral("actCopy"));
   copy->setShortcut(QKeySequence::Copy);
   copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
@@ -506,7 +566,7 @@ void TResultsWindow::Arrange(ResultOrder order, const QString& filter) {
   std::shared_ptr<const ResultSet> results = results_;
   const std::u16string text = filter.toStdU16String();
   StartTask(
-      QStringLiteral("Arranging…"),
+      tr("Arranging…"),
       [arranged, results, order, text](const std::atomic<bool>& cancel, std::atomic<int>& percent) {
         auto view = std::make_shared<ResultView>(*results);
         view->Arrange(order, text, &cancel, [&percent](int done) { percent.store(done); });
@@ -579,7 +639,7 @@ void TResultsWindow::CancelTask() {
 
 void TResultsWindow::ShowRowCount() {
   const std::size_t shown = rows_model_->View() ? rows_model_->View()->RowCount() : 0;
-  lblRows->setText(QStringLiteral("%1 of %2 matches")
+  lblRows->setText(tr("%1 of %2 matches")
                        .arg(QLocale().toString(static_cast<qulonglong>(shown)),
                             QLocale().toString(static_cast<qulonglong>(results_->HitCount()))));
 }
@@ -601,7 +661,7 @@ void TResultsWindow::Export(TableFormat format, const QString& path) {
   if (task_) return;
   std::shared_ptr<const ResultView> view = rows_model_->View();
   StartTask(
-      QStringLiteral("Writing %1…").arg(path),
+      tr("Writing %1…").arg(path),
       [view, format, path](const std::atomic<bool>& cancel, std::atomic<int>&) {
         WriteTableFile(*view, format, QFile::encodeName(path).toStdString(), &cancel);
       },
@@ -610,11 +670,19 @@ void TResultsWindow::Export(TableFormat format, const QString& path) {
 
 void TResultsWindow::ChooseExport(TableFormat format) {
   const bool csv = format == TableFormat::kCsv;
-  const QString path = QFileDialog::getSaveFileName(
-      this, csv ? QStringLiteral("Export as CSV") : QStringLiteral("Export as TSV"),
-      csv ? QStringLiteral("results.csv") : QStringLiteral("results.tsv"),
-      csv ? QStringLiteral("CSV files (*.csv)") : QStringLiteral("TSV files (*.tsv *.txt)"));
-  if (!path.isEmpty()) Export(format, path);
+  // Qt's own dialog, a dialog of this window: the window manager keeps it,
+  // with this window, above the main window, which stays on top. A dialog
+  // of the desktop's own, run by another process, would be placed by it
+  // and could end up under the main window, Save button and all.
+  QFileDialog dialog(this, csv ? tr("Export as CSV") : tr("Export as TSV"),
+                     csv ? QStringLiteral("results.csv") : QStringLiteral("results.tsv"),
+                     csv ? tr("CSV files (*.csv)") : tr("TSV files (*.tsv *.txt)"));
+  dialog.setObjectName(QStringLiteral("ExportDialog"));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  Export(format, dialog.selectedFiles().constFirst());
 }
 
 TLineViewer* TResultsWindow::OpenLine(int row) {
@@ -627,11 +695,10 @@ TLineViewer* TResultsWindow::OpenLine(int row) {
         ReadLineInContext(*results_, line, decoding_, TLineViewer::kLinesAround);
     QApplication::restoreOverrideCursor();
     const QString caption =
-        QStringLiteral("%1 — line %2")
+        tr("%1 — line %2")
             .arg(ShownName(results_->Files()[static_cast<std::size_t>(line.file)]))
             .arg(line.line);
     auto* viewer = new TLineViewer(caption, context, this);
-    viewer->setWindowFlag(Qt::Window);
     viewer->show();
     return viewer;
   } catch (const std::exception& error) {

@@ -11,7 +11,8 @@
 // had until the new ones are ready. Ctrl+C copies the selected rows as
 // tab-separated text; the two export buttons write the shown rows as a CSV
 // or TSV file (WriteTable). A second tab, "Hits per file", lists every file
-// searched with its matching lines, matches and characters, totals last.
+// searched with its matching lines, matches and characters, the encoding it
+// was read in and the bytes replaced and NULs it held, totals last.
 // Double-clicking a row opens the line in its file (TLineViewer).
 //
 //   auto* window = new tallyfold::TResultsWindow(stats.results, decoding, errors);
@@ -56,6 +57,8 @@ class ErrorDisplay;
 
 // The rows of a ResultView as a table; data() reads only the row asked for.
 class ResultTableModel : public QAbstractTableModel {
+  Q_OBJECT
+
  public:
   enum Column { kLeft, kMatch, kRight, kFile, kLine, kCount, kColumnCount };
   // The most code units of context shown beside a match; the rest of a long
@@ -84,11 +87,16 @@ class ResultTableModel : public QAbstractTableModel {
   std::vector<QString> file_names_;  // shown names, decoded once
 };
 
-// One row per file searched (file, matching lines, matches, characters),
-// then a row of totals.
+// One row per file searched (file, matching lines, matches, characters,
+// the encoding it was read in and how that was chosen, the byte sequences
+// read as U+FFFD, the NULs), then a row of totals.
 class HitsPerFileModel : public QAbstractTableModel {
+  Q_OBJECT
+
  public:
-  enum Column { kFile, kLines, kMatches, kCharacters, kColumnCount };
+  enum Column {
+    kFile, kLines, kMatches, kCharacters, kEncoding, kReplaced, kNuls, kColumnCount
+  };
 
   explicit HitsPerFileModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
   void SetResults(std::shared_ptr<const ResultSet> results);
@@ -97,6 +105,12 @@ class HitsPerFileModel : public QAbstractTableModel {
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+  // The encoding column: the character set, and how it was chosen when that
+  // was not by the user or by the text being UTF-8 ("GB18030 (detected)").
+  static QString EncodingText(const TTextReadInfo& read);
+  // Its tool tip: why the file was read in that set.
+  static QString EncodingReason(const TTextReadInfo& read);
 
  private:
   std::shared_ptr<const ResultSet> results_;
@@ -137,6 +151,11 @@ class TResultsWindow : public QWidget {
   Q_OBJECT
 
  public:
+  // A dialog of the main window, so that the window manager keeps it above
+  // its owner, which stays on top; with the buttons of a main window.
+  static constexpr Qt::WindowFlags kWindowFlags{Qt::Dialog | Qt::WindowMinMaxButtonsHint |
+                                                Qt::WindowCloseButtonHint};
+
   TResultsWindow(std::shared_ptr<const ResultSet> results, const TTextDecoding& decoding,
                  ErrorDisplay& errors, QWidget* parent = nullptr);
   ~TResultsWindow() override;

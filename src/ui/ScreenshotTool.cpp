@@ -54,7 +54,9 @@ class ChosenFolder final : public FolderPicker {
 // The report is only looked at later, in a browser.
 class NoDesktop final : public DesktopOpener {
  public:
-  bool Open(const QUrl&) override { return true; }
+  void Open(const QUrl&, Done done) override {
+    if (done) done(true);
+  }
 };
 
 // A message box would spoil the picture: the text goes to stderr instead.

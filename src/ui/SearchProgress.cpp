@@ -46,7 +46,7 @@ TSearchProgressDialog::TSearchProgressDialog(QWidget* owner, const QString& capt
   pbrProgress = new QProgressBar(this);
   pbrProgress->setObjectName(QStringLiteral("pbrProgress"));
   pbrProgress->setTextVisible(false);
-  btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  btnCancel = new QPushButton(tr("Cancel"), this);
   btnCancel->setObjectName(QStringLiteral("btnCancel"));
 
   auto* layout = new QVBoxLayout(this);
@@ -60,12 +60,12 @@ TSearchProgressDialog::TSearchProgressDialog(QWidget* owner, const QString& capt
 }
 
 void TSearchProgressDialog::ShowProgress(const BackgroundSearch::Progress& progress) {
-  lblProgress->setText(QStringLiteral("%1 of %2 files").arg(progress.done).arg(progress.total));
+  lblProgress->setText(tr("%1 of %2 files").arg(progress.done).arg(progress.total));
   // Long paths lose their middle, so that the folder and the file name stay.
   // Once every file is read, what is left is sorting and writing the report,
   // which for millions of matching lines takes a moment of its own.
   const QString path = progress.total > 0 && progress.done == progress.total
-                           ? QStringLiteral("Writing the report…")
+                           ? tr("Writing the report…")
                            : QFile::decodeName(QByteArray::fromStdString(progress.current));
   lblCurrentFile->setText(QFontMetrics(lblCurrentFile->font())
                               .elidedText(path, Qt::ElideMiddle, lblCurrentFile->width()));
@@ -77,7 +77,7 @@ void TSearchProgressDialog::reject() {
   if (cancel_requested_) return;
   cancel_requested_ = true;
   btnCancel->setEnabled(false);
-  lblProgress->setText(QStringLiteral("Cancelling…"));
+  lblProgress->setText(tr("Cancelling…"));
   emit cancelRequested();
 }
 

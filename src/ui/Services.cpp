@@ -4,7 +4,9 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 
 namespace tallyfold {
 
@@ -18,8 +20,54 @@ std::optional<QUrl> QtFolderPicker::ChooseFolder(QWidget* owner,
   return chosen;
 }
 
-bool QtDesktopOpener::Open(const QUrl& url) {
-  return QDesktopServices::openUrl(url);
+QtDesktopOpener::QtDesktopOpener(QString program)
+    : program_(std::move(program)), runs_(std::make_unique<QObject>()) {}
+
+QtDesktopOpener::~QtDesktopOpener() {
+  // Deleting a QProcess kills it, and an opener may be running the
+  // application it started: the openers still running are let go instead.
+  for (QProcess* process : runs_->findChildren<QProcess*>(Qt::FindDirectChildrenOnly)) {
+    process->disconnect();
+    process->setParent(nullptr);
+  }
+}
+
+void QtDesktopOpener::Open(const QUrl& url, Done done) {
+  const QString opener = QStandardPaths::findExecutable(program_);
+  if (opener.isEmpty()) {
+    const bool opened = QDesktopServices::openUrl(url);
+    if (done) done(opened);
+    return;
+  }
+  auto* process = new QProcess(runs_.get());
+  process->setProcessChannelMode(QProcess::ForwardedChannels);
+  // The answer is given once: at the opener's end, at a failed start or when
+  // patience runs out, whichever comes first.
+  auto answer = std::make_shared<Done>(std::move(done));
+  const auto tell = [answer](bool opened) {
+    if (!*answer) return;
+    const Done once = std::move(*answer);
+    *answer = nullptr;
+    once(opened);
+  };
+  auto* patience = new QTimer(process);
+  patience->setSingleShot(true);
+  patience->setInterval(kPatience);
+  QObject::connect(patience, &QTimer::timeout, process, [tell] { tell(true); });
+  QObject::connect(process, &QProcess::finished, process,
+                   [process, tell](int code, QProcess::ExitStatus status) {
+                     tell(status == QProcess::NormalExit && code == 0);
+                     process->deleteLater();
+                   });
+  QObject::connect(process, &QProcess::errorOccurred, process,
+                   [process, tell](QProcess::ProcessError error) {
+                     // A crash is told by finished as well.
+                     if (error != QProcess::FailedToStart) return;
+                     tell(false);
+                     process->deleteLater();
+                   });
+  patience->start();
+  process->start(opener, {url.isLocalFile() ? url.toLocalFile() : url.toString()});
 }
 
 void QtErrorDisplay::ShowError(QWidget* owner, const QString& text) {

@@ -10,13 +10,18 @@
 //   tallyfold::QtErrorDisplay errors(tallyfold::ApplicationTitle());
 //   tallyfold::TForm1 form(picker, opener, errors);
 //
-// None of them throws. The program's window writes its reports into
+// None of them throws. Whatever they show over a window belongs to it: the
+// window manager keeps it above that window, which itself stays on top. The program's window writes its reports into
 // UserReportFolder(); tests give it a folder of their own.
 #pragma once
 
+#include <chrono>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 
+#include <QObject>
 #include <QString>
 #include <QUrl>
 
@@ -39,9 +44,14 @@ class FolderPicker {
 // The desktop's "open with the preferred application" request.
 class DesktopOpener {
  public:
+  // Told once whether the document or address was opened.
+  using Done = std::function<void(bool opened)>;
+
   virtual ~DesktopOpener() = default;
-  // True when the desktop accepted the request.
-  virtual bool Open(const QUrl& url) = 0;
+  // Asks the desktop to open `url` and returns without waiting for the
+  // answer; `done`, when not empty, is called with it later on the window's
+  // thread (or before Open returns, when the answer is known at once).
+  virtual void Open(const QUrl& url, Done done) = 0;
 };
 
 // The display of an error that ended a command, or that kept part of it
@@ -69,14 +79,33 @@ class QtFolderPicker final : public FolderPicker {
                                    const QString& initial_folder) override;
 };
 
-// QDesktopServices::openUrl.
+// Runs the desktop's opener, xdg-open, found on PATH at each request, and
+// learns from its exit status whether it opened the document: exit 0 is
+// success; a non-zero exit (xdg-open exits 3 when no application takes the
+// document, 4 when the one it started failed), a crash or a program that
+// cannot be started is failure. An opener still running after kPatience
+// has started an application that is in use: success, and it is left to
+// run. Without an xdg-open on PATH the request goes to
+// QDesktopServices::openUrl, whose answer is all there is. Openers still
+// running when this object goes are left to run too.
 class QtDesktopOpener final : public DesktopOpener {
  public:
-  bool Open(const QUrl& url) override;
+  static constexpr std::chrono::milliseconds kPatience{8000};
+
+  explicit QtDesktopOpener(QString program = QStringLiteral("xdg-open"));
+  ~QtDesktopOpener() override;
+  QtDesktopOpener(const QtDesktopOpener&) = delete;
+  QtDesktopOpener& operator=(const QtDesktopOpener&) = delete;
+
+  void Open(const QUrl& url, Done done) override;
+
+ private:
+  QString program_;                // the opener's name, looked up on PATH
+  std::unique_ptr<QObject> runs_;  // parent of the openers being watched
 };
 
 // A modal message box with the error (or information, or question) icon and
-// the given caption.
+// the given caption, owned by `owner`, so that it stays above it.
 class QtErrorDisplay final : public ErrorDisplay {
  public:
   explicit QtErrorDisplay(QString caption) : caption_(std::move(caption)) {}

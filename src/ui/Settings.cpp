@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <QCoreApplication>
 #include <QSettings>
 #include <QVariant>
 
@@ -11,10 +12,11 @@
 namespace tallyfold {
 namespace {
 
+// The menu texts are translated where they are shown (SettingsText).
 constexpr EncodingChoice kEncodings[] = {
-    {"auto", "Automatic (UTF-8, else %1)"},
+    {"auto", QT_TRANSLATE_NOOP("tallyfold::Settings", "Automatic (UTF-8, else %1)")},
     {"utf-8", "UTF-8"},
-    {"locale", "The locale's"},
+    {"locale", QT_TRANSLATE_NOOP("tallyfold::Settings", "The locale's")},
     {"GB18030", "GB18030"},
     {"BIG5", "BIG5"},
     {"SHIFT_JIS", "SHIFT_JIS"},
@@ -23,9 +25,11 @@ constexpr EncodingChoice kEncodings[] = {
 };
 
 constexpr AfterSearchChoice kAfterSearch[] = {
-    {AfterSearch::kOpenReport, "report", "Open the report"},
-    {AfterSearch::kShowResults, "results", "Show the results window"},
-    {AfterSearch::kBoth, "both", "Open the report and show the results window"},
+    {AfterSearch::kOpenReport, "report", QT_TRANSLATE_NOOP("tallyfold::Settings", "Open the report")},
+    {AfterSearch::kShowResults, "results",
+     QT_TRANSLATE_NOOP("tallyfold::Settings", "Show the results window")},
+    {AfterSearch::kBoth, "both",
+     QT_TRANSLATE_NOOP("tallyfold::Settings", "Open the report and show the results window")},
 };
 
 constexpr const char* kFallbacks[] = {"GB18030", "BIG5", "SHIFT_JIS", "EUC-KR", "WINDOWS-1252"};
@@ -114,6 +118,36 @@ std::span<const EncodingChoice> EncodingChoices() { return kEncodings; }
 std::span<const char* const> FallbackChoices() { return kFallbacks; }
 
 std::span<const AfterSearchChoice> AfterSearchChoices() { return kAfterSearch; }
+
+QString SettingsText(const char* text) {
+  return QCoreApplication::translate("tallyfold::Settings", text);
+}
+
+QString EncodingLabel(const std::string& value, const std::string& fallback) {
+  for (const EncodingChoice& choice : EncodingChoices()) {
+    if (value != choice.value) continue;
+    QString label = SettingsText(choice.label);
+    if (value == "auto") label = label.arg(QString::fromStdString(fallback));
+    return label;
+  }
+  return QString::fromStdString(value);
+}
+
+QString EncodingMenuTitle() {
+  return SettingsText(QT_TRANSLATE_NOOP("tallyfold::Settings", "Encoding of files without a mark"));
+}
+
+QString FallbackMenuTitle() {
+  return SettingsText(QT_TRANSLATE_NOOP("tallyfold::Settings", "When not UTF-8, Automatic reads"));
+}
+
+QString RecursiveTitle() {
+  return SettingsText(QT_TRANSLATE_NOOP("tallyfold::Settings", "Include sub-folders"));
+}
+
+QString AfterSearchMenuTitle() {
+  return SettingsText(QT_TRANSLATE_NOOP("tallyfold::Settings", "After a search"));
+}
 
 std::unique_ptr<QSettings> OpenSettings() {
   return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,

@@ -34,7 +34,8 @@ namespace tallyfold {
 inline constexpr int kHistoryLimit = 20;
 
 // An encoding the window offers for files without a mark: the value the
-// search takes (SearchOptions::encoding) and the menu's text for it.
+// search takes (SearchOptions::encoding) and the menu's text for it, in
+// English (SettingsText gives it in the user's language).
 struct EncodingChoice {
   const char* value;
   const char* label;
@@ -73,6 +74,17 @@ struct WindowSettings {
   AfterSearch after_search = AfterSearch::kOpenReport;
   QStringList history;  // most recent first, no two alike, at most kHistoryLimit
 };
+
+// A menu text of the choices above in the user's language.
+QString SettingsText(const char* text);
+// The menu's text for the encoding `value` (one of EncodingChoices();
+// "auto" names `fallback`); an unknown value as it is.
+QString EncodingLabel(const std::string& value, const std::string& fallback);
+// The titles of the settings in the window's context menu.
+QString EncodingMenuTitle();
+QString FallbackMenuTitle();
+QString RecursiveTitle();
+QString AfterSearchMenuTitle();
 
 // The user's settings file.
 std::unique_ptr<QSettings> OpenSettings();

@@ -2,6 +2,7 @@
 // choice and the hand-over to the search command.
 #include "ui/Unit1.h"
 
+#include <algorithm>
 #include <exception>
 #include <limits>
 
@@ -30,6 +31,7 @@
 #include "app/SearchCommand.h"
 #include "ui/AppIcon.h"
 #include "ui/ResultsWindow.h"
+#include "ui/SearchNote.h"
 #include "ui/SearchProgress.h"
 #include "ui/Services.h"
 
@@ -142,6 +144,16 @@ void TForm1::CreateControls() {
   Label1->setTextFormat(Qt::PlainText);
   Label1->setGeometry(228, 57, 209, 13);
 
+  // The reading settings that differ from the defaults, in the free corner
+  // below the check boxes and left of the forum link, so that an encoding
+  // chosen some other day is not forgotten. Empty, and hidden, with the
+  // defaults.
+  lblReading = new QLabel(this);
+  lblReading->setObjectName(QStringLiteral("lblReading"));
+  lblReading->setTextFormat(Qt::PlainText);
+  lblReading->setGeometry(kReadingLabelArea);
+  lblReading->hide();
+
   // Buttons outside a dialog are never default buttons, so Enter and Escape
   // in the pattern box start or cancel nothing.
   setTabOrder(btnSearch, edtInput);
@@ -162,17 +174,17 @@ void TForm1::CreateControls() {
 void TForm1::CreateMenus() {
   mnuForm = new QMenu(this);
   mnuForm->setObjectName(QStringLiteral("mnuForm"));
-  QMenu* encodings = mnuForm->addMenu(QStringLiteral("Encoding of files without a mark"));
+  QMenu* encodings = mnuForm->addMenu(EncodingMenuTitle());
   encodings->setObjectName(QStringLiteral("mnuEncoding"));
   grpEncoding = new QActionGroup(this);
   for (const EncodingChoice& choice : EncodingChoices()) {
-    QAction* action = encodings->addAction(QString::fromUtf8(choice.label));
+    QAction* action = encodings->addAction(SettingsText(choice.label));
     action->setCheckable(true);
     action->setData(QString::fromLatin1(choice.value));
     action->setObjectName(QStringLiteral("actEncoding_") + QString::fromLatin1(choice.value));
     grpEncoding->addAction(action);
   }
-  QMenu* fallbacks = encodings->addMenu(QStringLiteral("When not UTF-8, Automatic reads"));
+  QMenu* fallbacks = encodings->addMenu(FallbackMenuTitle());
   fallbacks->setObjectName(QStringLiteral("mnuFallback"));
   grpFallback = new QActionGroup(this);
   for (const char* choice : FallbackChoices()) {
@@ -182,14 +194,14 @@ void TForm1::CreateMenus() {
     action->setObjectName(QStringLiteral("actFallback_") + QString::fromLatin1(choice));
     grpFallback->addAction(action);
   }
-  actRecursive = mnuForm->addAction(QStringLiteral("Include sub-folders"));
+  actRecursive = mnuForm->addAction(RecursiveTitle());
   actRecursive->setObjectName(QStringLiteral("actRecursive"));
   actRecursive->setCheckable(true);
-  QMenu* after = mnuForm->addMenu(QStringLiteral("After a search"));
+  QMenu* after = mnuForm->addMenu(AfterSearchMenuTitle());
   after->setObjectName(QStringLiteral("mnuAfterSearch"));
   grpAfterSearch = new QActionGroup(this);
   for (const AfterSearchChoice& choice : AfterSearchChoices()) {
-    QAction* action = after->addAction(QString::fromLatin1(choice.label));
+    QAction* action = after->addAction(SettingsText(choice.label));
     action->setCheckable(true);
     action->setData(static_cast<int>(choice.value));
     action->setObjectName(QStringLiteral("actAfterSearch_") + QString::fromLatin1(choice.key));
@@ -211,7 +223,7 @@ void TForm1::CreateMenus() {
   completer->setCaseSensitivity(Qt::CaseSensitive);
   completer->setCompletionMode(QCompleter::PopupCompletion);
   edtInput->setCompleter(completer);
-  mnuHistory = new QMenu(QStringLiteral("Recent patterns"), this);
+  mnuHistory = new QMenu(tr("Recent patterns"), this);
   mnuHistory->setObjectName(QStringLiteral("mnuHistory"));
   edtInput->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(edtInput, &QLineEdit::customContextMenuRequested, this,
@@ -235,10 +247,7 @@ void TForm1::ApplySettings() {
   for (QAction* action : grpEncoding->actions()) {
     const std::string value = action->data().toString().toStdString();
     action->setChecked(value == settings_.encoding);
-    if (value == "auto") {
-      action->setText(QString::fromUtf8(EncodingChoices()[0].label)
-                          .arg(QString::fromStdString(settings_.fallback_encoding)));
-    }
+    if (value == "auto") action->setText(EncodingLabel(value, settings_.fallback_encoding));
   }
   for (QAction* action : grpFallback->actions())
     action->setChecked(action->data().toString().toStdString() == settings_.fallback_encoding);
@@ -246,6 +255,39 @@ void TForm1::ApplySettings() {
   for (QAction* action : grpAfterSearch->actions())
     action->setChecked(action->data().toInt() == static_cast<int>(settings_.after_search));
   ShowHistory();
+  ShowReadingSettings();
+}
+
+QString TForm1::ReadingSettingsText(const WindowSettings& settings) {
+  const WindowSettings defaults;
+  QStringList parts;
+  if (settings.encoding != defaults.encoding) {
+    parts << (settings.encoding == "locale" ? tr("locale's encoding")
+                                            : EncodingLabel(settings.encoding, std::string()));
+  } else if (settings.fallback_encoding != defaults.fallback_encoding) {
+    parts << tr("UTF-8, else %1").arg(QString::fromStdString(settings.fallback_encoding));
+  }
+  if (settings.recursive) parts << tr("sub-folders");
+  return parts.join(tr(", "));
+}
+
+// The label says what the settings are in a few words; its tool tip says
+// what they mean and where they are changed.
+void TForm1::ShowReadingSettings() {
+  const QString text = ReadingSettingsText(settings_);
+  lblReading->setVisible(!text.isEmpty());
+  lblReading->setText(lblReading->fontMetrics().elidedText(text, Qt::ElideRight,
+                                                           lblReading->width()));
+  QStringList tip;
+  if (settings_.encoding != WindowSettings().encoding ||
+      settings_.fallback_encoding != WindowSettings().fallback_encoding) {
+    tip << tr("%1: %2")
+               .arg(EncodingMenuTitle(),
+                    EncodingLabel(settings_.encoding, settings_.fallback_encoding));
+  }
+  if (settings_.recursive) tip << RecursiveTitle();
+  tip << tr("Right-click the window to change them.");
+  lblReading->setToolTip(tip.join(u'\n'));
 }
 
 // Takes the settings from the controls and writes them all. A file that
@@ -262,6 +304,7 @@ void TForm1::StoreSettings() {
   settings_.recursive = actRecursive->isChecked();
   if (const QAction* after = grpAfterSearch->checkedAction())
     settings_.after_search = static_cast<AfterSearch>(after->data().toInt());
+  ShowReadingSettings();
   SaveSettings(*OpenSettings(), settings_);
 }
 
@@ -353,6 +396,9 @@ void TForm1::btnSearchClick() {
   // meanwhile (a programmatic click, say) may start a second search on the
   // same lists.
   if (running_search_ != nullptr) return;
+  // The last search's note is about that search.
+  ++search_serial_;
+  if (note_) note_->close();
   SearchOptions options;
   options.pattern_text = edtInput->text().toStdU16String();
   options.folder = folder_;
@@ -394,22 +440,50 @@ void TForm1::btnSearchClick() {
   }
   if (options.write_report && !instead) {
     // The desktop needs the absolute location. When nothing opens the
-    // report the user learns where it is, to open it some other way.
+    // report the user learns where it is, to open it some other way; the
+    // answer may come after the note below is up, and goes into it.
     const QString report = ReportPath();
-    if (!opener_.Open(QUrl::fromLocalFile(report))) {
-      errors_.ShowError(this, QStringLiteral("The report was written, but no application could "
-                                             "open it. Open it in a web browser:\n%1")
-                                  .arg(QDir::toNativeSeparators(report)));
-    }
+    opener_.Open(QUrl::fromLocalFile(report),
+                 [form = QPointer<TForm1>(this), serial = search_serial_, report](bool opened) {
+                   if (opened || !form || form->search_serial_ != serial) return;
+                   form->AddToNote(
+                       {TSearchNote::DescribeOpenFailure(QDir::toNativeSeparators(report))});
+                 });
   }
   if (results) {
     ShowResults(std::move(results), TextDecodingNamed(options.encoding, options.fallback_encoding));
   } else if (options.keep_results) {
-    errors_.ShowError(this, QStringLiteral("The search kept no results to show."));
+    errors_.ShowError(this, tr("The search kept no results to show."));
   }
-  const std::string hint = BoundaryHint(options.pattern_text, options.word_boundary,
-                                        stats.matching_lines, BoundaryOptionName::kCheckBox);
-  if (!hint.empty()) errors_.ShowInformation(this, QString::fromStdString(hint));
+  QStringList notes = TSearchNote::DescribePattern(
+      AdvisePattern(options.pattern_text, options.word_boundary), stats.lines_without_boundary);
+  notes += TSearchNote::DescribeReadings(
+      SummarizeReadings(stats.readings, options.fallback_encoding), options.fallback_encoding);
+  AddToNote(notes);
+}
+
+TSearchNote* TForm1::Note() const { return note_.data(); }
+
+// Adds to the note of this search, showing one when there is none (or the
+// user has closed it). Nothing to say shows nothing.
+void TForm1::AddToNote(const QStringList& sections) {
+  if (sections.isEmpty()) return;
+  if (note_) {
+    note_->AddSections(sections);
+    return;
+  }
+  note_ = new TSearchNote(this);
+  note_->AddSections(sections);
+  // Below the window, or above it where the screen ends below.
+  const QRect frame = frameGeometry();
+  QPoint at = frame.bottomLeft() + QPoint(0, 8);
+  if (const QScreen* desktop = screen()) {
+    const QRect area = desktop->availableGeometry();
+    if (at.y() + note_->height() > area.bottom())
+      at.setY(std::max(area.top(), frame.top() - note_->height() - 40));
+  }
+  note_->move(at);
+  note_->show();
 }
 
 // Asks whether a search with many matching lines should be shown in the
@@ -421,8 +495,8 @@ bool TForm1::OfferResults(const SearchOptions& options, const SearchStats& stats
                           std::shared_ptr<const ResultSet>& results) {
   if (stats.matching_lines <= kOfferResultsAbove) return false;
   const QString question =
-      QStringLiteral("The search found %1 matching lines. Show them here, in the results "
-                     "window, instead of opening the report?")
+      tr("The search found %1 matching lines. Show them here, in the results window, instead "
+         "of opening the report?")
           .arg(QLocale().toString(stats.matching_lines));
   if (!errors_.Ask(this, question)) return false;
   SearchOptions again = options;
@@ -443,7 +517,7 @@ void TForm1::ShowResults(std::shared_ptr<const ResultSet> results,
   results_window_ = new TResultsWindow(std::move(results), decoding, errors_, this);
   results_window_->setAttribute(Qt::WA_DeleteOnClose);
   results_window_->setWindowTitle(
-      QStringLiteral("Results: %1 — %2").arg(edtInput->text().trimmed(), WindowCaption()));
+      tr("Results: %1 — %2").arg(edtInput->text().trimmed(), WindowCaption()));
   results_window_->show();
   results_window_->raise();
   results_window_->activateWindow();

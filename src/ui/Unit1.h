@@ -20,10 +20,19 @@
 // An error that ends a search (a pattern that does not compile, a corpus file
 // that cannot be read, a report that cannot be written) goes to the
 // ErrorDisplay; the window stays usable and the next search starts afresh.
-// So does a report the desktop cannot open, with the report's full path. A
-// search that found nothing because of the added \b around a pattern that
-// begins or ends with a character such as 河 is followed by an information
-// box that says so (BoundaryHint in app/SearchCommand.h).
+// What else a search needs the user to know goes into one note that waits
+// for no answer (ui/SearchNote.h), replaced by the next search's: how the
+// corpus files were read (legacy encodings, replaced bytes, NULs), where
+// the pattern as typed cannot match (the added \b beside a character such
+// as 的, an anchor before the space each line is searched with), both as
+// app/SearchNotes.h finds them, and a report the desktop's opener failed to
+// open, with the report's full path.
+//
+// The reading settings that differ from the defaults (an encoding other
+// than Automatic, a fallback other than GB18030, sub-folders) are shown in
+// a small label in the window's free lower-left corner (kReadingLabelArea).
+// Every window and dialog the window opens belongs to it, so that the
+// window manager keeps them above it although it stays on top.
 //
 // The window remembers, in the user's settings file (ui/Settings.h), the
 // last folder (shown at start, and where the folder dialog opens), the two
@@ -44,6 +53,7 @@
 #include <string>
 
 #include <QPointer>
+#include <QRect>
 #include <QWidget>
 
 #include "ui/Components.h"
@@ -65,6 +75,7 @@ namespace tallyfold {
 class BackgroundSearch;
 class ResultSet;
 class TResultsWindow;
+class TSearchNote;
 struct TTextDecoding;
 class DesktopOpener;
 class ErrorDisplay;
@@ -112,6 +123,15 @@ class TForm1 : public QWidget {
 
   // The results window of the last search that showed one, while it is open.
   TResultsWindow* ResultsWindow() const;
+  // The note of the last search, while it is open.
+  TSearchNote* Note() const;
+
+  // Where the reading settings are shown: below the check boxes, left of
+  // the forum link.
+  static constexpr QRect kReadingLabelArea{12, 57, 122, 13};
+  // The reading settings of `settings` that differ from the defaults, in a
+  // few words; empty with the defaults.
+  static QString ReadingSettingsText(const WindowSettings& settings);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -131,6 +151,8 @@ class TForm1 : public QWidget {
   void ApplySettings();
   void StoreSettings();
   void ShowHistory();
+  void ShowReadingSettings();
+  void AddToNote(const QStringList& sections);
   void edtInputContextMenu(const QPoint& position);
   void ApplyEnablingRule();
   bool SearchAndWait(const SearchOptions& options, SearchStats& stats);
@@ -148,6 +170,7 @@ class TForm1 : public QWidget {
   QLabel* lblFolder;
   TUrlLabel* UrlLabel1;
   QLabel* Label1;
+  QLabel* lblReading;  // the reading settings, when not the defaults
   TSelectFolderDialog SelectFolderDialog1;
   QMenu* mnuForm;     // the window's context menu: encoding, sub-folders
   QMenu* mnuHistory;  // "Recent patterns", in the pattern box's menu
@@ -168,6 +191,8 @@ class TForm1 : public QWidget {
   BackgroundSearch* running_search_ = nullptr;  // the search under way, if any
   bool close_requested_ = false;        // closing waits for the search's end
   QPointer<TResultsWindow> results_window_;  // deleted when closed
+  QPointer<TSearchNote> note_;               // deleted when closed
+  int search_serial_ = 0;                    // counts the searches started
 };
 
 }  // namespace tallyfold

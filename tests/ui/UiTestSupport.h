@@ -40,16 +40,31 @@ class FakeFolderPicker : public FolderPicker {
   std::function<void()> while_showing;  // runs while the "dialog" is up
 };
 
-// Records every request; accepts them unless told otherwise.
+// Records every request; opens them unless told otherwise, at once, or
+// when the test calls Answer with `defer` set.
 class FakeOpener : public DesktopOpener {
  public:
-  bool Open(const QUrl& url) override {
+  void Open(const QUrl& url, Done done) override {
     opened.push_back(url);
-    return accepts;
+    if (defer) {
+      waiting.push_back(std::move(done));
+    } else if (done) {
+      done(accepts);
+    }
+  }
+
+  // Gives the oldest request that waits its answer.
+  void Answer(bool opened_it) {
+    ASSERT_FALSE(waiting.empty());
+    const Done done = std::move(waiting.front());
+    waiting.pop_front();
+    if (done) done(opened_it);
   }
 
   std::vector<QUrl> opened;
   bool accepts = true;
+  bool defer = false;
+  std::deque<Done> waiting;
 };
 
 class FakeErrorDisplay : public ErrorDisplay {

@@ -1,6 +1,7 @@
 // Searches started from the window: the options it passes, the report and
 // style sheet it leaves in the working folder, the request to open it, errors
-// and the hint after a search the boundaries kept from finding anything.
+// and the note on what else the search needs the user to know.
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -9,6 +10,8 @@
 #include "app/ReportStyleSheet.h"
 #include "app/SearchCommand.h"
 #include "regex/RegexEngine.h"
+#include "app/SearchNotes.h"
+#include "ui/SearchNote.h"
 #include "ui/UiTestSupport.h"
 
 namespace tallyfold::testing {
@@ -207,23 +210,45 @@ TEST_F(WindowSearch, AReportThatCannotBeCreatedIsNotOpened) {
   EXPECT_TRUE(opener_.opened.empty());
 }
 
-TEST_F(WindowSearch, ADesktopThatCannotOpenTheReportIsToldWithTheReportsPath) {
+// The opener's answer may come while the note is up or after it was
+// closed; either way the report's full path reaches the user in the note,
+// never in a box that has to be clicked away.
+TEST_F(WindowSearch, AReportTheDesktopCannotOpenIsNamedInTheNote) {
+  const QString failure = TSearchNote::DescribeOpenFailure(ReportPath());
   opener_.accepts = false;
   AddCorpusFile(QStringLiteral("a.txt"), "a cat\n");
   SearchFor(QStringLiteral("cat"));
   EXPECT_EQ(opener_.opened.size(), 1u);
-  ASSERT_EQ(errors_.shown.size(), 1u);
-  EXPECT_TRUE(errors_.shown[0].contains(QStringLiteral("no application could open it")))
-      << errors_.shown[0].toStdString();
-  EXPECT_TRUE(errors_.shown[0].endsWith(QStringLiteral("\n") + ReportPath()))
-      << errors_.shown[0].toStdString();
+  EXPECT_TRUE(errors_.shown.empty()) << "not an error box";
+  ASSERT_NE(form_.Note(), nullptr);
+  EXPECT_EQ(form_.Note()->Sections(), QStringList{failure});
+  EXPECT_TRUE(failure.endsWith(QStringLiteral("\n") + ReportPath()));
   EXPECT_EQ(Rows().size(), 1) << "the report is written all the same";
 
-  // A desktop that opens it again says nothing more.
+  // A desktop that opens it again says nothing more, and the last note goes.
   opener_.accepts = true;
   Search();
-  EXPECT_EQ(errors_.shown.size(), 1u);
+  QApplication::processEvents();
+  EXPECT_EQ(form_.Note(), nullptr);
   EXPECT_EQ(opener_.opened.size(), 2u);
+
+  // An answer that comes late still reaches the note...
+  opener_.defer = true;
+  Search();
+  EXPECT_EQ(form_.Note(), nullptr);
+  opener_.Answer(false);
+  ASSERT_NE(form_.Note(), nullptr);
+  EXPECT_EQ(form_.Note()->Sections(), QStringList{failure});
+  // ...but not once the next search has begun: it is about an older report.
+  Search();
+  Search();
+  opener_.Answer(false);
+  QApplication::processEvents();
+  EXPECT_EQ(form_.Note(), nullptr);
+  opener_.Answer(false);
+  ASSERT_NE(form_.Note(), nullptr);
+  EXPECT_EQ(form_.Note()->Sections(), QStringList{failure});
+  EXPECT_TRUE(errors_.shown.empty());
 }
 
 TEST_F(WindowSearch, WritesTheStyleSheetBesideTheReportAndKeepsOneThatIsThere) {
@@ -239,31 +264,78 @@ TEST_F(WindowSearch, WritesTheStyleSheetBesideTheReportAndKeepsOneThatIsThere) {
   EXPECT_EQ(opener_.opened.size(), 2u);
 }
 
-// Without the boundary box 河 is found; with it nothing is, and the window
-// says why, after the empty report has been written and opened as usual.
-TEST_F(WindowSearch, AChinesePatternThatTheBoundaryHidesIsExplained) {
-  AddCorpusFile(QStringLiteral("a.txt"), "\xEF\xBB\xBF\xE6\xB2\xB3\xE6\xB0\xB4\n");  // 河水 in UTF-8
+// \b beside 河 matches only next to an ASCII word character, so the wrap
+// hides most of what the pattern finds. The note says so whether or not
+// anything matched, and goes once the wrap is off.
+TEST_F(WindowSearch, APatternTheBoundaryHidesIsExplainedInTheNote) {
+  // 河水 and a河b in UTF-8: only the second has \b on both sides of 河.
+  AddCorpusFile(QStringLiteral("a.txt"), "\xE6\xB2\xB3\xE6\xB0\xB4\n" "a\xE6\xB2\xB3" "b\n");
   SearchFor(QStringLiteral("河"));
   EXPECT_TRUE(errors_.shown.empty());
+  EXPECT_TRUE(errors_.informed.empty()) << "no modal box";
   ASSERT_EQ(opener_.opened.size(), 1u);
+  EXPECT_EQ(Rows().size(), 1);
+  ASSERT_NE(form_.Note(), nullptr);
+  const std::vector<PatternAdvice> advice = AdvisePattern(u"河", true);
+  ASSERT_FALSE(advice.empty());
+  // Told with the count when the search worked it out, with the remedy
+  // otherwise.
+  const QStringList with_count = TSearchNote::DescribePattern(advice, 2);
+  const QStringList with_remedy = TSearchNote::DescribePattern(advice, -1);
+  EXPECT_TRUE(form_.Note()->Sections() == with_count || form_.Note()->Sections() == with_remedy)
+      << form_.Note()->Sections().join(u'|').toStdString();
+  EXPECT_FALSE(form_.Note()->isModal());
+
+  // A search that finds nothing at all is explained the same way.
+  TypePattern(QStringLiteral("河水"));
+  Search();
   EXPECT_TRUE(Rows().isEmpty());
-  ASSERT_EQ(errors_.informed.size(), 1u);
-  EXPECT_EQ(errors_.informed[0],
-            QString::fromStdString(BoundaryHint(u"河", true, 0, BoundaryOptionName::kCheckBox)));
-  EXPECT_TRUE(errors_.informed[0].contains(QStringLiteral("Untick \"add \\b\"")));
+  ASSERT_NE(form_.Note(), nullptr);
+  EXPECT_TRUE(form_.Note()->Sections()[0].contains(QStringLiteral("“河”")))
+      << form_.Note()->Sections()[0].toStdString();
 
   QTest::mouseClick(Find<QCheckBox>("cbxBorder"), Qt::LeftButton);
+  TypePattern(QStringLiteral("河"));
   Search();
-  EXPECT_EQ(Rows().size(), 1);
-  EXPECT_EQ(errors_.informed.size(), 1u) << "a search that finds something needs no hint";
+  QApplication::processEvents();
+  EXPECT_EQ(Rows().size(), 2);
+  EXPECT_EQ(form_.Note(), nullptr) << "nothing to say without the wrap";
 
-  // Nor does one whose pattern is ASCII at both ends, whatever it found.
+  // Nor with a pattern that is ASCII at both ends, whatever it found.
   QTest::mouseClick(Find<QCheckBox>("cbxBorder"), Qt::LeftButton);
   TypePattern(QStringLiteral("(河)"));
   Search();
-  EXPECT_TRUE(Rows().isEmpty());
-  EXPECT_EQ(errors_.informed.size(), 1u);
-  EXPECT_EQ(opener_.opened.size(), 3u);
+  QApplication::processEvents();
+  EXPECT_EQ(form_.Note(), nullptr);
+  EXPECT_EQ(opener_.opened.size(), 4u);
+  EXPECT_TRUE(errors_.informed.empty());
+}
+
+// Files read in a legacy encoding, or with bytes that are not text in the
+// one they were read in, are named in the note.
+TEST_F(WindowSearch, HowTheFilesWereReadIsInTheNote) {
+  // Two lines of a poem in GB18030, enough for the detector to know it.
+  AddCorpusFile(QStringLiteral("gb.txt"),
+                "\xBB\xC6\xBA\xD3\xD6\xAE\xCB\xAE\xCC\xEC\xC9\xCF\xC0\xB4\xA3\xAC\xB1\xBC\xC1"
+                "\xF7\xB5\xBD\xBA\xA3\xB2\xBB\xB8\xB4\xBB\xD8\xA1\xA3 cat\n"
+                "\xBE\xFD\xB2\xBB\xBC\xFB\xB8\xDF\xCC\xC3\xC3\xF7\xBE\xB5\xB1\xAF\xB0\xD7\xB7"
+                "\xA2\xA3\xAC\xB3\xAF\xC8\xE7\xC7\xE0\xCB\xBF\xC4\xBA\xB3\xC9\xD1\xA9\xA1\xA3\n");
+  AddCorpusFile(QStringLiteral("utf8.txt"), "\xE6\xB2\xB3 cat\n");  // 河 in UTF-8
+  SearchFor(QStringLiteral("cat"));
+  ASSERT_NE(form_.Note(), nullptr);
+  const QString note = form_.Note()->Sections().join(u'\n');
+  EXPECT_TRUE(note.contains(QRegularExpression(QStringLiteral(": GB[0-9]+: 1 files\\."))))
+      << note.toStdString();
+
+  // The same files read as UTF-8 by choice: the GB18030 one has a byte
+  // sequence replaced, and is named.
+  form_.findChild<QAction*>(QStringLiteral("actEncoding_utf-8"))->trigger();
+  Search();
+  ASSERT_NE(form_.Note(), nullptr);
+  const QString replaced = form_.Note()->Sections().join(u'\n');
+  EXPECT_TRUE(replaced.contains(QStringLiteral("“gb.txt”"))) << replaced.toStdString();
+  EXPECT_FALSE(replaced.contains(QStringLiteral("utf8.txt"))) << replaced.toStdString();
+  EXPECT_EQ(Rows().size(), 2) << "the note adds to the report, it does not replace it";
 }
 
 TEST_F(WindowSearch, EnterAndEscapeInThePatternBoxStartNothing) {

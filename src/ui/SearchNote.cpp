@@ -1,0 +1,166 @@
+// The note after a search (SearchNote.h): its window and its wording.
+//
+// tests/ui/SearchNoteTest.cpp covers the wording and the window;
+// tests/ui/WindowSearchTest.cpp the note of real searches.
+#include "ui/SearchNote.h"
+
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/Settings.h"
+
+namespace tallyfold {
+namespace {
+
+constexpr int kNoteWidth = 420;
+
+QString Quoted(const QString& text) { return TSearchNote::tr("“%1”").arg(text); }
+
+QString ShownName(const std::string& name) {
+  return QFile::decodeName(QByteArray::fromStdString(name));
+}
+
+// The check box's caption, as the window shows it (it is never translated).
+QString BoundaryBoxCaption() { return QStringLiteral("add \\b"); }
+
+}  // namespace
+
+TSearchNote::TSearchNote(QWidget* owner) : QDialog(owner) {
+  setObjectName(QStringLiteral("SearchNote"));
+  setWindowTitle(tr("About this search"));
+  // A dialog of its owner: the window manager keeps it above it. Not modal:
+  // the window goes on working while it is up.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  setModal(false);
+  setAttribute(Qt::WA_DeleteOnClose);
+  setAttribute(Qt::WA_ShowWithoutActivating);
+  setFixedWidth(kNoteWidth);
+
+  lblText = new QLabel(this);
+  lblText->setObjectName(QStringLiteral("lblNote"));
+  lblText->setTextFormat(Qt::PlainText);
+  lblText->setWordWrap(true);
+  lblText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  auto* buttons = new QDialogButtonBox(this);
+  btnClose = buttons->addButton(tr("Close"), QDialogButtonBox::RejectRole);
+  btnClose->setObjectName(QStringLiteral("btnClose"));
+  connect(buttons, &QDialogButtonBox::rejected, this, &TSearchNote::reject);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(lblText);
+  layout->addWidget(buttons);
+}
+
+void TSearchNote::AddSection(const QString& text) {
+  if (text.isEmpty()) return;
+  sections_ << text;
+  ShowSections();
+}
+
+void TSearchNote::AddSections(const QStringList& texts) {
+  for (const QString& text : texts) AddSection(text);
+}
+
+void TSearchNote::ShowSections() {
+  lblText->setText(sections_.join(QStringLiteral("\n\n")));
+  adjustSize();
+}
+
+QStringList TSearchNote::DescribeReadings(const ReadingSummary& summary,
+                                          const std::string& fallback) {
+  QStringList texts;
+  const QLocale locale;
+  if (!summary.codesets.empty()) {
+    QStringList sets;
+    for (const ReadingSummary::Codeset& codeset : summary.codesets) {
+      sets << tr("%1: %2 files")
+                  .arg(QString::fromStdString(codeset.name), locale.toString(codeset.files));
+    }
+    texts << tr("Files without a byte-order mark read in an encoding other than UTF-8: %1.")
+                 .arg(sets.join(tr(", ")));
+  }
+  if (summary.replaced_files > 0) {
+    QStringList names;
+    for (const std::string& name : summary.examples) names << Quoted(ShownName(name));
+    if (summary.replaced_files > static_cast<int>(summary.examples.size())) names << tr("…");
+    QString text = tr("%1 files held bytes that are not text in the encoding they were read in; "
+                      "%2 places were read as � and match nothing: %3.")
+                       .arg(locale.toString(summary.replaced_files),
+                            locale.toString(static_cast<qulonglong>(summary.replaced)),
+                            names.join(tr(", ")));
+    if (!summary.encoding_hint.empty()) {
+      text += QLatin1Char(' ') +
+              tr("They may read right with the encoding %1 (right-click the window: %2).")
+                  .arg(Quoted(EncodingLabel(summary.encoding_hint, fallback)),
+                       EncodingMenuTitle());
+    }
+    texts << text;
+  }
+  if (summary.nul_files > 0) {
+    texts << tr("%1 files hold NUL characters (%2 in all); they are searched as ordinary "
+                "characters.")
+                 .arg(locale.toString(summary.nul_files),
+                      locale.toString(static_cast<qulonglong>(summary.nuls)));
+  }
+  if (summary.undetected_files > 0) {
+    texts << tr("For %1 files the encoding detector answered %2, which this system cannot "
+                "decode; they were read as %3.")
+                 .arg(locale.toString(summary.undetected_files),
+                      QString::fromStdString(summary.undetected), QString::fromStdString(fallback));
+  }
+  return texts;
+}
+
+QStringList TSearchNote::DescribePattern(const std::vector<PatternAdvice>& advice,
+                                         int lines_without_boundary) {
+  QStringList texts;
+  QStringList edges;
+  for (const PatternAdvice& item : advice) {
+    if (item.pitfall == PatternPitfall::kBoundaryBeside)
+      edges << Quoted(QString::fromStdU16String(item.edge));
+  }
+  if (!edges.isEmpty()) {
+    QString text = tr("The \\b that %1 adds beside %2 matches only where an ASCII letter, digit "
+                      "or _ stands next to it.")
+                       .arg(Quoted(BoundaryBoxCaption()), edges.join(tr(", ")));
+    text += QLatin1Char(' ');
+    if (lines_without_boundary >= 0) {
+      text += tr("Without %1, %2 lines would match.")
+                  .arg(Quoted(BoundaryBoxCaption()), QLocale().toString(lines_without_boundary));
+    } else {
+      text += tr("Untick %1 to find it anywhere.").arg(Quoted(BoundaryBoxCaption()));
+    }
+    texts << text;
+  }
+  for (const PatternAdvice& item : advice) {
+    if (item.pitfall == PatternPitfall::kBoundaryBeside) continue;
+    const QString edge = Quoted(QString::fromStdU16String(item.edge));
+    const QString better = Quoted(QString::fromStdU16String(item.better));
+    QString text = item.pitfall == PatternPitfall::kStartAnchor
+                       ? tr("Each line is searched with a space added at its start, so %1 "
+                            "followed by other text never matches.")
+                             .arg(edge)
+                       : tr("Each line is searched with a space added at its end, so %1 after "
+                            "other text never matches.")
+                             .arg(edge);
+    text += QLatin1Char(' ');
+    text += item.needs_no_boundary
+                ? tr("Search for %1 with %2 unticked.").arg(better, Quoted(BoundaryBoxCaption()))
+                : tr("Search for %1 instead.").arg(better);
+    texts << text;
+  }
+  return texts;
+}
+
+QString TSearchNote::DescribeOpenFailure(const QString& report_path) {
+  return tr("The report was written, but no application could open it. Open it in a web "
+            "browser:\n%1")
+      .arg(report_path);
+}
+
+}  // namespace tallyfold

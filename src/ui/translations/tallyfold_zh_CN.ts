@@ -1,0 +1,398 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN">
+<context>
+    <name>tallyfold::HitsPerFileModel</name>
+    <message>
+        <source>Total</source>
+        <translation>合计</translation>
+    </message>
+    <message>
+        <source>Byte sequences that are not text in %1, each read as �</source>
+        <translation>在 %1 中不成文字的字节序列，每处读作 �</translation>
+    </message>
+    <message>
+        <source>%1 (mark)</source>
+        <translation>%1（字节序标记）</translation>
+    </message>
+    <message>
+        <source>%1 (locale)</source>
+        <translation>%1（系统区域）</translation>
+    </message>
+    <message>
+        <source>%1 (detected)</source>
+        <translation>%1（检测所得）</translation>
+    </message>
+    <message>
+        <source>%1 (fallback)</source>
+        <translation>%1（后备）</translation>
+    </message>
+    <message>
+        <source>Read as %1, as its byte-order mark says</source>
+        <translation>按字节序标记读作 %1</translation>
+    </message>
+    <message>
+        <source>Read as %1, the encoding chosen</source>
+        <translation>按所选编码读作 %1</translation>
+    </message>
+    <message>
+        <source>Read as UTF-8: all of it is valid UTF-8</source>
+        <translation>读作 UTF-8：全文都是有效的 UTF-8</translation>
+    </message>
+    <message>
+        <source>Read as %1, the locale&apos;s encoding, in which all of it is valid</source>
+        <translation>读作系统区域编码 %1，全文在此编码中都有效</translation>
+    </message>
+    <message>
+        <source>Read as %1, the encoding the detector found likeliest</source>
+        <translation>读作 %1，即编码检测认为最可能的编码</translation>
+    </message>
+    <message>
+        <source>Read as %1, the fallback: the detector answered %2, which cannot be decoded here</source>
+        <translation>读作后备编码 %1：编码检测给出的 %2 在本系统上无法解码</translation>
+    </message>
+    <message>
+        <source>Read as %1, the fallback: the detector had no answer</source>
+        <translation>读作后备编码 %1：编码检测没有结果</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>文件</translation>
+    </message>
+    <message>
+        <source>Matching lines</source>
+        <translation>匹配行数</translation>
+    </message>
+    <message>
+        <source>Matches</source>
+        <translation>匹配</translation>
+    </message>
+    <message>
+        <source>Characters</source>
+        <translation>字符数</translation>
+    </message>
+    <message>
+        <source>Encoding</source>
+        <translation>编码</translation>
+    </message>
+    <message>
+        <source>Replaced</source>
+        <translation>替换</translation>
+    </message>
+    <message>
+        <source>NULs</source>
+        <translation>NUL 字符</translation>
+    </message>
+</context>
+<context>
+    <name>tallyfold::ResultTableModel</name>
+    <message>
+        <source>Left</source>
+        <translation>左侧</translation>
+    </message>
+    <message>
+        <source>Match</source>
+        <translation>匹配</translation>
+    </message>
+    <message>
+        <source>Right</source>
+        <translation>右侧</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>文件</translation>
+    </message>
+    <message>
+        <source>Line</source>
+        <translation>行号</translation>
+    </message>
+    <message>
+        <source>Count</source>
+        <translation>次数</translation>
+    </message>
+</context>
+<context>
+    <name>tallyfold::Settings</name>
+    <message>
+        <source>Automatic (UTF-8, else %1)</source>
+        <translation>自动（UTF-8，否则 %1）</translation>
+    </message>
+    <message>
+        <source>The locale&apos;s</source>
+        <translation>系统区域编码</translation>
+    </message>
+    <message>
+        <source>Open the report</source>
+        <translation>打开报告</translation>
+    </message>
+    <message>
+        <source>Show the results window</source>
+        <translation>显示结果窗口</translation>
+    </message>
+    <message>
+        <source>Open the report and show the results window</source>
+        <translation>打开报告并显示结果窗口</translation>
+    </message>
+    <message>
+        <source>Encoding of files without a mark</source>
+        <translation>无字节序标记文件的编码</translation>
+    </message>
+    <message>
+        <source>When not UTF-8, Automatic reads</source>
+        <translation>非 UTF-8 时，“自动”读作</translation>
+    </message>
+    <message>
+        <source>Include sub-folders</source>
+        <translation>包括子目录</translation>
+    </message>
+    <message>
+        <source>After a search</source>
+        <translation>检索之后</translation>
+    </message>
+</context>
+<context>
+    <name>tallyfold::TForm1</name>
+    <message>
+        <source>Recent patterns</source>
+        <translation>最近的表达式</translation>
+    </message>
+    <message>
+        <source>locale&apos;s encoding</source>
+        <translation>系统区域编码</translation>
+    </message>
+    <message>
+        <source>UTF-8, else %1</source>
+        <translation>UTF-8，否则 %1</translation>
+    </message>
+    <message>
+        <source>sub-folders</source>
+        <translation>含子目录</translation>
+    </message>
+    <message>
+        <source>, </source>
+        <translation>、</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1：%2</translation>
+    </message>
+    <message>
+        <source>Right-click the window to change them.</source>
+        <translation>在窗口上单击右键即可更改。</translation>
+    </message>
+    <message>
+        <source>The search kept no results to show.</source>
+        <translation>本次检索没有保留可显示的结果。</translation>
+    </message>
+    <message>
+        <source>The search found %1 matching lines. Show them here, in the results window, instead of opening the report?</source>
+        <translation>本次检索找到 %1 个匹配行。是否在结果窗口中显示，而不打开报告？</translation>
+    </message>
+    <message>
+        <source>Results: %1 — %2</source>
+        <translation>结果：%1 — %2</translation>
+    </message>
+</context>
+<context>
+    <name>tallyfold::TLineViewer</name>
+    <message>
+        <source>&quot;%1&quot; has no line %2 any more.</source>
+        <translation>“%1”已没有第 %2 行。</translation>
+    </message>
+</context>
+<context>
+    <name>tallyfold::TResultsWindow</name>
+    <message>
+        <source>Results</source>
+        <translation>结果</translation>
+    </message>
+    <message>
+        <source>Report order</source>
+        <translation>报告顺序</translation>
+    </message>
+    <message>
+        <source>File and line</source>
+        <translation>文件和行号</translation>
+    </message>
+    <message>
+        <source>Match</source>
+        <translation>匹配</translation>
+    </message>
+    <message>
+        <source>Word left</source>
+        <translation>左侧词</translation>
+    </message>
+    <message>
+        <source>Word right</source>
+        <translation>右侧词</translation>
+    </message>
+    <message>
+        <source>Only lines containing…</source>
+        <translation>只显示包含以下内容的行…</translation>
+    </message>
+    <message>
+        <source>Export CSV…</source>
+        <translation>导出 CSV…</translation>
+    </message>
+    <message>
+        <source>Export TSV…</source>
+        <translation>导出 TSV…</translation>
+    </message>
+    <message>
+        <source>Order:</source>
+        <translation>排序：</translation>
+    </message>
+    <message>
+        <source>Filter:</source>
+        <translation>筛选：</translation>
+    </message>
+    <message>
+        <source>Matches</source>
+        <translation>匹配</translation>
+    </message>
+    <message>
+        <source>Hits per file</source>
+        <translation>各文件命中数</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <translation>复制</translation>
+    </message>
+    <message>
+        <source>Arranging…</source>
+        <translation>正在排列…</translation>
+    </message>
+    <message>
+        <source>%1 of %2 matches</source>
+        <translation>%1 / %2 个匹配</translation>
+    </message>
+    <message>
+        <source>Writing %1…</source>
+        <translation>正在写入 %1…</translation>
+    </message>
+    <message>
+        <source>Export as CSV</source>
+        <translation>导出为 CSV</translation>
+    </message>
+    <message>
+        <source>Export as TSV</source>
+        <translation>导出为 TSV</translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv)</source>
+        <translation>CSV 文件 (*.csv)</translation>
+    </message>
+    <message>
+        <source>TSV files (*.tsv *.txt)</source>
+        <translation>TSV 文件 (*.tsv *.txt)</translation>
+    </message>
+    <message>
+        <source>%1 — line %2</source>
+        <translation>%1 — 第 %2 行</translation>
+    </message>
+</context>
+<context>
+    <name>tallyfold::TSearchNote</name>
+    <message>
+        <source>“%1”</source>
+        <translation>“%1”</translation>
+    </message>
+    <message>
+        <source>About this search</source>
+        <translation>关于本次检索</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>%1: %2 files</source>
+        <translation>%1：%2 个文件</translation>
+    </message>
+    <message>
+        <source>Files without a byte-order mark read in an encoding other than UTF-8: %1.</source>
+        <translation>无字节序标记、按 UTF-8 以外的编码读取的文件：%1。</translation>
+    </message>
+    <message>
+        <source>, </source>
+        <translation>、</translation>
+    </message>
+    <message>
+        <source>…</source>
+        <translation>…</translation>
+    </message>
+    <message>
+        <source>%1 files held bytes that are not text in the encoding they were read in; %2 places were read as � and match nothing: %3.</source>
+        <translation>%1 个文件含有在所用编码中不成文字的字节，共 %2 处读作 �，不会被匹配：%3。</translation>
+    </message>
+    <message>
+        <source>They may read right with the encoding %1 (right-click the window: %2).</source>
+        <translation>改用编码%1也许能正确读取（在窗口上单击右键：%2）。</translation>
+    </message>
+    <message>
+        <source>%1 files hold NUL characters (%2 in all); they are searched as ordinary characters.</source>
+        <translation>%1 个文件含有 NUL 字符（共 %2 个），检索时按普通字符处理。</translation>
+    </message>
+    <message>
+        <source>For %1 files the encoding detector answered %2, which this system cannot decode; they were read as %3.</source>
+        <translation>有 %1 个文件，编码检测给出的 %2 在本系统上无法解码，已按 %3 读取。</translation>
+    </message>
+    <message>
+        <source>The \b that %1 adds beside %2 matches only where an ASCII letter, digit or _ stands next to it.</source>
+        <translation>%1 在 %2 旁加上的 \b 只在紧挨 ASCII 字母、数字或 _ 的位置匹配。</translation>
+    </message>
+    <message>
+        <source>Without %1, %2 lines would match.</source>
+        <translation>不勾选 %1，将有 %2 行匹配。</translation>
+    </message>
+    <message>
+        <source>Untick %1 to find it anywhere.</source>
+        <translation>取消勾选 %1，即可在任何位置找到它。</translation>
+    </message>
+    <message>
+        <source>Each line is searched with a space added at its start, so %1 followed by other text never matches.</source>
+        <translation>检索时每行开头都加了一个空格，因此 %1 后面紧跟其他文字时永远不会匹配。</translation>
+    </message>
+    <message>
+        <source>Each line is searched with a space added at its end, so %1 after other text never matches.</source>
+        <translation>检索时每行末尾都加了一个空格，因此 %1 前面紧跟其他文字时永远不会匹配。</translation>
+    </message>
+    <message>
+        <source>Search for %1 with %2 unticked.</source>
+        <translation>请取消勾选 %2，并检索 %1。</translation>
+    </message>
+    <message>
+        <source>Search for %1 instead.</source>
+        <translation>请改为检索 %1。</translation>
+    </message>
+    <message>
+        <source>The report was written, but no application could open it. Open it in a web browser:
+%1</source>
+        <translation>报告已写好，但没有应用程序能打开它。请用网页浏览器打开：
+%1</translation>
+    </message>
+</context>
+<context>
+    <name>tallyfold::TSearchProgressDialog</name>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>%1 of %2 files</source>
+        <translation>%1 / %2 个文件</translation>
+    </message>
+    <message>
+        <source>Writing the report…</source>
+        <translation>正在写入报告…</translation>
+    </message>
+    <message>
+        <source>Cancelling…</source>
+        <translation>正在取消…</translation>
+    </message>
+</context>
+</TS>
