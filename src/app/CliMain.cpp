@@ -61,7 +61,7 @@ constexpr char kUsageText[] =
     "  --no-css        write no result.css beside the report (default: write\n"
     "                  the built-in style sheet there when the folder has none;\n"
     "                  an existing one is never replaced)\n"
-    "  --quiet         print no summary line and no hint\n"
+    "  --quiet         print no summary line, no reading summary and no hint\n"
     "  --threads N     scan with N threads (default: one per core; at most four\n"
     "                  per core are used; the report is the same)\n"
     "  --recursive     also search the *.txt files of FOLDER's sub-folders at any\n"
@@ -69,10 +69,12 @@ constexpr char kUsageText[] =
     "                  each file by its path inside FOLDER\n"
     "  --encoding NAME how to read files without a byte-order mark: auto (the\n"
     "                  default: UTF-8 when the whole file is valid UTF-8, else\n"
-    "                  the fallback), utf-8, locale (the locale's character set)\n"
+    "                  the character set detected from its bytes, else the\n"
+    "                  fallback), utf-8, locale (the locale's character set)\n"
     "                  or a character set iconv knows (GB18030, BIG5, SHIFT_JIS,\n"
     "                  EUC-KR, WINDOWS-1252, ...); files with a mark are read by it\n"
-    "  --fallback NAME the legacy encoding auto falls back to (default: GB18030)\n"
+    "  --fallback NAME the legacy encoding auto reads a file in when no character\n"
+    "                  set is detected that iconv knows (default: GB18030)\n"
     "  --format NAME   html (the default): the report; tsv: a table of every match\n"
     "                  (file, line, count, left, match, right; default file\n"
     "                  result.tsv); jsonl: one JSON object per match (default\n"
@@ -412,17 +414,21 @@ std::vector<std::string> PatternNotes(const std::vector<PatternAdvice>& advice,
   };
   if (!beside.empty()) {
     const bool both = beside.size() > 1;
-    const bool begins = both || advice.front().pitfall == PatternPitfall::kBoundaryBeside;
-    std::string note = std::string("the pattern ") +
-                       (both ? "begins and ends with " : begins ? "begins with " : "ends with ") +
-                       joined(beside) +
+    const bool begins = TrimWide(pattern_text).front() > 0x7F;
+    const char* where = both                                          ? "begins and ends with "
+                        : beside.front() == TrimWide(pattern_text) ? "is "
+                        : begins                                      ? "begins with "
+                                                                      : "ends with ";
+    std::string note = std::string("the pattern ") + where + joined(beside) +
                        ", and \\b counts only ASCII letters, digits and \"_\" as word "
                        "characters, so the \\b added there matches only beside one of those. " +
                        Grouped(matching_lines) + (matching_lines == 1 ? " line" : " lines") +
                        " matched";
-    if (lines_without_boundary >= 0) {
+    if (lines_without_boundary > matching_lines) {
       note += "; without the \\b wrap " + Grouped(lines_without_boundary) +
               " would: pass --no-boundary";
+    } else if (lines_without_boundary >= 0) {
+      note += ", as many as without the \\b wrap";
     } else {
       note += "; pass --no-boundary to search without the \\b wrap";
     }

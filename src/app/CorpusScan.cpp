@@ -63,6 +63,7 @@ class FileRows {
 
   TTextReadInfo read;           // how the file was read; empty until it was
   std::int64_t characters = 0;  // code units of the lines read
+  int also_lines = -1;          // lines the second pattern matches; -1: none
   std::vector<MatchKey> keys;   // one per matching line, in line order
   RowStore* store = nullptr;    // where the segments go
 
@@ -120,13 +121,54 @@ class FileRows {
   std::size_t stored_ = 0;  // keys before this one have their segment
 };
 
+// The second pattern of a scan (ScanControl::also_pattern) in one file: the
+// lines it matches, counted beside the pattern's own.
+class AlsoCount {
+ public:
+  AlsoCount(const std::u16string& pattern, bool case_sensitive, const std::atomic<bool>* cancel)
+      : on_(!pattern.empty()) {
+    if (!on_) return;
+    engine_.SetModifier(kModifierI, !case_sensitive);
+    engine_.SetCancelFlag(cancel);
+    engine_.SetExpression(pattern);
+    try {
+      engine_.Compile();
+    } catch (const ERegexEngine&) {
+      on_ = false;
+    }
+    if (on_) lines_ = 0;
+  }
+
+  bool On() const { return on_; }
+  TRegexEngine& Engine() { return engine_; }
+  int Lines() const { return lines_; }
+
+  // Counts the padded line when the second pattern matches it. An error of
+  // the search gives the count up; a cancel is passed on.
+  void Line(const std::u16string& padded) {
+    if (!on_) return;
+    try {
+      if (engine_.Exec(padded)) ++lines_;
+      if (padded.size() >= FileRows::kLongRow) engine_.SetInputString(std::u16string());
+    } catch (const ERegexEngine&) {
+      on_ = false;
+      lines_ = -1;
+    }
+  }
+
+ private:
+  TRegexEngine engine_;
+  bool on_;
+  int lines_ = -1;
+};
+
 // The work of ScanLines below, without the storing of the last rows.
-void ScanLinesOf(const std::u16string& pattern, const std::string& path,
-                 const std::string& shown_name, bool case_sensitive,
+void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_pattern,
+                 const std::string& path, const std::string& shown_name, bool case_sensitive,
                  const TTextDecoding& decoding, bool line_filter, int packed_file,
                  const std::atomic<bool>* cancel, FileRows& out) {
   if (IsSet(cancel)) throw ECancelled();
-  // Both live only for this file and are released on every way out,
+  // All live only for this file and are released on every way out,
   // exceptions included.
   TRegexEngine engine;
   engine.SetModifier(kModifierI, !case_sensitive);
@@ -137,9 +179,17 @@ void ScanLinesOf(const std::u16string& pattern, const std::string& path,
   // What every line with a match holds, looked for in the file's bytes
   // before a line is decoded: a line without it is passed over undecoded.
   // A pattern that does not compile has none, and fails on the first line.
+  // With a second pattern the filter serves both or neither.
   engine.SetExpression(pattern);
+  AlsoCount also(also_pattern, case_sensitive, cancel);
   const bool packed = packed_file >= 0;
-  const TLineNeedle needle = line_filter && !packed ? LineNeedleFor(engine) : TLineNeedle();
+  TLineNeedle needle = line_filter && !packed ? LineNeedleFor(engine) : TLineNeedle();
+  if (also.On() && !needle.empty()) {
+    const TLineNeedle also_needle = LineNeedleFor(also.Engine());
+    if (also_needle.units != needle.units || also_needle.others != needle.others ||
+        also_needle.ranges != needle.ranges)
+      needle = TLineNeedle();
+  }
 
   const RowFormatter rows(path, shown_name);
   std::vector<MatchSpan> spans;
@@ -162,6 +212,7 @@ void ScanLinesOf(const std::u16string& pattern, const std::string& path,
         if (long_line) ThrowIfCancelled(cancel);
         const int count = CountMatches(engine, pattern, padded, &spans);
         if (long_line) engine.SetInputString(std::u16string());
+        also.Line(padded);
         if (count > 0 && packed) {
           out.Add(count, PackedLineLength(padded.size(), spans.size()),
                   [&](std::u16string& row) {
@@ -179,19 +230,20 @@ void ScanLinesOf(const std::u16string& pattern, const std::string& path,
         }
         if (long_line) std::u16string().swap(padded);
       });
+  out.also_lines = also.Lines();
 }
 
 // Scans the file at `path`, adding the keys of its matching lines to `out`
 // in line order, each row naming the file as `shown_name`. The rows are in
 // out.store once it returns, also when it fails: `out` then keeps the
 // lines before the failure.
-void ScanLines(const std::u16string& pattern, const std::string& path,
-               const std::string& shown_name, bool case_sensitive,
+void ScanLines(const std::u16string& pattern, const std::u16string& also_pattern,
+               const std::string& path, const std::string& shown_name, bool case_sensitive,
                const TTextDecoding& decoding, bool line_filter, int packed_file,
                const std::atomic<bool>* cancel, FileRows& out) {
   try {
-    ScanLinesOf(pattern, path, shown_name, case_sensitive, decoding, line_filter, packed_file,
-                cancel, out);
+    ScanLinesOf(pattern, also_pattern, path, shown_name, case_sensitive, decoding, line_filter,
+                packed_file, cancel, out);
   } catch (...) {
     out.Flush();
     throw;
@@ -256,8 +308,8 @@ void ScanFile(const std::u16string& pattern, const std::string& path, bool case_
     FileRows rows;
     rows.store = &list.rows;
     try {
-      ScanLines(pattern, path, FileNameOf(path), case_sensitive, TTextDecoding(), true, -1,
-                cancel, rows);
+      ScanLines(pattern, std::u16string(), path, FileNameOf(path), case_sensitive,
+                TTextDecoding(), true, -1, cancel, rows);
     } catch (...) {
       list.keys.Append(rows.keys);
       throw;
@@ -311,18 +363,24 @@ int ScanFolder(const std::u16string& pattern, const std::string& folder, bool ca
       total, plan, control.cancel,
       [&](int index, FileRows& rows, const std::atomic<bool>* stop) {
         rows.store = &matches.rows;
-        ScanLines(pattern, path_of(index), names[static_cast<std::size_t>(index)],
-                  case_sensitive, control.decoding, control.line_filter,
-                  control.packed_lines ? index : -1, stop, rows);
+        ScanLines(pattern, control.also_pattern, path_of(index),
+                  names[static_cast<std::size_t>(index)], case_sensitive, control.decoding,
+                  control.line_filter, control.packed_lines ? index : -1, stop, rows);
       },
       [&](int index, FileRows& rows, bool complete) {
         // A file that failed part-way still adds the lines before the
         // failure, as a scan on one thread does.
         matches.keys.Append(rows.keys);
         std::vector<MatchKey>().swap(rows.keys);
-        if (complete && control.scanned)
-          control.scanned(index, path_of(index), names[static_cast<std::size_t>(index)],
-                          rows.characters, rows.read);
+        if (complete && control.scanned) {
+          const std::string path = path_of(index);
+          control.scanned(ScannedFile{.index = index,
+                                      .path = path,
+                                      .shown_name = names[static_cast<std::size_t>(index)],
+                                      .characters = rows.characters,
+                                      .read = rows.read,
+                                      .also_lines = rows.also_lines});
+        }
         if (complete && control.progress) control.progress(index + 1, total, path_of(index + 1));
       });
   return total;

@@ -67,14 +67,26 @@ namespace tallyfold {
 // (the first one not done, in enumeration order; empty once all are done).
 using ScanProgress = std::function<void(int done, int total, const std::string& current)>;
 
+// A file the scan is done with, as ScanControl::scanned is told of it.
+struct ScannedFile {
+  int index = 0;                // in enumeration order
+  const std::string& path;
+  const std::string& shown_name;  // the name its rows show
+  // The code units of its lines, line breaks not counted (only with
+  // ScanControl::packed_lines; 0 otherwise).
+  std::int64_t characters = 0;
+  // How it was read: its character set, the sequences read as U+FFFD, its
+  // NULs (text/TextFile.h).
+  const TTextReadInfo& read;
+  // With ScanControl::also_pattern: the file's non-blank lines that pattern
+  // matches, or -1 when it could not be searched for (it does not compile,
+  // or its search raised).
+  int also_lines = -1;
+};
+
 // Called on the thread that runs the scan, in enumeration order, once each
-// file's lines have joined the list: its index, path, the name its rows
-// show, the code units of its lines (line breaks not counted; only with
-// ScanControl::packed_lines, 0 otherwise) and how it was read (its
-// character set, the sequences read as U+FFFD, its NULs).
-using ScanScanned = std::function<void(int index, const std::string& path,
-                                       const std::string& shown_name, std::int64_t characters,
-                                       const TTextReadInfo& read)>;
+// file's lines have joined the list.
+using ScanScanned = std::function<void(const ScannedFile& file)>;
 
 // Called on the thread that runs the scan once the folder is listed, with
 // the path of every file the scan will read, before any is read; whatever
@@ -117,6 +129,16 @@ struct ScanControl {
   // tell each file's size in characters.
   bool packed_lines = false;
   ScanScanned scanned;
+  // When not empty, a second pattern looked for in the same non-blank lines
+  // as the pattern, under the same case option: the lines it matches are
+  // counted (ScannedFile::also_lines), and nothing else comes of them. A
+  // search for a pattern P wrapped in \b...\b, with P as the second
+  // pattern, thus tells how many lines P alone would match without reading
+  // anything more. The line filter stays on only where both patterns need
+  // the same text in a line (as P and \bP\b do); otherwise every line is
+  // decoded. A second pattern that fails is given up, never failing the
+  // scan.
+  std::u16string also_pattern;
 };
 
 // The number of worker threads `threads` asks for: itself when positive,

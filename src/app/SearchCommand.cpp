@@ -4,6 +4,8 @@
 // tests/app/SearchCommandTest.cpp covers it.
 #include "app/SearchCommand.h"
 
+#include <algorithm>
+#include <climits>
 #include <new>
 
 #include "app/CorpusScan.h"
@@ -131,15 +133,27 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
     results = std::make_shared<ResultSet>();
     control.packed_lines = true;
   }
-  control.scanned = [&](int, const std::string& file, const std::string& shown_name,
-                        std::int64_t characters, const TTextReadInfo& read) {
-    stats.readings.push_back({file, shown_name, read});
+  // Beside a character that is never a word character the wrap keeps
+  // most matches out; the lines the pattern would match without it are
+  // counted on the way, from the lines the scan decodes anyway.
+  const std::vector<PatternAdvice> advice =
+      AdvisePattern(options.pattern_text, options.word_boundary);
+  const bool count_unwrapped =
+      std::any_of(advice.begin(), advice.end(), [](const PatternAdvice& item) {
+        return item.pitfall == PatternPitfall::kBoundaryBeside;
+      });
+  if (count_unwrapped) control.also_pattern = SearchPattern(options.pattern_text, false);
+  std::int64_t unwrapped_lines = count_unwrapped ? 0 : -1;
+  control.scanned = [&](const ScannedFile& file) {
+    stats.readings.push_back({file.path, file.shown_name, file.read});
+    if (unwrapped_lines >= 0)
+      unwrapped_lines = file.also_lines < 0 ? -1 : unwrapped_lines + file.also_lines;
     if (!results) return;
     ResultFile entry;
-    entry.path = file;
-    entry.shown_name = shown_name;
-    entry.characters = characters;
-    entry.read = read;
+    entry.path = file.path;
+    entry.shown_name = file.shown_name;
+    entry.characters = file.characters;
+    entry.read = file.read;
     results->AddFile(std::move(entry));
   };
   RunWithMemory("searching \"" + MessagePath(options.folder) + "\"", lists, matches, [&] {
@@ -162,6 +176,8 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
     }
   });
   stats.matching_lines = static_cast<int>(matches.keys.size());
+  if (unwrapped_lines >= 0 && unwrapped_lines <= INT_MAX)
+    stats.lines_without_boundary = static_cast<int>(unwrapped_lines);
   // The report's lines are written as they are built, so the search never
   // holds the report besides the matches. A cancel is seen between the
   // pieces written; the previous report then stays as it was.

@@ -87,15 +87,26 @@ struct PatternAdvice {
   // kBoundaryBeside: the character at the edge (a surrogate pair counts as
   // one); otherwise the anchor as typed ("^", "\A", "$" or "\Z").
   std::u16string edge;
-  // The pattern text that works ("^ the", "the $"); empty for
-  // kBoundaryBeside, whose remedy is turning the wrap off.
+  // The pattern text that works ("^ the", "the $"), with every anchor of
+  // the pattern mended, so both anchor advices of "^the$" give "^ the $";
+  // the trimmed text itself when only the wrap is in the way ("^ the"
+  // searched with it). Empty for kBoundaryBeside, whose remedy is turning
+  // the wrap off.
   std::u16string better;
-  // Whether the remedy also needs the \b wrap turned off.
+  // Whether the remedy needs the \b wrap turned off: always for
+  // kBoundaryBeside; for an anchor, whenever the wrap is on (its \b stands
+  // beside the added space, where it never matches).
   bool needs_no_boundary = false;
 };
 
 // The pitfalls of `pattern_text` (as typed; it is trimmed here) searched
-// with or without the \b wrap, each edge once, start before end.
+// with or without the \b wrap, each edge once, start before end. A pattern
+// of one character above U+007F has one edge. An anchor is judged by the
+// atom beside it: a literal character other than a space, an escaped one,
+// \d, \w or \S (not made optional by ?, * or {...}) can never match the
+// added space; beside anything else (a class, a group, \s, .) the anchor
+// gets advice only when the wrap is on. "\^", "\$" and "[^a]" hold no
+// anchor; "\\$" ends with one.
 std::vector<PatternAdvice> AdvisePattern(const std::u16string& pattern_text, bool word_boundary);
 
 }  // namespace tallyfold

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
@@ -103,13 +102,13 @@ class ScanEncoding : public ::testing::Test {
     ScanControl control;
     control.threads = threads;
     control.decoding = decoding;
-    control.scanned = [&](int index, const std::string& path, const std::string& shown_name,
-                          std::int64_t, const TTextReadInfo& info) {
+    control.scanned = [&](const ScannedFile& file) {
       EXPECT_EQ(std::this_thread::get_id(), caller);
-      EXPECT_EQ(index, static_cast<int>(read.size()));
-      EXPECT_EQ(path, folder_ / shown_name);
-      read.push_back(shown_name);
-      if (info.malformed > 0) notes.push_back({path, info.codeset, info.malformed});
+      EXPECT_EQ(file.index, static_cast<int>(read.size()));
+      EXPECT_EQ(file.path, folder_ / file.shown_name);
+      read.push_back(file.shown_name);
+      if (file.read.malformed > 0)
+        notes.push_back({file.path, file.read.codeset, file.read.malformed});
     };
     ScanFolder(u"时间", folder_.Path(), false, matches, control);
     EXPECT_EQ(read, (std::vector<std::string>{"a.txt", "b.txt", "c.txt", "d.txt"}));
