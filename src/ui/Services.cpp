@@ -20,8 +20,8 @@ std::optional<QUrl> QtFolderPicker::ChooseFolder(QWidget* owner,
   return chosen;
 }
 
-QtDesktopOpener::QtDesktopOpener(QString program)
-    : program_(std::move(program)), runs_(std::make_unique<QObject>()) {}
+QtDesktopOpener::QtDesktopOpener(QString program, std::chrono::milliseconds patience)
+    : program_(std::move(program)), patience_(patience), runs_(std::make_unique<QObject>()) {}
 
 QtDesktopOpener::~QtDesktopOpener() {
   // Deleting a QProcess kills it, and an opener may be running the
@@ -52,7 +52,7 @@ void QtDesktopOpener::Open(const QUrl& url, Done done) {
   };
   auto* patience = new QTimer(process);
   patience->setSingleShot(true);
-  patience->setInterval(kPatience);
+  patience->setInterval(patience_);
   QObject::connect(patience, &QTimer::timeout, process, [tell] { tell(true); });
   QObject::connect(process, &QProcess::finished, process,
                    [process, tell](int code, QProcess::ExitStatus status) {

@@ -92,7 +92,8 @@ class QtDesktopOpener final : public DesktopOpener {
  public:
   static constexpr std::chrono::milliseconds kPatience{8000};
 
-  explicit QtDesktopOpener(QString program = QStringLiteral("xdg-open"));
+  explicit QtDesktopOpener(QString program = QStringLiteral("xdg-open"),
+                           std::chrono::milliseconds patience = kPatience);
   ~QtDesktopOpener() override;
   QtDesktopOpener(const QtDesktopOpener&) = delete;
   QtDesktopOpener& operator=(const QtDesktopOpener&) = delete;
@@ -101,6 +102,7 @@ class QtDesktopOpener final : public DesktopOpener {
 
  private:
   QString program_;                // the opener's name, looked up on PATH
+  std::chrono::milliseconds patience_;
   std::unique_ptr<QObject> runs_;  // parent of the openers being watched
 };
 
