@@ -58,6 +58,7 @@ constexpr char kUsageText[] =
     "                  regular file is replaced only once the report is whole,\n"
     "                  a FIFO or device is written to; '-' is standard output\n"
     "  --open          open the report with the desktop's handler when written\n"
+    "                  (xdg-open; a note says so when it is missing or fails)\n"
     "  --no-css        write no result.css beside the report (default: write\n"
     "                  the built-in style sheet there when the folder has none;\n"
     "                  an existing one is never replaced)\n"
@@ -515,7 +516,11 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err)
     err << "tallyfold-cli: note: the report is written, but its style sheet is not: "
         << ErrorDisplayText(stats.style_sheet.error) << "\n";
   }
-  if (options.open_report) OpenDocument(search.report_file);
+  // Like the sheet's note, said even with --quiet: the user asked for it.
+  if (options.open_report && !OpenDocument(search.report_file)) {
+    err << "tallyfold-cli: note: the report is written, but the desktop did not open it "
+           "(xdg-open is missing or failed)\n";
+  }
 }
 
 }  // namespace

@@ -576,7 +576,10 @@ void FillAwkward(ResultSet& set) {
   bad.shown_name = "bad\xFF\xC3.txt";
   set.AddFile(bad);
   AddPadded(set, 0, 1, u"a,b \"c\" d\te\\f", {{0, 1}, {4, 3}, {10, 0}});
-  AddPadded(set, 1, 2, u"line\r\nbreak\rand\nmore\x01\x1F\b\f", {{4, 2}, {11, 1}});
+  // A NUL is an ordinary character of its line, written as the other
+  // controls are (never raw in JSON).
+  AddPadded(set, 1, 2, std::u16string(u"line\r\nbreak\rand\nmore\x01\x1F\b\f\0nul", 28),
+            {{4, 2}, {11, 1}, {24, 2}});
   AddPadded(set, 0, 3, u"\U0001F600\u4E2D\xD800x\xDC00y\U0001F600", {{1, 2}, {3, 1}, {5, 1}});
   AddPadded(set, 1, 4, u"\U0001F600\U0001F601z", {{1, 2}, {3, 1}});
   AddPadded(set, 0, 5, u"\u00E9\u00E8 \\t \\n", {{0, 2}, {3, 2}, {8, 0}});
