@@ -78,18 +78,19 @@ QStringList TSearchNote::DescribeReadings(const ReadingSummary& summary,
   if (!summary.codesets.empty()) {
     QStringList sets;
     for (const ReadingSummary::Codeset& codeset : summary.codesets) {
-      sets << tr("%1: %2 files")
-                  .arg(QString::fromStdString(codeset.name), locale.toString(codeset.files));
+      sets << tr("%1 (%2)").arg(QString::fromStdString(codeset.name),
+                                locale.toString(codeset.files));
     }
-    texts << tr("Files without a byte-order mark read in an encoding other than UTF-8: %1.")
+    texts << tr("Files without a byte-order mark read in an encoding other than UTF-8, by "
+                "encoding: %1.")
                  .arg(sets.join(tr(", ")));
   }
   if (summary.replaced_files > 0) {
     QStringList names;
     for (const std::string& name : summary.examples) names << Quoted(ShownName(name));
     if (summary.replaced_files > static_cast<int>(summary.examples.size())) names << tr("…");
-    QString text = tr("%1 files held bytes that are not text in the encoding they were read in; "
-                      "%2 places were read as � and match nothing: %3.")
+    QString text = tr("Files with bytes that are not text in the encoding they were read in: "
+                      "%1 (%2 places, each read as �, which matches nothing): %3.")
                        .arg(locale.toString(summary.replaced_files),
                             locale.toString(static_cast<qulonglong>(summary.replaced)),
                             names.join(tr(", ")));
@@ -102,14 +103,14 @@ QStringList TSearchNote::DescribeReadings(const ReadingSummary& summary,
     texts << text;
   }
   if (summary.nul_files > 0) {
-    texts << tr("%1 files hold NUL characters (%2 in all); they are searched as ordinary "
+    texts << tr("Files holding NUL characters: %1 (%2 in all); they are searched as ordinary "
                 "characters.")
                  .arg(locale.toString(summary.nul_files),
                       locale.toString(static_cast<qulonglong>(summary.nuls)));
   }
   if (summary.undetected_files > 0) {
-    texts << tr("For %1 files the encoding detector answered %2, which this system cannot "
-                "decode; they were read as %3.")
+    texts << tr("Files for which the encoding detector answered %2, which this system cannot "
+                "decode, and which were read as %3 instead: %1.")
                  .arg(locale.toString(summary.undetected_files),
                       QString::fromStdString(summary.undetected), QString::fromStdString(fallback));
   }
@@ -130,7 +131,7 @@ QStringList TSearchNote::DescribePattern(const std::vector<PatternAdvice>& advic
                        .arg(Quoted(BoundaryBoxCaption()), edges.join(tr(", ")));
     text += QLatin1Char(' ');
     if (lines_without_boundary >= 0) {
-      text += tr("Without %1, %2 lines would match.")
+      text += tr("Lines that would match without %1: %2.")
                   .arg(Quoted(BoundaryBoxCaption()), QLocale().toString(lines_without_boundary));
     } else {
       text += tr("Untick %1 to find it anywhere.").arg(Quoted(BoundaryBoxCaption()));

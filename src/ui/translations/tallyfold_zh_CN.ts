@@ -310,14 +310,6 @@
         <translation>关闭</translation>
     </message>
     <message>
-        <source>%1: %2 files</source>
-        <translation>%1：%2 个文件</translation>
-    </message>
-    <message>
-        <source>Files without a byte-order mark read in an encoding other than UTF-8: %1.</source>
-        <translation>无字节序标记、按 UTF-8 以外的编码读取的文件：%1。</translation>
-    </message>
-    <message>
         <source>, </source>
         <translation>、</translation>
     </message>
@@ -326,28 +318,12 @@
         <translation>…</translation>
     </message>
     <message>
-        <source>%1 files held bytes that are not text in the encoding they were read in; %2 places were read as � and match nothing: %3.</source>
-        <translation>%1 个文件含有在所用编码中不成文字的字节，共 %2 处读作 �，不会被匹配：%3。</translation>
-    </message>
-    <message>
         <source>They may read right with the encoding %1 (right-click the window: %2).</source>
         <translation>改用编码%1也许能正确读取（在窗口上单击右键：%2）。</translation>
     </message>
     <message>
-        <source>%1 files hold NUL characters (%2 in all); they are searched as ordinary characters.</source>
-        <translation>%1 个文件含有 NUL 字符（共 %2 个），检索时按普通字符处理。</translation>
-    </message>
-    <message>
-        <source>For %1 files the encoding detector answered %2, which this system cannot decode; they were read as %3.</source>
-        <translation>有 %1 个文件，编码检测给出的 %2 在本系统上无法解码，已按 %3 读取。</translation>
-    </message>
-    <message>
         <source>The \b that %1 adds beside %2 matches only where an ASCII letter, digit or _ stands next to it.</source>
         <translation>%1 在 %2 旁加上的 \b 只在紧挨 ASCII 字母、数字或 _ 的位置匹配。</translation>
-    </message>
-    <message>
-        <source>Without %1, %2 lines would match.</source>
-        <translation>不勾选 %1，将有 %2 行匹配。</translation>
     </message>
     <message>
         <source>Untick %1 to find it anywhere.</source>
@@ -374,6 +350,30 @@
 %1</source>
         <translation>报告已写好，但没有应用程序能打开它。请用网页浏览器打开：
 %1</translation>
+    </message>
+    <message>
+        <source>%1 (%2)</source>
+        <translation>%1（%2 个）</translation>
+    </message>
+    <message>
+        <source>Files without a byte-order mark read in an encoding other than UTF-8, by encoding: %1.</source>
+        <translation>无字节序标记、按 UTF-8 以外的编码读取的文件，按编码计：%1。</translation>
+    </message>
+    <message>
+        <source>Files with bytes that are not text in the encoding they were read in: %1 (%2 places, each read as �, which matches nothing): %3.</source>
+        <translation>含有在所用编码中不成文字的字节的文件：%1 个（共 %2 处，每处读作 �，不会被匹配）：%3。</translation>
+    </message>
+    <message>
+        <source>Files holding NUL characters: %1 (%2 in all); they are searched as ordinary characters.</source>
+        <translation>含有 NUL 字符的文件：%1 个（共 %2 个 NUL），检索时按普通字符处理。</translation>
+    </message>
+    <message>
+        <source>Files for which the encoding detector answered %2, which this system cannot decode, and which were read as %3 instead: %1.</source>
+        <translation>编码检测给出 %2（本系统无法解码）、因而改按 %3 读取的文件：%1 个。</translation>
+    </message>
+    <message>
+        <source>Lines that would match without %1: %2.</source>
+        <translation>不勾选 %1 时匹配的行数：%2。</translation>
     </message>
 </context>
 <context>
