@@ -11,8 +11,9 @@
 //   tallyfold::TForm1 form(picker, opener, errors);
 //
 // None of them throws. Whatever they show over a window belongs to it: the
-// window manager keeps it above that window, which itself stays on top. The program's window writes its reports into
-// UserReportFolder(); tests give it a folder of their own.
+// window manager keeps it above that window, which itself stays on top. The
+// program's window writes its reports into UserReportFolder(); tests give it
+// a folder of their own.
 #pragma once
 
 #include <chrono>

@@ -25,7 +25,8 @@ constexpr EncodingChoice kEncodings[] = {
 };
 
 constexpr AfterSearchChoice kAfterSearch[] = {
-    {AfterSearch::kOpenReport, "report", QT_TRANSLATE_NOOP("tallyfold::Settings", "Open the report")},
+    {AfterSearch::kOpenReport, "report",
+     QT_TRANSLATE_NOOP("tallyfold::Settings", "Open the report")},
     {AfterSearch::kShowResults, "results",
      QT_TRANSLATE_NOOP("tallyfold::Settings", "Show the results window")},
     {AfterSearch::kBoth, "both",

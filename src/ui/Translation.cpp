@@ -45,7 +45,8 @@ bool InstallTranslation(const QLocale& locale) {
   // Qt's own texts, where the system has them; without them the buttons of
   // its dialogs stay in English.
   auto qt = std::make_unique<QTranslator>(application);
-  if (qt->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+  if (qt->load(QStringLiteral("qtbase_zh_CN"),
+               QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
     QCoreApplication::installTranslator(qt.get());
     qt_translator = qt.release();
   }
