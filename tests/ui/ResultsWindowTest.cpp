@@ -214,6 +214,70 @@ TEST_F(ResultsWindowTest, HitsPerFileListEveryFileWithTotalsLast) {
   EXPECT_TRUE(files.index(3, 0).data(Qt::FontRole).value<QFont>().bold());
 }
 
+// Each file's encoding, how it was chosen, and what may have been read
+// wrong: the bytes replaced and the NULs, summed in the totals.
+TEST_F(ResultsWindowTest, HitsPerFileTellHowEachFileWasRead) {
+  auto results = std::make_shared<ResultSet>();
+  auto read = [](const char* codeset, TReadChoice choice, std::size_t malformed,
+                 std::size_t nuls, const char* detected) {
+    TTextReadInfo info;
+    info.codeset = codeset;
+    info.choice = choice;
+    info.malformed = malformed;
+    info.nuls = nuls;
+    info.detected = detected;
+    info.mark = choice == TReadChoice::kMark ? teUtf16LE : teAnsi;
+    return info;
+  };
+  struct Case {
+    TTextReadInfo read;
+    const char* shown;
+    const char* reason;  // in the tool tip
+  };
+  const Case cases[] = {
+      {read("UTF-8", TReadChoice::kUtf8, 0, 0, ""), "UTF-8", "valid UTF-8"},
+      {read("UTF-16LE", TReadChoice::kMark, 0, 0, ""), "UTF-16LE (mark)", "byte-order mark"},
+      {read("BIG5", TReadChoice::kNamed, 7, 0, ""), "BIG5", "the encoding chosen"},
+      {read("GB18030", TReadChoice::kDetected, 0, 2, ""), "GB18030 (detected)", "detector"},
+      {read("GB18030", TReadChoice::kFallback, 3, 0, "X-MAC-CYRILLIC"), "GB18030 (fallback)",
+       "X-MAC-CYRILLIC"},
+      {read("EUC-JP", TReadChoice::kLocale, 0, 0, ""), "EUC-JP (locale)", "locale"},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const std::string name = "f" + std::to_string(i) + ".txt";
+    results->AddFile(ResultFile{"/c/" + name, name, 10, 0, 0, cases[i].read});
+  }
+  Open(results);
+  const HitsPerFileModel& files = window_->HitsPerFile();
+  ASSERT_EQ(files.rowCount(), static_cast<int>(std::size(cases)) + 1);
+  auto cell = [&](int row, int column, int role = Qt::DisplayRole) {
+    return files.index(row, column).data(role);
+  };
+  for (int row = 0; row < static_cast<int>(std::size(cases)); ++row) {
+    const Case& c = cases[row];
+    SCOPED_TRACE(c.shown);
+    EXPECT_EQ(cell(row, HitsPerFileModel::kEncoding).toString(), QString::fromUtf8(c.shown));
+    EXPECT_TRUE(cell(row, HitsPerFileModel::kEncoding, Qt::ToolTipRole)
+                    .toString()
+                    .contains(QString::fromUtf8(c.reason)));
+    EXPECT_EQ(cell(row, HitsPerFileModel::kReplaced).toULongLong(), c.read.malformed);
+    EXPECT_EQ(cell(row, HitsPerFileModel::kNuls).toULongLong(), c.read.nuls);
+    // Only what may have been read wrong stands out.
+    EXPECT_EQ(cell(row, HitsPerFileModel::kReplaced, Qt::ForegroundRole).isValid(),
+              c.read.malformed > 0);
+    EXPECT_EQ(cell(row, HitsPerFileModel::kNuls, Qt::ForegroundRole).isValid(), c.read.nuls > 0);
+  }
+  const int total = static_cast<int>(std::size(cases));
+  EXPECT_FALSE(cell(total, HitsPerFileModel::kEncoding).isValid());
+  EXPECT_EQ(cell(total, HitsPerFileModel::kReplaced).toULongLong(), 10u);
+  EXPECT_EQ(cell(total, HitsPerFileModel::kNuls).toULongLong(), 2u);
+  QStringList headers;
+  for (int column = 0; column < HitsPerFileModel::kColumnCount; ++column)
+    headers << files.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+  EXPECT_EQ(headers, (QStringList{"File", "Matching lines", "Matches", "Characters", "Encoding",
+                                  "Replaced", "NULs"}));
+}
+
 TEST_F(ResultsWindowTest, ExportWritesTheShownRows) {
   QTemporaryDir folder;
   Open(SmallSet());

@@ -1,7 +1,8 @@
 // The window's settings from run to run: what a new window finds of the one
 // before, where the folder dialog opens, the pattern history, the context
-// menu's encoding and sub-folder settings reaching the search, and settings
-// files that cannot be read or written.
+// menu's encoding and sub-folder settings reaching the search and shown on
+// the window, and settings files that cannot be read or written.
+#include <QAbstractButton>
 #include <QAbstractItemModel>
 #include <QAction>
 #include <QActionGroup>
@@ -215,6 +216,111 @@ TEST_F(RememberedSettings, RightClickOnTheWindowShowsTheSettingsMenu) {
   Action("actEncoding_locale")->trigger();
   EXPECT_FALSE(encodings[0]->isChecked());
   EXPECT_FALSE(Action("actRecursive")->isChecked());
+}
+
+TEST(ReadingSettingsText, NamesWhatDiffersFromTheDefaults) {
+  struct Case {
+    const char* encoding;
+    const char* fallback;
+    bool recursive;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"auto", "GB18030", false, ""},
+      {"BIG5", "GB18030", false, "BIG5"},
+      {"utf-8", "GB18030", false, "UTF-8"},
+      {"locale", "GB18030", false, "locale's encoding"},
+      {"auto", "SHIFT_JIS", false, "UTF-8, else SHIFT_JIS"},
+      // The fallback is only used by Automatic.
+      {"EUC-KR", "SHIFT_JIS", false, "EUC-KR"},
+      {"auto", "GB18030", true, "sub-folders"},
+      {"WINDOWS-1252", "BIG5", true, "WINDOWS-1252, sub-folders"},
+  };
+  for (const Case& c : cases) {
+    WindowSettings settings;
+    settings.encoding = c.encoding;
+    settings.fallback_encoding = c.fallback;
+    settings.recursive = c.recursive;
+    EXPECT_EQ(TForm1::ReadingSettingsText(settings), QString::fromUtf8(c.expected))
+        << c.encoding << " " << c.fallback << " " << c.recursive;
+  }
+}
+
+// The label shows the settings in the free corner as they change, and at
+// the next start; the specified controls stay where and as they are.
+TEST_F(RememberedSettings, ReadingSettingsThatDifferFromTheDefaultsAreShownInTheFreeCorner) {
+  struct Shown {
+    QString name;
+    QRect geometry;
+    QString text;
+  };
+  auto specified = [](QWidget& form) {
+    std::vector<Shown> shown;
+    for (const char* name : {"btnSearch", "edtInput", "btnDir", "cbxCase", "cbxBorder",
+                             "lblFolder", "UrlLabel1", "Label1"}) {
+      auto* widget = form.findChild<QWidget*>(QString::fromLatin1(name));
+      EXPECT_NE(widget, nullptr) << name;
+      if (widget == nullptr) continue;
+      QString text;
+      if (auto* button = qobject_cast<QAbstractButton*>(widget)) text = button->text();
+      if (auto* label = qobject_cast<QLabel*>(widget)) text = label->text();
+      shown.push_back({QString::fromLatin1(name), widget->geometry(), text});
+    }
+    return shown;
+  };
+  ChooseFolder(corpus_.path());
+  const std::vector<Shown> before = specified(form_);
+  auto* label = Find<QLabel>("lblReading");
+  EXPECT_FALSE(label->isVisible()) << "the defaults need no mention";
+
+  struct Step {
+    const char* action;
+    const char* expected;
+  };
+  const Step steps[] = {
+      {"actEncoding_BIG5", "BIG5"},
+      {"actRecursive", "BIG5, sub-folders"},
+      {"actEncoding_auto", "sub-folders"},
+      {"actFallback_SHIFT_JIS", "UTF-8, else SHIFT_JIS, sub-folders"},
+      {"actRecursive", "UTF-8, else SHIFT_JIS"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.action);
+    Action(step.action)->trigger();
+    const QString expected = QString::fromUtf8(step.expected);
+    ASSERT_TRUE(label->isVisible());
+    // Whole, or cut at its end where the corner is too small for it.
+    const QString text = label->text();
+    EXPECT_TRUE(text == expected ||
+                (text.endsWith(QStringLiteral("…")) && expected.startsWith(text.chopped(1))))
+        << text.toStdString();
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(text), label->width());
+    EXPECT_TRUE(label->toolTip().contains(QStringLiteral("Right-click the window")));
+  }
+  EXPECT_TRUE(label->toolTip().contains(QStringLiteral("Automatic (UTF-8, else SHIFT_JIS)")))
+      << label->toolTip().toStdString();
+
+  // In the free corner: inside the window, clear of every specified control.
+  EXPECT_EQ(form_.size(), QSize(TForm1::kClientWidth, TForm1::kClientHeight));
+  EXPECT_TRUE(form_.rect().contains(label->geometry()));
+  for (const Shown& control : specified(form_)) {
+    EXPECT_FALSE(label->geometry().intersects(control.geometry)) << control.name.toStdString();
+  }
+  const std::vector<Shown> after = specified(form_);
+  ASSERT_EQ(after.size(), before.size());
+  for (std::size_t i = 0; i < after.size(); ++i) {
+    EXPECT_EQ(after[i].geometry, before[i].geometry) << after[i].name.toStdString();
+    EXPECT_EQ(after[i].text, before[i].text) << after[i].name.toStdString();
+  }
+
+  Restarted next;
+  next.form.show();
+  auto* shown = next.Find<QLabel>("lblReading");
+  EXPECT_TRUE(shown->isVisible());
+  EXPECT_EQ(shown->text(), label->text());
+  next.Find<QAction>("actEncoding_auto")->trigger();
+  next.Find<QAction>("actFallback_GB18030")->trigger();
+  EXPECT_FALSE(shown->isVisible()) << "back to the defaults";
 }
 
 // What a damaged or unusable settings file gives: the defaults, and a
