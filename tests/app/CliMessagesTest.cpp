@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -79,29 +80,95 @@ TEST_F(CliMessages, ASearchThatFailsLeavesNoSheet) {
   EXPECT_FALSE(Exists(sheet_));
 }
 
-TEST_F(CliMessages, TheBoundaryHintGoesToStandardErrorUnlessQuiet) {
-  const std::string hint =
-      "tallyfold-cli: hint: " +
-      BoundaryHint(u"河", true, 0, BoundaryOptionName::kCommandLine) + "\n";
-  CliResult result = Run({"河"});
-  ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_TRUE(result.out.starts_with("0 matching lines")) << result.out;
-  EXPECT_EQ(result.err, hint);
-  EXPECT_NE(hint.find("--no-boundary"), std::string::npos);
-  EXPECT_TRUE(Exists(work_ + "/result.htm")) << "the empty report is written all the same";
-
-  result = Run({"--quiet", "河"});
-  ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.err, "");
-
-  // Without the boundaries 河 is found; an ASCII pattern that finds nothing
-  // gets no hint either.
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--no-boundary", "河"}, std::vector<std::string>{"ocean"}}) {
-    result = Run(args);
+// The pattern's notes come whenever they apply, not only when nothing
+// matched: the \b note with the count without the wrap, and the anchors
+// with the form that works.
+TEST_F(CliMessages, PatternHintsGoToStandardErrorUnlessQuiet) {
+  WriteBytes(corpus_ + "/b.txt", "\xEF\xBB\xBF" "a 河 b\n河x\nx河x\nthe end\n");
+  const std::string boundary =
+      "\\b counts only ASCII letters, digits and \"_\" as word characters, so the \\b added "
+      "there matches only beside one of those. ";
+  const struct {
+    std::vector<std::string> args;
+    std::string out_start;
+    std::string err;
+  } cases[] = {
+      {{"河"}, "1 matching line",
+       "tallyfold-cli: hint: the pattern is \"河\", and " + boundary +
+           "1 line matched; without the \\b wrap 4 would: pass --no-boundary\n"},
+      {{"河水"}, "0 matching lines",
+       "tallyfold-cli: hint: the pattern begins and ends with \"河\" and \"水\", and " +
+           boundary + "0 lines matched; without the \\b wrap 1 would: pass --no-boundary\n"},
+      {{"x河"}, "1 matching line",
+       "tallyfold-cli: hint: the pattern ends with \"河\", and " + boundary +
+           "1 line matched, as many as without the \\b wrap\n"},
+      // Without the wrap it does not compile: no count.
+      {{"河\\"}, "0 matching lines",
+       "tallyfold-cli: hint: the pattern begins with \"河\", and " + boundary +
+           "0 lines matched; pass --no-boundary to search without the \\b wrap\n"},
+      {{"--no-boundary", "^the"}, "0 matching lines",
+       "tallyfold-cli: hint: each line is searched with a space added at each end, so \"^the\" "
+       "can never match as typed; search for \"^ the\"\n"},
+      {{"end$"}, "0 matching lines",
+       "tallyfold-cli: hint: each line is searched with a space added at each end, so \"end$\" "
+       "can never match as typed; search for \"end $\" with --no-boundary\n"},
+      {{"^ the"}, "0 matching lines",
+       "tallyfold-cli: hint: each line is searched with a space added at each end, so the \\b "
+       "added beside \"^\" can never match; search with --no-boundary\n"},
+      {{"--no-boundary", "河"}, "4 matching lines", ""},
+      {{"--no-boundary", "^ the"}, "2 matching lines", ""},
+      {{"ocean"}, "0 matching lines", ""},
+      {{"--quiet", "河"}, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    const CliResult result = Run(c.args);
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.err, "") << args.back();
+    EXPECT_TRUE(result.out.starts_with(c.out_start)) << result.out;
+    EXPECT_EQ(result.out.empty(), c.out_start.empty());
+    EXPECT_EQ(result.err, c.err);
   }
+}
+
+// --open: an opener that exits non-zero says the same as one that is not
+// there; one that hands the report over says nothing. Stand-ins for
+// xdg-open are put on PATH.
+TEST_F(CliMessages, AnOpenerThatFailsOrIsMissingIsANote) {
+  const std::string bin = root_ / "bin";
+  fs::create_directory(bin);
+  const std::string opened = root_ / "opened";
+  const char* const saved = std::getenv("PATH");
+  const std::string path = saved != nullptr ? saved : "";
+  setenv("PATH", bin.c_str(), 1);
+  const std::string note =
+      "tallyfold-cli: note: the report is written, but the desktop did not open it (xdg-open "
+      "is missing or failed)\n";
+  const struct {
+    const char* name;
+    std::string script;  // empty: no xdg-open
+    std::string err;
+  } cases[] = {
+      {"missing", "", note},
+      {"exits 4", "#!/bin/sh\necho \"$1\" > " + opened + "\nexit 4\n", note},
+      {"exits 3", "#!/bin/sh\nexit 3\n", note},
+      {"opens", "#!/bin/sh\necho \"$1\" > " + opened + "\nexit 0\n", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(bin + "/xdg-open");
+    fs::remove(opened);
+    if (!c.script.empty()) {
+      WriteBytes(bin + "/xdg-open", c.script);
+      chmod((bin + "/xdg-open").c_str(), 0755);
+    }
+    const CliResult result = Run({"--quiet", "--open", "river"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, c.err);
+    if (c.script.find(opened) != std::string::npos) {
+      EXPECT_EQ(ReadBytes(opened), work_ + "/result.htm\n");
+    }
+  }
+  setenv("PATH", path.c_str(), 1);
 }
 
 // The report reached through a link in a folder the search may not write:
