@@ -121,7 +121,7 @@ TEST(UiSearchNote, PatternPitfallsAreToldWithTheirRemedy) {
       {"the wrap, with what it hides",
        {boundary_start},
        107615,
-       {beside.arg("“的”") + "Lines that would match without “add \\b”: 107615."}},
+       {beside.arg("“的”") + "Lines that would match without “add \\b”: 107,615."}},
       {"the wrap, not worked out",
        {boundary_start},
        -1,
@@ -141,10 +141,12 @@ TEST(UiSearchNote, PatternPitfallsAreToldWithTheirRemedy) {
        {"Each line is searched with a space added at its end, so “\\Z” after other text "
         "never matches. Search for “了 \\Z” with “add \\b” unticked."}},
   };
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(TSearchNote::DescribePattern(c.advice, c.lines_without_boundary), c.expected);
   }
+  QLocale::setDefault(QLocale::c());
   // The wrap first, then the anchors in the order given.
   const QStringList all =
       TSearchNote::DescribePattern({start, boundary_start, end}, -1);
