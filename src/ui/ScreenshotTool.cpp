@@ -14,6 +14,8 @@
 // the progress dialog is half-way, saves it as OUTPUT_FOLDER/progress.png
 // and cancels that search.
 //
+// The window speaks the language of the locale, as the program does.
+//
 // It needs a real display: pictures are taken from the screen, so a window
 // manager's frame, where one runs, is in them. scripts/screenshots runs it
 // under Xvfb.
@@ -37,6 +39,7 @@
 #include "ui/ResultsWindow.h"
 #include "ui/SearchProgress.h"
 #include "ui/Services.h"
+#include "ui/Translation.h"
 #include "ui/Unit1.h"
 
 namespace tallyfold {
@@ -212,6 +215,9 @@ int main(int argc, char** argv) {
   tallyfold::InitSystemCodePage();
   QApplication application(argc, argv);
   tallyfold::ConfigureApplication();
+  // In the language the program would speak: LANG=zh_CN.UTF-8 takes the
+  // pictures of the Chinese window.
+  tallyfold::InstallTranslation(QLocale::system());
   return tallyfold::Run(QFile::decodeName(argv[1]), QString::fromLocal8Bit(argv[2]),
                         QFile::decodeName(argv[3]));
 }
