@@ -24,11 +24,11 @@ void ReadAndJoin(std::string bytes) {
   list.ReadTextStream(stream);
   const std::u16string joined = list.JoinedText();
   // Every line comes back followed by CR LF, and no line holds a line break
-  // or the 0 unit that ends the text.
+  // (a 0 unit is a character of its line like any other).
   size_t expected = 0;
   for (int i = 0; i < list.ItemCount(); ++i) {
     const std::u16string& line = list.ItemRef(i);
-    if (line.find_first_of(std::u16string(u"\r\n\0", 3)) != std::u16string::npos) {
+    if (line.find_first_of(u"\r\n") != std::u16string::npos) {
       __builtin_trap();
     }
     expected += line.size() + 2;

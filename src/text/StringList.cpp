@@ -119,7 +119,7 @@ std::u16string TUnicodeStringList::JoinedText() const {
 }
 
 void TUnicodeStringList::AppendLines(const char16_t* text, std::size_t size) {
-  text_internal::ForEachLine(text, size, [this](const char16_t* begin, const char16_t* end) {
+  text_internal::ForEachLine<true>(text, size, [this](const char16_t* begin, const char16_t* end) {
     AppendItem(std::u16string(begin, end));
   });
 }

@@ -7,14 +7,18 @@
 // used by the list reader (TextFile.cpp) and the line reader (TextLines.cpp).
 // Covered by tests/text/TextDecodingTest.cpp, TextFileTest.cpp and
 // TextLinesTest.cpp.
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +26,8 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include <uchardet.h>
 
 #include "platform/CodePage.h"
 #include "text/TextInternal.h"
@@ -350,17 +356,204 @@ Validity CheckText(const TCodePage& page, const char* text, std::size_t size) {
   return profile->Valid(text, size) ? Validity::kValid : Validity::kInvalid;
 }
 
-std::vector<const TCodePage*> CharacterSetsToTry(TTextEncoding mark, const TTextDecoding& decoding,
-                                                 const TCodePage& locale) {
-  static const TCodePage kUtf8("UTF-8");
-  if (mark != teAnsi) return {&kUtf8};
-  if (decoding.kind == TDecodingKind::Locale) return {&locale};
-  if (decoding.kind == TDecodingKind::CodePage) return {&decoding.code_page};
-  std::vector<const TCodePage*> tries = {&kUtf8};
-  if (!locale.IsUtf8() && locale.Name() != decoding.code_page.Name()) tries.push_back(&locale);
-  // A UTF-8 fallback right after UTF-8 would only read the text again.
-  if (!decoding.code_page.IsUtf8() || tries.size() > 1) tries.push_back(&decoding.code_page);
-  return tries;
+std::size_t CountZeros(const char* text, std::size_t size) {
+  // Most text holds none, which the library's search tells fastest.
+  const void* first = std::memchr(text, 0, size);
+  if (first == nullptr) return 0;
+  std::size_t i = static_cast<std::size_t>(static_cast<const char*>(first) - text);
+  std::size_t count = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= size; i += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    count += static_cast<std::size_t>(
+        std::popcount(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, zero)))));
+  }
+#endif
+  for (; i < size; ++i) count += text[i] == 0 ? 1 : 0;
+  return count;
+}
+
+std::size_t CountZeros(const char16_t* text, std::size_t size) {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < size; ++i) count += text[i] == 0 ? 1 : 0;
+  return count;
+}
+
+TTextEncoding WideEncodingOf(const TCodePage& page) {
+  const std::string folded = FoldedName(page.Name());
+  if (folded == "UTF16LE") return teUtf16LE;
+  if (folded == "UTF16BE") return teUtf16BE;
+  return teAnsi;
+}
+
+bool KeepsAscii(const TCodePage& page) {
+  if (page.IsUtf8()) return true;
+  static std::mutex mutex;
+  static std::map<std::string, bool> known;
+  std::lock_guard lock(mutex);
+  const auto [at, fresh] = known.try_emplace(page.Name(), false);
+  if (fresh) {
+    // The line ends, the 0, and the printable ASCII but for the backslash
+    // and the tilde, which some Japanese sets give as the yen sign and the
+    // overline and which a line can do without.
+    std::string bytes("\0\t\n\r", 4);
+    for (char c = 0x20; c < 0x7F; ++c)
+      if (c != '\\' && c != '~') bytes += c;
+    std::size_t malformed = 0;
+    const std::u16string decoded = page.Decode(bytes, malformed);
+    at->second = malformed == 0 && decoded == std::u16string(bytes.begin(), bytes.end());
+  }
+  return at->second;
+}
+
+std::string UsableCodeset(const std::string& answer) {
+  const std::string folded = FoldedName(answer);
+  if (folded.empty() || folded == "ASCII") return std::string();
+  if (folded == "UTF8") return "UTF-8";
+  // Text the detector calls GB2312 or GBK is read in GB18030, which holds
+  // both; Korean text it calls EUC-KR (or UHC) in CP949, which holds EUC-KR
+  // and the syllables Windows adds; and Western text it calls ISO-8859-1 in
+  // WINDOWS-1252, whose quotes, dashes and euro sign stand where ISO-8859-1
+  // has control characters that real text never holds. BIG5 is read as
+  // iconv's BIG5 (the same table as its CP950); BIG5-HKSCS maps hundreds of
+  // Big5 characters otherwise and lacks a few.
+  std::string codeset = answer;
+  if (folded == "GB2312" || folded == "GBK" || folded == "GB18030" || folded == "CP936") {
+    codeset = "GB18030";
+  } else if (folded == "EUCKR" || folded == "UHC" || folded == "CP949") {
+    codeset = "CP949";
+  } else if (folded == "ISO88591") {
+    codeset = "WINDOWS-1252";
+  }
+  if (!IsKnownCodeset(codeset)) return std::string();
+  const TCodePage page(codeset);
+  if (!KeepsAscii(page)) return std::string();
+  return codeset;
+}
+
+struct EncodingDetector::Detector {
+  uchardet_t handle = uchardet_new();
+  ~Detector() { uchardet_delete(handle); }
+};
+
+EncodingDetector::EncodingDetector() : detector_(std::make_unique<Detector>()) {
+  if (detector_->handle == nullptr) throw std::bad_alloc();
+}
+
+EncodingDetector::~EncodingDetector() = default;
+
+void EncodingDetector::Feed(const char* text, std::size_t size) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  for (std::size_t i = 0; i < size && !Full();) {
+    // The next byte of 0x80 or more, and the line around it.
+    const std::size_t high = SkipAscii(bytes, i, size);
+    if (high >= size) return;
+    std::size_t start = high;
+    while (start > i && bytes[start - 1] != '\n' && bytes[start - 1] != '\r') --start;
+    std::size_t end = high;
+    while (end < size && bytes[end] != '\n' && bytes[end] != '\r') ++end;
+    const std::size_t take = std::min(end - start, kDetectorBudgetBytes - fed_);
+    // Each line ends in an LF of its own, however it ended in the text.
+    std::string line(text + start, take);
+    line += '\n';
+    uchardet_handle_data(detector_->handle, line.data(), line.size());
+    fed_ += take;
+    // How much of it reads as UTF-8, to weigh an answer of UTF-8 by.
+    std::size_t malformed = 0;
+    const std::u16string decoded = Utf8Decode(std::string_view(text + start, take), malformed);
+    const auto beyond_ascii = static_cast<std::size_t>(
+        std::count_if(decoded.begin(), decoded.end(), [](char16_t unit) { return unit >= 0x80; }));
+    high_bytes_ += static_cast<std::size_t>(
+        std::count_if(bytes + start, bytes + start + take, [](unsigned char b) { return b >= 0x80; }));
+    utf8_malformed_ += malformed;
+    utf8_characters_ += beyond_ascii - malformed;
+    i = end;
+  }
+}
+
+std::string EncodingDetector::Answer() {
+  uchardet_data_end(detector_->handle);
+  const char* answer = uchardet_get_charset(detector_->handle);
+  std::string named = answer != nullptr ? std::string(answer) : std::string();
+  // A byte or three beyond ASCII are too little to tell one set from
+  // another: the detector's guess would be as likely one of the rarer
+  // single-byte sets as the right one.
+  if (high_bytes_ < kDetectorMinHighBytes) named.clear();
+  // On a few characters the detector may call text UTF-8 that is mostly
+  // malformed in it (GB18030 of two or three characters is); UTF-8 with
+  // stray bytes has more characters than strays.
+  if (FoldedName(named) == "UTF8" && utf8_characters_ <= utf8_malformed_) named.clear();
+  return named;
+}
+
+namespace {
+
+// Goes over the text with `pass` until check(text, size) finds a run not
+// valid; whether none was.
+bool WholeTextPasses(const TextPass& pass, const std::atomic<bool>* cancel,
+                     const std::function<bool(const char*, std::size_t)>& check) {
+  bool valid = true;
+  pass([&](const char* text, std::size_t size) {
+    ThrowIfCancelled(cancel);
+    valid = check(text, size);
+    return valid;
+  });
+  return valid;
+}
+
+}  // namespace
+
+CharacterSetChoice ChooseCharacterSet(const TTextDecoding& decoding, const TCodePage& locale,
+                                      const TextPass& pass, const std::atomic<bool>* cancel,
+                                      bool known_not_utf8) {
+  CharacterSetChoice chosen;
+  if (decoding.kind != TDecodingKind::Auto) {
+    chosen.page = decoding.kind == TDecodingKind::Locale ? locale : decoding.code_page;
+    chosen.choice = TReadChoice::kNamed;
+    return chosen;
+  }
+  // Valid UTF-8 is UTF-8, without a word from the detector.
+  if (!known_not_utf8 && WholeTextPasses(pass, cancel, [](const char* text, std::size_t size) {
+        return IsValidUtf8(text, size);
+      })) {
+    chosen.page = TCodePage("UTF-8");
+    chosen.choice = TReadChoice::kUtf8;
+    chosen.valid = true;
+    return chosen;
+  }
+  EncodingDetector detector;
+  pass([&](const char* text, std::size_t size) {
+    ThrowIfCancelled(cancel);
+    detector.Feed(text, size);
+    return !detector.Full();
+  });
+  const std::string answer = detector.Answer();
+  if (const std::string usable = UsableCodeset(answer); !usable.empty()) {
+    chosen.page = TCodePage(usable);
+    chosen.choice = TReadChoice::kDetected;
+    return chosen;
+  }
+  // Without an answer iconv can use, text valid in the locale's set (when
+  // that is not UTF-8) is read in it, as it always was.
+  if (!locale.IsUtf8() && locale.Name() != decoding.code_page.Name() && KeepsAscii(locale) &&
+      WholeTextPasses(pass, cancel, [&](const char* text, std::size_t size) {
+        const Validity validity = CheckText(locale, text, size);
+        if (validity != Validity::kUnknown) return validity == Validity::kValid;
+        std::size_t malformed = 0;
+        std::u16string decoded;
+        DecodeCodePageText(locale, text, size, decoded, cancel, malformed);
+        return malformed == 0;
+      })) {
+    chosen.page = locale;
+    chosen.choice = TReadChoice::kLocale;
+    chosen.valid = true;
+    return chosen;
+  }
+  chosen.page = decoding.code_page;
+  chosen.choice = TReadChoice::kFallback;
+  if (!FoldedName(answer).empty() && FoldedName(answer) != "ASCII") chosen.detected = answer;
+  return chosen;
 }
 
 }  // namespace tallyfold::text_internal

@@ -74,9 +74,17 @@ std::int64_t ReadUpTo(TStream& stream, void* buffer, std::int64_t count) {
   return got;
 }
 
-// Sizes and positions of text files are signed 32-bit numbers: a larger
-// file is refused whole rather than read in part.
-constexpr std::int64_t kMaxTextFileBytes = INT32_MAX;
+// A list holds a file's lines whole and counts them in an int, so a file of
+// this size or more is refused by the list readers rather than read in
+// part. The line reader (ReadTextLines) reads files of any size.
+constexpr std::int64_t kMaxListFileBytes = INT32_MAX;
+
+// Opens a file for a list reader, refusing one too large for a list.
+TUnicodeFileStream OpenForList(const std::string& native_path) {
+  TUnicodeFileStream stream(native_path, TFileAccess::OpenRead);
+  if (stream.Size() > kMaxListFileBytes) RaiseOpenError(native_path, EFBIG);
+  return stream;
+}
 
 // Lines of UTF-8 up to this many bytes are decoded into one reused buffer
 // and copied out at their exact length; a longer one is decoded straight
@@ -156,8 +164,8 @@ std::size_t WholeLinesLength(const Unit* data, std::size_t size) {
 // Reads `units` more units of Unit from the stream, a piece at a time, and
 // hands each run of whole lines to emit(begin, size), the last run at the
 // end of the text whether or not it ends in a line end. Only the text not
-// yet handed on is held, which is one piece unless a line is longer; the
-// first 0 unit ends the text and the reading. A cancel is looked for before
+// yet handed on is held, which is one piece unless a line is longer. A
+// stream that ends early ends the text there. A cancel is looked for before
 // each piece is read.
 template <typename Unit, typename Emit>
 void ReadPieces(TStream& stream, std::int64_t units, std::size_t piece_units, bool swap_bytes,
@@ -197,9 +205,7 @@ void ReadPieces(TStream& stream, std::int64_t units, std::size_t piece_units, bo
     if constexpr (sizeof(Unit) == 2) {
       if (swap_bytes) SwapBytes(fresh, got);
     }
-    const Unit* const zero = std::find(fresh, fresh + got, Unit{0});
-    filled += static_cast<std::size_t>(zero - fresh);
-    if (zero != fresh + got) ended = true;
+    filled += got;
 
     // What was held has no line end but perhaps a last CR, so only that CR
     // and the fresh units need looking at: a long line is not searched
@@ -218,6 +224,18 @@ void ReadPieces(TStream& stream, std::int64_t units, std::size_t piece_units, bo
 }
 
 }  // namespace
+
+void text_internal::ReadByteRuns(TStream& stream, std::int64_t bytes, std::size_t piece_bytes,
+                                 const std::atomic<bool>* cancel,
+                                 const std::function<void(const char*, std::size_t)>& emit) {
+  ReadPieces<char>(stream, bytes, piece_bytes, false, cancel, emit);
+}
+
+void text_internal::ReadWideRuns(TStream& stream, std::int64_t units, std::size_t piece_units,
+                                 bool swap_bytes, const std::atomic<bool>* cancel,
+                                 const std::function<void(const char16_t*, std::size_t)>& emit) {
+  ReadPieces<char16_t>(stream, units, piece_units, swap_bytes, cancel, emit);
+}
 
 // ---- TMemoryStream ----
 
@@ -259,8 +277,6 @@ TUnicodeFileStream::TUnicodeFileStream(const std::string& native_path,
   if (access == TFileAccess::OpenRead) {
     if (const int error = PosixFile::OpenForReading(native_path, file_))
       RaiseOpenError(native_path, error);
-    std::int64_t size = 0;
-    if (file_.Size(size) == 0 && size > kMaxTextFileBytes) RaiseOpenError(native_path, EFBIG);
   } else {
     if (const int error = PosixFile::Create(native_path, file_))
       RaiseCreateError(native_path, error);
@@ -342,13 +358,17 @@ std::u16string Utf8ToWide(const std::string& bytes) { return Utf8Decode(bytes); 
 
 namespace {
 
+// Ends a pass over the text that has learnt what it was after.
+struct StopPass {};
+
 // The lines of the next `remaining` bytes of the stream: UTF-16 for
 // teUtf16LE and teUtf16BE, otherwise text in `page`. Adds the malformed
-// sequences to `tally`, and gives up at the first when it is strict.
+// sequences to `tally`, and gives up at the first when it is strict; adds
+// the 0 units of the text to `nuls`.
 TUnicodeStringList DecodeLines(TStream& stream, std::int64_t remaining, TTextEncoding encoding,
                                const TCodePage& page, std::size_t piece_bytes,
                                const std::atomic<bool>* cancel, std::size_t slice_bytes,
-                               MalformedTally& tally) {
+                               MalformedTally& tally, std::size_t& nuls) {
   slice_bytes = std::max<std::size_t>(slice_bytes, 2);
   const std::size_t slice_units = slice_bytes / 2;
   TUnicodeStringList lines;
@@ -361,11 +381,16 @@ TUnicodeStringList DecodeLines(TStream& stream, std::int64_t remaining, TTextEnc
   if (encoding == teUtf16LE || encoding == teUtf16BE) {
     // An odd last byte is not part of the text.
     ReadPieces<char16_t>(stream, remaining / 2, piece_bytes / 2,
-                         (encoding == teUtf16LE) != kLittleEndianHost, cancel, append_lines);
+                         (encoding == teUtf16LE) != kLittleEndianHost, cancel,
+                         [&](const char16_t* text, std::size_t size) {
+                           nuls += text_internal::CountZeros(text, size);
+                           append_lines(text, size);
+                         });
   } else if (page.IsUtf8()) {
     std::vector<char16_t> scratch;
     ReadPieces<char>(stream, remaining, piece_bytes, false, cancel,
                      [&](const char* text, std::size_t size) {
+                       nuls += text_internal::CountZeros(text, size);
                        text_internal::ForEachLine(
                            text, size, [&](const char* begin, const char* end) {
                              AppendUtf8Line(lines, begin, end, scratch, cancel, slice_bytes,
@@ -373,12 +398,14 @@ TUnicodeStringList DecodeLines(TStream& stream, std::int64_t remaining, TTextEnc
                            });
                      });
   } else {
-    // The code page's line ends and 0 are single bytes too (every code page
-    // a locale can have keeps ASCII as it is), so whole lines decode alike
-    // on their own and within the whole text; a long run of them is decoded
-    // in slices that end where the decoder starts afresh anyway.
+    // The code page's line ends and 0 are single bytes too (a character set
+    // is read line by line only when it keeps ASCII as it is), so whole
+    // lines decode alike on their own and within the whole text; a long run
+    // of them is decoded in slices that end where the decoder starts afresh
+    // anyway.
     ReadPieces<char>(stream, remaining, piece_bytes, false, cancel,
                      [&](const char* text, std::size_t size) {
+                       nuls += text_internal::CountZeros(text, size);
                        std::u16string decoded;
                        DecodeInSlices(page, text, size, slice_bytes, cancel, decoded, tally);
                        append_lines(decoded.data(), decoded.size());
@@ -404,32 +431,58 @@ TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encod
                                             std::size_t slice_bytes, TTextReadInfo* info) {
   const std::int64_t start = stream.Position();
   const std::int64_t remaining = std::max<std::int64_t>(stream.Size() - start, 0);
+  static const TCodePage kUtf8("UTF-8");
 
-  // The character sets to try in turn: each but the last is read strictly
-  // and given up at its first malformed sequence, the last is read whatever
-  // it holds.
-  const std::vector<const TCodePage*> tries =
-      text_internal::CharacterSetsToTry(encoding, decoding, locale);
+  std::size_t nuls = 0;
+  auto read = [&](TTextEncoding as, const TCodePage& page, bool strict, TReadChoice choice,
+                  const std::string& detected) {
+    MalformedTally tally{0, strict};
+    nuls = 0;
+    TUnicodeStringList lines = DecodeLines(stream, remaining, as, page, piece_bytes, cancel,
+                                           slice_bytes, tally, nuls);
+    if (info != nullptr) {
+      info->codeset = as == teUtf16LE   ? "UTF-16LE"
+                      : as == teUtf16BE ? "UTF-16BE"
+                                        : page.Name();
+      info->malformed = tally.count;
+      info->nuls = nuls;
+      info->choice = choice;
+      info->detected = detected;
+    }
+    return lines;
+  };
 
-  MalformedTally tally;
-  for (std::size_t i = 0;; ++i) {
-    tally = MalformedTally{0, i + 1 < tries.size()};
+  // A mark decides; so does UTF-16 named as the decoding.
+  if (encoding != teAnsi) return read(encoding, kUtf8, false, TReadChoice::kMark, "");
+  if (decoding.kind == TDecodingKind::CodePage) {
+    if (const TTextEncoding wide = WideEncodingOf(decoding.code_page); wide != teAnsi)
+      return read(wide, kUtf8, false, TReadChoice::kNamed, "");
+  }
+  bool known_not_utf8 = false;
+  if (decoding.kind == TDecodingKind::Auto) {
+    // Read as UTF-8 straight away and given up at the first malformed
+    // sequence, so a UTF-8 file is read once.
     try {
-      TUnicodeStringList lines = DecodeLines(stream, remaining, encoding, *tries[i], piece_bytes,
-                                             cancel, slice_bytes, tally);
-      if (info != nullptr) {
-        info->codeset = encoding == teUtf16LE   ? "UTF-16LE"
-                        : encoding == teUtf16BE ? "UTF-16BE"
-                                                : tries[i]->Name();
-        info->malformed = tally.count;
-      }
-      return lines;
+      return read(teAnsi, kUtf8, true, TReadChoice::kUtf8, "");
     } catch (const NotInThisCharacterSet&) {
-      // The lines read so far are gone with the attempt; the next one reads
-      // the text again from its start.
-      stream.SetPosition(start);
+      known_not_utf8 = true;
     }
   }
+  // Each pass the choice makes reads the text again from its start.
+  const text_internal::TextPass pass = [&](const text_internal::TextVisit& visit) {
+    stream.SetPosition(start);
+    try {
+      ReadPieces<char>(stream, remaining, piece_bytes, false, cancel,
+                       [&](const char* text, std::size_t size) {
+                         if (!visit(text, size)) throw StopPass();
+                       });
+    } catch (const StopPass&) {
+    }
+  };
+  const text_internal::CharacterSetChoice chosen =
+      text_internal::ChooseCharacterSet(decoding, locale, pass, cancel, known_not_utf8);
+  stream.SetPosition(start);
+  return read(teAnsi, chosen.page, false, chosen.choice, chosen.detected);
 }
 
 void TUnicodeStringList::ReadTextStream(TStream& stream, const std::atomic<bool>* cancel) {
@@ -443,6 +496,20 @@ void TUnicodeStringList::ReadTextStream(TStream& stream, const std::atomic<bool>
   capacity_ = lines.capacity_;
 }
 
+namespace {
+
+// Upper case without '-' and '_', as character-set names are compared.
+std::string FoldedUpper(const std::string& name) {
+  std::string folded;
+  for (const char c : name) {
+    if (c == '-' || c == '_') continue;
+    folded += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  return folded;
+}
+
+}  // namespace
+
 TTextDecoding TextDecodingNamed(const std::string& encoding, const std::string& fallback) {
   static const char kExamples[] = "GB18030, BIG5, SHIFT_JIS, EUC-KR or WINDOWS-1252";
   auto folded = [](const std::string& name) {
@@ -450,11 +517,26 @@ TTextDecoding TextDecodingNamed(const std::string& encoding, const std::string& 
     for (const char ch : name) lower += (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;
     return lower;
   };
+  // A set whose text is not read line by line in its bytes (UTF-16 of
+  // either byte order but for UTF-16LE and UTF-16BE, which are read as
+  // after their mark; UTF-32, UTF-7 and the like) is refused by name.
+  auto refuse = [](const std::string& what, const std::string& name) {
+    const std::string upper = FoldedUpper(name);
+    const bool utf16 = upper.starts_with("UTF16") || upper.starts_with("UCS2") ||
+                       upper == "UNICODE" || upper.starts_with("UNICODELITTLE") ||
+                       upper.starts_with("UNICODEBIG");
+    throw EUnknownEncoding("unsupported " + what + " '" + name + "'; " +
+                           (utf16 ? "for UTF-16 text without a byte-order mark use "
+                                    "UTF-16LE or UTF-16BE"
+                                  : "text in it cannot be read line by line") +
+                           "; use utf-8 or a character set such as " + kExamples);
+  };
   TTextDecoding decoding;
   if (folded(fallback) == "locale") {
     decoding.code_page = SystemCodePage();
   } else if (IsKnownCodeset(fallback)) {
     decoding.code_page = TCodePage(fallback);
+    if (!text_internal::KeepsAscii(decoding.code_page)) refuse("fallback encoding", fallback);
   } else {
     throw EUnknownEncoding("unknown fallback encoding '" + fallback +
                            "'; use locale, utf-8 or a character set such as " + kExamples);
@@ -466,6 +548,9 @@ TTextDecoding TextDecodingNamed(const std::string& encoding, const std::string& 
   } else if (IsKnownCodeset(encoding)) {
     decoding.kind = TDecodingKind::CodePage;
     decoding.code_page = TCodePage(encoding);
+    if (text_internal::WideEncodingOf(decoding.code_page) == teAnsi &&
+        !text_internal::KeepsAscii(decoding.code_page))
+      refuse("encoding", encoding);
   } else {
     throw EUnknownEncoding("unknown encoding '" + encoding +
                            "'; use auto, locale, utf-8 or a character set such as " + kExamples);
@@ -488,13 +573,13 @@ void ReadTextStreamAs(TUnicodeStringList& list, TStream& stream, const TTextDeco
 void ReadTextFileAs(TUnicodeStringList& list, const std::string& native_path,
                     const TTextDecoding& decoding, const std::atomic<bool>* cancel,
                     TTextReadInfo* info) {
-  TUnicodeFileStream stream(native_path, TFileAccess::OpenRead);
+  TUnicodeFileStream stream = OpenForList(native_path);
   ReadTextStreamAs(list, stream, decoding, cancel, info);
 }
 
 void TUnicodeStringList::ReadTextFile(const std::string& native_path,
                                       const std::atomic<bool>* cancel) {
-  TUnicodeFileStream stream(native_path, TFileAccess::OpenRead);
+  TUnicodeFileStream stream = OpenForList(native_path);
   ReadTextStream(stream, cancel);
 }
 

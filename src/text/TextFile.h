@@ -13,21 +13,37 @@
 //   Utf8ToWide("\xF0\x9F\x98\x80");          // u"\U0001F600", a surrogate pair
 //
 // How a file without a mark is decoded can be chosen (TTextDecoding): in the
-// system code page as above, in a named character set, or automatically:
-// UTF-8 when the whole text is valid UTF-8, otherwise a fallback legacy
-// encoding (GB18030 unless named otherwise). The automatic choice decodes as
-// UTF-8 while it reads and checks each sequence; only at the first malformed
-// one does it read the text again from its start in the fallback, so a
-// UTF-8 file is read once. In a locale whose character set is not UTF-8,
-// text valid in that character set is read in it before the fallback is
-// tried, as it always was. TTextReadInfo tells what was used and how many
-// malformed sequences became U+FFFD:
+// system code page as above, in a named character set, or automatically,
+// from the file's own content and the same for the same bytes:
+//
+//   1. a byte-order mark decides (TReadChoice::kMark);
+//   2. text that is valid UTF-8 as a whole is UTF-8 (kUtf8), told without
+//      the detector;
+//   3. otherwise the encoding detector (uchardet) is given the lines that
+//      hold bytes of 0x80 or more, from the start of the file on, up to a
+//      fixed budget, so that Chinese after megabytes of ASCII is seen; the
+//      set it names is used when iconv reads it (kDetected). GB2312 and GBK
+//      are read as GB18030, EUC-KR as CP949, ISO-8859-1 as WINDOWS-1252;
+//      when it names UTF-8 the text is UTF-8 with its stray bytes as
+//      U+FFFD. Fewer than four bytes beyond ASCII are too few to ask it;
+//   4. without an answer iconv can use: in a locale whose character set is
+//      not UTF-8, text valid in that set is read in it (kLocale); else the
+//      fallback (GB18030 unless named otherwise) reads it (kFallback), and
+//      TTextReadInfo::detected keeps an answer that could not be used.
+//
+// A valid UTF-8 file is read once; the list reader decodes it as UTF-8 as
+// it reads and goes over the text again only at the first malformed
+// sequence. A named set is used as told; UTF-16LE and UTF-16BE named so
+// read the file as the matching mark would. TTextReadInfo tells what was
+// used, why, how many malformed sequences became U+FFFD and how many NULs
+// the text holds. A NUL (U+0000) is an ordinary character of its line:
 //
 //   TTextDecoding decoding = TextDecodingNamed("auto", "GB18030");
 //   TTextReadInfo info;
-//   ReadTextFileAs(lines, "corpus/gbk.txt", decoding, nullptr, &info);
-//   // info.codeset == "GB18030", info.malformed == 0
+//   ReadTextFileAs(lines, "corpus/big5.txt", decoding, nullptr, &info);
+//   // info.codeset == "BIG5", info.choice == TReadChoice::kDetected
 //   TextDecodingNamed("NO-SUCH-SET");        // raises EUnknownEncoding
+//   TextDecodingNamed("UTF-16");             // too: UTF-16LE or UTF-16BE
 //
 // Reading holds the file's lines and one piece of the file (a line longer
 // than the piece as a whole), never all of its bytes or its whole decoded
@@ -35,8 +51,9 @@
 //
 // Errors, each a tallyfold::Exception with a UTF-8 message:
 //   EFOpenError   "Cannot open file \"<absolute path>\". <system text>"
-//                 also for a file of 2 GiB or more ("File too large") and
-//                 for a FIFO, socket or device ("Not a regular file"), which
+//                 also, from a list reader, for a file of 2 GiB or more
+//                 ("File too large"; ReadTextLines reads any size), and for
+//                 a FIFO, socket or device ("Not a regular file"), which
 //                 are refused rather than read in part or waited for
 //   EFCreateError "Cannot create file \"<absolute path>\". <system text>"
 //                 also for a target that exists but may not be written
@@ -46,7 +63,10 @@
 //   EReadError    "Stream read error"   (the system failed a read)
 //   ECancelled    when the caller's cancel flag stops a read or a write
 //   EUnknownEncoding  "unknown encoding 'NAME'; use ..." from
-//                 TextDecodingNamed, naming some of the valid names
+//                 TextDecodingNamed, naming some of the valid names;
+//                 "unsupported encoding 'NAME'; ..." for a set iconv has
+//                 but whose lines cannot be told in its bytes (UTF-16 with
+//                 no byte order named, UCS-2, UTF-32, UTF-7)
 // A failed open, create or read leaves the list unchanged; a failed or
 // cancelled WriteTextFile leaves the previous file byte for byte as it was.
 //
@@ -226,7 +246,8 @@ class EUnknownEncoding : public Exception {
 enum class TDecodingKind {
   Locale,    // in the system code page (SystemCodePage())
   CodePage,  // in `code_page`
-  Auto,      // UTF-8 if the whole text is valid UTF-8, otherwise `code_page`
+  Auto,      // UTF-8 if the whole text is valid UTF-8, otherwise what the
+             // detector names, the locale's set, or `code_page` (above)
 };
 
 struct TTextDecoding {
@@ -237,9 +258,10 @@ struct TTextDecoding {
 
 // The decoding `encoding` names: "auto" (falling back to `fallback`),
 // "locale", or a character set (IsKnownCodeset: "UTF-8", "GB18030", "BIG5",
-// ...). `fallback` is "locale" or a character set. Names are compared
-// without regard to case. Raises EUnknownEncoding for a name that is none
-// of these.
+// "UTF-16LE", ...). `fallback` is "locale" or a character set that keeps
+// ASCII as it is. Names are compared without regard to case. Raises
+// EUnknownEncoding for a name that is none of these, and for a set whose
+// lines cannot be told in its bytes ("UTF-16", "UCS-2", "UTF-32LE", ...).
 TTextDecoding TextDecodingNamed(const std::string& encoding,
                                 const std::string& fallback = "GB18030");
 

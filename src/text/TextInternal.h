@@ -4,19 +4,22 @@
 // The line splitting shared by SplitText and the file reader, the reader
 // itself with the size of its pieces, of its decoding slices and its code
 // page as parameters, so that tests can put a boundary anywhere, and the
-// decoding that the list reader and the line reader share (TextDecoding.cpp).
+// decoding and the choice of character set that the list reader and the
+// line reader share (TextDecoding.cpp).
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
-
 #include <vector>
 
 #include "platform/CodePage.h"
 #include "text/StringList.h"
 #include "text/TextFile.h"
+#include "text/TextLines.h"
 
 namespace tallyfold::text_internal {
 
@@ -32,21 +35,35 @@ inline constexpr std::size_t kDecodeSliceBytes = std::size_t{4} << 20;
 inline constexpr std::size_t kWritePieceBytes = std::size_t{1} << 20;
 
 // Calls on_line(begin, end) for each line of [text, text + size): CR LF, CR
-// and LF each end a line, a final line end adds no empty line, and the
-// first 0 unit ends the text. Unit is char16_t, or char for text whose line
-// ends and 0 are single bytes that belong to no longer sequence.
-template <typename Unit, typename OnLine>
+// and LF each end a line and a final line end adds no empty line. A 0 unit
+// is an ordinary character of its line, as files have it; with
+// `kZeroEndsText` (SplitText's rule for a string) the first one ends the
+// text instead. Unit is char16_t, or char for text whose line ends and 0
+// are single bytes that belong to no longer sequence.
+template <bool kZeroEndsText = false, typename Unit, typename OnLine>
 void ForEachLine(const Unit* text, std::size_t size, OnLine on_line) {
   const Unit* p = text;
-  const Unit* const end = text + size;
-  while (p < end && *p != 0) {
+  const Unit* end = text + size;
+  if constexpr (kZeroEndsText) {
+    for (const Unit* q = text; q < end; ++q) {
+      if (*q == 0) {
+        end = q;
+        break;
+      }
+    }
+  }
+  while (p < end) {
     const Unit* start = p;
-    while (p < end && *p != 0 && *p != '\n' && *p != '\r') ++p;
+    while (p < end && *p != '\n' && *p != '\r') ++p;
     on_line(start, p);
     if (p < end && *p == '\r') ++p;
     if (p < end && *p == '\n') ++p;
   }
 }
+
+// The number of 0 units in [text, text + size).
+std::size_t CountZeros(const char* text, std::size_t size);
+std::size_t CountZeros(const char16_t* text, std::size_t size);
 
 // The lines of the text after the stream's position, in `encoding` (teAnsi
 // through `ansi`), read `piece_bytes` at a time. The stream is read up to
@@ -60,15 +77,46 @@ TUnicodeStringList ReadLines(TStream& stream, TTextEncoding encoding, const TCod
                              std::size_t slice_bytes = kDecodeSliceBytes);
 
 // ReadLines with text without a mark (`encoding` teAnsi) decoded as
-// `decoding` says, `locale` standing for the system code page. When the
-// automatic choice meets a malformed sequence, the stream is set back to
-// where reading began and read again. `info`, when given, receives the
-// character set used and its malformed sequences (its mark is left alone).
+// `decoding` says, `locale` standing for the system code page, in the
+// character set ChooseCharacterSet gives. The automatic choice reads the
+// text as UTF-8 first; at its first malformed sequence the stream is set
+// back to where reading began, gone over to choose the set, and read again. `info`, when given, receives the
+// character set used, why, its malformed sequences and its NULs (its mark
+// is left alone). A text named UTF-16LE or UTF-16BE is read as after that
+// mark.
 TUnicodeStringList ReadLines(TStream& stream, TTextEncoding encoding, const TTextDecoding& decoding,
                              const TCodePage& locale, std::size_t piece_bytes,
                              const std::atomic<bool>* cancel = nullptr,
                              std::size_t slice_bytes = kDecodeSliceBytes,
                              TTextReadInfo* info = nullptr);
+
+// Reads `bytes` more bytes of the stream, `piece_bytes` at a time, and hands
+// each run of whole lines to emit(text, size), the last one at the end of
+// the text whether or not it ends in a line end. Only the text not yet
+// handed on is held: one piece, or a longer line whole. A CR at the end of
+// a piece waits for the next, so a CR LF is never parted. A stream that
+// ends early ends the text there. A cancel is looked for before each piece.
+void ReadByteRuns(TStream& stream, std::int64_t bytes, std::size_t piece_bytes,
+                  const std::atomic<bool>* cancel,
+                  const std::function<void(const char* text, std::size_t size)>& emit);
+// The same for `units` UTF-16 units, each with its two bytes swapped when
+// `swap_bytes`, so that the runs are in this machine's byte order.
+void ReadWideRuns(TStream& stream, std::int64_t units, std::size_t piece_units, bool swap_bytes,
+                  const std::atomic<bool>* cancel,
+                  const std::function<void(const char16_t* text, std::size_t size)>& emit);
+
+// How much of a file the line reader (ReadTextLines) holds at a time: it
+// reads the file in pieces of this size, each cut after its last whole
+// line, and carries the rest over to the next. Only a line longer than
+// this makes it hold more.
+inline constexpr std::size_t kLinePieceBytes = std::size_t{16} << 20;
+
+// ReadTextLines reading `piece_bytes` at a time.
+void ReadLinesInPieces(const std::string& native_path, const TTextDecoding& decoding,
+                       const TLineNeedle* needle, const std::atomic<bool>* cancel,
+                       TTextReadInfo* info,
+                       const std::function<void(int index, std::u16string_view line)>& each,
+                       std::size_t piece_bytes);
 
 // Raises ECancelled once `cancel` is set.
 inline void ThrowIfCancelled(const std::atomic<bool>* cancel) {
@@ -128,13 +176,91 @@ enum class Validity { kValid, kInvalid, kUnknown };
 // (ISO-8859-*, GB18030, GBK, GB2312), unknown for any other.
 Validity CheckText(const TCodePage& page, const char* text, std::size_t size);
 
-// The character sets a text with the mark `mark` (teAnsi: none) is tried in
-// under `decoding`, in turn: each but the last is taken only when the whole
-// text is valid in it, the last whatever the text holds. A text with a mark
-// is UTF-8 (a UTF-16 one is decoded without a character set). In a locale
-// whose character set is not UTF-8 (`locale`), text valid in it was always
-// read in it, and still is.
-std::vector<const TCodePage*> CharacterSetsToTry(TTextEncoding mark, const TTextDecoding& decoding,
-                                                 const TCodePage& locale);
+// ---- Choosing the character set of text without a mark (TextDecoding.cpp) ----
+
+// The most text the encoding detector is given for one file: its lines that
+// hold a byte of 0x80 or more, from the start of the text on, until this
+// many bytes have been given. Enough for a sure answer on real text, and a
+// bound on the time the detector takes.
+inline constexpr std::size_t kDetectorBudgetBytes = std::size_t{256} << 10;
+
+// The fewest bytes of 0x80 or more the detector must have seen for its
+// answer to be taken (two CJK characters, four accented letters).
+inline constexpr std::size_t kDetectorMinHighBytes = 4;
+
+// teUtf16LE or teUtf16BE when `page` is UTF-16 in that byte order without a
+// mark, which is read as text after the matching mark is; teAnsi otherwise.
+TTextEncoding WideEncodingOf(const TCodePage& page);
+
+// Whether text in `page` has its line ends, its 0 and its printable ASCII as
+// single bytes of themselves, so that lines can be told apart in its bytes.
+// False for UTF-16 and UTF-32 in any byte order, UTF-7 and the like.
+bool KeepsAscii(const TCodePage& page);
+
+// The character set a file is read in when the detector answered `answer`
+// (a name as the detector gives it): the name iconv reads it under, with a
+// few answers widened to the set real text in them is written in (GB2312
+// and GBK to GB18030, EUC-KR to CP949, ISO-8859-1 to WINDOWS-1252). Empty
+// when the answer is empty, ASCII, or a set that cannot be read line by
+// line here.
+std::string UsableCodeset(const std::string& answer);
+
+// Gathers what the encoding detector (uchardet) is given: each line that
+// holds a byte of 0x80 or more, whole and in the order of the text, up to
+// kDetectorBudgetBytes (the last one cut there). What it is given, and so
+// its answer, does not depend on how the text is cut into runs of lines.
+class EncodingDetector {
+ public:
+  EncodingDetector();
+  ~EncodingDetector();
+  EncodingDetector(const EncodingDetector&) = delete;
+  EncodingDetector& operator=(const EncodingDetector&) = delete;
+
+  // Looks at the whole lines of [text, text + size).
+  void Feed(const char* text, std::size_t size);
+  bool Full() const { return fed_ >= kDetectorBudgetBytes; }
+  // The detector's answer, as it names the set; empty when it has none,
+  // when it was given fewer than kDetectorMinHighBytes bytes of 0x80 or
+  // more, and when it names UTF-8 for text with no more characters
+  // well-formed in it than malformed.
+  std::string Answer();
+
+ private:
+  struct Detector;
+  std::unique_ptr<Detector> detector_;
+  std::size_t fed_ = 0;
+  // In what it was given: the characters beyond ASCII that are well-formed
+  // UTF-8, and the malformed sequences.
+  std::size_t high_bytes_ = 0;  // bytes of 0x80 or more
+  std::size_t utf8_characters_ = 0;
+  std::size_t utf8_malformed_ = 0;
+};
+
+// One pass over a text: calls visit(text, size) with runs of its whole lines
+// in order (the last one perhaps without a line end) until there are no
+// more or visit returns false.
+using TextVisit = std::function<bool(const char* text, std::size_t size)>;
+using TextPass = std::function<void(const TextVisit& visit)>;
+
+// The character set text without a mark is read in, and why.
+struct CharacterSetChoice {
+  TCodePage page{"UTF-8"};
+  TReadChoice choice = TReadChoice::kNamed;
+  std::string detected;  // as TTextReadInfo::detected
+  bool valid = false;    // the whole text is known to be valid in `page`
+};
+
+// Chooses the character set of a text without a mark under `decoding`,
+// `locale` standing for the system code page. Named ("locale" or a set):
+// that set. Automatic, in turn: UTF-8 when the whole text is valid UTF-8;
+// the set the detector names when iconv can read it (UTF-8 with its stray
+// bytes as U+FFFD when it names UTF-8); the locale's set when it is not
+// UTF-8 and the whole text is valid in it; else the fallback. Each step
+// that needs the text runs `pass` over it, and stops it as soon as it
+// knows; `known_not_utf8` tells that the text was already found not to be
+// valid UTF-8. ECancelled once `cancel` is set.
+CharacterSetChoice ChooseCharacterSet(const TTextDecoding& decoding, const TCodePage& locale,
+                                      const TextPass& pass, const std::atomic<bool>* cancel,
+                                      bool known_not_utf8 = false);
 
 }  // namespace tallyfold::text_internal

@@ -1,6 +1,6 @@
-// Text lines one at a time: the file's bytes held once, the encoding chosen
-// as the list reader chooses it, and the needle looked for in the bytes
-// before any line is decoded.
+// Text lines one at a time: the file read a piece at a time, the encoding
+// chosen as the list reader chooses it, and the needle looked for in the
+// bytes before any line is decoded.
 //
 // This file's external interface is TextLines.h; tests/text/TextLinesTest.cpp
 // covers it, comparing it with ReadTextFileAs on random files and needles.
@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -25,7 +26,15 @@ namespace tallyfold {
 namespace {
 
 using namespace std::string_literals;
+using text_internal::CharacterSetChoice;
 using text_internal::CheckText;
+using text_internal::ChooseCharacterSet;
+using text_internal::CountZeros;
+using text_internal::ReadByteRuns;
+using text_internal::ReadWideRuns;
+using text_internal::TextPass;
+using text_internal::TextVisit;
+using text_internal::WideEncodingOf;
 using text_internal::IsHighSurrogate;
 using text_internal::IsLowSurrogate;
 using text_internal::ThrowIfCancelled;
@@ -34,8 +43,7 @@ using text_internal::Validity;
 constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
 constexpr bool kLittleEndianHost = std::endian::native == std::endian::little;
 
-// How much is read, or searched, between two looks at the cancel flag.
-constexpr std::size_t kReadChunkBytes = std::size_t{16} << 20;
+// How much is searched between two looks at the cancel flag.
 constexpr std::size_t kSearchWindowUnits = std::size_t{4} << 20;
 
 char16_t SwapUnit(char16_t unit) { return static_cast<char16_t>((unit << 8) | (unit >> 8)); }
@@ -44,9 +52,8 @@ bool IsLineUnit(char16_t unit) { return unit == 0 || unit == u'\r' || unit == u'
 
 // ---- The text in its raw form ----
 
-// Text in the file's own units: bytes, or UTF-16 units in the file's byte
-// order, with CR and LF as they appear there. It ends before its first 0
-// unit, as the reader's text does.
+// Text in the file's own units: bytes, or UTF-16 units, with CR and LF as
+// they appear there. A 0 unit is an ordinary character of its line.
 template <typename Unit>
 struct RawText {
   const Unit* text;
@@ -297,15 +304,23 @@ RawPattern<char> BytePattern(const TLineNeedle& needle, EncodeCharacter encode_c
 
 using EachLine = std::function<void(int index, std::u16string_view line)>;
 
+// The number of lines in [from, raw.size), `from` a line start: its line
+// ends, and one more for a last line without one.
+template <typename Unit>
+std::size_t LinesFrom(const RawText<Unit>& raw, std::size_t from) {
+  if (from >= raw.size) return 0;
+  return raw.CountBreaks(from, raw.size) + (raw.IsBreak(raw.text[raw.size - 1]) ? 0 : 1);
+}
+
 // Gives the lines that hold what find(from, stop) finds: a place in [from,
 // stop) or kNotFound; decode(begin, end, line) decodes a line. Lines in
-// between are counted, not decoded.
+// between are counted, not decoded. `index` is that of the first line of
+// the run, and afterwards that of the line after it.
 template <typename Unit, typename Find, typename Decode>
 void GiveLinesHolding(const RawText<Unit>& raw, Find find, Decode decode,
-                      const std::atomic<bool>* cancel, const EachLine& each) {
+                      const std::atomic<bool>* cancel, std::size_t& index, const EachLine& each) {
   std::u16string line;
   std::size_t pos = 0;  // a line start
-  std::size_t index = 0;
   while (pos < raw.size) {
     std::size_t hit = kNotFound;
     for (std::size_t from = pos; from < raw.size && hit == kNotFound;) {
@@ -315,7 +330,10 @@ void GiveLinesHolding(const RawText<Unit>& raw, Find find, Decode decode,
       hit = find(from, stop);
       from = stop;
     }
-    if (hit == kNotFound) return;
+    if (hit == kNotFound) {
+      index += LinesFrom(raw, pos);
+      return;
+    }
     const std::size_t start = raw.LineStart(hit, pos);
     index += raw.CountBreaks(pos, start);
     const std::size_t end = raw.LineEnd(hit);
@@ -329,14 +347,13 @@ void GiveLinesHolding(const RawText<Unit>& raw, Find find, Decode decode,
 // Gives every line, each decoded on its own.
 template <typename Unit, typename Decode>
 void GiveEveryLine(const RawText<Unit>& raw, Decode decode, const std::atomic<bool>* cancel,
-                   const EachLine& each) {
+                   std::size_t& index, const EachLine& each) {
   std::u16string line;
-  int index = 0;
   for (std::size_t pos = 0; pos < raw.size;) {
     ThrowIfCancelled(cancel);
     const std::size_t end = raw.LineEnd(pos);
     decode(raw.text + pos, raw.text + end, line);
-    each(index++, line);
+    each(static_cast<int>(index++), line);
     pos = raw.NextLine(end);
   }
 }
@@ -345,9 +362,8 @@ void GiveEveryLine(const RawText<Unit>& raw, Decode decode, const std::atomic<bo
 // a read piece at a time, as the list reader does.
 void GiveEveryCodePageLine(const RawText<char>& raw, const TCodePage& page,
                            const std::atomic<bool>* cancel, std::size_t& malformed,
-                           const EachLine& each) {
+                           std::size_t& index, const EachLine& each) {
   std::u16string decoded;
-  int index = 0;
   for (std::size_t pos = 0; pos < raw.size;) {
     ThrowIfCancelled(cancel);
     std::size_t end = raw.size;
@@ -362,193 +378,209 @@ void GiveEveryCodePageLine(const RawText<char>& raw, const TCodePage& page,
     text_internal::DecodeCodePageText(page, raw.text + pos, end - pos, decoded, cancel, malformed);
     text_internal::ForEachLine(
         decoded.data(), decoded.size(), [&](const char16_t* begin, const char16_t* line_end) {
-          each(index++, std::u16string_view(begin, static_cast<std::size_t>(line_end - begin)));
+          each(static_cast<int>(index++),
+               std::u16string_view(begin, static_cast<std::size_t>(line_end - begin)));
         });
     pos = end;
   }
 }
 
-// The malformed sequences of the whole code-page text, decoded and let go a
-// run of lines at a time.
-std::size_t CountMalformed(const RawText<char>& raw, const TCodePage& page,
-                           const std::atomic<bool>* cancel) {
-  std::size_t malformed = 0;
-  GiveEveryCodePageLine(raw, page, cancel, malformed, [](int, std::u16string_view) {});
-  return malformed;
-}
-
-void CopyWideLine(const char16_t* begin, const char16_t* end, bool swapped,
-                  const std::atomic<bool>* cancel, std::u16string& line) {
+void CopyWideLine(const char16_t* begin, const char16_t* end, const std::atomic<bool>* cancel,
+                  std::u16string& line) {
   const auto length = static_cast<std::size_t>(end - begin);
   line.resize(length);
   constexpr std::size_t kSlice = text_internal::kDecodeSliceBytes / 2;
   for (std::size_t at = 0; at < length; at += kSlice) {
     if (length > kSlice) ThrowIfCancelled(cancel);
     const std::size_t n = std::min(kSlice, length - at);
-    if (swapped) {
-      for (std::size_t k = 0; k < n; ++k) line[at + k] = SwapUnit(begin[at + k]);
-    } else {
-      std::memcpy(line.data() + at, begin + at, n * sizeof(char16_t));
-    }
+    std::memcpy(line.data() + at, begin + at, n * sizeof(char16_t));
   }
 }
 
-// The file's bytes whole, in a buffer of UTF-16 units so that text after a
-// UTF-16 mark can be read in place. Read a piece at a time with a look at
-// the cancel flag before each, up to the size the file had when opened.
-struct FileBytes {
-  std::unique_ptr<char16_t[]> units;
-  std::size_t size = 0;  // bytes
-
-  const char* bytes() const { return reinterpret_cast<const char*>(units.get()); }
+// What the lines of a file must hold, in the form its runs are searched in:
+// worked out once per file, on the first run that can be searched.
+template <typename Unit>
+struct RawNeedle {
+  bool ready = false;
+  RawPattern<Unit> pattern;
+  UnitSet set;
 };
 
-FileBytes ReadFileBytes(const std::string& native_path, const std::atomic<bool>* cancel) {
-  TUnicodeFileStream stream(native_path, TFileAccess::OpenRead);
-  const auto size = static_cast<std::size_t>(std::max<std::int64_t>(stream.Size(), 0));
-  FileBytes file;
-  file.units = std::make_unique_for_overwrite<char16_t[]>(size / 2 + 1);
-  char* const out = reinterpret_cast<char*>(file.units.get());
-  do {
-    ThrowIfCancelled(cancel);
-    const std::size_t want = std::min(kReadChunkBytes, size - file.size);
-    const std::int64_t got = stream.Read(out + file.size, static_cast<std::int64_t>(want));
-    if (got <= 0) break;
-    file.size += static_cast<std::size_t>(got);
-  } while (file.size < size);
-  return file;
+// Gives the lines of one run of UTF-16 text in this machine's byte order.
+void GiveWideRun(const char16_t* text, std::size_t size, const TLineNeedle* needle,
+                 RawNeedle<char16_t>& raw_needle, const std::atomic<bool>* cancel,
+                 std::size_t& index, const EachLine& each) {
+  const RawText<char16_t> raw{text, size, u'\r', u'\n'};
+  auto decode = [&](const char16_t* begin, const char16_t* end, std::u16string& line) {
+    CopyWideLine(begin, end, cancel, line);
+  };
+  if (needle != nullptr && !raw_needle.ready) {
+    raw_needle.pattern = WidePattern(*needle, false);
+    if (raw_needle.pattern.empty()) raw_needle.set = UnitSetOf(*needle);
+    raw_needle.ready = true;
+  }
+  if (!raw_needle.pattern.empty()) {
+    GiveLinesHolding(
+        raw,
+        [&](std::size_t from, std::size_t stop) {
+          return FindPattern(raw.text, from, stop, raw.size, raw_needle.pattern);
+        },
+        decode, cancel, index, each);
+  } else if (raw_needle.set.any) {
+    GiveLinesHolding(
+        raw,
+        [&](std::size_t from, std::size_t stop) {
+          return FindInSet(raw.text, from, stop, raw_needle.set, false);
+        },
+        decode, cancel, index, each);
+  } else {
+    GiveEveryLine(raw, decode, cancel, index, each);
+  }
 }
 
-void ReadWideLines(const FileBytes& file, bool big_endian, const TLineNeedle* needle,
-                   const std::atomic<bool>* cancel, const EachLine& each) {
-  const bool swapped = big_endian == kLittleEndianHost;
-  const char16_t* const text = file.units.get() + 1;  // after the mark
-  const std::size_t units = file.size >= 2 ? (file.size - 2) / 2 : 0;
-  // The text ends before its first 0 unit.
-  const std::size_t zero = FindPattern(text, 0, units, units, RawPattern<char16_t>{u"\0"s, u"\0"s});
-  const RawText<char16_t> raw{text, zero == kNotFound ? units : zero,
-                              swapped ? SwapUnit(u'\r') : u'\r', swapped ? SwapUnit(u'\n') : u'\n'};
-  auto decode = [&](const char16_t* begin, const char16_t* end, std::u16string& line) {
-    CopyWideLine(begin, end, swapped, cancel, line);
-  };
-  if (needle != nullptr) {
-    if (const RawPattern<char16_t> pattern = WidePattern(*needle, swapped); !pattern.empty()) {
-      GiveLinesHolding(
-          raw,
-          [&](std::size_t from, std::size_t stop) {
-            return FindPattern(raw.text, from, stop, raw.size, pattern);
-          },
-          decode, cancel, each);
-      return;
-    }
-    if (const UnitSet set = UnitSetOf(*needle); set.any) {
-      GiveLinesHolding(
-          raw,
-          [&](std::size_t from, std::size_t stop) {
-            return FindInSet(raw.text, from, stop, set, swapped);
-          },
-          decode, cancel, each);
-      return;
-    }
+// Gives the lines of one run of text in `chosen`'s character set. The run
+// is searched for the needle only when it is valid in that set (so that
+// the lines passed over hold no malformed sequence to count).
+void GiveByteRun(const char* text, std::size_t size, const text_internal::CharacterSetChoice& chosen,
+                 const TLineNeedle* needle, RawNeedle<char>& raw_needle,
+                 const std::atomic<bool>* cancel, std::size_t& malformed, std::size_t& index,
+                 const EachLine& each) {
+  const RawText<char> raw{text, size, '\r', '\n'};
+  const TCodePage& page = chosen.page;
+  const bool sieve =
+      needle != nullptr && (chosen.valid || CheckText(page, text, size) == Validity::kValid);
+  if (sieve && !raw_needle.ready) {
+    raw_needle.pattern =
+        page.IsUtf8()
+            ? BytePattern(*needle,
+                          [](std::u16string_view character) { return Utf8Encode(character); })
+            : BytePattern(*needle, [&page](std::u16string_view character) {
+                // Only a character the code page holds and
+                // gives back unchanged.
+                std::string bytes = page.Encode(character);
+                std::size_t bad = 0;
+                return page.Decode(bytes, bad) == character && bad == 0 ? bytes : std::string();
+              });
+    if (raw_needle.pattern.empty()) raw_needle.set = UnitSetOf(*needle);
+    raw_needle.ready = true;
   }
-  GiveEveryLine(raw, decode, cancel, each);
+  auto decode = [&](const char* begin, const char* end, std::u16string& line) {
+    if (page.IsUtf8()) {
+      text_internal::DecodeUtf8Line(begin, end, line, cancel, malformed);
+    } else {
+      text_internal::DecodeCodePageText(page, begin, static_cast<std::size_t>(end - begin), line,
+                                        cancel, malformed);
+    }
+  };
+  if (sieve && !raw_needle.pattern.empty()) {
+    GiveLinesHolding(
+        raw,
+        [&](std::size_t from, std::size_t stop) {
+          return FindPattern(raw.text, from, stop, raw.size, raw_needle.pattern);
+        },
+        decode, cancel, index, each);
+  } else if (sieve && raw_needle.set.any) {
+    GiveLinesHolding(
+        raw,
+        [&](std::size_t from, std::size_t stop) {
+          return FindInSet(raw.text, from, stop, raw_needle.set, false);
+        },
+        decode, cancel, index, each);
+  } else if (page.IsUtf8()) {
+    GiveEveryLine(raw, decode, cancel, index, each);
+  } else {
+    GiveEveryCodePageLine(raw, page, cancel, malformed, index, each);
+  }
 }
+
+// Ends a pass over the text that has learnt what it was after.
+struct StopPass {};
 
 }  // namespace
+
+void text_internal::ReadLinesInPieces(const std::string& native_path,
+                                      const TTextDecoding& decoding, const TLineNeedle* needle,
+                                      const std::atomic<bool>* cancel, TTextReadInfo* info,
+                                      const EachLine& each, std::size_t piece_bytes) {
+  piece_bytes = std::max<std::size_t>(piece_bytes, 2);
+  TUnicodeFileStream stream(native_path, TFileAccess::OpenRead);
+  // The file is read up to the size it had when opened.
+  const std::int64_t size = stream.Size();
+  const TTextEncoding mark = DetectTextEncoding(stream);
+  const std::int64_t start = stream.Position();
+  const std::int64_t remaining = std::max<std::int64_t>(size - start, 0);
+  if (needle != nullptr && needle->empty()) needle = nullptr;
+
+  TTextReadInfo read;
+  read.mark = mark;
+  std::size_t index = 0;  // of the next line
+  TTextEncoding wide = mark == teUtf16LE || mark == teUtf16BE ? mark : teAnsi;
+  if (mark == teAnsi && decoding.kind == TDecodingKind::CodePage)
+    wide = WideEncodingOf(decoding.code_page);
+  if (wide != teAnsi) {
+    RawNeedle<char16_t> raw_needle;
+    // An odd last byte is not part of the text.
+    ReadWideRuns(stream, remaining / 2, piece_bytes / 2, (wide == teUtf16LE) != kLittleEndianHost,
+                 cancel, [&](const char16_t* text, std::size_t units) {
+                   read.nuls += CountZeros(text, units);
+                   GiveWideRun(text, units, needle, raw_needle, cancel, index, each);
+                 });
+    read.codeset = wide == teUtf16LE ? "UTF-16LE" : "UTF-16BE";
+    read.choice = mark != teAnsi ? TReadChoice::kMark : TReadChoice::kNamed;
+    if (info != nullptr) *info = read;
+    return;
+  }
+
+  std::optional<CharacterSetChoice> chosen;
+  if (mark == teUtf8) {
+    chosen.emplace();
+    chosen->choice = TReadChoice::kMark;
+  } else if (decoding.kind != TDecodingKind::Auto ||
+             remaining > static_cast<std::int64_t>(piece_bytes)) {
+    // The choice is made for the whole file, in passes over it ahead of the
+    // reading when it takes more than one piece.
+    const TextPass pass = [&](const TextVisit& visit) {
+      stream.SetPosition(start);
+      try {
+        ReadByteRuns(stream, remaining, piece_bytes, cancel,
+                     [&](const char* text, std::size_t bytes) {
+                       if (!visit(text, bytes)) throw StopPass();
+                     });
+      } catch (const StopPass&) {
+      }
+    };
+    chosen = ChooseCharacterSet(decoding, SystemCodePage(), pass, cancel);
+    stream.SetPosition(start);
+  }
+  RawNeedle<char> raw_needle;
+  std::size_t malformed = 0;
+  ReadByteRuns(stream, remaining, piece_bytes, cancel, [&](const char* text, std::size_t bytes) {
+    // A file of one piece comes as one run, the whole text: the choice is
+    // made on it as it is.
+    if (!chosen) {
+      chosen = ChooseCharacterSet(
+          decoding, SystemCodePage(), [&](const TextVisit& visit) { visit(text, bytes); },
+          cancel);
+    }
+    read.nuls += CountZeros(text, bytes);
+    GiveByteRun(text, bytes, *chosen, needle, raw_needle, cancel, malformed, index, each);
+  });
+  if (!chosen) {
+    // No text at all: valid UTF-8.
+    chosen = ChooseCharacterSet(decoding, SystemCodePage(), [](const TextVisit&) {}, cancel);
+  }
+  read.codeset = chosen->page.Name();
+  read.malformed = malformed;
+  read.choice = chosen->choice;
+  read.detected = chosen->detected;
+  if (info != nullptr) *info = read;
+}
 
 void ReadTextLines(const std::string& native_path, const TTextDecoding& decoding,
                    const TLineNeedle* needle, const std::atomic<bool>* cancel, TTextReadInfo* info,
                    const EachLine& each) {
-  const FileBytes file = ReadFileBytes(native_path, cancel);
-  const auto* head = reinterpret_cast<const unsigned char*>(file.bytes());
-  // The marks as DetectTextEncoding tells them, UTF-16 first.
-  TTextEncoding mark = teAnsi;
-  std::size_t skip = 0;
-  if (file.size >= 2 && head[0] == 0xFF && head[1] == 0xFE) {
-    mark = teUtf16LE;
-  } else if (file.size >= 2 && head[0] == 0xFE && head[1] == 0xFF) {
-    mark = teUtf16BE;
-  } else if (file.size >= 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) {
-    mark = teUtf8;
-    skip = 3;
-  }
-  if (needle != nullptr && needle->empty()) needle = nullptr;
-
-  if (mark == teUtf16LE || mark == teUtf16BE) {
-    ReadWideLines(file, mark == teUtf16BE, needle, cancel, each);
-    if (info != nullptr)
-      *info = TTextReadInfo{mark, mark == teUtf16LE ? "UTF-16LE" : "UTF-16BE", 0, 0,
-                           TReadChoice::kMark, ""};
-    return;
-  }
-
-  const char* const text = file.bytes() + skip;
-  const std::size_t rest = file.size - skip;
-  const auto* zero = static_cast<const char*>(std::memchr(text, 0, rest));
-  const RawText<char> raw{text, zero != nullptr ? static_cast<std::size_t>(zero - text) : rest,
-                          '\r', '\n'};
-
-  // The character sets to try in turn, as the list reader tries them.
-  const std::vector<const TCodePage*> tries =
-      text_internal::CharacterSetsToTry(mark, decoding, SystemCodePage());
-  const TCodePage* page = nullptr;
-  bool sieve = false;  // the text is valid in `page`, and its bytes can be searched
-  for (std::size_t i = 0; i < tries.size() && page == nullptr; ++i) {
-    const bool last = i + 1 == tries.size();
-    const Validity validity = CheckText(*tries[i], raw.text, raw.size);
-    if (validity == Validity::kValid || last) {
-      page = tries[i];
-      sieve = validity == Validity::kValid;
-    } else if (validity == Validity::kUnknown && CountMalformed(raw, *tries[i], cancel) == 0) {
-      page = tries[i];
-    }
-  }
-
-  std::size_t malformed = 0;
-  RawPattern<char> pattern;
-  UnitSet set;
-  if (sieve && needle != nullptr) {
-    pattern =
-        page->IsUtf8()
-            ? BytePattern(*needle,
-                          [](std::u16string_view character) { return Utf8Encode(character); })
-            : BytePattern(*needle, [page](std::u16string_view character) {
-                // Only a character the code page holds and
-                // gives back unchanged.
-                std::string bytes = page->Encode(character);
-                std::size_t bad = 0;
-                return page->Decode(bytes, bad) == character && bad == 0 ? bytes : std::string();
-              });
-    if (pattern.empty()) set = UnitSetOf(*needle);
-  }
-  auto decode = [&](const char* begin, const char* end, std::u16string& line) {
-    if (page->IsUtf8()) {
-      text_internal::DecodeUtf8Line(begin, end, line, cancel, malformed);
-    } else {
-      text_internal::DecodeCodePageText(*page, begin, static_cast<std::size_t>(end - begin), line,
-                                        cancel, malformed);
-    }
-  };
-  if (!pattern.empty()) {
-    GiveLinesHolding(
-        raw,
-        [&](std::size_t from, std::size_t stop) {
-          return FindPattern(raw.text, from, stop, raw.size, pattern);
-        },
-        decode, cancel, each);
-  } else if (set.any) {
-    GiveLinesHolding(
-        raw,
-        [&](std::size_t from, std::size_t stop) {
-          return FindInSet(raw.text, from, stop, set, false);
-        },
-        decode, cancel, each);
-  } else if (page->IsUtf8()) {
-    GiveEveryLine(raw, decode, cancel, each);
-  } else {
-    GiveEveryCodePageLine(raw, *page, cancel, malformed, each);
-  }
-  if (info != nullptr) *info = TTextReadInfo{mark, page->Name(), malformed, 0, TReadChoice::kMark, ""};
+  text_internal::ReadLinesInPieces(native_path, decoding, needle, cancel, info, each,
+                                   text_internal::kLinePieceBytes);
 }
 
 }  // namespace tallyfold

@@ -3,10 +3,16 @@
 // ReadTextLines gives the lines of a text file in order, each with its
 // 0-based index, exactly as ReadTextFileAs would put them in a list: the
 // same byte-order marks, the same decoding of text without one (including
-// the automatic choice and the locale's character set), the same line
-// splitting (CR, LF and CR LF end a line, blank lines count, a NUL ends the
-// text), the same TTextReadInfo and the same errors. It holds the file's
-// bytes once and decodes one line (or one run of lines) at a time.
+// the automatic choice with its detector and the locale's character set,
+// see TextFile.h), the same line splitting (CR, LF and CR LF end a line,
+// blank lines count, a NUL is a character of its line), the same
+// TTextReadInfo and the same errors. It reads a file of any size in pieces
+// of 16 MiB, each cut after its last whole line, holding one piece (or one
+// longer line) at a time and decoding one line (or one run of lines) at a
+// time. A file of one piece is read once; for a larger one without a mark
+// the automatic choice first goes over the file (to tell valid UTF-8, then
+// to give the detector its lines), then the lines are read. A file is read
+// up to the size it had when opened; one cut short meanwhile ends there.
 //
 // Given a needle, it may pass over lines: every line whose decoded text
 // contains the needle is given, and others may be too. The needle is looked
@@ -20,7 +26,7 @@
 //
 // The bytes are searched only where that is certain to find every such
 // line: UTF-8 (with or without a mark) and UTF-16 text, and text in
-// ISO-8859-*, GB18030, GBK or GB2312, each only when the whole text is valid
+// ISO-8859-*, GB18030, GBK or GB2312, each only in a piece that is valid
 // in it (so the count of malformed sequences is that of the whole text).
 // Any other file is decoded line by line and every line is given. Parts of
 // the needle that cannot be looked for in the bytes (U+FFFD, an unpaired

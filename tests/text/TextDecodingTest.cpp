@@ -71,32 +71,28 @@ std::string Encoded(const char* codeset, const std::u16string& text) {
   return bytes;
 }
 
-TEST(AutoDecoding, LegacyFilesAreReadInTheFallback) {
-  // ASCII lines first, so the pieces before the first legacy byte decode as
-  // UTF-8 before the text is read again.
-  struct Case {
-    const char* codeset;   // the file's encoding, made by iconv
-    const char* fallback;  // what auto falls back to
-    std::u16string text;
+TEST(AutoDecoding, TextTheDetectorCannotPlaceIsReadInTheFallback) {
+  // Too little for the detector to say (two GB18030 characters, which it
+  // would call UTF-8 though most of their bytes are malformed in it), or
+  // bytes that make sense in no character set: the fallback reads them, as
+  // every legacy file was read before there was a detector.
+  const std::vector<std::string> texts = {
+      "ascii first\n" + Encoded("GB18030", u"时间") + "\n",
+      "ok\n\x80 a \xFF\nb\xFF\xFF\n\x81",
   };
-  const std::vector<Case> cases = {
-      // Two-byte and four-byte GB18030 (U+00E9, U+20AC, U+3400, U+20000).
-      {"GB18030", "GB18030",
-       u"line one\r\nline two\n第一行 时间 test\ncafé € 㐀 \U00020000 x\n\nlast 时间"},
-      // Written by a GBK encoder: GB18030 reads every GBK file the same.
-      {"GBK", "GB18030", u"ascii first\n检索工具 时间\n\n语料 库\n"},
-      {"BIG5", "BIG5", u"ascii first\n檢索工具 時間\n中文\n"},
-      {"ISO-8859-1", "ISO-8859-1", u"plain\ncafé naïve\n\xFF\xE9t\xE9\n"},
-      {"WINDOWS-1252", "windows-1252", u"plain\n\u201Cquoted\u201D \u20AC 5\n"},
-  };
-  for (const Case& c : cases) {
-    const std::string bytes = Encoded(c.codeset, c.text);
-    for (const auto& [piece, slice] : {std::pair<std::size_t, std::size_t>{7, 5}, {1, 2},
-                                       {1 << 20, 4 << 20}}) {
-      const Decoded got = Read(bytes, Auto(c.fallback), piece, slice);
-      EXPECT_EQ(got.lines, LinesOf(c.text)) << c.codeset << " piece " << piece;
-      EXPECT_EQ(got.info.codeset, TCodePage(c.fallback).Name()) << c.codeset;
-      EXPECT_EQ(got.info.malformed, 0U) << c.codeset;
+  for (const char* fallback : {"GB18030", "BIG5", "windows-1252", "utf-8"}) {
+    const TCodePage page(fallback);
+    for (const std::string& bytes : texts) {
+      for (const auto& [piece, slice] : {std::pair<std::size_t, std::size_t>{7, 5}, {1, 2},
+                                         {1 << 20, 4 << 20}}) {
+        const Decoded got = Read(bytes, Auto(fallback), piece, slice);
+        std::size_t malformed = 0;
+        EXPECT_EQ(got.lines, test::FileLines(page.Decode(bytes, malformed))) << fallback;
+        EXPECT_EQ(got.info.codeset, page.Name());
+        EXPECT_EQ(got.info.choice, TReadChoice::kFallback);
+        EXPECT_EQ(got.info.malformed, malformed) << fallback;
+        EXPECT_EQ(got.info.detected, "");
+      }
     }
   }
 }
@@ -139,8 +135,9 @@ TEST(AutoDecoding, LegacyTextIsReadAgainFromWhereReadingBegan) {
   EXPECT_EQ(Items(lines), (std::vector<std::u16string>{u"abc", u"时间", u"tail line"}));
   EXPECT_EQ(info.codeset, "GB18030");
   // The first attempt ends with the piece that completed the line holding
-  // the malformed sequence: "abc\n", the four GB18030 bytes, "\nta".
-  EXPECT_EQ(stream.bytes_read, 12 + static_cast<std::int64_t>(text.size()));
+  // the malformed sequence: "abc\n", the four GB18030 bytes, "\nta". Then
+  // the detector is given the text whole, and it is read.
+  EXPECT_EQ(stream.bytes_read, 12 + 2 * static_cast<std::int64_t>(text.size()));
 }
 
 TEST(AutoDecoding, TextMalformedEverywhereKeepsEveryLine) {
@@ -193,13 +190,17 @@ TEST(ChosenDecoding, LocaleIsTheCodePageGivenForIt) {
 }
 
 TEST(AutoDecoding, ANonUtf8LocaleKeepsReadingItsOwnText) {
-  const TCodePage latin1("ISO-8859-1");
-  // Not valid UTF-8, valid Latin-1: read as the locale always read it, not
-  // in the GB18030 fallback.
-  const Decoded latin = Read("caf\xE9 \xFF\n", Auto(), 7, 5, latin1);
-  EXPECT_EQ(latin.lines, std::vector<std::u16string>{u"café \u00FF"});
-  EXPECT_EQ(latin.info.codeset, latin1.Name());
+  // Not valid UTF-8, too short for the detector, valid Big5: read as a
+  // Big5 locale always read it, not in the GB18030 fallback.
+  const TCodePage big5("BIG5");
+  const std::string short_text = Encoded("GB18030", u"时间\n");
+  const Decoded local = Read(short_text, Auto(), 7, 5, big5);
+  EXPECT_EQ(local.lines, test::FileLines(big5.Decode(short_text)));
+  EXPECT_EQ(local.info.codeset, big5.Name());
+  EXPECT_EQ(local.info.choice, TReadChoice::kLocale);
+  EXPECT_EQ(local.info.malformed, 0U);
   // Valid UTF-8 is still UTF-8.
+  const TCodePage latin1("ISO-8859-1");
   const Decoded utf8 = Read(Utf8Encode(u"时间\n"), Auto(), 7, 5, latin1);
   EXPECT_EQ(utf8.lines, std::vector<std::u16string>{u"时间"});
   // Text the locale's character set cannot hold either goes to the

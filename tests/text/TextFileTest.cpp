@@ -188,15 +188,19 @@ TEST(ReadTextStream, DecodesEachEncoding) {
       {"UTF-16 BE", std::string("\xFE\xFF\0A\0\r\0\n\0B", 10), {u"A", u"B"}},
       {"UTF-16 BE odd byte", std::string("\xFE\xFF\0A\0", 5), {u"A"}},
       {"UTF-16 LE surrogates", std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), {u"\U0001F600"}},
-      {"UTF-16 LE NUL", std::string("\xFF\xFE" "a\0\0\0b\0", 8), {u"a"}},
-      {"UTF-16 LE mark then NUL", std::string("\xFF\xFE\0\0", 4), {}},
+      {"UTF-16 LE NUL", std::string("\xFF\xFE" "a\0\0\0b\0", 8), {std::u16string(u"a\0b", 3)}},
+      {"UTF-16 LE mark then NUL", std::string("\xFF\xFE\0\0", 4), {std::u16string(1, u'\0')}},
       {"UTF-8", "\xEF\xBB\xBF" "A\r\n\xC3\xA9", {u"A", u"\u00E9"}},
       {"UTF-8 truncated at end", "\xEF\xBB\xBF" "A\r\n\xC3", {u"A", u"\uFFFD"}},
       {"UTF-8 4-byte", "\xEF\xBB\xBF\xF0\x9F\x98\x80!", {u"\U0001F600!"}},
       {"UTF-8 malformed keeps the rest", "\xEF\xBB\xBF" "a\xFF" "b\nc", {u"a\uFFFDb", u"c"}},
-      {"UTF-8 NUL", std::string("\xEF\xBB\xBF" "ab\ncd\0ef\ngh", 14), {u"ab", u"cd"}},
-      {"no mark NUL", std::string("ab\0cd", 5), {u"ab"}},
-      {"no mark NUL first", std::string("\0ab", 3), {}},
+      // A NUL is a character of its line like any other.
+      {"UTF-8 NUL", std::string("\xEF\xBB\xBF" "ab\ncd\0ef\ngh", 14),
+       {u"ab", std::u16string(u"cd\0ef", 5), u"gh"}},
+      {"no mark NUL", std::string("ab\0cd", 5), {std::u16string(u"ab\0cd", 5)}},
+      {"no mark NUL first", std::string("\0ab", 3), {std::u16string(u"\0ab", 3)}},
+      {"NUL line", std::string("a\n\0\r\n\0\0", 7),
+       {u"a", std::u16string(1, u'\0'), std::u16string(2, u'\0')}},
       {"line ends", "a\r\nb\rc\nd\n\re\r\r\n", {u"a", u"b", u"c", u"d", u"", u"e", u""}},
   };
   for (const Case& c : cases) EXPECT_EQ(ReadFromBytes(c.bytes), c.items) << c.what;
@@ -230,9 +234,7 @@ std::vector<std::u16string> WholeTextLines(const std::string& bytes, TTextEncodi
   } else {
     text = page.Decode(bytes);
   }
-  TUnicodeStringList list;
-  list.SplitText(text);
-  return Items(list);
+  return test::FileLines(text);
 }
 
 std::vector<std::u16string> PieceLines(const std::string& bytes, TTextEncoding encoding,
@@ -255,8 +257,8 @@ std::string RandomText(std::mt19937& random) {
     if (random() % 97 == 0) text += std::string(300 + random() % 300, 'L');
     text += parts[random() % parts.size()];
   }
-  // A 0 byte ends the text, so only some texts carry a lone one.
-  if (random() % 4 == 0) text.insert(random() % (text.size() + 1), 1, '\0');
+  // Now and then a 0 byte or two, each a character of its line.
+  while (random() % 4 == 0) text.insert(random() % (text.size() + 1), 1, '\0');
   return text;
 }
 
