@@ -36,4 +36,11 @@ inline std::vector<std::u16string> FileLines(const std::u16string& text) {
   return lines;
 }
 
+// A number in decimal, as UTF-16.
+inline std::u16string Utf16Of(long long number) {
+  std::u16string text;
+  for (const char c : std::to_string(number)) text += static_cast<char16_t>(c);
+  return text;
+}
+
 }  // namespace tallyfold::test

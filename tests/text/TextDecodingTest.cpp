@@ -316,5 +316,33 @@ TEST(TextDecodingNamed, RejectsUnknownNamesAndSaysWhichAreKnown) {
   }
 }
 
+TEST(TextDecodingNamed, RefusesSetsWhoseLinesCannotBeToldInTheirBytes) {
+  // UTF-16 with its byte order named is read; without one, and any set that
+  // does not keep ASCII as single bytes, is refused, as encoding or as
+  // fallback, with a word on what to use instead.
+  EXPECT_EQ(TextDecodingNamed("utf-16le").kind, TDecodingKind::CodePage);
+  EXPECT_EQ(text_internal::WideEncodingOf(TextDecodingNamed("UTF-16BE").code_page), teUtf16BE);
+  EXPECT_EQ(text_internal::WideEncodingOf(TextDecodingNamed("Utf16LE").code_page), teUtf16LE);
+  EXPECT_EQ(text_internal::WideEncodingOf(TextDecodingNamed("GB18030").code_page), teAnsi);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"UTF-16", "GB18030"},  {"UCS-2", "GB18030"},   {"UCS-2LE", "GB18030"},
+      {"UTF-32", "GB18030"},  {"UTF-32LE", "GB18030"}, {"UTF-7", "GB18030"},
+      {"auto", "UTF-16LE"},   {"auto", "UTF-32BE"},
+  };
+  for (const auto& [encoding, fallback] : cases) {
+    try {
+      TextDecodingNamed(encoding, fallback);
+      ADD_FAILURE() << encoding << " / " << fallback << " was accepted";
+    } catch (const EUnknownEncoding& error) {
+      const std::string message = error.what();
+      const std::string& bad = encoding == "auto" ? fallback : encoding;
+      EXPECT_NE(message.find("unsupported"), std::string::npos) << message;
+      EXPECT_NE(message.find("'" + bad + "'"), std::string::npos) << message;
+      const bool utf16 = bad.find("16") != std::string::npos || bad.find("UCS-2") == 0;
+      EXPECT_EQ(message.find("UTF-16LE or UTF-16BE") != std::string::npos, utf16) << message;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tallyfold

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <random>
@@ -19,6 +20,7 @@
 #include "platform/CodePage.h"
 #include "text/ListItems.h"
 #include "text/TextFile.h"
+#include "text/TextInternal.h"
 #include "text/TextLines.h"
 
 namespace tallyfold {
@@ -97,6 +99,16 @@ void ExpectSameInfo(const TTextReadInfo& got, const TTextReadInfo& want) {
   EXPECT_EQ(got.mark, want.mark);
   EXPECT_EQ(got.codeset, want.codeset);
   EXPECT_EQ(got.malformed, want.malformed);
+  EXPECT_EQ(got.nuls, want.nuls);
+  EXPECT_EQ(got.choice, want.choice);
+  EXPECT_EQ(got.detected, want.detected);
+}
+
+// The NULs a reading counts are the U+0000 characters of its lines.
+void ExpectNulsCounted(const Read& read) {
+  std::size_t nuls = 0;
+  for (const auto& [index, line] : read.lines) nuls += std::count(line.begin(), line.end(), u'\0');
+  EXPECT_EQ(read.info.nuls, nuls);
 }
 
 // The lines given with `needle` are lines of the list, in order, and hold
@@ -273,6 +285,9 @@ std::vector<std::string> FileForms(Generator& gen, const std::u16string& text) {
   forms.push_back(damaged);
   // An odd byte after a UTF-16 mark is not part of the text.
   forms.push_back("\xFF\xFE" + Utf16Bytes(text, false) + "x");
+  // UTF-16 without a mark, read right when its byte order is named.
+  forms.push_back(Utf16Bytes(text, false));
+  forms.push_back(Utf16Bytes(text, true) + "y");
   return forms;
 }
 
@@ -280,7 +295,8 @@ std::vector<TTextDecoding> Decodings() {
   return {TextDecodingNamed("auto", "GB18030"), TextDecodingNamed("utf-8"),
           TextDecodingNamed("locale"),          TextDecodingNamed("GB18030"),
           TextDecodingNamed("auto", "GBK"),     TextDecodingNamed("ISO-8859-1"),
-          TextDecodingNamed("auto", "BIG5")};
+          TextDecodingNamed("auto", "BIG5"),    TextDecodingNamed("utf-16le"),
+          TextDecodingNamed("UTF-16BE")};
 }
 
 TEST(TextLines, RandomFilesGiveEveryLineHoldingTheNeedleAsTheListHasIt) {
@@ -296,6 +312,7 @@ TEST(TextLines, RandomFilesGiveEveryLineHoldingTheNeedleAsTheListHasIt) {
         const Read all = ReadWith(file.path(), decoding, nullptr);
         ASSERT_EQ(all.lines, list.lines) << "round " << round;
         ExpectSameInfo(all.info, list.info);
+        ExpectNulsCounted(all);
         for (int n = 0; n < 4; ++n) {
           const TLineNeedle needle = gen.Needle(text);
           const Read sieved = ReadWith(file.path(), decoding, &needle);
@@ -308,6 +325,107 @@ TEST(TextLines, RandomFilesGiveEveryLineHoldingTheNeedleAsTheListHasIt) {
     }
   }
   EXPECT_GT(sieved_out, 500);
+}
+
+Read ReadInPieces(const std::string& path, const TTextDecoding& decoding,
+                  const TLineNeedle* needle, std::size_t piece_bytes) {
+  Read out;
+  text_internal::ReadLinesInPieces(
+      path, decoding, needle, nullptr, &out.info,
+      [&](int index, std::u16string_view line) { out.lines.emplace_back(index, line); },
+      piece_bytes);
+  return out;
+}
+
+TEST(TextLines, PiecesGiveWhatReadingTheFileWholeGives) {
+  // Pieces of any size, down to a byte or two: a piece boundary inside a
+  // CR LF, a multi-byte character, a UTF-16 unit or a long line must change
+  // nothing, neither the lines nor their indexes nor how the file was read
+  // (the automatic choice then goes over the file in pieces before reading
+  // it).
+  Generator gen(4242);
+  const std::vector<TTextDecoding> decodings = Decodings();
+  constexpr std::size_t kWhole = std::size_t{1} << 30;
+  int pieced_files = 0;
+  for (int round = 0; round < 80; ++round) {
+    std::u16string text = gen.Text(false);
+    // Runs of line ends and NULs, where pieces most often end.
+    for (int k = gen.Below(4); k > 0; --k)
+      text.insert(static_cast<std::size_t>(gen.Below(static_cast<int>(text.size()) + 1)),
+                  gen.Chance(50) ? std::u16string(u"\r\n\r", 3) : std::u16string(2, u'\0'));
+    const std::vector<std::string> forms = FileForms(gen, text);
+    for (int f = 0; f < 4; ++f) {
+      const std::string& bytes = forms[static_cast<std::size_t>(gen.Below(static_cast<int>(forms.size())))];
+      const TempFile file(bytes);
+      const TTextDecoding& decoding =
+          decodings[static_cast<std::size_t>(gen.Below(static_cast<int>(decodings.size())))];
+      const Read whole = ReadInPieces(file.path(), decoding, nullptr, kWhole);
+      const std::size_t piece = 1 + static_cast<std::size_t>(gen.Below(static_cast<int>(bytes.size()) + 8));
+      pieced_files += piece + 2 < bytes.size() ? 1 : 0;
+      const Read pieced = ReadInPieces(file.path(), decoding, nullptr, piece);
+      ASSERT_EQ(pieced.lines, whole.lines) << "round " << round << " piece " << piece;
+      ExpectSameInfo(pieced.info, whole.info);
+      const TLineNeedle needle = gen.Needle(text);
+      ExpectSieved(whole, ReadInPieces(file.path(), decoding, &needle, piece), needle);
+      if (HasFailure()) FAIL() << "round " << round << " piece " << piece;
+    }
+  }
+  EXPECT_GT(pieced_files, 100);
+}
+
+TEST(TextLines, PiecedLegacyFilesAreDetectedAsWholeOnes) {
+  // A file of many pieces whose first ones are ASCII and whose Chinese
+  // comes late: the choice looks at the whole file, and every line is read
+  // in the set chosen. GB18030 bytes are searched for the needle, piece by
+  // piece, so only its lines come.
+  std::u16string text;
+  for (int k = 0; k < 3000; ++k) text += u"plain ascii line " + test::Utf16Of(k) + u"\r\n";
+  for (int k = 0; k < 40; ++k) text += u"時間過得很快，轉眼之間我們已經在這座城市生活了十年。\n";
+  std::vector<std::pair<int, std::u16string>> want;
+  for (const std::u16string& line : test::FileLines(text))
+    want.emplace_back(static_cast<int>(want.size()), line);
+  const TLineNeedle needle{u"城市", u"城市", {}};
+  for (const char* codeset : {"BIG5", "GB18030"}) {
+    const TempFile file(TCodePage(codeset).Encode(text));
+    for (const std::size_t piece : {std::size_t{1000}, std::size_t{65536}, std::size_t{1} << 30}) {
+      const Read all = ReadInPieces(file.path(), TextDecodingNamed("auto"), nullptr, piece);
+      EXPECT_EQ(all.lines, want) << codeset << " " << piece;
+      EXPECT_EQ(all.info.codeset, codeset);
+      EXPECT_EQ(all.info.choice, TReadChoice::kDetected);
+      const Read sieved = ReadInPieces(file.path(), TextDecodingNamed("auto"), &needle, piece);
+      ExpectSieved(all, sieved, needle);
+      if (std::string(codeset) == "GB18030") {
+        EXPECT_EQ(sieved.lines.size(), 40u) << piece;
+      }
+    }
+  }
+}
+
+TEST(TextLines, Utf16WithoutAMarkIsReadWhenItsByteOrderIsNamed) {
+  static const char16_t kText[] = u"the first\r\n第二 the\0line\rthe\n\0\n";
+  const std::u16string text(kText, std::size(kText) - 1);
+  const TLineNeedle needle{u"the", u"THE", {}};
+  for (const bool big_endian : {false, true}) {
+    const char* name = big_endian ? "UTF-16BE" : "UTF-16LE";
+    const TempFile file(Utf16Bytes(text, big_endian));
+    const Read all = ReadWith(file.path(), TextDecodingNamed(name), nullptr);
+    std::vector<std::pair<int, std::u16string>> want;
+    for (const std::u16string& line : test::FileLines(text))
+      want.emplace_back(static_cast<int>(want.size()), line);
+    EXPECT_EQ(all.lines, want) << name;
+    EXPECT_EQ(all.info.codeset, name);
+    EXPECT_EQ(all.info.mark, teAnsi);
+    EXPECT_EQ(all.info.choice, TReadChoice::kNamed);
+    EXPECT_EQ(all.info.nuls, 2u);
+    EXPECT_EQ(all.lines.size(), 4u);
+    ExpectSieved(all, ReadWith(file.path(), TextDecodingNamed(name), &needle), needle);
+    // A mark still decides: the other byte order named is overruled.
+    const TempFile marked((big_endian ? "\xFE\xFF" : "\xFF\xFE") + Utf16Bytes(text, big_endian));
+    const Read overruled =
+        ReadWith(marked.path(), TextDecodingNamed(big_endian ? "UTF-16LE" : "UTF-16BE"), nullptr);
+    EXPECT_EQ(overruled.lines, want);
+    EXPECT_EQ(overruled.info.choice, TReadChoice::kMark);
+  }
 }
 
 TEST(TextLines, EdgeFilesReadAsTheListReadsThem) {
