@@ -368,6 +368,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
   }
   QWidget::closeEvent(event);
   if (results_window_) results_window_->close();
+  if (note_) note_->close();
   FormClose();
 }
 
