@@ -455,35 +455,34 @@ void EncodingDetector::Feed(const char* text, std::size_t size) {
     while (end < size && bytes[end] != '\n' && bytes[end] != '\r') ++end;
     const std::size_t take = std::min(end - start, kDetectorBudgetBytes - fed_);
     // Each line ends in an LF of its own, however it ended in the text.
-    std::string line(text + start, take);
-    line += '\n';
-    uchardet_handle_data(detector_->handle, line.data(), line.size());
+    given_.append(text + start, take);
+    given_ += '\n';
     fed_ += take;
-    // How much of it reads as UTF-8, to weigh an answer of UTF-8 by.
-    std::size_t malformed = 0;
-    const std::u16string decoded = Utf8Decode(std::string_view(text + start, take), malformed);
-    const auto beyond_ascii = static_cast<std::size_t>(
-        std::count_if(decoded.begin(), decoded.end(), [](char16_t unit) { return unit >= 0x80; }));
-    high_bytes_ += static_cast<std::size_t>(
-        std::count_if(bytes + start, bytes + start + take, [](unsigned char b) { return b >= 0x80; }));
-    utf8_malformed_ += malformed;
-    utf8_characters_ += beyond_ascii - malformed;
     i = end;
   }
 }
 
 std::string EncodingDetector::Answer() {
+  uchardet_handle_data(detector_->handle, given_.data(), given_.size());
   uchardet_data_end(detector_->handle);
   const char* answer = uchardet_get_charset(detector_->handle);
   std::string named = answer != nullptr ? std::string(answer) : std::string();
   // A byte or three beyond ASCII are too little to tell one set from
   // another: the detector's guess would be as likely one of the rarer
   // single-byte sets as the right one.
-  if (high_bytes_ < kDetectorMinHighBytes) named.clear();
+  const auto high_bytes = static_cast<std::size_t>(std::count_if(
+      given_.begin(), given_.end(), [](char byte) { return static_cast<unsigned char>(byte) >= 0x80; }));
+  if (high_bytes < kDetectorMinHighBytes) named.clear();
   // On a few characters the detector may call text UTF-8 that is mostly
   // malformed in it (GB18030 of two or three characters is); UTF-8 with
   // stray bytes has more characters than strays.
-  if (FoldedName(named) == "UTF8" && utf8_characters_ <= utf8_malformed_) named.clear();
+  if (FoldedName(named) == "UTF8") {
+    std::size_t malformed = 0;
+    const std::u16string decoded = Utf8Decode(given_, malformed);
+    const auto beyond_ascii = static_cast<std::size_t>(
+        std::count_if(decoded.begin(), decoded.end(), [](char16_t unit) { return unit >= 0x80; }));
+    if (beyond_ascii - malformed <= malformed) named.clear();
+  }
   return named;
 }
 

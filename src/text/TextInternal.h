@@ -182,7 +182,7 @@ Validity CheckText(const TCodePage& page, const char* text, std::size_t size);
 // hold a byte of 0x80 or more, from the start of the text on, until this
 // many bytes have been given. Enough for a sure answer on real text, and a
 // bound on the time the detector takes.
-inline constexpr std::size_t kDetectorBudgetBytes = std::size_t{256} << 10;
+inline constexpr std::size_t kDetectorBudgetBytes = std::size_t{16} << 10;
 
 // The fewest bytes of 0x80 or more the detector must have seen for its
 // answer to be taken (two CJK characters, four accented letters).
@@ -228,12 +228,8 @@ class EncodingDetector {
  private:
   struct Detector;
   std::unique_ptr<Detector> detector_;
-  std::size_t fed_ = 0;
-  // In what it was given: the characters beyond ASCII that are well-formed
-  // UTF-8, and the malformed sequences.
-  std::size_t high_bytes_ = 0;  // bytes of 0x80 or more
-  std::size_t utf8_characters_ = 0;
-  std::size_t utf8_malformed_ = 0;
+  std::string given_;    // the lines it is given, each ending in an LF
+  std::size_t fed_ = 0;  // the bytes of those lines, their LFs left out
 };
 
 // One pass over a text: calls visit(text, size) with runs of its whole lines
