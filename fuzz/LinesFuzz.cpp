@@ -104,7 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (read_all != read_given) __builtin_trap();
   if (!read_all) return 0;
   if (all_info.codeset != given_info.codeset || all_info.malformed != given_info.malformed ||
-      all_info.mark != given_info.mark)
+      all_info.mark != given_info.mark || all_info.nuls != given_info.nuls ||
+      all_info.choice != given_info.choice || all_info.detected != given_info.detected)
     __builtin_trap();
   std::size_t next = 0;
   for (const auto& [index, line] : all) {
