@@ -503,7 +503,7 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err)
             << (table ? "results" : "report") << " written to "
             << (to_stdout ? std::string("standard output") : search.report_file) << "\n";
     for (const std::string& note :
-         ReadingNotes(SummarizeReadings(stats.readings, options.fallback), options.fallback))
+         ReadingNotes(SummarizeReadings(stats.readings), options.fallback))
       err << "tallyfold-cli: " << note << "\n";
     for (const std::string& note :
          PatternNotes(AdvisePattern(search.pattern_text, search.word_boundary),

@@ -25,22 +25,13 @@ bool IsUtf8Name(const std::string& codeset) {
   return SameName(codeset, "UTF-8") || SameName(codeset, "UTF8");
 }
 
-// Whether the fallback reads text in a set other than UTF-8.
-bool FallbackIsLegacy(const std::string& fallback) {
-  try {
-    return !TextDecodingNamed("auto", fallback).code_page.IsUtf8();
-  } catch (const Exception&) {
-    return false;
-  }
-}
-
-// The --encoding value that may read the replaced files right. A file with
-// a byte-order mark is read by it whatever the option says, so only files
-// without one count. The corpus's own legacy set, as the files read cleanly
-// in one show it, comes first; then, for text read as UTF-8, the fallback
-// (or GB18030 when the fallback is UTF-8 itself); then, for text read in a
-// set the user named, the automatic choice, which looks at each file.
-std::string EncodingHint(const std::vector<FileReading>& readings, const std::string& fallback) {
+// The --encoding value that may read the replaced files right. A file read
+// by its byte-order mark, or one the detector found to be UTF-8 with a few
+// stray bytes, is read as well as it can be: no option helps it. A file read
+// in a set the user named is best left to the automatic choice, which looks
+// at each file. Otherwise the corpus's own legacy set, as the files read
+// cleanly in one show it, may help a file read in another.
+std::string EncodingHint(const std::vector<FileReading>& readings) {
   std::map<std::string, int> clean;
   for (const FileReading& reading : readings) {
     const TTextReadInfo& read = reading.read;
@@ -55,23 +46,15 @@ std::string EncodingHint(const std::vector<FileReading>& readings, const std::st
       most = files;
     }
   }
-  bool replaced = false;
   bool common_helps = false;
-  bool as_utf8 = false;
-  bool named = false;
   for (const FileReading& reading : readings) {
     const TTextReadInfo& read = reading.read;
     if (read.mark != teAnsi || read.malformed == 0) continue;
-    replaced = true;
+    if (read.choice == TReadChoice::kDetected && IsUtf8Name(read.codeset)) continue;
+    if (read.choice == TReadChoice::kNamed) return "auto";
     if (common != nullptr && !SameName(*common, read.codeset)) common_helps = true;
-    if (IsUtf8Name(read.codeset)) as_utf8 = true;
-    if (read.choice == TReadChoice::kNamed) named = true;
   }
-  if (!replaced) return std::string();
-  if (common_helps) return *common;
-  if (as_utf8) return FallbackIsLegacy(fallback) ? fallback : std::string("GB18030");
-  if (named) return "auto";
-  return std::string();
+  return common_helps ? *common : std::string();
 }
 
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
@@ -154,8 +137,7 @@ std::size_t EndAnchorAt(std::u16string_view text) {
 
 }  // namespace
 
-ReadingSummary SummarizeReadings(const std::vector<FileReading>& readings,
-                                 const std::string& fallback) {
+ReadingSummary SummarizeReadings(const std::vector<FileReading>& readings) {
   ReadingSummary summary;
   for (const FileReading& reading : readings) {
     const TTextReadInfo& read = reading.read;
@@ -185,7 +167,7 @@ ReadingSummary SummarizeReadings(const std::vector<FileReading>& readings,
   std::sort(summary.codesets.begin(), summary.codesets.end(), [](const auto& a, const auto& b) {
     return a.files != b.files ? a.files > b.files : a.name < b.name;
   });
-  summary.encoding_hint = EncodingHint(readings, fallback);
+  summary.encoding_hint = EncodingHint(readings);
   return summary;
 }
 

@@ -7,7 +7,7 @@
 //
 //   tallyfold::SearchStats stats;
 //   tallyfold::RunSearch(options, lists, stats);
-//   tallyfold::ReadingSummary reading = tallyfold::SummarizeReadings(stats.readings, "GB18030");
+//   tallyfold::ReadingSummary reading = tallyfold::SummarizeReadings(stats.readings);
 //   if (!reading.Empty()) ...   // "3 files read as BIG5; 1 file had bytes replaced: a.txt"
 //   for (const auto& advice : tallyfold::AdvisePattern(u"的", true)) ...
 //                               // kBoundaryBeside, edge u"的"
@@ -62,10 +62,8 @@ struct ReadingSummary {
   }
 };
 
-// Sums up the readings of a search; `fallback` is the search's fallback
-// encoding.
-ReadingSummary SummarizeReadings(const std::vector<FileReading>& readings,
-                                 const std::string& fallback);
+// Sums up the readings of a search.
+ReadingSummary SummarizeReadings(const std::vector<FileReading>& readings);
 
 // A place where the pattern as typed can never match, or matches far less
 // than it seems to.

@@ -48,7 +48,6 @@ TEST(SummarizeReadings, SumsUpWhatTheUserShouldKnow) {
   struct Case {
     const char* name;
     std::vector<TTextReadInfo> reads;
-    std::string fallback;
     std::vector<std::pair<std::string, int>> codesets;
     int replaced_files;
     std::uint64_t replaced;
@@ -62,37 +61,35 @@ TEST(SummarizeReadings, SumsUpWhatTheUserShouldKnow) {
   const std::vector<Case> cases = {
       {"all UTF-8, one with a mark: nothing to say",
        {Read("UTF-8"), Read("UTF-16LE", 0, C::kMark, 0, "", teUtf16LE), Read("UTF-8")},
-       "GB18030", {}, 0, 0, {}, 0, 0, 0, "", ""},
+       {}, 0, 0, {}, 0, 0, 0, "", ""},
       {"legacy sets by count, then by name; a mark's set is not one of them",
        {Read("GB18030", 0, C::kDetected), Read("BIG5", 0, C::kDetected),
         Read("GB18030", 0, C::kFallback), Read("BIG5", 0, C::kDetected),
         Read("EUC-KR", 0, C::kDetected), Read("UTF-16BE", 0, C::kMark, 0, "", teUtf16BE)},
-       "GB18030", {{"BIG5", 2}, {"GB18030", 2}, {"EUC-KR", 1}}, 0, 0, {}, 0, 0, 0, "", ""},
+       {{"BIG5", 2}, {"GB18030", 2}, {"EUC-KR", 1}}, 0, 0, {}, 0, 0, 0, "", ""},
       {"replacements: the first three named; the corpus's own set is the hint",
        {Read("BIG5", 0, C::kDetected), Read("GB18030", 4, C::kDetected),
         Read("BIG5", 0, C::kDetected), Read("GB18030", 1, C::kFallback), Read("UTF-8"),
         Read("GB18030", 2, C::kFallback), Read("GB18030", 3, C::kFallback)},
-       "GB18030", {{"GB18030", 4}, {"BIG5", 2}}, 4, 10, {"f1.txt", "f3.txt", "f5.txt"}, 0, 0,
+       {{"GB18030", 4}, {"BIG5", 2}}, 4, 10, {"f1.txt", "f3.txt", "f5.txt"}, 0, 0,
        0, "", "BIG5"},
-      {"read as UTF-8 with replacements: the fallback, or GB18030 when it is UTF-8",
-       {Read("UTF-8", 5, C::kNamed)}, "SHIFT_JIS", {}, 1, 5, {"f0.txt"}, 0, 0, 0, "",
-       "SHIFT_JIS"},
-      {"the same with a fallback of UTF-8", {Read("UTF-8", 5, C::kNamed)}, "UTF-8", {}, 1, 5,
-       {"f0.txt"}, 0, 0, 0, "", "GB18030"},
-      {"a named legacy set that replaced bytes: the automatic choice",
-       {Read("BIG5", 7, C::kNamed), Read("BIG5", 0, C::kNamed)}, "GB18030", {{"BIG5", 2}}, 1,
-       7, {"f0.txt"}, 0, 0, 0, "", "auto"},
+      {"a set the user named that replaced bytes, UTF-8 or legacy: the automatic choice",
+       {Read("UTF-8", 5, C::kNamed), Read("BIG5", 7, C::kNamed), Read("BIG5", 0, C::kNamed)},
+       {{"BIG5", 2}}, 2, 12, {"f0.txt", "f1.txt"}, 0, 0, 0, "", "auto"},
+      {"UTF-8 with stray bytes, as the detector found it: no option helps",
+       {Read("UTF-8", 1, C::kDetected), Read("GB18030", 0, C::kDetected)},
+       {{"GB18030", 1}}, 1, 1, {"f0.txt"}, 0, 0, 0, "", ""},
       {"a mark decides: no option helps",
-       {Read("UTF-8", 2, C::kMark, 0, "", teUtf8)}, "GB18030", {}, 1, 2, {"f0.txt"}, 0, 0, 0,
+       {Read("UTF-8", 2, C::kMark, 0, "", teUtf8)}, {}, 1, 2, {"f0.txt"}, 0, 0, 0,
        "", ""},
       {"NULs, and answers of the detector that iconv lacks",
        {Read("UTF-8", 0, C::kUtf8, 3), Read("GB18030", 0, C::kFallback, 0, "X-ISO-10646-UCS-4-3412"),
         Read("GB18030", 0, C::kFallback, 1, "EUC-TW"), Read("GB18030", 0, C::kFallback)},
-       "GB18030", {{"GB18030", 3}}, 0, 0, {}, 2, 4, 2, "X-ISO-10646-UCS-4-3412", ""},
+       {{"GB18030", 3}}, 0, 0, {}, 2, 4, 2, "X-ISO-10646-UCS-4-3412", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const ReadingSummary summary = SummarizeReadings(Readings(c.reads), c.fallback);
+    const ReadingSummary summary = SummarizeReadings(Readings(c.reads));
     std::vector<std::pair<std::string, int>> codesets;
     for (const auto& codeset : summary.codesets) codesets.emplace_back(codeset.name, codeset.files);
     EXPECT_EQ(codesets, c.codesets);
