@@ -315,10 +315,12 @@ std::size_t LinesFrom(const RawText<Unit>& raw, std::size_t from) {
 // Gives the lines that hold what find(from, stop) finds: a place in [from,
 // stop) or kNotFound; decode(begin, end, line) decodes a line. Lines in
 // between are counted, not decoded. `index` is that of the first line of
-// the run, and afterwards that of the line after it.
+// the run, and afterwards that of the line after it; after the last run of
+// the text (`last`) it is left at the last line given.
 template <typename Unit, typename Find, typename Decode>
 void GiveLinesHolding(const RawText<Unit>& raw, Find find, Decode decode,
-                      const std::atomic<bool>* cancel, std::size_t& index, const EachLine& each) {
+                      const std::atomic<bool>* cancel, bool last, std::size_t& index,
+                      const EachLine& each) {
   std::u16string line;
   std::size_t pos = 0;  // a line start
   while (pos < raw.size) {
@@ -331,7 +333,8 @@ void GiveLinesHolding(const RawText<Unit>& raw, Find find, Decode decode,
       from = stop;
     }
     if (hit == kNotFound) {
-      index += LinesFrom(raw, pos);
+      // The lines after the last one given count only when more follow.
+      if (!last) index += LinesFrom(raw, pos);
       return;
     }
     const std::size_t start = raw.LineStart(hit, pos);
@@ -407,7 +410,7 @@ struct RawNeedle {
 };
 
 // Gives the lines of one run of UTF-16 text in this machine's byte order.
-void GiveWideRun(const char16_t* text, std::size_t size, const TLineNeedle* needle,
+void GiveWideRun(const char16_t* text, std::size_t size, bool last, const TLineNeedle* needle,
                  RawNeedle<char16_t>& raw_needle, const std::atomic<bool>* cancel,
                  std::size_t& index, const EachLine& each) {
   const RawText<char16_t> raw{text, size, u'\r', u'\n'};
@@ -425,14 +428,14 @@ void GiveWideRun(const char16_t* text, std::size_t size, const TLineNeedle* need
         [&](std::size_t from, std::size_t stop) {
           return FindPattern(raw.text, from, stop, raw.size, raw_needle.pattern);
         },
-        decode, cancel, index, each);
+        decode, cancel, last, index, each);
   } else if (raw_needle.set.any) {
     GiveLinesHolding(
         raw,
         [&](std::size_t from, std::size_t stop) {
           return FindInSet(raw.text, from, stop, raw_needle.set, false);
         },
-        decode, cancel, index, each);
+        decode, cancel, last, index, each);
   } else {
     GiveEveryLine(raw, decode, cancel, index, each);
   }
@@ -441,8 +444,9 @@ void GiveWideRun(const char16_t* text, std::size_t size, const TLineNeedle* need
 // Gives the lines of one run of text in `chosen`'s character set. The run
 // is searched for the needle only when it is valid in that set (so that
 // the lines passed over hold no malformed sequence to count).
-void GiveByteRun(const char* text, std::size_t size, const text_internal::CharacterSetChoice& chosen,
-                 const TLineNeedle* needle, RawNeedle<char>& raw_needle,
+void GiveByteRun(const char* text, std::size_t size, bool last,
+                 const text_internal::CharacterSetChoice& chosen, const TLineNeedle* needle,
+                 RawNeedle<char>& raw_needle,
                  const std::atomic<bool>* cancel, std::size_t& malformed, std::size_t& index,
                  const EachLine& each) {
   const RawText<char> raw{text, size, '\r', '\n'};
@@ -478,14 +482,14 @@ void GiveByteRun(const char* text, std::size_t size, const text_internal::Charac
         [&](std::size_t from, std::size_t stop) {
           return FindPattern(raw.text, from, stop, raw.size, raw_needle.pattern);
         },
-        decode, cancel, index, each);
+        decode, cancel, last, index, each);
   } else if (sieve && raw_needle.set.any) {
     GiveLinesHolding(
         raw,
         [&](std::size_t from, std::size_t stop) {
           return FindInSet(raw.text, from, stop, raw_needle.set, false);
         },
-        decode, cancel, index, each);
+        decode, cancel, last, index, each);
   } else if (page.IsUtf8()) {
     GiveEveryLine(raw, decode, cancel, index, each);
   } else {
@@ -513,7 +517,8 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
 
   TTextReadInfo read;
   read.mark = mark;
-  std::size_t index = 0;  // of the next line
+  std::size_t index = 0;      // of the next line
+  std::int64_t consumed = 0;  // bytes of the text handed on so far
   TTextEncoding wide = mark == teUtf16LE || mark == teUtf16BE ? mark : teAnsi;
   if (mark == teAnsi && decoding.kind == TDecodingKind::CodePage)
     wide = WideEncodingOf(decoding.code_page);
@@ -523,7 +528,9 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
     ReadWideRuns(stream, remaining / 2, piece_bytes / 2, (wide == teUtf16LE) != kLittleEndianHost,
                  cancel, [&](const char16_t* text, std::size_t units) {
                    read.nuls += CountZeros(text, units);
-                   GiveWideRun(text, units, needle, raw_needle, cancel, index, each);
+                   consumed += static_cast<std::int64_t>(units) * 2;
+                   GiveWideRun(text, units, consumed + 1 >= remaining, needle, raw_needle, cancel,
+                               index, each);
                  });
     read.codeset = wide == teUtf16LE ? "UTF-16LE" : "UTF-16BE";
     read.choice = mark != teAnsi ? TReadChoice::kMark : TReadChoice::kNamed;
@@ -563,7 +570,9 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
           cancel);
     }
     read.nuls += CountZeros(text, bytes);
-    GiveByteRun(text, bytes, *chosen, needle, raw_needle, cancel, malformed, index, each);
+    consumed += static_cast<std::int64_t>(bytes);
+    GiveByteRun(text, bytes, consumed >= remaining, *chosen, needle, raw_needle, cancel, malformed,
+                index, each);
   });
   if (!chosen) {
     // No text at all: valid UTF-8.
