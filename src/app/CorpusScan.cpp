@@ -39,7 +39,10 @@ void ThrowIfCancelled(const std::atomic<bool>* cancel) {
 }
 
 // `padded` := " " + trimmed + " ", a long line copied a block at a time so
-// that a cancel is seen while it is copied.
+// that a cancel is seen while it is copied. A U+0000 inside the line becomes
+// U+FFFD: the engine takes a 0 unit for the end of its input, and the text
+// after a NUL is as much a part of the line as the text before it. The
+// report shows a NUL as U+FFFD anyway, like any other control character.
 void Pad(std::u16string& padded, std::u16string_view trimmed, const std::atomic<bool>* cancel) {
   padded.clear();
   padded.reserve(trimmed.size() + 2);
@@ -48,6 +51,7 @@ void Pad(std::u16string& padded, std::u16string_view trimmed, const std::atomic<
     if (at > 0) ThrowIfCancelled(cancel);
     padded.append(trimmed.substr(at, kCancelCheckUnits));
   }
+  std::replace(padded.begin() + 1, padded.end(), u'\0', u'\uFFFD');
   padded += u' ';
 }
 

@@ -312,12 +312,6 @@ std::vector<Failure> Failures() {
           chmod(path.c_str(), 0);
         },
         "Permission denied", true);
-  entry("SparseFileOf2GiB", "x.txt", "x.txt",
-        [](const std::string& path, Descriptor&) {
-          WriteBytes(path, "the cat\n");
-          if (truncate(path.c_str(), off_t{1} << 31) != 0) throw std::runtime_error("truncate");
-        },
-        "File too large");
   entry("FolderWhoseNameIsNotUtf8", "d\xFF.txt", "d\xEF\xBF\xBD.txt",
         [](const std::string& path, Descriptor&) { mkdir(path.c_str(), 0755); },
         "Is a directory");
