@@ -6,7 +6,8 @@
 // It opens the real main window, types PATTERN, chooses CORPUS through a
 // folder picker that answers at once and clicks Search; the report lands in
 // the current folder as result.htm, as from the program. The window is then
-// saved as OUTPUT_FOLDER/window.png. It then searches the same corpus for
+// saved as OUTPUT_FOLDER/window.png, and the note that follows a search for
+// a Chinese word with the \b wrap as OUTPUT_FOLDER/note.png. It then searches the same corpus for
 // English and Chinese words with the results window as what follows a
 // search, and saves that window as OUTPUT_FOLDER/results-window.png. Next
 // it searches a corpus of slow files
@@ -37,6 +38,7 @@
 
 #include "platform/CodePage.h"
 #include "ui/ResultsWindow.h"
+#include "ui/SearchNote.h"
 #include "ui/SearchProgress.h"
 #include "ui/Services.h"
 #include "ui/Translation.h"
@@ -132,6 +134,23 @@ int Run(const QString& corpus, const QString& pattern, const QString& output) {
   if (errors.failed || !QFile::exists(QStringLiteral("result.htm"))) return 1;
   Settle(300);
   if (!SaveFromScreen(form, output + QStringLiteral("/window.png"))) return 1;
+
+  // The note after a search for a Chinese word with the \b wrap on.
+  pattern_box->setText(QStringLiteral("河"));
+  search_button->click();
+  Settle(500);
+  TSearchNote* note = nullptr;
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (auto* shown = qobject_cast<TSearchNote*>(widget); shown != nullptr && shown->isVisible())
+      note = shown;
+  }
+  if (errors.failed || note == nullptr) {
+    std::fputs("tallyfold-screenshots: the search showed no note\n", stderr);
+    return 1;
+  }
+  if (!SaveFromScreen(*note, output + QStringLiteral("/note.png"))) return 1;
+  note->close();
+  pattern_box->setText(pattern);
 
   // The results window, for a pattern with English and Chinese words;
   // Chinese words need the word boundaries off.
