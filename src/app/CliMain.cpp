@@ -383,7 +383,9 @@ std::vector<std::string> ReadingNotes(const ReadingSummary& reading, const std::
   if (reading.undetected_files > 0) {
     notes.push_back(Files(reading.undetected_files) + " looked like " + reading.undetected +
                     (reading.undetected_files > 1 ? " or another character set" : "") +
-                    " that iconv cannot read, and were read in the fallback, " + fallback);
+                    " that iconv cannot read, and " +
+                    (reading.undetected_files > 1 ? "were" : "was") + " read in the fallback, " +
+                    fallback);
   }
   return notes;
 }
