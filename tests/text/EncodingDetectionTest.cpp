@@ -5,22 +5,22 @@
 // of ASCII, through the list reader, the line reader and the line reader
 // in small pieces; and UTF-8 with one stray byte stays UTF-8.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/CodePage.h"
 #include "text/ListItems.h"
+#include "text/TempFile.h"
 #include "text/TextFile.h"
 #include "text/TextInternal.h"
 #include "text/TextLines.h"
 
 namespace tallyfold {
 namespace {
+
+using test::TempFile;
 
 const char16_t kSimplified[] =
     u"清晨的时候，河边的雾气还没有散去，老人已经坐在小船上开始整理渔网。他说这条河陪伴了他一辈子，小时候跟着父亲学习捕鱼，后来自己也有了孩子，现在孙子们都在城市里读书和工作。\n"
@@ -50,29 +50,6 @@ const char16_t kGerman[] =
     u"Am frühen Morgen liegt noch Nebel über dem Fluss, und die Fischer bereiten schon ihre Netze vor. Die Bäckerei öffnet um sieben Uhr; dort spricht man über das Wetter, die Ernte und die Schüler, die nach den Ferien wieder in die Schule gehen.\n"
     u"Im Süden der Stadt gibt es einen großen Park mit alten Bäumen. Ältere Leute füttern dort die Vögel, während Kinder über die Wiese laufen und Fußball spielen.\n";
 
-// A file in the test's own temporary folder, removed at the end.
-class TempFile {
- public:
-  explicit TempFile(const std::string& bytes) {
-    char name[] = "/tmp/tallyfold-detect-XXXXXX";
-    const int fd = mkstemp(name);
-    if (fd < 0) throw std::runtime_error("mkstemp");
-    path_ = name;
-    for (std::size_t at = 0; at < bytes.size();) {
-      const ssize_t n = write(fd, bytes.data() + at, bytes.size() - at);
-      if (n <= 0) throw std::runtime_error("write");
-      at += static_cast<std::size_t>(n);
-    }
-    close(fd);
-  }
-  ~TempFile() { std::remove(path_.c_str()); }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 struct Reading {
   std::vector<std::u16string> lines;

@@ -6,19 +6,17 @@
 // info must agree. Also cancelling, errors, and every GB18030 and GBK
 // character found in the bytes of a file of them.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <random>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/CodePage.h"
 #include "text/ListItems.h"
+#include "text/TempFile.h"
 #include "text/TextFile.h"
 #include "text/TextInternal.h"
 #include "text/TextLines.h"
@@ -26,31 +24,10 @@
 namespace tallyfold {
 namespace {
 
+using test::TempFile;
+
 using Lines = std::vector<std::pair<int, std::u16string>>;
 
-// A file in the test's own temporary folder, removed at the end.
-class TempFile {
- public:
-  explicit TempFile(const std::string& bytes) {
-    char name[] = "/tmp/tallyfold-lines-XXXXXX";
-    const int fd = mkstemp(name);
-    if (fd < 0) throw std::runtime_error("mkstemp");
-    path_ = name;
-    for (std::size_t at = 0; at < bytes.size();) {
-      const ssize_t n = write(fd, bytes.data() + at, bytes.size() - at);
-      if (n <= 0) throw std::runtime_error("write");
-      at += static_cast<std::size_t>(n);
-    }
-    close(fd);
-  }
-  ~TempFile() { std::remove(path_.c_str()); }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 struct Read {
   Lines lines;

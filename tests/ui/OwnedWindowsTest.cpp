@@ -32,20 +32,6 @@ void ExpectOwnedBy(QWidget& window, QWidget& owner) {
   EXPECT_EQ(window.windowHandle()->transientParent(), owner.windowHandle());
 }
 
-// Runs `inspect` on the modal dialog that `open` shows, then dismisses it.
-template <class Dialog>
-void WithModal(const std::function<void(Dialog&)>& inspect, const std::function<void()>& open) {
-  bool seen = false;
-  QTimer::singleShot(0, [&] {
-    auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
-    if (dialog == nullptr) return;
-    seen = true;
-    inspect(*dialog);
-    dialog->reject();
-  });
-  open();
-  EXPECT_TRUE(seen) << "no modal dialog appeared";
-}
 
 class OwnedWindows : public WindowTest {
  protected:

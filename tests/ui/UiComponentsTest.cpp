@@ -74,20 +74,6 @@ TEST(SelectFolderDialog, GivesTheFileSystemPathAsTheFileSystemEncodesIt) {
   EXPECT_EQ(picker.initial_folders, std::vector<QString>(3, QStringLiteral("/start/")));
 }
 
-// Runs `inspect` on the modal widget that `show` opens, then closes it.
-template <class Dialog>
-void WithModal(const std::function<void(Dialog&)>& inspect, const std::function<void()>& show) {
-  bool seen = false;
-  QTimer::singleShot(0, [&] {
-    auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
-    if (dialog == nullptr) return;
-    seen = true;
-    inspect(*dialog);
-    dialog->reject();
-  });
-  show();
-  EXPECT_TRUE(seen) << "no modal dialog appeared";
-}
 
 TEST(QtErrorDisplay, ShowsAnErrorBoxCaptionedWithTheApplicationTitle) {
   QtErrorDisplay display(ApplicationTitle());

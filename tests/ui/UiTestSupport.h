@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include "ui/Services.h"
@@ -186,6 +188,21 @@ inline void WriteFile(const QString& path, const QByteArray& bytes) {
   QFile file(path);
   ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
   ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+// Runs `inspect` on the modal dialog that `open` shows, then dismisses it.
+template <class Dialog>
+void WithModal(const std::function<void(Dialog&)>& inspect, const std::function<void()>& open) {
+  bool seen = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    seen = true;
+    inspect(*dialog);
+    dialog->reject();
+  });
+  open();
+  EXPECT_TRUE(seen) << "no modal dialog appeared";
 }
 
 }  // namespace tallyfold::testing
