@@ -208,44 +208,6 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
   if (options.write_style_sheet && !to_stream) stats.style_sheet = WriteStyleSheetBeside(path);
 }
 
-std::string BoundaryHint(const std::u16string& pattern_text, bool word_boundary,
-                         int matching_lines, BoundaryOptionName option) {
-  if (!word_boundary || matching_lines != 0) return std::string();
-  const std::u16string text = TrimWide(pattern_text);
-  if (text.empty()) return std::string();
-  // The characters at the two ends, a surrogate pair taken whole.
-  const auto is_high = [](char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; };
-  const auto is_low = [](char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; };
-  const std::size_t first_length = text.size() > 1 && is_high(text[0]) && is_low(text[1]) ? 2 : 1;
-  const std::size_t last_length =
-      text.size() > 1 && is_low(text.back()) && is_high(text[text.size() - 2]) ? 2 : 1;
-  const bool first_counts = text.front() > 0x7F;
-  const bool last_counts = text.back() > 0x7F;
-  if (!first_counts && !last_counts) return std::string();
-  const auto quoted = [](std::u16string_view character) {
-    std::string shown(1, '"');
-    shown += Utf8Encode(character);
-    shown += '"';
-    return shown;
-  };
-  const std::string first = quoted(std::u16string_view(text).substr(0, first_length));
-  const std::string last = quoted(std::u16string_view(text).substr(text.size() - last_length));
-  std::string where;
-  if (first_counts && last_counts && text.size() > first_length) {
-    where = "begins with " + first + " and ends with " + last;
-  } else if (first_counts) {
-    where = text.size() == first_length ? "is " + first : "begins with " + first;
-  } else {
-    where = "ends with " + last;
-  }
-  return "No line matched. The pattern " + where +
-         ", and \\b counts only ASCII letters, digits and \"_\" as word characters, so "
-         "the \\b added around the pattern matches there only where one of those stands "
-         "right beside it. " +
-         (option == BoundaryOptionName::kCheckBox
-              ? std::string("Untick \"add \\b\" to search without the word boundaries.")
-              : std::string("Search with --no-boundary to leave the word boundaries out."));
-}
 
 std::string ErrorDisplayText(const std::string& message) {
   // Compared as an unsigned byte: the last byte of a multi-byte UTF-8

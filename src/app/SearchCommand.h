@@ -127,25 +127,6 @@ struct SearchStats {
 void RunSearch(const SearchOptions& options, SearchLists& lists);
 void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& stats);
 
-// Who reads a boundary hint: the window names its "add \b" box, the command
-// line its --no-boundary option.
-enum class BoundaryOptionName { kCheckBox, kCommandLine };
-
-// Why a search found nothing, when the word boundaries are the likely
-// cause: the search added \b (`word_boundary`), no line matched, and the
-// trimmed `pattern_text` begins or ends with a character above U+007F, such
-// as 河. \b sees only ASCII letters, digits and '_' as word characters, so
-// beside such a character it matches only where one of those stands next to
-// it. Gives the message in UTF-8 (it names the character and says which
-// option to turn off), or an empty string when there is nothing to say.
-//
-// Only the characters written literally at the two ends count: the text is
-// not parsed as a pattern, so \x{6CB3}, a class such as [河] or 河? end in
-// ASCII and give no hint. A surrogate pair counts as the one character it
-// encodes; a lone surrogate as any other unit above U+007F.
-std::string BoundaryHint(const std::u16string& pattern_text, bool word_boundary,
-                         int matching_lines, BoundaryOptionName option);
-
 // The text an error box shows for an error message: the message, with a full
 // stop appended when its last character's code is above that of '.'.
 std::string ErrorDisplayText(const std::string& message);

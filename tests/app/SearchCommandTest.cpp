@@ -56,63 +56,6 @@ TEST(ErrorDisplayText, AddsAFullStopAfterACharacterAboveIt) {
   for (const auto& [message, shown] : cases) EXPECT_EQ(ErrorDisplayText(message), shown);
 }
 
-// The hint names the character at the end it found and the option to turn
-// off; only characters written literally at the two ends of the trimmed text
-// count.
-TEST(BoundaryHint, OnlyForNothingFoundNextToACharacterAboveAscii) {
-  struct Case {
-    const char16_t* text;
-    bool boundary;
-    int matching_lines;
-    const char* names;  // what the hint says of the pattern; nullptr: no hint
-  };
-  const std::vector<Case> cases = {
-      {u"河", true, 0, "The pattern is \"河\","},
-      {u"  河\t", true, 0, "The pattern is \"河\","},
-      {u"河流", true, 0, "The pattern begins with \"河\" and ends with \"流\","},
-      {u"河 river", true, 0, "The pattern begins with \"河\","},
-      {u"river 河", true, 0, "The pattern ends with \"河\","},
-      {u"caf\u00E9", true, 0, "The pattern ends with \"\u00E9\","},
-      {u"\U0001F600", true, 0, "The pattern is \"\U0001F600\","},
-      {u"\U0001F600x\U00020000", true, 0,
-       "The pattern begins with \"\U0001F600\" and ends with \"\U00020000\","},
-      {u"x\U00020000", true, 0, "The pattern ends with \"\U00020000\","},
-      {u"\u3000river", true, 0, "The pattern begins with \"\u3000\","},
-      {u"河?", true, 0, "The pattern begins with \"河\","},
-      // Found something, or no boundary added: nothing to explain.
-      {u"河", true, 1, nullptr},
-      {u"河", false, 0, nullptr},
-      // ASCII at both ends, whatever stands between or what it stands for.
-      {u"river", true, 0, nullptr},
-      {u"a河b", true, 0, nullptr},
-      {u"\\x{6CB3}", true, 0, nullptr},
-      {u"[河]", true, 0, nullptr},
-      {u"\\x{6CB3}?", true, 0, nullptr},
-      {u"(河)", true, 0, nullptr},
-      {u"\x7F", true, 0, nullptr},
-      {u"   ", true, 0, nullptr},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Utf8Bytes(c.text));
-    const std::string window =
-        BoundaryHint(c.text, c.boundary, c.matching_lines, BoundaryOptionName::kCheckBox);
-    const std::string cli =
-        BoundaryHint(c.text, c.boundary, c.matching_lines, BoundaryOptionName::kCommandLine);
-    if (c.names == nullptr) {
-      EXPECT_EQ(window, "");
-      EXPECT_EQ(cli, "");
-      continue;
-    }
-    EXPECT_TRUE(window.starts_with(std::string("No line matched. ") + c.names)) << window;
-    EXPECT_NE(window.find("ASCII letters, digits and \"_\""), std::string::npos) << window;
-    EXPECT_TRUE(window.ends_with("Untick \"add \\b\" to search without the word boundaries."))
-        << window;
-    EXPECT_TRUE(cli.starts_with(std::string("No line matched. ") + c.names)) << cli;
-    EXPECT_TRUE(cli.ends_with("Search with --no-boundary to leave the word boundaries out."))
-        << cli;
-  }
-}
-
 class RunSearchTest : public ::testing::Test {
  protected:
   void SetUp() override {
