@@ -1,6 +1,8 @@
 // End-to-end tests of tallyfold-cli: the real binary in a temporary folder,
 // its report compared byte for byte with a page written out by hand from the
-// report's rules, and its behaviour on bad input and on errors.
+// report's rules, very long lines and very many files, its exit statuses,
+// and the stop by Ctrl-C or SIGTERM. The arguments and the messages are
+// tested in-process (CliCommandTest).
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -438,125 +440,34 @@ INSTANTIATE_TEST_SUITE_P(Corpora, CliReport, ::testing::ValuesIn(ReportCases()),
 namespace tallyfold::testing {
 namespace {
 
-// A corpus folder with one matching file, and the place the report goes.
-class CliErrors : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(mkdir(folder_.c_str(), 0700), 0);
-    WriteBytes(folder_ + "/a.txt", "the cat\n");
-  }
-
-  TempFolder root_;
-  const std::string folder_ = root_ / "corpus";
-  const std::string report_ = root_ / "result.htm";
-};
-
-TEST_F(CliErrors, InvalidPatternWithoutNonBlankLinesStillWritesAReport) {
-  WriteBytes(folder_ + "/a.txt", " \t\r\n\r\n");
-  const CliResult result = RunCli({"--quiet", "--no-boundary", "*a", folder_}, root_.Path());
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "");
-  const std::string report = ReadBytes(report_);
-  EXPECT_EQ(report, ReportFileBytes(ReportLines({}, {}, CreditLineOf(report))));
-}
-
-TEST_F(CliErrors, SubFolderNamedLikeATextFileEndsTheSearch) {
-  ASSERT_EQ(mkdir((folder_ + "/x.txt").c_str(), 0700), 0);
-  const CliResult result = RunCli({"the", folder_}, root_.Path());
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "Cannot open file \"" + folder_ + "/x.txt\". Is a directory.\n");
-  EXPECT_EQ(result.out, "");
-  EXPECT_FALSE(Exists(report_));
-}
-
-TEST_F(CliErrors, MissingFolderIsRefusedAndWritesNoReport) {
-  const CliResult result = RunCli({"the", root_ / "no such folder"}, root_.Path());
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "Cannot search folder \"" + root_ / "no such folder" +
-                            "\". No such file or directory.\n");
-  EXPECT_EQ(result.out, "");
-  EXPECT_FALSE(Exists(report_));
-}
-
-TEST_F(CliErrors, ReportInAMissingFolderIsNotCreated) {
-  const std::string target = root_ / "no such folder/r.htm";
-  const CliResult result = RunCli({"-o", target, "the", folder_}, root_.Path());
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "Cannot create file \"" + target + "\". No such file or directory.\n");
-  EXPECT_EQ(result.out, "");
-  EXPECT_FALSE(Exists(root_ / "no such folder"));
-  EXPECT_FALSE(Exists(report_));
-}
-
-TEST_F(CliErrors, UsageErrorsExitWithTwoAndWriteNothing) {
-  const std::vector<std::vector<std::string>> cases = {
-      {},
-      {"the"},
-      {"the", folder_, "extra"},
-      {"--bogus", "the", folder_},
-      {"the", folder_, "-o"},
-      {" \t ", folder_},
-      {"the", ""},
-      {"--threads", "0", "the", folder_},
-      {"--threads", "2x", "the", folder_},
-      {"--threads", "", "the", folder_},
-      {"--threads", "99999999999", "the", folder_},
-      {"the", folder_, "--threads"},
-      {"--row-memory", "", "the", folder_},
-      {"--row-memory", "M", "the", folder_},
-      {"--row-memory", "12X", "the", folder_},
-      {"--row-memory", "-1", "the", folder_},
-      {"--row-memory", "64MB", "the", folder_},
-      {"--row-memory", "99999999999G", "the", folder_},
-      {"the", folder_, "--row-memory"},
+// The program returns what the command line makes of its arguments, each
+// message on its own stream; what each status and message means is tested
+// in-process (CliCommandTest).
+TEST(Cli, ExitStatusesAndStreamsComeThroughTheProgram) {
+  TempFolder root;
+  WriteBytes(root / "a.txt", "the\n");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {{"--version"}, 0, "Norrow Tallyfold 1.0\n", ""},
+      {{"the", "."}, 0,
+       "1 matching line in 1 file scanned; report written to " + root / "result.htm" + "\n", ""},
+      {{"the", "none"}, 1, "",
+       "Cannot search folder \"" + root / "none" + "\". No such file or directory.\n"},
+      {{"the"}, 2, "",
+       "tallyfold-cli: PATTERN and FOLDER are required\n"
+       "Try 'tallyfold-cli --help' for more information.\n"},
   };
-  for (const auto& args : cases) {
-    const CliResult result = RunCli(args, root_.Path());
-    EXPECT_EQ(result.status, 2) << ::testing::PrintToString(args);
-    EXPECT_EQ(result.out, "");
-    EXPECT_NE(result.err.find("tallyfold-cli --help"), std::string::npos);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const CliResult result = RunCli(c.args, root.Path());
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, c.err);
   }
-  EXPECT_FALSE(Exists(report_));
-}
-
-TEST(Cli, VersionAndHelp) {
-  TempFolder root;
-  const CliResult version = RunCli({"--version"}, root.Path());
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "Norrow Tallyfold 1.0\n");
-  const CliResult help = RunCli({"--help"}, root.Path());
-  EXPECT_EQ(help.status, 0);
-  EXPECT_TRUE(help.out.starts_with("Usage: tallyfold-cli [--case] [--no-boundary] [-o FILE]"));
-  EXPECT_EQ(help.err, "");
-  EXPECT_FALSE(Exists(root / "result.htm"));
-}
-
-TEST(Cli, RelativePathsAreMadeAbsolute) {
-  TempFolder root;
-  ASSERT_EQ(mkdir((root / "corpus").c_str(), 0700), 0);
-  ASSERT_EQ(mkdir((root / "out").c_str(), 0700), 0);
-  WriteBytes(root / "corpus/a.txt", "the\n");
-  const CliResult result = RunCli({"-o", "out/../out/r.htm", "the", "./corpus/"}, root.Path());
-  ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "1 matching line in 1 file scanned; report written to " +
-                            root.Path() + "/out/r.htm\n");
-  const std::string report = ReadBytes(root / "out/r.htm");
-  const std::vector<Row> rows = {
-      {1, Padded(kKey + u"the" + kEnd) + Info(root.Path() + "/corpus/a.txt", "a.txt", 1)}};
-  EXPECT_EQ(report, ReportFileBytes(ReportLines(rows, {u"【1】=1"}, CreditLineOf(report))));
-}
-
-TEST(Cli, PatternAfterDoubleDashMayStartWithADash) {
-  TempFolder root;
-  WriteBytes(root / "a.txt", "well-known\n");
-  const CliResult result = RunCli({"--quiet", "--no-boundary", "--", "-known", root.Path()},
-                                  root.Path());
-  ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "");
-  const std::string report = ReadBytes(root / "result.htm");
-  const std::vector<Row> rows = {
-      {1, Padded(u"well" + kKey + u"-known" + kEnd) + Info(root.Path() + "/a.txt", "a.txt", 1)}};
-  EXPECT_EQ(report, ReportFileBytes(ReportLines(rows, {u"【1】=1"}, CreditLineOf(report))));
 }
 
 TEST(Cli, TenMegabyteLine) {

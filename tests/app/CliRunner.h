@@ -1,6 +1,7 @@
 // Internal to the app tests: runs the real tallyfold-cli binary in a folder
 // and collects its exit status and both output streams; a run can also be
-// started in the background and sent signals.
+// started in the background and sent signals. For what needs no process of
+// its own, app/CliInProcess.h runs the command line inside the test.
 #pragma once
 
 #include <fcntl.h>
@@ -14,18 +15,13 @@
 #include <vector>
 
 #include "app/AppTestSupport.h"
+#include "app/CliResult.h"
 
 #ifndef TALLYFOLD_CLI_PATH
 #error "TALLYFOLD_CLI_PATH must name the tallyfold-cli binary"
 #endif
 
 namespace tallyfold::testing {
-
-struct CliResult {
-  int status = -1;  // exit status; -1 when the program did not exit normally
-  std::string out;  // what it wrote to stdout
-  std::string err;  // what it wrote to stderr
-};
 
 // A tallyfold-cli process started in the background, with its output going
 // to files until it has ended.

@@ -1,0 +1,47 @@
+// Internal to the app tests: runs the command line (app/CommandLine.h)
+// inside the test, in a given folder, with string streams for its output,
+// as the program would run under a UTF-8 locale with no terminal.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/CliResult.h"
+#include "app/CommandLine.h"
+#include "platform/CodePage.h"
+
+namespace tallyfold::testing {
+
+// The program runs under the locale it is given; the tests give C.UTF-8,
+// fixed before anything in the test reads the system code page.
+inline const bool kUtf8CodePage = [] {
+  setenv("LC_ALL", "C.UTF-8", 1);
+  InitSystemCodePage();
+  return SystemCodePage().IsUtf8();
+}();
+
+// Runs the command line with `args` (no program name) in the folder `cwd`,
+// whose relative paths are taken from there, and comes back to the folder
+// the test was in. `control` may set the cancel flag.
+inline CliResult RunCliInProcess(const std::vector<std::string>& args, const std::string& cwd,
+                                 const CliControl& control = {}) {
+  if (!kUtf8CodePage) throw std::runtime_error("the system code page is not UTF-8");
+  const std::string back = std::filesystem::current_path();
+  if (chdir(cwd.c_str()) != 0) throw std::runtime_error("cannot enter " + cwd);
+  std::ostringstream out;
+  std::ostringstream err;
+  CliResult result;
+  result.status = RunCli(args, out, err, control);
+  if (chdir(back.c_str()) != 0) throw std::runtime_error("cannot go back to " + back);
+  result.out = out.str();
+  result.err = err.str();
+  return result;
+}
+
+}  // namespace tallyfold::testing
