@@ -149,8 +149,8 @@ TEST(CliArguments, UsageErrorsSayWhatIsWrongAndExitWithTwo) {
     EXPECT_EQ(result.out, "");
     const std::string hint = "\nTry 'tallyfold-cli --help' for more information.\n";
     if (c.message.ends_with("such as ")) {
-      EXPECT_TRUE(result.err.starts_with("tallyfold-cli: " + c.message + "GB18030, BIG5, SHIFT_JIS"))
-          << result.err;
+      const std::string examples = "GB18030, BIG5, SHIFT_JIS";
+      EXPECT_TRUE(result.err.starts_with("tallyfold-cli: " + c.message + examples)) << result.err;
       EXPECT_TRUE(result.err.ends_with(hint)) << result.err;
     } else {
       EXPECT_EQ(result.err, "tallyfold-cli: " + c.message + hint);

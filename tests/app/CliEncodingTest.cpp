@@ -1,8 +1,8 @@
-// End-to-end tests of encodings through the real tallyfold-cli: a GB18030
-// corpus searched with the default options, --encoding and --fallback, the
-// summary on standard error of how the files were read, unknown encoding
-// names, and the
-// link to a file whose name is not valid UTF-8.
+// Encodings through the command line, run in-process: a GB18030 corpus
+// searched with the default options, --encoding and --fallback, the summary
+// on standard error of how the files were read, and the link to a file whose
+// name is not valid UTF-8. Unknown encoding names are usage errors
+// (CliCommandTest).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/AppTestSupport.h"
-#include "app/CliRunner.h"
+#include "app/CliInProcess.h"
 #include "platform/CodePage.h"
 
 namespace tallyfold::testing {
@@ -43,7 +43,7 @@ class CliEncoding : public ::testing::Test {
 };
 
 TEST_F(CliEncoding, DefaultOptionsFindChineseTextInAGb18030Corpus) {
-  const CliResult result = RunCli({"--no-boundary", "时间", folder_}, root_.Path());
+  const CliResult result = RunCliInProcess({"--no-boundary", "时间", folder_}, root_.Path());
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "3 matching lines in 2 files scanned; report written to " + report_ +
                             "\n");
@@ -63,14 +63,14 @@ TEST_F(CliEncoding, TheFallbackAndANamedEncodingAreUsed) {
   WriteBytes(folder_ + "/gb.txt", TCodePage("BIG5").Encode(u"檢索 時間\n"));
   WriteBytes(folder_ + "/utf8.txt", "\n");
   // Big5 read as GB18030 gives other characters.
-  CliResult result = RunCli({"--quiet", "--no-boundary", "時間", folder_}, root_.Path());
+  CliResult result = RunCliInProcess({"--quiet", "--no-boundary", "時間", folder_}, root_.Path());
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_TRUE(Cells().empty());
   for (const std::vector<std::string>& options :
        {std::vector<std::string>{"--fallback", "big5"}, {"--encoding", "BIG5"}}) {
     std::vector<std::string> args = options;
     args.insert(args.end(), {"--quiet", "--no-boundary", "時間", folder_});
-    result = RunCli(args, root_.Path());
+    result = RunCliInProcess(args, root_.Path());
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(Cells(), std::vector<std::u16string>{
@@ -88,7 +88,7 @@ TEST_F(CliEncoding, ReplacedBytesAreSummedUpOnceUnlessQuiet) {
   ASSERT_GT(gb_malformed, 1U);
 
   const CliResult result =
-      RunCli({"--encoding", "utf-8", "--no-boundary", "时间", folder_}, root_.Path());
+      RunCliInProcess({"--encoding", "utf-8", "--no-boundary", "时间", folder_}, root_.Path());
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.err, "tallyfold-cli: 3 files had bytes not valid in the character set read "
                         "in, each sequence read as U+FFFD (" +
@@ -100,52 +100,28 @@ TEST_F(CliEncoding, ReplacedBytesAreSummedUpOnceUnlessQuiet) {
   // Files read in a set the user named are best left to the automatic
   // choice, whatever the fallback; beyond three files the rest are counted.
   WriteBytes(folder_ + "/more.txt", "\xFF\n");
-  const CliResult more = RunCli({"--encoding", "utf-8", "--fallback", "WINDOWS-1252", "--threads",
-                                 "3", "--no-boundary", "时间", folder_},
-                                root_.Path());
+  const CliResult more =
+      RunCliInProcess({"--encoding", "utf-8", "--fallback", "WINDOWS-1252", "--threads", "3",
+                       "--no-boundary", "时间", folder_},
+                      root_.Path());
   ASSERT_EQ(more.status, 0) << more.err;
   EXPECT_TRUE(more.err.ends_with(" in all): bad.txt, gb.txt, latin.txt and 1 more; try "
                                  "--encoding auto\n"))
       << more.err;
   EXPECT_EQ(std::count(more.err.begin(), more.err.end(), '\n'), 1) << more.err;
 
-  const CliResult quiet = RunCli({"--quiet", "--encoding", "utf-8", "--no-boundary", "时间",
-                                  folder_},
-                                 root_.Path());
+  const CliResult quiet = RunCliInProcess(
+      {"--quiet", "--encoding", "utf-8", "--no-boundary", "时间", folder_}, root_.Path());
   ASSERT_EQ(quiet.status, 0) << quiet.err;
   EXPECT_EQ(quiet.err, "");
   EXPECT_EQ(quiet.out, "");
 }
 
-TEST_F(CliEncoding, UnknownEncodingNamesAreUsageErrors) {
-  const std::vector<std::vector<std::string>> cases = {
-      {"--encoding", "NO-SUCH-SET", "x", folder_},
-      {"--encoding", "", "x", folder_},
-      {"--fallback", "auto", "x", folder_},
-      {"--fallback", "NO-SUCH-SET", "--encoding", "auto", "x", folder_},
-      {"x", folder_, "--encoding"},
-      {"x", folder_, "--fallback"},
-  };
-  for (const auto& args : cases) {
-    const CliResult result = RunCli(args, root_.Path());
-    EXPECT_EQ(result.status, 2) << ::testing::PrintToString(args);
-    EXPECT_EQ(result.out, "");
-    EXPECT_NE(result.err.find("tallyfold-cli --help"), std::string::npos) << result.err;
-    if (args.back() != "--encoding" && args.back() != "--fallback") {
-      EXPECT_NE(result.err.find("GB18030, BIG5, SHIFT_JIS"), std::string::npos) << result.err;
-      EXPECT_NE(result.err.find("utf-8"), std::string::npos) << result.err;
-    }
-  }
-  EXPECT_FALSE(Exists(report_));
-  const CliResult help = RunCli({"--help"}, root_.Path());
-  EXPECT_NE(help.out.find("--encoding NAME"), std::string::npos);
-  EXPECT_NE(help.out.find("--fallback NAME"), std::string::npos);
-}
-
 TEST_F(CliEncoding, ANameThatIsNotUtf8GetsALinkThatOpensTheFile) {
   const std::string name = "n\xFF" + Gb18030(u"时间") + " 100%.txt";
   WriteBytes(folder_ + "/" + name, Utf8Bytes(u"时间\n"));
-  const CliResult result = RunCli({"--quiet", "--no-boundary", "时间", folder_}, root_.Path());
+  const CliResult result =
+      RunCliInProcess({"--quiet", "--no-boundary", "时间", folder_}, root_.Path());
   ASSERT_EQ(result.status, 0) << result.err;
   const std::vector<std::u16string> cells = Cells();
   ASSERT_EQ(cells.size(), 4U);

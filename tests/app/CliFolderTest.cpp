@@ -1,6 +1,6 @@
 // The command line's FOLDER: a link to a folder is a folder, and --recursive
 // takes in the text files of the sub-folders, named in the rows by their
-// path inside FOLDER.
+// path inside FOLDER. Run in-process, but for the run as another user.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +12,7 @@
 
 #include "app/AppTestSupport.h"
 #include "app/BadInputSupport.h"
+#include "app/CliInProcess.h"
 
 namespace tallyfold::testing {
 namespace {
@@ -28,8 +29,14 @@ class CliFolder : public ::testing::Test {
   void File(const std::string& relative, const std::string& bytes) {
     WriteBytes(corpus_ + "/" + relative, bytes);
   }
-  CliResult Run(std::vector<std::string> args, bool unprivileged = false) {
-    CliLaunch launch{std::move(args), root_.Path(), std::nullopt, unprivileged};
+  // Runs the command line in-process in the root folder.
+  CliResult Run(const std::vector<std::string>& args) {
+    return RunCliInProcess(args, root_.Path());
+  }
+  // Runs the program there as an unprivileged user, so that file
+  // permissions apply even to root.
+  CliResult RunUnprivileged(std::vector<std::string> args) {
+    CliLaunch launch{std::move(args), root_.Path(), std::nullopt, true};
     return LaunchedCli(launch).Finish(std::chrono::seconds(60));
   }
 
@@ -106,7 +113,7 @@ TEST_F(CliFolder, AFlatSearchDoesNotLookIntoAnUnreadableSubFolder) {
   File("b/locked/x.txt", "cat\n");
   GiveToUnprivileged(root_.Path());
   ASSERT_EQ(chmod((corpus_ + "/b/locked").c_str(), 0), 0);
-  const CliResult flat = Run({"--quiet", "cat", "corpus"}, true);
+  const CliResult flat = RunUnprivileged({"--quiet", "cat", "corpus"});
   EXPECT_EQ(flat.status, 0) << flat.err;
   EXPECT_EQ(TextCells(ReadBytes(report_)).size(), 1U);
   chmod((corpus_ + "/b/locked").c_str(), 0755);

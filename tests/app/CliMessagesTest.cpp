@@ -1,7 +1,8 @@
 // The command line's style sheet and what it says besides the summary: the
 // sheet written beside the report or left out, the note when it cannot be
-// written, and the hint after a search the word boundaries kept from finding
-// anything.
+// written, the pattern's hints and the opener's note. The command line runs
+// in-process, but for a report on standard output and for runs as another
+// user, which need a process of their own.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 
 #include "app/AppTestSupport.h"
 #include "app/BadInputSupport.h"
+#include "app/CliInProcess.h"
 #include "app/ReportStyleSheet.h"
 #include "app/SearchCommand.h"
 
@@ -31,7 +33,14 @@ class CliMessages : public ::testing::Test {
     fs::create_directory(work_);
   }
 
+  // Runs the command line in-process with `args` and the corpus, in the
+  // working folder.
   CliResult Run(std::vector<std::string> args) {
+    args.push_back(corpus_);
+    return RunCliInProcess(args, work_);
+  }
+  // The same through the program, for a report on its standard output.
+  CliResult RunProgram(std::vector<std::string> args) {
     args.push_back(corpus_);
     return RunCli(args, work_);
   }
@@ -61,7 +70,7 @@ TEST_F(CliMessages, NoCssOrAReportOnStandardOutputWritesNoSheet) {
         std::vector<std::string>{"--no-css", "-o", "sub/r.htm", "river"}}) {
     SCOPED_TRACE(args[1]);
     fs::create_directory(work_ + "/sub");
-    const CliResult result = Run(args);
+    const CliResult result = RunProgram(args);
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_FALSE(Exists(sheet_));
     EXPECT_FALSE(Exists(work_ + "/sub/result.css"));
