@@ -5,7 +5,9 @@
 // covers it through the text files built on it.
 #include "platform/File.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -22,6 +24,9 @@
 #include <string_view>
 #include <random>
 #include <system_error>
+#include <vector>
+
+#include "platform/FileInternal.h"
 
 namespace tallyfold {
 
@@ -35,22 +40,90 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
   return fd;
 }
 
+// The folder part of `path` with its slash ("" for a bare name), and the
+// name after it.
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string NameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 // A name for a temporary file that no other process of this program will
 // pick at the same time: the process id, a per-process counter and a
 // random part.
 std::string TemporaryName(const std::string& target) {
   static std::atomic<unsigned> counter{0};
   static const unsigned seed = std::random_device{}();
-  const std::size_t slash = target.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  const std::string base =
-      slash == std::string::npos ? target : target.substr(slash + 1);
   char suffix[64];
   std::snprintf(suffix, sizeof suffix, ".%ld.%u.%08x.tmp",
                 static_cast<long>(::getpid()), counter.fetch_add(1),
                 seed * 2654435761U + counter.load());
-  return folder + "." + base + suffix;
+  return FolderOf(target) + "." + NameOf(target) + suffix;
+}
+
+// The process id in `name` when it is a name TemporaryName gives for a
+// file named `base`, else 0.
+long TemporaryNameProcess(std::string_view name, const std::string& base) {
+  const std::string head = "." + base + ".";
+  if (name.size() < head.size() + 4 || !name.starts_with(head) || !name.ends_with(".tmp"))
+    return 0;
+  name = name.substr(head.size(), name.size() - head.size() - 4);
+  // "PID.N.XXXXXXXX": two decimal numbers and eight lower-case hex digits.
+  const auto digits = [](std::string_view text) {
+    return !text.empty() && text.size() <= 10 &&
+           text.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  const std::size_t first = name.find('.');
+  if (first == std::string_view::npos) return 0;
+  const std::size_t second = name.find('.', first + 1);
+  if (second == std::string_view::npos) return 0;
+  const std::string_view pid = name.substr(0, first);
+  const std::string_view counter = name.substr(first + 1, second - first - 1);
+  const std::string_view random = name.substr(second + 1);
+  if (!digits(pid) || !digits(counter) || random.size() != 8 ||
+      random.find_first_not_of("0123456789abcdef") != std::string_view::npos)
+    return 0;
+  const long value = std::strtol(std::string(pid).c_str(), nullptr, 10);
+  return value > 0 && value <= INT_MAX ? value : 0;
+}
+
+// Removes from the folder of `target` the temporary files that earlier
+// replacements of `target` left when their process was killed: only names
+// of the exact form TemporaryName gives for it, only regular files, only
+// when their process is gone and nobody holds them locked. The lock also
+// keeps the file of a live writer whose process id this process cannot
+// see (another PID namespace sharing the folder).
+void RemoveStaleTemporaries(const std::string& target) {
+  const std::string folder = FolderOf(target);
+  const std::string base = NameOf(target);
+  const int dir_fd =
+      OpenRetrying(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (dir_fd < 0) return;
+  DIR* dir = ::fdopendir(dir_fd);
+  if (dir == nullptr) {
+    ::close(dir_fd);
+    return;
+  }
+  std::vector<std::string> stale;
+  while (const dirent* entry = ::readdir(dir)) {
+    const long pid = TemporaryNameProcess(entry->d_name, base);
+    if (pid == 0 || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    stale.emplace_back(entry->d_name);
+  }
+  for (const std::string& name : stale) {
+    const int fd =
+        ::openat(dir_fd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat info;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+      ::unlinkat(dir_fd, name.c_str(), 0);
+    ::close(fd);
+  }
+  ::closedir(dir);
 }
 
 // A lock that could not be had without waiting: an exclusive holder is
@@ -161,30 +234,6 @@ int PosixFile::CreateNew(const std::string& path, PosixFile& file) {
   if (!created.IsOpen()) return errno;
   file = std::move(created);
   return 0;
-}
-
-int PosixFile::CreateBeside(const std::string& target, PosixFile& file,
-                            std::string& temp_path) {
-  struct stat old_info;
-  const bool target_exists = ::stat(target.c_str(), &old_info) == 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = TemporaryName(target);
-    PosixFile created(
-        OpenRetrying(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666));
-    if (!created.IsOpen()) {
-      if (errno == EEXIST) continue;
-      return errno;
-    }
-    // A fresh file cannot be locked by anyone else; the lock only keeps
-    // readers out until the finished file is in place.
-    ::flock(created.fd_, LOCK_EX | LOCK_NB);
-    if (target_exists && S_ISREG(old_info.st_mode))
-      ::fchmod(created.fd_, old_info.st_mode & 07777);
-    file = std::move(created);
-    temp_path = std::move(name);
-    return 0;
-  }
-  return EEXIST;
 }
 
 int PosixFile::CreateNameless(const std::string& folder, PosixFile& file) {
@@ -359,11 +408,85 @@ int PosixFile::Close() {
   return result != 0 && errno != EINTR ? errno : 0;
 }
 
-int ReplaceFile(const std::string& from, const std::string& to) {
-  return ::rename(from.c_str(), to.c_str()) != 0 ? errno : 0;
+void RemoveFileQuietly(const std::string& path) { ::unlink(path.c_str()); }
+
+namespace {
+
+std::atomic<bool> nameless_replacements{true};
+
+}  // namespace
+
+void file_internal::AllowNamelessReplacement(bool allowed) {
+  nameless_replacements.store(allowed);
 }
 
-void RemoveFileQuietly(const std::string& path) { ::unlink(path.c_str()); }
+ReplacementFile::~ReplacementFile() {
+  if (Named()) ::unlink(temp_path_.c_str());
+}
+
+int ReplacementFile::Create(const std::string& target) {
+  RemoveStaleTemporaries(target);
+  struct stat old_info;
+  const bool keep_mode = ::stat(target.c_str(), &old_info) == 0 && S_ISREG(old_info.st_mode);
+  const std::string folder = FolderOf(target);
+  PosixFile created;
+  std::string name;
+  // The nameless file is named later through /proc/self/fd; without /proc
+  // it could not be, and is not made.
+  if (nameless_replacements.load() && ::access("/proc/self/fd", F_OK) == 0) {
+    created = PosixFile(
+        OpenRetrying(folder.empty() ? "." : folder.c_str(), O_RDWR | O_TMPFILE, 0666));
+    // Refused by file systems that cannot make a nameless file, and by
+    // kernels that do not know O_TMPFILE (EISDIR: the folder was named).
+    if (!created.IsOpen() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+      return errno;
+  }
+  for (int attempt = 0; !created.IsOpen(); ++attempt) {
+    if (attempt == 100) return EEXIST;
+    name = TemporaryName(target);
+    created = PosixFile(OpenRetrying(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666));
+    if (!created.IsOpen() && errno != EEXIST) return errno;
+  }
+  // A fresh file cannot be locked by anyone else; the lock keeps readers
+  // out until the finished file is in place, and tells a later replacement
+  // that a named one is still being written.
+  ::flock(created.fd_, LOCK_EX | LOCK_NB);
+  if (keep_mode) ::fchmod(created.fd_, old_info.st_mode & 07777);
+  target_ = target;
+  file_ = std::move(created);
+  temp_path_ = std::move(name);
+  return 0;
+}
+
+int ReplacementFile::OpenWriter(PosixFile& writer) const {
+  return PosixFile::Duplicate(file_.fd_, writer);
+}
+
+int ReplacementFile::Replace() {
+  if (!Named()) {
+    // A nameless file cannot be renamed, and a link straight to the target
+    // would fail when the target exists: it gets a temporary name first,
+    // only now that it is complete, and is renamed over the target at once.
+    const std::string self = "/proc/self/fd/" + std::to_string(file_.fd_);
+    for (int attempt = 0; !Named(); ++attempt) {
+      if (attempt == 100) return EEXIST;
+      std::string name = TemporaryName(target_);
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        temp_path_ = std::move(name);
+      else if (errno != EEXIST)
+        return errno;
+    }
+  }
+  if (::rename(temp_path_.c_str(), target_.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temp_path_.c_str());
+    temp_path_.clear();
+    return error;
+  }
+  temp_path_.clear();
+  file_.Close();
+  return 0;
+}
 
 int ResolveWriteTarget(const std::string& path, WriteTarget& target) {
   target = WriteTarget();

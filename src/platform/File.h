@@ -59,12 +59,6 @@ class PosixFile {
   // nothing, makes it fail with EEXIST, so nothing there is ever replaced.
   static int CreateNew(const std::string& path, PosixFile& file);
 
-  // Creates a new, empty file with a unique name in the folder of `target`,
-  // to be renamed over `target` later. It gets the mode of `target` when
-  // that exists, otherwise 0666 less the umask. `temp_path` receives its name.
-  static int CreateBeside(const std::string& target, PosixFile& file,
-                          std::string& temp_path);
-
   // Takes the exclusive lock on an existing `target` that is about to be
   // replaced, so that a reader holding it makes the replacement fail the way
   // Create would. A missing or unreadable target needs no lock and gives 0;
@@ -112,13 +106,62 @@ class PosixFile {
   int Close();
 
  private:
+  friend class ReplacementFile;
+
   explicit PosixFile(int fd) : fd_(fd) {}
 
   int fd_ = -1;  // open descriptor, or -1
 };
 
-// Renames `from` over `to` (atomic within one file system).
-int ReplaceFile(const std::string& from, const std::string& to);
+// A new file written beside `target` that takes its place only when it is
+// complete, so that a failure, a cancel or the process being killed at any
+// moment leaves the previous file as it was:
+//
+//   ReplacementFile replacement;
+//   PosixFile writer;
+//   if (int error = replacement.Create(target)) ...
+//   if (int error = replacement.OpenWriter(writer)) ...
+//   ... write, Sync and Close `writer` ...
+//   if (int error = replacement.Replace()) ...
+//
+// Where the file system allows, the file has no name while it is written
+// (O_TMPFILE): a process killed then leaves nothing behind. It is given a
+// temporary name only once complete, and renamed over the target at once,
+// since a rename is what replaces a file atomically. Elsewhere it is written
+// under a temporary name of its own, ".NAME.PID.N.XXXXXXXX.tmp", that a
+// killed process leaves; the next replacement of the same target removes
+// such leftovers, those whose process is gone and that nobody holds locked.
+class ReplacementFile {
+ public:
+  ReplacementFile() = default;
+  // A file that has not taken the target's place goes with its name.
+  ~ReplacementFile();
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  // Makes the new, empty file in the folder of `target` (a path without
+  // links to follow), after removing what earlier replacements of `target`
+  // left there. It gets the mode of `target` when that is a regular file,
+  // otherwise 0666 less the umask, and an exclusive lock that keeps readers
+  // out until it is in place.
+  int Create(const std::string& target);
+
+  // A descriptor of the file to write it through; closing it leaves the
+  // file as it is.
+  int OpenWriter(PosixFile& writer) const;
+
+  // Puts the written file in the target's place. On failure the target
+  // stays as it was and the new file goes.
+  int Replace();
+
+  // True while the file has a name of its own (the fallback above).
+  bool Named() const { return !temp_path_.empty(); }
+
+ private:
+  std::string target_;     // the file to be replaced
+  PosixFile file_;         // the new file, open until it is in place
+  std::string temp_path_;  // its name while written; empty when it has none
+};
 
 // Removes a file, ignoring failure: used to clean up after another error.
 void RemoveFileQuietly(const std::string& path);

@@ -738,29 +738,24 @@ void WriteFileWith(const std::string& native_path,
     return;
   }
   // The text goes to a new file beside the target, which replaces the target
-  // only when complete, so a failure never leaves a damaged file behind. A
-  // link is followed so that the file it points to is the one replaced.
+  // only when complete, so that neither a failure nor the process being
+  // killed leaves a damaged file behind. A link is followed so that the file
+  // it points to is the one replaced.
   const std::string& target = resolved.path;
   PosixFile lock;
   if (const int error = PosixFile::LockForReplacement(target, lock))
     RaiseCreateError(native_path, error);
-  PosixFile temp;
-  std::string temp_path;
-  if (const int error = PosixFile::CreateBeside(target, temp, temp_path))
-    RaiseCreateError(native_path, error);
-  try {
-    TUnicodeFileStream stream(std::move(temp), native_path);
-    write(stream);
-    stream.Commit();
-    ThrowIfCancelled(cancel);
-  } catch (...) {
-    RemoveFileQuietly(temp_path);
-    throw;
-  }
-  if (const int error = ReplaceFile(temp_path, target)) {
-    RemoveFileQuietly(temp_path);
-    RaiseCreateError(native_path, error);
-  }
+  ReplacementFile replacement;
+  if (const int error = replacement.Create(target)) RaiseCreateError(native_path, error);
+  PosixFile file;
+  if (const int error = replacement.OpenWriter(file)) RaiseCreateError(native_path, error);
+  // Whatever is thrown until the file is in place leaves the target as it
+  // was; the new file goes with `replacement`.
+  TUnicodeFileStream stream(std::move(file), native_path);
+  write(stream);
+  stream.Commit();
+  ThrowIfCancelled(cancel);
+  if (const int error = replacement.Replace()) RaiseCreateError(native_path, error);
 }
 
 void TUnicodeStringList::WriteTextFile(const std::string& native_path) const {

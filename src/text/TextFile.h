@@ -73,7 +73,11 @@
 // Writing to a path replaces a regular file (or the file a link names) as a
 // whole, and creates a missing one; a FIFO, socket or device, and the
 // process's own descriptors (/dev/stdout, /dev/fd/N), are written straight
-// through instead, so that they are never replaced by a file.
+// through instead, so that they are never replaced by a file. The new file
+// has no name until it is complete (ReplacementFile in platform/File.h), so
+// a process killed while writing leaves nothing beside the old one; where
+// the file system cannot make such a file, what a killed writer left is
+// removed by the next write of the same file.
 #pragma once
 
 #include <atomic>

@@ -80,6 +80,9 @@ class LaunchedCli {
       const rlimit limit{*launch.file_size_limit, *launch.file_size_limit};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     }
+    // A run ended by SIGQUIT or the like leaves no core file in its folder.
+    const rlimit no_core{0, 0};
+    if (setrlimit(RLIMIT_CORE, &no_core) != 0) _exit(127);
     if (launch.memory_limit) {
       const rlimit limit{*launch.memory_limit, *launch.memory_limit};
       if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);

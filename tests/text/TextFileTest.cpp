@@ -2,15 +2,19 @@
 // handling of malformed and 4-byte input), reading in pieces against decoding
 // the whole text at once and long lines in slices against whole ones, a
 // cancel while reading, writing in pieces, the round trip through a real
-// file, and every open, create, read and write failure with its message and
-// with nothing lost.
+// file, every open, create, read and write failure with its message and
+// with nothing lost, and a writer killed at work: by both routes a new file
+// takes, without a name and, where the file system cannot make one, with a
+// temporary name the next write clears away.
 #include "text/TextFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +28,7 @@
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "platform/FileInternal.h"
 #include "text/TextInternal.h"
 #include "text/ListItems.h"
 
@@ -42,6 +47,22 @@ std::string ReadBytes(const fs::path& path) {
 void WriteBytes(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
+
+// While one lives, new files take the named route of a file system that
+// cannot make nameless ones, when `nameless` is false.
+class ReplacementRoute {
+ public:
+  explicit ReplacementRoute(bool nameless) {
+    file_internal::AllowNamelessReplacement(nameless);
+  }
+  ~ReplacementRoute() { file_internal::AllowNamelessReplacement(true); }
+  ReplacementRoute(const ReplacementRoute&) = delete;
+  ReplacementRoute& operator=(const ReplacementRoute&) = delete;
+};
+
+constexpr bool kBothRoutes[] = {true, false};
+
+const char* RouteName(bool nameless) { return nameless ? "nameless" : "named"; }
 
 // A fresh folder per test, removed afterwards.
 class TextFileTest : public testing::Test {
@@ -943,29 +964,203 @@ TEST_F(TextFileTest, FileBeingCreatedCannotBeRead) {
 
 TEST_F(TextFileTest, ReplacementKeepsTheModeAndFollowsLinks) {
   const fs::path target = folder_ / "real.htm";
-  WriteBytes(target, "old");
-  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write |
-                              fs::perms::group_read);
   fs::create_symlink("real.htm", folder_ / "link.htm");
-  TUnicodeStringList list;
-  list.AppendItem(u"new");
-  list.WriteTextFile((folder_ / "link.htm").string());
-  EXPECT_TRUE(fs::is_symlink(folder_ / "link.htm"));
-  EXPECT_EQ(ReadBytes(target), std::string("\xFF\xFEn\0e\0w\0\r\0\n\0", 12));
-  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
-            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-  EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"link.htm", "real.htm"}));
+  for (const bool nameless : kBothRoutes) {
+    SCOPED_TRACE(RouteName(nameless));
+    const ReplacementRoute route(nameless);
+    WriteBytes(target, "old");
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write |
+                                fs::perms::group_read);
+    TUnicodeStringList list;
+    list.AppendItem(u"new");
+    list.WriteTextFile((folder_ / "link.htm").string());
+    EXPECT_TRUE(fs::is_symlink(folder_ / "link.htm"));
+    EXPECT_EQ(ReadBytes(target), std::string("\xFF\xFEn\0e\0w\0\r\0\n\0", 12));
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"link.htm", "real.htm"}));
+  }
 }
 
 TEST_F(TextFileTest, NewFileGetsTheUsualMode) {
-  const mode_t mask = ::umask(022);
-  TUnicodeStringList list;
-  list.WriteTextFile((folder_ / "new.htm").string());
-  ::umask(mask);
-  EXPECT_EQ(fs::status(folder_ / "new.htm").permissions() & fs::perms::all,
-            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                fs::perms::others_read);
-  EXPECT_EQ(ReadBytes(folder_ / "new.htm"), "\xFF\xFE");
+  for (const bool nameless : kBothRoutes) {
+    SCOPED_TRACE(RouteName(nameless));
+    const ReplacementRoute route(nameless);
+    const fs::path target = folder_ / (std::string(RouteName(nameless)) + ".htm");
+    const mode_t mask = ::umask(022);
+    TUnicodeStringList list;
+    list.WriteTextFile(target.string());
+    ::umask(mask);
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read);
+    EXPECT_EQ(ReadBytes(target), "\xFF\xFE");
+  }
+  EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"named.htm", "nameless.htm"}));
+}
+
+// The process id of a child that has ended: no process has it, until the
+// system hands it out again much later.
+pid_t GoneProcess() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  return child;
+}
+
+// Whether `name` is the temporary name a process `pid` gives to a new
+// "result.htm": ".result.htm.PID.N.XXXXXXXX.tmp".
+bool IsTemporaryOf(const std::string& name, pid_t pid) {
+  const std::string head = ".result.htm." + std::to_string(pid) + ".";
+  return name.starts_with(head) && name.ends_with(".tmp");
+}
+
+TEST_F(TextFileTest, TheNewFileHasANameOnlyWhereItMustWhileItIsWritten) {
+  const fs::path target = folder_ / "result.htm";
+  WriteBytes(target, "previous");
+  for (const bool nameless : kBothRoutes) {
+    SCOPED_TRACE(RouteName(nameless));
+    const ReplacementRoute route(nameless);
+    std::vector<std::string> seen;
+    WriteFileWith(target.string(), [&](TStream& stream) {
+      stream.Write("new", 3);
+      seen = FolderEntries();
+    });
+    // Names sort with the temporary one, which starts with ".", first.
+    ASSERT_EQ(seen.size(), nameless ? 1u : 2u);
+    EXPECT_EQ(seen.back(), "result.htm");
+    if (!nameless) {
+      EXPECT_TRUE(IsTemporaryOf(seen.front(), ::getpid())) << seen.front();
+    }
+    EXPECT_EQ(ReadBytes(target), "new");
+    EXPECT_EQ(FolderEntries(), std::vector<std::string>{"result.htm"});
+    WriteBytes(target, "previous");
+  }
+}
+
+// A process killed while it writes the file: without a name the new file
+// goes with it; with one it stays, and the next write of the same file
+// removes it. Either way the old file is whole until the next write.
+TEST_F(TextFileTest, AWriterKilledAtWorkLeavesNothingTheNextWriteKeeps) {
+  const fs::path target = folder_ / "result.htm";
+  for (const bool nameless : kBothRoutes) {
+    SCOPED_TRACE(RouteName(nameless));
+    const ReplacementRoute route(nameless);
+    WriteBytes(target, "previous");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+      // The child writes a megabyte, tells the parent and waits for its end.
+      try {
+        WriteFileWith(target.string(), [&](TStream& stream) {
+          const std::string piece(1 << 20, 'x');
+          stream.Write(piece.data(), static_cast<std::int64_t>(piece.size()));
+          if (::write(ready[1], "w", 1) != 1) ::_exit(1);
+          for (;;) ::pause();
+        });
+      } catch (...) {
+      }
+      ::_exit(1);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    const bool writing = ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    ::kill(writer, SIGKILL);
+    ::waitpid(writer, nullptr, 0);
+    ASSERT_TRUE(writing) << "the child never wrote";
+
+    EXPECT_EQ(ReadBytes(target), "previous");
+    const std::vector<std::string> left = FolderEntries();
+    if (nameless) {
+      EXPECT_EQ(left, std::vector<std::string>{"result.htm"});
+    } else {
+      ASSERT_EQ(left.size(), 2u);
+      EXPECT_TRUE(IsTemporaryOf(left.front(), writer)) << left.front();
+      EXPECT_EQ(fs::file_size(folder_ / left.front()), 1u << 20);
+    }
+    TUnicodeStringList list;
+    list.AppendItem(u"new");
+    list.WriteTextFile(target.string());
+    EXPECT_EQ(ReadBytes(target), std::string("\xFF\xFEn\0e\0w\0\r\0\n\0", 12));
+    EXPECT_EQ(FolderEntries(), std::vector<std::string>{"result.htm"});
+  }
+}
+
+// What earlier writes may have left beside "result.htm", and whether the
+// next write of it removes the entry: only a regular file named exactly as
+// a write of "result.htm" names its new file, whose process is gone and
+// which nobody holds locked.
+TEST_F(TextFileTest, OnlyTheTemporariesOfGoneWritersOfTheSameFileAreRemoved) {
+  const std::string gone = std::to_string(GoneProcess());
+  const std::string live = std::to_string(::getpid());
+  enum Kind { kFile, kLockedFile, kFolder, kLink };
+  struct Leftover {
+    std::string name;
+    Kind kind;
+    bool removed;
+  };
+  const std::vector<Leftover> leftovers = {
+      {".result.htm." + gone + ".0.0a1b2c3d.tmp", kFile, true},
+      {".result.htm." + gone + ".4294967295.ffffffff.tmp", kFile, true},
+      // Its process is alive: this one, or another user's (init).
+      {".result.htm." + live + ".0.0a1b2c3d.tmp", kFile, false},
+      {".result.htm.1.0.0a1b2c3d.tmp", kFile, false},
+      // Locked: being written by a process this one cannot see.
+      {".result.htm." + gone + ".1.0a1b2c3d.tmp", kLockedFile, false},
+      // Not a regular file.
+      {".result.htm." + gone + ".2.0a1b2c3d.tmp", kFolder, false},
+      {".result.htm." + gone + ".3.0a1b2c3d.tmp", kLink, false},
+      // Another file's, or not a name such a write gives.
+      {".other.htm." + gone + ".0.0a1b2c3d.tmp", kFile, false},
+      {".result.htm.bak." + gone + ".0.0a1b2c3d.tmp", kFile, false},
+      {"result.htm." + gone + ".0.0a1b2c3d.tmp", kFile, false},
+      {".result.htm." + gone + ".0.0a1b2c3d.tmp.bak", kFile, false},
+      {".result.htm." + gone + ".0.0A1B2C3D.tmp", kFile, false},
+      {".result.htm." + gone + ".0.0a1b2c3.tmp", kFile, false},
+      {".result.htm." + gone + ".0.0a1b2c3d0.tmp", kFile, false},
+      {".result.htm." + gone + ".0a1b2c3d.tmp", kFile, false},
+      {".result.htm." + gone + ".x.0a1b2c3d.tmp", kFile, false},
+      {".result.htm.+" + gone + ".0.0a1b2c3d.tmp", kFile, false},
+      {".result.htm.0.0.0a1b2c3d.tmp", kFile, false},
+      {".result.htm.99999999999.0.0a1b2c3d.tmp", kFile, false},
+      {".result.htm.tmp", kFile, false},
+      {".result.htm..tmp", kFile, false},
+  };
+  const fs::path target = folder_ / "result.htm";
+  for (const bool nameless : kBothRoutes) {
+    SCOPED_TRACE(RouteName(nameless));
+    const ReplacementRoute route(nameless);
+    WriteBytes(target, "previous");
+    WriteBytes(folder_ / "linked", "linked");
+    std::vector<int> locks;
+    std::vector<std::string> kept = {"linked", "result.htm"};
+    for (const Leftover& leftover : leftovers) {
+      const fs::path path = folder_ / leftover.name;
+      if (leftover.kind == kFolder) {
+        fs::create_directory(path);
+      } else if (leftover.kind == kLink) {
+        fs::create_symlink("linked", path);
+      } else {
+        WriteBytes(path, "left");
+      }
+      if (leftover.kind == kLockedFile) {
+        locks.push_back(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        ASSERT_EQ(::flock(locks.back(), LOCK_EX | LOCK_NB), 0);
+      }
+      if (!leftover.removed) kept.push_back(leftover.name);
+    }
+    std::sort(kept.begin(), kept.end());
+
+    TUnicodeStringList list;
+    list.AppendItem(u"new");
+    list.WriteTextFile(target.string());
+    for (const int fd : locks) ::close(fd);
+    EXPECT_EQ(FolderEntries(), kept);
+    EXPECT_EQ(ReadBytes(target), std::string("\xFF\xFEn\0e\0w\0\r\0\n\0", 12));
+    for (const std::string& name : kept) fs::remove(folder_ / name);
+  }
 }
 
 TEST_F(TextFileTest, SpecialFilesAreRefusedWithoutWaiting) {
