@@ -2,8 +2,9 @@
 // the search run from them, and the outcome turned into an exit status.
 //
 // This file's external interface is ParseArguments, RunCommand and RunCli
-// (app/CommandLine.h); tests/app/CliCommandTest.cpp covers it in-process,
-// the other tests/app/Cli*Test.cpp files through the program.
+// (app/CommandLine.h). tests/app/CliCommandTest.cpp covers the arguments and
+// the outcomes in-process, as do CliEncodingTest, CliFolderTest and
+// CliMessagesTest for what a search says; CliEndToEndTest runs the program.
 #include "app/CommandLine.h"
 
 #include <sys/stat.h>

@@ -85,7 +85,11 @@ TEST(CliArguments, AreReadIntoTheirOptions) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
-    EXPECT_EQ(Described(ParseArguments(c.args)), c.options);
+    try {
+      EXPECT_EQ(Described(ParseArguments(c.args)), c.options);
+    } catch (const UsageError& error) {
+      ADD_FAILURE() << "refused: " << error.what();
+    }
   }
 }
 
