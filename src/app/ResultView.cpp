@@ -212,12 +212,10 @@ std::size_t CodePoints(std::u16string_view text) {
 
 // File names are native bytes; in a UTF-8 table their invalid bytes become
 // U+FFFD. Decoded once per file, not once per row.
-std::vector<std::u16string> DecodedNames(const ResultSet& results, bool paths) {
+std::vector<std::u16string> DecodedNames(const ResultSet& results) {
   std::vector<std::u16string> names;
   names.reserve(results.Files().size());
-  for (const ResultFile& file : results.Files()) {
-    names.push_back(Utf8Decode(paths ? file.path : file.shown_name));
-  }
+  for (const ResultFile& file : results.Files()) names.push_back(Utf8Decode(file.shown_name));
   return names;
 }
 
@@ -298,6 +296,42 @@ void AppendJsonString(std::string& out, std::u16string_view text) {
     return true;
   });
   out += '"';
+}
+
+// Bytes in base64 (RFC 4648, with its padding), as a JSON string.
+void AppendJsonBase64(std::string& out, std::string_view bytes) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  out += '"';
+  for (std::size_t at = 0; at < bytes.size(); at += 3) {
+    const std::size_t take = std::min<std::size_t>(3, bytes.size() - at);
+    std::uint32_t group = 0;
+    for (std::size_t k = 0; k < 3; ++k) {
+      group <<= 8;
+      if (k < take) group |= static_cast<unsigned char>(bytes[at + k]);
+    }
+    for (std::size_t k = 0; k < 4; ++k)
+      out += k <= take ? kDigits[(group >> (18 - 6 * k)) & 0x3F] : '=';
+  }
+  out += '"';
+}
+
+// The members that name a file in a JSON object: `member` with the name as
+// text and, when its bytes are not valid UTF-8 (so that the text, with
+// U+FFFD in their place, cannot open the file), `member`_bytes with the
+// bytes themselves.
+void AppendJsonFileName(std::string& out, const char* member, const std::string& bytes) {
+  std::size_t malformed = 0;
+  const std::u16string text = Utf8Decode(bytes, malformed);
+  out += '"';
+  out += member;
+  out += "\":";
+  AppendJsonString(out, text);
+  if (malformed == 0) return;
+  out += ",\"";
+  out += member;
+  out += "_bytes\":";
+  AppendJsonBase64(out, bytes);
 }
 
 // Where a match lies in the line as shown: the line's text less the space a
@@ -463,7 +497,7 @@ void WriteTable(const ResultView& view, TableFormat format,
   const auto field = csv ? AppendCsvField : AppendTsvField;
   const char separator = csv ? ',' : '\t';
   const char* line_end = csv ? "\r\n" : "\n";
-  const std::vector<std::u16string> names = DecodedNames(view.Results(), false);
+  const std::vector<std::u16string> names = DecodedNames(view.Results());
 
   Output output(write);
   std::string& out = output.Buffer();
@@ -494,8 +528,16 @@ void WriteTable(const ResultView& view, TableFormat format,
 void WriteJsonLines(const ResultSet& results,
                     const std::function<void(std::string_view bytes)>& write,
                     const std::atomic<bool>* cancel) {
-  const std::vector<std::u16string> names = DecodedNames(results, false);
-  const std::vector<std::u16string> paths = DecodedNames(results, true);
+  // Each file's members, made once: every row of the file starts with them.
+  std::vector<std::string> heads;
+  heads.reserve(results.Files().size());
+  for (const ResultFile& file : results.Files()) {
+    std::string head = "{";
+    AppendJsonFileName(head, "file", file.shown_name);
+    head += ',';
+    AppendJsonFileName(head, "path", file.path);
+    heads.push_back(std::move(head));
+  }
 
   Output output(write);
   std::string& out = output.Buffer();
@@ -531,10 +573,7 @@ void WriteJsonLines(const ResultSet& results,
       const std::u16string_view match = kwic.match;
       const std::u16string_view right = kwic.right;
 
-      out += "{\"file\":";
-      AppendJsonString(out, names[file]);
-      out += ",\"path\":";
-      AppendJsonString(out, paths[file]);
+      out += heads[file];
       out += ",\"line\":" + std::to_string(line.line);
       out += ",\"count\":" + std::to_string(line.count);
       out += ",\"start\":" + std::to_string(start);

@@ -93,8 +93,10 @@ void WriteTable(const ResultView& view, TableFormat format,
 // {"file":"a.txt","path":"/c/a.txt","line":3,"count":2,"start":4,"length":3,
 //  "match":"the","left":"...","right":"..."}; start and length are in
 // Unicode characters (code points) of the line as shown (see Kwic), so that
-// left + match + right is the trimmed line. File names that are not valid UTF-8
-// have their bad bytes as U+FFFD.
+// left + match + right is the trimmed line. A file name or path that is not
+// valid UTF-8 has its bad bytes as U+FFFD, and is followed by its bytes in
+// base64, which a script can open the file by: "file_bytes" after "file",
+// "path_bytes" after "path", each only then.
 void WriteJsonLines(const ResultSet& results,
                     const std::function<void(std::string_view bytes)>& write,
                     const std::atomic<bool>* cancel = nullptr);

@@ -433,13 +433,13 @@ TEST(ResultTables, CsvHasAMarkQuotesWhereNeededAndEndsLinesInCrLf) {
 TEST(ResultTables, TsvEscapesTabsLineBreaksAndBackslashes) {
   ResultSet set;
   ResultFile file;
-  file.shown_name = "t.txt";
+  file.shown_name = "t\tx\ny\rz\\.txt";
   set.AddFile(file);
   AddPadded(set, 0, 1, u"a\tb\\c\r\nd \"q\", e", {{2, 1}});
   const ResultView view(set);
   EXPECT_EQ(TableBytes(view, TableFormat::kTsv),
             "file\tline\tcount\tleft\tmatch\tright\n"
-            "t.txt\t1\t1\ta\\t\tb\t\\\\c\\r\\nd \"q\", e\n");
+            "t\\tx\\ny\\rz\\\\.txt\t1\t1\ta\\t\tb\t\\\\c\\r\\nd \"q\", e\n");
 }
 
 TEST(ResultTables, JsonLinesEscapeControlsAndCountCharactersNotUnits) {
@@ -454,6 +454,42 @@ TEST(ResultTables, JsonLinesEscapeControlsAndCountCharactersNotUnits) {
             "\"match\":\"\\\"\",\"left\":\"\xF0\x9F\x98\x80\",\"right\":\"x\\\\\\u0001\\t\"}\n"
             "{\"file\":\"a.txt\",\"path\":\"/c/a.txt\",\"line\":3,\"count\":2,\"start\":2,\"length\":3,"
             "\"match\":\"x\\\\\\u0001\",\"left\":\"\xF0\x9F\x98\x80\\\"\",\"right\":\"\\t\"}\n");
+}
+
+// A script opens a file by "path"; where the name's bytes are not valid
+// UTF-8, its text has U+FFFD in their place and cannot, so the bytes come
+// along in base64.
+TEST(ResultTables, JsonLinesGiveTheBytesOfNamesThatAreNotUtf8) {
+  const struct {
+    std::string path, shown_name;
+    std::string members;  // what the object holds before "line"
+  } cases[] = {
+      {"/c/bad\xFF\xC3.txt", "bad\xFF\xC3.txt",
+       "\"file\":\"bad\xEF\xBF\xBD\xEF\xBF\xBD.txt\",\"file_bytes\":\"YmFk/8MudHh0\","
+       "\"path\":\"/c/bad\xEF\xBF\xBD\xEF\xBF\xBD.txt\",\"path_bytes\":\"L2MvYmFk/8MudHh0\""},
+      // Only the folder's name is not valid UTF-8.
+      {"/c\xE4\xB8/a.txt", "a.txt",
+       "\"file\":\"a.txt\",\"path\":\"/c\xEF\xBF\xBD/a.txt\",\"path_bytes\":\"L2PkuC9hLnR4dA==\""},
+      {"/c/x\xFF", "x\xFF",
+       "\"file\":\"x\xEF\xBF\xBD\",\"file_bytes\":\"eP8=\",\"path\":\"/c/x\xEF\xBF\xBD\","
+       "\"path_bytes\":\"L2MveP8=\""},
+      // Valid UTF-8, a U+FFFD of its own and controls among it: text only.
+      {"/c/\xEF\xBF\xBD\ttab\nline\\.txt", "\xEF\xBF\xBD\ttab\nline\\.txt",
+       "\"file\":\"\xEF\xBF\xBD\\ttab\\nline\\\\.txt\","
+       "\"path\":\"/c/\xEF\xBF\xBD\\ttab\\nline\\\\.txt\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    ResultSet set;
+    ResultFile file;
+    file.path = c.path;
+    file.shown_name = c.shown_name;
+    set.AddFile(file);
+    AddPadded(set, 0, 7, u"x", {{0, 1}});
+    EXPECT_EQ(JsonBytes(set), "{" + c.members +
+                                  ",\"line\":7,\"count\":1,\"start\":0,\"length\":1,"
+                                  "\"match\":\"x\",\"left\":\"\",\"right\":\"\"}\n");
+  }
 }
 
 TEST(ResultTables, CancelRaises) {
@@ -490,6 +526,18 @@ std::string CodePointField(std::u16string_view text) {
 }
 
 std::string CodePointField(const std::string& ascii) { return CodePointField(Utf8Decode(ascii)); }
+
+// Bytes as the reader prints them: hex, joined by '.'.
+std::string ByteField(const std::string& bytes) {
+  std::string out;
+  for (const char byte : bytes) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(byte));
+    if (!out.empty()) out += '.';
+    out += hex;
+  }
+  return out;
+}
 
 std::string CodePointCount(std::u16string_view text) {
   const std::string field = CodePointField(text);
@@ -556,7 +604,8 @@ std::vector<std::string> ExpectedJson(const ResultSet& set) {
       rows.push_back(Join({CodePointField(file.shown_name), CodePointField(file.path),
                            CodePointField(std::to_string(line.line)), CodePointField(std::to_string(line.count)),
                            CodePointCount(left), CodePointCount(match), CodePointField(match),
-                           CodePointField(left), CodePointField(shown.substr(start + length))}));
+                           CodePointField(left), CodePointField(shown.substr(start + length)),
+                           ByteField(file.shown_name), ByteField(file.path)}));
     }
   }
   return rows;
@@ -564,8 +613,9 @@ std::vector<std::string> ExpectedJson(const ResultSet& set) {
 
 // Lines with every character the formats treat specially: separators,
 // quotes, line breaks, controls, backslashes, non-ASCII text, surrogate
-// pairs, surrogates alone, and matches that cut a pair; a file name that is
-// not valid UTF-8.
+// pairs, surrogates alone, and matches that cut a pair; file names that are
+// not valid UTF-8, in part or in their folder only, and one with a tab, line
+// breaks and a backslash.
 void FillAwkward(ResultSet& set) {
   ResultFile named;
   named.path = "/corpus/\"odd\", name.txt";
@@ -575,6 +625,11 @@ void FillAwkward(ResultSet& set) {
   bad.path = "/corpus/bad\xFF\xC3.txt";
   bad.shown_name = "bad\xFF\xC3.txt";
   set.AddFile(bad);
+  ResultFile controls;
+  controls.path = "/corpus\xE4\xB8/tab\there\nnew\r\\line.txt";
+  controls.shown_name = "tab\there\nnew\r\\line.txt";
+  set.AddFile(controls);
+  AddPadded(set, 2, 9, u"the name is the odd part", {{0, 3}});
   AddPadded(set, 0, 1, u"a,b \"c\" d\te\\f", {{0, 1}, {4, 3}, {10, 0}});
   // A NUL is an ordinary character of its line, written as the other
   // controls are (never raw in JSON).

@@ -11,9 +11,15 @@ Output, for the C++ test to compare: one line per row, head row included for
 the tables; the fields separated by '|', each field written as the hex code
 points of its text separated by '.', so that no text can be mistaken for the
 separators. JSON rows are printed as file, path, line, count, start, length,
-match, left, right, and the script checks that start and length agree with
-left and match. Any deviation exits with status 1 and a message on stderr.
+match, left, right, then the bytes of file and path (hex, separated by '.'):
+from file_bytes and path_bytes where given, else the text's UTF-8. The script
+checks that start and length agree with left and match, and that a *_bytes
+member comes right after its text, only for bytes that are not valid UTF-8,
+and decodes to that text with U+FFFD for the bad bytes. Any deviation exits
+with status 1 and a message on stderr.
 """
+import base64
+import binascii
 import csv
 import io
 import json
@@ -77,12 +83,38 @@ def read_jsonl(data):
     for line in text.split("\n")[:-1] if text else []:
         obj = json.loads(line)
         keys = ["file", "path", "line", "count", "start", "length", "match", "left", "right"]
-        if list(obj.keys()) != keys:
+        expected = ["file", "file_bytes", "path", "path_bytes"] + keys[2:]
+        expected = [k for k in expected if k in keys or k in obj]
+        if list(obj.keys()) != expected:
             fail("unexpected keys " + repr(list(obj.keys())))
         if obj["start"] != len(obj["left"]) or obj["length"] != len(obj["match"]):
             fail("start or length disagree with the text: " + line)
-        rows.append([obj[k] for k in keys])
+        raw = [name_bytes(obj, "file", line), name_bytes(obj, "path", line)]
+        rows.append([obj[k] for k in keys] + raw)
     return rows
+
+
+def name_bytes(obj, name, line):
+    """The bytes of a file name: its *_bytes member, checked, or its text."""
+    member = name + "_bytes"
+    if member not in obj:
+        return obj[name].encode("utf-8")
+    try:
+        raw = base64.b64decode(obj[member], validate=True)
+    except binascii.Error as error:
+        fail("%s is not base64 (%s): %s" % (member, error, line))
+    try:
+        raw.decode("utf-8")
+        fail(member + " given for valid UTF-8: " + line)
+    except UnicodeDecodeError:
+        pass
+    if raw.decode("utf-8", "replace") != obj[name]:
+        fail(member + " does not decode to " + name + ": " + line)
+    return raw
+
+
+def encode_bytes(raw):
+    return ".".join("%02X" % b for b in raw)
 
 
 def main():
@@ -94,7 +126,7 @@ def main():
     except (UnicodeDecodeError, csv.Error, json.JSONDecodeError) as error:
         fail("%s: %s" % (kind, error))
     for row in rows:
-        print("|".join(encode(f) for f in row))
+        print("|".join(encode_bytes(f) if isinstance(f, bytes) else encode(f) for f in row))
 
 
 if __name__ == "__main__":
