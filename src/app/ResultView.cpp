@@ -18,6 +18,7 @@
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 #include "text/TextFile.h"
+#include "text/WideHelpers.h"
 
 namespace tallyfold {
 
@@ -27,8 +28,6 @@ bool IsSet(const std::atomic<bool>* cancel) {
   return cancel != nullptr && cancel->load(std::memory_order_relaxed);
 }
 
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 // Whether a code unit that is not a surrogate belongs to a word. The rule is
 // deliberately simple and needs no character tables: '_', ASCII letters and

@@ -57,8 +57,6 @@ std::string EncodingHint(const std::vector<FileReading>& readings) {
   return common_helps ? *common : std::string();
 }
 
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 // The characters outside a class that mean something other than themselves
 // where an atom starts or ends, as the compiler reads them; '{', '}' and

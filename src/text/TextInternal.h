@@ -19,6 +19,7 @@
 #include "platform/CodePage.h"
 #include "text/StringList.h"
 #include "text/TextFile.h"
+#include "text/WideHelpers.h"
 #include "text/TextLines.h"
 
 namespace tallyfold::text_internal {
@@ -123,8 +124,8 @@ inline void ThrowIfCancelled(const std::atomic<bool>* cancel) {
   if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) throw ECancelled();
 }
 
-inline bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-inline bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+using tallyfold::IsHighSurrogate;
+using tallyfold::IsLowSurrogate;
 
 // ---- Decoding (TextDecoding.cpp) ----
 

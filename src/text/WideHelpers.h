@@ -12,7 +12,8 @@
 // both ends, and nothing else: U+00A0 and U+3000 stay. TrimAnsi looks at
 // single bytes and ignores character boundaries. The conversions never fail:
 // invalid bytes decode to U+FFFD and unrepresentable characters encode as
-// '?'.
+// '?'. IsHighSurrogate and IsLowSurrogate tell the halves of a surrogate
+// pair, for code that must not cut one.
 #pragma once
 
 #include <string>
@@ -26,5 +27,9 @@ std::u16string_view TrimWideView(std::u16string_view text);
 std::string TrimAnsi(const std::string& text);
 std::u16string AnsiToWide(const std::string& text);
 std::string WideToAnsi(const std::u16string& text);
+
+// The two halves of a UTF-16 surrogate pair.
+inline bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+inline bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 }  // namespace tallyfold

@@ -46,8 +46,6 @@ QString FromView(std::u16string_view text) {
   return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
 // The last `most` code units of `text`, not starting inside a surrogate pair.
 std::u16string_view Tail(std::u16string_view text, std::size_t most) {
