@@ -16,11 +16,12 @@
 #include <cstdint>
 #include <csignal>
 #include <new>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "app/ResultView.h"
+#include "app/OutputFormat.h"
 #include "app/SearchCommand.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
@@ -164,9 +165,10 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
       (arg == "--encoding" ? options.encoding : options.fallback) = args[++i];
     } else if (arg == "--format") {
       if (i + 1 == args.size()) throw UsageError("option --format needs html, tsv or jsonl");
-      options.format = args[++i];
-      if (options.format != "html" && options.format != "tsv" && options.format != "jsonl")
-        throw UsageError("--format needs html, tsv or jsonl, not '" + options.format + "'");
+      const std::string& name = args[++i];
+      const std::optional<OutputFormat> format = OutputFormatNamed(name);
+      if (!format) throw UsageError("--format needs html, tsv or jsonl, not '" + name + "'");
+      options.format = *format;
     } else if (arg == "--row-memory") {
       if (i + 1 == args.size()) throw UsageError("option --row-memory needs a size");
       options.row_memory = ByteSizeArgument(args[++i]);
@@ -200,22 +202,11 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
   if (options.open_report && options.output == kStandardOutput)
     throw UsageError("--open needs a report file, not standard output");
   if (options.output.empty())
-    options.output = options.format == "html" ? "result.htm" : "result." + options.format;
+    options.output = DefaultOutputFile(options.format);
   return options;
 }
 
 namespace {
-
-// Writes the results as --format asks, into `path` as a report is written:
-// a regular file is replaced only once the table is whole.
-void WriteResults(const std::string& format, const ResultSet& results, const std::string& path,
-                  const std::atomic<bool>* cancel) {
-  if (format == "tsv") {
-    WriteTableFile(ResultView(results), TableFormat::kTsv, path, cancel);
-  } else {
-    WriteJsonLinesFile(results, path, cancel);
-  }
-}
 
 // A path from the command line made absolute. One that is absolute already
 // stays exactly as typed: the report's links show it so.
@@ -429,12 +420,8 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
   search.cancel = control.cancel;
   search.encoding = options.encoding;
   search.fallback_encoding = options.fallback;
-  const bool table = options.format != "html";
-  if (table) {
-    search.keep_results = true;
-    search.write_report = false;
-    search.write_style_sheet = false;
-  }
+  search.format = options.format;
+  const bool table = options.format != OutputFormat::kHtml;
 
   SearchStats stats;
   {
@@ -444,7 +431,6 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
     };
     SearchLists lists;
     RunSearch(search, lists, stats);
-    if (table) WriteResults(options.format, *stats.results, search.report_file, search.cancel);
   }
   if (!options.quiet) {
     // The summary keeps out of a report that goes to standard output.

@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "app/MatchStore.h"
+#include "app/OutputFormat.h"
 
 namespace tallyfold {
 
@@ -68,7 +69,7 @@ struct CliOptions {
   std::string encoding = "auto";      // --encoding, checked
   std::string fallback = "GB18030";   // --fallback, checked
   std::string output;                 // native byte path, as given; "-": standard output
-  std::string format = "html";        // --format: html, tsv or jsonl
+  OutputFormat format = OutputFormat::kHtml;  // --format: html, tsv or jsonl
   std::string pattern;                // bytes in the locale's character set
   std::string folder;                 // native byte path, as given
 };

@@ -8,13 +8,13 @@
 #include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <memory>
 #include <new>
 #include <system_error>
 #include <thread>
 
 #include "app/LineFilter.h"
 #include "app/OrderedWork.h"
-#include "app/ResultSet.h"
 #include "platform/DirList.h"
 #include "text/TextLines.h"
 #include "text/WideHelpers.h"
@@ -67,7 +67,6 @@ class FileRows {
   static constexpr std::size_t kLongRow = 64 * 1024;  // code units
 
   TTextReadInfo read;           // how the file was read; empty until it was
-  std::int64_t characters = 0;  // code units of the lines read
   int also_lines = -1;          // lines the second pattern matches; -1: none
   std::vector<MatchKey> keys;   // one per matching line, in line order
   RowStore* store = nullptr;    // where the segments go
@@ -77,6 +76,7 @@ class FileRows {
   // it is given.
   template <typename Write>
   void Add(int count, std::size_t length, Write write) {
+    if (length == RowPrinter::kMeasuredLater) return AddMeasured(count, write);
     // No row comes near this in memory that a search can have; a length
     // the key cannot hold is reported as the memory it would take.
     if (length > UINT32_MAX) throw std::bad_alloc();
@@ -95,6 +95,37 @@ class FileRows {
     const std::size_t offset = segment_.size();
     write(segment_);
     keys.push_back({count, key_length, offset});
+  }
+
+  // The same for a row whose length is known once it is written: it is
+  // written into the segment, and a long one is then moved to a segment of
+  // its own.
+  template <typename Write>
+  void AddMeasured(int count, Write write) {
+    if (segment_.size() >= kSegmentUnits) Flush();
+    if (segment_.capacity() == 0) segment_.reserve(kSegmentUnits);
+    const std::size_t offset = segment_.size();
+    try {
+      write(segment_);
+    } catch (...) {
+      segment_.resize(offset);
+      throw;
+    }
+    const std::size_t length = segment_.size() - offset;
+    if (length > UINT32_MAX) throw std::bad_alloc();
+    const auto key_length = static_cast<std::uint32_t>(length);
+    if (length < kLongRow) {
+      keys.push_back({count, key_length, offset});
+      return;
+    }
+    std::u16string row(std::u16string_view(segment_).substr(offset));
+    // The rows before it are stored without the room the long one took.
+    segment_.resize(offset);
+    segment_.shrink_to_fit();
+    Flush();
+    segment_ = std::u16string();
+    keys.push_back({count, key_length, MatchKey::Place(store->Put(std::move(row)), 0)});
+    stored_ = keys.size();
   }
 
   // Stores the rows written since the last time, completing their keys. If
@@ -169,8 +200,8 @@ class AlsoCount {
 
 // The work of ScanLines below, without the storing of the last rows.
 void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_pattern,
-                 const std::string& path, const std::string& shown_name, bool case_sensitive,
-                 const TTextDecoding& decoding, bool line_filter, int packed_file,
+                 const RecordFile& file, const RowPrinter& printer, bool case_sensitive,
+                 const TTextDecoding& decoding, bool line_filter,
                  const std::atomic<bool>* cancel, FileRows& out) {
   if (IsSet(cancel)) throw ECancelled();
   // All live only for this file and are released on every way out,
@@ -187,8 +218,7 @@ void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_patte
   // With a second pattern the filter serves both or neither.
   engine.SetExpression(pattern);
   AlsoCount also(also_pattern, case_sensitive, cancel);
-  const bool packed = packed_file >= 0;
-  TLineNeedle needle = line_filter && !packed ? LineNeedleFor(engine) : TLineNeedle();
+  TLineNeedle needle = line_filter ? LineNeedleFor(engine) : TLineNeedle();
   if (also.On() && !needle.empty()) {
     const TLineNeedle also_needle = LineNeedleFor(also.Engine());
     if (also_needle.units != needle.units || also_needle.others != needle.others ||
@@ -196,14 +226,12 @@ void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_patte
       needle = TLineNeedle();
   }
 
-  const RowFormatter rows(path, shown_name);
   std::vector<MatchSpan> spans;
   std::u16string padded;
   ReadTextLines(
-      path, decoding, needle.empty() ? nullptr : &needle, cancel, &out.read,
+      file.path, decoding, needle.empty() ? nullptr : &needle, cancel, &out.read,
       [&](int k, std::u16string_view line) {
         if (IsSet(cancel)) throw ECancelled();
-        out.characters += static_cast<std::int64_t>(line.size());
         const std::u16string_view trimmed = TrimWideView(line);
         if (trimmed.empty()) return;
         Pad(padded, trimmed, cancel);
@@ -218,20 +246,15 @@ void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_patte
         const int count = CountMatches(engine, pattern, padded, &spans);
         if (long_line) engine.SetInputString(std::u16string());
         also.Line(padded);
-        if (count > 0 && packed) {
-          out.Add(count, PackedLineLength(padded.size(), spans.size()),
-                  [&](std::u16string& row) {
-                    AppendPackedLine(row, packed_file, k + 1, padded, spans);
-                  });
-        } else if (count > 0) {
-          // The spans the count found are the ones highlighted, so the
-          // markup always agrees with the number beside it. A long row is a
+        if (count > 0) {
+          // The spans the count found are the ones the row shows, so the
+          // row always agrees with the number beside it. A long row is a
           // string of its own, which a cancel part-way drops; a short one
           // is never cut off.
-          out.Add(count, rows.RowLength(padded, spans, k + 1, long_cancel),
-                  [&](std::u16string& row) {
-                    rows.AppendRow(row, padded, spans, k + 1, long_cancel);
-                  });
+          const MatchRecord record{k + 1, padded, spans};
+          out.Add(count, printer.RowLength(record, long_cancel), [&](std::u16string& row) {
+            printer.AppendRow(row, record, long_cancel);
+          });
         }
         if (long_line) std::u16string().swap(padded);
       });
@@ -243,12 +266,14 @@ void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_patte
 // out.store once it returns, also when it fails: `out` then keeps the
 // lines before the failure.
 void ScanLines(const std::u16string& pattern, const std::u16string& also_pattern,
-               const std::string& path, const std::string& shown_name, bool case_sensitive,
-               const TTextDecoding& decoding, bool line_filter, int packed_file,
+               const RecordFile& file, const RowPrinterFactory& printers, bool case_sensitive,
+               const TTextDecoding& decoding, bool line_filter,
                const std::atomic<bool>* cancel, FileRows& out) {
   try {
-    ScanLinesOf(pattern, also_pattern, path, shown_name, case_sensitive, decoding, line_filter,
-                packed_file, cancel, out);
+    const std::unique_ptr<RowPrinter> printer =
+        printers ? printers(file) : std::make_unique<RowFormatter>(file.path, file.shown_name);
+    ScanLinesOf(pattern, also_pattern, file, *printer, case_sensitive, decoding, line_filter,
+                cancel, out);
   } catch (...) {
     out.Flush();
     throw;
@@ -313,8 +338,9 @@ void ScanFile(const std::u16string& pattern, const std::string& path, bool case_
     FileRows rows;
     rows.store = &list.rows;
     try {
-      ScanLines(pattern, std::u16string(), path, FileNameOf(path), case_sensitive,
-                TTextDecoding(), true, -1, cancel, rows);
+      const std::string name = FileNameOf(path);
+      ScanLines(pattern, std::u16string(), RecordFile{0, path, name}, RowPrinterFactory(),
+                case_sensitive, TTextDecoding(), true, cancel, rows);
     } catch (...) {
       list.keys.Append(rows.keys);
       throw;
@@ -368,9 +394,11 @@ int ScanFolder(const std::u16string& pattern, const std::string& folder, bool ca
       total, plan, control.cancel,
       [&](int index, FileRows& rows, const std::atomic<bool>* stop) {
         rows.store = &matches.rows;
-        ScanLines(pattern, control.also_pattern, path_of(index),
-                  names[static_cast<std::size_t>(index)], case_sensitive, control.decoding,
-                  control.line_filter, control.packed_lines ? index : -1, stop, rows);
+        const std::string path = path_of(index);
+        ScanLines(pattern, control.also_pattern,
+                  RecordFile{index, path, names[static_cast<std::size_t>(index)]},
+                  control.printers, case_sensitive, control.decoding, control.line_filter, stop,
+                  rows);
       },
       [&](int index, FileRows& rows, bool complete) {
         // A file that failed part-way still adds the lines before the
@@ -382,7 +410,7 @@ int ScanFolder(const std::u16string& pattern, const std::string& folder, bool ca
           control.scanned(ScannedFile{.index = index,
                                       .path = path,
                                       .shown_name = names[static_cast<std::size_t>(index)],
-                                      .characters = rows.characters,
+                                      .characters = rows.read.units,
                                       .read = rows.read,
                                       .also_lines = rows.also_lines});
         }

@@ -6,8 +6,9 @@
 // non-blank line of each file counts the matches of the pattern. Every line
 // with at least one match adds one key to the match list (app/MatchStore.h):
 // its count and where its row is. The row is made on the thread that
-// counted the line, by the report's row formatter (app/RowFormatter.h),
-// from the trimmed line with one space added on each side:
+// counted the line, by the row printer of its file (app/MatchRecord.h),
+// from the trimmed line with one space added on each side; by default that
+// is the report's row formatter (app/RowFormatter.h):
 //
 //    The <span class="key">cat</span> sat.  <span class="info"><a
 //   href="/c/a.txt" target="_blank">(<span class="file">a.txt</span>, <span
@@ -72,8 +73,8 @@ struct ScannedFile {
   int index = 0;                // in enumeration order
   const std::string& path;
   const std::string& shown_name;  // the name its rows show
-  // The code units of its lines, line breaks not counted (only with
-  // ScanControl::packed_lines; 0 otherwise).
+  // The code units of its lines, line breaks not counted (of every line,
+  // also of those the line filter passed over undecoded).
   std::int64_t characters = 0;
   // How it was read: its character set, the sequences read as U+FFFD, its
   // NULs (text/TextFile.h).
@@ -123,11 +124,10 @@ struct ScanControl {
   // decode and match only the lines that hold it (app/LineFilter.h). The
   // matches are the same either way; off, every line is decoded.
   bool line_filter = true;
-  // Keep each matching line packed for a ResultSet (app/ResultSet.h:
-  // AppendPackedLine, with the file's index in the folder's order) instead
-  // of as a report row. Every line is then decoded, so that `scanned` can
-  // tell each file's size in characters.
-  bool packed_lines = false;
+  // Makes each file's row printer (app/MatchRecord.h), which turns every
+  // matching line into its row; empty: the report's rows
+  // (app/RowFormatter.h). Which lines are decoded does not depend on it.
+  RowPrinterFactory printers;
   ScanScanned scanned;
   // When not empty, a second pattern looked for in the same non-blank lines
   // as the pattern, under the same case option: the lines it matches are

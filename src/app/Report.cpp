@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/ResultPacking.h"
 #include "app/RowFormatter.h"
 #include "platform/Exception.h"
 #include "text/WideHelpers.h"
@@ -312,8 +313,6 @@ void BuildReport(ReportSink& sink, const ResultSet& results, TUnicodeStringList&
   char16_t number[24];
   char16_t count[24];
   std::u16string row;
-  std::u16string padded;
-  std::vector<MatchSpan> spans;
   for (std::size_t i = 0; i < lines; ++i) {
     if (i % kCancelCheckRows == 0 && cancel != nullptr && cancel->load(std::memory_order_relaxed))
       throw ECancelled();
@@ -323,10 +322,12 @@ void BuildReport(ReportSink& sink, const ResultSet& results, TUnicodeStringList&
       const ResultFile& file = results.Files()[static_cast<std::size_t>(line.file)];
       formatter = std::make_unique<RowFormatter>(file.path, file.shown_name);
     }
-    padded.assign(line.text);
-    spans.assign(line.spans, line.spans + line.count);
     row.clear();
-    formatter->AppendRow(row, padded, spans, line.line, cancel);
+    formatter->AppendRow(
+        row,
+        MatchRecord{line.line, line.text,
+                    std::span<const MatchSpan>(line.spans, static_cast<std::size_t>(line.count))},
+        cancel);
     WriteRow(sink, static_cast<int>(i), row, DecimalDigits(line.count, count), number);
   }
   WriteFoot(sink);
@@ -335,7 +336,7 @@ void BuildReport(ReportSink& sink, const ResultSet& results, TUnicodeStringList&
 void BuildResults(MatchList& matches, ResultSet& results) {
   SortMatchKeys(matches.keys);
   RowReader rows(matches.rows, matches.keys);
-  for (std::size_t i = 0; i < matches.keys.size(); ++i) AddPackedLine(results, rows.Next());
+  for (std::size_t i = 0; i < matches.keys.size(); ++i) app_internal::AddPackedLine(results, rows.Next());
 }
 
 void BuildReport(TUnicodeStringList& report, TUnicodeStringList& matches,

@@ -21,11 +21,12 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "app/RowFormatter.h"  // MatchSpan
+#include "app/MatchRecord.h"
 #include "text/TextFile.h"      // TTextReadInfo
 
 namespace tallyfold {
@@ -89,14 +90,10 @@ class ResultSet {
   std::size_t hits_ = 0;
 };
 
-// A matching line packed into code units, as a search keeps it from the
-// moment it is found until the results are made: the file index, the line
-// number and the number of spans (two units each), the spans (four units
-// each), then the text.
-std::size_t PackedLineLength(std::size_t text_units, std::size_t spans);
-void AppendPackedLine(std::u16string& out, int file, int line, std::u16string_view text,
-                      const std::vector<MatchSpan>& spans);
-// Adds a packed line to `results` (after its file) with AddLine.
-void AddPackedLine(ResultSet& results, std::u16string_view packed);
+// The row printers of a search that keeps its results: a row is the record
+// itself, with the index of its file, kept with the other rows until the
+// search is over and the order is known; then BuildResults (app/Report.h)
+// adds the lines to a ResultSet.
+RowPrinterFactory ResultRecordPrinters();
 
 }  // namespace tallyfold

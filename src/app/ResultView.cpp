@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <utility>
 
 #include "platform/CodePage.h"
@@ -156,211 +158,41 @@ struct PlaceKey {
   }
 };
 
-// ---- UTF-8 output ----
-
-// Appends the code point `c` (at most U+10FFFF, not a surrogate) as UTF-8.
-void AppendCodePoint(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-// Appends `text` as UTF-8: a surrogate pair as its character, a surrogate
-// without its partner as U+FFFD, so that the output is always valid UTF-8.
-// `escape(unit, out)` sees each ASCII unit first and returns true when it
-// has written it (escaped) itself.
-template <class Escape>
-void AppendUtf8(std::string& out, std::u16string_view text, Escape escape) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t unit = text[i];
-    if (unit < 0x80) {
-      if (!escape(unit, out)) out += static_cast<char>(unit);
-    } else if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-      AppendCodePoint(out, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
-                               (static_cast<char32_t>(text[i + 1]) - 0xDC00));
-      ++i;
-    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
-      AppendCodePoint(out, 0xFFFD);
-    } else {
-      AppendCodePoint(out, unit);
-    }
-  }
-}
-
-// The Unicode characters in `text`, a surrogate without its partner counting
-// as one (it is written as U+FFFD).
-std::size_t CodePoints(std::u16string_view text) {
-  std::size_t count = 0;
-  for (std::size_t i = 0; i < text.size(); ++i, ++count) {
-    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) ++i;
-  }
-  return count;
-}
-
-// File names are native bytes; in a UTF-8 table their invalid bytes become
-// U+FFFD. Decoded once per file, not once per row.
-std::vector<std::u16string> DecodedNames(const ResultSet& results) {
-  std::vector<std::u16string> names;
-  names.reserve(results.Files().size());
-  for (const ResultFile& file : results.Files()) names.push_back(Utf8Decode(file.shown_name));
-  return names;
-}
-
-// Collects the output and hands it to `write` in pieces of about this size.
-constexpr std::size_t kWritePiece = std::size_t{1} << 16;
-
-class Output {
- public:
-  explicit Output(const std::function<void(std::string_view)>& write) : write_(write) {
-    buffer_.reserve(kWritePiece + 1024);
-  }
-  std::string& Buffer() { return buffer_; }
-  void MaybeFlush() {
-    if (buffer_.size() >= kWritePiece) Flush();
-  }
-  void Flush() {
-    if (!buffer_.empty()) write_(buffer_);
-    buffer_.clear();
-  }
-
- private:
-  const std::function<void(std::string_view)>& write_;
-  std::string buffer_;
-};
-
-bool NoEscape(char16_t, std::string&) { return false; }
-
-// A CSV field, quoted when it holds a comma, a quote or a line break, with
-// its quotes doubled.
-void AppendCsvField(std::string& out, std::u16string_view text) {
-  const bool quote = text.find_first_of(u",\"\r\n") != std::u16string_view::npos;
-  if (!quote) {
-    AppendUtf8(out, text, NoEscape);
-    return;
-  }
-  out += '"';
-  AppendUtf8(out, text, [](char16_t unit, std::string& to) {
-    if (unit != u'"') return false;
-    to += "\"\"";
-    return true;
-  });
-  out += '"';
-}
-
-// A TSV field: tab, line feed, carriage return and backslash as \t, \n, \r
-// and \\, so that a field never holds a separator.
-void AppendTsvField(std::string& out, std::u16string_view text) {
-  AppendUtf8(out, text, [](char16_t unit, std::string& to) {
-    switch (unit) {
-      case u'\t': to += "\\t"; return true;
-      case u'\n': to += "\\n"; return true;
-      case u'\r': to += "\\r"; return true;
-      case u'\\': to += "\\\\"; return true;
-      default: return false;
-    }
-  });
-}
-
-// A JSON string with its quotes.
-void AppendJsonString(std::string& out, std::u16string_view text) {
-  out += '"';
-  AppendUtf8(out, text, [](char16_t unit, std::string& to) {
-    switch (unit) {
-      case u'"': to += "\\\""; return true;
-      case u'\\': to += "\\\\"; return true;
-      case u'\b': to += "\\b"; return true;
-      case u'\f': to += "\\f"; return true;
-      case u'\n': to += "\\n"; return true;
-      case u'\r': to += "\\r"; return true;
-      case u'\t': to += "\\t"; return true;
-      default: break;
-    }
-    if (unit >= 0x20) return false;
-    static constexpr char kHex[] = "0123456789abcdef";
-    to += "\\u00";
-    to += kHex[unit >> 4];
-    to += kHex[unit & 0xF];
-    return true;
-  });
-  out += '"';
-}
-
-// Bytes in base64 (RFC 4648, with its padding), as a JSON string.
-void AppendJsonBase64(std::string& out, std::string_view bytes) {
-  static constexpr char kDigits[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  out += '"';
-  for (std::size_t at = 0; at < bytes.size(); at += 3) {
-    const std::size_t take = std::min<std::size_t>(3, bytes.size() - at);
-    std::uint32_t group = 0;
-    for (std::size_t k = 0; k < 3; ++k) {
-      group <<= 8;
-      if (k < take) group |= static_cast<unsigned char>(bytes[at + k]);
-    }
-    for (std::size_t k = 0; k < 4; ++k)
-      out += k <= take ? kDigits[(group >> (18 - 6 * k)) & 0x3F] : '=';
-  }
-  out += '"';
-}
-
-// The members that name a file in a JSON object: `member` with the name as
-// text and, when its bytes are not valid UTF-8 (so that the text, with
-// U+FFFD in their place, cannot open the file), `member`_bytes with the
-// bytes themselves.
-void AppendJsonFileName(std::string& out, const char* member, const std::string& bytes) {
-  std::size_t malformed = 0;
-  const std::u16string text = Utf8Decode(bytes, malformed);
-  out += '"';
-  out += member;
-  out += "\":";
-  AppendJsonString(out, text);
-  if (malformed == 0) return;
-  out += ",\"";
-  out += member;
-  out += "_bytes\":";
-  AppendJsonBase64(out, bytes);
-}
-
-// Where a match lies in the line as shown: the line's text less the space a
-// search adds at each end. A match over one of those spaces (or an empty one
-// beyond it) keeps only what lies within the line.
-struct Cut {
-  std::size_t start;  // in the text, at least 1
-  std::size_t end;    // in the text, at most its size less 1
-};
-
-Cut CutOf(std::u16string_view text, const MatchSpan& span) {
-  const std::size_t first = text.empty() ? 0 : 1;
-  const std::size_t last = text.size() < 2 ? first : text.size() - 1;
-  const auto start = std::clamp(static_cast<std::size_t>(span.start), first, last);
-  const auto end =
-      std::clamp(static_cast<std::size_t>(span.start) + static_cast<std::size_t>(span.length),
-                 start, last);
-  return Cut{start, end};
-}
-
 // A row's line cut at its match.
 Kwic KwicOf(const ResultSet& results, ResultHit hit) {
   const ResultLine line = results.Line(hit.line);
-  const Cut cut = CutOf(line.text, line.spans[hit.span]);
-  const std::size_t first = line.text.empty() ? 0 : 1;
-  const std::size_t last = line.text.size() < 2 ? first : line.text.size() - 1;
-  return Kwic{line.text.substr(first, cut.start - first),
-              line.text.substr(cut.start, cut.end - cut.start),
-              line.text.substr(cut.end, last - cut.end)};
+  return CutAtMatch(line.text, line.spans[hit.span]);
 }
+
+// A line of the results as the record it was found as.
+MatchRecord RecordOf(const ResultLine& line) {
+  return MatchRecord{line.line, line.text,
+                     std::span<const MatchSpan>(line.spans, static_cast<std::size_t>(line.count))};
+}
+
+// One table printer per file, made when its first row is written.
+class FilePrinters {
+ public:
+  FilePrinters(const ResultSet& results, OutputFormat format)
+      : results_(results), format_(format), printers_(results.Files().size()) {}
+
+  const TableRowPrinter& For(int file) {
+    std::unique_ptr<TableRowPrinter>& printer = printers_[static_cast<std::size_t>(file)];
+    if (!printer) {
+      const ResultFile& entry = results_.Files()[static_cast<std::size_t>(file)];
+      printer = std::make_unique<TableRowPrinter>(format_, entry.path, entry.shown_name);
+    }
+    return *printer;
+  }
+
+ private:
+  const ResultSet& results_;
+  OutputFormat format_;
+  std::vector<std::unique_ptr<TableRowPrinter>> printers_;
+};
+
+// Rows are gathered this many code units at a time before they go out.
+constexpr std::size_t kRowsPerOutput = std::size_t{1} << 15;
 
 }  // namespace
 
@@ -492,108 +324,53 @@ std::u16string_view ResultView::WordRightOf(std::u16string_view text) {
 void WriteTable(const ResultView& view, TableFormat format,
                 const std::function<void(std::string_view bytes)>& write,
                 const std::atomic<bool>* cancel) {
-  const bool csv = format == TableFormat::kCsv;
-  const auto field = csv ? AppendCsvField : AppendTsvField;
-  const char separator = csv ? ',' : '\t';
-  const char* line_end = csv ? "\r\n" : "\n";
-  const std::vector<std::u16string> names = DecodedNames(view.Results());
-
-  Output output(write);
-  std::string& out = output.Buffer();
-  if (csv) out += "\xEF\xBB\xBF";
-  out += csv ? "file,line,count,left,match,right" : "file\tline\tcount\tleft\tmatch\tright";
-  out += line_end;
+  FilePrinters printers(view.Results(), format);
+  TableOutput output(write);
+  output.Add(TableHead(format));
+  std::u16string rows;
   for (std::size_t row = 0; row < view.RowCount(); ++row) {
     if (row % kCheckEvery == 0 && IsSet(cancel)) throw ECancelled();
     const ResultLine line = view.Line(row);
-    const Kwic kwic = view.Context(row);
-    field(out, names[static_cast<std::size_t>(line.file)]);
-    out += separator;
-    out += std::to_string(line.line);
-    out += separator;
-    out += std::to_string(line.count);
-    out += separator;
-    field(out, kwic.left);
-    out += separator;
-    field(out, kwic.match);
-    out += separator;
-    field(out, kwic.right);
-    out += line_end;
-    output.MaybeFlush();
+    printers.For(line.file).AppendMatchRow(rows, RecordOf(line), view.Row(row).span);
+    if (rows.size() >= kRowsPerOutput) {
+      output.Add(rows);
+      rows.clear();
+    }
   }
+  output.Add(rows);
   output.Flush();
 }
 
 void WriteJsonLines(const ResultSet& results,
                     const std::function<void(std::string_view bytes)>& write,
                     const std::atomic<bool>* cancel) {
-  // Each file's members, made once: every row of the file starts with them.
-  std::vector<std::string> heads;
-  heads.reserve(results.Files().size());
-  for (const ResultFile& file : results.Files()) {
-    std::string head = "{";
-    AppendJsonFileName(head, "file", file.shown_name);
-    head += ',';
-    AppendJsonFileName(head, "path", file.path);
-    heads.push_back(std::move(head));
-  }
+  WriteResultTable(results, OutputFormat::kJsonLines, write, cancel);
+}
 
-  Output output(write);
-  std::string& out = output.Buffer();
+void WriteResultTable(const ResultSet& results, OutputFormat format,
+                      const std::function<void(std::string_view bytes)>& write,
+                      const std::atomic<bool>* cancel) {
+  FilePrinters printers(results, format);
+  TableOutput output(write);
+  output.Add(TableHead(format));
+  std::u16string rows;
   for (std::size_t i = 0; i < results.LineCount(); ++i) {
     if (i % kCheckEvery == 0 && IsSet(cancel)) throw ECancelled();
     const ResultLine line = results.Line(i);
-    const auto file = static_cast<std::size_t>(line.file);
-    // The characters before each match, counted along the line once (the
-    // matches are in ascending order), a surrogate pair as one. The line is
-    // read from the left, so its pairs do not depend on where a match
-    // starts. The line is shown less the space a search adds at each end
-    // (see KwicOf), so the count starts after the first unit.
-    std::size_t cursor = line.text.empty() ? 0 : 1;
-    std::size_t characters = 0;
-    for (int s = 0; s < line.count; ++s) {
-      const Cut cut = CutOf(line.text, line.spans[s]);
-      while (cursor < cut.start) {
-        if (IsHighSurrogate(line.text[cursor]) && cursor + 1 < line.text.size() &&
-            IsLowSurrogate(line.text[cursor + 1])) {
-          if (cursor + 2 > cut.start) break;
-          cursor += 2;
-        } else {
-          ++cursor;
-        }
-        ++characters;
-      }
-      // A pair that the match's start cuts leaves its high half in `left`
-      // as one character.
-      const std::size_t start = characters + (cursor < cut.start ? 1 : 0);
-      const Kwic kwic = KwicOf(results, ResultHit{static_cast<std::uint32_t>(i),
-                                                  static_cast<std::uint32_t>(s)});
-      const std::u16string_view left = kwic.left;
-      const std::u16string_view match = kwic.match;
-      const std::u16string_view right = kwic.right;
-
-      out += heads[file];
-      out += ",\"line\":" + std::to_string(line.line);
-      out += ",\"count\":" + std::to_string(line.count);
-      out += ",\"start\":" + std::to_string(start);
-      out += ",\"length\":" + std::to_string(CodePoints(match));
-      out += ",\"match\":";
-      AppendJsonString(out, match);
-      out += ",\"left\":";
-      AppendJsonString(out, left);
-      out += ",\"right\":";
-      AppendJsonString(out, right);
-      out += "}\n";
-      output.MaybeFlush();
+    printers.For(line.file).AppendRow(rows, RecordOf(line), cancel);
+    if (rows.size() >= kRowsPerOutput) {
+      output.Add(rows);
+      rows.clear();
     }
   }
+  output.Add(rows);
   output.Flush();
 }
 
 namespace {
 
-// The writers hand over pieces of kWritePiece bytes, which go to the file
-// as they come.
+// The writers hand over their bytes in pieces, which go to the file as
+// they come.
 std::function<void(std::string_view)> ToStream(TStream& stream) {
   return [&stream](std::string_view bytes) {
     stream.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));

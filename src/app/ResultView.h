@@ -29,7 +29,9 @@
 #include <string_view>
 #include <vector>
 
+#include "app/OutputFormat.h"
 #include "app/ResultSet.h"
+#include "app/TablePrinter.h"
 
 namespace tallyfold {
 
@@ -39,15 +41,6 @@ enum class ResultOrder {
   kMatch,        // the matched text, compared by code unit
   kLeftWord,     // the first word left of the match (the nearest), by code unit
   kRightWord,    // the first word right of the match, by code unit
-};
-
-// One row's text: views into the line as shown, that is without the space a
-// search adds at each end of a line (ResultLine::text). A match over one of
-// those spaces keeps only what lies within the line.
-struct Kwic {
-  std::u16string_view left;   // the line before the match
-  std::u16string_view match;  // the match (may be empty)
-  std::u16string_view right;  // the line after the match
 };
 
 class ResultView {
@@ -65,6 +58,7 @@ class ResultView {
   std::size_t RowCount() const { return rows_.size(); }
   ResultHit Row(std::size_t row) const { return rows_[row]; }
   ResultLine Line(std::size_t row) const { return results_.Line(rows_[row].line); }
+  // The row's line cut at its match (Kwic in app/TablePrinter.h).
   Kwic Context(std::size_t row) const;
   const ResultSet& Results() const { return results_; }
 
@@ -78,28 +72,24 @@ class ResultView {
   std::vector<ResultHit> rows_;
 };
 
-// Tables: one row per shown row of the view, in its order, with a head row.
-// CSV is UTF-8 with a byte-order mark (so that spreadsheets read it as
-// UTF-8), fields quoted as RFC 4180 asks, CR LF line ends; TSV is UTF-8
-// without a mark, LF line ends, tabs and line breaks in a field written as
-// \t, \n and \r (and a backslash as \\). Columns: file, line, count, left,
-// match, right.
-enum class TableFormat { kCsv, kTsv };
+// Tables (app/TablePrinter.h): one row per shown row of the view, in its
+// order, with the format's head. `format` is kCsv, kTsv or kJsonLines.
+using TableFormat = OutputFormat;
 void WriteTable(const ResultView& view, TableFormat format,
                 const std::function<void(std::string_view bytes)>& write,
                 const std::atomic<bool>* cancel = nullptr);
 
-// One JSON object per match, one per line (UTF-8, LF), in report order:
-// {"file":"a.txt","path":"/c/a.txt","line":3,"count":2,"start":4,"length":3,
-//  "match":"the","left":"...","right":"..."}; start and length are in
-// Unicode characters (code points) of the line as shown (see Kwic), so that
-// left + match + right is the trimmed line. A file name or path that is not
-// valid UTF-8 has its bad bytes as U+FFFD, and is followed by its bytes in
-// base64, which a script can open the file by: "file_bytes" after "file",
-// "path_bytes" after "path", each only then.
+// JSON Lines (app/TablePrinter.h) of every match of `results`, in report
+// order.
 void WriteJsonLines(const ResultSet& results,
                     const std::function<void(std::string_view bytes)>& write,
                     const std::atomic<bool>* cancel = nullptr);
+
+// The table of every match of `results` in `format` (not kHtml), in report
+// order, as a search writes it.
+void WriteResultTable(const ResultSet& results, OutputFormat format,
+                      const std::function<void(std::string_view bytes)>& write,
+                      const std::atomic<bool>* cancel = nullptr);
 
 // The same written to the file at `native_path` as a report is written
 // (WriteFileWith in text/TextFile.h): a regular file is replaced only once

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
 #include <type_traits>
 
 #include "platform/CodePage.h"
@@ -189,10 +190,9 @@ void AppendDecimal(std::u16string& out, int value) {
 
 // With `cancel`, the flag is looked at as the text is escaped, and at each
 // of the spans, which may be many.
-void AppendHighlight(std::u16string& out, const std::u16string& line,
-                     const std::vector<MatchSpan>& spans, const std::u16string& open,
+void AppendHighlight(std::u16string& out, std::u16string_view text,
+                     std::span<const MatchSpan> spans, const std::u16string& open,
                      const std::u16string& close, const std::atomic<bool>* cancel = nullptr) {
-  const std::u16string_view text(line);
   std::size_t copied = 0;
   for (const MatchSpan& span : spans) {
     const auto start = static_cast<std::size_t>(span.start);
@@ -208,7 +208,7 @@ void AppendHighlight(std::u16string& out, const std::u16string& line,
 
 // The length of `line` escaped and highlighted at `spans`, each span
 // adding `markup` code units. A unit replaced by U+FFFD keeps its length.
-std::size_t HighlightLength(const std::u16string& line, const std::vector<MatchSpan>& spans,
+std::size_t HighlightLength(std::u16string_view line, std::span<const MatchSpan> spans,
                             std::size_t markup, const std::atomic<bool>* cancel = nullptr) {
   std::size_t length = line.size() + spans.size() * markup;
   for (std::size_t i = 0; i < line.size(); ++i) {
@@ -257,7 +257,7 @@ std::u16string InfoFragment(const std::string& path, const std::string& shown_na
       AnsiToWide(InfoHead(path, shown_name) + std::to_string(line_number) + kInfoTail));
 }
 
-std::u16string Highlight(const std::u16string& line, const std::vector<MatchSpan>& spans,
+std::u16string Highlight(std::u16string_view line, std::span<const MatchSpan> spans,
                          const std::u16string& open, const std::u16string& close) {
   std::u16string out;
   out.reserve(line.size() + spans.size() * (open.size() + close.size()) + 16);
@@ -273,20 +273,24 @@ RowFormatter::RowFormatter(const std::string& path, const std::string& shown_nam
     // apart give exactly what InfoFragment gives for the whole.
     : info_head_(WideInfoHead(path, shown_name)) {}
 
-std::size_t RowFormatter::RowLength(const std::u16string& line,
-                                    const std::vector<MatchSpan>& spans, int line_number,
+std::size_t RowFormatter::RowLength(const MatchRecord& record,
                                     const std::atomic<bool>* cancel) const {
-  return HighlightLength(line, spans, kKeyOpen.size() + kKeyClose.size(), cancel) +
-         info_head_.size() + DecimalLength(line_number) + std::size(kWideInfoTail) - 1;
+  return HighlightLength(record.text, record.spans, kKeyOpen.size() + kKeyClose.size(), cancel) +
+         info_head_.size() + DecimalLength(record.line) + std::size(kWideInfoTail) - 1;
 }
 
-void RowFormatter::AppendRow(std::u16string& out, const std::u16string& line,
-                             const std::vector<MatchSpan>& spans, int line_number,
+void RowFormatter::AppendRow(std::u16string& out, const MatchRecord& record,
                              const std::atomic<bool>* cancel) const {
-  AppendHighlight(out, line, spans, kKeyOpen, kKeyClose, cancel);
+  AppendHighlight(out, record.text, record.spans, kKeyOpen, kKeyClose, cancel);
   out += info_head_;
-  AppendDecimal(out, line_number);
+  AppendDecimal(out, record.line);
   out += kWideInfoTail;
+}
+
+RowPrinterFactory ReportRowPrinters() {
+  return [](const RecordFile& file) -> std::unique_ptr<RowPrinter> {
+    return std::make_unique<RowFormatter>(file.path, file.shown_name);
+  };
 }
 
 }  // namespace tallyfold

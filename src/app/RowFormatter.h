@@ -9,12 +9,14 @@
 //   class="line">Line 3</span>)</a></span>          (one row, one line)
 //
 // The corpus scan makes the rows where it finds the matches, one formatter
-// per file; the formatter never reads a file and knows nothing of the
-// engine: it is given the line and where its matches are.
+// per file, as the row printer of the report (app/MatchRecord.h); the
+// formatter never reads a file and knows nothing of the engine: it is given
+// the line and where its matches are.
 //
 //   RowFormatter rows("/c/a.txt", "a.txt");
+//   const MatchSpan cat[] = {{5, 3}};
 //   std::u16string row;
-//   rows.AppendRow(row, u" The cat sat. ", {{5, 3}}, 3);
+//   rows.AppendRow(row, MatchRecord{3, u" The cat sat. ", cat});
 //
 // Escaping writes each code unit that XML cannot hold as U+FFFD, so the
 // report stays well-formed UTF-16 and XML and the matches keep their places.
@@ -22,48 +24,42 @@
 
 #include <atomic>
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "app/MatchRecord.h"
 
 namespace tallyfold {
 
-// One counted match in a line: 0-based start and length in code units.
-struct MatchSpan {
-  int start;
-  int length;
-};
-
-// Makes the rows of one file.
-class RowFormatter {
+// Makes the report's rows of one file.
+class RowFormatter : public RowPrinter {
  public:
   // For the file at `path` (a native byte path), named in its rows as
   // `shown_name`.
   RowFormatter(const std::string& path, const std::string& shown_name);
 
-  // The length in code units of the row AppendRow makes from the same
-  // arguments, so that the row can be made at its exact size.
-  std::size_t RowLength(const std::u16string& line, const std::vector<MatchSpan>& spans,
-                        int line_number, const std::atomic<bool>* cancel = nullptr) const;
-
-  // Appends the row of line `line_number` (1-based) whose matches are
-  // `spans` (ascending and not overlapping, as the engine finds them). With
-  // `cancel`, a very long line looks at the flag as it is escaped and raises
-  // ECancelled once it is set.
-  void AppendRow(std::u16string& out, const std::u16string& line,
-                 const std::vector<MatchSpan>& spans, int line_number,
-                 const std::atomic<bool>* cancel = nullptr) const;
+  // The row of a record: its text highlighted at its spans (ascending and
+  // not overlapping, as the engine finds them), then the link to its line.
+  // With `cancel`, a very long line looks at the flag as it is escaped.
+  std::size_t RowLength(const MatchRecord& record,
+                        const std::atomic<bool>* cancel = nullptr) const override;
+  void AppendRow(std::u16string& out, const MatchRecord& record,
+                 const std::atomic<bool>* cancel = nullptr) const override;
 
  private:
   std::u16string info_head_;  // the link fragment up to the line number
 };
+
+// The report's row printers, one RowFormatter per file.
+RowPrinterFactory ReportRowPrinters();
 
 // `line` HTML-escaped, with each span's text (escaped as well) between
 // `open` and `close`, which are inserted as they are. `spans` must be in
 // ascending, non-overlapping order. Escaping also writes each code unit that
 // XML cannot hold (see EscapeHtml) as U+FFFD, so the spans keep their places
 // and lengths.
-std::u16string Highlight(const std::u16string& line, const std::vector<MatchSpan>& spans,
+std::u16string Highlight(std::u16string_view line, std::span<const MatchSpan> spans,
                          const std::u16string& open, const std::u16string& close);
 
 // `&`, `<`, `>` and `"` as HTML character references. In Unicode text, a C0

@@ -10,6 +10,9 @@
 
 #include "app/CorpusScan.h"
 #include "app/Report.h"
+#include "app/ResultView.h"
+#include "app/RowFormatter.h"
+#include "app/TablePrinter.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "text/TextFile.h"
@@ -128,10 +131,15 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
   control.recursive = options.recursive;
   control.line_filter = options.line_filter;
   control.decoding = TextDecodingNamed(options.encoding, options.fallback_encoding);
+  // Each file's matching lines become rows of what is written, or records
+  // kept for the results, whose rows are made once the search is over.
   std::shared_ptr<ResultSet> results;
+  const bool table = options.format != OutputFormat::kHtml;
   if (options.keep_results) {
     results = std::make_shared<ResultSet>();
-    control.packed_lines = true;
+    control.printers = ResultRecordPrinters();
+  } else {
+    control.printers = table ? TableRowPrinters(options.format) : ReportRowPrinters();
   }
   // Beside a character that is never a word character the wrap keeps
   // most matches out; the lines the pattern would match without it are
@@ -168,7 +176,7 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
       // what is reported, whatever becomes of them.
       // Lines kept for results are not entries of the list.
       try {
-        if (!results) AppendEntries(matches, lists.matches);
+        if (!results && !table) AppendEntries(matches, lists.matches);
       } catch (...) {
         lists.matches.ClearItems();
       }
@@ -193,6 +201,21 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
   }
   if (!options.write_report) return;
   RunWithMemory("writing the report \"" + MessagePath(path) + "\"", lists, matches, [&] {
+    if (table) {
+      WriteFileWith(
+          path,
+          [&](TStream& stream) {
+            const auto write = [&stream](std::string_view bytes) {
+              stream.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+            };
+            if (results)
+              WriteResultTable(*results, options.format, write, options.cancel);
+            else
+              WriteTable(matches, options.format, write, options.cancel);
+          },
+          options.cancel);
+      return;
+    }
     WriteTextFileWith(
         path,
         [&](TTextWriter& writer) {
@@ -205,7 +228,8 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
         options.cancel);
   });
   // Only once the report is in place: a failed search leaves nothing new.
-  if (options.write_style_sheet && !to_stream) stats.style_sheet = WriteStyleSheetBeside(path);
+  if (options.write_style_sheet && !to_stream && !table)
+    stats.style_sheet = WriteStyleSheetBeside(path);
 }
 
 

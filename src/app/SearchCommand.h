@@ -4,7 +4,9 @@
 // trims the pattern, adds the word boundaries when asked, empties the lists,
 // scans the corpus folder, and builds the report while writing it; then it
 // writes the report's style sheet, result.css, beside a report whose folder
-// has none (app/ReportStyleSheet.h).
+// has none (app/ReportStyleSheet.h). Instead of the report it can write a
+// table of every match (SearchOptions::format, app/TablePrinter.h), made
+// and kept the same way, within the same memory.
 //
 //   tallyfold::SearchLists lists;
 //   tallyfold::SearchOptions options;
@@ -31,6 +33,7 @@
 #include <vector>
 
 #include "app/MatchStore.h"
+#include "app/OutputFormat.h"
 #include "app/ReportStyleSheet.h"
 #include "app/ResultSet.h"
 #include "app/SearchNotes.h"
@@ -55,6 +58,9 @@ struct SearchLists {
 
 struct SearchOptions {
   std::u16string pattern_text;  // as typed; the command trims it
+  // What is written: the report, or a table of every match in the report's
+  // order. "report" below means whichever it is.
+  OutputFormat format = OutputFormat::kHtml;
   std::string folder;           // byte string in the system code page
   bool case_sensitive = false;  // false: ASCII letters match either case
   bool word_boundary = true;    // search "\b" + pattern + "\b"
@@ -72,7 +78,7 @@ struct SearchOptions {
   // When set, the search stops soon after *cancel becomes true.
   const std::atomic<bool>* cancel = nullptr;
   // Write result.css beside a report whose folder has none (never one that
-  // goes to a stream); see app/ReportStyleSheet.h.
+  // goes to a stream, nor beside a table); see app/ReportStyleSheet.h.
   bool write_style_sheet = true;
   // How files without a byte-order mark are read: "auto", "utf-8",
   // "locale" or an iconv name; "auto" reads UTF-8 and else the fallback.
@@ -92,9 +98,9 @@ struct SearchOptions {
   // holds (ScanControl::line_filter); the report is the same either way.
   bool line_filter = true;
   // Keep what the search found as a ResultSet (SearchStats::results), to be
-  // shown or taken away as tables. Every line is then decoded (the files'
-  // sizes are part of the results), and the report's rows are made once the
-  // order is known, on the searching thread.
+  // shown or taken away as tables. The same lines are decoded either way;
+  // the report's rows are then made once the order is known, on the
+  // searching thread.
   bool keep_results = false;
   // Write the report; false (only with keep_results) writes nothing.
   bool write_report = true;

@@ -154,6 +154,8 @@ class PageProfile {
   static const PageProfile* For(const TCodePage& page);
 
   bool Valid(const char* bytes, std::size_t size) const;
+  // The UTF-16 code units of text that Valid accepts.
+  std::int64_t Units(const char* bytes, std::size_t size) const;
 
  private:
   static constexpr std::size_t kFourByteCount = std::size_t{126} * 10 * 126 * 10;
@@ -281,6 +283,28 @@ bool PageProfile::Valid(const char* bytes, std::size_t size) const {
   }
 }
 
+std::int64_t PageProfile::Units(const char* bytes, std::size_t size) const {
+  const auto* text = reinterpret_cast<const unsigned char*>(bytes);
+  std::int64_t units = 0;
+  for (std::size_t i = 0;;) {
+    const std::size_t ascii_end = SkipAscii(text, i, size);
+    units += static_cast<std::int64_t>(ascii_end - i);
+    i = ascii_end;
+    if (i >= size) return units;
+    if (single_[text[i]]) {
+      i += 1;
+    } else if (i + 3 < size && !fours_.empty() && IsFourShaped(text + i)) {
+      // Four bytes from 0x90 on stand for a character beyond U+FFFF: a
+      // surrogate pair.
+      units += text[i] >= 0x90 ? 1 : 0;
+      i += 4;
+    } else {
+      i += 2;
+    }
+    ++units;
+  }
+}
+
 }  // namespace
 
 // Where to end a slice of the UTF-8 at `text` (`size` bytes, more than
@@ -354,6 +378,23 @@ Validity CheckText(const TCodePage& page, const char* text, std::size_t size) {
   const PageProfile* profile = PageProfile::For(page);
   if (profile == nullptr) return Validity::kUnknown;
   return profile->Valid(text, size) ? Validity::kValid : Validity::kInvalid;
+}
+
+std::int64_t CountUnits(const TCodePage& page, const char* text, std::size_t size) {
+  if (page.IsUtf8()) {
+    // One unit per character of up to three bytes, two for one of four:
+    // every byte but the continuation bytes, and once more for each lead
+    // byte of four.
+    std::int64_t units = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+      const auto byte = static_cast<unsigned char>(text[i]);
+      units += (byte & 0xC0) != 0x80 ? 1 : 0;
+      units += byte >= 0xF0 ? 1 : 0;
+    }
+    return units;
+  }
+  const PageProfile* profile = PageProfile::For(page);
+  return profile == nullptr ? -1 : profile->Units(text, size);
 }
 
 std::size_t CountZeros(const char* text, std::size_t size) {

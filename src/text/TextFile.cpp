@@ -446,6 +446,9 @@ TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encod
                                         : page.Name();
       info->malformed = tally.count;
       info->nuls = nuls;
+      info->units = 0;
+      for (int i = 0; i < lines.ItemCount(); ++i)
+        info->units += static_cast<std::int64_t>(lines.ItemRef(i).size());
       info->choice = choice;
       info->detected = detected;
     }

@@ -290,6 +290,10 @@ struct TTextReadInfo {
   // The U+0000 characters of the text (each an ordinary character of its
   // line).
   std::size_t nuls = 0;
+  // The UTF-16 code units of the text, line ends not counted: the lengths
+  // of its lines added up, also of lines a needle let the reader pass over
+  // (text/TextLines.h).
+  std::int64_t units = 0;
   TReadChoice choice = TReadChoice::kMark;
   // With kFallback: the detector's answer when it named a character set
   // iconv does not have; empty otherwise.

@@ -177,6 +177,10 @@ enum class Validity { kValid, kInvalid, kUnknown };
 // (ISO-8859-*, GB18030, GBK, GB2312), unknown for any other.
 Validity CheckText(const TCodePage& page, const char* text, std::size_t size);
 
+// The UTF-16 code units [text, text + size) decodes to, when CheckText finds
+// it valid in `page`; -1 for a code page whose text is not looked into.
+std::int64_t CountUnits(const TCodePage& page, const char* text, std::size_t size);
+
 // ---- Choosing the character set of text without a mark (TextDecoding.cpp) ----
 
 // The most text the encoding detector is given for one file: its lines that

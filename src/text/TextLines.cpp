@@ -29,6 +29,7 @@ using namespace std::string_literals;
 using text_internal::CharacterSetChoice;
 using text_internal::CheckText;
 using text_internal::ChooseCharacterSet;
+using text_internal::CountUnits;
 using text_internal::CountZeros;
 using text_internal::ReadByteRuns;
 using text_internal::ReadWideRuns;
@@ -302,6 +303,15 @@ RawPattern<char> BytePattern(const TLineNeedle& needle, EncodeCharacter encode_c
 
 // ---- Giving the lines ----
 
+// The units of a run of text that are not line ends (CR and LF, also as
+// CR LF, never stand for anything but a line end).
+template <typename Unit>
+std::int64_t UnitsBesideBreaks(const Unit* text, std::size_t size, std::int64_t units) {
+  std::size_t breaks = 0;
+  for (std::size_t i = 0; i < size; ++i) breaks += (text[i] == Unit('\r')) + (text[i] == Unit('\n'));
+  return units - static_cast<std::int64_t>(breaks);
+}
+
 using EachLine = std::function<void(int index, std::u16string_view line)>;
 
 // The number of lines in [from, raw.size), `from` a line start: its line
@@ -350,12 +360,13 @@ void GiveLinesHolding(const RawText<Unit>& raw, Find find, Decode decode,
 // Gives every line, each decoded on its own.
 template <typename Unit, typename Decode>
 void GiveEveryLine(const RawText<Unit>& raw, Decode decode, const std::atomic<bool>* cancel,
-                   std::size_t& index, const EachLine& each) {
+                   std::size_t& index, std::int64_t& units, const EachLine& each) {
   std::u16string line;
   for (std::size_t pos = 0; pos < raw.size;) {
     ThrowIfCancelled(cancel);
     const std::size_t end = raw.LineEnd(pos);
     decode(raw.text + pos, raw.text + end, line);
+    units += static_cast<std::int64_t>(line.size());
     each(static_cast<int>(index++), line);
     pos = raw.NextLine(end);
   }
@@ -365,7 +376,7 @@ void GiveEveryLine(const RawText<Unit>& raw, Decode decode, const std::atomic<bo
 // a read piece at a time, as the list reader does.
 void GiveEveryCodePageLine(const RawText<char>& raw, const TCodePage& page,
                            const std::atomic<bool>* cancel, std::size_t& malformed,
-                           std::size_t& index, const EachLine& each) {
+                           std::size_t& index, std::int64_t& units, const EachLine& each) {
   std::u16string decoded;
   for (std::size_t pos = 0; pos < raw.size;) {
     ThrowIfCancelled(cancel);
@@ -381,6 +392,7 @@ void GiveEveryCodePageLine(const RawText<char>& raw, const TCodePage& page,
     text_internal::DecodeCodePageText(page, raw.text + pos, end - pos, decoded, cancel, malformed);
     text_internal::ForEachLine(
         decoded.data(), decoded.size(), [&](const char16_t* begin, const char16_t* line_end) {
+          units += line_end - begin;
           each(static_cast<int>(index++),
                std::u16string_view(begin, static_cast<std::size_t>(line_end - begin)));
         });
@@ -412,8 +424,10 @@ struct RawNeedle {
 // Gives the lines of one run of UTF-16 text in this machine's byte order.
 void GiveWideRun(const char16_t* text, std::size_t size, bool last, const TLineNeedle* needle,
                  RawNeedle<char16_t>& raw_needle, const std::atomic<bool>* cancel,
-                 std::size_t& index, const EachLine& each) {
+                 std::size_t& index, std::int64_t& units, const EachLine& each) {
   const RawText<char16_t> raw{text, size, u'\r', u'\n'};
+  // A line's units are its units in the file, whether it is given or not.
+  units += UnitsBesideBreaks(text, size, static_cast<std::int64_t>(size));
   auto decode = [&](const char16_t* begin, const char16_t* end, std::u16string& line) {
     CopyWideLine(begin, end, cancel, line);
   };
@@ -437,7 +451,8 @@ void GiveWideRun(const char16_t* text, std::size_t size, bool last, const TLineN
         },
         decode, cancel, last, index, each);
   } else {
-    GiveEveryLine(raw, decode, cancel, index, each);
+    std::int64_t given = 0;  // counted above already
+    GiveEveryLine(raw, decode, cancel, index, given, each);
   }
 }
 
@@ -448,7 +463,7 @@ void GiveByteRun(const char* text, std::size_t size, bool last,
                  const text_internal::CharacterSetChoice& chosen, const TLineNeedle* needle,
                  RawNeedle<char>& raw_needle,
                  const std::atomic<bool>* cancel, std::size_t& malformed, std::size_t& index,
-                 const EachLine& each) {
+                 std::int64_t& units, const EachLine& each) {
   const RawText<char> raw{text, size, '\r', '\n'};
   const TCodePage& page = chosen.page;
   const bool sieve =
@@ -476,6 +491,18 @@ void GiveByteRun(const char* text, std::size_t size, bool last,
                                         cancel, malformed);
     }
   };
+  if (sieve && (!raw_needle.pattern.empty() || raw_needle.set.any)) {
+    // The lines passed over are counted from their bytes, which are valid
+    // in the set; a set whose sequences are not known is decoded to count.
+    std::int64_t run_units = CountUnits(page, text, size);
+    if (run_units < 0) {
+      std::u16string decoded;
+      std::size_t none = 0;
+      text_internal::DecodeCodePageText(page, text, size, decoded, cancel, none);
+      run_units = static_cast<std::int64_t>(decoded.size());
+    }
+    units += UnitsBesideBreaks(text, size, run_units);
+  }
   if (sieve && !raw_needle.pattern.empty()) {
     GiveLinesHolding(
         raw,
@@ -491,9 +518,9 @@ void GiveByteRun(const char* text, std::size_t size, bool last,
         },
         decode, cancel, last, index, each);
   } else if (page.IsUtf8()) {
-    GiveEveryLine(raw, decode, cancel, index, each);
+    GiveEveryLine(raw, decode, cancel, index, units, each);
   } else {
-    GiveEveryCodePageLine(raw, page, cancel, malformed, index, each);
+    GiveEveryCodePageLine(raw, page, cancel, malformed, index, units, each);
   }
 }
 
@@ -530,7 +557,7 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
                    read.nuls += CountZeros(text, units);
                    consumed += static_cast<std::int64_t>(units) * 2;
                    GiveWideRun(text, units, consumed + 1 >= remaining, needle, raw_needle, cancel,
-                               index, each);
+                               index, read.units, each);
                  });
     read.codeset = wide == teUtf16LE ? "UTF-16LE" : "UTF-16BE";
     read.choice = mark != teAnsi ? TReadChoice::kMark : TReadChoice::kNamed;
@@ -572,7 +599,7 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
     read.nuls += CountZeros(text, bytes);
     consumed += static_cast<std::int64_t>(bytes);
     GiveByteRun(text, bytes, consumed >= remaining, *chosen, needle, raw_needle, cancel, malformed,
-                index, each);
+                index, read.units, each);
   });
   if (!chosen) {
     // No text at all: valid UTF-8.

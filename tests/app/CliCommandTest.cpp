@@ -31,7 +31,7 @@ std::string Described(const CliOptions& options) {
   }
   return text + "threads=" + std::to_string(options.threads) +
          " row-memory=" + std::to_string(options.row_memory) + " encoding=" + options.encoding +
-         " fallback=" + options.fallback + " format=" + options.format + " o=" + options.output +
+         " fallback=" + options.fallback + " format=" + std::string(OutputFormatName(options.format)) + " o=" + options.output +
          " [" + options.pattern + "] [" + options.folder + "]";
 }
 

@@ -135,9 +135,9 @@ TEST(EscapeHtml, WritesWhatXmlCannotHoldAsReplacementCharacters) {
 
 TEST(Highlight, ASurrogatePairCutByASpanIsReplacedOnBothSides) {
   const std::u16string line = u" a\xD83D\xDE00" u"b ";
-  EXPECT_EQ(Highlight(line, {{2, 1}}, u"[", u"]"), u" a[\uFFFD]\uFFFDb ");
-  EXPECT_EQ(Highlight(line, {{3, 2}}, u"[", u"]"), u" a\uFFFD[\uFFFDb] ");
-  EXPECT_EQ(Highlight(line, {{2, 2}}, u"[", u"]"), u" a[\xD83D\xDE00]b ");
+  EXPECT_EQ(Highlight(line, std::vector<MatchSpan>{{2, 1}}, u"[", u"]"), u" a[\uFFFD]\uFFFDb ");
+  EXPECT_EQ(Highlight(line, std::vector<MatchSpan>{{3, 2}}, u"[", u"]"), u" a\uFFFD[\uFFFDb] ");
+  EXPECT_EQ(Highlight(line, std::vector<MatchSpan>{{2, 2}}, u"[", u"]"), u" a[\xD83D\xDE00]b ");
 }
 
 TEST(FileNameOf, TakesThePartAfterTheLastSlash) {

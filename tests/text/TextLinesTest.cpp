@@ -77,15 +77,22 @@ void ExpectSameInfo(const TTextReadInfo& got, const TTextReadInfo& want) {
   EXPECT_EQ(got.codeset, want.codeset);
   EXPECT_EQ(got.malformed, want.malformed);
   EXPECT_EQ(got.nuls, want.nuls);
+  EXPECT_EQ(got.units, want.units);
   EXPECT_EQ(got.choice, want.choice);
   EXPECT_EQ(got.detected, want.detected);
 }
 
-// The NULs a reading counts are the U+0000 characters of its lines.
+// The NULs a reading counts are the U+0000 characters of its lines, and
+// its units those of its lines.
 void ExpectNulsCounted(const Read& read) {
   std::size_t nuls = 0;
-  for (const auto& [index, line] : read.lines) nuls += std::count(line.begin(), line.end(), u'\0');
+  std::int64_t units = 0;
+  for (const auto& [index, line] : read.lines) {
+    nuls += std::count(line.begin(), line.end(), u'\0');
+    units += static_cast<std::int64_t>(line.size());
+  }
   EXPECT_EQ(read.info.nuls, nuls);
+  EXPECT_EQ(read.info.units, units);
 }
 
 // The lines given with `needle` are lines of the list, in order, and hold
