@@ -18,6 +18,7 @@
 
 #include "app/AppTestSupport.h"
 #include "app/CorpusScan.h"
+#include "app/ResultView.h"
 #include "app/SearchCommand.h"
 #include "regex/RegexEngine.h"
 #include "text/TextFile.h"
@@ -164,10 +165,94 @@ class ParallelScan : public ::testing::Test {
     return reference;
   }
 
+  // The table `format` a search writes, rows made on `threads` workers and
+  // set aside beyond `row_memory` bytes.
+  std::string Table(const std::u16string& pattern, OutputFormat format, int threads,
+                    std::uint64_t row_memory) {
+    SearchOptions options;
+    options.pattern_text = pattern;
+    options.folder = corpus_;
+    options.word_boundary = false;
+    options.format = format;
+    options.report_file = table_;
+    options.threads = threads;
+    options.row_memory_budget = row_memory;
+    SearchLists lists;
+    RunSearch(options, lists);
+    return ReadBytes(table_);
+  }
+
+  // The line numbers of a table's rows, in order: TSV's second column,
+  // JSON Lines' "line" member.
+  static std::vector<std::string> RowLines(const std::string& table, OutputFormat format) {
+    std::vector<std::string> lines;
+    std::size_t at = format == OutputFormat::kTsv ? table.find('\n') + 1 : 0;  // past the head
+    while (at < table.size()) {
+      const std::size_t end = table.find('\n', at);
+      const std::string row = table.substr(at, end - at);
+      std::size_t from = format == OutputFormat::kTsv ? row.find('\t') + 1
+                                                      : row.find("\"line\":") + 7;
+      lines.push_back(row.substr(from, row.find_first_of("\t,", from) - from));
+      at = end + 1;
+    }
+    return lines;
+  }
+
   TempFolder root_;
   const std::string corpus_ = root_ / "corpus";
   const std::string report_ = root_ / "result.htm";
+  const std::string table_ = root_ / "result.table";
 };
+
+// Every output is a printer over the same records: the tables a search
+// writes, with rows on any number of workers and set aside on disk, are
+// the tables made from the results a search kept, byte for byte, and TSV,
+// JSON Lines and the results list the same matches in the same order. The
+// results keep the sizes of whole files, though the line filter passes
+// most lines over.
+TEST_F(ParallelScan, TablesAreTheTablesOfTheResultsKept) {
+  WriteCorpus(corpus_, 40, 20261208);
+  for (const char16_t* pattern : {u"the|猫", u"x*"}) {
+    SCOPED_TRACE(Utf8Bytes(pattern));
+    SearchOptions options;
+    options.pattern_text = pattern;
+    options.folder = corpus_;
+    options.word_boundary = false;
+    options.keep_results = true;
+    options.write_report = false;
+    SearchLists lists;
+    SearchStats stats;
+    RunSearch(options, lists, stats);
+    // Each file's size in characters counts the lines the filter passed
+    // over too.
+    for (const ResultFile& file : stats.results->Files()) {
+      TUnicodeStringList list;
+      ReadTextFileAs(list, file.path, TextDecodingNamed("auto"));
+      std::int64_t characters = 0;
+      for (int i = 0; i < list.ItemCount(); ++i)
+        characters += static_cast<std::int64_t>(list.ItemRef(i).size());
+      EXPECT_EQ(file.characters, characters) << file.shown_name;
+    }
+    std::vector<std::string> match_lines;  // one per match, in report order
+    for (std::size_t i = 0; i < stats.results->LineCount(); ++i) {
+      const ResultLine line = stats.results->Line(i);
+      match_lines.insert(match_lines.end(), static_cast<std::size_t>(line.count),
+                         std::to_string(line.line));
+    }
+    for (const OutputFormat format : {OutputFormat::kTsv, OutputFormat::kJsonLines}) {
+      std::string kept;
+      WriteResultTable(*stats.results, format, [&kept](std::string_view bytes) { kept += bytes; });
+      EXPECT_EQ(RowLines(kept, format), match_lines);
+      for (const int threads : {1, 3}) {
+        for (const std::uint64_t row_memory : {kRowMemoryBudget, std::uint64_t{0}}) {
+          EXPECT_TRUE(Table(pattern, format, threads, row_memory) == kept)
+              << OutputFormatName(format) << ", " << threads << " threads, rows in memory up to "
+              << row_memory << " bytes";
+        }
+      }
+    }
+  }
+}
 
 TEST_F(ParallelScan, ReportsAreByteForByteTheSameAsOnOneThread) {
   WriteCorpus(corpus_, 120, 20240611);
