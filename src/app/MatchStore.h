@@ -2,7 +2,8 @@
 // rows' text kept apart from the keys, in memory up to a budget and in a
 // spill file beyond it.
 //
-// The corpus scan makes each matching line's row (app/RowFormatter.h) on the
+// The corpus scan makes each matching line's row (its file's row printer,
+// app/MatchRecord.h: a report row, table rows or a kept record) on the
 // thread that counted it, writes the rows of a file one after another into
 // segments of about half a megabyte, and hands each full segment to the
 // RowStore. The key says how many matches the line holds and where its row
@@ -22,9 +23,10 @@
 // segment is written to a spill file instead: a file without a name in the
 // folder the options give (the report's folder), which the system removes
 // when the store closes it or the process ends, however it ends. The spill
-// holds the rows as UTF-16, exactly as they go into the report, so it is
-// never larger than the report. A segment longer than the budget is still
-// taken: it goes to the spill file whole.
+// holds the rows as UTF-16, as the printer made them: for the report,
+// exactly as they go into it, so it is never larger than the report. A
+// segment longer than the budget is still taken: it goes to the spill file
+// whole.
 //
 // Failures: the spill file cannot be made or written (a full disk):
 // EWriteError "Cannot set rows aside in "<folder>". <system text>"; one
