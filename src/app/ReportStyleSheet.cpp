@@ -46,30 +46,42 @@ std::string StyleSheetPathFor(const std::string& report_path) {
 StyleSheetResult WriteStyleSheetBeside(const std::string& report_path) {
   StyleSheetResult result;
   result.path = StyleSheetPathFor(report_path);
-  PosixFile file;
-  if (const int error = PosixFile::CreateNew(result.path, file)) {
-    if (error == EEXIST) {
-      result.outcome = StyleSheetOutcome::kPresent;
-    } else {
-      result.outcome = StyleSheetOutcome::kFailed;
-      result.error = FileErrorText("Cannot create file", result.path, error);
-    }
+  if (FileIdentity existing; IdentifyFile(result.path, existing)) {
+    result.outcome = StyleSheetOutcome::kPresent;
+    return result;
+  }
+  // Written whole before it gets its name, so that a search killed while
+  // writing it never leaves a broken sheet that later searches would find
+  // present and keep.
+  ReplacementFile sheet_file;
+  PosixFile writer;
+  int error = sheet_file.Create(result.path);
+  if (error == 0) error = sheet_file.OpenWriter(writer);
+  if (error != 0) {
+    result.outcome = StyleSheetOutcome::kFailed;
+    result.error = FileErrorText("Cannot create file", result.path, error);
     return result;
   }
   const std::string_view sheet = ReportStyleSheet();
   std::size_t written = 0;
-  int error = file.Write(sheet.data(), sheet.size(), written);
-  const int close_error = file.Close();
+  error = writer.Write(sheet.data(), sheet.size(), written);
+  const int close_error = writer.Close();
   if (error == 0) error = close_error;
   if (error != 0) {
-    // The file is this call's own, so a half-written one can go: the next
-    // search then tries again instead of finding a broken sheet "present".
-    RemoveFileQuietly(result.path);
     result.outcome = StyleSheetOutcome::kFailed;
     result.error = FileErrorText("Cannot write file", result.path, error);
     return result;
   }
-  result.outcome = StyleSheetOutcome::kWritten;
+  error = sheet_file.PlaceNew();
+  if (error == EEXIST) {
+    // Another search wrote one meanwhile.
+    result.outcome = StyleSheetOutcome::kPresent;
+  } else if (error != 0) {
+    result.outcome = StyleSheetOutcome::kFailed;
+    result.error = FileErrorText("Cannot create file", result.path, error);
+  } else {
+    result.outcome = StyleSheetOutcome::kWritten;
+  }
   return result;
 }
 

@@ -16,7 +16,8 @@
 // there (a file, a folder, a link even to nothing), in one step, so a sheet
 // another program writes at the same moment is not overwritten either.
 // Nothing here throws: a sheet that cannot be written is reported as
-// kFailed with the reason, and a half-written one is removed again.
+// kFailed with the reason. The sheet gets its name only once it is whole,
+// so no failure, not even a kill, leaves a half-written one.
 #pragma once
 
 #include <string>

@@ -488,6 +488,19 @@ int ReplacementFile::Replace() {
   return 0;
 }
 
+int ReplacementFile::PlaceNew() {
+  // A link fails when the name is taken, where a rename would replace it.
+  const int result =
+      Named() ? ::link(temp_path_.c_str(), target_.c_str())
+              : ::linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(file_.fd_)).c_str(),
+                         AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW);
+  const int error = result == 0 ? 0 : errno;
+  if (Named()) ::unlink(temp_path_.c_str());
+  temp_path_.clear();
+  file_.Close();
+  return error;
+}
+
 int ResolveWriteTarget(const std::string& path, WriteTarget& target) {
   target = WriteTarget();
   if (path.empty()) return ENOENT;

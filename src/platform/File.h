@@ -154,6 +154,10 @@ class ReplacementFile {
   // stays as it was and the new file goes.
   int Replace();
 
+  // Puts the written file at the target's name only when nothing is there
+  // yet: EEXIST, and the new file goes, when something is.
+  int PlaceNew();
+
   // True while the file has a name of its own (the fallback above).
   bool Named() const { return !temp_path_.empty(); }
 

@@ -102,9 +102,10 @@ TEST_F(WriteStyleSheet, AReadOnlyFolderGivesPermissionDenied) {
   chmod(locked.c_str(), 0700);
 }
 
-// A file that ends up shorter than the sheet is removed again, so that the
-// next search writes it whole instead of finding a broken one "present".
-TEST_F(WriteStyleSheet, AHalfWrittenSheetIsRemoved) {
+// A sheet is named only once whole: one that cannot be written whole
+// leaves nothing, so that the next search writes it instead of finding a
+// broken one "present".
+TEST_F(WriteStyleSheet, AHalfWrittenSheetLeavesNothing) {
   if (ReportStyleSheet().size() < 2) GTEST_SKIP() << "the sheet is too short to cut";
   const pid_t child = fork();
   ASSERT_GE(child, 0);
