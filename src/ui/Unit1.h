@@ -46,8 +46,9 @@
 // AfterSearchPolicy::kOfferResultsAbove matching lines, the window asks
 // whether to show them in the results window instead. What follows a search
 // is app/AfterSearchPolicy.h's to say; every search keeps its results, so a
-// yes shows them without searching again. The pattern box still starts empty; its history pops up below it as a pattern is
-// typed, and its own context menu lists it under "Recent patterns".
+// yes shows them without searching again. The pattern box still starts
+// empty; its history pops up below it as a pattern is typed, and its own
+// context menu lists it under "Recent patterns".
 #pragma once
 
 #include <memory>

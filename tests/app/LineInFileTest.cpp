@@ -1,6 +1,7 @@
 // Reading a matching line again from its file: every line of files in
 // several encodings, as the search read them, against the whole file read
-// into a list by the text layer; the matches placed; a line gone.
+// into a list by the text layer; the matches placed. (A line gone, and a
+// file gone, are the viewer's errors in tests/ui/ResultsWindowTest.cpp.)
 #include "app/LineInFile.h"
 
 #include <gtest/gtest.h>
@@ -88,25 +89,6 @@ TEST(LineInFile, TheMatchesAreFoundWhereTheLineHoldsThem) {
   const std::vector<std::pair<std::size_t, std::size_t>> expected = {
       {6 + 2, 3}, {6 + 2 + 12, 3}, {6 + 2, 3}};
   EXPECT_EQ(context.matches, expected);
-}
-
-TEST(LineInFile, ALineTheFileNoLongerHasIsGone) {
-  TempFolder folder;
-  const std::string path = folder / "short.txt";
-  WriteBytes(path, "one\ntwo\n");
-  const ResultSet results = OneFile(path, TTextReadInfo{});
-  try {
-    ReadLineInContext(results, ResultLine{0, 3, 0, u"", nullptr}, 5);
-    FAIL() << "no line 3";
-  } catch (const ELineGone& gone) {
-    EXPECT_EQ(gone.Path(), path);
-    EXPECT_EQ(gone.Line(), 3);
-    EXPECT_NE(std::string(gone.what()).find("has no line 3"), std::string::npos);
-  }
-  EXPECT_EQ(ReadLineInContext(results, ResultLine{0, 2, 0, u"", nullptr}, 5).text, u"one\ntwo");
-  EXPECT_THROW(ReadLineInContext(OneFile(folder / "gone.txt", TTextReadInfo{}),
-                                 ResultLine{0, 1, 0, u"", nullptr}, 0),
-               EFOpenError);
 }
 
 }  // namespace
