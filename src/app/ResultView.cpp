@@ -206,6 +206,13 @@ ResultView::ResultView(const ResultSet& results) : results_(results) {
   }
 }
 
+ResultView ResultView::Subset(const std::vector<std::size_t>& rows) const {
+  std::vector<ResultHit> picked;
+  picked.reserve(rows.size());
+  for (const std::size_t row : rows) picked.push_back(rows_[row]);
+  return ResultView(results_, std::move(picked));
+}
+
 void ResultView::Arrange(ResultOrder order, const std::u16string& filter,
                          const std::atomic<bool>* cancel,
                          const std::function<void(int percent)>& progress) {

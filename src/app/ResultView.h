@@ -27,6 +27,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/OutputFormat.h"
@@ -62,12 +63,19 @@ class ResultView {
   Kwic Context(std::size_t row) const;
   const ResultSet& Results() const { return results_; }
 
+  // A view of some of the rows shown: `rows`, each below RowCount(), in the
+  // order given (the rows a user selected, written as a table).
+  ResultView Subset(const std::vector<std::size_t>& rows) const;
+
   // A word is a run of letters and digits (any script) and '_'; a
   // surrogate pair counts as one character and is never cut.
   static std::u16string_view WordLeftOf(std::u16string_view text);   // nearest, may be empty
   static std::u16string_view WordRightOf(std::u16string_view text);  // nearest, may be empty
 
  private:
+  ResultView(const ResultSet& results, std::vector<ResultHit> rows)
+      : results_(results), rows_(std::move(rows)) {}
+
   const ResultSet& results_;
   std::vector<ResultHit> rows_;
 };

@@ -22,7 +22,7 @@
 // report being written). Running out of memory ends it with an error that
 // says so. A report path that names one of the corpus files is refused
 // before anything is read.
-// app/BackgroundSearch.h runs the command on a thread of its own.
+// app/BackgroundTask.h runs the command on a thread of its own (SearchWork).
 #pragma once
 
 #include <atomic>

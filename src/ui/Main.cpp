@@ -46,9 +46,10 @@ int Project1(int argc, char** argv) {
   InstallTranslation(QLocale::system());
 
   QtFolderPicker folder_picker;
+  QtSaveFilePicker save_picker;
   QtDesktopOpener opener;
   QtErrorDisplay errors(ApplicationTitle());
-  TForm1 form(folder_picker, opener, errors);
+  TForm1 form(folder_picker, save_picker, opener, errors);
   form.SetReportFolder(UserReportFolder());
   form.show();
   return QApplication::exec();

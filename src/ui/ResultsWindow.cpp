@@ -1,5 +1,5 @@
 // The results window (ResultsWindow.h): the two tables, their models, the
-// background arranging and exporting, and the line viewer.
+// wiring of the background arranging and exporting, and the line viewer.
 #include "ui/ResultsWindow.h"
 
 #include <algorithm>
@@ -12,7 +12,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
-#include <QFileDialog>
 #include <QFont>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -31,7 +30,6 @@
 #include <QVBoxLayout>
 
 #include "platform/Exception.h"
-#include "text/StringList.h"
 #include "text/WideHelpers.h"
 #include "ui/Services.h"
 
@@ -63,20 +61,9 @@ std::u16string_view Head(std::u16string_view text, std::size_t most) {
   return text;
 }
 
-// A field of a tab-separated line.
-QString TsvField(const QString& text) {
-  QString out;
-  out.reserve(text.size());
-  for (const QChar c : text) {
-    switch (c.unicode()) {
-      case u'\t': out += QStringLiteral("\\t"); break;
-      case u'\n': out += QStringLiteral("\\n"); break;
-      case u'\r': out += QStringLiteral("\\r"); break;
-      case u'\\': out += QStringLiteral("\\\\"); break;
-      default: out += c;
-    }
-  }
-  return out;
+// A position in the viewer's text; its lines are a few thousand at most.
+int Position(std::size_t offset) {
+  return static_cast<int>(std::min<std::size_t>(offset, INT_MAX));
 }
 
 QString ShownName(const ResultFile& file) {
@@ -173,22 +160,6 @@ QVariant ResultTableModel::headerData(int section, Qt::Orientation orientation, 
       QT_TR_NOOP("File"), QT_TR_NOOP("Line"),  QT_TR_NOOP("Count")};
   if (section < 0 || section >= kColumnCount) return QVariant();
   return tr(kTitles[section]);
-}
-
-QString ResultTableModel::RowsAsText(const std::vector<int>& rows) const {
-  QString text;
-  if (!view_) return text;
-  for (const int index : rows) {
-    if (index < 0 || static_cast<std::size_t>(index) >= view_->RowCount()) continue;
-    const auto row = static_cast<std::size_t>(index);
-    const Kwic kwic = view_->Context(row);
-    const ResultLine line = view_->Line(row);
-    text += TsvField(FromView(kwic.left)) + u'\t' + TsvField(FromView(kwic.match)) + u'\t' +
-            TsvField(FromView(kwic.right)) + u'\t' +
-            TsvField(file_names_[static_cast<std::size_t>(line.file)]) + u'\t' +
-            QString::number(line.line) + u'\t' + QString::number(line.count) + u'\n';
-  }
-  return text;
 }
 
 // ---------------------------------------------------------------------------
@@ -311,53 +282,6 @@ QVariant HitsPerFileModel::headerData(int section, Qt::Orientation orientation, 
 // ---------------------------------------------------------------------------
 // The line in its file.
 
-LineInContext ReadLineInContext(const ResultSet& results, const ResultLine& line,
-                                const TTextDecoding& decoding, int around) {
-  const ResultFile& file = results.Files()[static_cast<std::size_t>(line.file)];
-  TUnicodeStringList lines;
-  ReadTextFileAs(lines, file.path, decoding);
-  if (line.line < 1 || line.line > lines.ItemCount()) {
-    throw Exception(QCoreApplication::translate("tallyfold::TLineViewer",
-                                                "\"%1\" has no line %2 any more.")
-                        .arg(QFile::decodeName(QByteArray::fromStdString(file.path)))
-                        .arg(line.line)
-                        .toStdString());
-  }
-  LineInContext context;
-  context.first_line = std::max(1, line.line - around);
-  const int last = std::min(lines.ItemCount(), line.line + around);
-  for (int number = context.first_line; number <= last; ++number) {
-    const std::u16string& text = lines.ItemRef(number - 1);
-    if (number == line.line) {
-      context.line_start = static_cast<int>(context.text.size());
-      context.line_length = static_cast<int>(text.size());
-      // The kept text is the line as it was matched: without its leading
-      // and trailing blanks (characters up to U+0020), and with one space
-      // added on each side, where an empty match at either end lies. A file
-      // changed since may not hold it.
-      const std::u16string_view kept =
-          line.text.size() >= 2 ? line.text.substr(1, line.text.size() - 2) : std::u16string_view();
-      std::size_t lead = 0;
-      while (lead < text.size() && text[lead] <= u' ') ++lead;
-      std::size_t at = lead;
-      if (text.compare(lead, kept.size(), kept) != 0) at = text.find(kept);
-      if (at != std::u16string::npos) {
-        const int size = static_cast<int>(kept.size());
-        for (int s = 0; s < line.count; ++s) {
-          const MatchSpan span = line.spans[s];
-          const int start = std::clamp(span.start - 1, 0, size);
-          const int end = std::clamp(span.start - 1 + span.length, start, size);
-          context.matches.emplace_back(context.line_start + static_cast<int>(at) + start,
-                                       end - start);
-        }
-      }
-    }
-    context.text += QString::fromStdU16String(text);
-    if (number != last) context.text += u'\n';
-  }
-  return context;
-}
-
 TLineViewer::TLineViewer(const QString& caption, const LineInContext& context, QWidget* parent)
     : QDialog(parent) {
   setObjectName(QStringLiteral("LineViewer"));
@@ -371,7 +295,7 @@ TLineViewer::TLineViewer(const QString& caption, const LineInContext& context, Q
   edtText->setObjectName(QStringLiteral("edtText"));
   edtText->setReadOnly(true);
   edtText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  edtText->setPlainText(context.text);
+  edtText->setPlainText(QString::fromStdU16String(context.text));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(edtText);
@@ -379,15 +303,15 @@ TLineViewer::TLineViewer(const QString& caption, const LineInContext& context, Q
   QList<QTextEdit::ExtraSelection> marks;
   QTextEdit::ExtraSelection line;
   line.cursor = QTextCursor(edtText->document());
-  line.cursor.setPosition(context.line_start);
+  line.cursor.setPosition(Position(context.line_start));
   line.format.setBackground(kLineBackground);
   line.format.setProperty(QTextFormat::FullWidthSelection, true);
   marks << line;
   for (const auto& [start, length] : context.matches) {
     QTextEdit::ExtraSelection match;
     match.cursor = QTextCursor(edtText->document());
-    match.cursor.setPosition(start);
-    match.cursor.setPosition(start + length, QTextCursor::KeepAnchor);
+    match.cursor.setPosition(Position(start));
+    match.cursor.setPosition(Position(start + length), QTextCursor::KeepAnchor);
     match.format.setBackground(kMatchBackground);
     match.format.setForeground(QColor(Qt::black));
     match.format.setFontWeight(QFont::Bold);
@@ -395,7 +319,7 @@ TLineViewer::TLineViewer(const QString& caption, const LineInContext& context, Q
   }
   edtText->setExtraSelections(marks);
   QTextCursor at(edtText->document());
-  at.setPosition(context.line_start);
+  at.setPosition(Position(context.line_start));
   edtText->setTextCursor(at);
   edtText->centerCursor();
 }
@@ -404,18 +328,14 @@ TLineViewer::TLineViewer(const QString& caption, const LineInContext& context, Q
 // The window.
 
 struct TResultsWindow::Task {
-  std::atomic<bool> cancel{false};
-  std::atomic<int> percent{0};
-  std::exception_ptr error;    // set by the worker before it reports its end
   std::function<void()> done;  // runs on the window's thread after success
   bool arranging = false;
-  std::thread thread;
+  std::unique_ptr<BackgroundTask> work;  // started once the rest is in place
 };
 
 TResultsWindow::TResultsWindow(std::shared_ptr<const ResultSet> results,
-                               const TTextDecoding& decoding, ErrorDisplay& errors,
-                               QWidget* parent)
-    : QWidget(parent, kWindowFlags), results_(std::move(results)), decoding_(decoding),
+                               SaveFilePicker& save_picker, ErrorDisplay& errors, QWidget* parent)
+    : QWidget(parent, kWindowFlags), results_(std::move(results)), save_picker_(save_picker),
       errors_(errors) {
   setObjectName(QStringLiteral("ResultsWindow"));
   setWindowTitle(tr("Results"));
@@ -428,12 +348,9 @@ TResultsWindow::TResultsWindow(std::shared_ptr<const ResultSet> results,
   ShowRowCount();
 }
 
-TResultsWindow::~TResultsWindow() {
-  if (task_) {
-    task_->cancel.store(true);
-    task_->thread.join();
-  }
-}
+// The task's end, posted to the window, is dropped unread once the window
+// is gone; the task is stopped and waited for before that.
+TResultsWindow::~TResultsWindow() { task_.reset(); }
 
 void TResultsWindow::CreateControls() {
   cmbOrder = new QComboBox(this);
@@ -532,7 +449,7 @@ void TResultsWindow::CreateControls() {
   connect(edtFilter, &QLineEdit::returnPressed, this, &TResultsWindow::ArrangeFromControls);
   connect(filter_delay_, &QTimer::timeout, this, &TResultsWindow::ArrangeFromControls);
   connect(progress_poll_, &QTimer::timeout, this, [this] {
-    if (task_) pbrTask->setValue(task_->percent.load());
+    if (task_) pbrTask->setValue(task_->work->CurrentProgress().done);
   });
   connect(btnCancel, &QPushButton::clicked, this, &TResultsWindow::CancelTask);
   connect(btnExportCsv, &QPushButton::clicked, this, [this] { ChooseExport(TableFormat::kCsv); });
@@ -557,7 +474,7 @@ void TResultsWindow::Arrange(ResultOrder order, const QString& filter) {
   if (task_) {
     // The newest request wins; one that arranges is of no use any more.
     pending_.emplace(order, filter);
-    if (task_->arranging) task_->cancel.store(true);
+    if (task_->arranging) task_->work->Cancel();
     return;
   }
   auto arranged = std::make_shared<std::shared_ptr<const ResultView>>();
@@ -565,9 +482,10 @@ void TResultsWindow::Arrange(ResultOrder order, const QString& filter) {
   const std::u16string text = filter.toStdU16String();
   StartTask(
       tr("Arranging…"),
-      [arranged, results, order, text](const std::atomic<bool>& cancel, std::atomic<int>& percent) {
+      [arranged, results, order, text](const std::atomic<bool>& cancel,
+                                        const BackgroundTask::Report& report) {
         auto view = std::make_shared<ResultView>(*results);
-        view->Arrange(order, text, &cancel, [&percent](int done) { percent.store(done); });
+        view->Arrange(order, text, &cancel, [&report](int percent) { report(percent, 100, {}); });
         *arranged = std::move(view);
       },
       [this, arranged] {
@@ -577,10 +495,10 @@ void TResultsWindow::Arrange(ResultOrder order, const QString& filter) {
   task_->arranging = true;
 }
 
-void TResultsWindow::StartTask(const QString& what, Work work, std::function<void()> done) {
+void TResultsWindow::StartTask(const QString& what, BackgroundTask::Work work,
+                               std::function<void()> done) {
   task_ = std::make_unique<Task>();
   task_->done = std::move(done);
-  Task* task = task_.get();
   lblTask->setText(what);
   pbrTask->setValue(0);
   for (QWidget* widget : {static_cast<QWidget*>(lblTask), static_cast<QWidget*>(pbrTask),
@@ -589,21 +507,13 @@ void TResultsWindow::StartTask(const QString& what, Work work, std::function<voi
   btnExportCsv->setEnabled(false);
   btnExportTsv->setEnabled(false);
   progress_poll_->start();
-  task->thread = std::thread([this, task, work = std::move(work)] {
-    try {
-      work(task->cancel, task->percent);
-    } catch (...) {
-      task->error = std::current_exception();
-    }
-    // Dropped unread when the window is gone; its destructor waits for
-    // this thread first.
+  task_->work = std::make_unique<BackgroundTask>(std::move(work), [this] {
     QMetaObject::invokeMethod(this, &TResultsWindow::EndTask, Qt::QueuedConnection);
   });
 }
 
 void TResultsWindow::EndTask() {
   if (!task_) return;
-  task_->thread.join();
   const std::unique_ptr<Task> task = std::move(task_);
   progress_poll_->stop();
   for (QWidget* widget : {static_cast<QWidget*>(lblTask), static_cast<QWidget*>(pbrTask),
@@ -611,16 +521,13 @@ void TResultsWindow::EndTask() {
     widget->hide();
   btnExportCsv->setEnabled(true);
   btnExportTsv->setEnabled(true);
-  if (task->error) {
-    try {
-      std::rethrow_exception(task->error);
-    } catch (const ECancelled&) {
-      // Nothing changed, and the user knows why.
-    } catch (const std::exception& error) {
-      errors_.ShowError(this, QString::fromStdString(error.what()));
-    }
-  } else {
+  try {
+    task->work->Result();
     task->done();
+  } catch (const ECancelled&) {
+    // Nothing changed, and the user knows why.
+  } catch (const std::exception& error) {
+    errors_.ShowError(this, QString::fromStdString(error.what()));
   }
   if (pending_) {
     const auto [order, filter] = *pending_;
@@ -632,7 +539,7 @@ void TResultsWindow::EndTask() {
 
 void TResultsWindow::CancelTask() {
   pending_.reset();
-  if (task_) task_->cancel.store(true);
+  if (task_) task_->work->Cancel();
 }
 
 void TResultsWindow::ShowRowCount() {
@@ -643,11 +550,17 @@ void TResultsWindow::ShowRowCount() {
 }
 
 QString TResultsWindow::SelectedRowsAsText() const {
-  std::vector<int> rows;
+  const std::shared_ptr<const ResultView>& view = rows_model_->View();
+  if (!view) return QString();
+  std::vector<std::size_t> rows;
   for (const QModelIndex& index : tblResults->selectionModel()->selectedRows())
-    rows.push_back(index.row());
+    rows.push_back(static_cast<std::size_t>(index.row()));
+  if (rows.empty()) return QString();
   std::sort(rows.begin(), rows.end());
-  return rows_model_->RowsAsText(rows);
+  std::string table;
+  WriteTable(view->Subset(rows), TableFormat::kTsv,
+             [&table](std::string_view bytes) { table.append(bytes); });
+  return QString::fromStdString(table);
 }
 
 void TResultsWindow::CopySelection() {
@@ -660,7 +573,7 @@ void TResultsWindow::Export(TableFormat format, const QString& path) {
   std::shared_ptr<const ResultView> view = rows_model_->View();
   StartTask(
       tr("Writing %1…").arg(path),
-      [view, format, path](const std::atomic<bool>& cancel, std::atomic<int>&) {
+      [view, format, path](const std::atomic<bool>& cancel, const BackgroundTask::Report&) {
         WriteTableFile(*view, format, QFile::encodeName(path).toStdString(), &cancel);
       },
       [] {});
@@ -668,19 +581,11 @@ void TResultsWindow::Export(TableFormat format, const QString& path) {
 
 void TResultsWindow::ChooseExport(TableFormat format) {
   const bool csv = format == TableFormat::kCsv;
-  // Qt's own dialog, a dialog of this window: the window manager keeps it,
-  // with this window, above the main window, which stays on top. A dialog
-  // of the desktop's own, run by another process, would be placed by it
-  // and could end up under the main window, Save button and all.
-  QFileDialog dialog(this, csv ? tr("Export as CSV") : tr("Export as TSV"),
-                     csv ? QStringLiteral("results.csv") : QStringLiteral("results.tsv"),
-                     csv ? tr("CSV files (*.csv)") : tr("TSV files (*.tsv *.txt)"));
-  dialog.setObjectName(QStringLiteral("ExportDialog"));
-  dialog.setOption(QFileDialog::DontUseNativeDialog);
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setFileMode(QFileDialog::AnyFile);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  Export(format, dialog.selectedFiles().constFirst());
+  const std::optional<QString> path = save_picker_.ChooseSaveFile(
+      this, csv ? tr("Export as CSV") : tr("Export as TSV"),
+      csv ? QStringLiteral("results.csv") : QStringLiteral("results.tsv"),
+      csv ? tr("CSV files (*.csv)") : tr("TSV files (*.tsv *.txt)"));
+  if (path) Export(format, *path);
 }
 
 TLineViewer* TResultsWindow::OpenLine(int row) {
@@ -690,7 +595,7 @@ TLineViewer* TResultsWindow::OpenLine(int row) {
   try {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const LineInContext context =
-        ReadLineInContext(*results_, line, decoding_, TLineViewer::kLinesAround);
+        ReadLineInContext(*results_, line, TLineViewer::kLinesAround);
     QApplication::restoreOverrideCursor();
     const QString caption =
         tr("%1 — line %2")
@@ -699,11 +604,17 @@ TLineViewer* TResultsWindow::OpenLine(int row) {
     auto* viewer = new TLineViewer(caption, context, this);
     viewer->show();
     return viewer;
+  } catch (const ELineGone& gone) {
+    QApplication::restoreOverrideCursor();
+    errors_.ShowError(this, QCoreApplication::translate("tallyfold::TLineViewer",
+                                                        "\"%1\" has no line %2 any more.")
+                                .arg(QFile::decodeName(QByteArray::fromStdString(gone.Path())))
+                                .arg(gone.Line()));
   } catch (const std::exception& error) {
     QApplication::restoreOverrideCursor();
     errors_.ShowError(this, QString::fromStdString(error.what()));
-    return nullptr;
   }
+  return nullptr;
 }
 
 }  // namespace tallyfold

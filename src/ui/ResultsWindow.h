@@ -5,17 +5,20 @@
 // aligned, cut on the left), the match, the text right of it, the file, the
 // line and the line's count. An order box (report order, file and line,
 // match, word left, word right) and a filter box arrange the rows through
-// ResultView::Arrange (app/ResultView.h) on a thread of the window's own, so
-// that a million rows are arranged while the window goes on painting; a
-// progress bar with Cancel shows meanwhile, and the table keeps the rows it
-// had until the new ones are ready. Ctrl+C copies the selected rows as
-// tab-separated text; the two export buttons write the shown rows as a CSV
-// or TSV file (WriteTable). A second tab, "Hits per file", lists every file
-// searched with its matching lines, matches and characters, the encoding it
-// was read in and the bytes replaced and NULs it held, totals last.
-// Double-clicking a row opens the line in its file (TLineViewer).
+// ResultView::Arrange (app/ResultView.h) as a BackgroundTask
+// (app/BackgroundTask.h), so that a million rows are arranged while the
+// window goes on painting; a progress bar with Cancel shows meanwhile, and
+// the table keeps the rows it had until the new ones are ready. Ctrl+C
+// copies the selected rows as a TSV table; the two export buttons ask the
+// SaveFilePicker (ui/Services.h) where to, and write the shown rows there as
+// a CSV or TSV file, in the background too (both tables are WriteTable's). A
+// second tab, "Hits per file", lists every file searched with its matching
+// lines, matches and characters, the encoding it was read in and the bytes
+// replaced and NULs it held, totals last. Double-clicking a row opens the
+// line in its file (TLineViewer), read as the search read it
+// (app/LineInFile.h).
 //
-//   auto* window = new tallyfold::TResultsWindow(stats.results, decoding, errors);
+//   auto* window = new tallyfold::TResultsWindow(stats.results, save_picker, errors);
 //   window->show();
 //   window->Arrange(tallyfold::ResultOrder::kMatch, u"sea"_s);
 //
@@ -24,12 +27,9 @@
 // to the ErrorDisplay.
 #pragma once
 
-#include <atomic>
-#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include <QAbstractTableModel>
@@ -37,6 +37,8 @@
 #include <QString>
 #include <QWidget>
 
+#include "app/BackgroundTask.h"
+#include "app/LineInFile.h"
 #include "app/ResultSet.h"
 #include "app/ResultView.h"
 #include "text/TextFile.h"
@@ -54,6 +56,7 @@ class QTimer;
 namespace tallyfold {
 
 class ErrorDisplay;
+class SaveFilePicker;
 
 // The rows of a ResultView as a table; data() reads only the row asked for.
 class ResultTableModel : public QAbstractTableModel {
@@ -75,11 +78,6 @@ class ResultTableModel : public QAbstractTableModel {
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
-
-  // The rows as tab-separated lines (LF after each), columns as shown, the
-  // contexts whole; a tab, line break or backslash in a field is written
-  // \t, \n, \r or \\ as in a TSV file.
-  QString RowsAsText(const std::vector<int>& rows) const;
 
  private:
   std::shared_ptr<const ResultSet> results_;
@@ -117,26 +115,9 @@ class HitsPerFileModel : public QAbstractTableModel {
   ResultFile totals_;
 };
 
-// A line of a corpus file with the text around it, as a viewer shows it.
-struct LineInContext {
-  QString text;        // the lines around it, LF between them
-  int first_line = 0;  // the 1-based number of text's first line
-  int line_start = 0;  // where the line starts in text
-  int line_length = 0;
-  // Where the line's matches are in text: start and length.
-  std::vector<std::pair<int, int>> matches;
-};
-
-// Reads the file of `line` as `decoding` reads it and takes `around` lines
-// on either side of it. The matches are found through the trimmed text the
-// search kept: it starts after the line's leading blanks. Raises what
-// ReadTextFileAs raises, and tallyfold::Exception when the file no longer
-// has that line.
-LineInContext ReadLineInContext(const ResultSet& results, const ResultLine& line,
-                                const TTextDecoding& decoding, int around);
-
-// A read-only view of a line in its file: the line marked, its matches
-// highlighted, and scrolled to.
+// A read-only view of a line in its file (ReadLineInContext in
+// app/LineInFile.h): the line marked, its matches highlighted, and scrolled
+// to.
 class TLineViewer : public QDialog {
  public:
   static constexpr int kLinesAround = 2000;
@@ -156,7 +137,7 @@ class TResultsWindow : public QWidget {
   static constexpr Qt::WindowFlags kWindowFlags{Qt::Dialog | Qt::WindowMinMaxButtonsHint |
                                                 Qt::WindowCloseButtonHint};
 
-  TResultsWindow(std::shared_ptr<const ResultSet> results, const TTextDecoding& decoding,
+  TResultsWindow(std::shared_ptr<const ResultSet> results, SaveFilePicker& save_picker,
                  ErrorDisplay& errors, QWidget* parent = nullptr);
   ~TResultsWindow() override;
 
@@ -171,13 +152,14 @@ class TResultsWindow : public QWidget {
   const ResultTableModel& Rows() const { return *rows_model_; }
   const HitsPerFileModel& HitsPerFile() const { return *files_model_; }
 
-  // The selected rows as RowsAsText gives them; Ctrl+C puts them on the
+  // The selected rows, in the order shown, as a TSV table (WriteTable in
+  // app/ResultView.h: a head row, then the rows); Ctrl+C puts them on the
   // clipboard.
   QString SelectedRowsAsText() const;
   void CopySelection();
 
   // Writes the shown rows to `path` in the background (the export buttons
-  // ask for the path first).
+  // ask the SaveFilePicker for the path first).
   void Export(TableFormat format, const QString& path);
 
   // Opens the viewer on the line of `row`; nullptr when the file cannot be
@@ -189,11 +171,10 @@ class TResultsWindow : public QWidget {
   void taskEnded();
 
  private:
-  using Work = std::function<void(const std::atomic<bool>& cancel, std::atomic<int>& percent)>;
   struct Task;
 
   void CreateControls();
-  void StartTask(const QString& what, Work work, std::function<void()> done);
+  void StartTask(const QString& what, BackgroundTask::Work work, std::function<void()> done);
   void EndTask();
   void ArrangeFromControls();
   void ChooseExport(TableFormat format);
@@ -214,7 +195,7 @@ class TResultsWindow : public QWidget {
   QTimer* progress_poll_;
 
   std::shared_ptr<const ResultSet> results_;
-  TTextDecoding decoding_;
+  SaveFilePicker& save_picker_;
   ErrorDisplay& errors_;
   ResultTableModel* rows_model_;
   HitsPerFileModel* files_model_;

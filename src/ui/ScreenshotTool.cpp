@@ -115,9 +115,10 @@ bool MakeSlowCorpus(const QString& folder) {
 int Run(const QString& corpus, const QString& pattern, const QString& output) {
   ChosenFolder picker;
   picker.folder = corpus;
+  QtSaveFilePicker save_picker;  // never asked: nothing is exported
   NoDesktop opener;
   ErrorsToStderr errors;
-  TForm1 form(picker, opener, errors);
+  TForm1 form(picker, save_picker, opener, errors);
   form.show();
   Settle(500);
 

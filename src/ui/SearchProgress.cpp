@@ -59,7 +59,7 @@ TSearchProgressDialog::TSearchProgressDialog(QWidget* owner, const QString& capt
   ShowProgress({});
 }
 
-void TSearchProgressDialog::ShowProgress(const BackgroundSearch::Progress& progress) {
+void TSearchProgressDialog::ShowProgress(const BackgroundTask::Progress& progress) {
   lblProgress->setText(tr("%1 of %2 files").arg(progress.done).arg(progress.total));
   // Long paths lose their middle, so that the folder and the file name stay.
   // Once every file is read, what is left is sorting and writing the report,
@@ -81,7 +81,7 @@ void TSearchProgressDialog::reject() {
   emit cancelRequested();
 }
 
-void WaitForSearch(QWidget* owner, BackgroundSearch& search, const QString& caption,
+void WaitForSearch(QWidget* owner, BackgroundTask& search, const QString& caption,
                    std::chrono::milliseconds delay) {
   if (search.WaitFor(std::chrono::milliseconds(0))) return;
   QElapsedTimer clock;

@@ -1,12 +1,12 @@
 // The window's side of a long search: waiting for it without freezing, and
 // the progress dialog with its Cancel button.
 //
-// WaitForSearch keeps the event loop turning while a BackgroundSearch
-// (app/BackgroundSearch.h) runs, and returns once it has ended:
+// WaitForSearch keeps the event loop turning while a search runs as a
+// BackgroundTask (app/BackgroundTask.h), and returns once it has ended:
 //
-//   tallyfold::BackgroundSearch search(options, lists);
+//   tallyfold::BackgroundTask search(tallyfold::SearchWork(options, lists, stats));
 //   tallyfold::WaitForSearch(window, search, tallyfold::ApplicationTitle());
-//   search.Result();   // the statistics, or the search's error
+//   search.Result();   // stats filled in, or the search's error
 //
 // For the first half second the window only repaints: user input waits in
 // the queue, as it would behind a search on the window's own thread, so a
@@ -21,7 +21,7 @@
 #include <QDialog>
 #include <QString>
 
-#include "app/BackgroundSearch.h"
+#include "app/BackgroundTask.h"
 
 class QLabel;
 class QProgressBar;
@@ -36,7 +36,7 @@ class TSearchProgressDialog : public QDialog {
   TSearchProgressDialog(QWidget* owner, const QString& caption);
 
   // Shows `progress`: "N of M files" and the current file's path.
-  void ShowProgress(const BackgroundSearch::Progress& progress);
+  void ShowProgress(const BackgroundTask::Progress& progress);
 
   // True once the user has asked to cancel.
   bool CancelRequested() const { return cancel_requested_; }
@@ -63,7 +63,7 @@ inline constexpr std::chrono::milliseconds kProgressDelay{500};
 // Returns once `search` has ended, showing the progress dialog over `owner`
 // when it takes longer than `delay`. Cancel in the dialog calls
 // search.Cancel().
-void WaitForSearch(QWidget* owner, BackgroundSearch& search, const QString& caption,
+void WaitForSearch(QWidget* owner, BackgroundTask& search, const QString& caption,
                    std::chrono::milliseconds delay = kProgressDelay);
 
 }  // namespace tallyfold

@@ -20,6 +20,18 @@ std::optional<QUrl> QtFolderPicker::ChooseFolder(QWidget* owner,
   return chosen;
 }
 
+std::optional<QString> QtSaveFilePicker::ChooseSaveFile(QWidget* owner, const QString& caption,
+                                                        const QString& suggested_name,
+                                                        const QString& filter) {
+  QFileDialog dialog(owner, caption, suggested_name, filter);
+  dialog.setObjectName(QStringLiteral("SaveFileDialog"));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().constFirst();
+}
+
 QtDesktopOpener::QtDesktopOpener(QString program, std::chrono::milliseconds patience)
     : program_(std::move(program)), patience_(patience), runs_(std::make_unique<QObject>()) {}
 

@@ -1,14 +1,16 @@
-// The desktop services the main window relies on: choosing a folder, opening
-// a document or web address with the user's preferred application, showing
-// an error or a piece of information, and the folder for the user's reports.
+// The desktop services the main window relies on: choosing a folder,
+// choosing a file to save to, opening a document or web address with the
+// user's preferred application, showing an error or a piece of information,
+// and the folder for the user's reports.
 //
 // The window receives them in its constructor, so tests hand it fakes with
 // canned answers while the program hands it the Qt implementations below:
 //
 //   tallyfold::QtFolderPicker picker;
+//   tallyfold::QtSaveFilePicker save_picker;
 //   tallyfold::QtDesktopOpener opener;
 //   tallyfold::QtErrorDisplay errors(tallyfold::ApplicationTitle());
-//   tallyfold::TForm1 form(picker, opener, errors);
+//   tallyfold::TForm1 form(picker, save_picker, opener, errors);
 //
 // None of them throws. Whatever they show over a window belongs to it: the
 // window manager keeps it above that window, which itself stays on top. The
@@ -40,6 +42,19 @@ class FolderPicker {
   // file-system path.
   virtual std::optional<QUrl> ChooseFolder(QWidget* owner,
                                            const QString& initial_folder) = 0;
+};
+
+// A modal chooser of a file to save to.
+class SaveFilePicker {
+ public:
+  virtual ~SaveFilePicker() = default;
+  // Shows the chooser over `owner`, captioned `caption`, offering the name
+  // `suggested_name` and the kinds of file in `filter` ("CSV files (*.csv)").
+  // Returns the path chosen, or nothing when the user cancelled. A file
+  // that exists has been confirmed for replacing.
+  virtual std::optional<QString> ChooseSaveFile(QWidget* owner, const QString& caption,
+                                                const QString& suggested_name,
+                                                const QString& filter) = 0;
 };
 
 // The desktop's "open with the preferred application" request.
@@ -78,6 +93,17 @@ class QtFolderPicker final : public FolderPicker {
  public:
   std::optional<QUrl> ChooseFolder(QWidget* owner,
                                    const QString& initial_folder) override;
+};
+
+// Qt's own save dialog, a dialog of its owner: the window manager keeps it,
+// with its owner, above the main window, which stays on top. A dialog of
+// the desktop's own, run by another process, would be placed by it and
+// could end up under the main window, Save button and all.
+class QtSaveFilePicker final : public SaveFilePicker {
+ public:
+  std::optional<QString> ChooseSaveFile(QWidget* owner, const QString& caption,
+                                        const QString& suggested_name,
+                                        const QString& filter) override;
 };
 
 // Runs the desktop's opener, xdg-open, found on PATH at each request, and

@@ -26,6 +26,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/AfterSearchPolicy.h"  // AfterSearch
+
 class QSettings;
 
 namespace tallyfold {
@@ -48,15 +50,9 @@ std::span<const EncodingChoice> EncodingChoices();
 // The encodings "auto" may fall back to: the iconv names above.
 std::span<const char* const> FallbackChoices();
 
-// What the window does once a search has ended.
-enum class AfterSearch {
-  kOpenReport,   // open result.htm in the desktop's browser
-  kShowResults,  // show the results window; no report is written
-  kBoth,         // write and open the report, and show the results window
-};
-
-// The value each is stored as ("report", "results", "both") and its menu
-// text, in the order above.
+// The value each choice of what follows a search (app/AfterSearchPolicy.h)
+// is stored as ("report", "results", "both") and its menu text, in the order
+// of AfterSearch.
 struct AfterSearchChoice {
   AfterSearch value;
   const char* key;

@@ -27,7 +27,8 @@
 #include <QStringListModel>
 #include <QStyle>
 
-#include "app/BackgroundSearch.h"
+#include "app/AfterSearchPolicy.h"
+#include "app/BackgroundTask.h"
 #include "app/SearchCommand.h"
 #include "ui/AppIcon.h"
 #include "ui/ResultsWindow.h"
@@ -70,10 +71,11 @@ void ConfigureApplication() {
   QGuiApplication::setWindowIcon(AppIcon());
 }
 
-TForm1::TForm1(FolderPicker& folder_picker, DesktopOpener& opener,
+TForm1::TForm1(FolderPicker& folder_picker, SaveFilePicker& save_picker, DesktopOpener& opener,
                ErrorDisplay& errors, QWidget* parent)
     : QWidget(parent),
       SelectFolderDialog1(folder_picker),
+      save_picker_(save_picker),
       opener_(opener),
       errors_(errors) {
   setObjectName(QStringLiteral("Form1"));
@@ -419,48 +421,40 @@ void TForm1::btnSearchClick() {
     QDir().mkpath(report_folder_);
     options.report_file = QFile::encodeName(ReportPath()).toStdString();
   }
-  // Only a search asked to keep its results keeps them: a search that only
-  // writes the report holds no more of its rows in memory than it must.
-  const AfterSearch after = settings_.after_search;
-  options.keep_results = after != AfterSearch::kOpenReport;
-  options.write_report = after != AfterSearch::kShowResults;
+  const AfterSearchPolicy policy(settings_.after_search);
+  policy.PrepareSearch(options);
   SearchStats stats;
-  const bool ended = SearchAndWait(options, stats);
+  const SearchEnd end = SearchAndWait(options, stats);
   if (close_requested_) {
     close_requested_ = false;
     close();
     return;
   }
-  if (!ended) return;
-  std::shared_ptr<const ResultSet> results = stats.results;
-  const bool instead = after == AfterSearch::kOpenReport && OfferResults(options, stats, results);
-  if (close_requested_) {
-    close_requested_ = false;
-    close();
-    return;
-  }
-  if (options.write_report && !instead) {
-    // The desktop needs the absolute location. When nothing opens the
-    // report the user learns where it is, to open it some other way; the
-    // answer may come after the note below is up, and goes into it.
-    const QString report = ReportPath();
-    opener_.Open(QUrl::fromLocalFile(report),
-                 [form = QPointer<TForm1>(this), serial = search_serial_, report](bool opened) {
-                   if (opened || !form || form->search_serial_ != serial) return;
-                   form->AddToNote(
-                       {TSearchNote::DescribeOpenFailure(QDir::toNativeSeparators(report))});
-                 });
-  }
-  if (results) {
-    ShowResults(std::move(results), TextDecodingNamed(options.encoding, options.fallback_encoding));
-  } else if (options.keep_results) {
-    errors_.ShowError(this, tr("The search kept no results to show."));
-  }
+  const AfterSearchSteps steps =
+      policy.Decide({end, stats.matching_lines, stats.results != nullptr},
+                    [&] { return OfferResults(stats.matching_lines); });
+  if (steps.open_report) OpenReport();
+  if (steps.show_results) ShowResults(stats.results);
+  if (steps.missing_results) errors_.ShowError(this, tr("The search kept no results to show."));
+  if (!steps.show_note) return;
   QStringList notes = TSearchNote::DescribePattern(
       AdvisePattern(options.pattern_text, options.word_boundary), stats.lines_without_boundary);
   notes += TSearchNote::DescribeReadings(
       SummarizeReadings(stats.readings), options.fallback_encoding);
   AddToNote(notes);
+}
+
+void TForm1::OpenReport() {
+  // The desktop needs the absolute location. When nothing opens the report
+  // the user learns where it is, to open it some other way; the answer may
+  // come after the search's note is up, and goes into it.
+  const QString report = ReportPath();
+  opener_.Open(QUrl::fromLocalFile(report),
+               [form = QPointer<TForm1>(this), serial = search_serial_, report](bool opened) {
+                 if (opened || !form || form->search_serial_ != serial) return;
+                 form->AddToNote(
+                     {TSearchNote::DescribeOpenFailure(QDir::toNativeSeparators(report))});
+               });
 }
 
 TSearchNote* TForm1::Note() const { return note_.data(); }
@@ -487,35 +481,21 @@ void TForm1::AddToNote(const QStringList& sections) {
   note_->show();
 }
 
-// Asks whether a search with many matching lines should be shown in the
-// results window rather than in the report, and when so searches again for
-// the results. True, with `results` set, when they are to be shown instead;
-// false when the user declined, or cancelled or lost the second search (the
-// report, already written, is then opened as usual).
-bool TForm1::OfferResults(const SearchOptions& options, const SearchStats& stats,
-                          std::shared_ptr<const ResultSet>& results) {
-  if (stats.matching_lines <= kOfferResultsAbove) return false;
-  const QString question =
-      tr("The search found %1 matching lines. Show them here, in the results window, instead "
-         "of opening the report?")
-          .arg(QLocale().toString(stats.matching_lines));
-  if (!errors_.Ask(this, question)) return false;
-  SearchOptions again = options;
-  again.keep_results = true;
-  again.write_report = false;
-  SearchStats kept;
-  if (!SearchAndWait(again, kept) || !kept.results) return false;
-  results = kept.results;
-  return true;
+// Asks whether a search's many matching lines should be shown in the
+// results window rather than in the report; true for yes.
+bool TForm1::OfferResults(int matching_lines) {
+  return errors_.Ask(
+      this, tr("The search found %1 matching lines. Show them here, in the results window, "
+               "instead of opening the report?")
+                .arg(QLocale().toString(matching_lines)));
 }
 
 TResultsWindow* TForm1::ResultsWindow() const { return results_window_.data(); }
 
-void TForm1::ShowResults(std::shared_ptr<const ResultSet> results,
-                         const TTextDecoding& decoding) {
+void TForm1::ShowResults(std::shared_ptr<const ResultSet> results) {
   // One results window: a new search's replaces the last one's.
   if (results_window_) results_window_->close();
-  results_window_ = new TResultsWindow(std::move(results), decoding, errors_, this);
+  results_window_ = new TResultsWindow(std::move(results), save_picker_, errors_, this);
   results_window_->setAttribute(Qt::WA_DeleteOnClose);
   results_window_->setWindowTitle(
       tr("Results: %1 — %2").arg(edtInput->text().trimmed(), WindowCaption()));
@@ -536,25 +516,24 @@ QString TForm1::ReportPath() const {
   return folder.absoluteFilePath(QStringLiteral("result.htm"));
 }
 
-// Runs the search off the window's thread and waits for it. True when it
-// ended well (the report written, when asked), with what the search found
-// in `stats`; an error has
-// been shown when it was not, unless the user cancelled.
-bool TForm1::SearchAndWait(const SearchOptions& options, SearchStats& stats) {
+// Runs the search off the window's thread and waits for it; what it found
+// is in `stats` when it is done (the report written, when asked). The error
+// of a search that failed has been shown.
+SearchEnd TForm1::SearchAndWait(const SearchOptions& options, SearchStats& stats) {
   try {
-    BackgroundSearch search(options, *lists_);
+    BackgroundTask search(SearchWork(options, *lists_, stats));
     running_search_ = &search;
     WaitForSearch(this, search, ApplicationTitle());
     running_search_ = nullptr;
-    stats = search.Result();
-    return true;
+    search.Result();
+    return SearchEnd::kDone;
   } catch (const ECancelled&) {
     running_search_ = nullptr;
-    return false;
+    return SearchEnd::kCancelled;
   } catch (const std::exception& error) {
     running_search_ = nullptr;
     ShowError(error.what());
-    return false;
+    return SearchEnd::kFailed;
   }
 }
 

@@ -12,9 +12,10 @@
 // it, writes no report and shows no error (ui/SearchProgress.h).
 //
 //   tallyfold::QtFolderPicker picker;
+//   tallyfold::QtSaveFilePicker save_picker;   // for the results window's exports
 //   tallyfold::QtDesktopOpener opener;
 //   tallyfold::QtErrorDisplay errors(tallyfold::ApplicationTitle());
-//   tallyfold::TForm1 form(picker, opener, errors);
+//   tallyfold::TForm1 form(picker, save_picker, opener, errors);
 //   form.show();
 //
 // An error that ends a search (a pattern that does not compile, a corpus file
@@ -41,12 +42,13 @@
 // "Encoding of files without a mark", "Include sub-folders" and "After a
 // search": open the report (the default), show the results window
 // (ui/ResultsWindow.h) without writing a report, or both. When a search
-// that only opens the report has more than kOfferResultsAbove matching
-// lines, the window asks whether to show them in the results window
-// instead; a yes searches again, keeping the results this time, since only
-// a search asked to keep them does. The pattern
-// box still starts empty; its history pops up below it as a pattern is
-// typed, and its own context menu lists it under "Recent patterns".
+// that only opens the report has more than
+// AfterSearchPolicy::kOfferResultsAbove matching lines, the window asks
+// whether to show them in the results window instead. What follows a search
+// is app/AfterSearchPolicy.h's to say; every search keeps its results, so a
+// yes shows them without searching again. The pattern box still starts
+// empty; its history pops up below it as a pattern is typed, and its own
+// context menu lists it under "Recent patterns".
 #pragma once
 
 #include <memory>
@@ -72,14 +74,15 @@ class QStringListModel;
 
 namespace tallyfold {
 
-class BackgroundSearch;
+class BackgroundTask;
 class ResultSet;
+class SaveFilePicker;
 class TResultsWindow;
 class TSearchNote;
-struct TTextDecoding;
 class DesktopOpener;
 class ErrorDisplay;
 class FolderPicker;
+enum class SearchEnd;
 struct SearchLists;
 struct SearchOptions;
 struct SearchStats;
@@ -103,11 +106,9 @@ class TForm1 : public QWidget {
  public:
   static constexpr int kClientWidth = 448;
   static constexpr int kClientHeight = 77;
-  // Above this many matching lines the report is a lot to scroll through in
-  // a browser, and the results window is offered.
-  static constexpr int kOfferResultsAbove = 20000;
 
-  TForm1(FolderPicker& folder_picker, DesktopOpener& opener,
+  // `save_picker` chooses where the results window exports to.
+  TForm1(FolderPicker& folder_picker, SaveFilePicker& save_picker, DesktopOpener& opener,
          ErrorDisplay& errors, QWidget* parent = nullptr);
   ~TForm1() override;
 
@@ -155,10 +156,10 @@ class TForm1 : public QWidget {
   void AddToNote(const QStringList& sections);
   void edtInputContextMenu(const QPoint& position);
   void ApplyEnablingRule();
-  bool SearchAndWait(const SearchOptions& options, SearchStats& stats);
-  bool OfferResults(const SearchOptions& options, const SearchStats& stats,
-                    std::shared_ptr<const ResultSet>& results);
-  void ShowResults(std::shared_ptr<const ResultSet> results, const TTextDecoding& decoding);
+  SearchEnd SearchAndWait(const SearchOptions& options, SearchStats& stats);
+  bool OfferResults(int matching_lines);
+  void OpenReport();
+  void ShowResults(std::shared_ptr<const ResultSet> results);
   void SetFolder(const std::string& folder);
   void ShowError(const char* message);
 
@@ -180,6 +181,7 @@ class TForm1 : public QWidget {
   QActionGroup* grpAfterSearch;
   QStringListModel* history_model_;  // what the pattern box's completer offers
 
+  SaveFilePicker& save_picker_;
   DesktopOpener& opener_;
   ErrorDisplay& errors_;
   std::unique_ptr<SearchLists> lists_;  // the report, match and summary lists
@@ -188,7 +190,7 @@ class TForm1 : public QWidget {
   bool settings_applied_ = false;       // changes from here on are stored
   QString report_folder_;               // absolute; empty: the working folder
   bool centred_ = false;                // placed on the screen once
-  BackgroundSearch* running_search_ = nullptr;  // the search under way, if any
+  BackgroundTask* running_search_ = nullptr;  // the search under way, if any
   bool close_requested_ = false;        // closing waits for the search's end
   QPointer<TResultsWindow> results_window_;  // deleted when closed
   QPointer<TSearchNote> note_;               // deleted when closed

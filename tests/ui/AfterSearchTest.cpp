@@ -4,6 +4,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include "app/AfterSearchPolicy.h"
 #include "ui/ResultsWindow.h"
 #include "ui/Settings.h"
 #include "ui/UiTestSupport.h"
@@ -38,9 +39,10 @@ TEST_F(AfterSearchTest, TheSettingIsRemembered) {
   both->trigger();
   {
     FakeFolderPicker picker;
+    FakeSaveFilePicker save_picker;
     FakeOpener opener;
     FakeErrorDisplay errors;
-    TForm1 next(picker, opener, errors);
+    TForm1 next(picker, save_picker, opener, errors);
     auto* action = next.findChild<QAction*>("actAfterSearch_both");
     ASSERT_NE(action, nullptr);
     EXPECT_TRUE(action->isChecked());
@@ -54,12 +56,12 @@ TEST_F(AfterSearchTest, TheSettingIsRemembered) {
 }
 
 TEST_F(AfterSearchTest, ManyMatchingLinesOfferTheResultsWindow) {
-  MakeCorpus(TForm1::kOfferResultsAbove);
+  MakeCorpus(AfterSearchPolicy::kOfferResultsAbove);
   SearchForCat();
   EXPECT_TRUE(errors_.asked.empty()) << "not above the limit";
   EXPECT_EQ(opener_.opened.size(), 1u);
 
-  MakeCorpus(TForm1::kOfferResultsAbove + 1);
+  MakeCorpus(AfterSearchPolicy::kOfferResultsAbove + 1);
   Search();  // the user says no
   ASSERT_EQ(errors_.asked.size(), 1u);
   EXPECT_TRUE(errors_.asked[0].contains("results window")) << errors_.asked[0].toStdString();
@@ -93,13 +95,17 @@ TEST_F(AfterSearchTest, TheResultsWindowShowsEveryMatchOfARealSearch) {
   EXPECT_EQ(opener_.opened.size(), 1u) << "the report as well";
 }
 
-TEST_F(AfterSearchTest, SayingYesToTheOfferShowsTheResults) {
-  MakeCorpus(TForm1::kOfferResultsAbove + 1);
+// The results shown are those of the search that wrote the report: a
+// corpus changed while the question is up changes nothing.
+TEST_F(AfterSearchTest, SayingYesToTheOfferShowsTheResultsWithoutSearchingAgain) {
+  MakeCorpus(AfterSearchPolicy::kOfferResultsAbove + 1);
   errors_.answers.push_back(true);
+  errors_.while_asking = [this] { MakeCorpus(1); };
   SearchForCat();
   ASSERT_EQ(errors_.asked.size(), 1u);
   ASSERT_NE(form_.ResultsWindow(), nullptr);
-  EXPECT_EQ(form_.ResultsWindow()->Rows().rowCount(), TForm1::kOfferResultsAbove + 1);
+  EXPECT_EQ(form_.ResultsWindow()->Rows().rowCount(), AfterSearchPolicy::kOfferResultsAbove + 1);
+  EXPECT_TRUE(opener_.opened.empty()) << "the results instead of the report";
   EXPECT_TRUE(errors_.shown.empty());
 }
 

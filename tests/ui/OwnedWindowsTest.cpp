@@ -60,14 +60,23 @@ TEST_F(OwnedWindows, TheResultsWindowItsExportDialogAndLineViewerAreDialogsOfThe
   EXPECT_TRUE(results->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
   EXPECT_FALSE(results->isModal());
 
+  // The export buttons ask the window's save dialog over the results
+  // window; Qt's makes its dialog a dialog of that owner.
+  QTest::mouseClick(results->findChild<QPushButton*>("btnExportCsv"), Qt::LeftButton);
+  ASSERT_EQ(save_picker_.requests.size(), 1u);
+  EXPECT_EQ(save_picker_.requests[0].owner, results);
+  EXPECT_FALSE(results->IsBusy()) << "a cancelled dialog exports nothing";
+  QtSaveFilePicker save_dialog;
   WithModal<QFileDialog>(
       [&](QFileDialog& dialog) {
         ExpectOwnedBy(dialog, *results);
         EXPECT_TRUE(dialog.testOption(QFileDialog::DontUseNativeDialog));
         EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptSave);
       },
-      [&] { QTest::mouseClick(results->findChild<QPushButton*>("btnExportCsv"), Qt::LeftButton); });
-  EXPECT_FALSE(results->IsBusy()) << "a cancelled dialog exports nothing";
+      [&] {
+        save_dialog.ChooseSaveFile(results, QStringLiteral("Export as CSV"),
+                                   QStringLiteral("results.csv"), QStringLiteral("CSV (*.csv)"));
+      });
 
   TLineViewer* viewer = results->OpenLine(0);
   ASSERT_NE(viewer, nullptr);

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTableView>
 
@@ -71,8 +72,7 @@ QStringList Shown(const ResultTableModel& model) {
 class ResultsWindowTest : public ::testing::Test {
  protected:
   void Open(std::shared_ptr<const ResultSet> results) {
-    window_ = std::make_unique<TResultsWindow>(std::move(results),
-                                               TextDecodingNamed("auto"), errors_);
+    window_ = std::make_unique<TResultsWindow>(std::move(results), save_picker_, errors_);
     window_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
   }
@@ -91,6 +91,7 @@ class ResultsWindowTest : public ::testing::Test {
     return widget;
   }
 
+  FakeSaveFilePicker save_picker_;
   FakeErrorDisplay errors_;
   std::unique_ptr<TResultsWindow> window_;
 };
@@ -172,15 +173,17 @@ TEST_F(ResultsWindowTest, TheNewestArrangementWins) {
   EXPECT_TRUE(errors_.shown.empty());
 }
 
-TEST_F(ResultsWindowTest, CopyGivesTheSelectedRowsAsTabSeparatedText) {
+// The clipboard gets what Export TSV would write of the selected rows.
+TEST_F(ResultsWindowTest, CopyGivesTheSelectedRowsAsATsvTable) {
   Open(SmallSet());
   auto* table = Find<QTableView>("tblResults");
   table->selectRow(5);
   table->selectionModel()->select(window_->Rows().index(1, 0),
                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
-  const QString expected =
-      "the \tsea\t, the sky\tb.txt\t9\t3\n"
-      "大海\\t\tthe\t end\ta.txt\t2\t1\n";
+  const QString head = "file\tline\tcount\tleft\tmatch\tright\n";
+  const QString expected = head +
+                           "b.txt\t9\t3\tthe \tsea\t, the sky\n"
+                           "a.txt\t2\t1\t大海\\t\tthe\t end\n";
   EXPECT_EQ(window_->SelectedRowsAsText(), expected);
 
   QApplication::clipboard()->clear();
@@ -193,7 +196,9 @@ TEST_F(ResultsWindowTest, CopyGivesTheSelectedRowsAsTabSeparatedText) {
   // What is copied is what is shown, in the order shown.
   ArrangeAndWait(ResultOrder::kMatch, QString());
   table->selectRow(0);
-  EXPECT_EQ(window_->SelectedRowsAsText(), "the \tsea\t, the sky\tb.txt\t9\t3\n");
+  EXPECT_EQ(window_->SelectedRowsAsText(), head + "b.txt\t9\t3\tthe \tsea\t, the sky\n");
+  table->clearSelection();
+  EXPECT_EQ(window_->SelectedRowsAsText(), "") << "nothing selected, nothing copied";
 }
 
 TEST_F(ResultsWindowTest, HitsPerFileListEveryFileWithTotalsLast) {
@@ -278,13 +283,21 @@ TEST_F(ResultsWindowTest, HitsPerFileTellHowEachFileWasRead) {
                                   "Replaced", "NULs"}));
 }
 
-TEST_F(ResultsWindowTest, ExportWritesTheShownRows) {
+// The export buttons, through the save dialog the window was given.
+TEST_F(ResultsWindowTest, ExportWritesTheShownRowsWhereTheSaveDialogSays) {
   QTemporaryDir folder;
   Open(SmallSet());
+  const auto export_to = [this](const char* button, const QString& answer) {
+    save_picker_.answers.push_back(answer);
+    QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton);
+    Settle();
+  };
   ArrangeAndWait(ResultOrder::kMatch, "sky");
   const QString tsv = folder.filePath("rows.tsv");
-  window_->Export(TableFormat::kTsv, tsv);
-  Settle();
+  export_to("btnExportTsv", tsv);
+  ASSERT_EQ(save_picker_.requests.size(), 1u);
+  EXPECT_EQ(save_picker_.requests[0].owner, window_.get());
+  EXPECT_EQ(save_picker_.requests[0].suggested_name, "results.tsv");
   const QList<QByteArray> lines = ReadBytes(tsv).split('\n');
   ASSERT_EQ(lines.size(), 5) << ReadBytes(tsv).toStdString();  // head, 3 rows, end
   EXPECT_TRUE(lines[1].endsWith("\tthe \tsea\t, the sky")) << lines[1].toStdString();
@@ -292,17 +305,20 @@ TEST_F(ResultsWindowTest, ExportWritesTheShownRows) {
 
   ArrangeAndWait(ResultOrder::kReport, QString());
   const QString csv = folder.filePath("rows.csv");
-  window_->Export(TableFormat::kCsv, csv);
-  Settle();
+  export_to("btnExportCsv", csv);
+  EXPECT_EQ(save_picker_.requests.back().suggested_name, "results.csv");
   const QByteArray bytes = ReadBytes(csv);
   EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
   EXPECT_EQ(bytes.count("\r\n"), 7);
   EXPECT_TRUE(bytes.contains("大海")) << "UTF-8 text";
   EXPECT_TRUE(errors_.shown.empty());
 
+  // A cancelled dialog writes nothing.
+  export_to("btnExportTsv", QString());
+  EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 2);
+
   // A file that cannot be made is an error, and nothing else changes.
-  window_->Export(TableFormat::kCsv, folder.filePath("no/such/folder/rows.csv"));
-  Settle();
+  export_to("btnExportCsv", folder.filePath("no/such/folder/rows.csv"));
   ASSERT_EQ(errors_.shown.size(), 1u);
   EXPECT_TRUE(errors_.shown[0].contains("no/such/folder")) << errors_.shown[0].toStdString();
   EXPECT_EQ(window_->Rows().rowCount(), 6);
@@ -373,7 +389,10 @@ TEST_F(LineViewerTest, ShowsTheLineInItsFileDecodedWithItsMatchesMarked) {
   const QString path = folder_.filePath("gb.txt");
   WriteFile(path, "\xB5\xDA\xD2\xBB\xD0\xD0\r\n  \xB4\xF3\xBA\xA3 the end  \r\nlast\r\n");
   auto results = std::make_shared<ResultSet>();
-  results->AddFile(ResultFile{path.toStdString(), "gb.txt", 20, 0, 0, {}});
+  TTextReadInfo read;  // as the search read it
+  read.codeset = "GB18030";
+  read.choice = TReadChoice::kDetected;
+  results->AddFile(ResultFile{path.toStdString(), "gb.txt", 20, 0, 0, read});
   AddLine(*results, 0, 2, u"大海 the end", {u"the"});
   Open(results);
   TLineViewer* viewer = window_->OpenLine(0);

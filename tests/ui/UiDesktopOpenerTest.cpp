@@ -104,9 +104,10 @@ TEST_F(UiDesktopOpener, AFailingOpenerAfterASearchIsToldInTheWindowsNote) {
   ASSERT_TRUE(corpus.isValid() && work.isValid());
   WriteFile(corpus.filePath(QStringLiteral("a.txt")), "a cat\n");
   FakeFolderPicker picker;
+  FakeSaveFilePicker save_picker;
   FakeErrorDisplay errors;
   QtDesktopOpener opener;
-  TForm1 form(picker, opener, errors);
+  TForm1 form(picker, save_picker, opener, errors);
   form.SetReportFolder(work.path());
   form.show();
   picker.answers.push_back(QUrl::fromLocalFile(corpus.path()));

@@ -42,6 +42,31 @@ class FakeFolderPicker : public FolderPicker {
   std::function<void()> while_showing;  // runs while the "dialog" is up
 };
 
+// Answers each request with the next queued path (none, or an empty one:
+// cancel) and records what each request showed.
+class FakeSaveFilePicker : public SaveFilePicker {
+ public:
+  struct Request {
+    QWidget* owner;
+    QString caption;
+    QString suggested_name;
+    QString filter;
+  };
+  std::optional<QString> ChooseSaveFile(QWidget* owner, const QString& caption,
+                                        const QString& suggested_name,
+                                        const QString& filter) override {
+    requests.push_back({owner, caption, suggested_name, filter});
+    if (answers.empty()) return std::nullopt;
+    const QString answer = answers.front();
+    answers.pop_front();
+    if (answer.isEmpty()) return std::nullopt;
+    return answer;
+  }
+
+  std::deque<QString> answers;
+  std::vector<Request> requests;
+};
+
 // Records every request; opens them unless told otherwise, at once, or
 // when the test calls Answer with `defer` set.
 class FakeOpener : public DesktopOpener {
@@ -76,6 +101,7 @@ class FakeErrorDisplay : public ErrorDisplay {
   // Answers with the next queued answer; no when none is queued.
   bool Ask(QWidget*, const QString& question) override {
     asked.push_back(question);
+    if (while_asking) while_asking();
     if (answers.empty()) return false;
     const bool answer = answers.front();
     answers.pop_front();
@@ -86,6 +112,7 @@ class FakeErrorDisplay : public ErrorDisplay {
   std::vector<QString> informed;  // information
   std::vector<QString> asked;     // questions
   std::deque<bool> answers;
+  std::function<void()> while_asking;  // runs while a question is up
 };
 
 // Makes `folder` the working folder for the lifetime of the object.
@@ -157,9 +184,10 @@ class WindowTest : public ::testing::Test {
 
   ScratchSettings settings_;  // before the window, which reads them
   FakeFolderPicker picker_;
+  FakeSaveFilePicker save_picker_;
   FakeOpener opener_;
   FakeErrorDisplay errors_;
-  TForm1 form_{picker_, opener_, errors_};
+  TForm1 form_{picker_, save_picker_, opener_, errors_};
 };
 
 // The file's bytes; empty when it cannot be read.

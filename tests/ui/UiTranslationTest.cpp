@@ -30,9 +30,10 @@ struct Texts {
 Texts TextsShown() {
   ScratchSettings settings;
   FakeFolderPicker picker;
+  FakeSaveFilePicker save_picker;
   FakeOpener opener;
   FakeErrorDisplay errors;
-  TForm1 form(picker, opener, errors);
+  TForm1 form(picker, save_picker, opener, errors);
   Texts texts;
   texts.history_menu = form.findChild<QMenu*>(QStringLiteral("mnuHistory"))->title();
   texts.encoding_menu = form.findChild<QMenu*>(QStringLiteral("mnuEncoding"))->title();
@@ -53,9 +54,10 @@ Texts TextsShown() {
 void ExpectDefinedTexts() {
   ScratchSettings settings;
   FakeFolderPicker picker;
+  FakeSaveFilePicker save_picker;
   FakeOpener opener;
   FakeErrorDisplay errors;
-  TForm1 form(picker, opener, errors);
+  TForm1 form(picker, save_picker, opener, errors);
   EXPECT_EQ(form.findChild<QPushButton*>(QStringLiteral("btnSearch"))->text(), "检索");
   EXPECT_EQ(form.findChild<QPushButton*>(QStringLiteral("btnDir"))->text(), "选择目录");
   EXPECT_EQ(form.findChild<QCheckBox*>(QStringLiteral("cbxCase"))->text(), " case");

@@ -33,9 +33,10 @@ class RememberedSettings : public WindowTest {
   // A window of its own, as at the program's next start.
   struct Restarted {
     FakeFolderPicker picker;
+    FakeSaveFilePicker save_picker;
     FakeOpener opener;
     FakeErrorDisplay errors;
-    TForm1 form{picker, opener, errors};
+    TForm1 form{picker, save_picker, opener, errors};
 
     template <class Object>
     Object* Find(const char* name) {

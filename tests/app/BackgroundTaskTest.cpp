@@ -1,6 +1,7 @@
-// Tests of the search command on its own thread: its outcome and progress,
-// and cancelling it, by request and by destroying it.
-#include "app/BackgroundSearch.h"
+// Tests of work on a thread of its own, the search command's above all: its
+// outcome and progress, the call at its end, and cancelling it, by request
+// and by destroying it.
+#include "app/BackgroundTask.h"
 
 #include <sys/stat.h>
 
@@ -19,7 +20,7 @@ namespace {
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
-class BackgroundSearchTest : public ::testing::Test {
+class BackgroundTaskTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(mkdir(corpus_.c_str(), 0700), 0);
@@ -41,7 +42,7 @@ class BackgroundSearchTest : public ::testing::Test {
   }
 
   // Waits until the search has listed the folder and started on a file.
-  static void WaitUntilScanning(BackgroundSearch& search) {
+  static void WaitUntilScanning(BackgroundTask& search) {
     const auto give_up = Clock::now() + std::chrono::seconds(30);
     while (search.CurrentProgress().total == 0 && Clock::now() < give_up) {
       std::this_thread::sleep_for(milliseconds(1));
@@ -52,7 +53,7 @@ class BackgroundSearchTest : public ::testing::Test {
   // Cancels the running search and checks that it ends within the bound with
   // ECancelled. (The report a cancelled or failed search leaves is checked
   // with every other failure in FailedSearchTest.)
-  void CancelAndExpectAPromptEnd(BackgroundSearch& search, int threads) {
+  void CancelAndExpectAPromptEnd(BackgroundTask& search, int threads) {
     const auto cancelled_at = Clock::now();
     search.Cancel();
     EXPECT_TRUE(search.WaitFor(kCancelBound)) << threads << " threads";
@@ -65,18 +66,19 @@ class BackgroundSearchTest : public ::testing::Test {
   const std::string report_ = root_ / "result.htm";
   SearchOptions options_;
   SearchLists lists_;
+  SearchStats stats_;
 };
 
-TEST_F(BackgroundSearchTest, HandsBackTheStatisticsAndTheFinalProgress) {
+TEST_F(BackgroundTaskTest, HandsBackTheStatisticsAndTheFinalProgress) {
   WriteBytes(corpus_ + "/a.txt", "the cat\nthe dog\n");
   WriteBytes(corpus_ + "/b.txt", "no\n");
   options_.pattern_text = u"the";
-  BackgroundSearch search(options_, lists_);
+  BackgroundTask search(SearchWork(options_, lists_, stats_));
   ASSERT_TRUE(search.WaitFor(std::chrono::seconds(30)));
-  const SearchStats stats = search.Result();
-  EXPECT_EQ(stats.files_scanned, 2);
-  EXPECT_EQ(stats.matching_lines, 2);
-  const BackgroundSearch::Progress progress = search.CurrentProgress();
+  search.Result();
+  EXPECT_EQ(stats_.files_scanned, 2);
+  EXPECT_EQ(stats_.matching_lines, 2);
+  const BackgroundTask::Progress progress = search.CurrentProgress();
   EXPECT_EQ(progress.done, 2);
   EXPECT_EQ(progress.total, 2);
   EXPECT_EQ(progress.current, "");
@@ -84,19 +86,19 @@ TEST_F(BackgroundSearchTest, HandsBackTheStatisticsAndTheFinalProgress) {
   EXPECT_EQ(testing::TextCells(ReadBytes(report_)).size(), 2u);
 }
 
-TEST_F(BackgroundSearchTest, ResultRaisesTheSearchsError) {
+TEST_F(BackgroundTaskTest, ResultRaisesTheSearchsError) {
   WriteBytes(corpus_ + "/a.txt", "the cat\n");
   options_.pattern_text = u"ca(t";
-  BackgroundSearch search(options_, lists_);
+  BackgroundTask search(SearchWork(options_, lists_, stats_));
   EXPECT_THROW(search.Result(), ERegexEngine);
   EXPECT_FALSE(search.CancelRequested());
 }
 
-TEST_F(BackgroundSearchTest, CancelEndsTheSearchWithinTheBound) {
+TEST_F(BackgroundTaskTest, CancelEndsTheSearchWithinTheBound) {
   WriteSlowCorpus();
   for (const int threads : {1, 2}) {
     options_.threads = threads;
-    BackgroundSearch search(options_, lists_);
+    BackgroundTask search(SearchWork(options_, lists_, stats_));
     WaitUntilScanning(search);
     std::this_thread::sleep_for(milliseconds(100));
     EXPECT_FALSE(search.WaitFor(milliseconds(0))) << "the corpus is too small to be cancelled";
@@ -106,29 +108,56 @@ TEST_F(BackgroundSearchTest, CancelEndsTheSearchWithinTheBound) {
 
 // One line of 30 letters: about 2^31 steps, minutes of matching in a single
 // match attempt, which only the matcher's own look at the flag can cut short.
-TEST_F(BackgroundSearchTest, CancelStopsALongBacktrackingMatch) {
+TEST_F(BackgroundTaskTest, CancelStopsALongBacktrackingMatch) {
   WriteBytes(corpus_ + "/a.txt", std::string(30, 'a') + "\n");
   options_.pattern_text = kCatastrophicPattern;
   options_.word_boundary = false;
   for (const int threads : {1, 2}) {
     options_.threads = threads;
-    BackgroundSearch search(options_, lists_);
+    BackgroundTask search(SearchWork(options_, lists_, stats_));
     WaitUntilScanning(search);
     std::this_thread::sleep_for(milliseconds(200));
     CancelAndExpectAPromptEnd(search, threads);
   }
 }
 
-TEST_F(BackgroundSearchTest, DestroyingARunningSearchCancelsIt) {
+TEST_F(BackgroundTaskTest, DestroyingARunningSearchCancelsIt) {
   WriteSlowCorpus();
   Clock::time_point destroyed_at;
   {
-    BackgroundSearch search(options_, lists_);
+    BackgroundTask search(SearchWork(options_, lists_, stats_));
     WaitUntilScanning(search);
     destroyed_at = Clock::now();
   }
   EXPECT_LT(Clock::now() - destroyed_at, kCancelBound);
   EXPECT_EQ(ReadBytes(report_), "previous report");
+}
+
+// Any work: its progress is read while it runs, and the call at its end
+// comes once WaitFor would say so, on the task's own thread.
+TEST(BackgroundTask, RunsAnyWorkAndCallsBackAtItsEnd) {
+  std::atomic<bool> go{false};
+  std::atomic<bool> ended_seen{false};
+  std::thread::id ended_on;
+  BackgroundTask* self = nullptr;
+  BackgroundTask task(
+      [&](const std::atomic<bool>&, const BackgroundTask::Report& report) {
+        report(1, 2, "half");
+        while (!go.load()) std::this_thread::sleep_for(milliseconds(1));
+        throw Exception("given up");
+      },
+      [&] {
+        ended_on = std::this_thread::get_id();
+        ended_seen.store(self->WaitFor(milliseconds(0)));
+      });
+  self = &task;
+  while (task.CurrentProgress().done == 0) std::this_thread::sleep_for(milliseconds(1));
+  EXPECT_EQ(task.CurrentProgress().current, "half");
+  EXPECT_FALSE(task.WaitFor(milliseconds(0)));
+  go.store(true);
+  EXPECT_THROW(task.Result(), Exception);
+  EXPECT_TRUE(ended_seen.load());
+  EXPECT_NE(ended_on, std::this_thread::get_id());
 }
 
 }  // namespace
