@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "app/MatchStore.h"
+#include "text/TextFile.h"
 
 namespace tallyfold {
 
@@ -66,7 +67,7 @@ struct CliOptions {
   int threads = 0;                    // 0: one per core
   std::uint64_t row_memory = kRowMemoryBudget;  // --row-memory, in bytes
   std::string encoding = "auto";      // --encoding, checked
-  std::string fallback = "GB18030";   // --fallback, checked
+  std::string fallback = kDefaultFallbackEncoding;  // --fallback, checked
   std::string output;                 // native byte path, as given; "-": standard output
   std::string format = "html";        // --format: html, tsv or jsonl
   std::string pattern;                // bytes in the locale's character set

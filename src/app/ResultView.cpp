@@ -24,11 +24,6 @@ namespace tallyfold {
 
 namespace {
 
-bool IsSet(const std::atomic<bool>* cancel) {
-  return cancel != nullptr && cancel->load(std::memory_order_relaxed);
-}
-
-
 // Whether a code unit that is not a surrogate belongs to a word. The rule is
 // deliberately simple and needs no character tables: '_', ASCII letters and
 // digits, and everything from U+0080 up except the blocks that hold
@@ -104,7 +99,7 @@ class SortWatch {
   }
   void Tick() {
     if ((++done_ % kCheckEvery) != 0) return;
-    if (IsSet(cancel_)) throw ECancelled();
+    if (IsCancelled(cancel_)) throw ECancelled();
     const std::uint64_t share = std::min<std::uint64_t>(done_, expected_) *
                                 (kSortEnd - kKeysEnd) / expected_;
     report_(kKeysEnd + static_cast<int>(share));
@@ -132,7 +127,7 @@ void SortBy(std::vector<ResultHit>& rows, KeyOf key_of, const std::atomic<bool>*
   keyed.reserve(rows.size());
   for (std::size_t i = 0; i < rows.size(); ++i) {
     if (i % kCheckEvery == 0) {
-      if (IsSet(cancel)) throw ECancelled();
+      if (IsCancelled(cancel)) throw ECancelled();
       report(kSelectEnd + static_cast<int>(i * (kKeysEnd - kSelectEnd) / rows.size()));
     }
     keyed.push_back({key_of(rows[i]), rows[i]});
@@ -157,47 +152,6 @@ struct PlaceKey {
 };
 
 // ---- UTF-8 output ----
-
-// Appends the code point `c` (at most U+10FFFF, not a surrogate) as UTF-8.
-void AppendCodePoint(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-// Appends `text` as UTF-8: a surrogate pair as its character, a surrogate
-// without its partner as U+FFFD, so that the output is always valid UTF-8.
-// `escape(unit, out)` sees each ASCII unit first and returns true when it
-// has written it (escaped) itself.
-template <class Escape>
-void AppendUtf8(std::string& out, std::u16string_view text, Escape escape) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t unit = text[i];
-    if (unit < 0x80) {
-      if (!escape(unit, out)) out += static_cast<char>(unit);
-    } else if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-      AppendCodePoint(out, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
-                               (static_cast<char32_t>(text[i + 1]) - 0xDC00));
-      ++i;
-    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
-      AppendCodePoint(out, 0xFFFD);
-    } else {
-      AppendCodePoint(out, unit);
-    }
-  }
-}
 
 // The Unicode characters in `text`, a surrogate without its partner counting
 // as one (it is written as U+FFFD).
@@ -378,7 +332,7 @@ void ResultView::Arrange(ResultOrder order, const std::u16string& filter,
                          const std::atomic<bool>* cancel,
                          const std::function<void(int percent)>& progress) {
   ProgressReport report(progress);
-  if (IsSet(cancel)) throw ECancelled();
+  if (IsCancelled(cancel)) throw ECancelled();
   report(0);
 
   // The rows are made in report order whatever the order asked for, so the
@@ -390,7 +344,7 @@ void ResultView::Arrange(ResultOrder order, const std::u16string& filter,
   const std::size_t lines = results_.LineCount();
   for (std::size_t i = 0; i < lines; ++i) {
     if (i % kCheckEvery == 0) {
-      if (IsSet(cancel)) throw ECancelled();
+      if (IsCancelled(cancel)) throw ECancelled();
       report(static_cast<int>(i * kSelectEnd / lines));
     }
     const ResultLine line = results_.Line(i);
@@ -425,7 +379,7 @@ void ResultView::Arrange(ResultOrder order, const std::u16string& filter,
           rows, [&kwic](ResultHit hit) { return WordRightOf(kwic(hit).right); }, cancel, report);
       break;
   }
-  if (IsSet(cancel)) throw ECancelled();
+  if (IsCancelled(cancel)) throw ECancelled();
   rows_.swap(rows);
   report(100);
 }
@@ -504,7 +458,7 @@ void WriteTable(const ResultView& view, TableFormat format,
   out += csv ? "file,line,count,left,match,right" : "file\tline\tcount\tleft\tmatch\tright";
   out += line_end;
   for (std::size_t row = 0; row < view.RowCount(); ++row) {
-    if (row % kCheckEvery == 0 && IsSet(cancel)) throw ECancelled();
+    if (row % kCheckEvery == 0 && IsCancelled(cancel)) throw ECancelled();
     const ResultLine line = view.Line(row);
     const Kwic kwic = view.Context(row);
     field(out, names[static_cast<std::size_t>(line.file)]);
@@ -541,7 +495,7 @@ void WriteJsonLines(const ResultSet& results,
   Output output(write);
   std::string& out = output.Buffer();
   for (std::size_t i = 0; i < results.LineCount(); ++i) {
-    if (i % kCheckEvery == 0 && IsSet(cancel)) throw ECancelled();
+    if (i % kCheckEvery == 0 && IsCancelled(cancel)) throw ECancelled();
     const ResultLine line = results.Line(i);
     const auto file = static_cast<std::size_t>(line.file);
     // The characters before each match, counted along the line once (the

@@ -290,31 +290,7 @@ std::u16string Utf8Decode(std::string_view bytes, std::size_t& malformed) {
 std::string Utf8Encode(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
-  const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    char32_t c = text[i];
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      if (c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 &&
-          text[i + 1] <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      } else {
-        out += '?';
-      }
-    } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
+  AppendUtf8(out, text, [](char16_t, std::string&) { return false; });
   return out;
 }
 

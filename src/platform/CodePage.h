@@ -11,7 +11,8 @@
 //   std::string back = tallyfold::SystemCodePage().Encode(text);
 //
 // Conversions never fail. Bytes that are not valid in the code page decode to
-// U+FFFD; characters the code page cannot hold encode as '?'. UTF-8 is
+// U+FFFD; characters the code page cannot hold encode as '?', and in UTF-8 a
+// surrogate without its partner encodes as U+FFFD. UTF-8 is
 // converted by the hand-written codec below; every other code page goes
 // through iconv. Each conversion has a variant that also counts the
 // malformed sequences it decoded as U+FFFD, so a caller can tell text that
@@ -22,6 +23,16 @@
 //   TCodePage("GB18030").Decode(bytes, malformed);   // malformed: 0 if valid
 //   IsKnownCodeset("BIG5");                          // true
 //   IsKnownCodeset("NO-SUCH-SET");                   // false
+//
+// The UTF-8 encoder also appends, with a hook that writes some ASCII units
+// its own way (escaped for CSV, JSON, ...):
+//
+//   std::string out;
+//   AppendUtf8(out, u"say \"hi\"", [](char16_t unit, std::string& to) {
+//     if (unit != u'"') return false;
+//     to += "\"\"";                                 // doubled
+//     return true;
+//   });                                             // out == "say \"\"hi\"\""
 #pragma once
 
 #include <cstddef>
@@ -84,7 +95,49 @@ std::size_t Utf8DecodeInto(const char* bytes, std::size_t size, char16_t* out);
 std::size_t Utf8DecodeInto(const char* bytes, std::size_t size, char16_t* out,
                            std::size_t& malformed);
 
-// UTF-16 to UTF-8. An unpaired surrogate cannot be encoded and becomes '?'.
+// UTF-16 to UTF-8. A surrogate pair becomes its character; a surrogate
+// without its partner cannot be encoded and becomes U+FFFD (EF BF BD), so
+// the output is always valid UTF-8.
 std::string Utf8Encode(std::u16string_view text);
+
+// Appends the code point `c` (at most U+10FFFF, not a surrogate) to `out`
+// as UTF-8.
+inline void AppendUtf8CodePoint(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Appends `text` to `out` as Utf8Encode encodes it. `escape(unit, out)`
+// sees each unit below 0x80 first and returns true when it has written
+// that unit itself; the other units are written as they are.
+template <class Escape>
+void AppendUtf8(std::string& out, std::u16string_view text, Escape escape) {
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const char32_t unit = text[i];
+    if (unit < 0x80) {
+      if (!escape(static_cast<char16_t>(unit), out)) out += static_cast<char>(unit);
+    } else if (unit < 0xD800 || unit > 0xDFFF) {
+      AppendUtf8CodePoint(out, unit);
+    } else if (unit <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      AppendUtf8CodePoint(out, 0x10000 + ((unit - 0xD800) << 10) + (text[++i] - 0xDC00));
+    } else {
+      AppendUtf8CodePoint(out, 0xFFFD);
+    }
+  }
+}
 
 }  // namespace tallyfold

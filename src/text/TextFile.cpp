@@ -31,7 +31,6 @@ namespace {
 using text_internal::DecodeInSlices;
 using text_internal::MalformedTally;
 using text_internal::NotInThisCharacterSet;
-using text_internal::ThrowIfCancelled;
 using text_internal::Utf8SliceEnd;
 
 constexpr bool kLittleEndianHost = std::endian::native == std::endian::little;
@@ -335,21 +334,23 @@ void TUnicodeFileStream::Write(const void* buffer, std::int64_t count) {
 
 // ---- Encoding detection and decoding ----
 
+TByteOrderMark SniffByteOrderMark(std::string_view head) {
+  const auto byte = [head](std::size_t i) { return static_cast<unsigned char>(head[i]); };
+  if (head.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) return {teUtf16LE, 2};
+  if (head.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF) return {teUtf16BE, 2};
+  if (head.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF)
+    return {teUtf8, 3};
+  return {teAnsi, 0};
+}
+
 TTextEncoding DetectTextEncoding(TStream& stream) {
-  unsigned char mark[3];
-  if (stream.Size() - stream.Position() >= 2) {
-    const std::int64_t n = ReadUpTo(stream, mark, 2);
-    if (n == 2 && mark[0] == 0xFF && mark[1] == 0xFE) return teUtf16LE;
-    if (n == 2 && mark[0] == 0xFE && mark[1] == 0xFF) return teUtf16BE;
-    stream.MoveBack(n);
-  }
-  if (stream.Size() - stream.Position() >= 3) {
-    const std::int64_t n = ReadUpTo(stream, mark, 3);
-    if (n == 3 && mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF)
-      return teUtf8;
-    stream.MoveBack(n);
-  }
-  return teAnsi;
+  char head[3];
+  const std::int64_t left = stream.Size() - stream.Position();
+  const std::int64_t n = left < 2 ? 0 : ReadUpTo(stream, head, std::min<std::int64_t>(left, 3));
+  const TByteOrderMark mark =
+      SniffByteOrderMark(std::string_view(head, static_cast<std::size_t>(n)));
+  stream.MoveBack(n - mark.length);
+  return mark.encoding;
 }
 
 std::u16string Utf8ToWide(const std::string& bytes) { return Utf8Decode(bytes); }
@@ -511,7 +512,14 @@ std::string FoldedUpper(const std::string& name) {
 }  // namespace
 
 TTextDecoding TextDecodingNamed(const std::string& encoding, const std::string& fallback) {
-  static const char kExamples[] = "GB18030, BIG5, SHIFT_JIS, EUC-KR or WINDOWS-1252";
+  // "GB18030, BIG5, ... or WINDOWS-1252".
+  static const std::string kExamples = [] {
+    std::string names;
+    const std::size_t count = std::size(kLegacyEncodings);
+    for (std::size_t i = 0; i < count; ++i)
+      names += (i == 0 ? "" : i + 1 == count ? " or " : ", ") + std::string(kLegacyEncodings[i]);
+    return names;
+  }();
   auto folded = [](const std::string& name) {
     std::string lower;
     for (const char ch : name) lower += (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;

@@ -119,11 +119,6 @@ void ReadLinesInPieces(const std::string& native_path, const TTextDecoding& deco
                        const std::function<void(int index, std::u16string_view line)>& each,
                        std::size_t piece_bytes);
 
-// Raises ECancelled once `cancel` is set.
-inline void ThrowIfCancelled(const std::atomic<bool>* cancel) {
-  if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) throw ECancelled();
-}
-
 using tallyfold::IsHighSurrogate;
 using tallyfold::IsLowSurrogate;
 

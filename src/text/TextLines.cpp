@@ -37,7 +37,6 @@ using text_internal::TextVisit;
 using text_internal::WideEncodingOf;
 using text_internal::IsHighSurrogate;
 using text_internal::IsLowSurrogate;
-using text_internal::ThrowIfCancelled;
 using text_internal::Validity;
 
 constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);

@@ -26,6 +26,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "text/TextFile.h"
+
 class QSettings;
 
 namespace tallyfold {
@@ -42,10 +44,11 @@ struct EncodingChoice {
 };
 
 // "auto" (labelled with the fallback it uses), "utf-8", "locale", then the
-// iconv names GB18030, BIG5, SHIFT_JIS, EUC-KR and WINDOWS-1252.
+// legacy character sets by their iconv names (kLegacyEncodings,
+// text/TextFile.h).
 std::span<const EncodingChoice> EncodingChoices();
 
-// The encodings "auto" may fall back to: the iconv names above.
+// The encodings "auto" may fall back to: the legacy character sets above.
 std::span<const char* const> FallbackChoices();
 
 // What the window does once a search has ended.
@@ -69,7 +72,7 @@ struct WindowSettings {
   bool case_sensitive = false;
   bool word_boundary = true;
   std::string encoding = "auto";         // one of EncodingChoices()
-  std::string fallback_encoding = "GB18030";  // one of FallbackChoices()
+  std::string fallback_encoding = kDefaultFallbackEncoding;  // one of FallbackChoices()
   bool recursive = false;
   AfterSearch after_search = AfterSearch::kOpenReport;
   QStringList history;  // most recent first, no two alike, at most kHistoryLimit

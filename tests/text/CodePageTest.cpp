@@ -21,13 +21,25 @@ TEST(Utf8Encode, EncodesPairsAndReplacesLoneSurrogates) {
       {std::u16string(u"a\0", 2), std::string("a\0", 2)},
       {u"\u00E9\u07FF\u0800\uFFFF", "\xC3\xA9\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF"},
       {u"\U0001F600\U0010FFFF", "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
-      {u"\xD83Dx", "?x"},
-      {u"x\xDE00", "x?"},
-      {u"\xDE00\xD83D", "??"},
-      {u"\xD83D", "?"},
+      {u"\xD83Dx", "\xEF\xBF\xBDx"},
+      {u"x\xDE00", "x\xEF\xBF\xBD"},
+      {u"\xDE00\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {u"\xD83D", "\xEF\xBF\xBD"},
   };
-  for (const Case& c : cases)
+  for (const Case& c : cases) {
     EXPECT_EQ(Utf8Encode(c.text), c.bytes) << testing::PrintToString(c.text);
+    // Appending with an escape hook writes the same bytes after what is
+    // there, but for the units the hook takes.
+    std::string appended = "<";
+    AppendUtf8(appended, c.text, [](char16_t unit, std::string& to) {
+      if (unit != u'a') return false;
+      to += "&a;";
+      return true;
+    });
+    std::string escaped = "<";
+    for (const char byte : c.bytes) escaped += byte == 'a' ? std::string("&a;") : std::string(1, byte);
+    EXPECT_EQ(appended, escaped) << testing::PrintToString(c.text);
+  }
 }
 
 TEST(Utf8Decode, RoundTripsEveryWellFormedText) {
