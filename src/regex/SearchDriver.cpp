@@ -15,10 +15,10 @@
 
 #include "regex/SearchDriver.h"
 
+#include "platform/Simd.h"
 #include "regex/Matcher.h"
 #include "regex/Program.h"
 #include "regex/RegexEngine.h"
-#include "regex/UnitScan.h"
 
 namespace tallyfold {
 
@@ -225,9 +225,11 @@ void TRegexEngine::SetInputString(const std::u16string& text) {
     scratch_->RecordRejection(input_version_, hit);
   } else if (literal != nullptr) {
     const char16_t zero = 0;
-    input_end_ = regex_internal::FindUnits(buffer, 0, input_length_, &zero, 1);
+    input_end_ = static_cast<int>(
+        simd::FindUnits(buffer, 0, static_cast<std::size_t>(input_length_), &zero, 1));
   } else {
-    input_end_ = regex_internal::CopyFindingZero(buffer, text.data(), input_length_);
+    input_end_ = static_cast<int>(
+        simd::CopyFindingZero(buffer, text.data(), static_cast<std::size_t>(input_length_)));
   }
   buffer[text.size()] = 0;
   input_cursor_ = 0;
@@ -245,7 +247,8 @@ void TRegexEngine::CopyLongInput(const std::u16string& text,
   for (int from = 0; from < length; from += kCopySliceUnits) {
     check_cancel();
     const int count = std::min(length - from, kCopySliceUnits);
-    const int zero = regex_internal::CopyFindingZero(buffer + from, text.data() + from, count);
+    const int zero = static_cast<int>(simd::CopyFindingZero(buffer + from, text.data() + from,
+                                                            static_cast<std::size_t>(count)));
     if (input_end_ == length && zero < count) input_end_ = from + zero;
   }
   if (literal == nullptr || input_end_ < length) return;

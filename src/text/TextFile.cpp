@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "platform/Simd.h"
 #include "text/TextInternal.h"
 #include "text/WideHelpers.h"
 
@@ -384,14 +385,14 @@ TUnicodeStringList DecodeLines(TStream& stream, std::int64_t remaining, TTextEnc
     ReadPieces<char16_t>(stream, remaining / 2, piece_bytes / 2,
                          (encoding == teUtf16LE) != kLittleEndianHost, cancel,
                          [&](const char16_t* text, std::size_t size) {
-                           nuls += text_internal::CountZeros(text, size);
+                           nuls += simd::CountZeros(text, size);
                            append_lines(text, size);
                          });
   } else if (page.IsUtf8()) {
     std::vector<char16_t> scratch;
     ReadPieces<char>(stream, remaining, piece_bytes, false, cancel,
                      [&](const char* text, std::size_t size) {
-                       nuls += text_internal::CountZeros(text, size);
+                       nuls += simd::CountZeros(text, size);
                        text_internal::ForEachLine(
                            text, size, [&](const char* begin, const char* end) {
                              AppendUtf8Line(lines, begin, end, scratch, cancel, slice_bytes,
@@ -406,7 +407,7 @@ TUnicodeStringList DecodeLines(TStream& stream, std::int64_t remaining, TTextEnc
     // anyway.
     ReadPieces<char>(stream, remaining, piece_bytes, false, cancel,
                      [&](const char* text, std::size_t size) {
-                       nuls += text_internal::CountZeros(text, size);
+                       nuls += simd::CountZeros(text, size);
                        std::u16string decoded;
                        DecodeInSlices(page, text, size, slice_bytes, cancel, decoded, tally);
                        append_lines(decoded.data(), decoded.size());
