@@ -12,7 +12,6 @@
 #include <cstdint>
 
 #include "FuzzInput.h"
-#include "regex/Matcher.h"
 #include "regex/RegexEngine.h"
 
 namespace {
@@ -20,11 +19,11 @@ constexpr int32_t kAttemptSteps = 5000;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  tallyfold::regex_internal::SetMatchStepLimit(kAttemptSteps);
   if (size == 0) return 0;
   const uint8_t modifiers = data[0];
   const auto fields = tallyfold::fuzz::SplitFields(data + 1, size - 1, 3);
   tallyfold::TRegexEngine engine;
+  engine.SetMatchStepLimit(kAttemptSteps);
   try {
     for (int index = 1; index <= 6; ++index) {
       engine.SetModifier(index, (modifiers >> (index - 1)) & 1);

@@ -13,6 +13,8 @@
 // markup characters escaped; the entries are sorted most matches first and
 // written with a tally of the counts as a UTF-16 LE report. The report is
 // close to the search command's, not byte-identical: it is here to be timed.
+// Of the program's own code it uses only the byte-order-mark sniffer
+// (text/TextFile.h), so that both take the same files for UTF-16 and UTF-8.
 //
 // Matching follows the engine's defaults: code units without UTF checks,
 // `.` matches everything, `$` only at the end, ASCII case ignored unless
@@ -30,6 +32,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "text/TextFile.h"
 
 namespace {
 
@@ -81,17 +85,17 @@ void DecodeUtf8(const unsigned char* p, const unsigned char* end, std::u16string
 std::u16string DecodeFile(const std::string& bytes) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t n = bytes.size();
+  const tallyfold::TByteOrderMark mark = tallyfold::SniffByteOrderMark(bytes);
   std::u16string text;
-  if (n >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
-    const bool big = p[0] == 0xFE;
+  if (mark.encoding == tallyfold::teUtf16LE || mark.encoding == tallyfold::teUtf16BE) {
+    const bool big = mark.encoding == tallyfold::teUtf16BE;
     text.resize((n - 2) / 2);
     for (std::size_t i = 0; i < text.size(); ++i) {
       const unsigned char a = p[2 + 2 * i], b = p[3 + 2 * i];
       text[i] = static_cast<char16_t>(big ? (a << 8) | b : (b << 8) | a);
     }
   } else {
-    const std::size_t skip = n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF ? 3 : 0;
-    DecodeUtf8(p + skip, p + n, text);
+    DecodeUtf8(p + mark.length, p + n, text);
   }
   return text;
 }

@@ -35,57 +35,70 @@ namespace {
 
 constexpr char kVersionText[] = "Norrow Tallyfold 1.0";
 
-constexpr char kUsageText[] =
-    "Usage: tallyfold-cli [--case] [--no-boundary] [-o FILE] [--open] [--quiet]\n"
-    "                     [--threads N] [--recursive] [--no-css] [--row-memory SIZE]\n"
-    "                     [--format html|tsv|jsonl]\n"
-    "                     [--encoding NAME] [--fallback NAME] PATTERN FOLDER\n"
-    "       tallyfold-cli --help | --version\n"
-    "\n"
-    "Counts the matches of PATTERN in every non-blank line of the *.txt files\n"
-    "directly inside FOLDER and writes an HTML report of the matching lines,\n"
-    "most matches first.\n"
-    "\n"
-    "  --case          match letters in their exact case (default: ignore ASCII case)\n"
-    "  --no-boundary   search PATTERN as given (default: \\b PATTERN \\b)\n"
-    "  -o FILE         write the report to FILE (default: result.htm here); a\n"
-    "                  regular file is replaced only once the report is whole,\n"
-    "                  a FIFO or device is written to; '-' is standard output\n"
-    "  --open          open the report with the desktop's handler when written\n"
-    "                  (xdg-open; a note says so when it is missing or fails)\n"
-    "  --no-css        write no result.css beside the report (default: write\n"
-    "                  the built-in style sheet there when the folder has none;\n"
-    "                  an existing one is never replaced)\n"
-    "  --quiet         print no summary line, no reading summary and no hint\n"
-    "  --threads N     scan with N threads (default: one per core; at most four\n"
-    "                  per core are used; the report is the same)\n"
-    "  --recursive     also search the *.txt files of FOLDER's sub-folders at any\n"
-    "                  depth (links to folders are not followed); rows name\n"
-    "                  each file by its path inside FOLDER\n"
-    "  --encoding NAME how to read files without a byte-order mark: auto (the\n"
-    "                  default: UTF-8 when the whole file is valid UTF-8, else\n"
-    "                  the character set detected from its bytes, else the\n"
-    "                  fallback), utf-8, locale (the locale's character set)\n"
-    "                  or a character set iconv knows (GB18030, BIG5, SHIFT_JIS,\n"
-    "                  EUC-KR, WINDOWS-1252, ...); files with a mark are read by it\n"
-    "  --fallback NAME the legacy encoding auto reads a file in when no character\n"
-    "                  set is detected that iconv knows (default: GB18030)\n"
-    "  --format NAME   html (the default): the report; tsv: a table of every match\n"
-    "                  (file, line, count, left, match, right; default file\n"
-    "                  result.tsv); jsonl: one JSON object per match (default\n"
-    "                  file result.jsonl); both in the report's order, UTF-8\n"
-    "  --row-memory SIZE  hold at most SIZE bytes of report rows in memory while\n"
-    "                  searching (a number, with K, M or G for KiB, MiB or GiB;\n"
-    "                  default 256M); the rest waits on disk beside the report,\n"
-    "                  in a file without a name that is gone when the search ends\n"
-    "  --help          show this text\n"
-    "  --version       show the program's name and version\n"
-    "  --              end of options (for a PATTERN that starts with '-')\n"
-    "\n"
-    "Ctrl-C stops the search and leaves the previous report as it was.\n"
-    "\n"
-    "Exit status: 0 report written (also with no matching line), 1 error,\n"
-    "2 usage error, 130 stopped by Ctrl-C (143 by SIGTERM).\n";
+// The names of the legacy character sets, "GB18030, BIG5, ...".
+std::string LegacyEncodingList() {
+  std::string names;
+  for (const char* name : kLegacyEncodings)
+    names += (names.empty() ? "" : ", ") + std::string(name);
+  return names;
+}
+
+const std::string& UsageText() {
+  static const std::string text = std::string() +
+      "Usage: tallyfold-cli [--case] [--no-boundary] [-o FILE] [--open] [--quiet]\n"
+      "                     [--threads N] [--recursive] [--no-css] [--row-memory SIZE]\n"
+      "                     [--format html|tsv|jsonl]\n"
+      "                     [--encoding NAME] [--fallback NAME] PATTERN FOLDER\n"
+      "       tallyfold-cli --help | --version\n"
+      "\n"
+      "Counts the matches of PATTERN in every non-blank line of the *.txt files\n"
+      "directly inside FOLDER and writes an HTML report of the matching lines,\n"
+      "most matches first.\n"
+      "\n"
+      "  --case          match letters in their exact case (default: ignore ASCII case)\n"
+      "  --no-boundary   search PATTERN as given (default: \\b PATTERN \\b)\n"
+      "  -o FILE         write the report to FILE (default: result.htm here); a\n"
+      "                  regular file is replaced only once the report is whole,\n"
+      "                  a FIFO or device is written to; '-' is standard output\n"
+      "  --open          open the report with the desktop's handler when written\n"
+      "                  (xdg-open; a note says so when it is missing or fails)\n"
+      "  --no-css        write no result.css beside the report (default: write\n"
+      "                  the built-in style sheet there when the folder has none;\n"
+      "                  an existing one is never replaced)\n"
+      "  --quiet         print no summary line, no reading summary and no hint\n"
+      "  --threads N     scan with N threads (default: one per core; at most four\n"
+      "                  per core are used; the report is the same)\n"
+      "  --recursive     also search the *.txt files of FOLDER's sub-folders at any\n"
+      "                  depth (links to folders are not followed); rows name\n"
+      "                  each file by its path inside FOLDER\n"
+      "  --encoding NAME how to read files without a byte-order mark: auto (the\n"
+      "                  default: UTF-8 when the whole file is valid UTF-8, else\n"
+      "                  the character set detected from its bytes, else the\n"
+      "                  fallback), utf-8, locale (the locale's character set)\n"
+      "                  or a character set iconv knows, such as\n"
+      "                  " + LegacyEncodingList() + ";\n"
+      "                  files with a mark are read by it\n"
+      "  --fallback NAME the legacy encoding auto reads a file in when no character\n"
+      "                  set is detected that iconv knows (default: " +
+      kDefaultFallbackEncoding + ")\n" +
+      "  --format NAME   html (the default): the report; tsv: a table of every match\n"
+      "                  (file, line, count, left, match, right; default file\n"
+      "                  result.tsv); jsonl: one JSON object per match (default\n"
+      "                  file result.jsonl); both in the report's order, UTF-8\n"
+      "  --row-memory SIZE  hold at most SIZE bytes of report rows in memory while\n"
+      "                  searching (a number, with K, M or G for KiB, MiB or GiB;\n"
+      "                  default 256M); the rest waits on disk beside the report,\n"
+      "                  in a file without a name that is gone when the search ends\n"
+      "  --help          show this text\n"
+      "  --version       show the program's name and version\n"
+      "  --              end of options (for a PATTERN that starts with '-')\n"
+      "\n"
+      "Ctrl-C stops the search and leaves the previous report as it was.\n"
+      "\n"
+      "Exit status: 0 report written (also with no matching line), 1 error,\n"
+      "2 usage error, 130 stopped by Ctrl-C (143 by SIGTERM).\n";
+  return text;
+}
 
 // The -o name that stands for standard output.
 constexpr char kStandardOutput[] = "-";
@@ -393,7 +406,7 @@ std::vector<std::string> PatternNotes(const std::vector<PatternAdvice>& advice,
 void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
                 const CliControl& control) {
   if (options.show_help) {
-    out << kUsageText;
+    out << UsageText();
     return;
   }
   if (options.show_version) {

@@ -44,6 +44,7 @@
 
 #include "app/MatchStore.h"
 #include "app/OutputFormat.h"
+#include "text/TextFile.h"
 
 namespace tallyfold {
 
@@ -67,7 +68,7 @@ struct CliOptions {
   int threads = 0;                    // 0: one per core
   std::uint64_t row_memory = kRowMemoryBudget;  // --row-memory, in bytes
   std::string encoding = "auto";      // --encoding, checked
-  std::string fallback = "GB18030";   // --fallback, checked
+  std::string fallback = kDefaultFallbackEncoding;  // --fallback, checked
   std::string output;                 // native byte path, as given; "-": standard output
   OutputFormat format = OutputFormat::kHtml;  // --format: html, tsv or jsonl
   std::string pattern;                // bytes in the locale's character set

@@ -30,14 +30,6 @@ constexpr int kModifierI = 1;
 // between two looks at the cancel flag: about a millisecond's work.
 constexpr std::size_t kCancelCheckUnits = std::size_t{1} << 20;
 
-bool IsSet(const std::atomic<bool>* flag) {
-  return flag != nullptr && flag->load(std::memory_order_relaxed);
-}
-
-void ThrowIfCancelled(const std::atomic<bool>* cancel) {
-  if (IsSet(cancel)) throw ECancelled();
-}
-
 // `padded` := " " + trimmed + " ", a long line copied a block at a time so
 // that a cancel is seen while it is copied. A U+0000 inside the line becomes
 // U+FFFD: the engine takes a 0 unit for the end of its input, and the text
@@ -203,7 +195,7 @@ void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_patte
                  const RecordFile& file, const RowPrinter& printer, bool case_sensitive,
                  const TTextDecoding& decoding, bool line_filter,
                  const std::atomic<bool>* cancel, FileRows& out) {
-  if (IsSet(cancel)) throw ECancelled();
+  if (IsCancelled(cancel)) throw ECancelled();
   // All live only for this file and are released on every way out,
   // exceptions included.
   TRegexEngine engine;
@@ -231,7 +223,7 @@ void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_patte
   ReadTextLines(
       file.path, decoding, needle.empty() ? nullptr : &needle, cancel, &out.read,
       [&](int k, std::u16string_view line) {
-        if (IsSet(cancel)) throw ECancelled();
+        if (IsCancelled(cancel)) throw ECancelled();
         const std::u16string_view trimmed = TrimWideView(line);
         if (trimmed.empty()) return;
         Pad(padded, trimmed, cancel);

@@ -71,8 +71,7 @@ void RowStore::Spill(Segment& segment, std::u16string&& text) {
   const auto* bytes = reinterpret_cast<const char*>(text.data());
   const std::size_t size = text.size() * sizeof(char16_t);
   for (std::size_t done = 0; done < size; done += kSpillPiece) {
-    if (options_.cancel != nullptr && options_.cancel->load(std::memory_order_relaxed))
-      throw ECancelled();
+    ThrowIfCancelled(options_.cancel);
     const std::size_t piece = std::min(kSpillPiece, size - done);
     if (const int error = spill_.WriteAt(bytes + done, piece, offset + static_cast<std::int64_t>(done)))
       fail(error);

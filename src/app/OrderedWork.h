@@ -85,9 +85,7 @@ struct RunPlan {
 template <typename Result, typename Produce, typename Consume>
 void RunInOrder(int count, const RunPlan<Result>& plan, const std::atomic<bool>* cancel,
                 Produce produce, Consume consume) {
-  auto cancelled = [cancel] {
-    return cancel != nullptr && cancel->load(std::memory_order_relaxed);
-  };
+  auto cancelled = [cancel] { return IsCancelled(cancel); };
 
   struct Slot {
     Result result{};

@@ -288,9 +288,7 @@ void BuildReport(ReportSink& sink, MatchList& matches, TUnicodeStringList& summa
   {
     RowReader rows(matches.rows, keys);
     for (std::size_t i = 0; i < keys.size(); ++i) {
-      if (i % kCancelCheckRows == 0 && cancel != nullptr &&
-          cancel->load(std::memory_order_relaxed))
-        throw ECancelled();
+      if (i % kCancelCheckRows == 0) ThrowIfCancelled(cancel);
       WriteRow(sink, static_cast<int>(i), rows.Next(), DecimalDigits(keys[i].count, count),
                number);
     }
@@ -314,8 +312,7 @@ void BuildReport(ReportSink& sink, const ResultSet& results, TUnicodeStringList&
   char16_t count[24];
   std::u16string row;
   for (std::size_t i = 0; i < lines; ++i) {
-    if (i % kCancelCheckRows == 0 && cancel != nullptr && cancel->load(std::memory_order_relaxed))
-      throw ECancelled();
+    if (i % kCancelCheckRows == 0) ThrowIfCancelled(cancel);
     const ResultLine line = results.Line(i);
     std::unique_ptr<RowFormatter>& formatter = formatters[static_cast<std::size_t>(line.file)];
     if (!formatter) {

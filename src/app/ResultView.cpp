@@ -26,11 +26,6 @@ namespace tallyfold {
 
 namespace {
 
-bool IsSet(const std::atomic<bool>* cancel) {
-  return cancel != nullptr && cancel->load(std::memory_order_relaxed);
-}
-
-
 // Whether a code unit that is not a surrogate belongs to a word. The rule is
 // deliberately simple and needs no character tables: '_', ASCII letters and
 // digits, and everything from U+0080 up except the blocks that hold
@@ -106,7 +101,7 @@ class SortWatch {
   }
   void Tick() {
     if ((++done_ % kCheckEvery) != 0) return;
-    if (IsSet(cancel_)) throw ECancelled();
+    if (IsCancelled(cancel_)) throw ECancelled();
     const std::uint64_t share = std::min<std::uint64_t>(done_, expected_) *
                                 (kSortEnd - kKeysEnd) / expected_;
     report_(kKeysEnd + static_cast<int>(share));
@@ -134,7 +129,7 @@ void SortBy(std::vector<ResultHit>& rows, KeyOf key_of, const std::atomic<bool>*
   keyed.reserve(rows.size());
   for (std::size_t i = 0; i < rows.size(); ++i) {
     if (i % kCheckEvery == 0) {
-      if (IsSet(cancel)) throw ECancelled();
+      if (IsCancelled(cancel)) throw ECancelled();
       report(kSelectEnd + static_cast<int>(i * (kKeysEnd - kSelectEnd) / rows.size()));
     }
     keyed.push_back({key_of(rows[i]), rows[i]});
@@ -217,7 +212,7 @@ void ResultView::Arrange(ResultOrder order, const std::u16string& filter,
                          const std::atomic<bool>* cancel,
                          const std::function<void(int percent)>& progress) {
   ProgressReport report(progress);
-  if (IsSet(cancel)) throw ECancelled();
+  if (IsCancelled(cancel)) throw ECancelled();
   report(0);
 
   // The rows are made in report order whatever the order asked for, so the
@@ -229,7 +224,7 @@ void ResultView::Arrange(ResultOrder order, const std::u16string& filter,
   const std::size_t lines = results_.LineCount();
   for (std::size_t i = 0; i < lines; ++i) {
     if (i % kCheckEvery == 0) {
-      if (IsSet(cancel)) throw ECancelled();
+      if (IsCancelled(cancel)) throw ECancelled();
       report(static_cast<int>(i * kSelectEnd / lines));
     }
     const ResultLine line = results_.Line(i);
@@ -264,7 +259,7 @@ void ResultView::Arrange(ResultOrder order, const std::u16string& filter,
           rows, [&kwic](ResultHit hit) { return WordRightOf(kwic(hit).right); }, cancel, report);
       break;
   }
-  if (IsSet(cancel)) throw ECancelled();
+  if (IsCancelled(cancel)) throw ECancelled();
   rows_.swap(rows);
   report(100);
 }
@@ -336,7 +331,7 @@ void WriteTable(const ResultView& view, TableFormat format,
   output.Add(TableHead(format));
   std::u16string rows;
   for (std::size_t row = 0; row < view.RowCount(); ++row) {
-    if (row % kCheckEvery == 0 && IsSet(cancel)) throw ECancelled();
+    if (row % kCheckEvery == 0 && IsCancelled(cancel)) throw ECancelled();
     const ResultLine line = view.Line(row);
     printers.For(line.file).AppendMatchRow(rows, RecordOf(line), view.Row(row).span);
     if (rows.size() >= kRowsPerOutput) {
@@ -362,7 +357,7 @@ void WriteResultTable(const ResultSet& results, OutputFormat format,
   output.Add(TableHead(format));
   std::u16string rows;
   for (std::size_t i = 0; i < results.LineCount(); ++i) {
-    if (i % kCheckEvery == 0 && IsSet(cancel)) throw ECancelled();
+    if (i % kCheckEvery == 0 && IsCancelled(cancel)) throw ECancelled();
     const ResultLine line = results.Line(i);
     printers.For(line.file).AppendRow(rows, RecordOf(line), cancel);
     if (rows.size() >= kRowsPerOutput) {

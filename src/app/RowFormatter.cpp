@@ -27,14 +27,6 @@ constexpr char16_t kReplacementCharacter = u'\uFFFD';
 // between two looks at the cancel flag: about a millisecond's work.
 constexpr std::size_t kCancelCheckUnits = std::size_t{1} << 20;
 
-bool IsSet(const std::atomic<bool>* flag) {
-  return flag != nullptr && flag->load(std::memory_order_relaxed);
-}
-
-void ThrowIfCancelled(const std::atomic<bool>* cancel) {
-  if (IsSet(cancel)) throw ECancelled();
-}
-
 template <typename Char>
 bool IsMarkupCharacter(Char ch) {
   return ch == '&' || ch == '<' || ch == '>' || ch == '"';

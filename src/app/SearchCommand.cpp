@@ -22,10 +22,6 @@ namespace tallyfold {
 
 namespace {
 
-void ThrowIfCancelled(const std::atomic<bool>* cancel) {
-  if (cancel != nullptr && cancel->load()) throw ECancelled();
-}
-
 // Hands the report's lines straight to the file being written.
 class WriterSink : public ReportSink {
  public:

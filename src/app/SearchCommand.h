@@ -85,7 +85,7 @@ struct SearchOptions {
   // A name that is none of these fails the search with EUnknownEncoding
   // before anything is read (TextDecodingNamed in text/TextFile.h).
   std::string encoding = "auto";
-  std::string fallback_encoding = "GB18030";
+  std::string fallback_encoding = kDefaultFallbackEncoding;
   // Also search the text files of the sub-folders at any depth; the rows
   // then name each file by its path relative to the folder.
   bool recursive = false;

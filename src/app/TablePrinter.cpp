@@ -25,10 +25,6 @@ constexpr std::size_t kCancelCheckRows = 4096;
 // Rows are turned into UTF-8 this many code units at a time.
 constexpr std::size_t kPendingUnits = std::size_t{1} << 15;
 
-bool IsSet(const std::atomic<bool>* cancel) {
-  return cancel != nullptr && cancel->load(std::memory_order_relaxed);
-}
-
 void AppendAscii(std::u16string& out, std::string_view ascii) {
   out.append(ascii.begin(), ascii.end());
 }
@@ -256,7 +252,7 @@ void TableRowPrinter::AppendRow(std::u16string& out, const MatchRecord& record,
   std::size_t cursor = record.text.empty() ? 0 : 1;
   std::size_t characters = 0;
   for (std::size_t span = 0; span < record.spans.size(); ++span) {
-    if (span % kCancelCheckRows == kCancelCheckRows - 1 && IsSet(cancel)) throw ECancelled();
+    if (span % kCancelCheckRows == kCancelCheckRows - 1 && IsCancelled(cancel)) throw ECancelled();
     std::size_t before = 0;
     if (json) {
       const Cut cut = CutOf(record.text, record.spans[span]);
@@ -334,7 +330,7 @@ TableOutput::TableOutput(std::function<void(std::string_view bytes)> write)
     : write_(std::move(write)) {}
 
 void TableOutput::Add(std::u16string_view rows) {
-  buffer_ += Utf8Encode(rows);
+  AppendUtf8(buffer_, rows);
   if (buffer_.size() >= 4 * kPendingUnits) Flush();
 }
 
@@ -355,7 +351,7 @@ void WriteTable(MatchList& matches, OutputFormat format,
     RowReader rows(matches.rows, matches.keys);
     std::u16string pending;
     for (std::size_t i = 0; i < matches.keys.size(); ++i) {
-      if (i % kCancelCheckRows == 0 && IsSet(cancel)) throw ECancelled();
+      if (i % kCancelCheckRows == 0 && IsCancelled(cancel)) throw ECancelled();
       const std::u16string_view row = rows.Next();
       if (pending.size() + row.size() > kPendingUnits) {
         output.Add(pending);

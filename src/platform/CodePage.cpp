@@ -289,33 +289,55 @@ std::u16string Utf8Decode(std::string_view bytes, std::size_t& malformed) {
 
 std::string Utf8Encode(std::u16string_view text) {
   std::string out;
-  out.reserve(text.size());
-  const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    char32_t c = text[i];
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      if (c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 &&
-          text[i + 1] <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-      } else {
-        out += '?';
-      }
-    } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
+  AppendUtf8(out, text);
   return out;
+}
+
+void AppendUtf8(std::string& out, std::u16string_view text) {
+  // Written through a pointer into room for the longest encoding, three
+  // bytes a unit (a pair takes four for two), and cut to size after.
+  const std::size_t start = out.size();
+  out.resize(start + 3 * text.size());
+  char* o = out.data() + start;
+  const char16_t* p = text.data();
+  const char16_t* const end = p + text.size();
+  while (p < end) {
+    // A run of ASCII, eight units at a time while they last.
+    while (end - p >= 8) {
+      std::uint64_t a, b;
+      std::memcpy(&a, p, 8);
+      std::memcpy(&b, p + 4, 8);
+      if (((a | b) & 0xFF80FF80FF80FF80ull) != 0) break;
+      for (int k = 0; k < 8; ++k) o[k] = static_cast<char>(p[k]);
+      o += 8;
+      p += 8;
+    }
+    if (p == end) break;
+    const char32_t unit = *p++;
+    if (unit < 0x80) {
+      *o++ = static_cast<char>(unit);
+      continue;
+    }
+    char32_t c = unit;
+    if (unit >= 0xD800 && unit <= 0xDFFF) {
+      if (unit <= 0xDBFF && p < end && *p >= 0xDC00 && *p <= 0xDFFF)
+        c = 0x10000 + ((unit - 0xD800) << 10) + (*p++ - 0xDC00);
+      else
+        c = 0xFFFD;  // a surrogate without its partner
+    }
+    if (c < 0x800) {
+      *o++ = static_cast<char>(0xC0 | (c >> 6));
+    } else if (c < 0x10000) {
+      *o++ = static_cast<char>(0xE0 | (c >> 12));
+      *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    } else {
+      *o++ = static_cast<char>(0xF0 | (c >> 18));
+      *o++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    }
+    *o++ = static_cast<char>(0x80 | (c & 0x3F));
+  }
+  out.resize(static_cast<std::size_t>(o - out.data()));
 }
 
 }  // namespace tallyfold

@@ -11,7 +11,8 @@
 //   std::string back = tallyfold::SystemCodePage().Encode(text);
 //
 // Conversions never fail. Bytes that are not valid in the code page decode to
-// U+FFFD; characters the code page cannot hold encode as '?'. UTF-8 is
+// U+FFFD; characters the code page cannot hold encode as '?', and in UTF-8 a
+// surrogate without its partner encodes as U+FFFD. UTF-8 is
 // converted by the hand-written codec below; every other code page goes
 // through iconv. Each conversion has a variant that also counts the
 // malformed sequences it decoded as U+FFFD, so a caller can tell text that
@@ -22,6 +23,12 @@
 //   TCodePage("GB18030").Decode(bytes, malformed);   // malformed: 0 if valid
 //   IsKnownCodeset("BIG5");                          // true
 //   IsKnownCodeset("NO-SUCH-SET");                   // false
+//
+// The UTF-8 encoder also appends, so that a long output is made without a
+// string per piece:
+//
+//   std::string out = "<";
+//   AppendUtf8(out, u"\u4E2D");                      // out == "<\xE4\xB8\xAD"
 #pragma once
 
 #include <cstddef>
@@ -84,7 +91,13 @@ std::size_t Utf8DecodeInto(const char* bytes, std::size_t size, char16_t* out);
 std::size_t Utf8DecodeInto(const char* bytes, std::size_t size, char16_t* out,
                            std::size_t& malformed);
 
-// UTF-16 to UTF-8. An unpaired surrogate cannot be encoded and becomes '?'.
+// UTF-16 to UTF-8. A surrogate pair becomes its character; a surrogate
+// without its partner cannot be encoded and becomes U+FFFD (EF BF BD), so
+// the output is always valid UTF-8.
 std::string Utf8Encode(std::u16string_view text);
+
+// Appends `text` to `out` as Utf8Encode encodes it; runs of ASCII go
+// sixteen units at a time.
+void AppendUtf8(std::string& out, std::u16string_view text);
 
 }  // namespace tallyfold

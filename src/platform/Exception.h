@@ -7,8 +7,15 @@
 //
 //   try { engine.Exec(line); }
 //   catch (const tallyfold::Exception& e) { std::cerr << e.what(); }
+//
+// A long operation that can be stopped takes a `const std::atomic<bool>*`
+// (nullptr: it cannot be) and looks at it now and then:
+//
+//   ThrowIfCancelled(cancel);              // raises ECancelled once it is set
+//   if (IsCancelled(cancel)) return;       // or just asks
 #pragma once
 
+#include <atomic>
 #include <stdexcept>
 #include <string>
 
@@ -26,5 +33,15 @@ class ECancelled : public Exception {
  public:
   ECancelled() : Exception("Search cancelled") {}
 };
+
+// Whether the stop flag `cancel` is set; a null flag never is.
+inline bool IsCancelled(const std::atomic<bool>* cancel) {
+  return cancel != nullptr && cancel->load(std::memory_order_relaxed);
+}
+
+// Raises ECancelled once the stop flag `cancel` is set.
+inline void ThrowIfCancelled(const std::atomic<bool>* cancel) {
+  if (IsCancelled(cancel)) throw ECancelled();
+}
 
 }  // namespace tallyfold

@@ -27,16 +27,7 @@ constexpr int kLoopStartSlot = kCounterSlot + TRegexEngine::kLoopStackSize;
 constexpr int kLinkSlot =                                   // LINK node: 51 + node
     kLoopStartSlot + TRegexEngine::kLoopStackSize + 1;
 
-std::atomic<bool> g_filters_enabled{true};
-std::atomic<int32_t> g_step_limit{0};
-
 }  // namespace
-
-void SetSearchFiltersForTesting(bool enabled) { g_filters_enabled.store(enabled); }
-bool SearchFiltersEnabled() { return g_filters_enabled.load(std::memory_order_relaxed); }
-
-void SetMatchStepLimit(int32_t steps) { g_step_limit.store(steps < 0 ? 0 : steps); }
-int32_t MatchStepLimit() { return g_step_limit.load(std::memory_order_relaxed); }
 
 void RaiseOutOfMemory() {
   throw Exception("TRegexEngine(exec): Out Of Memory While Matching");
@@ -89,7 +80,7 @@ Matcher::Matcher(TRegexEngine& engine, const std::vector<char16_t>& program,
       prog_size_(static_cast<int>(program.size())),
       in_(engine.input_buffer_.get()),
       end_(engine.input_end_),
-      filters_(SearchFiltersEnabled()) {
+      filters_(engine.search_filters_) {
   if (!s_.RegistersFit(prog_size_)) s_.ResetRegisters(prog_size_);
 }
 
@@ -226,8 +217,7 @@ bool Matcher::MatchAt(int start) {
 
 void Matcher::CheckCancel() {
   s_.countdown = kCancelCheckInterval;
-  const std::atomic<bool>* flag = e_.cancel_flag_;
-  if (flag != nullptr && flag->load(std::memory_order_relaxed)) throw ECancelled();
+  ThrowIfCancelled(e_.cancel_flag_);
 }
 
 bool Matcher::Checkpoint() {

@@ -34,19 +34,6 @@ namespace tallyfold::regex_internal {
 // Raises the exception that reports an allocation failure while searching.
 [[noreturn]] void RaiseOutOfMemory();
 
-// Switches the search plan (SearchPlan.h), the skip rules and the matcher's
-// look-ahead at alternatives off for every engine, or back on. The result
-// of a search never depends on it, which is what the tests use it to show.
-void SetSearchFiltersForTesting(bool enabled);
-bool SearchFiltersEnabled();
-
-// Bounds every match attempt of every engine to about `steps` steps (0: no
-// bound); an attempt that runs out fails. Fuzzing sets it, so that a
-// timeout means a real hang and not a pattern that legitimately backtracks
-// for ages. Searches read it when they start.
-void SetMatchStepLimit(int32_t steps);
-int32_t MatchStepLimit();
-
 // Matcher steps between two looks at the engine's cancellation flag.
 constexpr int32_t kCancelCheckInterval = 4096;
 
@@ -87,9 +74,9 @@ struct MatchScratch {
   // across attempts and searches, so short attempts are counted too.
   int32_t countdown = kCancelCheckInterval;
 
-  // Steps one attempt may take (0: no bound; see SetMatchStepLimit). The
-  // bound is checked where the countdown runs out, so the countdown is
-  // shortened to what is left of it.
+  // Steps one attempt may take (0: no bound; see the engine's
+  // SetMatchStepLimit). The bound is checked where the countdown runs out,
+  // so the countdown is shortened to what is left of it.
   int32_t step_limit = 0;
   int32_t steps_left = 0;       // of the bound, when the countdown last started
   int32_t countdown_start = 0;  // what the countdown last started from
@@ -194,7 +181,7 @@ class Matcher {
   const char16_t* in_;    // the input; in_[end_] is its terminating 0
   int end_;
   bool guard_active_ = false;  // an empty back-reference matched
-  bool filters_;               // SetSearchFiltersForTesting's switch
+  bool filters_;               // the engine's SetSearchFilters
 };
 
 }  // namespace tallyfold::regex_internal

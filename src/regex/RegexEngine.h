@@ -162,6 +162,21 @@ class TRegexEngine {
   // turns the check off.
   void SetCancelFlag(const std::atomic<bool>* flag) { cancel_flag_ = flag; }
 
+  // The search's shortcuts: the scans for where a match can start and for
+  // what every match holds, the skip rules and the matcher's look-ahead at
+  // alternatives. On by default. They never change a result; off, a search
+  // tries every position the plain way, which the tests compare with.
+  void SetSearchFilters(bool on) { search_filters_ = on; }
+  bool SearchFilters() const { return search_filters_; }
+
+  // Bounds every match attempt to about `steps` matcher steps (0, the
+  // default: no bound; a negative value is 0). An attempt that runs out
+  // fails as if it had not matched, and the search goes on. Fuzzing sets
+  // it, so that a timeout means a real hang and not a pattern that
+  // legitimately backtracks for ages.
+  void SetMatchStepLimit(int32_t steps) { match_step_limit_ = steps < 0 ? 0 : steps; }
+  int32_t MatchStepLimit() const { return match_step_limit_; }
+
   // --- Inspection of the compiled result -----------------------------------
 
   // The program unit for unit (32-bit fields as two units, low unit first);
@@ -258,6 +273,8 @@ class TRegexEngine {
   // allocate. shared_ptr so this header needs no complete type.
   std::shared_ptr<regex_internal::SearchState> scratch_;
   const std::atomic<bool>* cancel_flag_ = nullptr;  // see SetCancelFlag
+  bool search_filters_ = true;                      // see SetSearchFilters
+  int32_t match_step_limit_ = 0;                    // see SetMatchStepLimit
 };
 
 }  // namespace tallyfold

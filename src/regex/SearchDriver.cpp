@@ -15,10 +15,10 @@
 
 #include "regex/SearchDriver.h"
 
+#include "platform/Simd.h"
 #include "regex/Matcher.h"
 #include "regex/Program.h"
 #include "regex/RegexEngine.h"
-#include "regex/UnitScan.h"
 
 namespace tallyfold {
 
@@ -42,13 +42,13 @@ void SearchState::Rebuild(const std::vector<char16_t>& program, const CharacterS
 }
 
 const LiteralNeedle* SearchState::PlannedRejection(uint64_t version) const {
-  if (!IsFor(version) || !SearchFiltersEnabled()) return nullptr;
+  if (!IsFor(version)) return nullptr;
   const LiteralNeedle& literal = plan.Rejecting();
   return literal.empty() ? nullptr : &literal;
 }
 
 bool SearchState::KnownToFail(uint64_t version, uint64_t input_version, int from) const {
-  if (!IsFor(version) || !SearchFiltersEnabled()) return false;
+  if (!IsFor(version)) return false;
   const auto fails = [&](const RejectionCache& cache) {
     return cache.Knows(input_version, from) && cache.hit < from;
   };
@@ -56,13 +56,13 @@ bool SearchState::KnownToFail(uint64_t version, uint64_t input_version, int from
 }
 
 Candidates::Candidates(SearchState& state, const Matcher& matcher, const char16_t* in, int end,
-                       uint64_t input_version)
+                       uint64_t input_version, bool filters)
     : s_(state),
       matcher_(matcher),
       in_(in),
       end_(end),
       input_version_(input_version),
-      filters_(SearchFiltersEnabled()) {}
+      filters_(filters) {}
 
 int Candidates::Next(int from) const {
   if (from > end_) return -1;
@@ -214,7 +214,7 @@ void TRegexEngine::SetInputString(const std::u16string& text) {
   // With a program ready whose plan rejects inputs by a literal, the copy
   // also looks for it, while the text passes through the cache anyway.
   const regex_internal::LiteralNeedle* literal =
-      scratch_ && modifiers_ == program_modifiers_ && !program_.empty()
+      search_filters_ && scratch_ && modifiers_ == program_modifiers_ && !program_.empty()
           ? scratch_->PlannedRejection(tables_version_)
           : nullptr;
   if (text.size() > static_cast<std::size_t>(kCopySliceUnits)) {
@@ -225,9 +225,11 @@ void TRegexEngine::SetInputString(const std::u16string& text) {
     scratch_->RecordRejection(input_version_, hit);
   } else if (literal != nullptr) {
     const char16_t zero = 0;
-    input_end_ = regex_internal::FindUnits(buffer, 0, input_length_, &zero, 1);
+    input_end_ = static_cast<int>(
+        simd::FindUnits(buffer, 0, static_cast<std::size_t>(input_length_), &zero, 1));
   } else {
-    input_end_ = regex_internal::CopyFindingZero(buffer, text.data(), input_length_);
+    input_end_ = static_cast<int>(
+        simd::CopyFindingZero(buffer, text.data(), static_cast<std::size_t>(input_length_)));
   }
   buffer[text.size()] = 0;
   input_cursor_ = 0;
@@ -240,15 +242,13 @@ void TRegexEngine::CopyLongInput(const std::u16string& text,
   // The slices give exactly what one pass gives.
   char16_t* const buffer = input_buffer_.get();
   const int length = input_length_;
-  auto check_cancel = [this] {
-    if (cancel_flag_ != nullptr && cancel_flag_->load(std::memory_order_relaxed))
-      throw ECancelled();
-  };
+  auto check_cancel = [this] { ThrowIfCancelled(cancel_flag_); };
   input_end_ = length;
   for (int from = 0; from < length; from += kCopySliceUnits) {
     check_cancel();
     const int count = std::min(length - from, kCopySliceUnits);
-    const int zero = regex_internal::CopyFindingZero(buffer + from, text.data() + from, count);
+    const int zero = static_cast<int>(simd::CopyFindingZero(buffer + from, text.data() + from,
+                                                            static_cast<std::size_t>(count)));
     if (input_end_ == length && zero < count) input_end_ = from + zero;
   }
   if (literal == nullptr || input_end_ < length) return;
@@ -280,7 +280,7 @@ bool TRegexEngine::ExecPos(int offset) {
   if (offset < 1) RaiseError(1006);
   if (offset > length + 1) return false;
   const int from = offset - 1;
-  if (anchor_count_ == 0 && scratch_ && modifiers_ == program_modifiers_ &&
+  if (search_filters_ && anchor_count_ == 0 && scratch_ && modifiers_ == program_modifiers_ &&
       scratch_->KnownToFail(tables_version_, input_version_, from))
     return false;
 
@@ -302,9 +302,10 @@ bool TRegexEngine::ExecPos(int offset) {
   bool found = false;
   try {
     SearchState& state = CurrentSearchState();
-    state.match.step_limit = regex_internal::MatchStepLimit();
+    state.match.step_limit = match_step_limit_;
     Matcher matcher(*this, program_, state.prepared, state.match);
-    Candidates candidates(state, matcher, input_buffer_.get(), length, input_version_);
+    Candidates candidates(state, matcher, input_buffer_.get(), length, input_version_,
+                          search_filters_);
     // Group positions other than the whole match are set only by a
     // successful attempt, so failed attempts leave nothing to clear.
     const auto attempt = [&](int at) {

@@ -80,8 +80,10 @@ struct SearchState {
 // 0), with the matcher that runs the attempts.
 class Candidates {
  public:
+  // `filters` off: every position is a candidate and nothing is ruled out
+  // (the engine's SetSearchFilters).
   Candidates(SearchState& state, const Matcher& matcher, const char16_t* in, int end,
-             uint64_t input_version);
+             uint64_t input_version, bool filters);
 
   // The first position from `from` on at which a match may start, or -1
   // when there is none up to and including the input end.
@@ -102,7 +104,7 @@ class Candidates {
   const char16_t* in_;
   int end_;
   uint64_t input_version_;
-  bool filters_;  // SetSearchFiltersForTesting's switch
+  bool filters_;  // the engine's SetSearchFilters
 };
 
 }  // namespace tallyfold::regex_internal

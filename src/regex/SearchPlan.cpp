@@ -9,8 +9,8 @@
 
 #include <bit>
 
+#include "platform/Simd.h"
 #include "regex/Program.h"
-#include "regex/UnitScan.h"
 
 namespace tallyfold::regex_internal {
 namespace {
@@ -139,11 +139,18 @@ void ChooseStartScan(const PreparedProgram& s, StartScan& scan) {
 }  // namespace
 
 int LiteralNeedle::Find(const char16_t* text, int from, int end) const {
-  return FindLiteral(View(), text, from, end);
+  const std::size_t at = simd::FindLiteral(View(), text, static_cast<std::size_t>(from),
+                                           static_cast<std::size_t>(end),
+                                           static_cast<std::size_t>(end));
+  return at == simd::kNotFound ? -1 : static_cast<int>(at);
 }
 
 bool LiteralNeedle::CopyAndFind(char16_t* to, const char16_t* from, int length, int& hit) const {
-  return CopyAndFindLiteral(View(), to, from, length, hit);
+  std::size_t at = simd::kNotFound;
+  const bool whole =
+      simd::CopyAndFindLiteral(View(), to, from, static_cast<std::size_t>(length), at);
+  hit = whole && at != simd::kNotFound ? static_cast<int>(at) : -1;
+  return whole;
 }
 
 int StartScan::NextUnit(const char16_t* text, int from, int end) const {
@@ -156,9 +163,14 @@ int StartScan::NextUnit(const char16_t* text, int from, int end) const {
     case kAnyPosition:
       return from;
     case kUnits:
-      return count == 0 ? end : FindUnits(text, from, end, first, count);
+      return count == 0 ? end
+                        : static_cast<int>(simd::FindUnits(text, static_cast<std::size_t>(from),
+                                                           static_cast<std::size_t>(end), first,
+                                                           count));
     case kRanges:
-      return FindRanges(text, from, end, first, last, count);
+      return static_cast<int>(simd::FindRanges(text, static_cast<std::size_t>(from),
+                                               static_cast<std::size_t>(end), first, last,
+                                               count));
     case kBitmap:
       for (; from < end; ++from)
         if ((bits[text[from] >> 6] >> (text[from] & 63)) & 1) return from;

@@ -26,8 +26,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Simd.h"
 #include "regex/ProgramAnalysis.h"
-#include "regex/UnitScan.h"
 
 namespace tallyfold::regex_internal {
 
@@ -50,10 +50,8 @@ struct LiteralNeedle {
   // complete but `hit` unset, when the text holds a 0 unit.
   bool CopyAndFind(char16_t* to, const char16_t* from, int length, int& hit) const;
 
-  // The literal as the unit scans take it; valid while it is not changed.
-  LiteralUnits View() const {
-    return LiteralUnits{units.data(), others.data(), static_cast<int>(units.size())};
-  }
+  // The literal as the wide scans take it; valid while it is not changed.
+  simd::Literal<char16_t> View() const { return {units.data(), others.data(), units.size()}; }
 };
 
 // The set of units at which a match can begin, in the cheapest form that

@@ -23,13 +23,10 @@
 #include <string_view>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <uchardet.h>
 
 #include "platform/CodePage.h"
+#include "platform/Simd.h"
 #include "text/TextInternal.h"
 
 namespace tallyfold::text_internal {
@@ -75,19 +72,6 @@ std::size_t AnsiSliceEnd(const char* text, std::size_t size, std::size_t limit) 
 
 // ---- Validity of the whole text ----
 
-// Skips a run of ASCII bytes, sixteen at a time where it can.
-std::size_t SkipAscii(const unsigned char* text, std::size_t i, std::size_t size) {
-#if defined(__SSE2__)
-  for (; i + 16 <= size; i += 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-    const auto high = static_cast<unsigned>(_mm_movemask_epi8(chunk));
-    if (high != 0) return i + static_cast<std::size_t>(std::countr_zero(high));
-  }
-#endif
-  while (i < size && text[i] < 0x80) ++i;
-  return i;
-}
-
 // For each lead byte of UTF-8: the length of its sequence (0: it leads
 // none) and the bounds of the byte after it, which rule out overlong
 // forms, surrogates and values beyond U+10FFFF.
@@ -116,7 +100,7 @@ constexpr std::array<LeadRule, 256> kLeadRules = MakeLeadRules();
 bool IsValidUtf8(const char* bytes, std::size_t size) {
   const auto* text = reinterpret_cast<const unsigned char*>(bytes);
   for (std::size_t i = 0;;) {
-    i = SkipAscii(text, i, size);
+    i = simd::SkipAscii(bytes, i, size);
     if (i >= size) return true;
     // A run of other characters (CJK text, say) is read here without going
     // back to the ASCII loop for each.
@@ -268,7 +252,7 @@ const PageProfile* PageProfile::For(const TCodePage& page) {
 bool PageProfile::Valid(const char* bytes, std::size_t size) const {
   const auto* text = reinterpret_cast<const unsigned char*>(bytes);
   for (std::size_t i = 0;;) {
-    i = SkipAscii(text, i, size);
+    i = simd::SkipAscii(bytes, i, size);
     if (i >= size) return true;
     if (single_[text[i]]) {
       ++i;
@@ -287,7 +271,7 @@ std::int64_t PageProfile::Units(const char* bytes, std::size_t size) const {
   const auto* text = reinterpret_cast<const unsigned char*>(bytes);
   std::int64_t units = 0;
   for (std::size_t i = 0;;) {
-    const std::size_t ascii_end = SkipAscii(text, i, size);
+    const std::size_t ascii_end = simd::SkipAscii(bytes, i, size);
     units += static_cast<std::int64_t>(ascii_end - i);
     i = ascii_end;
     if (i >= size) return units;
@@ -397,30 +381,6 @@ std::int64_t CountUnits(const TCodePage& page, const char* text, std::size_t siz
   return profile == nullptr ? -1 : profile->Units(text, size);
 }
 
-std::size_t CountZeros(const char* text, std::size_t size) {
-  // Most text holds none, which the library's search tells fastest.
-  const void* first = std::memchr(text, 0, size);
-  if (first == nullptr) return 0;
-  std::size_t i = static_cast<std::size_t>(static_cast<const char*>(first) - text);
-  std::size_t count = 0;
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  for (; i + 16 <= size; i += 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-    count += static_cast<std::size_t>(
-        std::popcount(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, zero)))));
-  }
-#endif
-  for (; i < size; ++i) count += text[i] == 0 ? 1 : 0;
-  return count;
-}
-
-std::size_t CountZeros(const char16_t* text, std::size_t size) {
-  std::size_t count = 0;
-  for (std::size_t i = 0; i < size; ++i) count += text[i] == 0 ? 1 : 0;
-  return count;
-}
-
 TTextEncoding WideEncodingOf(const TCodePage& page) {
   const std::string folded = FoldedName(page.Name());
   if (folded == "UTF16LE") return teUtf16LE;
@@ -488,7 +448,7 @@ void EncodingDetector::Feed(const char* text, std::size_t size) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
   for (std::size_t i = 0; i < size && !Full();) {
     // The next byte of 0x80 or more, and the line around it.
-    const std::size_t high = SkipAscii(bytes, i, size);
+    const std::size_t high = simd::SkipAscii(text, i, size);
     if (high >= size) return;
     std::size_t start = high;
     while (start > i && bytes[start - 1] != '\n' && bytes[start - 1] != '\r') --start;

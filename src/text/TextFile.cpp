@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "platform/Simd.h"
 #include "text/TextInternal.h"
 #include "text/WideHelpers.h"
 
@@ -31,7 +32,6 @@ namespace {
 using text_internal::DecodeInSlices;
 using text_internal::MalformedTally;
 using text_internal::NotInThisCharacterSet;
-using text_internal::ThrowIfCancelled;
 using text_internal::Utf8SliceEnd;
 
 constexpr bool kLittleEndianHost = std::endian::native == std::endian::little;
@@ -335,21 +335,23 @@ void TUnicodeFileStream::Write(const void* buffer, std::int64_t count) {
 
 // ---- Encoding detection and decoding ----
 
+TByteOrderMark SniffByteOrderMark(std::string_view head) {
+  const auto byte = [head](std::size_t i) { return static_cast<unsigned char>(head[i]); };
+  if (head.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) return {teUtf16LE, 2};
+  if (head.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF) return {teUtf16BE, 2};
+  if (head.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF)
+    return {teUtf8, 3};
+  return {teAnsi, 0};
+}
+
 TTextEncoding DetectTextEncoding(TStream& stream) {
-  unsigned char mark[3];
-  if (stream.Size() - stream.Position() >= 2) {
-    const std::int64_t n = ReadUpTo(stream, mark, 2);
-    if (n == 2 && mark[0] == 0xFF && mark[1] == 0xFE) return teUtf16LE;
-    if (n == 2 && mark[0] == 0xFE && mark[1] == 0xFF) return teUtf16BE;
-    stream.MoveBack(n);
-  }
-  if (stream.Size() - stream.Position() >= 3) {
-    const std::int64_t n = ReadUpTo(stream, mark, 3);
-    if (n == 3 && mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF)
-      return teUtf8;
-    stream.MoveBack(n);
-  }
-  return teAnsi;
+  char head[3];
+  const std::int64_t left = stream.Size() - stream.Position();
+  const std::int64_t n = left < 2 ? 0 : ReadUpTo(stream, head, std::min<std::int64_t>(left, 3));
+  const TByteOrderMark mark =
+      SniffByteOrderMark(std::string_view(head, static_cast<std::size_t>(n)));
+  stream.MoveBack(n - mark.length);
+  return mark.encoding;
 }
 
 std::u16string Utf8ToWide(const std::string& bytes) { return Utf8Decode(bytes); }
@@ -383,14 +385,14 @@ TUnicodeStringList DecodeLines(TStream& stream, std::int64_t remaining, TTextEnc
     ReadPieces<char16_t>(stream, remaining / 2, piece_bytes / 2,
                          (encoding == teUtf16LE) != kLittleEndianHost, cancel,
                          [&](const char16_t* text, std::size_t size) {
-                           nuls += text_internal::CountZeros(text, size);
+                           nuls += simd::CountZeros(text, size);
                            append_lines(text, size);
                          });
   } else if (page.IsUtf8()) {
     std::vector<char16_t> scratch;
     ReadPieces<char>(stream, remaining, piece_bytes, false, cancel,
                      [&](const char* text, std::size_t size) {
-                       nuls += text_internal::CountZeros(text, size);
+                       nuls += simd::CountZeros(text, size);
                        text_internal::ForEachLine(
                            text, size, [&](const char* begin, const char* end) {
                              AppendUtf8Line(lines, begin, end, scratch, cancel, slice_bytes,
@@ -405,7 +407,7 @@ TUnicodeStringList DecodeLines(TStream& stream, std::int64_t remaining, TTextEnc
     // anyway.
     ReadPieces<char>(stream, remaining, piece_bytes, false, cancel,
                      [&](const char* text, std::size_t size) {
-                       nuls += text_internal::CountZeros(text, size);
+                       nuls += simd::CountZeros(text, size);
                        std::u16string decoded;
                        DecodeInSlices(page, text, size, slice_bytes, cancel, decoded, tally);
                        append_lines(decoded.data(), decoded.size());
@@ -514,7 +516,14 @@ std::string FoldedUpper(const std::string& name) {
 }  // namespace
 
 TTextDecoding TextDecodingNamed(const std::string& encoding, const std::string& fallback) {
-  static const char kExamples[] = "GB18030, BIG5, SHIFT_JIS, EUC-KR or WINDOWS-1252";
+  // "GB18030, BIG5, ... or WINDOWS-1252".
+  static const std::string kExamples = [] {
+    std::string names;
+    const std::size_t count = std::size(kLegacyEncodings);
+    for (std::size_t i = 0; i < count; ++i)
+      names += (i == 0 ? "" : i + 1 == count ? " or " : ", ") + std::string(kLegacyEncodings[i]);
+    return names;
+  }();
   auto folded = [](const std::string& name) {
     std::string lower;
     for (const char ch : name) lower += (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;

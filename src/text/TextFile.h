@@ -28,7 +28,8 @@
 //      U+FFFD. Fewer than four bytes beyond ASCII are too few to ask it;
 //   4. without an answer iconv can use: in a locale whose character set is
 //      not UTF-8, text valid in that set is read in it (kLocale); else the
-//      fallback (GB18030 unless named otherwise) reads it (kFallback), and
+//      fallback (kDefaultFallbackEncoding, GB18030, unless named otherwise)
+//      reads it (kFallback), and
 //      TTextReadInfo::detected keeps an answer that could not be used.
 //
 // A valid UTF-8 file is read once; the list reader decodes it as UTF-8 as
@@ -260,6 +261,15 @@ struct TTextDecoding {
   TCodePage code_page{"UTF-8"};
 };
 
+// The legacy character sets the front ends offer by name for text without a
+// mark (the window's menus, the command line's help and messages), as iconv
+// names them.
+inline constexpr const char* kLegacyEncodings[] = {"GB18030", "BIG5", "SHIFT_JIS", "EUC-KR",
+                                                   "WINDOWS-1252"};
+
+// The one "auto" falls back to unless told otherwise: the first of them.
+inline constexpr const char* kDefaultFallbackEncoding = kLegacyEncodings[0];
+
 // The decoding `encoding` names: "auto" (falling back to `fallback`),
 // "locale", or a character set (IsKnownCodeset: "UTF-8", "GB18030", "BIG5",
 // "UTF-16LE", ...). `fallback` is "locale" or a character set that keeps
@@ -267,7 +277,7 @@ struct TTextDecoding {
 // EUnknownEncoding for a name that is none of these, and for a set whose
 // lines cannot be told in its bytes ("UTF-16", "UCS-2", "UTF-32LE", ...).
 TTextDecoding TextDecodingNamed(const std::string& encoding,
-                                const std::string& fallback = "GB18030");
+                                const std::string& fallback = kDefaultFallbackEncoding);
 
 // Why a file was read in the character set it was read in.
 enum class TReadChoice {
@@ -310,9 +320,20 @@ void ReadTextFileAs(TUnicodeStringList& list, const std::string& native_path,
 void ReadTextStreamAs(TUnicodeStringList& list, TStream& stream, const TTextDecoding& decoding,
                       const std::atomic<bool>* cancel = nullptr, TTextReadInfo* info = nullptr);
 
-// Recognises a byte-order mark at the stream's position and consumes it;
-// without one the position is unchanged and the result is teAnsi. UTF-16
-// marks are tested first, so FF FE 00 00 is UTF-16 LE.
+// A byte-order mark: the encoding it names and its length in bytes.
+struct TByteOrderMark {
+  TTextEncoding encoding;  // teAnsi: there is no mark
+  int length;              // 0, 2 or 3
+};
+
+// The mark at the start of `head` (its first three bytes are enough): FF FE
+// is UTF-16 LE, FE FF UTF-16 BE, EF BB BF UTF-8. UTF-16 marks are tested
+// first, so FF FE 00 00 is UTF-16 LE. Without a mark, {teAnsi, 0}.
+TByteOrderMark SniffByteOrderMark(std::string_view head);
+
+// Recognises a byte-order mark at the stream's position (SniffByteOrderMark)
+// and consumes it; without one the position is unchanged and the result is
+// teAnsi.
 TTextEncoding DetectTextEncoding(TStream& stream);
 
 // Standard UTF-8 decoding: characters beyond U+FFFF become surrogate pairs,

@@ -62,10 +62,6 @@ void ForEachLine(const Unit* text, std::size_t size, OnLine on_line) {
   }
 }
 
-// The number of 0 units in [text, text + size).
-std::size_t CountZeros(const char* text, std::size_t size);
-std::size_t CountZeros(const char16_t* text, std::size_t size);
-
 // The lines of the text after the stream's position, in `encoding` (teAnsi
 // through `ansi`), read `piece_bytes` at a time. The stream is read up to
 // the size it had when reading began, or to its end if that comes first.
@@ -118,11 +114,6 @@ void ReadLinesInPieces(const std::string& native_path, const TTextDecoding& deco
                        TTextReadInfo* info,
                        const std::function<void(int index, std::u16string_view line)>& each,
                        std::size_t piece_bytes);
-
-// Raises ECancelled once `cancel` is set.
-inline void ThrowIfCancelled(const std::atomic<bool>* cancel) {
-  if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) throw ECancelled();
-}
 
 using tallyfold::IsHighSurrogate;
 using tallyfold::IsLowSurrogate;

@@ -14,11 +14,8 @@
 #include <memory>
 #include <optional>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "platform/CodePage.h"
+#include "platform/Simd.h"
 #include "text/TextInternal.h"
 
 namespace tallyfold {
@@ -30,7 +27,6 @@ using text_internal::CharacterSetChoice;
 using text_internal::CheckText;
 using text_internal::ChooseCharacterSet;
 using text_internal::CountUnits;
-using text_internal::CountZeros;
 using text_internal::ReadByteRuns;
 using text_internal::ReadWideRuns;
 using text_internal::TextPass;
@@ -38,10 +34,9 @@ using text_internal::TextVisit;
 using text_internal::WideEncodingOf;
 using text_internal::IsHighSurrogate;
 using text_internal::IsLowSurrogate;
-using text_internal::ThrowIfCancelled;
 using text_internal::Validity;
 
-constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+constexpr std::size_t kNotFound = simd::kNotFound;
 constexpr bool kLittleEndianHost = std::endian::native == std::endian::little;
 
 // How much is searched between two looks at the cancel flag.
@@ -85,68 +80,9 @@ struct RawText {
   std::size_t CountBreaks(std::size_t from, std::size_t to) const;
 };
 
-#if defined(__SSE2__)
-template <typename Unit>
-__m128i Splat(Unit unit) {
-  if constexpr (sizeof(Unit) == 1) {
-    return _mm_set1_epi8(static_cast<char>(unit));
-  } else {
-    return _mm_set1_epi16(static_cast<short>(unit));
-  }
-}
-
-template <typename Unit>
-__m128i Equal(__m128i a, __m128i b) {
-  if constexpr (sizeof(Unit) == 1) {
-    return _mm_cmpeq_epi8(a, b);
-  } else {
-    return _mm_cmpeq_epi16(a, b);
-  }
-}
-
-// One bit per unit, at the unit's first byte.
-template <typename Unit>
-unsigned LaneMask(__m128i v) {
-  const auto mask = static_cast<unsigned>(_mm_movemask_epi8(v));
-  return sizeof(Unit) == 1 ? mask : mask & 0x5555u;
-}
-
-template <typename Unit>
-__m128i Load(const Unit* at) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-}
-#endif
-
 template <typename Unit>
 std::size_t RawText<Unit>::CountBreaks(std::size_t from, std::size_t to) const {
-  std::size_t count = 0;
-  unsigned after_cr = 0;  // 1 when the unit before `from` was a CR
-  std::size_t i = from;
-#if defined(__SSE2__)
-  constexpr std::size_t kLanes = 16 / sizeof(Unit);
-  constexpr unsigned kShift = sizeof(Unit);
-  const __m128i crs = Splat(cr);
-  const __m128i lfs = Splat(lf);
-  for (; i + kLanes <= to; i += kLanes) {
-    const __m128i v = Load(text + i);
-    const unsigned crm = LaneMask<Unit>(Equal<Unit>(v, crs));
-    const unsigned lfm = LaneMask<Unit>(Equal<Unit>(v, lfs));
-    const unsigned pairs = (crm & (lfm >> kShift)) | (after_cr & lfm);
-    count +=
-        static_cast<std::size_t>(std::popcount(crm) + std::popcount(lfm) - std::popcount(pairs));
-    after_cr = (crm >> (16 - kShift)) & 1u;
-  }
-#endif
-  for (; i < to; ++i) {
-    if (text[i] == cr) {
-      ++count;
-      after_cr = 1;
-    } else {
-      if (text[i] == lf && after_cr == 0) ++count;
-      after_cr = 0;
-    }
-  }
-  return count;
+  return simd::CountLineBreaks(text, from, to, cr, lf);
 }
 
 // ---- What is looked for in the raw text ----
@@ -162,44 +98,15 @@ struct RawPattern {
     either.push_back(a);
     other.push_back(b);
   }
-  bool At(const Unit* at) const {
-    for (std::size_t k = 0; k < either.size(); ++k)
-      if (at[k] != either[k] && at[k] != other[k]) return false;
-    return true;
-  }
+  simd::Literal<Unit> View() const { return {either.data(), other.data(), either.size()}; }
 };
 
 // The first position p in [from, stop) at which the pattern occurs whole
-// within [0, end), or kNotFound. Candidates are the places where the
-// pattern's first and last units both match, sixteen bytes at a time.
+// within [0, end), or kNotFound.
 template <typename Unit>
 std::size_t FindPattern(const Unit* text, std::size_t from, std::size_t stop, std::size_t end,
                         const RawPattern<Unit>& pattern) {
-  const std::size_t m = pattern.either.size();
-  if (end < m) return kNotFound;
-  stop = std::min(stop, end - m + 1);
-  std::size_t i = from;
-#if defined(__SSE2__)
-  constexpr std::size_t kLanes = 16 / sizeof(Unit);
-  const __m128i first_a = Splat(pattern.either[0]);
-  const __m128i first_b = Splat(pattern.other[0]);
-  const __m128i last_a = Splat(pattern.either[m - 1]);
-  const __m128i last_b = Splat(pattern.other[m - 1]);
-  for (; i + kLanes <= stop; i += kLanes) {
-    const __m128i head = Load(text + i);
-    const __m128i tail = Load(text + i + m - 1);
-    const __m128i hit =
-        _mm_and_si128(_mm_or_si128(Equal<Unit>(head, first_a), Equal<Unit>(head, first_b)),
-                      _mm_or_si128(Equal<Unit>(tail, last_a), Equal<Unit>(tail, last_b)));
-    for (unsigned mask = LaneMask<Unit>(hit); mask != 0; mask &= mask - 1) {
-      const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(mask)) / sizeof(Unit);
-      if (pattern.At(text + at)) return at;
-    }
-  }
-#endif
-  for (; i < stop; ++i)
-    if (pattern.At(text + i)) return i;
-  return kNotFound;
+  return simd::FindLiteral(pattern.View(), text, from, stop, end);
 }
 
 // ASCII units one of which a line must hold, by value.
@@ -554,7 +461,7 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
     // An odd last byte is not part of the text.
     ReadWideRuns(stream, remaining / 2, piece_bytes / 2, (wide == teUtf16LE) != kLittleEndianHost,
                  cancel, [&](const char16_t* text, std::size_t units) {
-                   read.nuls += CountZeros(text, units);
+                   read.nuls += simd::CountZeros(text, units);
                    consumed += static_cast<std::int64_t>(units) * 2;
                    GiveWideRun(text, units, consumed + 1 >= remaining, needle, raw_needle, cancel,
                                index, read.units, each);
@@ -596,7 +503,7 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
           decoding, SystemCodePage(), [&](const TextVisit& visit) { visit(text, bytes); },
           cancel);
     }
-    read.nuls += CountZeros(text, bytes);
+    read.nuls += simd::CountZeros(text, bytes);
     consumed += static_cast<std::int64_t>(bytes);
     GiveByteRun(text, bytes, consumed >= remaining, *chosen, needle, raw_needle, cancel, malformed,
                 index, read.units, each);

@@ -12,7 +12,8 @@
 // both ends, and nothing else: U+00A0 and U+3000 stay. TrimAnsi looks at
 // single bytes and ignores character boundaries. The conversions never fail:
 // invalid bytes decode to U+FFFD and unrepresentable characters encode as
-// '?'. IsHighSurrogate and IsLowSurrogate tell the halves of a surrogate
+// '?' (a surrogate without its partner as U+FFFD in a UTF-8 code page).
+// IsHighSurrogate and IsLowSurrogate tell the halves of a surrogate
 // pair, for code that must not cut one.
 #pragma once
 

@@ -8,7 +8,7 @@
 // the search has ended.
 //
 //   auto* note = new tallyfold::TSearchNote(window);
-//   note->AddSections(tallyfold::TSearchNote::DescribeReadings(summary, "GB18030"));
+//   note->AddSections(tallyfold::TSearchNote::DescribeReadings(summary, settings.fallback_encoding));
 //   note->AddSection(tallyfold::TSearchNote::DescribeOpenFailure(report));
 //   note->show();
 //

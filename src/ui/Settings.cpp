@@ -3,26 +3,33 @@
 
 #include <sys/stat.h>
 
+#include <array>
+#include <iterator>
+
 #include <QCoreApplication>
 #include <QSettings>
 #include <QVariant>
 
+#include "text/TextFile.h"
 #include "text/WideHelpers.h"
 
 namespace tallyfold {
 namespace {
 
-// The menu texts are translated where they are shown (SettingsText).
-constexpr EncodingChoice kEncodings[] = {
+// The menu texts are translated where they are shown (SettingsText); a
+// legacy character set is labelled with its name.
+constexpr EncodingChoice kReadingChoices[] = {
     {"auto", QT_TRANSLATE_NOOP("tallyfold::Settings", "Automatic (UTF-8, else %1)")},
     {"utf-8", "UTF-8"},
     {"locale", QT_TRANSLATE_NOOP("tallyfold::Settings", "The locale's")},
-    {"GB18030", "GB18030"},
-    {"BIG5", "BIG5"},
-    {"SHIFT_JIS", "SHIFT_JIS"},
-    {"EUC-KR", "EUC-KR"},
-    {"WINDOWS-1252", "WINDOWS-1252"},
 };
+constexpr auto kEncodings = [] {
+  std::array<EncodingChoice, std::size(kReadingChoices) + std::size(kLegacyEncodings)> all{};
+  std::size_t at = 0;
+  for (const EncodingChoice& choice : kReadingChoices) all[at++] = choice;
+  for (const char* name : kLegacyEncodings) all[at++] = {name, name};
+  return all;
+}();
 
 constexpr AfterSearchChoice kAfterSearch[] = {
     {AfterSearch::kOpenReport, "report",
@@ -32,8 +39,6 @@ constexpr AfterSearchChoice kAfterSearch[] = {
     {AfterSearch::kBoth, "both",
      QT_TRANSLATE_NOOP("tallyfold::Settings", "Open the report and show the results window")},
 };
-
-constexpr const char* kFallbacks[] = {"GB18030", "BIG5", "SHIFT_JIS", "EUC-KR", "WINDOWS-1252"};
 
 // The keys of the file.
 const QString kFolderKey = QStringLiteral("folder");
@@ -116,7 +121,7 @@ QStringList ReadHistory(const QSettings& store) {
 
 std::span<const EncodingChoice> EncodingChoices() { return kEncodings; }
 
-std::span<const char* const> FallbackChoices() { return kFallbacks; }
+std::span<const char* const> FallbackChoices() { return kLegacyEncodings; }
 
 std::span<const AfterSearchChoice> AfterSearchChoices() { return kAfterSearch; }
 

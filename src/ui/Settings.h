@@ -27,6 +27,7 @@
 #include <QStringList>
 
 #include "app/AfterSearchPolicy.h"  // AfterSearch
+#include "text/TextFile.h"
 
 class QSettings;
 
@@ -44,10 +45,11 @@ struct EncodingChoice {
 };
 
 // "auto" (labelled with the fallback it uses), "utf-8", "locale", then the
-// iconv names GB18030, BIG5, SHIFT_JIS, EUC-KR and WINDOWS-1252.
+// legacy character sets by their iconv names (kLegacyEncodings,
+// text/TextFile.h).
 std::span<const EncodingChoice> EncodingChoices();
 
-// The encodings "auto" may fall back to: the iconv names above.
+// The encodings "auto" may fall back to: the legacy character sets above.
 std::span<const char* const> FallbackChoices();
 
 // The value each choice of what follows a search (app/AfterSearchPolicy.h)
@@ -65,7 +67,7 @@ struct WindowSettings {
   bool case_sensitive = false;
   bool word_boundary = true;
   std::string encoding = "auto";         // one of EncodingChoices()
-  std::string fallback_encoding = "GB18030";  // one of FallbackChoices()
+  std::string fallback_encoding = kDefaultFallbackEncoding;  // one of FallbackChoices()
   bool recursive = false;
   AfterSearch after_search = AfterSearch::kOpenReport;
   QStringList history;  // most recent first, no two alike, at most kHistoryLimit

@@ -30,8 +30,9 @@
 // open, with the report's full path.
 //
 // The reading settings that differ from the defaults (an encoding other
-// than Automatic, a fallback other than GB18030, sub-folders) are shown in
-// a small label in the window's free lower-left corner (kReadingLabelArea).
+// than Automatic, a fallback other than kDefaultFallbackEncoding,
+// sub-folders) are shown in a small label in the window's free lower-left
+// corner (kReadingLabelArea).
 // Every window and dialog the window opens belongs to it, so that the
 // window manager keeps them above it although it stays on top.
 //

@@ -1,5 +1,6 @@
 // Internal to the app tests: temporary folders, files in every corpus
-// encoding, and the report page written out by hand from its rules.
+// encoding, the rows of a report and reading a report back. The report page
+// as a whole is built in app/GoldenReport.h.
 #pragma once
 
 #include <sys/stat.h>
@@ -113,48 +114,6 @@ struct Row {
   std::u16string value;
 };
 
-// The report page for `rows` (already in report order) and `summary` (the
-// tally lines without their line breaks), as its lines. Line 12, the credit,
-// is wording of the builder's own choosing and is passed in.
-inline std::vector<std::u16string> ReportLines(const std::vector<Row>& rows,
-                                               const std::vector<std::u16string>& summary,
-                                               const std::u16string& credit) {
-  std::u16string tally;
-  for (const std::u16string& line : summary) tally += line + u"\r\n";
-  std::vector<std::u16string> lines = {
-      u"<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
-      u"\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">",
-      u"<html xmlns=\"http://www.w3.org/1999/xhtml\">",
-      u"<head>",
-      u"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />",
-      u"<title>Result</title><link type=\"text/css\" href=\"result.css\" "
-      u"rel=\"stylesheet\"></head><body>",
-      u"<table align=\"center\"><tr><td>",
-      tally,
-      u"</td></tr></table>",
-      u"<table align=\"center\"><tr class=\"header\" align=\"center\" style=\"font-weight:bold; "
-      u"color: #906\"><td >No</td><td >Text</td><td >Freq.</td></tr>",
-  };
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    lines.push_back(u"<tr><td class=\"no\">" + Widen(std::to_string(i + 1)) + u"</td>");
-    lines.push_back(u"<td class=\"text\">" + rows[i].value + u"</td>");
-    lines.push_back(u"<td class=\"freq\">" + Widen(std::to_string(rows[i].count)) +
-                    u"</td></tr>");
-  }
-  lines.push_back(u"</table>");
-  lines.push_back(credit);
-  lines.push_back(u"</body></html>");
-  return lines;
-}
-
-// The bytes of a report file holding `lines`: the mark FF FE, then every
-// line in UTF-16 LE followed by CR LF.
-inline std::string ReportFileBytes(const std::vector<std::u16string>& lines) {
-  std::u16string text;
-  for (const std::u16string& line : lines) text += line + u"\r\n";
-  return "\xFF\xFE" + Utf16LeBytes(text);
-}
-
 // The text of a report file after its 2-byte mark, read as UTF-16 LE.
 inline std::u16string ReportText(const std::string& file_bytes) {
   std::u16string text;
@@ -179,29 +138,6 @@ inline std::vector<std::u16string> TextCells(const std::string& report) {
     at = end;
   }
   return cells;
-}
-
-// The credit line of a report file: the second-to-last line. Empty when the
-// file is too short to have one.
-inline std::u16string CreditLineOf(const std::string& file_bytes) {
-  std::u16string text = ReportText(file_bytes);
-  // text ends "...\r\n<credit>\r\n</body></html>\r\n".
-  if (!text.ends_with(u"\r\n")) return u"";
-  text.resize(text.size() - 2);
-  const std::size_t last = text.rfind(u"\r\n");
-  if (last == std::u16string::npos || last == 0) return u"";
-  const std::size_t before = text.rfind(u"\r\n", last - 1);
-  if (before == std::u16string::npos) return u"";
-  return text.substr(before + 2, last - before - 2);
-}
-
-// True when `credit` has the frame the report's credit line must have.
-inline bool IsCreditLine(const std::u16string& credit) {
-  const std::u16string head = u"<p></p><div align=\"center\">";
-  const std::u16string tail = u"</div><p></p>";
-  return credit.size() > head.size() + tail.size() && credit.starts_with(head) &&
-         credit.ends_with(tail) && credit.find(u"1.0") != std::u16string::npos &&
-         credit.find(u"&nbsp;") != std::u16string::npos;
 }
 
 }  // namespace tallyfold::testing

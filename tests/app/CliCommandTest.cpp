@@ -14,6 +14,7 @@
 
 #include "app/AppTestSupport.h"
 #include "app/CliInProcess.h"
+#include "app/GoldenReport.h"
 
 namespace tallyfold::testing {
 namespace {
@@ -244,7 +245,7 @@ TEST_F(CliRun, InvalidPatternWithoutNonBlankLinesStillWritesAReport) {
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "");
   const std::string report = ReadBytes(report_);
-  EXPECT_EQ(report, ReportFileBytes(ReportLines({}, {}, CreditLineOf(report))));
+  EXPECT_EQ(report, ReportFileBytes(ReportLines({}, {})));
 }
 
 TEST_F(CliRun, RelativePathsAreMadeAbsolute) {
@@ -258,7 +259,7 @@ TEST_F(CliRun, RelativePathsAreMadeAbsolute) {
   const std::string report = ReadBytes(root_ / "out/r.htm");
   const std::vector<Row> rows = {
       {1, u" " + kKey + u"the" + kEnd + u" " + Info(folder_ + "/a.txt", "a.txt", 1)}};
-  EXPECT_EQ(report, ReportFileBytes(ReportLines(rows, {u"【1】=1"}, CreditLineOf(report))));
+  EXPECT_EQ(report, ReportFileBytes(ReportLines(rows, {u"【1】=1"})));
 }
 
 }  // namespace

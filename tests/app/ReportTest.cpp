@@ -10,29 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "app/GoldenReport.h"
 #include "text/ListItems.h"
 
 namespace tallyfold {
 namespace {
 
 using test::Items;
-
-const std::vector<std::u16string> kHead = {
-    u"<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
-    u"\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">",
-    u"<html xmlns=\"http://www.w3.org/1999/xhtml\">",
-    u"<head>",
-    u"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />",
-    u"<title>Result</title><link type=\"text/css\" href=\"result.css\" "
-    u"rel=\"stylesheet\"></head><body>",
-    u"<table align=\"center\"><tr><td>",
-};
-const std::vector<std::u16string> kTableHead = {
-    u"</td></tr></table>",
-    u"<table align=\"center\"><tr class=\"header\" align=\"center\" "
-    u"style=\"font-weight:bold; color: #906\"><td >No</td><td >Text</td>"
-    u"<td >Freq.</td></tr>",
-};
+using testing::ReportLines;
 
 struct Built {
   std::vector<std::u16string> lines;
@@ -46,41 +31,10 @@ Built Build(const std::vector<std::u16string>& entries) {
   return {Items(report), matches.ItemCount(), summary.ItemCount()};
 }
 
-// The expected report for rows given as {count, text} in their final order.
-std::vector<std::u16string> Expected(const std::u16string& summary,
-                                     const std::vector<std::pair<std::u16string, std::u16string>>& rows) {
-  std::vector<std::u16string> lines = kHead;
-  lines.push_back(summary);
-  lines.insert(lines.end(), kTableHead.begin(), kTableHead.end());
-  int number = 0;
-  for (const auto& [count, text] : rows) {
-    const std::string n = std::to_string(++number);
-    lines.push_back(u"<tr><td class=\"no\">" + std::u16string(n.begin(), n.end()) + u"</td>");
-    lines.push_back(u"<td class=\"text\">" + text + u"</td>");
-    lines.push_back(u"<td class=\"freq\">" + count + u"</td></tr>");
-  }
-  lines.push_back(u"</table>");
-  return lines;
-}
-
-// Every line but the credit line (12), which is checked on its own.
-std::vector<std::u16string> WithoutFooter(std::vector<std::u16string> lines) {
-  EXPECT_GE(lines.size(), 12U);
-  EXPECT_EQ(lines.back(), u"</body></html>");
-  const std::u16string& credit = lines[lines.size() - 2];
-  EXPECT_EQ(credit.rfind(u"<p></p><div align=\"center\">", 0), 0U);
-  EXPECT_NE(credit.find(u"2026"), std::u16string::npos);
-  EXPECT_NE(credit.find(u"Norrow Tallyfold 1.0"), std::u16string::npos);
-  EXPECT_NE(credit.find(u"&nbsp;"), std::u16string::npos);
-  EXPECT_EQ(credit.substr(credit.size() - 13), u"</div><p></p>");
-  lines.resize(lines.size() - 2);
-  return lines;
-}
-
 TEST(BuildReport, NoMatchingLineGivesTwelveLines) {
   const Built built = Build({});
   ASSERT_EQ(built.lines.size(), 12U);
-  EXPECT_EQ(WithoutFooter(built.lines), Expected(u"", {}));
+  EXPECT_EQ(built.lines, ReportLines({}, {}));
   EXPECT_EQ(built.matches_left, 0);
   EXPECT_EQ(built.summary_left, 0);
 }
@@ -88,25 +42,24 @@ TEST(BuildReport, NoMatchingLineGivesTwelveLines) {
 TEST(BuildReport, OneLineWithFourMatches) {
   const Built built = Build({u"4=a <b>x</b> line<span class=\"info\">f</span>"});
   ASSERT_EQ(built.lines.size(), 15U);
-  EXPECT_EQ(WithoutFooter(built.lines),
-            Expected(u"【4】=1\r\n", {{u"4", u"a <b>x</b> line<span class=\"info\">f</span>"}}));
+  EXPECT_EQ(built.lines,
+            ReportLines({{4, u"a <b>x</b> line<span class=\"info\">f</span>"}}, {u"【4】=1"}));
 }
 
 TEST(BuildReport, FiveLinesSortAndTally) {
   const Built built = Build({u"2=V", u"1=W", u"2=X", u"3=Y", u"1=Z"});
   ASSERT_EQ(built.lines.size(), 12U + 3 * 5);
-  EXPECT_EQ(WithoutFooter(built.lines),
-            Expected(u"【3】=1\r\n【2】=2\r\n【1】=2\r\n",
-                     {{u"3", u"Y"}, {u"2", u"X"}, {u"2", u"V"}, {u"1", u"Z"}, {u"1", u"W"}}));
+  EXPECT_EQ(built.lines, ReportLines({{3, u"Y"}, {2, u"X"}, {2, u"V"}, {1, u"Z"}, {1, u"W"}},
+                                     {u"【3】=1", u"【2】=2", u"【1】=2"}));
   EXPECT_EQ(built.matches_left, 0);
   EXPECT_EQ(built.summary_left, 0);
 }
 
 TEST(BuildReport, CountsSortByValueNotAsText) {
   const Built built = Build({u"9=nine", u"10=ten", u"100=hundred", u"2=two"});
-  EXPECT_EQ(WithoutFooter(built.lines),
-            Expected(u"【100】=1\r\n【10】=1\r\n【9】=1\r\n【2】=1\r\n",
-                     {{u"100", u"hundred"}, {u"10", u"ten"}, {u"9", u"nine"}, {u"2", u"two"}}));
+  EXPECT_EQ(built.lines,
+            ReportLines({{100, u"hundred"}, {10, u"ten"}, {9, u"nine"}, {2, u"two"}},
+                        {u"【100】=1", u"【10】=1", u"【9】=1", u"【2】=1"}));
 }
 
 TEST(BuildReport, TextGoesInUnescapedAndValueKeepsLaterSeparators) {
@@ -221,7 +174,7 @@ TEST(CompareEntries, ParsesCountsLeniently) {
     list.AppendItem(c.first);
     list.AppendItem(c.second);
     EXPECT_EQ(CompareEntries(list, 0, 1), c.result)
-        << testing::PrintToString(c.first) << " vs " << testing::PrintToString(c.second);
+        << ::testing::PrintToString(c.first) << " vs " << ::testing::PrintToString(c.second);
     EXPECT_EQ(CompareEntries(list, 0, 0), 0);
   }
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/AppTestSupport.h"
+#include "app/GoldenReport.h"
 #include "app/ReportStyleSheet.h"
 #include "text/TextFile.h"
 
@@ -95,8 +96,7 @@ TEST_F(RunSearchTest, WritesTheReportAndLeavesTheListsEmpty) {
               Info(corpus_ + "/a.txt", "a.txt", 3)},
       {1, u" " + kKey + u"the" + kEnd + u" cat " + Info(corpus_ + "/a.txt", "a.txt", 1)}};
   const std::string written = ReadBytes(report_);
-  EXPECT_EQ(written, testing::ReportFileBytes(testing::ReportLines(
-                         rows, {u"【2】=1", u"【1】=1"}, testing::CreditLineOf(written))));
+  EXPECT_EQ(written, testing::ReportFileBytes(testing::ReportLines(rows, {u"【2】=1", u"【1】=1"})));
 }
 
 // The report a failed search leaves is checked in FailedSearchTest.

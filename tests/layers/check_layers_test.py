@@ -19,13 +19,15 @@ TABLE = os.path.join(HERE, "layers.toml")
 # One file per layer, each including what its layer may use.
 CLEAN_TREE = {
     "platform/Exception.h": "#include <stdexcept>\n",
+    "platform/Simd.h": "#include <cstddef>\n",
     "platform/File.h": '#include "platform/Exception.h"\n',
     "platform/File.cpp": '#include "platform/File.h"\n#include <unistd.h>\n',
     "regex/RegexEngine.h": '#include <vector>\n#include "platform/Exception.h"\n',
-    "regex/Matcher.cpp": ('#include "regex/RegexEngine.h"\n'
+    "regex/Matcher.cpp": ('#include "regex/RegexEngine.h"\n#include "platform/Simd.h"\n'
                           '// #include "text/StringList.h" in a comment is no include\n'),
     "text/StringList.h": '#include "platform/Exception.h"\n',
-    "text/TextFile.cpp": '#include "text/StringList.h"\n#include "platform/File.h"\n',
+    "text/TextFile.cpp": ('#include "text/StringList.h"\n#include "platform/File.h"\n'
+                          '#include "platform/Simd.h"\n'),
     "app/Report.h": '#include "text/StringList.h"\n',
     "app/Report.cpp": '#include "app/Report.h"\n',
     "app/CorpusScan.h": '#include "regex/RegexEngine.h"\n#include "text/StringList.h"\n',
@@ -73,6 +75,8 @@ class LayerCheck(unittest.TestCase):
             ("regex/Matcher.cpp", "#include <text/StringList.h>", "of layer text"),
             ("text/TextFile.cpp", '#include "regex/RegexEngine.h"', "of layer regex"),
             ("app/Report.cpp", '#include "regex/RegexEngine.h"', "of layer regex"),
+            ("app/Report.cpp", '#include "platform/Simd.h"', "of layer simd"),
+            ("platform/Simd.h", '#include "platform/Exception.h"', "layer simd includes"),
             ("app/Report.h", '#include "app/CorpusScan.h"', "of layer app"),
             ("ui/Unit1.cpp", '#include "regex/RegexEngine.h"', "layer ui includes regex/"),
             ("platform/File.cpp", '#include "text/StringList.h"', "layer platform includes"),

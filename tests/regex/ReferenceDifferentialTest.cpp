@@ -25,7 +25,6 @@ namespace tallyfold {
 namespace {
 
 using namespace tallyfold::test;
-using regex_internal::SetSearchFiltersForTesting;
 
 // One search's result: the 15 group spans, none when nothing matched, or the
 // error code it raised.
@@ -304,9 +303,8 @@ void CompareCase(const std::u16string& pattern, const std::u16string& modifiers,
       continue;
     }
     for (const bool filters : {true, false}) {
-      SetSearchFiltersForTesting(filters);
+      engine.SetSearchFilters(filters);
       const std::vector<Result> actual = EngineSearches(engine, text);
-      SetSearchFiltersForTesting(true);
       if (actual == expected) continue;
       ++tally.failures;
       ADD_FAILURE() << "pattern \"" << Printable(pattern) << "\" (" << Printable(modifiers)

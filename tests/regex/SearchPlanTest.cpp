@@ -92,19 +92,14 @@ int FirstError(const Outcome& outcome) {
   return 0;
 }
 
-class FiltersOff {
- public:
-  FiltersOff() { regex_internal::SetSearchFiltersForTesting(false); }
-  ~FiltersOff() { regex_internal::SetSearchFiltersForTesting(true); }
-};
-
 // Runs `pattern` under `modifiers` on `text` with and without the filters;
 // the outcome with them.
 Outcome ExpectSameWithoutFilters(const std::u16string& pattern, const std::u16string& modifiers,
                                  const std::u16string& text,
                                  TRegexEngine::CaseInverterFunc inverter = nullptr) {
-  const auto run = [&] {
+  const auto run = [&](bool filters) {
     TRegexEngine engine;
+    engine.SetSearchFilters(filters);
     ApplyModifiers(engine, modifiers);
     if (inverter != nullptr) engine.SetCaseInverter(inverter, nullptr);
     engine.SetExpression(pattern);
@@ -116,12 +111,8 @@ Outcome ExpectSameWithoutFilters(const std::u16string& pattern, const std::u16st
     }
     return Search(engine, text);
   };
-  const Outcome filtered = run();
-  Outcome plain;
-  {
-    FiltersOff off;
-    plain = run();
-  }
+  const Outcome filtered = run(true);
+  const Outcome plain = run(false);
   EXPECT_EQ(filtered, plain) << "pattern " << Printable(pattern) << " (" << Printable(modifiers)
                              << ") on \"" << Printable(text) << "\"";
   return filtered;

@@ -21,13 +21,23 @@ TEST(Utf8Encode, EncodesPairsAndReplacesLoneSurrogates) {
       {std::u16string(u"a\0", 2), std::string("a\0", 2)},
       {u"\u00E9\u07FF\u0800\uFFFF", "\xC3\xA9\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF"},
       {u"\U0001F600\U0010FFFF", "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
-      {u"\xD83Dx", "?x"},
-      {u"x\xDE00", "x?"},
-      {u"\xDE00\xD83D", "??"},
-      {u"\xD83D", "?"},
+      {u"\xD83Dx", "\xEF\xBF\xBDx"},
+      {u"x\xDE00", "x\xEF\xBF\xBD"},
+      {u"\xDE00\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {u"\xD83D", "\xEF\xBF\xBD"},
   };
-  for (const Case& c : cases)
+  for (const Case& c : cases) {
     EXPECT_EQ(Utf8Encode(c.text), c.bytes) << testing::PrintToString(c.text);
+    // Appending writes the same bytes after what is there, also where a
+    // run of ASCII, taken eight units at a time, ends on the case's text.
+    for (const std::u16string& before : {std::u16string(), std::u16string(11, u'a')}) {
+      std::string appended = "<";
+      AppendUtf8(appended, before + c.text);
+      std::string want(1, '<');
+      want.append(before.size(), 'a').append(c.bytes);
+      EXPECT_EQ(appended, want) << testing::PrintToString(c.text);
+    }
+  }
 }
 
 TEST(Utf8Decode, RoundTripsEveryWellFormedText) {

@@ -289,10 +289,17 @@ TEST(TextDecodingNamed, KnowsAutoLocaleAndCharacterSetsInAnyCase) {
   EXPECT_EQ(TextDecodingNamed("Auto", "big5").code_page.Name(), "big5");
   EXPECT_EQ(TextDecodingNamed("auto", "locale").code_page.Name(), SystemCodePage().Name());
   EXPECT_EQ(TextDecodingNamed("Locale").kind, TDecodingKind::Locale);
-  for (const char* name : {"utf-8", "UTF8", "gb18030", "GBK", "BIG5", "SHIFT_JIS", "EUC-KR",
-                           "WINDOWS-1252", "ISO-8859-1"}) {
+  for (const char* name : {"utf-8", "UTF8", "gb18030", "GBK", "ISO-8859-1"}) {
     const TTextDecoding decoding = TextDecodingNamed(name);
     EXPECT_EQ(decoding.kind, TDecodingKind::CodePage) << name;
+  }
+  // The legacy sets the front ends offer serve as either, each a set of
+  // its own.
+  for (const char* name : kLegacyEncodings) {
+    EXPECT_EQ(TextDecodingNamed(name).kind, TDecodingKind::CodePage) << name;
+    const TTextDecoding fallback = TextDecodingNamed("auto", name);
+    EXPECT_FALSE(fallback.code_page.IsUtf8()) << name;
+    EXPECT_EQ(fallback.code_page.Name(), name);
   }
   EXPECT_TRUE(TextDecodingNamed("utf-8").code_page.IsUtf8());
   EXPECT_FALSE(TextDecodingNamed("BIG5").code_page.IsUtf8());

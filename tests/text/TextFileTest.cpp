@@ -90,6 +90,7 @@ class TextFileTest : public testing::Test {
 };
 
 TEST(DetectTextEncoding, RecognisesMarksAndConsumesOnlyThem) {
+  // The stream's reader and the sniffer of bytes in memory agree.
   struct Case {
     std::string bytes;
     TTextEncoding encoding;
@@ -113,6 +114,9 @@ TEST(DetectTextEncoding, RecognisesMarksAndConsumesOnlyThem) {
     TMemoryStream stream(c.bytes);
     EXPECT_EQ(DetectTextEncoding(stream), c.encoding) << testing::PrintToString(c.bytes);
     EXPECT_EQ(stream.Position(), c.position) << testing::PrintToString(c.bytes);
+    const TByteOrderMark mark = SniffByteOrderMark(c.bytes);
+    EXPECT_EQ(mark.encoding, c.encoding) << testing::PrintToString(c.bytes);
+    EXPECT_EQ(mark.length, c.position) << testing::PrintToString(c.bytes);
   }
 }
 
