@@ -64,6 +64,34 @@ void Store(Unit* at, __m128i v) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(at), v);
 }
 
+// Counts the bytes set in comparison results (0xFF each) without a
+// population count per vector, which the baseline instruction set lacks:
+// each result is subtracted from sixteen byte counters, which are summed
+// before any of them can overflow.
+class ByteCounter {
+ public:
+  void Add(__m128i set) {
+    counters_ = _mm_sub_epi8(counters_, set);
+    if (++pending_ == 255) Drain();
+  }
+  std::size_t Total() {
+    Drain();
+    return total_;
+  }
+
+ private:
+  void Drain() {
+    const __m128i sums = _mm_sad_epu8(counters_, _mm_setzero_si128());
+    total_ += static_cast<std::size_t>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
+    counters_ = _mm_setzero_si128();
+    pending_ = 0;
+  }
+
+  __m128i counters_ = _mm_setzero_si128();
+  int pending_ = 0;
+  std::size_t total_ = 0;
+};
+
 // A literal's first and last unit (either form), a vector of starts at a
 // time. Requiring the first and the last unit to fit rules out most places
 // where only the first does.
@@ -117,6 +145,39 @@ std::size_t WideZeros(const Unit* text, std::size_t i, std::size_t size) {
   }
 #endif
   return count + PlainZeros(text, i, size);
+}
+
+template <typename Unit>
+std::size_t PlainBreakUnits(const Unit* text, std::size_t i, std::size_t size, Unit cr, Unit lf) {
+  std::size_t count = 0;
+  for (; i < size; ++i) count += (text[i] == cr ? 1 : 0) + (text[i] == lf ? 1 : 0);
+  return count;
+}
+
+template <typename Unit>
+std::size_t WideBreakUnits(const Unit* text, std::size_t size, Unit cr, Unit lf) {
+  std::size_t count = 0;
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i crs = Splat(cr);
+  const __m128i lfs = Splat(lf);
+  ByteCounter breaks;  // a wide unit sets both its bytes
+  for (; i + kLanes<Unit> <= size; i += kLanes<Unit>) {
+    const __m128i v = Load(text + i);
+    breaks.Add(_mm_or_si128(Equal<Unit>(v, crs), Equal<Unit>(v, lfs)));
+  }
+  count = breaks.Total() / sizeof(Unit);
+#endif
+  return count + PlainBreakUnits(text, i, size, cr, lf);
+}
+
+std::size_t PlainUtf8Units(const char* text, std::size_t i, std::size_t size) {
+  std::size_t count = 0;
+  for (; i < size; ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    count += ((byte & 0xC0) != 0x80 ? 1 : 0) + (byte >= 0xF0 ? 1 : 0);
+  }
+  return count;
 }
 
 template <typename Unit>
@@ -259,6 +320,34 @@ std::size_t CountZeros(const char16_t* text, std::size_t size) {
   return WideZeros(text, 0, size);
 }
 
+std::size_t CountBreakUnits(const char* text, std::size_t size, char cr, char lf) {
+  return WideBreakUnits(text, size, cr, lf);
+}
+
+std::size_t CountBreakUnits(const char16_t* text, std::size_t size, char16_t cr, char16_t lf) {
+  return WideBreakUnits(text, size, cr, lf);
+}
+
+std::size_t CountUtf8Units(const char* text, std::size_t size) {
+  std::size_t count = 0;
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  // Signed, a continuation byte is below -64 and a lead of four at -16 or
+  // above (and below 0).
+  const __m128i continuation = _mm_set1_epi8(-64);
+  const __m128i four = _mm_set1_epi8(-17);
+  const __m128i zero = _mm_setzero_si128();
+  ByteCounter follows, leads;
+  for (; i + 16 <= size; i += 16) {
+    const __m128i v = Load(text + i);
+    follows.Add(_mm_cmplt_epi8(v, continuation));
+    leads.Add(_mm_and_si128(_mm_cmpgt_epi8(v, four), _mm_cmplt_epi8(v, zero)));
+  }
+  count = i - follows.Total() + leads.Total();
+#endif
+  return count + PlainUtf8Units(text, i, size);
+}
+
 std::size_t CountLineBreaks(const char* text, std::size_t from, std::size_t to, char cr,
                             char lf) {
   return WideLineBreaks(text, from, to, cr, lf);
@@ -390,6 +479,18 @@ std::size_t CountZeros(const char* text, std::size_t size) { return PlainZeros(t
 
 std::size_t CountZeros(const char16_t* text, std::size_t size) {
   return PlainZeros(text, 0, size);
+}
+
+std::size_t CountBreakUnits(const char* text, std::size_t size, char cr, char lf) {
+  return PlainBreakUnits(text, 0, size, cr, lf);
+}
+
+std::size_t CountBreakUnits(const char16_t* text, std::size_t size, char16_t cr, char16_t lf) {
+  return PlainBreakUnits(text, 0, size, cr, lf);
+}
+
+std::size_t CountUtf8Units(const char* text, std::size_t size) {
+  return PlainUtf8Units(text, 0, size);
 }
 
 std::size_t CountLineBreaks(const char* text, std::size_t from, std::size_t to, char cr,

@@ -2,8 +2,8 @@
 // does.
 //
 // Scans over arrays of bytes and of UTF-16 code units that compare sixteen
-// bytes at a time where SSE2 is there: skipping ASCII, counting 0 units and
-// line breaks, finding a literal (each unit in either of two forms), one of
+// bytes at a time where SSE2 is there: skipping ASCII, counting 0 units,
+// line breaks and the units of UTF-8, finding a literal (each unit in either of two forms), one of
 // a few units or a unit in one of a few ranges, and copying a text while
 // finding its first 0 unit or a literal in the same pass. Each has a plain
 // twin in namespace `scalar` that gives the same answer unit by unit; the
@@ -59,6 +59,16 @@ std::size_t CountLineBreaks(const char* text, std::size_t from, std::size_t to, 
 std::size_t CountLineBreaks(const char16_t* text, std::size_t from, std::size_t to,
                             char16_t cr, char16_t lf);
 
+// The number of units in [0, size) that are a `cr` or a `lf`: the units of
+// the line ends.
+std::size_t CountBreakUnits(const char* text, std::size_t size, char cr, char lf);
+std::size_t CountBreakUnits(const char16_t* text, std::size_t size, char16_t cr, char16_t lf);
+
+// The UTF-16 units the valid UTF-8 in [0, size) decodes to: one for each
+// byte that is not a continuation byte, and one more for each that leads a
+// sequence of four.
+std::size_t CountUtf8Units(const char* text, std::size_t size);
+
 // The first start p in [from, stop) at which `literal` occurs ending at or
 // before `end` (p + length <= end), or kNotFound.
 std::size_t FindLiteral(const Literal<char>& literal, const char* text, std::size_t from,
@@ -95,6 +105,9 @@ std::size_t CountLineBreaks(const char* text, std::size_t from, std::size_t to, 
                             char lf);
 std::size_t CountLineBreaks(const char16_t* text, std::size_t from, std::size_t to,
                             char16_t cr, char16_t lf);
+std::size_t CountBreakUnits(const char* text, std::size_t size, char cr, char lf);
+std::size_t CountBreakUnits(const char16_t* text, std::size_t size, char16_t cr, char16_t lf);
+std::size_t CountUtf8Units(const char* text, std::size_t size);
 std::size_t FindLiteral(const Literal<char>& literal, const char* text, std::size_t from,
                         std::size_t stop, std::size_t end);
 std::size_t FindLiteral(const Literal<char16_t>& literal, const char16_t* text,

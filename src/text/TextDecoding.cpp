@@ -365,18 +365,7 @@ Validity CheckText(const TCodePage& page, const char* text, std::size_t size) {
 }
 
 std::int64_t CountUnits(const TCodePage& page, const char* text, std::size_t size) {
-  if (page.IsUtf8()) {
-    // One unit per character of up to three bytes, two for one of four:
-    // every byte but the continuation bytes, and once more for each lead
-    // byte of four.
-    std::int64_t units = 0;
-    for (std::size_t i = 0; i < size; ++i) {
-      const auto byte = static_cast<unsigned char>(text[i]);
-      units += (byte & 0xC0) != 0x80 ? 1 : 0;
-      units += byte >= 0xF0 ? 1 : 0;
-    }
-    return units;
-  }
+  if (page.IsUtf8()) return static_cast<std::int64_t>(simd::CountUtf8Units(text, size));
   const PageProfile* profile = PageProfile::For(page);
   return profile == nullptr ? -1 : profile->Units(text, size);
 }

@@ -214,8 +214,7 @@ RawPattern<char> BytePattern(const TLineNeedle& needle, EncodeCharacter encode_c
 // CR LF, never stand for anything but a line end).
 template <typename Unit>
 std::int64_t UnitsBesideBreaks(const Unit* text, std::size_t size, std::int64_t units) {
-  std::size_t breaks = 0;
-  for (std::size_t i = 0; i < size; ++i) breaks += (text[i] == Unit('\r')) + (text[i] == Unit('\n'));
+  const std::size_t breaks = simd::CountBreakUnits(text, size, Unit('\r'), Unit('\n'));
   return units - static_cast<std::int64_t>(breaks);
 }
 

@@ -260,6 +260,10 @@ void ExpectSameCountsAndFinds(RandomTexts& random, const std::basic_string<Unit>
                                     << from << " to " << to);
   ASSERT_EQ(CountZeros(at, size), scalar::CountZeros(at, size));
   ASSERT_EQ(CountLineBreaks(at, from, to, cr, lf), scalar::CountLineBreaks(at, from, to, cr, lf));
+  ASSERT_EQ(CountBreakUnits(at, size, cr, lf), scalar::CountBreakUnits(at, size, cr, lf));
+  if constexpr (sizeof(Unit) == 1) {
+    ASSERT_EQ(CountUtf8Units(at, size), scalar::CountUtf8Units(at, size));
+  }
   const auto [units, others] = random.LiteralFrom(text, alphabet);
   const Literal<Unit> literal{units.data(), others.data(), units.size()};
   // The range of starts cut short, then the end itself.
@@ -271,7 +275,8 @@ void ExpectSameCountsAndFinds(RandomTexts& random, const std::basic_string<Unit>
 
 TEST(SimdScans, RandomByteTextsAgreeInEveryScan) {
   RandomTexts random(20240612);
-  const std::string alphabet = std::string("aAbB\r\n\r\n\x80\xFF", 10) + std::string(2, '\0');
+  const std::string alphabet =
+      std::string("aAbB\r\n\r\n\x80\xFF\xBF\xC0\xEF\xF0", 14) + std::string(2, '\0');
   for (int round = 0; round < 4000; ++round) {
     ASSERT_NO_FATAL_FAILURE(ExpectSameCountsAndFinds(random, alphabet, '\r', '\n'));
     const std::string text = random.Text(alphabet, random.Length());
