@@ -1,7 +1,7 @@
 // The table printers: escaping, the rows of a matching line, and the table
 // written in the report's order.
 //
-// This file's external interface is TablePrinter.h and OutputFormat.h;
+// This file's external interface is TablePrinter.h;
 // tests/app/TablePrinterTest.cpp covers them, tests/app/ResultViewTest.cpp
 // through the results' exports.
 #include "app/TablePrinter.h"
@@ -194,28 +194,6 @@ std::size_t CharactersBefore(const MatchRecord& record, std::size_t span) {
 }
 
 }  // namespace
-
-std::optional<OutputFormat> OutputFormatNamed(std::string_view name) {
-  if (name == "html") return OutputFormat::kHtml;
-  if (name == "tsv") return OutputFormat::kTsv;
-  if (name == "jsonl") return OutputFormat::kJsonLines;
-  return std::nullopt;
-}
-
-std::string_view OutputFormatName(OutputFormat format) {
-  switch (format) {
-    case OutputFormat::kHtml: return "html";
-    case OutputFormat::kTsv: return "tsv";
-    case OutputFormat::kCsv: return "csv";
-    case OutputFormat::kJsonLines: return "jsonl";
-  }
-  return "html";
-}
-
-std::string DefaultOutputFile(OutputFormat format) {
-  if (format == OutputFormat::kHtml) return "result.htm";
-  return "result." + std::string(OutputFormatName(format));
-}
 
 Kwic CutAtMatch(std::u16string_view text, MatchSpan span) {
   const Cut cut = CutOf(text, span);

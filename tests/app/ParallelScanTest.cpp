@@ -79,18 +79,27 @@ class ParallelScan : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(mkdir(corpus_.c_str(), 0700), 0); }
 
+  // A search of the corpus for `pattern`, without the \b wrap, written to
+  // `output`.
+  SearchOptions Options(const std::u16string& pattern, const std::string& output, int threads = 0,
+                        std::uint64_t row_memory = kRowMemoryBudget) const {
+    SearchOptions options;
+    options.pattern_text = pattern;
+    options.folder = corpus_;
+    options.word_boundary = false;
+    options.report_file = output;
+    options.threads = threads;
+    options.row_memory_budget = row_memory;
+    return options;
+  }
+
   Outcome Search(const std::u16string& pattern, bool case_sensitive, bool boundary,
                  int threads, std::uint64_t row_memory = kRowMemoryBudget,
                  bool line_filter = true, bool keep_results = false) {
     WriteBytes(report_, "previous report");
-    SearchOptions options;
-    options.pattern_text = pattern;
-    options.folder = corpus_;
+    SearchOptions options = Options(pattern, report_, threads, row_memory);
     options.case_sensitive = case_sensitive;
     options.word_boundary = boundary;
-    options.report_file = report_;
-    options.threads = threads;
-    options.row_memory_budget = row_memory;
     options.line_filter = line_filter;
     options.keep_results = keep_results;
     SearchLists lists;
@@ -169,14 +178,8 @@ class ParallelScan : public ::testing::Test {
   // set aside beyond `row_memory` bytes.
   std::string Table(const std::u16string& pattern, OutputFormat format, int threads,
                     std::uint64_t row_memory) {
-    SearchOptions options;
-    options.pattern_text = pattern;
-    options.folder = corpus_;
-    options.word_boundary = false;
+    SearchOptions options = Options(pattern, table_, threads, row_memory);
     options.format = format;
-    options.report_file = table_;
-    options.threads = threads;
-    options.row_memory_budget = row_memory;
     SearchLists lists;
     RunSearch(options, lists);
     return ReadBytes(table_);
@@ -214,10 +217,7 @@ TEST_F(ParallelScan, TablesAreTheTablesOfTheResultsKept) {
   WriteCorpus(corpus_, 40, 20261208);
   for (const char16_t* pattern : {u"the|猫", u"x*"}) {
     SCOPED_TRACE(Utf8Bytes(pattern));
-    SearchOptions options;
-    options.pattern_text = pattern;
-    options.folder = corpus_;
-    options.word_boundary = false;
+    SearchOptions options = Options(pattern, report_);
     options.keep_results = true;
     options.write_report = false;
     SearchLists lists;
