@@ -68,6 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto fields = tallyfold::fuzz::SplitFields(data + 1, size - 1, 3);
   TRegexEngine plain, linear;
   plain.SetLinearMatching(false);
+  linear.SetLinearEverywhere(true);
   plain.SetMatchStepLimit(kAttemptSteps);
   linear.SetMatchStepLimit(kAttemptSteps);
   const std::vector<int> expected = Results(plain, fields[0], fields[1], fields[2], modifiers);

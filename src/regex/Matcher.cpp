@@ -137,7 +137,7 @@ Matcher::Matcher(TRegexEngine& engine, const std::vector<char16_t>& program,
       in_(engine.input_buffer_.get()),
       end_(engine.input_end_),
       filters_(engine.search_filters_),
-      linear_(engine.linear_matching_ && prepared.states.per_position > 0) {
+      linear_(engine.linear_matching_ && prepared.states.Linear(engine.linear_everywhere_)) {
   if (!s_.RegistersFit(prog_size_)) s_.ResetRegisters(prog_size_);
 }
 

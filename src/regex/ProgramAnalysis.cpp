@@ -311,24 +311,31 @@ bool Analysis::ConsumesWordUnitFirst(int node) const {
 // Numbers the linear path's states in storage order, where the counted
 // loops around a node are those whose LOOP_ENTRY precedes it and whose LOOP
 // does not (the LOOP node itself lies inside its loop). Leaves no states
-// for a program the linear path cannot take.
+// for a program the linear path cannot take. Tells whether the program
+// repeats a group: only a repeat around what can match in more than one
+// way (another repeat, alternatives) makes the backtracker try
+// exponentially many paths, and it runs a program without one faster.
 void Analysis::NumberStates() {
   StateNumbering& n = p_.states;
   n.per_position = 0;
   n.state_base.assign(prog_size_, -1);
   n.loop_of.assign(prog_size_, -1);
   n.loops.clear();
+  n.repeats_group = false;
   if (p_.may_raise || p_.has_empty_literal) return;
   int64_t total = 0;
   int innermost = -1;
   int64_t contexts = 1;  // counter combinations of the loops around
+  bool repeated_group = false;
   int node = kFirstNode;
   while (NodeFits(prog_size_, node)) {
     const char16_t op = prog_[node];
     if (IsBackref(op)) return;
+    if (op == LINK) repeated_group = true;  // the back edge of a greedy complex * or +
     const int units = OperandUnits(prog_, prog_size_, node);
     if (units < 0) return;
     if (op == LOOP_ENTRY) {
+      repeated_group = true;
       const int loop = NextNode(prog_, node);
       if (!LoopFits(prog_size_, loop) || !IsLoopEnd(prog_[loop])) return;
       const int32_t min = LoopMin(prog_, loop);
@@ -358,6 +365,7 @@ void Analysis::NumberStates() {
   }
   if (innermost >= 0 || total == 0) return;
   n.per_position = static_cast<int32_t>(total);
+  n.repeats_group = repeated_group;
 }
 
 void Analysis::FindSkipRules() {

@@ -90,9 +90,16 @@ struct CountedLoopInfo {
 // `per_position` states, node n's being state_base[n] and those after it.
 struct StateNumbering {
   int32_t per_position = 0;  // 0: the program runs on the backtracker only
+  // Whether the program repeats a group (a LINK or a LOOP_ENTRY), the only
+  // kind the plain backtracker can take exponential time on.
+  bool repeats_group = false;
   std::vector<int32_t> state_base;  // per program unit; -1 for non-nodes
   std::vector<int32_t> loop_of;     // per unit: innermost loop around it, or -1
   std::vector<CountedLoopInfo> loops;
+
+  // Whether the program runs on the linear path: it can, and it repeats a
+  // group or `everywhere` asks for every program it can take.
+  bool Linear(bool everywhere) const { return per_position > 0 && (everywhere || repeats_group); }
 };
 
 // What the analysis reads besides the program: the engine's sets and its
@@ -145,11 +152,12 @@ struct PreparedProgram {
   // program may raise.
   std::vector<SkipRule> skip_rules;
 
-  // Whether the program may run on the linear path, and its states there.
-  // It may when it has no back-reference, no empty literal, cannot raise,
+  // Whether the program runs on the linear path, and its states there. It
+  // may when it has no back-reference, no empty literal, cannot raise,
   // and its loops' counters give at most kMaxStatesPerPosition states per
   // position: then whether an attempt can still succeed from a point
-  // depends on the state alone, not on the captures so far.
+  // depends on the state alone, not on the captures so far. It does when
+  // it also repeats a group (StateNumbering::Linear).
   StateNumbering states;
 
   // --- Character tests ------------------------------------------------------

@@ -8,8 +8,10 @@
 // by memory, not by the thread's stack.
 //
 // Time. A plain backtracker takes exponential time on patterns such as
-// `(a+)+b` or `(\w+\s?)+$` over a line that does not match. So a program
-// without back-references runs on the linear path: the same backtracker,
+// `(a+)+b` or `(\w+\s?)+$` over a line that does not match, and only on
+// programs that repeat a group (a repeat around what can match in more
+// than one way). So such a program, when it has no back-references, runs
+// on the linear path: the same backtracker,
 // which also records, one bit each, the states it has entered (a program
 // node, the counters of the counted loops around it, an input position)
 // and fails at once on entering one again, since an attempt through it has
@@ -24,8 +26,11 @@
 // positions for a small program); a single attempt that explores beyond
 // the window is plain backtracking there. Back-references, empty literals
 // (`\x00`), counted loops with more states than that, and loops nested so
-// deep that a search may raise 1014 stay on the plain backtracker. The
-// choice is made once per program, when its search state is built.
+// deep that a search may raise 1014 stay on the plain backtracker, and so
+// does every program that repeats no group, which the plain backtracker
+// runs faster (a pattern such as `\w*\w*\w*x` may still take polynomial
+// time there). The choice is made once per program, when its search state
+// is built.
 //
 // Dialect in brief: literals; `.`; classes `[a-z]`, `[^...]` with `\d \s \w`
 // inside; `\d \D \w \W \s \S`; anchors `^ $ \A \Z`; word boundaries `\b \B`;
@@ -194,6 +199,12 @@ class TRegexEngine {
   // backtracker, which the tests compare with.
   void SetLinearMatching(bool on) { linear_matching_ = on; }
   bool LinearMatching() const { return linear_matching_; }
+  // Runs every program the linear path can take on it, also those without
+  // a repeated group, which the plain backtracker runs faster; off by
+  // default. The tests and the fuzzer compare the paths on more programs
+  // with it.
+  void SetLinearEverywhere(bool on) { linear_everywhere_ = on; }
+  bool LinearEverywhere() const { return linear_everywhere_; }
 
   // Bounds every match attempt to about `steps` matcher steps (0, the
   // default: no bound; a negative value is 0). An attempt that runs out
@@ -302,6 +313,7 @@ class TRegexEngine {
   const std::atomic<bool>* cancel_flag_ = nullptr;  // see SetCancelFlag
   bool search_filters_ = true;                      // see SetSearchFilters
   bool linear_matching_ = true;                     // see SetLinearMatching
+  bool linear_everywhere_ = false;                  // see SetLinearEverywhere
   int32_t match_step_limit_ = 0;                    // see SetMatchStepLimit
 };
 

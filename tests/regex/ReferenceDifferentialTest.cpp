@@ -310,6 +310,7 @@ void CompareCase(const std::u16string& pattern, const std::u16string& modifiers,
       const bool linear = config & 2;
       engine.SetSearchFilters(filters);
       engine.SetLinearMatching(linear);
+      engine.SetLinearEverywhere(linear);
       const std::vector<Result> actual = EngineSearches(engine, text);
       if (actual == expected) continue;
       ++tally.failures;
