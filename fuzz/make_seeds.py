@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the regex fuzz target.
+"""Writes the seed corpora of the regex fuzz targets (regex_fuzz, and
+linear_fuzz, which also gets the patterns that backtrack for ages).
 
 Each seed is one byte of modifier bits (i=1 r=2 s=4 g=8 m=16 x=32), then the
 expression, the input text and the template separated by 0 bytes (UTF-8).
@@ -83,19 +84,39 @@ CASES = [
 ]
 
 
+# Patterns the plain backtracker takes exponential time on, and loops whose
+# counters the linear path's states tell apart.
+LINEAR_CASES = [
+    (DEFAULT, "(a+)+b", "b" + "a" * 47, "$1"),
+    (DEFAULT, "(a|aa)+c", "c" + "a" * 47, "$1"),
+    (DEFAULT, "(.+)+X", "X" + "y" * 47, "$1"),
+    (DEFAULT, "(\\w+\\s?)+$", "a" * 47 + "!", "$1"),
+    (DEFAULT, "(a*?a)+c", "aaac aac", "$1"),
+    (DEFAULT, "(ab|a){2,4}?b", "abababab", "$1"),
+    (DEFAULT, "((a|b){1,2}c){2,3}", "abcbcacc", "$1$2"),
+    (DEFAULT & ~G, "(\\w+\\s?)*;", "ab cd ef;", "$1"),
+    (DEFAULT | M | I, "^(\\w+?,)*$", "Ab,cD,\r\nx,y,", "$1"),
+]
+
+
 def encode(case):
     mods, expr, text, tmpl = case
     return bytes([mods]) + b"\0".join(s.encode("utf-8") for s in (expr, text, tmpl))
 
 
-def main():
-    folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus", "regex_fuzz")
+def write(target, cases):
+    folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus", target)
     os.makedirs(folder, exist_ok=True)
-    for case in CASES:
+    for case in cases:
         data = encode(case)
         name = "seed-" + hashlib.sha1(data).hexdigest()[:16]
         with open(os.path.join(folder, name), "wb") as f:
             f.write(data)
+
+
+def main():
+    write("regex_fuzz", CASES)
+    write("linear_fuzz", CASES + LINEAR_CASES)
 
 
 if __name__ == "__main__":

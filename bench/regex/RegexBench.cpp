@@ -122,6 +122,38 @@ void BM_Ours(benchmark::State& state, const PatternCase& c) {
   state.counters["lines"] = static_cast<double>(Lines().size());
 }
 
+// Patterns on which a plain backtracker takes exponential time, searched on
+// one line of `length` characters that holds what the search filters look
+// for but no match, on the linear path or (`linear` false) on the plain
+// backtracker.
+struct ExplosiveCase {
+  const char* name;
+  const char16_t* pattern;
+  char16_t lead;  // the line's first unit; then letters, then `tail`
+  char16_t fill;
+  const char16_t* tail;
+};
+
+const ExplosiveCase kExplosive[] = {
+    {"a_plus_plus_b", u"(a+)+b", u'b', u'a', u""},
+    {"a_or_aa_plus_c", u"(a|aa)+c", u'c', u'a', u""},
+    {"dot_plus_plus_X", u"(.+)+X", u'X', u'y', u""},
+    {"word_space_plus_end", u"(\\w+\\s?)+$", u'a', u'a', u"!"},
+};
+
+void BM_Explosive(benchmark::State& state, const ExplosiveCase& c, bool linear) {
+  const int length = static_cast<int>(state.range(0));
+  const std::u16string tail(c.tail);
+  const std::u16string line =
+      c.lead + std::u16string(static_cast<std::size_t>(length) - 1 - tail.size(), c.fill) + tail;
+  TRegexEngine engine;
+  engine.SetLinearMatching(linear);
+  engine.SetExpression(c.pattern);
+  bool found = false;
+  for (auto _ : state) benchmark::DoNotOptimize(found = engine.Exec(line));
+  if (found) state.SkipWithError("the line should hold no match");
+}
+
 #ifdef TALLYFOLD_HAVE_PCRE2
 // Counts with PCRE2's interpreter, or with its JIT when `jit` is set.
 long CountPcre(const PatternCase& c, bool jit) {
@@ -176,6 +208,19 @@ int RegisterAll() {
                                  true)
         ->Unit(benchmark::kMillisecond);
 #endif
+  }
+  // The plain backtracker at 24 characters only: each character more
+  // doubles its time, and 48 take hours.
+  for (const ExplosiveCase& c : kExplosive) {
+    benchmark::RegisterBenchmark((std::string("BM_ExplosiveLinear/") + c.name).c_str(),
+                                 BM_Explosive, c, true)
+        ->Arg(24)
+        ->Arg(48)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark((std::string("BM_ExplosivePlain/") + c.name).c_str(),
+                                 BM_Explosive, c, false)
+        ->Arg(24)
+        ->Unit(benchmark::kMillisecond);
   }
   return 0;
 }

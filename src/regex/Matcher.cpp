@@ -2,7 +2,8 @@
 // that stand in for recursion, and the stacks and registers they work on.
 //
 // This file's external interface is just Matcher (Matcher.h), used by the
-// search driver in SearchDriver.cpp. Covered by tests/regex/MatcherTest.cpp
+// search driver in SearchDriver.cpp, and the linear path's record
+// VisitedStates. Covered by tests/regex/MatcherTest.cpp, LinearPathTest.cpp
 // and PcreDifferentialTest.cpp.
 #include "regex/Matcher.h"
 
@@ -69,6 +70,61 @@ void MatchScratch::Release() {
 }
 
 // ---------------------------------------------------------------------------
+// The linear path's record
+
+void VisitedStates::Clear(int start, int end) {
+  const std::size_t most = std::max<std::size_t>(1, budget_words / static_cast<std::size_t>(words));
+  positions = static_cast<int>(std::min<int64_t>(static_cast<int64_t>(most), end + 1 - start));
+  const std::size_t used = static_cast<std::size_t>(positions) * words;
+  if (bits.size() < used) bits.resize(used);
+  std::fill(bits.begin(), bits.begin() + static_cast<std::ptrdiff_t>(used), 0);
+  base = floor = start;
+}
+
+void VisitedStates::BeginAttempt(int start, int end, uint64_t input, uint64_t tables,
+                                 int states) {
+  const int needed = (states + 63) / 64;
+  if (!trusted || input != input_version || tables != tables_version || needed != words ||
+      start < floor || start < base || start >= base + positions) {
+    input_version = input;
+    tables_version = tables;
+    words = needed;
+    Clear(start, end);
+  } else if (start - base > positions / 2 && base + positions <= end) {
+    // Keep what is known from `start` on and cover as far past it as the
+    // budget allows.
+    const std::size_t shift = static_cast<std::size_t>(start - base) * words;
+    const std::size_t kept = static_cast<std::size_t>(positions) * words - shift;
+    std::copy(bits.begin() + static_cast<std::ptrdiff_t>(shift),
+              bits.begin() + static_cast<std::ptrdiff_t>(shift + kept), bits.begin());
+    const std::size_t most = std::max<std::size_t>(1, budget_words / static_cast<std::size_t>(words));
+    positions = static_cast<int>(std::min<int64_t>(static_cast<int64_t>(most), end + 1 - start));
+    const std::size_t used = static_cast<std::size_t>(positions) * words;
+    if (bits.size() < used) bits.resize(used);
+    std::fill(bits.begin() + static_cast<std::ptrdiff_t>(kept),
+              bits.begin() + static_cast<std::ptrdiff_t>(used), 0);
+    base = start;
+  }
+  trusted = false;
+}
+
+void VisitedStates::EndAttempt(bool matched, bool cut, int at) {
+  // An attempt cut short entered states it did not finish trying.
+  if (cut) return;
+  if (matched) {
+    // The match's own path entered states without failing from them; those
+    // before its end are never looked at by a search that starts there.
+    floor = std::max(floor, at);
+    const unsigned rel = static_cast<unsigned>(at - base);
+    if (rel < static_cast<unsigned>(positions)) {
+      const auto first = bits.begin() + static_cast<std::ptrdiff_t>(std::size_t{rel} * words);
+      std::fill(first, first + words, 0);
+    }
+  }
+  trusted = true;
+}
+
+// ---------------------------------------------------------------------------
 // Binding
 
 Matcher::Matcher(TRegexEngine& engine, const std::vector<char16_t>& program,
@@ -80,7 +136,8 @@ Matcher::Matcher(TRegexEngine& engine, const std::vector<char16_t>& program,
       prog_size_(static_cast<int>(program.size())),
       in_(engine.input_buffer_.get()),
       end_(engine.input_end_),
-      filters_(engine.search_filters_) {
+      filters_(engine.search_filters_),
+      linear_(engine.linear_matching_ && prepared.states.Linear(engine.linear_everywhere_)) {
   if (!s_.RegistersFit(prog_size_)) s_.ResetRegisters(prog_size_);
 }
 
@@ -198,10 +255,31 @@ void Matcher::UndoTo(std::size_t mark) {
   s_.undo_count = count;
 }
 
+int32_t Matcher::StateOf(int node) const {
+  const StateNumbering& numbering = p_.states;
+  int32_t state = numbering.state_base[node];
+  int32_t scale = 1;
+  const int32_t* regs = s_.regs.data();
+  for (int loop = numbering.loop_of[node]; loop >= 0; loop = numbering.loops[loop].parent) {
+    const CountedLoopInfo& info = numbering.loops[loop];
+    state += std::min(regs[kCounterSlot + info.depth], info.top) * scale;
+    scale *= info.top + 1;
+  }
+  return state;
+}
+
 bool Matcher::MatchAt(int start) {
   bool matched;
   try {
-    matched = Run(start);
+    if (linear_) {
+      VisitedStates& visited = s_.visited;
+      visited.BeginAttempt(start, end_, e_.input_version_, e_.tables_version_,
+                           p_.states.per_position);
+      matched = Run<true>(start);
+      visited.EndAttempt(matched, s_.attempt_cut, e_.input_cursor_);
+    } else {
+      matched = Run<false>(start);
+    }
   } catch (const std::bad_alloc&) {
     RaiseOutOfMemory();
   }
@@ -230,6 +308,7 @@ bool Matcher::Checkpoint() {
   return true;
 }
 
+template <bool kLinear>
 bool Matcher::Run(int start) {
   MatchScratch& s = s_;
   const char16_t* const prog = prog_;
@@ -264,6 +343,7 @@ bool Matcher::Run(int start) {
     if (--countdown <= 0) {
       if (!Checkpoint()) {
         s.attempt_cut = true;
+        ++s.attempts_cut;
         return false;
       }
       countdown = s.countdown;
@@ -271,6 +351,11 @@ bool Matcher::Run(int start) {
     if (!NodeFits(prog_size_, node)) Raise(1002);
     const char16_t op = prog[node];
     const int next = NextNode(prog, node);
+    [[maybe_unused]] int32_t state = 0;
+    if constexpr (kLinear) {
+      state = StateOf(node);
+      if (s.visited.Enter(cursor, state)) goto fail;
+    }
     switch (op) {
       case MATCH_END:
         for (int g = 1; g < TRegexEngine::kGroupSlots; ++g) {
@@ -428,6 +513,28 @@ bool Matcher::Run(int start) {
         if (!NodeFits(prog_size_, r.operand) || !IsCountable(prog[r.operand]))
           Raise(1000);
         if (r.min > r.max) goto fail;
+        if constexpr (kLinear) {
+          // An unbounded repeat whose operand matches here has a run that
+          // ends where the run from the next position ends. The same
+          // repeat tried from the next position (which cannot be on this
+          // path, as positions never go back) failed with every count but
+          // the smallest from here; and a greedy one tried from the
+          // position before (failed, or on this path and past the counts
+          // that this one would try) took every count from here.
+          const VisitedStates& visited = s.visited;
+          if (r.max >= kOpenMax && cursor < end && TestOne(r.operand, in[cursor])) {
+            if (cursor + 1 >= visited.floor && visited.Has(cursor + 1, state)) {
+              if (Count(r.operand, cursor, r.min) < r.min || !r.Allows(in[cursor + r.min]))
+                goto fail;
+              cursor += r.min;
+              node = r.next;
+              continue;
+            }
+            if (!r.lazy && cursor - 1 >= visited.floor && TestOne(r.operand, in[cursor - 1]) &&
+                visited.Has(cursor - 1, state))
+              goto fail;
+          }
+        }
         int step = 1;
         int captured = 0;
         if (IsBackref(prog[r.operand])) {

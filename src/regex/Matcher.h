@@ -14,6 +14,17 @@
 // resume. Success needs no unwinding: it ends the whole attempt. So the depth
 // of matching is limited by memory only, never by the thread's stack.
 //
+// The linear path runs the same loop and records every state it enters (a
+// node, the counters of the counted loops around it and the input
+// position; ProgramAnalysis.h numbers them). On a program without
+// back-references, whether the rest of an attempt can succeed from a point
+// depends on that state alone, and no path enters one state twice (every
+// loop iteration consumes input, and a counted loop's counter grows). So
+// a state entered a second time was entered by a path that has failed
+// since, and failing at once gives the same first match, with the same
+// captures, as trying it again would. Each state is tried once per input,
+// not once per attempt: a state that failed fails from any start.
+//
 // A back-reference to an empty capture is the only thing that lets a loop
 // iteration consume nothing. Such a loop ends instead of going round for
 // ever: a counted loop stops after an empty iteration as if its count were
@@ -37,6 +48,59 @@ namespace tallyfold::regex_internal {
 // Matcher steps between two looks at the engine's cancellation flag.
 constexpr int32_t kCancelCheckInterval = 4096;
 
+// The linear path's record of the states entered on one input, one bit per
+// state, kept between the searches of that input. Whatever it holds about
+// positions at or after `floor` is true of every attempt that starts there:
+// the states were entered by attempts that failed, or by the path of a
+// match that ended at or before `floor`, except those at `floor` itself,
+// which a match clears. It covers `positions` positions from `base` on, at
+// most what `budget_words` allows; states at other positions are tried as
+// the backtracker tries them.
+struct VisitedStates {
+  std::vector<uint64_t> bits;  // `words` words per position from `base`
+  int words = 0;               // 64-bit words per position
+  int base = 0;                // first position covered
+  int positions = 0;           // positions covered
+  int floor = 0;               // attempts from here on may trust the record
+  uint64_t input_version = 0;  // the engine's input the record is about
+  uint64_t tables_version = 0; // and its program and sets
+  // The record is complete: no attempt ended part-way (an exception, the
+  // step bound) since it was last cleared.
+  bool trusted = false;
+  // The record's greatest size; the default is 8 MB.
+  std::size_t budget_words = std::size_t{1} << 20;
+
+  // Readies the record for an attempt at `start` on an input whose end is
+  // `end`: clears it unless it is about this input and program and may be
+  // trusted from `start`, and moves its window up to `start` when `start`
+  // lies in its upper half and the window stops short of the input end
+  // (what lies before an attempt's start is never looked at again). The
+  // attempt is untrusted until EndAttempt.
+  void BeginAttempt(int start, int end, uint64_t input, uint64_t tables, int states);
+  // After an attempt that did not throw: `cut` when the step bound ended
+  // it, `matched` with the match's end `at`.
+  void EndAttempt(bool matched, bool cut, int at);
+  // Whether `state` at `pos` was entered.
+  bool Has(int pos, int32_t state) const {
+    const unsigned rel = static_cast<unsigned>(pos - base);
+    return rel < static_cast<unsigned>(positions) &&
+           ((bits[std::size_t{rel} * words + (state >> 6)] >> (state & 63)) & 1);
+  }
+  // Whether `state` at `pos` was entered before; marks it entered.
+  [[gnu::always_inline]] bool Enter(int pos, int32_t state) {
+    const unsigned rel = static_cast<unsigned>(pos - base);
+    if (rel >= static_cast<unsigned>(positions)) return false;
+    uint64_t& word = bits[std::size_t{rel} * words + (state >> 6)];
+    const uint64_t bit = uint64_t{1} << (state & 63);
+    if (word & bit) return true;
+    word |= bit;
+    return false;
+  }
+
+ private:
+  void Clear(int start, int end);
+};
+
 // The matcher's reusable working memory, held by the engine between searches
 // so that a search allocates nothing once the stacks have grown.
 struct MatchScratch {
@@ -55,6 +119,7 @@ struct MatchScratch {
     int32_t value;
   };
 
+  VisitedStates visited;      // the linear path's record
   std::vector<Frame> frames;  // [0, frame_count) in use
   std::size_t frame_count = 0;
   std::vector<Undo> undo;  // [0, undo_count) in use
@@ -81,6 +146,7 @@ struct MatchScratch {
   int32_t steps_left = 0;       // of the bound, when the countdown last started
   int32_t countdown_start = 0;  // what the countdown last started from
   bool attempt_cut = false;     // the last attempt ran out of steps
+  uint64_t attempts_cut = 0;    // attempts that ran out of steps, ever
 
   // Sets every register to -1, sized for a program of `program_size` units.
   void ResetRegisters(int program_size);
@@ -139,7 +205,11 @@ class Matcher {
   }
 
  private:
+  // One attempt; `kLinear` skips states entered before (the linear path).
+  template <bool kLinear>
   bool Run(int start);
+  // The state number of `node` under the loop counters in force.
+  int32_t StateOf(int node) const;
   [[noreturn]] void Raise(int code);
   // Restarts the countdown; raises ECancelled when the flag is set.
   void CheckCancel();
@@ -182,6 +252,7 @@ class Matcher {
   int end_;
   bool guard_active_ = false;  // an empty back-reference matched
   bool filters_;               // the engine's SetSearchFilters
+  bool linear_;                // the program runs on the linear path
 };
 
 }  // namespace tallyfold::regex_internal

@@ -42,6 +42,7 @@ class Analysis {
   bool AddNodeChars(int node);
   void AddChar(char16_t ch);
   void FindSkipRules();
+  void NumberStates();
   bool ConsumesWordUnitFirst(int node) const;
 
   const char16_t* prog_;  // the program being analysed
@@ -68,6 +69,7 @@ void Analysis::Run() {
   int budget = kStartBudget;
   if (!AddStartChars(kFirstNode, budget)) s.start_bits.clear();
   FindSkipRules();
+  NumberStates();
 }
 
 // Walks the program in storage order and precomputes every set node's ASCII
@@ -304,6 +306,66 @@ bool Analysis::ConsumesWordUnitFirst(int node) const {
     default:
       return false;
   }
+}
+
+// Numbers the linear path's states in storage order, where the counted
+// loops around a node are those whose LOOP_ENTRY precedes it and whose LOOP
+// does not (the LOOP node itself lies inside its loop). Leaves no states
+// for a program the linear path cannot take. Tells whether the program
+// repeats a group: only a repeat around what can match in more than one
+// way (another repeat, alternatives) makes the backtracker try
+// exponentially many paths, and it runs a program without one faster.
+void Analysis::NumberStates() {
+  StateNumbering& n = p_.states;
+  n.per_position = 0;
+  n.state_base.assign(prog_size_, -1);
+  n.loop_of.assign(prog_size_, -1);
+  n.loops.clear();
+  n.repeats_group = false;
+  if (p_.may_raise || p_.has_empty_literal) return;
+  int64_t total = 0;
+  int innermost = -1;
+  int64_t contexts = 1;  // counter combinations of the loops around
+  bool repeated_group = false;
+  int node = kFirstNode;
+  while (NodeFits(prog_size_, node)) {
+    const char16_t op = prog_[node];
+    if (IsBackref(op)) return;
+    if (op == LINK) repeated_group = true;  // the back edge of a greedy complex * or +
+    const int units = OperandUnits(prog_, prog_size_, node);
+    if (units < 0) return;
+    if (op == LOOP_ENTRY) {
+      repeated_group = true;
+      const int loop = NextNode(prog_, node);
+      if (!LoopFits(prog_size_, loop) || !IsLoopEnd(prog_[loop])) return;
+      const int32_t min = LoopMin(prog_, loop);
+      const int32_t max = LoopMax(prog_, loop);
+      if (min < 0 || max < min) return;
+      const int32_t top = max == kOpenMax ? min : max;
+      const int32_t depth = innermost < 0 ? 1 : n.loops[innermost].depth + 1;
+      n.state_base[node] = static_cast<int32_t>(total);
+      n.loop_of[node] = innermost;
+      total += contexts;
+      contexts *= int64_t{top} + 1;
+      if (contexts > kMaxStatesPerPosition) return;
+      n.loops.push_back({top, depth, innermost});
+      innermost = static_cast<int>(n.loops.size()) - 1;
+    } else {
+      n.state_base[node] = static_cast<int32_t>(total);
+      n.loop_of[node] = innermost;
+      total += contexts;
+      if (IsLoopEnd(op)) {
+        if (innermost < 0) return;
+        contexts /= int64_t{n.loops[innermost].top} + 1;
+        innermost = n.loops[innermost].parent;
+      }
+    }
+    if (total > kMaxStatesPerPosition) return;
+    node = OperandStart(node) + units;
+  }
+  if (innermost >= 0 || total == 0) return;
+  n.per_position = static_cast<int32_t>(total);
+  n.repeats_group = repeated_group;
 }
 
 void Analysis::FindSkipRules() {

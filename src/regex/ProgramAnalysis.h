@@ -74,6 +74,34 @@ struct SkipRule {
   int32_t max;    // kRun: the repeat's maximum
 };
 
+// A counted loop (LOOP_ENTRY .. LOOP) around nodes of a program, as the
+// linear path numbers its states: the loop's counter tells states apart up
+// to `top` (its maximum, or its minimum when the maximum is open, since
+// every count from the minimum on then acts alike), so `top` + 1 values.
+struct CountedLoopInfo {
+  int32_t top;     // highest counter value that differs from those above it
+  int32_t depth;   // the loop's depth: its counter is the matcher's loop d
+  int32_t parent;  // index of the loop around it, -1 for none
+};
+
+// The states of the linear path (Matcher.h). A state is a node, the
+// counters of the counted loops around it (as CountedLoopInfo reads them)
+// and an input position; within one program every position has the same
+// `per_position` states, node n's being state_base[n] and those after it.
+struct StateNumbering {
+  int32_t per_position = 0;  // 0: the program runs on the backtracker only
+  // Whether the program repeats a group (a LINK or a LOOP_ENTRY), the only
+  // kind the plain backtracker can take exponential time on.
+  bool repeats_group = false;
+  std::vector<int32_t> state_base;  // per program unit; -1 for non-nodes
+  std::vector<int32_t> loop_of;     // per unit: innermost loop around it, or -1
+  std::vector<CountedLoopInfo> loops;
+
+  // Whether the program runs on the linear path: it can, and it repeats a
+  // group or `everywhere` asks for every program it can take.
+  bool Linear(bool everywhere) const { return per_position > 0 && (everywhere || repeats_group); }
+};
+
 // What the analysis reads besides the program: the engine's sets and its
 // case inverter.
 struct CharacterSets {
@@ -123,6 +151,14 @@ struct PreparedProgram {
   // Empty when some top-level alternative allows no skipping, or the
   // program may raise.
   std::vector<SkipRule> skip_rules;
+
+  // Whether the program runs on the linear path, and its states there. It
+  // may when it has no back-reference, no empty literal, cannot raise,
+  // and its loops' counters give at most kMaxStatesPerPosition states per
+  // position: then whether an attempt can still succeed from a point
+  // depends on the state alone, not on the captures so far. It does when
+  // it also repeats a group (StateNumbering::Linear).
+  StateNumbering states;
 
   // --- Character tests ------------------------------------------------------
   char16_t Invert(char16_t ch) const {
@@ -181,6 +217,10 @@ struct PreparedProgram {
     }
   }
 };
+
+// The most states per input position the linear path takes on; a program
+// whose counted loops multiply to more runs on the backtracker.
+constexpr int32_t kMaxStatesPerPosition = 4096;
 
 // Analyses `program` under `sets` into `out`. On an exception (allocation,
 // a throwing case inverter) `out` is left half made and must not be used.

@@ -7,6 +7,31 @@
 // compiled program whose state lives on the heap, so deep matches are limited
 // by memory, not by the thread's stack.
 //
+// Time. A plain backtracker takes exponential time on patterns such as
+// `(a+)+b` or `(\w+\s?)+$` over a line that does not match, and only on
+// programs that repeat a group (a repeat around what can match in more
+// than one way). So such a program, when it has no back-references, runs
+// on the linear path: the same backtracker,
+// which also records, one bit each, the states it has entered (a program
+// node, the counters of the counted loops around it, an input position)
+// and fails at once on entering one again, since an attempt through it has
+// failed before. It finds exactly the match the plain backtracker finds,
+// and enters each state at most once per input, over all the searches of
+// Exec and ExecNext; with at most 4096 states per position (nodes times
+// the counter values of their counted loops) that bounds a line's work by a
+// constant times program size times line length, apart from the runs a
+// single-character repeat like `\w*` counts, which it may count again from
+// each start position. Limits: the record takes at most 8 MB per engine,
+// covering a window of positions from the attempt's start (over a million
+// positions for a small program); a single attempt that explores beyond
+// the window is plain backtracking there. Back-references, empty literals
+// (`\x00`), counted loops with more states than that, and loops nested so
+// deep that a search may raise 1014 stay on the plain backtracker, and so
+// does every program that repeats no group, which the plain backtracker
+// runs faster (a pattern such as `\w*\w*\w*x` may still take polynomial
+// time there). The choice is made once per program, when its search state
+// is built.
+//
 // Dialect in brief: literals; `.`; classes `[a-z]`, `[^...]` with `\d \s \w`
 // inside; `\d \D \w \W \s \S`; anchors `^ $ \A \Z`; word boundaries `\b \B`;
 // groups `(...)` (at most 14, numbered from 1); back-references `\1`..`\9`;
@@ -169,9 +194,22 @@ class TRegexEngine {
   void SetSearchFilters(bool on) { search_filters_ = on; }
   bool SearchFilters() const { return search_filters_; }
 
+  // The linear path (see the top of this file). On by default; it never
+  // changes a result, and off, every program runs on the plain
+  // backtracker, which the tests compare with.
+  void SetLinearMatching(bool on) { linear_matching_ = on; }
+  bool LinearMatching() const { return linear_matching_; }
+  // Runs every program the linear path can take on it, also those without
+  // a repeated group, which the plain backtracker runs faster; off by
+  // default. The tests and the fuzzer compare the paths on more programs
+  // with it.
+  void SetLinearEverywhere(bool on) { linear_everywhere_ = on; }
+  bool LinearEverywhere() const { return linear_everywhere_; }
+
   // Bounds every match attempt to about `steps` matcher steps (0, the
   // default: no bound; a negative value is 0). An attempt that runs out
-  // fails as if it had not matched, and the search goes on. Fuzzing sets
+  // fails as if it had not matched, and the search goes on; the linear
+  // path counts its own steps, which are fewer. Fuzzing sets
   // it, so that a timeout means a real hang and not a pattern that
   // legitimately backtracks for ages.
   void SetMatchStepLimit(int32_t steps) { match_step_limit_ = steps < 0 ? 0 : steps; }
@@ -274,6 +312,8 @@ class TRegexEngine {
   std::shared_ptr<regex_internal::SearchState> scratch_;
   const std::atomic<bool>* cancel_flag_ = nullptr;  // see SetCancelFlag
   bool search_filters_ = true;                      // see SetSearchFilters
+  bool linear_matching_ = true;                     // see SetLinearMatching
+  bool linear_everywhere_ = false;                  // see SetLinearEverywhere
   int32_t match_step_limit_ = 0;                    // see SetMatchStepLimit
 };
 

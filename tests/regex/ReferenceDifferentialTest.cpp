@@ -4,8 +4,9 @@
 // groups, lazy and greedy complex loops, loops nested up to and beyond the
 // loop stack, back-references repeated and inside repetitions) and random
 // texts are searched by Exec and ExecNext as the corpus scan does, and from
-// every offset; the engine runs with its search filters on and off. Matches,
-// group captures and runtime errors must agree.
+// every offset; the engine runs with its search filters on and off, and
+// with its linear path on and off. Matches, group captures and runtime
+// errors must agree.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -20,6 +21,7 @@
 #include "regex/PatternGenerator.h"
 #include "regex/ProgramDump.h"
 #include "regex/ReferenceMatcher.h"
+#include "regex/SearchDriver.h"
 
 namespace tallyfold {
 namespace {
@@ -275,6 +277,7 @@ struct Tally {
   int with_match = 0;     // ... where the first search matched
   int loop_overflow = 0;  // ... where a search raised 1014
   int too_costly = 0;     // ... the reference gave up on
+  int linear = 0;         // ... whose program the linear path takes
   int failures = 0;
 };
 
@@ -302,8 +305,12 @@ void CompareCase(const std::u16string& pattern, const std::u16string& modifiers,
       ++tally.too_costly;
       continue;
     }
-    for (const bool filters : {true, false}) {
+    for (const int config : {0, 1, 2, 3}) {
+      const bool filters = config & 1;
+      const bool linear = config & 2;
       engine.SetSearchFilters(filters);
+      engine.SetLinearMatching(linear);
+      engine.SetLinearEverywhere(linear);
       const std::vector<Result> actual = EngineSearches(engine, text);
       if (actual == expected) continue;
       ++tally.failures;
@@ -311,11 +318,13 @@ void CompareCase(const std::u16string& pattern, const std::u16string& modifiers,
                     << (settings.latin1 ? ", Latin-1 case" : "")
                     << (settings.no_pair ? ", other sets" : "") << ") on \"" << Printable(text)
                     << "\", filters " << (filters ? "on" : "off")
+                    << (linear ? ", linear path on" : ", linear path off")
                     << "\n  program: " << DumpProgram(engine.ProgramUnits())
                     << "\n  engine:" << Describe(actual) << "\n  reference:" << Describe(expected);
       return;
     }
     ++tally.cases;
+    if (engine.CurrentSearchState().prepared.states.per_position > 0) ++tally.linear;
     if (!expected.front().groups.empty()) ++tally.with_match;
     for (const Result& r : expected)
       if (r.error == 1014) {
@@ -378,14 +387,16 @@ TEST(ReferenceDifferential, RandomPatternsAgreeWithTheReference) {
     for (int t = 0; t < 4; ++t) texts.push_back(gen.Text());
     CompareCase(pattern, modifiers, settings, texts, tally);
   }
-  std::printf("%d cases, %d matching, %d overflowing the loop stack, %d too costly\n",
-              tally.cases, tally.with_match, tally.loop_overflow, tally.too_costly);
+  std::printf("%d cases, %d matching, %d overflowing the loop stack, %d too costly, "
+              "%d on the linear path\n",
+              tally.cases, tally.with_match, tally.loop_overflow, tally.too_costly, tally.linear);
   // The comparison proves little unless most patterns compile and run,
   // many match, and the loop stack overflows now and then.
   EXPECT_GE(tally.cases, 20000);
   EXPECT_GT(tally.with_match, tally.cases / 5);
   EXPECT_GT(tally.loop_overflow, 200);
   EXPECT_LE(tally.too_costly, tally.cases / 1000);
+  EXPECT_GT(tally.linear, tally.cases / 2);
 }
 
 }  // namespace
