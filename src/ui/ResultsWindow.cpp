@@ -359,8 +359,8 @@ void TResultsWindow::CreateControls() {
       {tr("Report order"), ResultOrder::kReport},
       {tr("File and line"), ResultOrder::kFileAndLine},
       {tr("Match"), ResultOrder::kMatch},
-      {tr("Word left"), ResultOrder::kLeftWord},
-      {tr("Word right"), ResultOrder::kRightWord}};
+      {tr("Word left"), ResultOrder::kLeft},
+      {tr("Word right"), ResultOrder::kRight}};
   for (const auto& [label, order] : orders) cmbOrder->addItem(label, static_cast<int>(order));
 
   edtFilter = new QLineEdit(this);

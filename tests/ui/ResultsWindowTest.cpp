@@ -128,9 +128,9 @@ TEST_F(ResultsWindowTest, EveryOrderArrangesTheRows) {
        {"大海\t[the]", "in [the]", "in the 海 [sea]", "[the]", "the [sea]", "the sea, [the]"}},
       {ResultOrder::kMatch,
        {"the [sea]", "in the 海 [sea]", "[the]", "the sea, [the]", "in [the]", "大海\t[the]"}},
-      {ResultOrder::kLeftWord,
+      {ResultOrder::kLeft,
        {"[the]", "in [the]", "the sea, [the]", "the [sea]", "大海\t[the]", "in the 海 [sea]"}},
-      {ResultOrder::kRightWord,
+      {ResultOrder::kRight,
        {"in the 海 [sea]", "大海\t[the]", "[the]", "the sea, [the]", "the [sea]", "in [the]"}},
       {ResultOrder::kReport,
        {"[the]", "the [sea]", "the sea, [the]", "in [the]", "in the 海 [sea]", "大海\t[the]"}},
@@ -360,7 +360,7 @@ TEST_F(ResultsWindowTest, TwoHundredThousandRowsOpenScrollAndArrange) {
   EXPECT_EQ(window_->Rows().index(199'999, ResultTableModel::kLine).data().toInt(), 100'000);
   EXPECT_EQ(window_->Rows().index(199'999, ResultTableModel::kLeft).data().toString(), "sea 0 ");
 
-  ArrangeAndWait(ResultOrder::kRightWord, QString());
+  ArrangeAndWait(ResultOrder::kRight, QString());
   ASSERT_EQ(window_->Rows().rowCount(), 200'000);
   // Second matches have no word on their right and come first; first
   // matches follow by their line's number, compared as text.
