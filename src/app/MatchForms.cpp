@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "platform/Exception.h"
+#include "text/TextFile.h"
 #include "text/WideHelpers.h"
 
 namespace tallyfold {
@@ -106,6 +107,34 @@ void WriteForms(const std::vector<MatchForm>& forms,
   }
   output.Add(rows);
   output.Flush();
+}
+
+void WriteFormsFile(const std::vector<MatchForm>& forms, const std::string& native_path,
+                    const std::atomic<bool>* cancel) {
+  WriteFileWith(
+      native_path,
+      [&](TStream& stream) {
+        WriteForms(
+            forms,
+            [&stream](std::string_view bytes) {
+              stream.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+            },
+            cancel);
+      },
+      cancel);
+}
+
+ResultView RowsOfForm(const ResultView& view, std::u16string_view form, bool fold_ascii_case,
+                      const std::atomic<bool>* cancel) {
+  std::vector<std::size_t> rows;
+  std::u16string shown;
+  for (std::size_t row = 0; row < view.RowCount(); ++row) {
+    if (row % kCheckEvery == 0 && IsCancelled(cancel)) throw ECancelled();
+    shown.assign(view.Context(row).match);
+    FoldForm(shown, fold_ascii_case);
+    if (shown == form) rows.push_back(row);
+  }
+  return view.Subset(rows);
 }
 
 }  // namespace tallyfold

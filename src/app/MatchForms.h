@@ -48,4 +48,15 @@ void WriteForms(const std::vector<MatchForm>& forms,
                 const std::function<void(std::string_view bytes)>& write,
                 const std::atomic<bool>* cancel = nullptr);
 
+// The same written to the file at `native_path` as the match tables are
+// (WriteTableFile in app/ResultView.h).
+void WriteFormsFile(const std::vector<MatchForm>& forms, const std::string& native_path,
+                    const std::atomic<bool>* cancel = nullptr);
+
+// The rows of `view` whose form (as CountForms makes it, with the same
+// `fold_ascii_case`) is `form`, in the view's order: the rows behind one
+// line of the forms table.
+ResultView RowsOfForm(const ResultView& view, std::u16string_view form, bool fold_ascii_case,
+                      const std::atomic<bool>* cancel = nullptr);
+
 }  // namespace tallyfold

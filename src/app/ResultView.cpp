@@ -411,13 +411,18 @@ std::u16string_view ResultView::WordRightOf(std::u16string_view text) {
 
 void WriteTable(const ResultView& view, TableFormat format,
                 const std::function<void(std::string_view bytes)>& write,
-                const std::atomic<bool>* cancel, int context) {
+                const std::atomic<bool>* cancel, int context,
+                const std::function<void(int percent)>& progress) {
   FilePrinters printers(view.Results(), format, context);
+  ProgressReport report(progress);
   TableOutput output(write);
   output.Add(TableHead(format));
   std::u16string rows;
   for (std::size_t row = 0; row < view.RowCount(); ++row) {
-    if (row % kCheckEvery == 0 && IsCancelled(cancel)) throw ECancelled();
+    if (row % kCheckEvery == 0) {
+      if (IsCancelled(cancel)) throw ECancelled();
+      report(static_cast<int>(row * 100 / view.RowCount()));
+    }
     const ResultLine line = view.Line(row);
     printers.For(line.file).AppendMatchRow(rows, RecordOf(line), view.Row(row).span);
     if (rows.size() >= kRowsPerOutput) {
@@ -427,6 +432,7 @@ void WriteTable(const ResultView& view, TableFormat format,
   }
   output.Add(rows);
   output.Flush();
+  report(100);
 }
 
 void WriteJsonLines(const ResultSet& results,

@@ -89,11 +89,13 @@ class ResultView {
 // Tables (app/TablePrinter.h): one row per shown row of the view, in its
 // order, with the format's head. `format` is kCsv, kTsv or kJsonLines;
 // `context` is the characters of each side of a match written
-// (WithContext in app/TablePrinter.h).
+// (WithContext in app/TablePrinter.h); `progress` hears the share of the
+// rows written, 0 to 100, now and then.
 using TableFormat = OutputFormat;
 void WriteTable(const ResultView& view, TableFormat format,
                 const std::function<void(std::string_view bytes)>& write,
-                const std::atomic<bool>* cancel = nullptr, int context = kWholeLine);
+                const std::atomic<bool>* cancel = nullptr, int context = kWholeLine,
+                const std::function<void(int percent)>& progress = {});
 
 // JSON Lines (app/TablePrinter.h) of every match of `results`, in report
 // order.
