@@ -435,6 +435,55 @@ void WriteTable(const ResultView& view, TableFormat format,
   report(100);
 }
 
+void WriteHitsPerFile(const ResultSet& results, const std::vector<int>& files,
+                      TableFormat format,
+                      const std::function<void(std::string_view bytes)>& write) {
+  const bool csv = format == TableFormat::kCsv;
+  const char16_t separator = csv ? u',' : u'\t';
+  const std::u16string_view end = csv ? u"\r\n" : u"\n";
+  std::u16string rows(csv ? u"\uFEFF" : u"");
+  for (const std::u16string_view name : {u"file", u"lines", u"matches", u"per_10000",
+                                         u"characters", u"encoding", u"replaced", u"nuls"}) {
+    if (name != u"file") rows += separator;
+    rows += name;
+  }
+  rows += end;
+  const auto number = [&rows](std::uint64_t value) {
+    for (const char digit : std::to_string(value)) rows += static_cast<char16_t>(digit);
+  };
+  for (const int index : files) {
+    const ResultFile& file = results.Files()[static_cast<std::size_t>(index)];
+    AppendTableField(rows, format, Utf8Decode(file.shown_name));
+    rows += separator;
+    number(static_cast<std::uint64_t>(file.lines));
+    rows += separator;
+    number(static_cast<std::uint64_t>(file.matches));
+    rows += separator;
+    // Hundredths, rounded, written with two decimals.
+    const std::uint64_t hundredths =
+        file.characters > 0 ? static_cast<std::uint64_t>(
+                                  (static_cast<double>(file.matches) * 1e6) /
+                                      static_cast<double>(file.characters) + 0.5)
+                            : 0;
+    number(hundredths / 100);
+    rows += u'.';
+    rows += static_cast<char16_t>(u'0' + hundredths % 100 / 10);
+    rows += static_cast<char16_t>(u'0' + hundredths % 10);
+    rows += separator;
+    number(static_cast<std::uint64_t>(file.characters));
+    rows += separator;
+    AppendTableField(rows, format, Utf8Decode(file.read.codeset));
+    rows += separator;
+    number(file.read.malformed);
+    rows += separator;
+    number(file.read.nuls);
+    rows += end;
+  }
+  TableOutput output(write);
+  output.Add(rows);
+  output.Flush();
+}
+
 void WriteJsonLines(const ResultSet& results,
                     const std::function<void(std::string_view bytes)>& write,
                     const std::atomic<bool>* cancel) {

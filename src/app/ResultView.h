@@ -97,6 +97,15 @@ void WriteTable(const ResultView& view, TableFormat format,
                 const std::atomic<bool>* cancel = nullptr, int context = kWholeLine,
                 const std::function<void(int percent)>& progress = {});
 
+// The hits per file of `results` as a table in `format` (kTsv or kCsv,
+// fields as in app/TablePrinter.h): a head row "file, lines, matches,
+// per_10000, characters, encoding, replaced, nuls", then the files
+// `files` (indexes into results.Files()) in the order given. per_10000 is
+// the matches per 10,000 characters with two decimals.
+void WriteHitsPerFile(const ResultSet& results, const std::vector<int>& files,
+                      TableFormat format,
+                      const std::function<void(std::string_view bytes)>& write);
+
 // JSON Lines (app/TablePrinter.h) of every match of `results`, in report
 // order.
 void WriteJsonLines(const ResultSet& results,

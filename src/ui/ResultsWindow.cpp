@@ -507,7 +507,17 @@ void TResultsWindow::CreateControls() {
   tabResults = new QTabWidget(this);
   tabResults->setObjectName(QStringLiteral("tabResults"));
   tabResults->addTab(tblResults, tr("Matches"));
-  tabResults->addTab(tblFiles, tr("Hits per file"));
+  btnExportFiles = new QPushButton(tr("Export hits per file…"), this);
+  btnExportFiles->setObjectName(QStringLiteral("btnExportFiles"));
+  auto* files_page = new QWidget(this);
+  auto* files_bar = new QHBoxLayout;
+  files_bar->addStretch(1);
+  files_bar->addWidget(btnExportFiles);
+  auto* files_layout = new QVBoxLayout(files_page);
+  files_layout->setContentsMargins(0, 0, 0, 0);
+  files_layout->addLayout(files_bar);
+  files_layout->addWidget(tblFiles, 1);
+  tabResults->addTab(files_page, tr("Hits per file"));
 
   forms_proxy_ = new QSortFilterProxyModel(this);
   forms_proxy_->setSourceModel(forms_model_);
@@ -592,6 +602,19 @@ void TResultsWindow::CreateControls() {
   connect(edtFormFilter, &QLineEdit::textChanged, forms_proxy_,
           &QSortFilterProxyModel::setFilterFixedString);
   connect(chkFoldCase, &QCheckBox::toggled, this, &TResultsWindow::ArrangeFromControls);
+  auto* copy_files = new QAction(tr("Copy"), tblFiles);
+  copy_files->setObjectName(QStringLiteral("actCopyFiles"));
+  copy_files->setShortcut(QKeySequence::Copy);
+  copy_files->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  tblFiles->addAction(copy_files);
+  connect(copy_files, &QAction::triggered, this,
+          [this] { QApplication::clipboard()->setText(HitsPerFileAsText()); });
+  connect(btnExportFiles, &QPushButton::clicked, this, [this] {
+    const std::optional<QString> path = save_picker_.ChooseSaveFile(
+        this, tr("Export hits per file"), QStringLiteral("files.tsv"),
+        tr("TSV files (*.tsv *.txt);;CSV files (*.csv)"));
+    if (path) ExportHitsPerFile(*path);
+  });
   connect(tblForms, &QTableView::doubleClicked, this,
           [this](const QModelIndex& index) { ShowFormRows(index.row()); });
   connect(btnExportForms, &QPushButton::clicked, this, [this] {
@@ -748,6 +771,38 @@ void TResultsWindow::CopySelection() {
                    [&report](int percent) { report(percent, 100, {}); });
       },
       [table] { QApplication::clipboard()->setText(QString::fromStdString(*table)); });
+}
+
+std::vector<int> TResultsWindow::ShownFiles() const {
+  std::vector<int> files;
+  const int totals = files_model_->rowCount() - 1;
+  for (int row = 0; row < files_proxy_->rowCount(); ++row) {
+    const int file = files_proxy_->mapToSource(files_proxy_->index(row, 0)).row();
+    if (file != totals) files.push_back(file);
+  }
+  return files;
+}
+
+QString TResultsWindow::HitsPerFileAsText() const {
+  std::string table;
+  WriteHitsPerFile(*results_, ShownFiles(), TableFormat::kTsv,
+                   [&table](std::string_view bytes) { table.append(bytes); });
+  return QString::fromStdString(table);
+}
+
+void TResultsWindow::ExportHitsPerFile(const QString& path) {
+  const TableFormat format = path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)
+                                 ? TableFormat::kCsv
+                                 : TableFormat::kTsv;
+  try {
+    WriteFileWith(QFile::encodeName(path).toStdString(), [&](TStream& stream) {
+      WriteHitsPerFile(*results_, ShownFiles(), format, [&stream](std::string_view bytes) {
+        stream.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+      });
+    });
+  } catch (const std::exception& error) {
+    errors_.ShowError(this, QString::fromStdString(error.what()));
+  }
 }
 
 void TResultsWindow::ShowFormRows(int row) {

@@ -15,7 +15,8 @@
 // a CSV or TSV file, in the background too (both tables are WriteTable's). A
 // second tab, "Hits per file", lists every file searched with its matching
 // lines, matches and characters, the encoding it was read in and the bytes
-// replaced and NULs it held, totals last, sortable by any column. A third,
+// replaced and NULs it held, totals last, sortable by any column, copied
+// and exported in the order shown. A third,
 // "Forms", lists each distinct match of the shown rows with its counts
 // (app/MatchForms.h), sortable, filterable, exportable, with ASCII case
 // folded on request; double-clicking a form shows its rows. A context width
@@ -205,6 +206,12 @@ class TResultsWindow : public QWidget {
   // Writes the forms shown to `path` as TSV (WriteFormsFile).
   void ExportForms(const QString& path);
 
+  // The hits per file in the order the tab shows them, totals left out
+  // (WriteHitsPerFile in app/ResultView.h): TSV for the clipboard (Ctrl+C
+  // on the tab), TSV or CSV (a path ending in .csv) for a file.
+  QString HitsPerFileAsText() const;
+  void ExportHitsPerFile(const QString& path);
+
   // Writes the shown rows to `path` in the background (the export buttons
   // ask the SaveFilePicker for the path first).
   void Export(TableFormat format, const QString& path);
@@ -229,6 +236,7 @@ class TResultsWindow : public QWidget {
   void SortByColumn(int column);
   std::vector<std::size_t> SelectedRows() const;
   void ShowView(std::shared_ptr<const ResultView> view);
+  std::vector<int> ShownFiles() const;
 
   QTabWidget* tabResults;
   QComboBox* cmbOrder;
@@ -240,6 +248,7 @@ class TResultsWindow : public QWidget {
   QLineEdit* edtFormFilter;
   QCheckBox* chkFoldCase;
   QPushButton* btnExportForms;
+  QPushButton* btnExportFiles;
   QSpinBox* spnContext;
   QPushButton* btnExportCsv;
   QPushButton* btnExportTsv;

@@ -234,6 +234,17 @@ TEST_F(ResultsWindowTest, HitsPerFileListEveryFileWithTotalsLast) {
     EXPECT_EQ(names, order == Qt::AscendingOrder ? QStringList({"c.txt", "a.txt", "b.txt", "Total"})
                                                  : QStringList({"b.txt", "a.txt", "c.txt", "Total"}));
   }
+  // Copied and exported in the order shown, without the totals.
+  const QString rows = "b.txt\t1\t3\t375.00\t80\t\t0\t0\n"
+                       "a.txt\t2\t3\t250.00\t120\t\t0\t0\n"
+                       "c.txt\t0\t0\t0.00\t40\t\t0\t0\n";
+  const QString head = "file\tlines\tmatches\tper_10000\tcharacters\tencoding\treplaced\tnuls\n";
+  EXPECT_EQ(window_->HitsPerFileAsText(), head + rows);
+  QTemporaryDir folder;
+  window_->ExportHitsPerFile(folder.filePath("files.CSV"));
+  const QByteArray csv = ReadBytes(folder.filePath("files.CSV"));
+  EXPECT_TRUE(csv.startsWith("\xEF\xBB\xBF" "file,lines,matches,per_10000,")) << csv.toStdString();
+  EXPECT_TRUE(csv.endsWith("c.txt,0,0,0.00,40,,0,0\r\n")) << csv.toStdString();
 }
 
 TEST_F(ResultsWindowTest, ClickingAColumnHeadOrdersTheRowsByIt) {

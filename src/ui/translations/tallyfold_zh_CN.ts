@@ -357,6 +357,18 @@
         <source>Copying…</source>
         <translation>正在复制…</translation>
     </message>
+    <message>
+        <source>Export hits per file…</source>
+        <translation>导出各文件命中…</translation>
+    </message>
+    <message>
+        <source>Export hits per file</source>
+        <translation>导出各文件命中</translation>
+    </message>
+    <message>
+        <source>TSV files (*.tsv *.txt);;CSV files (*.csv)</source>
+        <translation>TSV 文件 (*.tsv *.txt);;CSV 文件 (*.csv)</translation>
+    </message>
 </context>
 <context>
     <name>tallyfold::TSearchNote</name>
