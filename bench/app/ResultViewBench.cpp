@@ -2,7 +2,10 @@
 //   - Arrange in each of the five orders, every row shown;
 //   - Arrange in the report's order and in the match's order with a filter
 //     ("MATCH, ", ASCII case ignored) that keeps about one row in eight;
-//   - WriteTable as CSV and as TSV, into a counter of bytes (no file).
+//   - WriteTable as CSV and as TSV, into a counter of bytes (no file), and
+//     as the window's full copy, into one string;
+//   - CountForms, with and without ASCII case folded;
+//   - the left and right orders over a million lines of Chinese prose.
 // The rows are generated once from a fixed seed: about 400,000 corpus-like
 // lines of 6 to 30 words in 200 files, each line with 1 to 4 matches, so
 // that the matches and the words beside them repeat and every order has long
@@ -14,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/MatchForms.h"
 #include "app/ResultView.h"
 
 namespace tallyfold {
@@ -81,8 +85,8 @@ void BM_Arrange(benchmark::State& state) {
   state.counters["rows_shown"] = static_cast<double>(view.RowCount());
   state.counters["rows"] = static_cast<double>(Results().HitCount());
 }
-// Arguments: the order (0 report, 1 file and line, 2 match, 3 left word,
-// 4 right word), then 1 for the filter.
+// Arguments: the order (0 report, 1 file and line, 2 match, 3 left, 4
+// right), then 1 for the filter.
 BENCHMARK(BM_Arrange)
     ->ArgNames({"order", "filter"})
     ->Args({0, 0})
@@ -107,6 +111,63 @@ void BM_WriteTable(benchmark::State& state) {
 }
 // Arguments: 0 CSV, 1 TSV.
 BENCHMARK(BM_WriteTable)->ArgName("tsv")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The window's full copy: every row into one string, as the clipboard gets it.
+void BM_CopyAll(benchmark::State& state) {
+  const ResultView view(Results());
+  for (auto _ : state) {
+    std::string copy;
+    WriteTable(view, TableFormat::kTsv, [&copy](std::string_view piece) { copy.append(piece); });
+    benchmark::DoNotOptimize(copy.data());
+  }
+}
+BENCHMARK(BM_CopyAll)->Unit(benchmark::kMillisecond);
+
+// The forms of every row, as counted (argument 1: ASCII case folded).
+void BM_CountForms(benchmark::State& state) {
+  const ResultView view(Results());
+  std::size_t forms = 0;
+  for (auto _ : state) {
+    forms = CountForms(view, state.range(0) != 0).size();
+    benchmark::DoNotOptimize(forms);
+  }
+  state.counters["forms"] = static_cast<double>(forms);
+}
+BENCHMARK(BM_CountForms)->ArgName("fold")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Chinese prose: runs of ideographs without spaces, one match per line at
+// a random place, so that the neighbour orders read CJK characters.
+const ResultSet& ChineseResults() {
+  static const ResultSet* results = [] {
+    auto* set = new ResultSet;
+    ResultFile file;
+    file.shown_name = "zh.txt";
+    set->AddFile(file);
+    std::mt19937 random(7);
+    std::u16string text;
+    const std::size_t target = RowTarget();
+    for (int line = 1; set->HitCount() < target; ++line) {
+      text.clear();
+      const int length = 10 + static_cast<int>(random() % 40);
+      for (int k = 0; k < length; ++k)
+        text += static_cast<char16_t>(0x4E00 + random() % 400);  // a few hundred ideographs
+      const int start = static_cast<int>(random() % static_cast<unsigned>(length - 1));
+      set->AddLine(0, line, text, {{start, 2}});
+    }
+    return set;
+  }();
+  return *results;
+}
+
+void BM_ArrangeChinese(benchmark::State& state) {
+  ResultView view(ChineseResults());
+  for (auto _ : state) {
+    view.Arrange(static_cast<ResultOrder>(state.range(0)), u"", nullptr, nullptr);
+    benchmark::DoNotOptimize(view.RowCount());
+  }
+}
+// Arguments: 3 left, 4 right.
+BENCHMARK(BM_ArrangeChinese)->ArgName("order")->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace tallyfold

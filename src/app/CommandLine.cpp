@@ -47,7 +47,8 @@ const std::string& UsageText() {
   static const std::string text = std::string() +
       "Usage: tallyfold-cli [--case] [--no-boundary] [-o FILE] [--open] [--quiet]\n"
       "                     [--threads N] [--recursive] [--no-css] [--row-memory SIZE]\n"
-      "                     [--format html|tsv|jsonl]\n"
+      "                     [--format html|tsv|csv|jsonl|forms]\n"
+      "                     [--order report|file|match|left|right] [--context N]\n"
       "                     [--encoding NAME] [--fallback NAME] PATTERN FOLDER\n"
       "       tallyfold-cli --help | --version\n"
       "\n"
@@ -83,8 +84,18 @@ const std::string& UsageText() {
       kDefaultFallbackEncoding + ")\n" +
       "  --format NAME   html (the default): the report; tsv: a table of every match\n"
       "                  (file, line, count, left, match, right; default file\n"
-      "                  result.tsv); jsonl: one JSON object per match (default\n"
-      "                  file result.jsonl); both in the report's order, UTF-8\n"
+      "                  result.tsv); csv: the same for spreadsheets (result.csv;\n"
+      "                  a cell starting with =, +, -, @, tab or CR gets a leading\n"
+      "                  apostrophe); jsonl: one JSON object per match (default\n"
+      "                  file result.jsonl); all in the report's order, UTF-8;\n"
+      "                  forms: each distinct match with its matches, lines and\n"
+      "                  files, most frequent first (TSV, default file forms.tsv)\n"
+      "  --order NAME    the order of a table's rows: report (the default), file\n"
+      "                  (file, then line), match, left or right (the neighbour of\n"
+      "                  the match: up to three CJK characters next to it, nearest\n"
+      "                  first, else the nearest word); ties keep report order\n"
+      "  --context N     write only N characters each side of a match in a table\n"
+      "                  (default: the whole line)\n"
       "  --row-memory SIZE  hold at most SIZE bytes of report rows in memory while\n"
       "                  searching (a number, with K, M or G for KiB, MiB or GiB;\n"
       "                  default 256M); the rest waits on disk beside the report,\n"
@@ -123,6 +134,36 @@ int ThreadCountArgument(const std::string& text) {
   return value;
 }
 
+// The value of --order.
+ResultOrder OrderArgument(const std::string& text) {
+  const std::pair<const char*, ResultOrder> kNames[] = {
+      {"report", ResultOrder::kReport}, {"file", ResultOrder::kFileAndLine},
+      {"match", ResultOrder::kMatch},   {"left", ResultOrder::kLeft},
+      {"right", ResultOrder::kRight}};
+  for (const auto& [name, order] : kNames) {
+    if (text == name) return order;
+  }
+  throw UsageError("--order needs report, file, match, left or right, not '" + text + "'");
+}
+
+// The value of --context: a decimal number of characters, up to a million.
+int ContextArgument(const std::string& text) {
+  constexpr int kMaxContext = 1000000;
+  int value = 0;
+  for (const char ch : text) {
+    if (ch < '0' || ch > '9' || value > kMaxContext) {
+      value = -1;
+      break;
+    }
+    value = value * 10 + (ch - '0');
+  }
+  if (text.empty() || value < 0 || value > kMaxContext) {
+    throw UsageError("--context needs a number of characters from 0 to " +
+                     std::to_string(kMaxContext) + ", not '" + text + "'");
+  }
+  return value;
+}
+
 // The value of --row-memory: decimal digits and an optional K, M or G (for
 // KiB, MiB or GiB), up to 2^50 bytes.
 std::uint64_t ByteSizeArgument(const std::string& text) {
@@ -151,6 +192,7 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
   CliOptions options;
   std::vector<std::string> positional;
   bool options_ended = false;
+  bool arranged_table = false;  // --order or --context given
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (options_ended || arg.size() < 2 || arg[0] != '-') {
@@ -177,11 +219,21 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
       if (i + 1 == args.size()) throw UsageError("option " + arg + " needs an encoding name");
       (arg == "--encoding" ? options.encoding : options.fallback) = args[++i];
     } else if (arg == "--format") {
-      if (i + 1 == args.size()) throw UsageError("option --format needs html, tsv or jsonl");
+      if (i + 1 == args.size())
+        throw UsageError("option --format needs html, tsv, csv, jsonl or forms");
       const std::string& name = args[++i];
       const std::optional<OutputFormat> format = OutputFormatNamed(name);
-      if (!format) throw UsageError("--format needs html, tsv or jsonl, not '" + name + "'");
+      if (!format)
+        throw UsageError("--format needs html, tsv, csv, jsonl or forms, not '" + name + "'");
       options.format = *format;
+    } else if (arg == "--order") {
+      if (i + 1 == args.size()) throw UsageError("option --order needs an order");
+      options.order = OrderArgument(args[++i]);
+      arranged_table = true;
+    } else if (arg == "--context") {
+      if (i + 1 == args.size()) throw UsageError("option --context needs a number");
+      options.context = ContextArgument(args[++i]);
+      arranged_table = true;
     } else if (arg == "--row-memory") {
       if (i + 1 == args.size()) throw UsageError("option --row-memory needs a size");
       options.row_memory = ByteSizeArgument(args[++i]);
@@ -212,6 +264,9 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
   options.folder = positional[1];
   if (TrimWide(AnsiToWide(options.pattern)).empty()) throw UsageError("the pattern is blank");
   if (options.folder.empty()) throw UsageError("the folder is empty");
+  if (arranged_table && (options.format == OutputFormat::kHtml ||
+                         options.format == OutputFormat::kForms))
+    throw UsageError("--order and --context need a table of matches: --format tsv, csv or jsonl");
   if (options.open_report && options.output == kStandardOutput)
     throw UsageError("--open needs a report file, not standard output");
   if (options.output.empty())
@@ -434,6 +489,8 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
   search.encoding = options.encoding;
   search.fallback_encoding = options.fallback;
   search.format = options.format;
+  search.order = options.order;
+  search.context = options.context;
   const bool table = options.format != OutputFormat::kHtml;
 
   SearchStats stats;

@@ -44,6 +44,7 @@
 
 #include "app/MatchStore.h"
 #include "app/OutputFormat.h"
+#include "app/ResultView.h"
 #include "text/TextFile.h"
 
 namespace tallyfold {
@@ -70,7 +71,9 @@ struct CliOptions {
   std::string encoding = "auto";      // --encoding, checked
   std::string fallback = kDefaultFallbackEncoding;  // --fallback, checked
   std::string output;                 // native byte path, as given; "-": standard output
-  OutputFormat format = OutputFormat::kHtml;  // --format: html, tsv or jsonl
+  OutputFormat format = OutputFormat::kHtml;  // --format: html, tsv, csv, jsonl or forms
+  ResultOrder order = ResultOrder::kReport;   // --order, for a table of matches
+  int context = kWholeLine;                   // --context, for a table of matches
   std::string pattern;                // bytes in the locale's character set
   std::string folder;                 // native byte path, as given
 };
@@ -90,7 +93,9 @@ struct CliControl {
 
 // Checks the raw arguments, the program's name left out. With --help or
 // --version nothing else is checked. An -o left out is filled in by the
-// format: result.htm, result.tsv or result.jsonl. Raises UsageError.
+// format: result.htm, result.tsv, result.csv, result.jsonl or forms.tsv.
+// --order and --context need a table of matches (tsv, csv or jsonl).
+// Raises UsageError.
 CliOptions ParseArguments(const std::vector<std::string>& args);
 
 // Shows the help or the version, or runs the search the options ask for.

@@ -19,17 +19,19 @@ enum class OutputFormat {
   kTsv,        // a table, tab-separated, UTF-8
   kCsv,        // a table, comma-separated, UTF-8 with a byte-order mark
   kJsonLines,  // one JSON object per match, UTF-8
+  kForms,      // the distinct matches with their counts (app/MatchForms.h), TSV
 };
 
-// The format the command line calls `name` ("html", "tsv" or "jsonl"), or
-// none.
+// The format the command line calls `name` ("html", "tsv", "csv", "jsonl"
+// or "forms"), or none.
 std::optional<OutputFormat> OutputFormatNamed(std::string_view name);
 
-// The name of a format: "html", "tsv", "csv" or "jsonl".
+// The name of a format: "html", "tsv", "csv", "jsonl" or "forms".
 std::string_view OutputFormatName(OutputFormat format);
 
 // The file a search writes when no other is named: "result.htm" for the
-// report, "result." and the format's name for a table.
+// report, "forms.tsv" for the forms, "result." and the format's name for a
+// table of matches.
 std::string DefaultOutputFile(OutputFormat format);
 
 }  // namespace tallyfold

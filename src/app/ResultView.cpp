@@ -5,13 +5,14 @@
 // covers it.
 //
 // Arranging a million rows must not compute a row's sort key once per
-// comparison: the key of every row (a view of its match or of a word beside
+// comparison: the key of every row (a view of its match or of what is beside
 // it, or its file and line) is taken once, into a vector of (key, row)
 // entries, which std::stable_sort orders. The entries start in report order,
 // so rows with equal keys keep it.
 #include "app/ResultView.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -50,6 +51,88 @@ bool IsWordUnit(char16_t unit) {
   if (unit >= 0x3000 && unit <= 0x303F) return false;
   if (unit >= 0xFF00 && unit <= 0xFF0F) return false;
   return true;
+}
+
+// Whether a character belongs to a script written without spaces between
+// its words, whose neighbour is a character rather than a word: the CJK
+// ideographs (the unified blocks, their extensions in the supplementary
+// planes, the compatibility ideographs, the radicals) and the Japanese kana.
+// Hangul is written with spaces and keeps the word rule.
+bool IsCjk(char32_t c) {
+  return (c >= 0x2E80 && c <= 0x2FDF) ||    // CJK and Kangxi radicals
+         (c >= 0x3040 && c <= 0x30FF) ||    // Hiragana, Katakana
+         (c >= 0x31F0 && c <= 0x31FF) ||    // Katakana phonetic extensions
+         (c >= 0x3400 && c <= 0x4DBF) ||    // Extension A
+         (c >= 0x4E00 && c <= 0x9FFF) ||    // CJK Unified Ideographs
+         (c >= 0xF900 && c <= 0xFAFF) ||    // Compatibility Ideographs
+         (c >= 0x20000 && c <= 0x3FFFF);    // Extensions B and on, Supplement
+}
+
+// The character that ends at `end` of `text` (a surrogate pair as one, a
+// surrogate without its partner as itself) and its width in code units.
+char32_t CharacterBefore(std::u16string_view text, std::size_t end, std::size_t& width) {
+  const char16_t unit = text[end - 1];
+  if (IsLowSurrogate(unit) && end >= 2 && IsHighSurrogate(text[end - 2])) {
+    width = 2;
+    return 0x10000 + ((char32_t{text[end - 2]} - 0xD800) << 10) + (unit - 0xDC00);
+  }
+  width = 1;
+  return unit;
+}
+
+char32_t CharacterAt(std::u16string_view text, std::size_t begin, std::size_t& width) {
+  const char16_t unit = text[begin];
+  if (IsHighSurrogate(unit) && begin + 1 < text.size() && IsLowSurrogate(text[begin + 1])) {
+    width = 2;
+    return 0x10000 + ((char32_t{unit} - 0xD800) << 10) + (text[begin + 1] - 0xDC00);
+  }
+  width = 1;
+  return unit;
+}
+
+// How many characters beside a match make a CJK neighbour key.
+constexpr int kNeighbourCharacters = 3;
+
+// The key of the left order (the right's is RightNeighbourKey). Beside a CJK character it holds
+// the CJK characters next to the match, up to three, nearest first (1L,
+// 2L, 3L or 1R, 2R, 3R); otherwise the word beside the match. Keys compare
+// by code unit, so an empty one (nothing beside the match) comes first.
+// Characters compare as their code units do, and no BMP character of a key
+// equals a high surrogate, so comparing the units compares 1L first, then
+// 2L, then 3L.
+struct NeighbourKey {
+  std::u16string_view word;                            // when not CJK
+  std::array<char16_t, 2 * kNeighbourCharacters> near{};  // when CJK
+  std::uint8_t near_size = 0;
+
+  std::u16string_view Units() const {
+    return near_size > 0 ? std::u16string_view(near.data(), near_size) : word;
+  }
+  bool operator<(const NeighbourKey& other) const { return Units() < other.Units(); }
+};
+
+NeighbourKey LeftNeighbourKey(std::u16string_view left) {
+  NeighbourKey key;
+  std::size_t end = left.size();
+  for (int taken = 0; taken < kNeighbourCharacters && end > 0; ++taken) {
+    std::size_t width = 0;
+    if (!IsCjk(CharacterBefore(left, end, width))) break;
+    for (std::size_t k = 0; k < width; ++k) key.near[key.near_size++] = left[end - width + k];
+    end -= width;
+  }
+  if (key.near_size == 0) key.word = ResultView::WordLeftOf(left);
+  return key;
+}
+
+// The right's nearest characters are in order already: a view will do.
+std::u16string_view RightNeighbourKey(std::u16string_view right) {
+  std::size_t end = 0;
+  for (int taken = 0; taken < kNeighbourCharacters && end < right.size(); ++taken) {
+    std::size_t width = 0;
+    if (!IsCjk(CharacterAt(right, end, width))) break;
+    end += width;
+  }
+  return end > 0 ? right.substr(0, end) : ResultView::WordRightOf(right);
 }
 
 char16_t FoldAscii(char16_t unit) {
@@ -168,14 +251,14 @@ MatchRecord RecordOf(const ResultLine& line) {
 // One table printer per file, made when its first row is written.
 class FilePrinters {
  public:
-  FilePrinters(const ResultSet& results, OutputFormat format)
-      : results_(results), format_(format), printers_(results.Files().size()) {}
+  FilePrinters(const ResultSet& results, OutputFormat format, int context = kWholeLine)
+      : results_(results), format_(format), context_(context), printers_(results.Files().size()) {}
 
   const TableRowPrinter& For(int file) {
     std::unique_ptr<TableRowPrinter>& printer = printers_[static_cast<std::size_t>(file)];
     if (!printer) {
       const ResultFile& entry = results_.Files()[static_cast<std::size_t>(file)];
-      printer = std::make_unique<TableRowPrinter>(format_, entry.path, entry.shown_name);
+      printer = std::make_unique<TableRowPrinter>(format_, entry.path, entry.shown_name, context_);
     }
     return *printer;
   }
@@ -183,6 +266,7 @@ class FilePrinters {
  private:
   const ResultSet& results_;
   OutputFormat format_;
+  int context_;
   std::vector<std::unique_ptr<TableRowPrinter>> printers_;
 };
 
@@ -250,13 +334,15 @@ void ResultView::Arrange(ResultOrder order, const std::u16string& filter,
       SortBy<std::u16string_view>(rows, [&kwic](ResultHit hit) { return kwic(hit).match; },
                                   cancel, report);
       break;
-    case ResultOrder::kLeftWord:
-      SortBy<std::u16string_view>(
-          rows, [&kwic](ResultHit hit) { return WordLeftOf(kwic(hit).left); }, cancel, report);
+    case ResultOrder::kLeft:
+      SortBy<NeighbourKey>(
+          rows, [&kwic](ResultHit hit) { return LeftNeighbourKey(kwic(hit).left); }, cancel,
+          report);
       break;
-    case ResultOrder::kRightWord:
+    case ResultOrder::kRight:
       SortBy<std::u16string_view>(
-          rows, [&kwic](ResultHit hit) { return WordRightOf(kwic(hit).right); }, cancel, report);
+          rows, [&kwic](ResultHit hit) { return RightNeighbourKey(kwic(hit).right); },
+          cancel, report);
       break;
   }
   if (IsCancelled(cancel)) throw ECancelled();
@@ -325,13 +411,18 @@ std::u16string_view ResultView::WordRightOf(std::u16string_view text) {
 
 void WriteTable(const ResultView& view, TableFormat format,
                 const std::function<void(std::string_view bytes)>& write,
-                const std::atomic<bool>* cancel) {
-  FilePrinters printers(view.Results(), format);
+                const std::atomic<bool>* cancel, int context,
+                const std::function<void(int percent)>& progress) {
+  FilePrinters printers(view.Results(), format, context);
+  ProgressReport report(progress);
   TableOutput output(write);
   output.Add(TableHead(format));
   std::u16string rows;
   for (std::size_t row = 0; row < view.RowCount(); ++row) {
-    if (row % kCheckEvery == 0 && IsCancelled(cancel)) throw ECancelled();
+    if (row % kCheckEvery == 0) {
+      if (IsCancelled(cancel)) throw ECancelled();
+      report(static_cast<int>(row * 100 / view.RowCount()));
+    }
     const ResultLine line = view.Line(row);
     printers.For(line.file).AppendMatchRow(rows, RecordOf(line), view.Row(row).span);
     if (rows.size() >= kRowsPerOutput) {
@@ -339,6 +430,56 @@ void WriteTable(const ResultView& view, TableFormat format,
       rows.clear();
     }
   }
+  output.Add(rows);
+  output.Flush();
+  report(100);
+}
+
+void WriteHitsPerFile(const ResultSet& results, const std::vector<int>& files,
+                      TableFormat format,
+                      const std::function<void(std::string_view bytes)>& write) {
+  const bool csv = format == TableFormat::kCsv;
+  const char16_t separator = csv ? u',' : u'\t';
+  const std::u16string_view end = csv ? u"\r\n" : u"\n";
+  std::u16string rows(csv ? u"\uFEFF" : u"");
+  for (const std::u16string_view name : {u"file", u"lines", u"matches", u"per_10000",
+                                         u"characters", u"encoding", u"replaced", u"nuls"}) {
+    if (name != u"file") rows += separator;
+    rows += name;
+  }
+  rows += end;
+  const auto number = [&rows](std::uint64_t value) {
+    for (const char digit : std::to_string(value)) rows += static_cast<char16_t>(digit);
+  };
+  for (const int index : files) {
+    const ResultFile& file = results.Files()[static_cast<std::size_t>(index)];
+    AppendTableField(rows, format, Utf8Decode(file.shown_name));
+    rows += separator;
+    number(static_cast<std::uint64_t>(file.lines));
+    rows += separator;
+    number(static_cast<std::uint64_t>(file.matches));
+    rows += separator;
+    // Hundredths, rounded, written with two decimals.
+    const std::uint64_t hundredths =
+        file.characters > 0 ? static_cast<std::uint64_t>(
+                                  (static_cast<double>(file.matches) * 1e6) /
+                                      static_cast<double>(file.characters) + 0.5)
+                            : 0;
+    number(hundredths / 100);
+    rows += u'.';
+    rows += static_cast<char16_t>(u'0' + hundredths % 100 / 10);
+    rows += static_cast<char16_t>(u'0' + hundredths % 10);
+    rows += separator;
+    number(static_cast<std::uint64_t>(file.characters));
+    rows += separator;
+    AppendTableField(rows, format, Utf8Decode(file.read.codeset));
+    rows += separator;
+    number(file.read.malformed);
+    rows += separator;
+    number(file.read.nuls);
+    rows += end;
+  }
+  TableOutput output(write);
   output.Add(rows);
   output.Flush();
 }
@@ -382,9 +523,10 @@ std::function<void(std::string_view)> ToStream(TStream& stream) {
 }  // namespace
 
 void WriteTableFile(const ResultView& view, TableFormat format, const std::string& native_path,
-                    const std::atomic<bool>* cancel) {
+                    const std::atomic<bool>* cancel, int context) {
   WriteFileWith(
-      native_path, [&](TStream& stream) { WriteTable(view, format, ToStream(stream), cancel); },
+      native_path,
+      [&](TStream& stream) { WriteTable(view, format, ToStream(stream), cancel, context); },
       cancel);
 }
 

@@ -9,7 +9,7 @@
 // keep the report's order.
 //
 //   ResultView view(results);
-//   view.Arrange(ResultOrder::kLeftWord, u"sea", nullptr, nullptr);
+//   view.Arrange(ResultOrder::kLeft, u"sea", nullptr, nullptr);
 //   for (std::size_t row = 0; row < view.RowCount(); ++row) {
 //     const Kwic kwic = view.Context(row);   // left, match, right
 //   }
@@ -40,9 +40,15 @@ enum class ResultOrder {
   kReport,       // the report's order: most matches first, then as the report
   kFileAndLine,  // file (in the order searched), then line, then position
   kMatch,        // the matched text, compared by code unit
-  kLeftWord,     // the first word left of the match (the nearest), by code unit
-  kRightWord,    // the first word right of the match, by code unit
+  kLeft,         // what is left of the match (see below), by code unit
+  kRight,        // what is right of the match, by code unit
 };
+// The left and right orders sort by the match's neighbour. Beside a CJK
+// character (an ideograph or kana) it is the CJK characters next to the
+// match, up to three: the nearest first, then the next (1L, 2L, 3L; 1R, 2R,
+// 3R). Otherwise it is the nearest word (WordLeftOf, WordRightOf). A match
+// with nothing beside it (at a line's end, or only punctuation there)
+// sorts first.
 
 class ResultView {
  public:
@@ -81,11 +87,24 @@ class ResultView {
 };
 
 // Tables (app/TablePrinter.h): one row per shown row of the view, in its
-// order, with the format's head. `format` is kCsv, kTsv or kJsonLines.
+// order, with the format's head. `format` is kCsv, kTsv or kJsonLines;
+// `context` is the characters of each side of a match written
+// (WithContext in app/TablePrinter.h); `progress` hears the share of the
+// rows written, 0 to 100, now and then.
 using TableFormat = OutputFormat;
 void WriteTable(const ResultView& view, TableFormat format,
                 const std::function<void(std::string_view bytes)>& write,
-                const std::atomic<bool>* cancel = nullptr);
+                const std::atomic<bool>* cancel = nullptr, int context = kWholeLine,
+                const std::function<void(int percent)>& progress = {});
+
+// The hits per file of `results` as a table in `format` (kTsv or kCsv,
+// fields as in app/TablePrinter.h): a head row "file, lines, matches,
+// per_10000, characters, encoding, replaced, nuls", then the files
+// `files` (indexes into results.Files()) in the order given. per_10000 is
+// the matches per 10,000 characters with two decimals.
+void WriteHitsPerFile(const ResultSet& results, const std::vector<int>& files,
+                      TableFormat format,
+                      const std::function<void(std::string_view bytes)>& write);
 
 // JSON Lines (app/TablePrinter.h) of every match of `results`, in report
 // order.
@@ -104,7 +123,7 @@ void WriteResultTable(const ResultSet& results, OutputFormat format,
 // the table is whole, a stream is written straight through, and the errors
 // are the report's. A cancel leaves the old file as it was.
 void WriteTableFile(const ResultView& view, TableFormat format, const std::string& native_path,
-                    const std::atomic<bool>* cancel = nullptr);
+                    const std::atomic<bool>* cancel = nullptr, int context = kWholeLine);
 void WriteJsonLinesFile(const ResultSet& results, const std::string& native_path,
                         const std::atomic<bool>* cancel = nullptr);
 

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "app/CorpusScan.h"
+#include "app/MatchForms.h"
 #include "app/Report.h"
 #include "app/ResultView.h"
 #include "app/RowFormatter.h"
@@ -99,6 +100,23 @@ void RunSearch(const SearchOptions& options, SearchLists& lists) {
   RunSearch(options, lists, stats);
 }
 
+namespace {
+
+// A table made from the kept results: the matches in the order asked for,
+// with the context asked for, or their forms.
+void WriteArranged(const ResultSet& results, const SearchOptions& options,
+                   const std::function<void(std::string_view bytes)>& write) {
+  ResultView view(results);
+  view.Arrange(options.order, u"", options.cancel, nullptr);
+  if (options.format == OutputFormat::kForms) {
+    WriteForms(CountForms(view, false, options.cancel), write, options.cancel);
+  } else {
+    WriteTable(view, options.format, write, options.cancel, options.context);
+  }
+}
+
+}  // namespace
+
 void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& stats) {
   const std::u16string pattern = SearchPattern(options.pattern_text, options.word_boundary);
   lists.report.ClearItems();
@@ -131,7 +149,10 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
   // kept for the results, whose rows are made once the search is over.
   std::shared_ptr<ResultSet> results;
   const bool table = options.format != OutputFormat::kHtml;
-  if (options.keep_results) {
+  const bool arranged = table && (options.format == OutputFormat::kForms ||
+                                  options.order != ResultOrder::kReport ||
+                                  options.context != kWholeLine);
+  if (options.keep_results || arranged) {
     results = std::make_shared<ResultSet>();
     control.printers = ResultRecordPrinters();
   } else {
@@ -204,7 +225,9 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
             const auto write = [&stream](std::string_view bytes) {
               stream.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
             };
-            if (results)
+            if (arranged)
+              WriteArranged(*results, options, write);
+            else if (results)
               WriteResultTable(*results, options.format, write, options.cancel);
             else
               WriteTable(matches, options.format, write, options.cancel);

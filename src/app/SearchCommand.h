@@ -6,7 +6,8 @@
 // writes the report's style sheet, result.css, beside a report whose folder
 // has none (app/ReportStyleSheet.h). Instead of the report it can write a
 // table of every match (SearchOptions::format, app/TablePrinter.h), made
-// and kept the same way, within the same memory.
+// and kept the same way, within the same memory; or the forms of the
+// matches with their counts.
 //
 //   tallyfold::SearchLists lists;
 //   tallyfold::SearchOptions options;
@@ -36,6 +37,7 @@
 #include "app/OutputFormat.h"
 #include "app/ReportStyleSheet.h"
 #include "app/ResultSet.h"
+#include "app/ResultView.h"
 #include "app/SearchNotes.h"
 #include "text/StringList.h"
 #include "text/TextFile.h"
@@ -104,6 +106,12 @@ struct SearchOptions {
   bool keep_results = false;
   // Write the report; false (only with keep_results) writes nothing.
   bool write_report = true;
+  // A table of matches in another order than the report's, or with only
+  // `context` characters each side of a match (app/ResultView.h), and the
+  // forms (app/MatchForms.h), are made from the results, which the search
+  // then keeps in memory as with keep_results.
+  ResultOrder order = ResultOrder::kReport;
+  int context = kWholeLine;
 };
 
 // The pattern that is searched for `text`: trimmed, and wrapped in \b...\b

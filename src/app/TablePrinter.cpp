@@ -33,14 +33,25 @@ void AppendNumber(std::u16string& out, std::size_t value) {
   AppendAscii(out, std::to_string(value));
 }
 
+// Whether a spreadsheet would take a cell that starts with `text` for a
+// formula (or, for a tab or a carriage return, may strip what hides one).
+bool StartsLikeFormula(std::u16string_view text) {
+  return !text.empty() && std::u16string_view(u"=+-@\t\r").find(text.front()) !=
+                              std::u16string_view::npos;
+}
+
 // A CSV field, quoted when it holds a comma, a quote or a line break, with
-// its quotes doubled.
+// its quotes doubled; one that would start a formula gets a leading
+// apostrophe, which spreadsheets take as "text" and do not show.
 void AppendCsvField(std::u16string& out, std::u16string_view text) {
+  const bool formula = StartsLikeFormula(text);
   if (text.find_first_of(u",\"\r\n") == std::u16string_view::npos) {
+    if (formula) out += u'\'';
     out.append(text);
     return;
   }
   out += u'"';
+  if (formula) out += u'\'';
   for (const char16_t unit : text) {
     if (unit == u'"') out += u'"';
     out += unit;
@@ -201,9 +212,30 @@ Kwic CutAtMatch(std::u16string_view text, MatchSpan span) {
               text.substr(cut.start, cut.end - cut.start), text.substr(cut.end, cut.last - cut.end)};
 }
 
+void AppendTableField(std::u16string& out, OutputFormat format, std::u16string_view text) {
+  (format == OutputFormat::kCsv ? AppendCsvField : AppendTsvField)(out, text);
+}
+
+Kwic WithContext(Kwic kwic, int context) {
+  if (context < 0) return kwic;
+  std::size_t end = 0;
+  for (int taken = 0; taken < context && end < kwic.right.size(); ++taken) {
+    const bool pair = IsHighSurrogate(kwic.right[end]) && end + 1 < kwic.right.size() &&
+                      IsLowSurrogate(kwic.right[end + 1]);
+    end += pair ? 2 : 1;
+  }
+  std::size_t begin = kwic.left.size();
+  for (int taken = 0; taken < context && begin > 0; ++taken) {
+    const bool pair = IsLowSurrogate(kwic.left[begin - 1]) && begin >= 2 &&
+                      IsHighSurrogate(kwic.left[begin - 2]);
+    begin -= pair ? 2 : 1;
+  }
+  return Kwic{kwic.left.substr(begin), kwic.match, kwic.right.substr(0, end)};
+}
+
 TableRowPrinter::TableRowPrinter(OutputFormat format, const std::string& path,
-                                 const std::string& shown_name)
-    : format_(format) {
+                                 const std::string& shown_name, int context)
+    : format_(format), context_(context) {
   // File names are native bytes; in a UTF-8 table their invalid bytes
   // become U+FFFD (and JSON gives the bytes too).
   switch (format) {
@@ -251,7 +283,7 @@ void TableRowPrinter::AppendMatchRow(std::u16string& out, const MatchRecord& rec
 
 void TableRowPrinter::AppendOne(std::u16string& out, const MatchRecord& record, std::size_t span,
                                 std::size_t characters_before) const {
-  const Kwic kwic = CutAtMatch(record.text, record.spans[span]);
+  const Kwic kwic = WithContext(CutAtMatch(record.text, record.spans[span]), context_);
   const auto count = record.spans.size();
   const auto line = static_cast<std::size_t>(record.line);
   if (format_ == OutputFormat::kJsonLines) {

@@ -12,12 +12,18 @@
 //          feed, carriage return or backslash in a field as \t, \n, \r, \\.
 //   CSV:   UTF-8 with a byte-order mark (so that spreadsheets read it as
 //          UTF-8), CR LF line ends, a head row; a field with a comma, a
-//          quote or a line break quoted as RFC 4180 asks.
+//          quote or a line break quoted as RFC 4180 asks. A field whose
+//          first character is =, +, -, @, a tab or a carriage return gets a
+//          leading apostrophe, so that no cell of a corpus line or a file
+//          name can start a spreadsheet formula ('=cmd.txt). TSV and JSON
+//          Lines write every field exactly.
 //   JSONL: one object per match, LF after each, no head:
 //          {"file":"a.txt","path":"/c/a.txt","line":3,"count":2,"start":4,
 //           "length":3,"match":"the","left":"...","right":"..."}
 //          with start and length in Unicode characters (code points) of the
-//          line as shown, so that left + match + right is the trimmed line.
+//          line as shown, so that left + match + right is the trimmed line
+//          (with a context width, the part of it that is shown; start is
+//          still counted from the line's start).
 //          A file name or path that is not valid UTF-8 has its bad bytes as
 //          U+FFFD and is followed by its bytes in base64, which a script can
 //          open the file by: "file_bytes" after "file", "path_bytes" after
@@ -56,10 +62,24 @@ struct Kwic {
 // `text` (a MatchRecord's) cut at `span`, one of its matches.
 Kwic CutAtMatch(std::u16string_view text, MatchSpan span);
 
+// How much of a line a table or a view shows beside a match, in characters
+// each side (a surrogate pair is one character and is never cut).
+constexpr int kWholeLine = -1;  // all of it
+// `kwic` with only the `context` characters of its left and of its right
+// that are nearest the match (all of them for kWholeLine).
+Kwic WithContext(Kwic kwic, int context);
+
+// Appends `text` as one field of a kTsv or kCsv table, escaped (TSV) or
+// quoted and kept from starting a formula (CSV) as the match tables are:
+// for other tables of the same formats.
+void AppendTableField(std::u16string& out, OutputFormat format, std::u16string_view text);
+
 // The rows of one file's matches in a table format (not kHtml).
 class TableRowPrinter : public RowPrinter {
  public:
-  TableRowPrinter(OutputFormat format, const std::string& path, const std::string& shown_name);
+  // `context`: the characters of left and right written (WithContext).
+  TableRowPrinter(OutputFormat format, const std::string& path, const std::string& shown_name,
+                  int context = kWholeLine);
 
   // Measured as the row is made: the escaping decides its length.
   std::size_t RowLength(const MatchRecord& record,
@@ -75,6 +95,7 @@ class TableRowPrinter : public RowPrinter {
                  std::size_t characters_before) const;
 
   OutputFormat format_;
+  int context_;
   std::u16string file_field_;  // TSV and CSV: the file's field; JSONL: the object's head
 };
 

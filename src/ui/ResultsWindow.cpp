@@ -3,10 +3,12 @@
 #include "ui/ResultsWindow.h"
 
 #include <algorithm>
+#include <cmath>
 #include <climits>
 #include <utility>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -22,6 +24,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QSpinBox>
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableView>
@@ -82,6 +86,21 @@ class LeftContextDelegate : public QStyledItemDelegate {
   }
 };
 
+// Hits per file sorted by any column, the totals' row last either way.
+class TotalsLastProxy : public QSortFilterProxyModel {
+ public:
+  using QSortFilterProxyModel::QSortFilterProxyModel;
+
+ protected:
+  bool lessThan(const QModelIndex& left, const QModelIndex& right) const override {
+    const int totals = sourceModel()->rowCount() - 1;
+    const bool ascending = sortOrder() == Qt::AscendingOrder;
+    if (left.row() == totals) return !ascending;
+    if (right.row() == totals) return ascending;
+    return QSortFilterProxyModel::lessThan(left, right);
+  }
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -96,6 +115,12 @@ void ResultTableModel::SetView(std::shared_ptr<const ResultSet> results,
   }
   results_ = std::move(results);
   view_ = std::move(view);
+  endResetModel();
+}
+
+void ResultTableModel::SetContext(int context) {
+  beginResetModel();
+  context_ = context;
   endResetModel();
 }
 
@@ -120,7 +145,7 @@ QVariant ResultTableModel::data(const QModelIndex& index, int role) const {
       if (column == kFile) return file_names_[static_cast<std::size_t>(view_->Line(row).file)];
       if (column == kLine) return view_->Line(row).line;
       if (column == kCount) return view_->Line(row).count;
-      const Kwic kwic = view_->Context(row);
+      const Kwic kwic = WithContext(view_->Context(row), context_);
       if (column == kLeft) return FromView(Tail(kwic.left, kShownContext));
       if (column == kMatch) return FromView(Head(kwic.match, kShownContext));
       if (column == kRight) return FromView(Head(kwic.right, kShownContext));
@@ -200,6 +225,12 @@ QVariant HitsPerFileModel::data(const QModelIndex& index, int role) const {
         case kFile: return is_total ? tr("Total") : ShownName(file);
         case kLines: return file.lines;
         case kMatches: return static_cast<qlonglong>(file.matches);
+        case kPerTenThousand:
+          // Two decimals, kept a number so that the column sorts as one.
+          return file.characters > 0 ? std::round(static_cast<double>(file.matches) * 1e6 /
+                                                  static_cast<double>(file.characters)) /
+                                           100.0
+                                     : 0.0;
         case kCharacters: return static_cast<qlonglong>(file.characters);
         case kEncoding: return is_total ? QVariant() : EncodingText(file.read);
         case kReplaced: return static_cast<qulonglong>(file.read.malformed);
@@ -272,9 +303,53 @@ QString HitsPerFileModel::EncodingReason(const TTextReadInfo& read) {
 QVariant HitsPerFileModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
   static const char* const kTitles[kColumnCount] = {
-      QT_TR_NOOP("File"),     QT_TR_NOOP("Matching lines"), QT_TR_NOOP("Matches"),
-      QT_TR_NOOP("Characters"), QT_TR_NOOP("Encoding"),     QT_TR_NOOP("Replaced"),
-      QT_TR_NOOP("NULs")};
+      QT_TR_NOOP("File"),       QT_TR_NOOP("Matching lines"), QT_TR_NOOP("Matches"),
+      QT_TR_NOOP("Per 10,000"), QT_TR_NOOP("Characters"),     QT_TR_NOOP("Encoding"),
+      QT_TR_NOOP("Replaced"),   QT_TR_NOOP("NULs")};
+  if (section < 0 || section >= kColumnCount) return QVariant();
+  return tr(kTitles[section]);
+}
+
+// ---------------------------------------------------------------------------
+// Forms.
+
+void FormsModel::SetForms(std::shared_ptr<const std::vector<MatchForm>> forms) {
+  beginResetModel();
+  forms_ = std::move(forms);
+  endResetModel();
+}
+
+int FormsModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid() || !forms_) return 0;
+  return static_cast<int>(std::min<std::size_t>(forms_->size(), INT_MAX));
+}
+
+int FormsModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant FormsModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || !forms_ || static_cast<std::size_t>(index.row()) >= forms_->size())
+    return QVariant();
+  const MatchForm& form = (*forms_)[static_cast<std::size_t>(index.row())];
+  if (role == Qt::TextAlignmentRole) {
+    return QVariant::fromValue((index.column() == kForm ? Qt::AlignLeft : Qt::AlignRight) |
+                               Qt::AlignVCenter);
+  }
+  if (role != Qt::DisplayRole) return QVariant();
+  switch (index.column()) {
+    case kForm: return QString::fromStdU16String(form.form);
+    case kMatches: return static_cast<qulonglong>(form.matches);
+    case kLines: return static_cast<qulonglong>(form.lines);
+    case kFiles: return static_cast<qulonglong>(form.files);
+    default: return QVariant();
+  }
+}
+
+QVariant FormsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
+  static const char* const kTitles[kColumnCount] = {QT_TR_NOOP("Form"), QT_TR_NOOP("Matches"),
+                                                    QT_TR_NOOP("Lines"), QT_TR_NOOP("Files")};
   if (section < 0 || section >= kColumnCount) return QVariant();
   return tr(kTitles[section]);
 }
@@ -342,10 +417,10 @@ TResultsWindow::TResultsWindow(std::shared_ptr<const ResultSet> results,
   resize(960, 600);
   rows_model_ = new ResultTableModel(this);
   files_model_ = new HitsPerFileModel(this);
+  forms_model_ = new FormsModel(this);
   CreateControls();
-  rows_model_->SetView(results_, std::make_shared<const ResultView>(*results_));
   files_model_->SetResults(results_);
-  ShowRowCount();
+  ShowView(std::make_shared<const ResultView>(*results_));
 }
 
 // The task's end, posted to the window, is dropped unread once the window
@@ -359,8 +434,8 @@ void TResultsWindow::CreateControls() {
       {tr("Report order"), ResultOrder::kReport},
       {tr("File and line"), ResultOrder::kFileAndLine},
       {tr("Match"), ResultOrder::kMatch},
-      {tr("Word left"), ResultOrder::kLeftWord},
-      {tr("Word right"), ResultOrder::kRightWord}};
+      {tr("Left neighbour"), ResultOrder::kLeft},
+      {tr("Right neighbour"), ResultOrder::kRight}};
   for (const auto& [label, order] : orders) cmbOrder->addItem(label, static_cast<int>(order));
 
   edtFilter = new QLineEdit(this);
@@ -376,11 +451,21 @@ void TResultsWindow::CreateControls() {
   btnExportTsv = new QPushButton(tr("Export TSV…"), this);
   btnExportTsv->setObjectName(QStringLiteral("btnExportTsv"));
 
+  spnContext = new QSpinBox(this);
+  spnContext->setObjectName(QStringLiteral("spnContext"));
+  spnContext->setRange(kWholeLine, 10000);
+  spnContext->setSpecialValueText(tr("Whole line"));
+  spnContext->setSuffix(tr(" characters"));
+  spnContext->setValue(kWholeLine);
+  spnContext->setToolTip(tr("Characters shown, copied and exported each side of a match"));
+
   auto* top = new QHBoxLayout;
   top->addWidget(new QLabel(tr("Order:"), this));
   top->addWidget(cmbOrder);
   top->addWidget(new QLabel(tr("Filter:"), this));
   top->addWidget(edtFilter, 1);
+  top->addWidget(new QLabel(tr("Context:"), this));
+  top->addWidget(spnContext);
   top->addWidget(lblRows);
   top->addWidget(btnExportCsv);
   top->addWidget(btnExportTsv);
@@ -400,14 +485,20 @@ void TResultsWindow::CreateControls() {
   tblResults->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
   tblResults->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   tblResults->horizontalHeader()->setStretchLastSection(false);
+  tblResults->horizontalHeader()->setSectionsClickable(true);
+  tblResults->horizontalHeader()->setSortIndicatorShown(false);
   tblResults->setItemDelegateForColumn(ResultTableModel::kLeft, new LeftContextDelegate(this));
   const int widths[] = {280, 100, 280, 130, 60, 60};
   for (int column = 0; column < ResultTableModel::kColumnCount; ++column)
     tblResults->setColumnWidth(column, widths[column]);
 
+  files_proxy_ = new TotalsLastProxy(this);
+  files_proxy_->setSourceModel(files_model_);
   tblFiles = new QTableView(this);
   tblFiles->setObjectName(QStringLiteral("tblFiles"));
-  tblFiles->setModel(files_model_);
+  tblFiles->setModel(files_proxy_);
+  tblFiles->setSortingEnabled(true);
+  tblFiles->sortByColumn(-1, Qt::AscendingOrder);
   tblFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
   tblFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
   tblFiles->verticalHeader()->hide();
@@ -416,7 +507,49 @@ void TResultsWindow::CreateControls() {
   tabResults = new QTabWidget(this);
   tabResults->setObjectName(QStringLiteral("tabResults"));
   tabResults->addTab(tblResults, tr("Matches"));
-  tabResults->addTab(tblFiles, tr("Hits per file"));
+  btnExportFiles = new QPushButton(tr("Export hits per file…"), this);
+  btnExportFiles->setObjectName(QStringLiteral("btnExportFiles"));
+  auto* files_page = new QWidget(this);
+  auto* files_bar = new QHBoxLayout;
+  files_bar->addStretch(1);
+  files_bar->addWidget(btnExportFiles);
+  auto* files_layout = new QVBoxLayout(files_page);
+  files_layout->setContentsMargins(0, 0, 0, 0);
+  files_layout->addLayout(files_bar);
+  files_layout->addWidget(tblFiles, 1);
+  tabResults->addTab(files_page, tr("Hits per file"));
+
+  forms_proxy_ = new QSortFilterProxyModel(this);
+  forms_proxy_->setSourceModel(forms_model_);
+  forms_proxy_->setFilterKeyColumn(FormsModel::kForm);
+  forms_proxy_->setFilterCaseSensitivity(Qt::CaseInsensitive);
+  tblForms = new QTableView(this);
+  tblForms->setObjectName(QStringLiteral("tblForms"));
+  tblForms->setModel(forms_proxy_);
+  tblForms->setSortingEnabled(true);
+  tblForms->sortByColumn(-1, Qt::AscendingOrder);  // as counted: most frequent first
+  tblForms->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tblForms->setSelectionBehavior(QAbstractItemView::SelectRows);
+  tblForms->verticalHeader()->hide();
+  tblForms->horizontalHeader()->setSectionResizeMode(FormsModel::kForm, QHeaderView::Stretch);
+  edtFormFilter = new QLineEdit(this);
+  edtFormFilter->setObjectName(QStringLiteral("edtFormFilter"));
+  edtFormFilter->setPlaceholderText(tr("Only forms containing…"));
+  edtFormFilter->setClearButtonEnabled(true);
+  chkFoldCase = new QCheckBox(tr("Fold ASCII case"), this);
+  chkFoldCase->setObjectName(QStringLiteral("chkFoldCase"));
+  btnExportForms = new QPushButton(tr("Export forms…"), this);
+  btnExportForms->setObjectName(QStringLiteral("btnExportForms"));
+  auto* forms_page = new QWidget(this);
+  auto* forms_bar = new QHBoxLayout;
+  forms_bar->addWidget(edtFormFilter, 1);
+  forms_bar->addWidget(chkFoldCase);
+  forms_bar->addWidget(btnExportForms);
+  auto* forms_layout = new QVBoxLayout(forms_page);
+  forms_layout->setContentsMargins(0, 0, 0, 0);
+  forms_layout->addLayout(forms_bar);
+  forms_layout->addWidget(tblForms, 1);
+  tabResults->addTab(forms_page, tr("Forms"));
 
   lblTask = new QLabel(this);
   lblTask->setObjectName(QStringLiteral("lblTask"));
@@ -463,6 +596,53 @@ void TResultsWindow::CreateControls() {
   connect(copy, &QAction::triggered, this, &TResultsWindow::CopySelection);
   connect(tblResults, &QTableView::doubleClicked, this,
           [this](const QModelIndex& index) { OpenLine(index.row()); });
+  connect(tblResults->horizontalHeader(), &QHeaderView::sectionClicked, this,
+          &TResultsWindow::SortByColumn);
+  connect(spnContext, &QSpinBox::valueChanged, rows_model_, &ResultTableModel::SetContext);
+  connect(edtFormFilter, &QLineEdit::textChanged, forms_proxy_,
+          &QSortFilterProxyModel::setFilterFixedString);
+  connect(chkFoldCase, &QCheckBox::toggled, this, &TResultsWindow::ArrangeFromControls);
+  auto* copy_files = new QAction(tr("Copy"), tblFiles);
+  copy_files->setObjectName(QStringLiteral("actCopyFiles"));
+  copy_files->setShortcut(QKeySequence::Copy);
+  copy_files->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  tblFiles->addAction(copy_files);
+  connect(copy_files, &QAction::triggered, this,
+          [this] { QApplication::clipboard()->setText(HitsPerFileAsText()); });
+  connect(btnExportFiles, &QPushButton::clicked, this, [this] {
+    const std::optional<QString> path = save_picker_.ChooseSaveFile(
+        this, tr("Export hits per file"), QStringLiteral("files.tsv"),
+        tr("TSV files (*.tsv *.txt);;CSV files (*.csv)"));
+    if (path) ExportHitsPerFile(*path);
+  });
+  connect(tblForms, &QTableView::doubleClicked, this,
+          [this](const QModelIndex& index) { ShowFormRows(index.row()); });
+  connect(btnExportForms, &QPushButton::clicked, this, [this] {
+    const std::optional<QString> path = save_picker_.ChooseSaveFile(
+        this, tr("Export forms"), QStringLiteral("forms.tsv"), tr("TSV files (*.tsv *.txt)"));
+    if (path) ExportForms(*path);
+  });
+}
+
+// A click on a column head orders the rows by that column: the file and the
+// line both by file and line, the count by the report's order (most
+// matches first).
+void TResultsWindow::SortByColumn(int column) {
+  ResultOrder order = ResultOrder::kReport;
+  switch (column) {
+    case ResultTableModel::kLeft: order = ResultOrder::kLeft; break;
+    case ResultTableModel::kMatch: order = ResultOrder::kMatch; break;
+    case ResultTableModel::kRight: order = ResultOrder::kRight; break;
+    case ResultTableModel::kFile:
+    case ResultTableModel::kLine: order = ResultOrder::kFileAndLine; break;
+    default: break;
+  }
+  cmbOrder->setCurrentIndex(cmbOrder->findData(static_cast<int>(order)));
+}
+
+void TResultsWindow::ShowView(std::shared_ptr<const ResultView> view) {
+  rows_model_->SetView(results_, std::move(view));
+  ShowRowCount();
 }
 
 void TResultsWindow::ArrangeFromControls() {
@@ -478,19 +658,22 @@ void TResultsWindow::Arrange(ResultOrder order, const QString& filter) {
     return;
   }
   auto arranged = std::make_shared<std::shared_ptr<const ResultView>>();
+  auto forms = std::make_shared<std::shared_ptr<const std::vector<MatchForm>>>();
   std::shared_ptr<const ResultSet> results = results_;
   const std::u16string text = filter.toStdU16String();
+  const bool fold = chkFoldCase->isChecked();
   StartTask(
       tr("Arranging…"),
-      [arranged, results, order, text](const std::atomic<bool>& cancel,
-                                        const BackgroundTask::Report& report) {
+      [arranged, forms, results, order, text, fold](const std::atomic<bool>& cancel,
+                                                    const BackgroundTask::Report& report) {
         auto view = std::make_shared<ResultView>(*results);
         view->Arrange(order, text, &cancel, [&report](int percent) { report(percent, 100, {}); });
+        *forms = std::make_shared<const std::vector<MatchForm>>(CountForms(*view, fold, &cancel));
         *arranged = std::move(view);
       },
-      [this, arranged] {
-        rows_model_->SetView(results_, *arranged);
-        ShowRowCount();
+      [this, arranged, forms] {
+        ShowView(*arranged);
+        forms_model_->SetForms(*forms);
       });
   task_->arranging = true;
 }
@@ -504,8 +687,7 @@ void TResultsWindow::StartTask(const QString& what, BackgroundTask::Work work,
   for (QWidget* widget : {static_cast<QWidget*>(lblTask), static_cast<QWidget*>(pbrTask),
                           static_cast<QWidget*>(btnCancel)})
     widget->show();
-  btnExportCsv->setEnabled(false);
-  btnExportTsv->setEnabled(false);
+  for (QPushButton* button : {btnExportCsv, btnExportTsv, btnExportForms}) button->setEnabled(false);
   progress_poll_->start();
   task_->work = std::make_unique<BackgroundTask>(std::move(work), [this] {
     QMetaObject::invokeMethod(this, &TResultsWindow::EndTask, Qt::QueuedConnection);
@@ -519,8 +701,7 @@ void TResultsWindow::EndTask() {
   for (QWidget* widget : {static_cast<QWidget*>(lblTask), static_cast<QWidget*>(pbrTask),
                           static_cast<QWidget*>(btnCancel)})
     widget->hide();
-  btnExportCsv->setEnabled(true);
-  btnExportTsv->setEnabled(true);
+  for (QPushButton* button : {btnExportCsv, btnExportTsv, btnExportForms}) button->setEnabled(true);
   try {
     task->work->Result();
     task->done();
@@ -549,32 +730,114 @@ void TResultsWindow::ShowRowCount() {
                             QLocale().toString(static_cast<qulonglong>(results_->HitCount()))));
 }
 
+// Read from the selection's ranges, not index by index: a million selected
+// rows are one range.
+std::vector<std::size_t> TResultsWindow::SelectedRows() const {
+  std::vector<std::size_t> rows;
+  for (const QItemSelectionRange& range : tblResults->selectionModel()->selection()) {
+    for (int row = range.top(); row <= range.bottom(); ++row)
+      rows.push_back(static_cast<std::size_t>(row));
+  }
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  return rows;
+}
+
 QString TResultsWindow::SelectedRowsAsText() const {
   const std::shared_ptr<const ResultView>& view = rows_model_->View();
   if (!view) return QString();
-  std::vector<std::size_t> rows;
-  for (const QModelIndex& index : tblResults->selectionModel()->selectedRows())
-    rows.push_back(static_cast<std::size_t>(index.row()));
+  const std::vector<std::size_t> rows = SelectedRows();
   if (rows.empty()) return QString();
-  std::sort(rows.begin(), rows.end());
   std::string table;
   WriteTable(view->Subset(rows), TableFormat::kTsv,
-             [&table](std::string_view bytes) { table.append(bytes); });
+             [&table](std::string_view bytes) { table.append(bytes); }, nullptr,
+             rows_model_->Context());
   return QString::fromStdString(table);
 }
 
 void TResultsWindow::CopySelection() {
-  const QString text = SelectedRowsAsText();
-  if (!text.isEmpty()) QApplication::clipboard()->setText(text);
+  const std::shared_ptr<const ResultView>& view = rows_model_->View();
+  if (task_ || !view) return;
+  auto selected = std::make_shared<const ResultView>(view->Subset(SelectedRows()));
+  if (selected->RowCount() == 0) return;
+  auto table = std::make_shared<std::string>();
+  const int context = rows_model_->Context();
+  StartTask(
+      tr("Copying…"),
+      [selected, table, context](const std::atomic<bool>& cancel,
+                                 const BackgroundTask::Report& report) {
+        WriteTable(*selected, TableFormat::kTsv,
+                   [&table](std::string_view bytes) { table->append(bytes); }, &cancel, context,
+                   [&report](int percent) { report(percent, 100, {}); });
+      },
+      [table] { QApplication::clipboard()->setText(QString::fromStdString(*table)); });
+}
+
+std::vector<int> TResultsWindow::ShownFiles() const {
+  std::vector<int> files;
+  const int totals = files_model_->rowCount() - 1;
+  for (int row = 0; row < files_proxy_->rowCount(); ++row) {
+    const int file = files_proxy_->mapToSource(files_proxy_->index(row, 0)).row();
+    if (file != totals) files.push_back(file);
+  }
+  return files;
+}
+
+QString TResultsWindow::HitsPerFileAsText() const {
+  std::string table;
+  WriteHitsPerFile(*results_, ShownFiles(), TableFormat::kTsv,
+                   [&table](std::string_view bytes) { table.append(bytes); });
+  return QString::fromStdString(table);
+}
+
+void TResultsWindow::ExportHitsPerFile(const QString& path) {
+  const TableFormat format = path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)
+                                 ? TableFormat::kCsv
+                                 : TableFormat::kTsv;
+  try {
+    WriteFileWith(QFile::encodeName(path).toStdString(), [&](TStream& stream) {
+      WriteHitsPerFile(*results_, ShownFiles(), format, [&stream](std::string_view bytes) {
+        stream.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+      });
+    });
+  } catch (const std::exception& error) {
+    errors_.ShowError(this, QString::fromStdString(error.what()));
+  }
+}
+
+void TResultsWindow::ShowFormRows(int row) {
+  const std::shared_ptr<const ResultView>& view = rows_model_->View();
+  if (!view || row < 0 || row >= forms_proxy_->rowCount()) return;
+  const std::u16string form =
+      forms_proxy_->index(row, FormsModel::kForm).data().toString().toStdU16String();
+  ShowView(std::make_shared<const ResultView>(RowsOfForm(*view, form, chkFoldCase->isChecked())));
+  tabResults->setCurrentIndex(0);
+}
+
+void TResultsWindow::ExportForms(const QString& path) {
+  const std::shared_ptr<const std::vector<MatchForm>>& all = forms_model_->Forms();
+  if (task_ || !all) return;
+  // The forms as the tab shows them: filtered and sorted there.
+  auto shown = std::make_shared<std::vector<MatchForm>>();
+  for (int row = 0; row < forms_proxy_->rowCount(); ++row)
+    shown->push_back((*all)[static_cast<std::size_t>(forms_proxy_->mapToSource(forms_proxy_->index(row, 0)).row())]);
+  StartTask(
+      tr("Writing %1…").arg(path),
+      [shown, path](const std::atomic<bool>& cancel, const BackgroundTask::Report&) {
+        WriteFormsFile(*shown, QFile::encodeName(path).toStdString(), &cancel);
+      },
+      [] {});
 }
 
 void TResultsWindow::Export(TableFormat format, const QString& path) {
   if (task_) return;
   std::shared_ptr<const ResultView> view = rows_model_->View();
+  const int context = rows_model_->Context();
   StartTask(
       tr("Writing %1…").arg(path),
-      [view, format, path](const std::atomic<bool>& cancel, const BackgroundTask::Report&) {
-        WriteTableFile(*view, format, QFile::encodeName(path).toStdString(), &cancel);
+      [view, format, path, context](const std::atomic<bool>& cancel,
+                                    const BackgroundTask::Report&) {
+        WriteTableFile(*view, format, QFile::encodeName(path).toStdString(), &cancel, context);
       },
       [] {});
 }

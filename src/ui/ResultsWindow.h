@@ -4,7 +4,8 @@
 // One match per row, keyword in context: the text left of the match (right
 // aligned, cut on the left), the match, the text right of it, the file, the
 // line and the line's count. An order box (report order, file and line,
-// match, word left, word right) and a filter box arrange the rows through
+// match, left and right neighbour), the column heads and a filter box
+// arrange the rows through
 // ResultView::Arrange (app/ResultView.h) as a BackgroundTask
 // (app/BackgroundTask.h), so that a million rows are arranged while the
 // window goes on painting; a progress bar with Cancel shows meanwhile, and
@@ -14,7 +15,13 @@
 // a CSV or TSV file, in the background too (both tables are WriteTable's). A
 // second tab, "Hits per file", lists every file searched with its matching
 // lines, matches and characters, the encoding it was read in and the bytes
-// replaced and NULs it held, totals last. Double-clicking a row opens the
+// replaced and NULs it held, totals last, sortable by any column, copied
+// and exported in the order shown. A third,
+// "Forms", lists each distinct match of the shown rows with its counts
+// (app/MatchForms.h), sortable, filterable, exportable, with ASCII case
+// folded on request; double-clicking a form shows its rows. A context width
+// (characters each side) narrows the rows shown, copied and exported.
+// Double-clicking a row opens the
 // line in its file (TLineViewer), read as the search read it
 // (app/LineInFile.h).
 //
@@ -39,11 +46,15 @@
 
 #include "app/BackgroundTask.h"
 #include "app/LineInFile.h"
+#include "app/MatchForms.h"
 #include "app/ResultSet.h"
 #include "app/ResultView.h"
 #include "text/TextFile.h"
 
+class QCheckBox;
 class QComboBox;
+class QSortFilterProxyModel;
+class QSpinBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -73,6 +84,10 @@ class ResultTableModel : public QAbstractTableModel {
   // Shows `view` (over `results`, which it keeps alive).
   void SetView(std::shared_ptr<const ResultSet> results, std::shared_ptr<const ResultView> view);
   const std::shared_ptr<const ResultView>& View() const { return view_; }
+  // The characters shown each side of a match (WithContext in
+  // app/TablePrinter.h); kWholeLine at first.
+  void SetContext(int context);
+  int Context() const { return context_; }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -83,9 +98,32 @@ class ResultTableModel : public QAbstractTableModel {
   std::shared_ptr<const ResultSet> results_;
   std::shared_ptr<const ResultView> view_;
   std::vector<QString> file_names_;  // shown names, decoded once
+  int context_ = kWholeLine;
 };
 
-// One row per file searched (file, matching lines, matches, characters,
+// The forms of the shown rows (CountForms in app/MatchForms.h): form,
+// matches, lines, files. Numbers are numbers to a sorting proxy.
+class FormsModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  enum Column { kForm, kMatches, kLines, kFiles, kColumnCount };
+
+  explicit FormsModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+  void SetForms(std::shared_ptr<const std::vector<MatchForm>> forms);
+  const std::shared_ptr<const std::vector<MatchForm>>& Forms() const { return forms_; }
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+ private:
+  std::shared_ptr<const std::vector<MatchForm>> forms_;
+};
+
+// One row per file searched (file, matching lines, matches, matches per
+// 10,000 characters, characters,
 // the encoding it was read in and how that was chosen, the byte sequences
 // read as U+FFFD, the NULs), then a row of totals.
 class HitsPerFileModel : public QAbstractTableModel {
@@ -93,7 +131,8 @@ class HitsPerFileModel : public QAbstractTableModel {
 
  public:
   enum Column {
-    kFile, kLines, kMatches, kCharacters, kEncoding, kReplaced, kNuls, kColumnCount
+    kFile, kLines, kMatches, kPerTenThousand, kCharacters, kEncoding, kReplaced, kNuls,
+    kColumnCount
   };
 
   explicit HitsPerFileModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
@@ -151,12 +190,27 @@ class TResultsWindow : public QWidget {
 
   const ResultTableModel& Rows() const { return *rows_model_; }
   const HitsPerFileModel& HitsPerFile() const { return *files_model_; }
+  // The forms of the shown rows, as the Forms tab sorts and filters them.
+  const QSortFilterProxyModel& Forms() const { return *forms_proxy_; }
 
   // The selected rows, in the order shown, as a TSV table (WriteTable in
-  // app/ResultView.h: a head row, then the rows); Ctrl+C puts them on the
-  // clipboard.
+  // app/ResultView.h: a head row, then the rows, with the context width
+  // shown); Ctrl+C puts them on the clipboard, made in the background with
+  // progress and Cancel: a cancelled copy leaves the clipboard as it was.
   QString SelectedRowsAsText() const;
   void CopySelection();
+
+  // Shows the rows of the form in row `row` of the Forms tab (as sorted and
+  // filtered there) on the Matches tab.
+  void ShowFormRows(int row);
+  // Writes the forms shown to `path` as TSV (WriteFormsFile).
+  void ExportForms(const QString& path);
+
+  // The hits per file in the order the tab shows them, totals left out
+  // (WriteHitsPerFile in app/ResultView.h): TSV for the clipboard (Ctrl+C
+  // on the tab), TSV or CSV (a path ending in .csv) for a file.
+  QString HitsPerFileAsText() const;
+  void ExportHitsPerFile(const QString& path);
 
   // Writes the shown rows to `path` in the background (the export buttons
   // ask the SaveFilePicker for the path first).
@@ -179,6 +233,10 @@ class TResultsWindow : public QWidget {
   void ArrangeFromControls();
   void ChooseExport(TableFormat format);
   void ShowRowCount();
+  void SortByColumn(int column);
+  std::vector<std::size_t> SelectedRows() const;
+  void ShowView(std::shared_ptr<const ResultView> view);
+  std::vector<int> ShownFiles() const;
 
   QTabWidget* tabResults;
   QComboBox* cmbOrder;
@@ -186,6 +244,12 @@ class TResultsWindow : public QWidget {
   QLabel* lblRows;
   QTableView* tblResults;
   QTableView* tblFiles;
+  QTableView* tblForms;
+  QLineEdit* edtFormFilter;
+  QCheckBox* chkFoldCase;
+  QPushButton* btnExportForms;
+  QPushButton* btnExportFiles;
+  QSpinBox* spnContext;
   QPushButton* btnExportCsv;
   QPushButton* btnExportTsv;
   QProgressBar* pbrTask;
@@ -199,6 +263,9 @@ class TResultsWindow : public QWidget {
   ErrorDisplay& errors_;
   ResultTableModel* rows_model_;
   HitsPerFileModel* files_model_;
+  FormsModel* forms_model_;
+  QSortFilterProxyModel* forms_proxy_;
+  QSortFilterProxyModel* files_proxy_;
   std::unique_ptr<Task> task_;  // the task running, if any
   // An arrangement asked for while a task ran: started when it ends.
   std::optional<std::pair<ResultOrder, QString>> pending_;

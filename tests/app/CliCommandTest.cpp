@@ -7,7 +7,10 @@
 
 #include <atomic>
 #include <csignal>
+#include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,7 +35,12 @@ std::string Described(const CliOptions& options) {
   }
   return text + "threads=" + std::to_string(options.threads) +
          " row-memory=" + std::to_string(options.row_memory) + " encoding=" + options.encoding +
-         " fallback=" + options.fallback + " format=" + std::string(OutputFormatName(options.format)) + " o=" + options.output +
+         " fallback=" + options.fallback + " format=" + std::string(OutputFormatName(options.format)) +
+         (options.order != ResultOrder::kReport || options.context != kWholeLine
+              ? " order=" + std::to_string(static_cast<int>(options.order)) +
+                    " context=" + std::to_string(options.context)
+              : std::string()) +
+         " o=" + options.output +
          " [" + options.pattern + "] [" + options.folder + "]";
 }
 
@@ -65,6 +73,12 @@ TEST(CliArguments, AreReadIntoTheirOptions) {
       // The report's name follows the format unless -o names it.
       {{"--format", "tsv", "cat", "c"}, defaults + "format=tsv o=result.tsv [cat] [c]"},
       {{"--format", "jsonl", "cat", "c"}, defaults + "format=jsonl o=result.jsonl [cat] [c]"},
+      {{"--format", "csv", "cat", "c"}, defaults + "format=csv o=result.csv [cat] [c]"},
+      {{"--format", "forms", "cat", "c"}, defaults + "format=forms o=forms.tsv [cat] [c]"},
+      {{"--format", "csv", "--order", "right", "--context", "0", "cat", "c"},
+       defaults + "format=csv order=4 context=0 o=result.csv [cat] [c]"},
+      {{"--order", "file", "--context", "0012", "--format", "jsonl", "--order", "report", "cat", "c"},
+       defaults + "format=jsonl order=0 context=12 o=result.jsonl [cat] [c]"},
       {{"--format", "tsv", "--format", "html", "cat", "c"},
        defaults + "format=html o=result.htm [cat] [c]"},
       {{"--format", "jsonl", "-o", "out/r.json", "cat", "c"},
@@ -131,10 +145,22 @@ TEST(CliArguments, UsageErrorsSayWhatIsWrongAndExitWithTwo) {
       {{"--row-memory", "99999999999G", "the", "c"},
        "--row-memory needs a size such as 64M or 1G, not '99999999999G'"},
       {{"the", "c", "--row-memory"}, "option --row-memory needs a size"},
-      {{"--format", "xml", "the", "c"}, "--format needs html, tsv or jsonl, not 'xml'"},
-      {{"--format", "HTML", "the", "c"}, "--format needs html, tsv or jsonl, not 'HTML'"},
-      {{"--format", "", "the", "c"}, "--format needs html, tsv or jsonl, not ''"},
-      {{"the", "c", "--format"}, "option --format needs html, tsv or jsonl"},
+      {{"--format", "xml", "the", "c"}, "--format needs html, tsv, csv, jsonl or forms, not 'xml'"},
+      {{"--format", "HTML", "the", "c"}, "--format needs html, tsv, csv, jsonl or forms, not 'HTML'"},
+      {{"--format", "", "the", "c"}, "--format needs html, tsv, csv, jsonl or forms, not ''"},
+      {{"the", "c", "--format"}, "option --format needs html, tsv, csv, jsonl or forms"},
+      {{"--order", "word", "the", "c"}, "--order needs report, file, match, left or right, not 'word'"},
+      {{"the", "c", "--order"}, "option --order needs an order"},
+      {{"--context", "-1", "--format", "tsv", "the", "c"},
+       "--context needs a number of characters from 0 to 1000000, not '-1'"},
+      {{"--context", "1000001", "the", "c"},
+       "--context needs a number of characters from 0 to 1000000, not '1000001'"},
+      {{"--context", "", "the", "c"}, "--context needs a number of characters from 0 to 1000000, not ''"},
+      {{"the", "c", "--context"}, "option --context needs a number"},
+      {{"--order", "left", "the", "c"},
+       "--order and --context need a table of matches: --format tsv, csv or jsonl"},
+      {{"--context", "5", "--format", "forms", "the", "c"},
+       "--order and --context need a table of matches: --format tsv, csv or jsonl"},
       {{"the", "c", "--encoding"}, "option --encoding needs an encoding name"},
       {{"the", "c", "--fallback"}, "option --fallback needs an encoding name"},
       // The encodings are checked before the arguments are counted.
@@ -175,7 +201,8 @@ TEST(CliArguments, HelpAndVersionGoToStandardOutput) {
   EXPECT_TRUE(help.out.starts_with("Usage: tallyfold-cli [--case] [--no-boundary] [-o FILE]"))
       << help.out;
   EXPECT_TRUE(help.out.ends_with("2 usage error, 130 stopped by Ctrl-C (143 by SIGTERM).\n"));
-  for (const char* option : {"--encoding NAME", "--fallback NAME", "--format NAME",
+  for (const char* option : {"--encoding NAME", "--fallback NAME", "--format NAME", "--order NAME",
+                             "--context N",
                              "--row-memory SIZE", "--threads N", "--recursive", "--no-css"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   EXPECT_EQ(help.err, "");
@@ -260,6 +287,94 @@ TEST_F(CliRun, RelativePathsAreMadeAbsolute) {
   const std::vector<Row> rows = {
       {1, u" " + kKey + u"the" + kEnd + u" " + Info(folder_ + "/a.txt", "a.txt", 1)}};
   EXPECT_EQ(report, ReportFileBytes(ReportLines(rows, {u"【1】=1"})));
+}
+
+// The rows of a TSV table, head left out, each split into its fields (the
+// test's lines hold nothing the TSV escapes).
+std::vector<std::vector<std::u16string>> TsvRows(const std::string& bytes) {
+  std::vector<std::vector<std::u16string>> rows;
+  std::istringstream in(bytes);
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    rows.emplace_back();
+    std::istringstream fields(line + "\t");
+    for (std::string field; std::getline(fields, field, '\t');) rows.back().push_back(Widen(field));
+  }
+  return rows;
+}
+
+// Chinese prose, where the neighbour of 时间 is a character, beside Latin
+// text, where it is a word; matches at a line's ends have none.
+TEST_F(CliRun, TablesTakeTheirOrderContextAndFormsFromTheOptions) {
+  WriteBytes(folder_ + "/a.txt",
+             "我们的时间不多，时间就是生命。\n时间\n那个时间，这个时间。长时间\n"
+             "Time 时间 is 时间money\n");
+  WriteBytes(folder_ + "/b.txt", "的时间和空间的时间\n他们有时间\n");
+  const auto table = [&](std::vector<std::string> options) {
+    const std::string out = root_ / "t.tsv";
+    options.insert(options.end(), {"--quiet", "--no-boundary", "-o", out, "时间", folder_});
+    const CliResult result = RunCliInProcess(options, root_.Path());
+    EXPECT_EQ(result.status, 0) << result.err;
+    return ReadBytes(out);
+  };
+  const auto report = TsvRows(table({"--format", "tsv"}));
+  ASSERT_EQ(report.size(), 11u);
+  constexpr std::size_t kLeft = 3, kMatch = 4, kRight = 5;
+
+  // Each neighbour order is the report's rows sorted stably by the CJK
+  // characters nearest the match (all that the corpus has is in the main
+  // block), else by the nearest word; spaces and the two punctuation marks
+  // are all that separate words here.
+  const auto cjk = [](char16_t c) { return c >= 0x4E00 && c <= 0x9FFF; };
+  const auto word = [](char16_t c) { return c != u' ' && c != u'\uFF0C' && c != u'\u3002'; };
+  const auto left_key = [&](const std::vector<std::u16string>& row) {
+    std::u16string left = row[kLeft];
+    std::u16string key;
+    for (std::size_t i = left.size(); i > 0 && key.size() < 3 && cjk(left[i - 1]); --i) key += left[i - 1];
+    if (!key.empty()) return key;
+    while (!left.empty() && !word(left.back())) left.pop_back();
+    while (!left.empty() && word(left.back())) {
+      key.insert(key.begin(), left.back());
+      left.pop_back();
+    }
+    return key;
+  };
+  const auto right_key = [&](const std::vector<std::u16string>& row) {
+    const std::u16string& right = row[kRight];
+    std::size_t n = 0;
+    while (n < right.size() && n < 3 && cjk(right[n])) ++n;
+    if (n > 0) return right.substr(0, n);
+    while (n < right.size() && !word(right[n])) ++n;
+    std::size_t end = n;
+    while (end < right.size() && word(right[end])) ++end;
+    return right.substr(n, end - n);
+  };
+  for (const auto& [name, key] : {std::pair{"left", std::function(left_key)}, std::pair{"right", std::function(right_key)}}) {
+    SCOPED_TRACE(name);
+    auto expected = report;
+    std::stable_sort(expected.begin(), expected.end(),
+                     [&](const auto& a, const auto& b) { return key(a) < key(b); });
+    EXPECT_EQ(TsvRows(table({"--format", "tsv", "--order", name})), expected);
+  }
+
+  // Two characters each side, from next to the match.
+  const auto narrow = TsvRows(table({"--format", "tsv", "--context", "2"}));
+  ASSERT_EQ(narrow.size(), report.size());
+  for (std::size_t i = 0; i < report.size(); ++i) {
+    const std::u16string& left = report[i][kLeft];
+    EXPECT_EQ(narrow[i][kLeft], left.substr(left.size() - std::min<std::size_t>(2, left.size())));
+    EXPECT_EQ(narrow[i][kRight], report[i][kRight].substr(0, 2));
+    EXPECT_EQ(narrow[i][kMatch], report[i][kMatch]);
+  }
+
+  // The forms add up to the rows: one form here, in 6 lines of 2 files.
+  EXPECT_EQ(table({"--format", "forms"}),
+            "form\tmatches\tlines\tfiles\n"
+            "\xE6\x97\xB6\xE9\x97\xB4\t11\t6\t2\n");
+  const std::string csv = table({"--format", "csv"});
+  EXPECT_TRUE(csv.starts_with("\xEF\xBB\xBF" "file,line,count,left,match,right\r\n")) << csv;
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 12);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <set>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "app/AppTestSupport.h"
+#include "app/MatchForms.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 
@@ -70,11 +73,19 @@ bool RefIsWord(const std::u16string& character) {
   return std::find(kNotWord.begin(), kNotWord.end(), character) == kNotWord.end();
 }
 
+// The CJK characters of the generated lines (one of them outside the BMP).
+bool RefIsCjk(const std::u16string& character) {
+  static const std::vector<std::u16string> kCjk = {u"\u4E2D", u"\u6587", u"\u7684", u"\u65F6",
+                                                   u"\u95F4", u"\u306E", u"\U00020000"};
+  return std::find(kCjk.begin(), kCjk.end(), character) != kCjk.end();
+}
+
 // The text as characters: a surrogate pair is one.
 std::vector<std::u16string> Characters(const std::u16string& text) {
   std::vector<std::u16string> out;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size();
+    const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() &&
+                      text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
     out.push_back(text.substr(i, pair ? 2 : 1));
     if (pair) ++i;
   }
@@ -106,6 +117,23 @@ std::u16string RefWordRight(const std::u16string& text) {
   return word;
 }
 
+// The neighbour keys: up to three CJK characters next to the match, the
+// nearest first; else the nearest word.
+std::u16string RefNeighbourLeft(const std::u16string& text) {
+  const std::vector<std::u16string> chars = Characters(text);
+  std::u16string key;
+  for (std::size_t n = 0; n < 3 && n < chars.size() && RefIsCjk(chars[chars.size() - 1 - n]); ++n)
+    key += chars[chars.size() - 1 - n];
+  return key.empty() ? RefWordLeft(text) : key;
+}
+
+std::u16string RefNeighbourRight(const std::u16string& text) {
+  const std::vector<std::u16string> chars = Characters(text);
+  std::u16string key;
+  for (std::size_t n = 0; n < 3 && n < chars.size() && RefIsCjk(chars[n]); ++n) key += chars[n];
+  return key.empty() ? RefWordRight(text) : key;
+}
+
 std::u16string Lower(std::u16string text) {
   for (char16_t& c : text) {
     if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
@@ -131,8 +159,8 @@ Rows ReferenceRows(const ResultSet& set, ResultOrder order, const std::u16string
       const std::size_t end = start + static_cast<std::size_t>(line.spans[s].length);
       std::u16string key;
       if (order == ResultOrder::kMatch) key = text.substr(start, end - start);
-      if (order == ResultOrder::kLeftWord) key = RefWordLeft(text.substr(0, start));
-      if (order == ResultOrder::kRightWord) key = RefWordRight(text.substr(end));
+      if (order == ResultOrder::kLeft) key = RefNeighbourLeft(text.substr(0, start));
+      if (order == ResultOrder::kRight) key = RefNeighbourRight(text.substr(end));
       rows.push_back({key, line.file, line.line, i, static_cast<std::uint32_t>(s)});
     }
   }
@@ -150,10 +178,13 @@ Rows ReferenceRows(const ResultSet& set, ResultOrder order, const std::u16string
 // Lines made of a few words and separators, with many equal matches, words
 // and places, so that every order has ties to keep in report order.
 std::vector<LineSpec> GeneratedLines(int count, unsigned seed) {
-  static const std::vector<std::u16string> kWords = {u"sea", u"Sea", u"see", u"a", u"B",
-                                                     u"\u4E2D\u6587", u"\U0001F600", u"x_1"};
+  // Words run into each other (no separator) and CJK words of one, two
+  // and three characters, so that matches have CJK neighbours near and far.
+  static const std::vector<std::u16string> kWords = {
+      u"sea", u"Sea", u"see", u"a", u"B", u"\u4E2D\u6587", u"\U0001F600", u"x_1", u"\u7684",
+      u"\u65F6\u95F4", u"\u306E\U00020000\u7684"};
   static const std::vector<std::u16string> kSeparators = {u" ", u", ", u"\uFF0C", u"\u2014",
-                                                          u"\u3002 "};
+                                                          u"\u3002 ", u"", u""};
   std::mt19937 random(seed);
   const auto pick = [&random](std::size_t n) {
     return static_cast<std::size_t>(std::uniform_int_distribution<std::size_t>(0, n - 1)(random));
@@ -178,7 +209,7 @@ std::vector<LineSpec> GeneratedLines(int count, unsigned seed) {
 }
 
 constexpr ResultOrder kOrders[] = {ResultOrder::kReport, ResultOrder::kFileAndLine, ResultOrder::kMatch,
-                                   ResultOrder::kLeftWord, ResultOrder::kRightWord};
+                                   ResultOrder::kLeft, ResultOrder::kRight};
 
 // ---- The line store ----
 
@@ -344,7 +375,7 @@ TEST(ResultView, CancelRaisesAndLeavesTheRowsAsTheyWere) {
   ResultSet set;
   Fill(set, 3, GeneratedLines(300, 7));
   ResultView view(set);
-  view.Arrange(ResultOrder::kRightWord, u"a", nullptr, nullptr);
+  view.Arrange(ResultOrder::kRight, u"a", nullptr, nullptr);
   const Rows before = RowsOf(view);
   ASSERT_NE(before, ReferenceRows(set, ResultOrder::kReport, u""));
 
@@ -370,7 +401,7 @@ TEST(ResultView, CancelDuringALargeArrangeLeavesTheRowsAsTheyWere) {
   view.Arrange(ResultOrder::kReport, u"B", nullptr, nullptr);
   const Rows before = RowsOf(view);
 
-  for (const ResultOrder order : {ResultOrder::kLeftWord, ResultOrder::kFileAndLine}) {
+  for (const ResultOrder order : {ResultOrder::kLeft, ResultOrder::kFileAndLine}) {
     std::atomic<bool> cancel{false};
     std::vector<int> seen;
     EXPECT_THROW(view.Arrange(order, u"", &cancel,
@@ -422,12 +453,14 @@ TEST(ResultTables, CsvHasAMarkQuotesWhereNeededAndEndsLinesInCrLf) {
   set.AddFile(file);
   AddPadded(set, 0, 3, u"say \"hi\", x\ny", {{4, 4}});
   AddPadded(set, 0, 4, u"plain \u00E9", {{6, 1}});
+  AddPadded(set, 0, 5, u"-1 +x, y", {{3, 2}});
   const ResultView view(set);
   EXPECT_EQ(TableBytes(view, TableFormat::kCsv),
             "\xEF\xBB\xBF"
             "file,line,count,left,match,right\r\n"
             "\"a,b.txt\",3,1,say ,\"\"\"hi\"\"\",\", x\ny\"\r\n"
-            "\"a,b.txt\",4,1,plain ,\xC3\xA9,\r\n");
+            "\"a,b.txt\",4,1,plain ,\xC3\xA9,\r\n"
+            "\"a,b.txt\",5,1,'-1 ,'+x,\", y\"\r\n");
 }
 
 TEST(ResultTables, TsvEscapesTabsLineBreaksAndBackslashes) {
@@ -574,16 +607,34 @@ std::vector<std::string> ReadBack(const std::string& kind, const std::string& by
   return lines;
 }
 
-std::vector<std::string> ExpectedTable(const ResultView& view) {
+// The rows of the view as a reader sees them. In CSV a cell that would
+// start a formula has an apostrophe before it; with `context`, left and
+// right keep that many characters next to the match.
+std::vector<std::string> ExpectedTable(const ResultView& view, bool csv, int context = kWholeLine) {
+  const auto cell = [csv](std::u16string_view text) {
+    const bool formula = !text.empty() && std::u16string_view(u"=+-@\t\r").find(text.front()) != std::u16string_view::npos;
+    std::u16string shown(csv && formula ? 1 : 0, u'\'');
+    shown.append(text);
+    return CodePointField(shown);
+  };
+  const auto near = [context](std::u16string_view text, bool from_end) {
+    std::vector<std::u16string> chars = Characters(std::u16string(text));
+    const std::size_t keep = context < 0 ? chars.size() : std::min(chars.size(), static_cast<std::size_t>(context));
+    if (from_end) chars.erase(chars.begin(), chars.end() - static_cast<std::ptrdiff_t>(keep));
+    chars.resize(keep);
+    std::u16string out;
+    for (const std::u16string& c : chars) out += c;
+    return out;
+  };
   std::vector<std::string> rows = {Join({CodePointField(std::string("file")), CodePointField(std::string("line")),
                                          CodePointField(std::string("count")), CodePointField(std::string("left")),
                                          CodePointField(std::string("match")), CodePointField(std::string("right"))})};
   for (std::size_t row = 0; row < view.RowCount(); ++row) {
     const ResultLine line = view.Line(row);
     const Kwic kwic = view.Context(row);
-    rows.push_back(Join({CodePointField(view.Results().Files()[static_cast<std::size_t>(line.file)].shown_name),
+    rows.push_back(Join({cell(Utf8Decode(view.Results().Files()[static_cast<std::size_t>(line.file)].shown_name)),
                          CodePointField(std::to_string(line.line)), CodePointField(std::to_string(line.count)),
-                         CodePointField(kwic.left), CodePointField(kwic.match), CodePointField(kwic.right)}));
+                         cell(near(kwic.left, true)), cell(kwic.match), cell(near(kwic.right, false))}));
   }
   return rows;
 }
@@ -638,6 +689,14 @@ void FillAwkward(ResultSet& set) {
   AddPadded(set, 0, 3, u"\U0001F600\u4E2D\xD800x\xDC00y\U0001F600", {{1, 2}, {3, 1}, {5, 1}});
   AddPadded(set, 1, 4, u"\U0001F600\U0001F601z", {{1, 2}, {3, 1}});
   AddPadded(set, 0, 5, u"\u00E9\u00E8 \\t \\n", {{0, 2}, {3, 2}, {8, 0}});
+  // Cells a spreadsheet would run as formulas, in a file named like one.
+  ResultFile formula;
+  formula.path = "/corpus/=cmd.txt";
+  formula.shown_name = "=cmd.txt";
+  set.AddFile(formula);
+  AddPadded(set, 3, 6, u"=1+2 @x -y +z", {{5, 2}, {8, 2}, {11, 2}});
+  AddPadded(set, 3, 7, u"-a\tb\rc,=d", {{2, 2}, {4, 2}, {8, 0}});
+  AddPadded(set, 3, 8, u"@SUM(A1)", {{0, 1}});
 }
 
 // A search matches " " + line + " ": a match may lie on one of those
@@ -674,14 +733,106 @@ TEST(ResultTables, CsvAndTsvReadBackAsTheViewsRows) {
   FillAwkward(set);
   Fill(set, 2, GeneratedLines(2000, 99));  // more than one piece of output
   ResultView view(set);
-  for (const auto& [order, filter] : {std::pair{ResultOrder::kReport, std::u16string()},
-                                      std::pair{ResultOrder::kRightWord, std::u16string(u"E")}}) {
-    view.Arrange(order, filter, nullptr, nullptr);
-    const std::vector<std::string> expected = ExpectedTable(view);
-    ASSERT_GT(expected.size(), 100u);
-    EXPECT_EQ(ReadBack("csv", TableBytes(view, TableFormat::kCsv)), expected);
-    EXPECT_EQ(ReadBack("tsv", TableBytes(view, TableFormat::kTsv)), expected);
+  const struct {
+    ResultOrder order;
+    std::u16string filter;
+    int context;
+  } cases[] = {{ResultOrder::kReport, u"", kWholeLine},
+               {ResultOrder::kRight, u"E", kWholeLine},
+               {ResultOrder::kLeft, u"", 0},
+               {ResultOrder::kReport, u"", 1},
+               {ResultOrder::kMatch, u"", 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.context);
+    view.Arrange(c.order, c.filter, nullptr, nullptr);
+    const auto bytes = [&](TableFormat format) {
+      return Collect([&](const auto& write) { WriteTable(view, format, write, nullptr, c.context); });
+    };
+    ASSERT_GT(view.RowCount(), 100u);
+    EXPECT_EQ(ReadBack("csv", bytes(TableFormat::kCsv)), ExpectedTable(view, true, c.context));
+    EXPECT_EQ(ReadBack("tsv", bytes(TableFormat::kTsv)), ExpectedTable(view, false, c.context));
   }
+}
+
+// The text whose code points the reader printed as hex joined by '.'.
+std::u16string FromCodePointField(const std::string& field) {
+  std::u16string text;
+  std::istringstream in(field);
+  for (std::string hex; std::getline(in, hex, '.');) {
+    const auto c = static_cast<char32_t>(std::stoul(hex, nullptr, 16));
+    if (c < 0x10000) {
+      text += static_cast<char16_t>(c);
+    } else {
+      text += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      text += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    }
+  }
+  return text;
+}
+
+std::vector<std::string> FieldsOf(const std::string& row) {
+  std::vector<std::string> fields;
+  std::istringstream in(row + "|");
+  for (std::string field; std::getline(in, field, '|');) fields.push_back(field);
+  return fields;
+}
+
+// The forms as the JSON Lines rows of the same results add them up, read
+// by Python's json module, against the forms table read back as TSV.
+TEST(MatchForms, AddUpToTheJsonLinesRows) {
+  ResultSet set;
+  FillAwkward(set);
+  Fill(set, 2, GeneratedLines(3000, 77));
+  const ResultView view(set);
+  const std::vector<std::string> json = ReadBack("jsonl", JsonBytes(set));
+  ASSERT_EQ(json.size(), set.HitCount());
+  for (const bool fold : {false, true}) {
+    SCOPED_TRACE(fold);
+    struct Counts {
+      std::size_t matches = 0;
+      std::set<std::pair<std::string, std::string>> lines;  // path bytes, line
+      std::set<std::string> files;
+    };
+    std::map<std::u16string, Counts> counted;
+    for (const std::string& row : json) {
+      const std::vector<std::string> fields = FieldsOf(row);  // file, path, line, ..., match at 6
+      Counts& counts = counted[fold ? Lower(FromCodePointField(fields[6])) : FromCodePointField(fields[6])];
+      ++counts.matches;
+      counts.lines.emplace(fields[10], fields[2]);
+      counts.files.insert(fields[10]);
+    }
+    std::vector<std::pair<std::u16string, const Counts*>> forms;
+    for (const auto& [form, counts] : counted) forms.emplace_back(form, &counts);
+    std::stable_sort(forms.begin(), forms.end(), [](const auto& a, const auto& b) {
+      return a.second->matches > b.second->matches;  // map order: by form within a count
+    });
+    std::vector<std::string> expected = {Join({CodePointField(std::string("form")), CodePointField(std::string("matches")),
+                                               CodePointField(std::string("lines")), CodePointField(std::string("files"))})};
+    for (const auto& [form, counts] : forms) {
+      expected.push_back(Join({CodePointField(form), CodePointField(std::to_string(counts->matches)),
+                               CodePointField(std::to_string(counts->lines.size())),
+                               CodePointField(std::to_string(counts->files.size()))}));
+    }
+    ASSERT_GT(expected.size(), 10u);
+    const std::string bytes = Collect([&](const auto& write) { WriteForms(CountForms(view, fold), write); });
+    EXPECT_EQ(ReadBack("tsv", bytes), expected);
+  }
+}
+
+TEST(MatchForms, CountOnlyTheRowsShownAndCancel) {
+  ResultSet set;
+  Fill(set, 2, {{0, 1, u"ab AB ab", {{0, 2}, {3, 2}, {6, 2}}}, {1, 1, u"ab x", {{0, 2}, {3, 0}}}, {1, 2, u"AB", {{0, 2}}}});
+  ResultView view(set);
+  view.Arrange(ResultOrder::kReport, u"x", nullptr, nullptr);
+  const std::vector<MatchForm> forms = CountForms(view, false);
+  ASSERT_EQ(forms.size(), 2u);
+  EXPECT_EQ(forms[0].form, u"");  // ties in count go by form
+  EXPECT_EQ(forms[1].form, u"ab");
+  EXPECT_EQ(forms[1].matches, 1u);
+  view.Arrange(ResultOrder::kReport, u"nothing", nullptr, nullptr);
+  EXPECT_TRUE(CountForms(view, true).empty());
+  std::atomic<bool> cancel{true};
+  EXPECT_THROW(CountForms(view, false, &cancel), ECancelled);
 }
 
 TEST(ResultTables, JsonLinesReadBackAsEveryMatchInReportOrder) {

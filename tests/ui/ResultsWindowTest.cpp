@@ -6,7 +6,11 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
+#include <QSortFilterProxyModel>
+#include <QSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -128,9 +132,9 @@ TEST_F(ResultsWindowTest, EveryOrderArrangesTheRows) {
        {"大海\t[the]", "in [the]", "in the 海 [sea]", "[the]", "the [sea]", "the sea, [the]"}},
       {ResultOrder::kMatch,
        {"the [sea]", "in the 海 [sea]", "[the]", "the sea, [the]", "in [the]", "大海\t[the]"}},
-      {ResultOrder::kLeftWord,
+      {ResultOrder::kLeft,
        {"[the]", "in [the]", "the sea, [the]", "the [sea]", "大海\t[the]", "in the 海 [sea]"}},
-      {ResultOrder::kRightWord,
+      {ResultOrder::kRight,
        {"in the 海 [sea]", "大海\t[the]", "[the]", "the sea, [the]", "the [sea]", "in [the]"}},
       {ResultOrder::kReport,
        {"[the]", "the [sea]", "the sea, [the]", "in [the]", "in the 海 [sea]", "大海\t[the]"}},
@@ -191,6 +195,7 @@ TEST_F(ResultsWindowTest, CopyGivesTheSelectedRowsAsATsvTable) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
   table->setFocus();
   QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+  Settle();  // the copy is made in the background
   EXPECT_EQ(QApplication::clipboard()->text(), expected);
 
   // What is copied is what is shown, in the order shown.
@@ -217,7 +222,94 @@ TEST_F(ResultsWindowTest, HitsPerFileListEveryFileWithTotalsLast) {
   EXPECT_EQ(cell(3, HitsPerFileModel::kCharacters).toLongLong(), 240);
   EXPECT_TRUE(cell(3, HitsPerFileModel::kFile).isValid());
   EXPECT_TRUE(files.index(3, 0).data(Qt::FontRole).value<QFont>().bold());
+  EXPECT_DOUBLE_EQ(cell(1, HitsPerFileModel::kPerTenThousand).toDouble(), 375.0);  // 3 in 80
+  EXPECT_DOUBLE_EQ(cell(2, HitsPerFileModel::kPerTenThousand).toDouble(), 0.0);
+
+  // Sorted by any column either way, the totals stay last.
+  auto* table = Find<QTableView>("tblFiles");
+  for (const Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+    table->sortByColumn(HitsPerFileModel::kPerTenThousand, order);
+    QStringList names;
+    for (int row = 0; row < 4; ++row) names << table->model()->index(row, 0).data().toString();
+    EXPECT_EQ(names, order == Qt::AscendingOrder ? QStringList({"c.txt", "a.txt", "b.txt", "Total"})
+                                                 : QStringList({"b.txt", "a.txt", "c.txt", "Total"}));
+  }
+  // Copied and exported in the order shown, without the totals.
+  const QString rows = "b.txt\t1\t3\t375.00\t80\t\t0\t0\n"
+                       "a.txt\t2\t3\t250.00\t120\t\t0\t0\n"
+                       "c.txt\t0\t0\t0.00\t40\t\t0\t0\n";
+  const QString head = "file\tlines\tmatches\tper_10000\tcharacters\tencoding\treplaced\tnuls\n";
+  EXPECT_EQ(window_->HitsPerFileAsText(), head + rows);
+  QTemporaryDir folder;
+  window_->ExportHitsPerFile(folder.filePath("files.CSV"));
+  const QByteArray csv = ReadBytes(folder.filePath("files.CSV"));
+  EXPECT_TRUE(csv.startsWith("\xEF\xBB\xBF" "file,lines,matches,per_10000,")) << csv.toStdString();
+  EXPECT_TRUE(csv.endsWith("c.txt,0,0,0.00,40,,0,0\r\n")) << csv.toStdString();
 }
+
+TEST_F(ResultsWindowTest, ClickingAColumnHeadOrdersTheRowsByIt) {
+  Open(SmallSet());
+  auto* header = Find<QTableView>("tblResults")->horizontalHeader();
+  const struct {
+    int column;
+    ResultOrder order;
+  } cases[] = {{ResultTableModel::kMatch, ResultOrder::kMatch},
+               {ResultTableModel::kRight, ResultOrder::kRight},
+               {ResultTableModel::kLine, ResultOrder::kFileAndLine},
+               {ResultTableModel::kLeft, ResultOrder::kLeft},
+               {ResultTableModel::kCount, ResultOrder::kReport}};
+  for (const auto& c : cases) {
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(c.column) + 5, header->height() / 2));
+    Settle();
+    const QStringList clicked = Shown(window_->Rows());
+    ArrangeAndWait(c.order, QString());
+    EXPECT_EQ(clicked, Shown(window_->Rows())) << c.column;
+    EXPECT_EQ(Find<QComboBox>("cmbOrder")->currentData().toInt(), static_cast<int>(c.order));
+  }
+}
+
+TEST_F(ResultsWindowTest, TheContextWidthNarrowsWhatIsShownAndCopied) {
+  Open(SmallSet());
+  Find<QSpinBox>("spnContext")->setValue(2);
+  EXPECT_EQ(window_->Rows().index(1, ResultTableModel::kRight).data().toString(), ", ");
+  EXPECT_EQ(window_->Rows().index(5, ResultTableModel::kLeft).data().toString(), "海\t");
+  Find<QTableView>("tblResults")->selectRow(5);
+  EXPECT_EQ(window_->SelectedRowsAsText(),
+            "file\tline\tcount\tleft\tmatch\tright\na.txt\t2\t1\t海\\t\tthe\t e\n");
+  Find<QSpinBox>("spnContext")->setValue(kWholeLine);
+  EXPECT_EQ(window_->Rows().index(1, ResultTableModel::kRight).data().toString(), ", the sky");
+}
+
+TEST_F(ResultsWindowTest, FormsCountTheShownRowsFilterFoldAndShowTheirRows) {
+  auto results = SmallSet();
+  AddLine(*results, 2, 1, u"The end", {u"The"});
+  Open(results);
+  ArrangeAndWait(ResultOrder::kReport, QString());
+  const QSortFilterProxyModel& forms = window_->Forms();
+  const auto table = [&forms] {
+    QStringList rows;
+    for (int row = 0; row < forms.rowCount(); ++row) {
+      QStringList cells;
+      for (int column = 0; column < FormsModel::kColumnCount; ++column)
+        cells << forms.index(row, column).data().toString();
+      rows << cells.join(u' ');
+    }
+    return rows;
+  };
+  EXPECT_EQ(table(), (QStringList{"the 4 3 2", "sea 2 2 2", "The 1 1 1"}));
+  Find<QCheckBox>("chkFoldCase")->setChecked(true);
+  Settle();
+  EXPECT_EQ(table(), (QStringList{"the 5 4 3", "sea 2 2 2"}));
+  Find<QLineEdit>("edtFormFilter")->setText("SE");
+  EXPECT_EQ(table(), (QStringList{"sea 2 2 2"}));
+  window_->ShowFormRows(0);
+  EXPECT_EQ(Shown(window_->Rows()), (QStringList{"the [sea]", "in the 海 [sea]"}));
+  // A filter that leaves nothing leaves no forms.
+  ArrangeAndWait(ResultOrder::kReport, "nowhere");
+  EXPECT_EQ(forms.rowCount(), 0);
+}
+
 
 // Each file's encoding, how it was chosen, and what may have been read
 // wrong: the bytes replaced and the NULs, summed in the totals.
@@ -279,8 +371,8 @@ TEST_F(ResultsWindowTest, HitsPerFileTellHowEachFileWasRead) {
   QStringList headers;
   for (int column = 0; column < HitsPerFileModel::kColumnCount; ++column)
     headers << files.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
-  EXPECT_EQ(headers, (QStringList{"File", "Matching lines", "Matches", "Characters", "Encoding",
-                                  "Replaced", "NULs"}));
+  EXPECT_EQ(headers, (QStringList{"File", "Matching lines", "Matches", "Per 10,000", "Characters",
+                                  "Encoding", "Replaced", "NULs"}));
 }
 
 // The export buttons, through the save dialog the window was given.
@@ -360,7 +452,7 @@ TEST_F(ResultsWindowTest, TwoHundredThousandRowsOpenScrollAndArrange) {
   EXPECT_EQ(window_->Rows().index(199'999, ResultTableModel::kLine).data().toInt(), 100'000);
   EXPECT_EQ(window_->Rows().index(199'999, ResultTableModel::kLeft).data().toString(), "sea 0 ");
 
-  ArrangeAndWait(ResultOrder::kRightWord, QString());
+  ArrangeAndWait(ResultOrder::kRight, QString());
   ASSERT_EQ(window_->Rows().rowCount(), 200'000);
   // Second matches have no word on their right and come first; first
   // matches follow by their line's number, compared as text.
@@ -376,6 +468,20 @@ TEST_F(ResultsWindowTest, TwoHundredThousandRowsOpenScrollAndArrange) {
   EXPECT_EQ(window_->Rows().rowCount(), 200'000);
   EXPECT_EQ(window_->Rows().index(100'000, ResultTableModel::kRight).data().toString(), " 0 sea");
   EXPECT_TRUE(errors_.shown.empty());
+}
+
+TEST_F(ResultsWindowTest, ACancelledCopyLeavesTheClipboardAsItWas) {
+  Open(LargeSet());
+  QApplication::clipboard()->setText("before");
+  Find<QTableView>("tblResults")->selectAll();
+  window_->CopySelection();
+  ASSERT_TRUE(window_->IsBusy());
+  window_->CancelTask();
+  Settle();
+  EXPECT_EQ(QApplication::clipboard()->text(), "before");
+  window_->CopySelection();
+  Settle();
+  EXPECT_EQ(QApplication::clipboard()->text().count(u'\n'), 200'001);
 }
 
 class LineViewerTest : public ResultsWindowTest {

@@ -2,6 +2,25 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>tallyfold::FormsModel</name>
+    <message>
+        <source>Form</source>
+        <translation>形式</translation>
+    </message>
+    <message>
+        <source>Matches</source>
+        <translation>匹配数</translation>
+    </message>
+    <message>
+        <source>Lines</source>
+        <translation>行数</translation>
+    </message>
+    <message>
+        <source>Files</source>
+        <translation>文件数</translation>
+    </message>
+</context>
+<context>
     <name>tallyfold::HitsPerFileModel</name>
     <message>
         <source>Total</source>
@@ -82,6 +101,10 @@
     <message>
         <source>NULs</source>
         <translation>NUL 字符</translation>
+    </message>
+    <message>
+        <source>Per 10,000</source>
+        <translation>每万字符</translation>
     </message>
 </context>
 <context>
@@ -219,14 +242,6 @@
         <translation>匹配</translation>
     </message>
     <message>
-        <source>Word left</source>
-        <translation>左侧词</translation>
-    </message>
-    <message>
-        <source>Word right</source>
-        <translation>右侧词</translation>
-    </message>
-    <message>
         <source>Only lines containing…</source>
         <translation>只显示包含以下内容的行…</translation>
     </message>
@@ -293,6 +308,66 @@
     <message>
         <source>%1 — line %2</source>
         <translation>%1 — 第 %2 行</translation>
+    </message>
+    <message>
+        <source>Left neighbour</source>
+        <translation>左邻</translation>
+    </message>
+    <message>
+        <source>Right neighbour</source>
+        <translation>右邻</translation>
+    </message>
+    <message>
+        <source>Whole line</source>
+        <translation>整行</translation>
+    </message>
+    <message>
+        <source> characters</source>
+        <translation> 个字符</translation>
+    </message>
+    <message>
+        <source>Characters shown, copied and exported each side of a match</source>
+        <translation>匹配两侧显示、复制和导出的字符数</translation>
+    </message>
+    <message>
+        <source>Context:</source>
+        <translation>上下文：</translation>
+    </message>
+    <message>
+        <source>Only forms containing…</source>
+        <translation>仅含有此文本的形式…</translation>
+    </message>
+    <message>
+        <source>Fold ASCII case</source>
+        <translation>忽略 ASCII 大小写</translation>
+    </message>
+    <message>
+        <source>Export forms…</source>
+        <translation>导出形式…</translation>
+    </message>
+    <message>
+        <source>Forms</source>
+        <translation>形式</translation>
+    </message>
+    <message>
+        <source>Export forms</source>
+        <translation>导出形式</translation>
+    </message>
+    <message>
+        <source>Copying…</source>
+        <translation>正在复制…</translation>
+    </message>
+    <message>
+        <source>Export hits per file…</source>
+        <translation>导出各文件命中…</translation>
+    </message>
+    <message>
+        <source>Export hits per file</source>
+        <translation>导出各文件命中</translation>
+    </message>
+    <message>
+        <source>TSV files (*.tsv *.txt);;CSV files (*.csv)</source>
+        <translation>TSV 文件 (*.tsv *.txt);;CSV 文件 (*.csv)</translation>
     </message>
 </context>
 <context>
