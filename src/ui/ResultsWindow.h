@@ -155,16 +155,31 @@ class HitsPerFileModel : public QAbstractTableModel {
 };
 
 // A read-only view of a line in its file (ReadLineInContext in
-// app/LineInFile.h): the line marked, its matches highlighted, and scrolled
-// to.
+// app/LineInFile.h) with the file's line numbers beside it: the line marked
+// and centred, with the lines around it above and below, its matches
+// highlighted and the current one (at first the one clicked) marked apart;
+// Next and Previous move the current mark along the line's matches.
 class TLineViewer : public QDialog {
+  Q_OBJECT
+
  public:
   static constexpr int kLinesAround = 2000;
 
-  TLineViewer(const QString& caption, const LineInContext& context, QWidget* parent);
+  // `clicked`: the index in context.matches of the match to mark apart.
+  TLineViewer(const QString& caption, const LineInContext& context, int clicked,
+              QWidget* parent);
+
+  int CurrentMatch() const { return current_; }
+  void ShowMatch(int index);  // wraps around at either end
 
  private:
+  void Mark();
+
   QPlainTextEdit* edtText;
+  QPushButton* btnPreviousHit;
+  QPushButton* btnNextHit;
+  LineInContext context_;
+  int current_ = 0;
 };
 
 class TResultsWindow : public QWidget {

@@ -513,6 +513,38 @@ TEST_F(LineViewerTest, ShowsTheLineInItsFileDecodedWithItsMatchesMarked) {
   EXPECT_EQ(marks[0].cursor.blockNumber(), 1);  // the line
   EXPECT_EQ(marks[1].cursor.selectedText(), "the");
   EXPECT_TRUE(viewer->windowTitle().contains("gb.txt"));
+  EXPECT_GT(viewer->findChild<QWidget*>("lineNumbers")->width(), 0);
+  viewer->close();
+}
+
+// The match clicked is marked apart; Next and Previous move that mark along
+// the line's matches, round at either end.
+TEST_F(LineViewerTest, MarksTheClickedMatchApartAndStepsThroughTheOthers) {
+  const QString path = folder_.filePath("three.txt");
+  WriteFile(path, "before\nthe sea and the sky and the end\nafter\n");
+  auto results = std::make_shared<ResultSet>();
+  results->AddFile(ResultFile{path.toStdString(), "three.txt", 40, 0, 0, {}});
+  AddLine(*results, 0, 2, u"the sea and the sky and the end", {u"the"});
+  Open(results);
+  TLineViewer* viewer = window_->OpenLine(1);
+  ASSERT_NE(viewer, nullptr);
+  auto* text = viewer->findChild<QPlainTextEdit*>("edtText");
+  const auto current = [text] {
+    QStringList underlined;
+    for (const QTextEdit::ExtraSelection& mark : text->extraSelections()) {
+      if (mark.format.fontUnderline())
+        underlined << QString::number(mark.cursor.selectionStart());
+    }
+    return underlined;
+  };
+  EXPECT_EQ(viewer->CurrentMatch(), 1);
+  EXPECT_EQ(current(), QStringList{"19"});  // "before\n" then "the sea and "
+  QTest::mouseClick(viewer->findChild<QPushButton*>("btnNextHit"), Qt::LeftButton);
+  EXPECT_EQ(current(), QStringList{"31"});
+  QTest::mouseClick(viewer->findChild<QPushButton*>("btnNextHit"), Qt::LeftButton);
+  EXPECT_EQ(current(), QStringList{"7"});
+  QTest::mouseClick(viewer->findChild<QPushButton*>("btnPreviousHit"), Qt::LeftButton);
+  EXPECT_EQ(current(), QStringList{"31"});
   viewer->close();
 }
 

@@ -222,6 +222,14 @@
         <source>&quot;%1&quot; has no line %2 any more.</source>
         <translation>“%1”已没有第 %2 行。</translation>
     </message>
+    <message>
+        <source>Previous hit</source>
+        <translation>上一个命中</translation>
+    </message>
+    <message>
+        <source>Next hit</source>
+        <translation>下一个命中</translation>
+    </message>
 </context>
 <context>
     <name>tallyfold::TResultsWindow</name>
