@@ -25,48 +25,11 @@ namespace {
 
 using namespace tallyfold::test;
 
-// One search's result: the 15 group spans (none when nothing matched), or
-// the error raised, with its code and message.
-struct Result {
-  std::vector<Span> groups;
-  int error = 0;
-  std::string message;
-  bool operator==(const Result&) const = default;
-};
-using Outcome = std::vector<Result>;
+using Result = SearchResult;
+using Outcome = SearchOutcome;
 
-std::ostream& operator<<(std::ostream& out, const Result& result) {
-  if (result.error != 0) return out << "error " << result.error << " \"" << result.message << "\"";
-  if (result.groups.empty()) return out << "no match";
-  out << "match";
-  for (const Span& span : result.groups) out << " " << span.first << "," << span.second;
-  return out;
-}
-
-// Exec and ExecNext until nothing more is found (the count), then a
-// search from every offset on the same input, which goes back before the
-// matches found and so before the record's floor.
 Outcome Search(TRegexEngine& engine, const std::u16string& text) {
-  Outcome outcome;
-  const auto run = [&](auto&& search) {
-    Result result;
-    try {
-      if (search())
-        for (int n = 0; n < TRegexEngine::kGroupSlots; ++n)
-          result.groups.push_back(GroupSpan(engine, n));
-    } catch (const ERegexEngine& e) {
-      result.error = e.Code;
-      result.message = e.what();
-    }
-    outcome.push_back(result);
-    return !result.groups.empty();
-  };
-  for (bool hit = run([&] { return engine.Exec(text); }); hit && outcome.size() <= text.size() + 1;
-       hit = run([&] { return engine.ExecNext(); })) {
-  }
-  for (int offset = 1; offset <= static_cast<int>(text.size()) + 2; ++offset)
-    run([&] { return engine.ExecPos(offset); });
-  return outcome;
+  return EverySearch(engine, text);
 }
 
 regex_internal::SearchState& StateOf(TRegexEngine& engine) { return engine.CurrentSearchState(); }

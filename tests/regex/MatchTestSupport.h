@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -93,6 +94,51 @@ inline std::string Printable(const std::u16string& text) {
     }
   }
   return out;
+}
+
+// One search's result: the match with all its group slots (none when the
+// search found nothing), or the error it raised, with its code and message.
+struct SearchResult {
+  std::vector<Span> groups;
+  int error = 0;
+  std::string message;
+  bool operator==(const SearchResult&) const = default;
+};
+using SearchOutcome = std::vector<SearchResult>;
+
+inline std::ostream& operator<<(std::ostream& out, const SearchResult& result) {
+  if (result.error != 0) return out << "error " << result.error << " \"" << result.message << "\"";
+  if (result.groups.empty()) return out << "no match";
+  out << "match";
+  for (const Span& span : result.groups) out << " " << span.first << "," << span.second;
+  return out;
+}
+
+// Every search of the corpus scan's loop (Exec, then ExecNext until it
+// finds nothing or raises), then a search from every offset, which starts
+// the search's checks at every place and goes back before the matches
+// found; each one's result.
+inline SearchOutcome EverySearch(TRegexEngine& engine, const std::u16string& text) {
+  SearchOutcome outcome;
+  const auto run = [&](auto&& search) {
+    SearchResult result;
+    try {
+      if (search())
+        for (int n = 0; n < TRegexEngine::kGroupSlots; ++n)
+          result.groups.push_back(GroupSpan(engine, n));
+    } catch (const ERegexEngine& e) {
+      result.error = e.Code;
+      result.message = e.what();
+    }
+    outcome.push_back(result);
+    return !result.groups.empty();
+  };
+  for (bool hit = run([&] { return engine.Exec(text); }); hit && outcome.size() <= text.size() + 1;
+       hit = run([&] { return engine.ExecNext(); })) {
+  }
+  for (int offset = 1; offset <= static_cast<int>(text.size()) + 2; ++offset)
+    run([&] { return engine.ExecPos(offset); });
+  return outcome;
 }
 
 }  // namespace tallyfold::test
