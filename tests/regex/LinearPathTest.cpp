@@ -28,10 +28,6 @@ using namespace tallyfold::test;
 using Result = SearchResult;
 using Outcome = SearchOutcome;
 
-Outcome Search(TRegexEngine& engine, const std::u16string& text) {
-  return EverySearch(engine, text);
-}
-
 regex_internal::SearchState& StateOf(TRegexEngine& engine) { return engine.CurrentSearchState(); }
 
 // Whether the engine's current program runs on the linear path.
@@ -80,15 +76,15 @@ TEST(LinearPath, RandomPatternsFindWhatTheBacktrackerFinds) {
     for (int t = 0; t < 4; ++t) {
       const std::u16string text = gen.Text(t % 2 == 0, t < 2 ? 13 : 26);
       const uint64_t cut_before = StateOf(plain).match.attempts_cut;
-      const Outcome expected = Search(plain, text);
+      const Outcome expected = EverySearch(plain, text);
       if (StateOf(plain).match.attempts_cut != cut_before) {
         ++too_costly;
         continue;
       }
-      EXPECT_EQ(Search(linear, text), expected)
+      EXPECT_EQ(EverySearch(linear, text), expected)
           << "pattern " << Printable(pattern) << " (" << Printable(modifiers) << ") on \""
           << Printable(text) << "\"";
-      EXPECT_EQ(Search(narrow, text), expected)
+      EXPECT_EQ(EverySearch(narrow, text), expected)
           << "narrow record: pattern " << Printable(pattern) << " (" << Printable(modifiers)
           << ") on \"" << Printable(text) << "\"";
       ++(on_linear ? linear_cases : plain_cases);
@@ -128,7 +124,7 @@ TEST(LinearPath, RepeatsNextToTriedPositionsKeepEveryCapture) {
         engine->SetExpression(c.pattern);
       }
       ASSERT_TRUE(OnLinearPath(linear)) << Printable(c.pattern);
-      EXPECT_EQ(Search(linear, c.text), Search(plain, c.text))
+      EXPECT_EQ(EverySearch(linear, c.text), EverySearch(plain, c.text))
           << Printable(c.pattern) << " on " << Printable(c.text) << ", filters " << filters;
     }
   }

@@ -44,10 +44,6 @@ using namespace tallyfold::test;
 using Result = SearchResult;
 using Outcome = SearchOutcome;
 
-Outcome Search(TRegexEngine& engine, const std::u16string& text) {
-  return EverySearch(engine, text);
-}
-
 // The first error code in an outcome, or 0.
 int FirstError(const Outcome& outcome) {
   for (const Result& result : outcome)
@@ -72,7 +68,7 @@ Outcome ExpectSameWithoutFilters(const std::u16string& pattern, const std::u16st
       engine.Exec(text);
     } catch (const ERegexEngine&) {
     }
-    return Search(engine, text);
+    return EverySearch(engine, text);
   };
   const Outcome filtered = run(true);
   const Outcome plain = run(false);
