@@ -9,7 +9,8 @@
 // saved as OUTPUT_FOLDER/window.png, and the note that follows a search for
 // a Chinese word with the \b wrap as OUTPUT_FOLDER/note.png. It then searches the same corpus for
 // English and Chinese words with the results window as what follows a
-// search, and saves that window as OUTPUT_FOLDER/results-window.png. Next
+// search, and saves that window as OUTPUT_FOLDER/results-window.png, and
+// with its Forms tab shown as OUTPUT_FOLDER/forms.png. Next
 // it searches a corpus of slow files
 // it makes for the purpose in the current folder (long-corpus/), waits until
 // the progress dialog is half-way, saves it as OUTPUT_FOLDER/progress.png
@@ -34,6 +35,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTimer>
 
 #include "platform/CodePage.h"
@@ -99,7 +101,7 @@ bool SaveFromScreen(QWidget& widget, const QString& path) {
   return true;
 }
 
-// Ten files of lines that the pattern (a+)+$ backtracks long over, about a
+// Ten files of lines that the pattern (a+)+\1$ backtracks long over, about a
 // second each: the progress dialog stays up long enough to be photographed.
 bool MakeSlowCorpus(const QString& folder) {
   const QByteArray line = QByteArray(18, 'a') + '\n';
@@ -178,12 +180,22 @@ int Run(const QString& corpus, const QString& pattern, const QString& output) {
   results->move(20, 20);
   Settle(500);
   if (!SaveFromScreen(*results, output + QStringLiteral("/results-window.png"))) return 1;
+  // Its Forms tab: every distinct match with its counts.
+  auto* tabs = results->findChild<QTabWidget*>(QStringLiteral("tabResults"));
+  if (tabs == nullptr) {
+    std::fputs("tallyfold-screenshots: the results window lacks its tabs\n", stderr);
+    return 1;
+  }
+  tabs->setCurrentIndex(tabs->count() - 1);
+  Settle(500);
+  if (!SaveFromScreen(*results, output + QStringLiteral("/forms.png"))) return 1;
   results->close();
   form.move(home);
   form.findChild<QAction*>(QStringLiteral("actAfterSearch_report"))->trigger();
 
   // A long search from the same window, over a corpus that is slow on
-  // purpose.
+  // purpose: the back-reference keeps the pattern on the plain backtracker,
+  // which tries every way of splitting each run of a's.
   const QString slow = QDir::current().absoluteFilePath(QStringLiteral("long-corpus"));
   if (!QDir().mkpath(slow) || !MakeSlowCorpus(slow)) {
     std::fputs("tallyfold-screenshots: cannot make the slow corpus\n", stderr);
@@ -191,7 +203,7 @@ int Run(const QString& corpus, const QString& pattern, const QString& output) {
   }
   picker.folder = slow;
   folder_button->click();
-  pattern_box->setText(QStringLiteral("(a+)+$"));
+  pattern_box->setText(QStringLiteral("(a+)+\\1$"));
 
   // The picture is taken once the dialog has shown the same count for a
   // moment, from four files done on: painted, and not about to change.
