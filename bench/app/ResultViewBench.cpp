@@ -3,7 +3,7 @@
 //   - Arrange in the report's order and in the match's order with a filter
 //     ("MATCH, ", ASCII case ignored) that keeps about one row in eight;
 //   - WriteTable as CSV and as TSV, into a counter of bytes (no file), and
-//     as the window's full copy, into one string;
+//     as the window's full copy, into one UTF-16 string;
 //   - CountForms, with and without ASCII case folded;
 //   - the left and right orders over a million lines of Chinese prose.
 // The rows are generated once from a fixed seed: about 400,000 corpus-like
@@ -112,12 +112,14 @@ void BM_WriteTable(benchmark::State& state) {
 // Arguments: 0 CSV, 1 TSV.
 BENCHMARK(BM_WriteTable)->ArgName("tsv")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-// The window's full copy: every row into one string, as the clipboard gets it.
+// The window's full copy: every row into one UTF-16 string, as the
+// clipboard gets it.
 void BM_CopyAll(benchmark::State& state) {
   const ResultView view(Results());
   for (auto _ : state) {
-    std::string copy;
-    WriteTable(view, TableFormat::kTsv, [&copy](std::string_view piece) { copy.append(piece); });
+    std::u16string copy;
+    WriteTableText(view, TableFormat::kTsv,
+                   [&copy](std::u16string_view rows) { copy.append(rows); });
     benchmark::DoNotOptimize(copy.data());
   }
 }

@@ -409,14 +409,17 @@ std::u16string_view ResultView::WordRightOf(std::u16string_view text) {
   return text.substr(begin, end - begin);
 }
 
-void WriteTable(const ResultView& view, TableFormat format,
-                const std::function<void(std::string_view bytes)>& write,
-                const std::atomic<bool>* cancel, int context,
-                const std::function<void(int percent)>& progress) {
+namespace {
+
+// The rows of a view's table, in pieces of whole rows, as the table
+// printers make them.
+void WriteTableRows(const ResultView& view, TableFormat format,
+                    const std::function<void(std::u16string_view rows)>& write,
+                    const std::atomic<bool>* cancel, int context,
+                    const std::function<void(int percent)>& progress) {
   FilePrinters printers(view.Results(), format, context);
   ProgressReport report(progress);
-  TableOutput output(write);
-  output.Add(TableHead(format));
+  write(TableHead(format));
   std::u16string rows;
   for (std::size_t row = 0; row < view.RowCount(); ++row) {
     if (row % kCheckEvery == 0) {
@@ -426,13 +429,47 @@ void WriteTable(const ResultView& view, TableFormat format,
     const ResultLine line = view.Line(row);
     printers.For(line.file).AppendMatchRow(rows, RecordOf(line), view.Row(row).span);
     if (rows.size() >= kRowsPerOutput) {
-      output.Add(rows);
+      write(rows);
       rows.clear();
     }
   }
-  output.Add(rows);
-  output.Flush();
+  write(rows);
   report(100);
+}
+
+}  // namespace
+
+void WriteTableText(const ResultView& view, TableFormat format,
+                    const std::function<void(std::u16string_view rows)>& write,
+                    const std::atomic<bool>* cancel, int context,
+                    const std::function<void(int percent)>& progress) {
+  // A surrogate without its partner becomes U+FFFD, as in the UTF-8 table;
+  // a piece holds whole rows, so it never cuts a pair in two.
+  std::u16string fixed;
+  WriteTableRows(
+      view, format,
+      [&](std::u16string_view rows) {
+        fixed.assign(rows);
+        for (std::size_t i = 0; i < fixed.size(); ++i) {
+          if (IsHighSurrogate(fixed[i]) && i + 1 < fixed.size() && IsLowSurrogate(fixed[i + 1]))
+            ++i;
+          else if (IsHighSurrogate(fixed[i]) || IsLowSurrogate(fixed[i]))
+            fixed[i] = u'\uFFFD';
+        }
+        write(fixed);
+      },
+      cancel, context, progress);
+}
+
+void WriteTable(const ResultView& view, TableFormat format,
+                const std::function<void(std::string_view bytes)>& write,
+                const std::atomic<bool>* cancel, int context,
+                const std::function<void(int percent)>& progress) {
+  TableOutput output(write);
+  WriteTableRows(
+      view, format, [&output](std::u16string_view rows) { output.Add(rows); }, cancel, context,
+      progress);
+  output.Flush();
 }
 
 void WriteHitsPerFile(const ResultSet& results, const std::vector<int>& files,

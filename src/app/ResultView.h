@@ -97,6 +97,14 @@ void WriteTable(const ResultView& view, TableFormat format,
                 const std::atomic<bool>* cancel = nullptr, int context = kWholeLine,
                 const std::function<void(int percent)>& progress = {});
 
+// The same table as UTF-16 text, handed over in pieces of whole rows, for a
+// clipboard that takes text as it is: the text the UTF-8 table decodes to
+// (a surrogate without its partner as U+FFFD).
+void WriteTableText(const ResultView& view, TableFormat format,
+                    const std::function<void(std::u16string_view rows)>& write,
+                    const std::atomic<bool>* cancel = nullptr, int context = kWholeLine,
+                    const std::function<void(int percent)>& progress = {});
+
 // The hits per file of `results` as a table in `format` (kTsv or kCsv,
 // fields as in app/TablePrinter.h): a head row "file, lines, matches,
 // per_10000, characters, encoding, replaced, nuls", then the files

@@ -872,17 +872,22 @@ void TResultsWindow::CopySelection() {
   if (task_ || !view) return;
   auto selected = std::make_shared<const ResultView>(view->Subset(SelectedRows()));
   if (selected->RowCount() == 0) return;
-  auto table = std::make_shared<std::string>();
+  // The text is made whole on the task's thread, as the clipboard takes it,
+  // so that the window only hands it over.
+  auto table = std::make_shared<QString>();
   const int context = rows_model_->Context();
   StartTask(
       tr("Copying…"),
       [selected, table, context](const std::atomic<bool>& cancel,
                                  const BackgroundTask::Report& report) {
-        WriteTable(*selected, TableFormat::kTsv,
-                   [&table](std::string_view bytes) { table->append(bytes); }, &cancel, context,
-                   [&report](int percent) { report(percent, 100, {}); });
+        WriteTableText(
+            *selected, TableFormat::kTsv,
+            [&table](std::u16string_view rows) {
+              table->append(QStringView(rows.data(), static_cast<qsizetype>(rows.size())));
+            },
+            &cancel, context, [&report](int percent) { report(percent, 100, {}); });
       },
-      [table] { QApplication::clipboard()->setText(QString::fromStdString(*table)); });
+      [table] { QApplication::clipboard()->setText(*table); });
 }
 
 std::vector<int> TResultsWindow::ShownFiles() const {

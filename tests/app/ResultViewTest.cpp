@@ -751,6 +751,13 @@ TEST(ResultTables, CsvAndTsvReadBackAsTheViewsRows) {
     ASSERT_GT(view.RowCount(), 100u);
     EXPECT_EQ(ReadBack("csv", bytes(TableFormat::kCsv)), ExpectedTable(view, true, c.context));
     EXPECT_EQ(ReadBack("tsv", bytes(TableFormat::kTsv)), ExpectedTable(view, false, c.context));
+    // The text the clipboard gets is the TSV table, unit for unit (lone
+    // surrogates among the rows included).
+    std::u16string text;
+    WriteTableText(view, TableFormat::kTsv, [&text](std::u16string_view rows) { text += rows; },
+                   nullptr, c.context);
+    EXPECT_EQ(Utf8Encode(text), bytes(TableFormat::kTsv));
+    EXPECT_EQ(Utf8Decode(bytes(TableFormat::kTsv)), text);
   }
 }
 
