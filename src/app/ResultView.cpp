@@ -449,6 +449,11 @@ void WriteTableText(const ResultView& view, TableFormat format,
   WriteTableRows(
       view, format,
       [&](std::u16string_view rows) {
+        if (std::none_of(rows.begin(), rows.end(),
+                         [](char16_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; })) {
+          write(rows);
+          return;
+        }
         fixed.assign(rows);
         for (std::size_t i = 0; i < fixed.size(); ++i) {
           if (IsHighSurrogate(fixed[i]) && i + 1 < fixed.size() && IsLowSurrogate(fixed[i + 1]))
