@@ -14,72 +14,15 @@ iconv.
 
 Run it on Linux with glibc; it takes about a minute.
 """
-import ctypes
-import ctypes.util
-import errno
 import os
-import platform
 import sys
 
-libc = ctypes.CDLL(ctypes.util.find_library("c"), use_errno=True)
-libc.iconv_open.restype = ctypes.c_void_p
-libc.iconv_open.argtypes = [ctypes.c_char_p, ctypes.c_char_p]
-libc.iconv.restype = ctypes.c_size_t
-libc.iconv.argtypes = [ctypes.c_void_p,
-                       ctypes.POINTER(ctypes.c_char_p), ctypes.POINTER(ctypes.c_size_t),
-                       ctypes.POINTER(ctypes.c_char_p), ctypes.POINTER(ctypes.c_size_t)]
-FAILED = ctypes.c_size_t(-1).value
+sys.dont_write_bytecode = True  # no __pycache__ beside the scripts
+from iconv_probe import Codec, glibc_name, hex_lines
 
-
-class Converter:
-    """One iconv descriptor; convert() turns a whole input into the output
-    bytes, or None when iconv rejects any of it."""
-
-    def __init__(self, to, frm):
-        self.cd = libc.iconv_open(to.encode(), frm.encode())
-        if self.cd in (None, FAILED):
-            sys.exit(f"iconv cannot convert {frm} to {to}")
-        self.in_buf = ctypes.create_string_buffer(16)
-        self.out_buf = ctypes.create_string_buffer(64)
-
-    def convert(self, data):
-        libc.iconv(self.cd, None, None, None, None)
-        ctypes.memmove(self.in_buf, data, len(data))
-        in_ptr = ctypes.c_char_p(ctypes.addressof(self.in_buf))
-        in_left = ctypes.c_size_t(len(data))
-        out_ptr = ctypes.c_char_p(ctypes.addressof(self.out_buf))
-        out_left = ctypes.c_size_t(len(self.out_buf))
-        result = libc.iconv(self.cd, ctypes.byref(in_ptr), ctypes.byref(in_left),
-                            ctypes.byref(out_ptr), ctypes.byref(out_left))
-        if result == FAILED:
-            if ctypes.get_errno() not in (errno.EILSEQ, errno.EINVAL):
-                sys.exit(f"iconv failed on {data.hex()}: errno {ctypes.get_errno()}")
-            return None
-        # Flush, for a converter that holds back state.
-        if libc.iconv(self.cd, None, None, ctypes.byref(out_ptr), ctypes.byref(out_left)) == FAILED:
-            return None
-        return self.out_buf.raw[:len(self.out_buf) - out_left.value]
-
-
-DECODER = Converter("UTF-32LE", "GB18030")
-ENCODER = Converter("GB18030", "UTF-32LE")
-
-
-def decode(data):
-    """The one code point iconv decodes `data` to, or 0 when it rejects it."""
-    out = DECODER.convert(data)
-    if out is None:
-        return 0
-    if len(out) != 4:
-        sys.exit(f"{data.hex()} decodes to {len(out) // 4} characters")
-    return int.from_bytes(out, "little")
-
-
-def encode(code):
-    """The GB18030 bytes of one code point as a big-endian number, 0 when
-    iconv cannot encode it."""
-    out = ENCODER.convert(code.to_bytes(4, "little"))
-    return 0 if out is None else int.from_bytes(out, "big")
+GB18030 = Codec("GB18030")
+decode = GB18030.decode
+encode = GB18030.encode
 
 
 LEADS = range(0x81, 0xFF)
@@ -173,6 +116,8 @@ def main():
         if 0xD800 <= code <= 0xDFFF:
             continue
         actual = encode(code)
+        if actual == -1:
+            sys.exit(f"iconv leaves out U+{code:04X}")
         if actual != derived(code):
             # The encoder writes a number above 0xFFFF as four bytes, any
             # other as two.
@@ -183,16 +128,8 @@ def main():
     write(out_path, two_byte, supplementary, runs, plane_index, exceptions)
 
 
-def hex_lines(values, width, per_line=16):
-    lines = []
-    for start in range(0, len(values), per_line):
-        chunk = values[start:start + per_line]
-        lines.append("    " + ",".join(f"0x{v:0{width}X}" for v in chunk) + ",")
-    return "\n".join(lines)
-
-
 def write(path, two_byte, supplementary, runs, plane_index, exceptions):
-    glibc = " ".join(platform.libc_ver())
+    glibc = glibc_name()
     run_values = [v for r in runs for v in r]
     exception_values = [v for e in exceptions for v in e]
     text = f"""\

@@ -2,7 +2,7 @@
 // which code maps to which character comes from Gb18030Table.inc, generated
 // from glibc's iconv.
 //
-// This file's external interface is Gb18030.h; tests/text/Gb18030Test.cpp
+// This file's external interface is Gb18030.h; tests/text/TableCodecTest.cpp
 // compares it with iconv.
 #include "platform/Gb18030.h"
 
