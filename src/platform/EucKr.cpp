@@ -93,16 +93,9 @@ std::u16string EucKrDecode(std::string_view bytes, std::size_t& malformed) {
       ++p;
       continue;
     }
-    // iconv wants a second byte after any byte from 0xA1 up, even one no
-    // code starts with, before it judges the pair: cut off at the end of
-    // the input, it is incomplete and ends the text.
-    if (lead != 0xA0 && end - p < 2) {
-      *o++ = kReplacementCharacter;
-      ++malformed;
-      break;
-    }
     // The two-byte loop above took every valid code: no character starts
-    // here. One U+FFFD, and on with the next byte.
+    // here. One U+FFFD, and on with the next byte. (iconv calls a lead byte
+    // at the very end incomplete and stops, which comes to the same.)
     *o++ = kReplacementCharacter;
     ++malformed;
     ++p;

@@ -20,13 +20,14 @@ namespace {
 
 constexpr char16_t kReplacementCharacter = 0xFFFD;
 
-// Trails of a two-byte code: 0x40-0x7E and 0x80-0xFE, 190 a lead.
-constexpr int kTrailsPerLead = 190;
+// Trails of a two-byte code are 0x40-0x7E and 0x80-0xFE; kGbTwoByte has
+// a cell for each byte from 0x40 up, 0 for 0x7F and 0xFF.
+constexpr int kTrailsPerLead = 192;
 
-bool IsTwoByteTrail(unsigned byte) { return byte >= 0x40 && byte <= 0xFE && byte != 0x7F; }
+bool IsLead(unsigned byte) { return byte - 0x81 < 0x7E; }
 
 int TwoByteCell(unsigned lead, unsigned trail) {
-  return static_cast<int>((lead - 0x81) * kTrailsPerLead + trail - 0x40 - (trail > 0x7F ? 1 : 0));
+  return static_cast<int>((lead - 0x81) * kTrailsPerLead + trail - 0x40);
 }
 
 // One run of kGbFourByteRuns.
@@ -157,7 +158,7 @@ std::uint32_t EncodeCodePoint(char32_t code) {
   const std::uint32_t cell = entry - 1;
   const std::uint32_t lead = 0x81 + cell / kTrailsPerLead;
   const std::uint32_t trail = 0x40 + cell % kTrailsPerLead;
-  return lead << 8 | (trail >= 0x7F ? trail + 1 : trail);
+  return lead << 8 | trail;
 }
 
 }  // namespace
@@ -178,6 +179,13 @@ std::u16string Gb18030Decode(std::string_view bytes, std::size_t& malformed) {
       p += 8;
       o += 8;
     }
+    // Runs of two-byte codes, the bulk of Chinese text.
+    while (end - p >= 2 && IsLead(p[0]) && p[1] >= 0x40) {
+      const char16_t unit = kGbTwoByte[TwoByteCell(p[0], p[1])];
+      if (unit == 0 || (unit >= 0xD800 && unit <= 0xDFFF)) break;
+      *o++ = unit;
+      p += 2;
+    }
     if (p == end) break;
     const unsigned lead = *p;
     if (lead < 0x80) {
@@ -185,7 +193,7 @@ std::u16string Gb18030Decode(std::string_view bytes, std::size_t& malformed) {
       ++p;
       continue;
     }
-    if (lead != 0x80 && lead != 0xFF) {
+    if (IsLead(lead)) {
       // iconv wants the second byte, and for a four-byte code all four,
       // before it judges any of them: a code cut off at the end of the
       // input is incomplete whatever its bytes, and ends the text.
@@ -211,7 +219,7 @@ std::u16string Gb18030Decode(std::string_view bytes, std::size_t& malformed) {
             continue;
           }
         }
-      } else if (IsTwoByteTrail(second)) {
+      } else if (second >= 0x40) {
         const char16_t unit = kGbTwoByte[TwoByteCell(lead, second)];
         if (unit != 0) {
           if (unit >= 0xD800 && unit <= 0xDFFF)
