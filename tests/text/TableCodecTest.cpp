@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -21,6 +22,8 @@ struct TCodec {
   std::u16string (*decode)(std::string_view, std::size_t&);
   std::string (*encode)(std::u16string_view);
 };
+
+void PrintTo(const TCodec& codec, std::ostream* out) { *out << codec.codeset; }
 
 const TCodec kGb18030{"GB18030", Gb18030Decode, Gb18030Encode};
 const TCodec kEucKr{"EUC-KR", EucKrDecode, EucKrEncode};
