@@ -161,6 +161,35 @@ TEST_P(TableCodec, EncodesEveryCodePointAndLoneSurrogateAsIconv) {
   EXPECT_EQ(failures, 0);
 }
 
+// Random texts mixing what the encoder treats apart: ASCII, characters of
+// the plane and beyond it (tag characters among them), and surrogates
+// alone, in the wrong order and at either end.
+TEST_P(TableCodec, EncodesRandomTextsAsIconv) {
+  const TCodec& codec = GetParam();
+  std::mt19937 random(51949);
+  auto pick = [&random](char32_t low, char32_t high) {
+    return static_cast<char32_t>(low + random() % (high - low + 1));
+  };
+  int failures = 0;
+  for (int round = 0; round < 100000 && failures < 10; ++round) {
+    std::u16string text;
+    for (int pieces = static_cast<int>(pick(0, 8)); pieces > 0; --pieces) {
+      switch (pick(0, 5)) {
+        case 0: text += static_cast<char16_t>(pick(0, 0xFF)); break;
+        case 1: text += static_cast<char16_t>(pick(0x100, 0xD7FF)); break;
+        case 2: text += static_cast<char16_t>(pick(0xD800, 0xDFFF)); break;
+        case 3: text += Utf16(pick(0xE000, 0xFFFF)); break;
+        case 4: text += Utf16(pick(0x10000, 0x10FFFF)); break;
+        default: text += Utf16(pick(0xDFFF0, 0xE008F)); break;
+      }
+    }
+    if (codec.encode(text) != Iconv(codec.codeset).Encode(text)) {
+      ++failures;
+      ADD_FAILURE() << testing::PrintToString(text);
+    }
+  }
+}
+
 TEST(Gb18030Decode, DecodesEveryFourByteSequenceAsIconv) {
   for (int first = 0x81; first <= 0xFE; ++first) {
     std::vector<std::string> codes;
