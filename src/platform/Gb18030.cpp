@@ -6,7 +6,6 @@
 // compares it with iconv.
 #include "platform/Gb18030.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
