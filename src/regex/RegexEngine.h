@@ -205,6 +205,11 @@ class TRegexEngine {
   // with it.
   void SetLinearEverywhere(bool on) { linear_everywhere_ = on; }
   bool LinearEverywhere() const { return linear_everywhere_; }
+  // The automaton path (see the top of this file). On by default; it never
+  // changes a result, and off, the programs it would take run on the
+  // paths above, which the tests compare with.
+  void SetAutomatonMatching(bool on) { automaton_matching_ = on; }
+  bool AutomatonMatching() const { return automaton_matching_; }
 
   // Bounds every match attempt to about `steps` matcher steps (0, the
   // default: no bound; a negative value is 0). An attempt that runs out
@@ -314,6 +319,7 @@ class TRegexEngine {
   bool search_filters_ = true;                      // see SetSearchFilters
   bool linear_matching_ = true;                     // see SetLinearMatching
   bool linear_everywhere_ = false;                  // see SetLinearEverywhere
+  bool automaton_matching_ = true;                  // see SetAutomatonMatching
   int32_t match_step_limit_ = 0;                    // see SetMatchStepLimit
 };
 
