@@ -32,6 +32,30 @@
 // time there). The choice is made once per program, when its search state
 // is built.
 //
+// Speed. Most programs also have an automaton path (Automaton.h), which
+// runs before both: a lazy DFA, built on demand from an NFA whose states
+// are the backtracker's configurations without captures (node, place in a
+// literal or count of a repeat, counted loops' counters) and whose edges
+// keep the backtracker's order of choices. A forward run from the search
+// offset, leftmost-first (a thread found matching cuts those of lower
+// priority, and a new start is added at each position until then), finds
+// where the backtracker's match ends; a reverse run of the reversed NFA,
+// anchored there and longest, finds where it starts. Each reads every unit
+// once, whatever the pattern; `\w+ing|\w+ed` no longer backs off over each
+// word. Assertions (`^ $ \A \Z \b \B`, the line rules) are resolved at
+// the transition, when the units on both sides are known. A program with
+// groups then runs one backtracker attempt at the match's start for them,
+// which templates read. Limits: the automaton takes no back-references,
+// empty literals (`\x00`), programs that may raise 1014, NFAs of more than
+// 4096 states (large counted repeats: `(ab){0,5000}`), nor, in programs
+// that read line rules (`.` without s, `^ $` under m), a paired separator
+// whose units are not both separators (the matcher looks two units ahead
+// there). Its cache holds at most 2 MB of states per direction (4 MB per
+// engine, plus a 64 KB table of unit classes); a search that fills it
+// clears it and starts again, one that fills it twice goes to the paths
+// above, and after three such searches the program stays there. Anchored
+// programs (`^...` without m), which try one position only, stay there too.
+//
 // Dialect in brief: literals; `.`; classes `[a-z]`, `[^...]` with `\d \s \w`
 // inside; `\d \D \w \W \s \S`; anchors `^ $ \A \Z`; word boundaries `\b \B`;
 // groups `(...)` (at most 14, numbered from 1); back-references `\1`..`\9`;
