@@ -359,15 +359,21 @@ void LazyDfa::Prepare(const AutomatonNfa& nfa, const PreparedProgram& prepared,
   prog_ = prog;
   head_ = head;
   tail_ = tail;
-  unit_class_.assign(65536, kUnknownClass);
   class_bits_.assign(1, kCtxEdge);
   accepts_.assign(nfa.tests.size(), 0);
   class_of_signature_.clear();
   classes_ = 1;
   stride_ = 256;  // while the ASCII classes are made
-  for (char16_t unit = 1; unit < 128; ++unit) unit_class_[unit] = NewClass(unit);
+  unknown_ = 255;
+  uint8_t ascii[128];
+  for (char16_t unit = 1; unit < 128; ++unit) ascii[unit] = NewClass(unit);
+  // The last slot of every row stands for the units whose class is not
+  // made yet; its transitions stay unknown, so the scan stops there.
+  stride_ = std::min(255, classes_ + kWideClassSlack + 1);
+  unknown_ = static_cast<uint8_t>(stride_ - 1);
+  unit_class_.assign(65536, unknown_);
   // The input's terminating 0 is never read as a unit.
-  stride_ = std::min(255, classes_ + kWideClassSlack);
+  std::copy(ascii + 1, ascii + 128, unit_class_.begin() + 1);
   seen_.assign(nfa.states.size(), 0);
   generation_ = 0;
   forward_.Clear();
@@ -401,7 +407,7 @@ uint8_t LazyDfa::NewClass(char16_t unit) {
   }
   const auto found = class_of_signature_.find(signature);
   if (found != class_of_signature_.end()) return found->second;
-  if (classes_ >= stride_) return kUnknownClass;
+  if (classes_ >= unknown_) return unknown_;
   const uint8_t cls = static_cast<uint8_t>(classes_++);
   class_of_signature_.emplace(signature, cls);
   class_bits_.push_back(bits);
@@ -412,7 +418,7 @@ uint8_t LazyDfa::NewClass(char16_t unit) {
 
 uint8_t LazyDfa::ClassOf(char16_t unit) {
   uint8_t cls = unit_class_[unit];
-  if (cls == kUnknownClass) {
+  if (cls == unknown_) {
     cls = NewClass(unit);
     unit_class_[unit] = cls;  // stays unknown when there is no room
   }
@@ -576,52 +582,72 @@ LazyDfa::Outcome LazyDfa::Forward(const char16_t* in, int from, int end, ScanTic
                                   const StartFinder* finder, int& stop) {
   Cache& c = forward_;
   const uint8_t mask = nfa_->context_mask;
-  const auto context_at = [&](int pos) -> uint8_t {
-    if (pos == 0) return static_cast<uint8_t>(kCtxEdge & mask);
+  const auto context_at = [&](int pos) -> int {
+    if (pos == 0) return kCtxEdge & mask;
     const uint8_t cls = ClassOf(in[pos - 1]);
-    return cls == kUnknownClass ? 0xFF : class_bits_[cls];
+    return cls == unknown_ ? -1 : class_bits_[cls];
   };
   int pos = from;
   if (finder != nullptr) {
     pos = finder->Next(from);
     if (pos < 0) return kNone;
   }
-  uint8_t context = context_at(pos);
-  if (context == 0xFF) return kGaveUp;
-  int32_t state = StartState(c, context, true);
+  int context = context_at(pos);
+  if (context < 0) return kGaveUp;
+  int32_t state = StartState(c, static_cast<uint8_t>(context), true);
   if (state == kFull) return kGaveUp;
   int last = -1;
   int ticked = pos;
+  const std::size_t stride = static_cast<std::size_t>(stride_);
   for (;;) {
     if (pos - ticked >= kTickUnits) {
       ticker.Scanned(pos - ticked);
       ticked = pos;
     }
     const uint8_t f = c.flags[state];
-    if (f & (kMatchBefore | kDead | kIdle)) {
-      if (f & kMatchBefore) last = pos - 1;
-      if (f & kDead) break;
-      if ((f & kIdle) && finder != nullptr && last < 0) {
-        // Nothing under way: the next place a match may start.
-        const int next = finder->Next(pos);
-        if (next < 0) break;
-        if (next != pos) {
-          pos = next;
-          context = context_at(pos);
-          if (context == 0xFF) return kGaveUp;
-          state = StartState(c, context, true);
-          if (state == kFull) return kGaveUp;
-        }
+    if (f & kMatchBefore) last = pos - 1;
+    if (f & kDead) break;
+    if ((f & kIdle) && finder != nullptr && last < 0) {
+      // Nothing under way: on to the next place a match may start.
+      const int next = finder->Next(pos);
+      if (next < 0) break;
+      if (next != pos) {
+        pos = next;
+        context = context_at(pos);
+        if (context < 0) return kGaveUp;
+        state = StartState(c, static_cast<uint8_t>(context), true);
+        if (state == kFull) return kGaveUp;
+        continue;
       }
     }
     if (pos > end) break;
+    if (pos < end) {
+      // The states' known transitions, until a state asks for attention
+      // or a transition is still to be made.
+      const int limit = std::min(end, pos + kTickUnits);
+      const uint8_t attention =
+          kMatchBefore | kDead | (finder != nullptr && last < 0 ? kIdle : 0);
+      const int32_t* const trans = c.trans.data();
+      const uint8_t* const flags = c.flags.data();
+      const uint8_t* const classes = unit_class_.data();
+      bool moved = false;
+      while (pos < limit) {
+        const int32_t to = trans[static_cast<std::size_t>(state) * stride + classes[in[pos]]];
+        if (to < 0) break;
+        state = to;
+        ++pos;
+        moved = true;
+        if (flags[to] & attention) break;
+      }
+      if (moved || pos == end) continue;
+    }
     const uint8_t cls = pos == end ? 0 : ClassOf(in[pos]);
-    if (cls == kUnknownClass) return kGaveUp;
-    int32_t to = c.trans[static_cast<std::size_t>(state) * stride_ + cls];
+    if (cls == unknown_) return kGaveUp;
+    int32_t to = c.trans[static_cast<std::size_t>(state) * stride + cls];
     if (to < 0) {
       to = StepForward(state, cls);
       if (to == kFull) return kGaveUp;
-      c.trans[static_cast<std::size_t>(state) * stride_ + cls] = to;
+      c.trans[static_cast<std::size_t>(state) * stride + cls] = to;
     }
     state = to;
     ++pos;
@@ -638,27 +664,35 @@ LazyDfa::Outcome LazyDfa::Reverse(const char16_t* in, int from, int stop, int en
   uint8_t context = static_cast<uint8_t>(kCtxEdge & nfa_->context_mask);
   if (stop < end) {
     const uint8_t cls = ClassOf(in[stop]);
-    if (cls == kUnknownClass) return kGaveUp;
+    if (cls == unknown_) return kGaveUp;
     context = class_bits_[cls];
   }
   int32_t state = StartState(c, context, false);
   if (state == kFull) return kGaveUp;
+  const std::size_t stride = static_cast<std::size_t>(stride_);
   int best = -1;
   int pos = stop;
   int ticked = pos;
   for (;;) {
     // The transition at `pos` reads the unit before it; at the offset the
     // unit is only looked at, not consumed.
-    const uint8_t cls = pos == 0 ? 0 : ClassOf(in[pos - 1]);
-    if (cls == kUnknownClass) return kGaveUp;
-    int32_t to = c.trans[static_cast<std::size_t>(state) * stride_ + cls];
+    uint8_t cls = pos == 0 ? 0 : unit_class_[in[pos - 1]];
+    int32_t to = c.trans[static_cast<std::size_t>(state) * stride + cls];
     if (to < 0) {
-      to = StepReverse(state, cls);
-      if (to == kFull) return kGaveUp;
-      c.trans[static_cast<std::size_t>(state) * stride_ + cls] = to;
+      if (cls == unknown_) {
+        cls = ClassOf(in[pos - 1]);
+        if (cls == unknown_) return kGaveUp;
+      }
+      to = c.trans[static_cast<std::size_t>(state) * stride + cls];
+      if (to < 0) {
+        to = StepReverse(state, cls);
+        if (to == kFull) return kGaveUp;
+        c.trans[static_cast<std::size_t>(state) * stride + cls] = to;
+      }
     }
-    if (c.flags[to] & kMatchBefore) best = pos;
-    if (pos <= from || (c.flags[to] & kDead)) break;
+    const uint8_t f = c.flags[to];
+    if (f & kMatchBefore) best = pos;
+    if (pos <= from || (f & kDead)) break;
     state = to;
     --pos;
     if (ticked - pos >= kTickUnits) {

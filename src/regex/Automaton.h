@@ -137,7 +137,6 @@ class LazyDfa {
 
  private:
   static constexpr int kMaxGiveUps = 3;
-  static constexpr uint8_t kUnknownClass = 255;
   static constexpr int kWideClassSlack = 24;
   static constexpr int32_t kNoState = -1;
   static constexpr int32_t kFull = -2;
@@ -186,6 +185,7 @@ class LazyDfa {
   std::vector<uint8_t> accepts_;          // per class, one entry per test
   std::unordered_map<std::string, uint8_t> class_of_signature_;
   int stride_ = 0;                        // classes a state has room for
+  uint8_t unknown_ = 0;                   // the slot of units not classed yet
   int classes_ = 0;
 
   Cache forward_, reverse_;
