@@ -493,6 +493,7 @@ int32_t LazyDfa::StepForward(int32_t state, uint8_t cls) {
       stack_.pop_back();
       if (seen_[id] == generation_) continue;
       seen_[id] = generation_;
+      ++work_;
       const AutomatonNfa::State& s = n.states[id];
       switch (s.kind) {
         case AutomatonNfa::kMatch:
@@ -556,6 +557,7 @@ int32_t LazyDfa::StepReverse(int32_t state, uint8_t cls) {
     const AutomatonNfa::State& s = n.states[id];
     if (s.kind == AutomatonNfa::kAssert && !Holds(s.op, before, after)) continue;
     seen_[id] = generation_;
+    ++work_;
     closure_.push_back(id);
     if (id == n.start) matched = true;
     for (int32_t e = n.rev_empty_begin[id]; e < n.rev_empty_begin[id + 1]; ++e)
@@ -648,6 +650,10 @@ LazyDfa::Outcome LazyDfa::Forward(const char16_t* in, int from, int end, ScanTic
       to = StepForward(state, cls);
       if (to == kFull) return kGaveUp;
       c.trans[static_cast<std::size_t>(state) * stride + cls] = to;
+      // A new transition follows many NFA states; the cancel check
+      // counts them as the matcher counts its steps.
+      ticker.Scanned(work_);
+      work_ = 0;
     }
     state = to;
     ++pos;
@@ -688,6 +694,8 @@ LazyDfa::Outcome LazyDfa::Reverse(const char16_t* in, int from, int stop, int en
         to = StepReverse(state, cls);
         if (to == kFull) return kGaveUp;
         c.trans[static_cast<std::size_t>(state) * stride + cls] = to;
+        ticker.Scanned(work_);
+        work_ = 0;
       }
     }
     const uint8_t f = c.flags[to];
@@ -715,12 +723,20 @@ LazyDfa::Outcome LazyDfa::Find(const AutomatonNfa& nfa, const PreparedProgram& p
     Prepare(nfa, prepared, prog, pair_head, pair_tail);
   // A search that fills a cache starts again on an empty one; one that
   // fills it twice gives up.
-  for (int round = 0; round < 2; ++round) {
-    Outcome outcome = Forward(in, from, end, ticker, finder, stop);
-    if (outcome == kFound) outcome = Reverse(in, from, stop, end, ticker, start);
-    if (outcome != kGaveUp) return outcome;
-    forward_.Clear();
-    reverse_.Clear();
+  try {
+    work_ = 0;
+    for (int round = 0; round < 2; ++round) {
+      Outcome outcome = Forward(in, from, end, ticker, finder, stop);
+      if (outcome == kFound) outcome = Reverse(in, from, stop, end, ticker, start);
+      if (outcome != kGaveUp) return outcome;
+      forward_.Clear();
+      reverse_.Clear();
+    }
+  } catch (...) {
+    // A cancel, or an allocation or the case inverter failing half-way
+    // through a new state or class: nothing made so far is trusted.
+    ready_ = false;
+    throw;
   }
   ++give_ups_;
   return kGaveUp;

@@ -193,6 +193,7 @@ class LazyDfa {
   std::vector<uint32_t> seen_;
   uint32_t generation_ = 0;
   std::vector<int32_t> stack_, kernel_, closure_;
+  int work_ = 0;  // NFA states followed since the last report
 };
 
 }  // namespace tallyfold::regex_internal

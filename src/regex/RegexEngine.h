@@ -238,7 +238,9 @@ class TRegexEngine {
   // Bounds every match attempt to about `steps` matcher steps (0, the
   // default: no bound; a negative value is 0). An attempt that runs out
   // fails as if it had not matched, and the search goes on; the linear
-  // path counts its own steps, which are fewer. Fuzzing sets
+  // path counts its own steps, which are fewer, and the automaton, which
+  // makes no attempts, is not bounded (a program with groups is, in the
+  // one attempt that reads them). Fuzzing sets
   // it, so that a timeout means a real hang and not a pattern that
   // legitimately backtracks for ages.
   void SetMatchStepLimit(int32_t steps) { match_step_limit_ = steps < 0 ? 0 : steps; }
