@@ -435,7 +435,10 @@ int32_t LazyDfa::Intern(Cache& cache, uint8_t context, uint8_t flags, bool resta
   if (found != cache.index.end()) return found->second;
   const std::size_t cost = static_cast<std::size_t>(stride_) * sizeof(int32_t) +
                            2 * key.size() * sizeof(char32_t) + 64;
-  if (cache.bytes + cost > budget_bytes) return kFull;
+  // Links hold rows in 28 bits.
+  if (cache.bytes + cost > budget_bytes ||
+      cache.trans.size() + static_cast<std::size_t>(stride_) >= (std::size_t{1} << 28))
+    return kFull;
   const int32_t state = static_cast<int32_t>(cache.flags.size());
   cache.bytes += cost;
   cache.trans.resize(cache.trans.size() + static_cast<std::size_t>(stride_), kNoState);
@@ -577,6 +580,10 @@ int32_t LazyDfa::StepReverse(int32_t state, uint8_t cls) {
   return Intern(c, context & 31, matched ? kMatchBefore : 0, false, kernel_);
 }
 
+int32_t LazyDfa::Link(const Cache& cache, int32_t state) const {
+  return ((state * stride_) << kTagBits) | cache.flags[state];
+}
+
 // Units scanned between two reports to the ticker.
 constexpr int kTickUnits = 4096;
 
@@ -596,20 +603,23 @@ LazyDfa::Outcome LazyDfa::Forward(const char16_t* in, int from, int end, ScanTic
   }
   int context = context_at(pos);
   if (context < 0) return kGaveUp;
-  int32_t state = StartState(c, static_cast<uint8_t>(context), true);
-  if (state == kFull) return kGaveUp;
+  // The current state as its link: its row in the table and its flags.
+  const auto start_link = [&]() -> int32_t {
+    const int32_t start = StartState(c, static_cast<uint8_t>(context), true);
+    return start == kFull ? kFull : Link(c, start);
+  };
+  int32_t link = start_link();
+  if (link == kFull) return kGaveUp;
   int last = -1;
   int ticked = pos;
-  const std::size_t stride = static_cast<std::size_t>(stride_);
   for (;;) {
     if (pos - ticked >= kTickUnits) {
       ticker.Scanned(pos - ticked);
       ticked = pos;
     }
-    const uint8_t f = c.flags[state];
-    if (f & kMatchBefore) last = pos - 1;
-    if (f & kDead) break;
-    if ((f & kIdle) && finder != nullptr && last < 0) {
+    if (link & kMatchBefore) last = pos - 1;
+    if (link & kDead) break;
+    if ((link & kIdle) && finder != nullptr && last < 0) {
       // Nothing under way: on to the next place a match may start.
       const int next = finder->Next(pos);
       if (next < 0) break;
@@ -617,45 +627,45 @@ LazyDfa::Outcome LazyDfa::Forward(const char16_t* in, int from, int end, ScanTic
         pos = next;
         context = context_at(pos);
         if (context < 0) return kGaveUp;
-        state = StartState(c, static_cast<uint8_t>(context), true);
-        if (state == kFull) return kGaveUp;
+        link = start_link();
+        if (link == kFull) return kGaveUp;
         continue;
       }
     }
     if (pos > end) break;
     if (pos < end) {
       // The states' known transitions, until a state asks for attention
-      // or a transition is still to be made.
+      // or a transition is still to be made; each unit costs one load of
+      // the table.
       const int limit = std::min(end, pos + kTickUnits);
-      const uint8_t attention =
-          kMatchBefore | kDead | (finder != nullptr && last < 0 ? kIdle : 0);
+      const int32_t attention = kMatchBefore | kDead | (finder != nullptr && last < 0 ? kIdle : 0);
       const int32_t* const trans = c.trans.data();
-      const uint8_t* const flags = c.flags.data();
       const uint8_t* const classes = unit_class_.data();
       bool moved = false;
       while (pos < limit) {
-        const int32_t to = trans[static_cast<std::size_t>(state) * stride + classes[in[pos]]];
+        const int32_t to = trans[(link >> kTagBits) + classes[in[pos]]];
         if (to < 0) break;
-        state = to;
+        link = to;
         ++pos;
         moved = true;
-        if (flags[to] & attention) break;
+        if (to & attention) break;
       }
       if (moved || pos == end) continue;
     }
     const uint8_t cls = pos == end ? 0 : ClassOf(in[pos]);
     if (cls == unknown_) return kGaveUp;
-    int32_t to = c.trans[static_cast<std::size_t>(state) * stride + cls];
+    const int32_t row = link >> kTagBits;
+    int32_t to = c.trans[row + cls];
     if (to < 0) {
-      to = StepForward(state, cls);
-      if (to == kFull) return kGaveUp;
-      c.trans[static_cast<std::size_t>(state) * stride + cls] = to;
+      const int32_t made = StepForward(row / stride_, cls);
+      if (made == kFull) return kGaveUp;
+      to = c.trans[row + cls] = Link(c, made);
       // A new transition follows many NFA states; the cancel check
       // counts them as the matcher counts its steps.
       ticker.Scanned(work_);
       work_ = 0;
     }
-    state = to;
+    link = to;
     ++pos;
   }
   ticker.Scanned(pos - ticked);
@@ -673,9 +683,9 @@ LazyDfa::Outcome LazyDfa::Reverse(const char16_t* in, int from, int stop, int en
     if (cls == unknown_) return kGaveUp;
     context = class_bits_[cls];
   }
-  int32_t state = StartState(c, context, false);
+  const int32_t state = StartState(c, context, false);
   if (state == kFull) return kGaveUp;
-  const std::size_t stride = static_cast<std::size_t>(stride_);
+  int32_t row = state * stride_;
   int best = -1;
   int pos = stop;
   int ticked = pos;
@@ -683,25 +693,24 @@ LazyDfa::Outcome LazyDfa::Reverse(const char16_t* in, int from, int stop, int en
     // The transition at `pos` reads the unit before it; at the offset the
     // unit is only looked at, not consumed.
     uint8_t cls = pos == 0 ? 0 : unit_class_[in[pos - 1]];
-    int32_t to = c.trans[static_cast<std::size_t>(state) * stride + cls];
-    if (to < 0) {
+    int32_t link = c.trans[row + cls];
+    if (link < 0) {
       if (cls == unknown_) {
         cls = ClassOf(in[pos - 1]);
         if (cls == unknown_) return kGaveUp;
       }
-      to = c.trans[static_cast<std::size_t>(state) * stride + cls];
-      if (to < 0) {
-        to = StepReverse(state, cls);
-        if (to == kFull) return kGaveUp;
-        c.trans[static_cast<std::size_t>(state) * stride + cls] = to;
+      link = c.trans[row + cls];
+      if (link < 0) {
+        const int32_t made = StepReverse(row / stride_, cls);
+        if (made == kFull) return kGaveUp;
+        link = c.trans[row + cls] = Link(c, made);
         ticker.Scanned(work_);
         work_ = 0;
       }
     }
-    const uint8_t f = c.flags[to];
-    if (f & kMatchBefore) best = pos;
-    if (pos <= from || (f & kDead)) break;
-    state = to;
+    if (link & kMatchBefore) best = pos;
+    if (pos <= from || (link & kDead)) break;
+    row = link >> kTagBits;
     --pos;
     if (ticked - pos >= kTickUnits) {
       ticker.Scanned(ticked - pos);

@@ -146,8 +146,12 @@ class LazyDfa {
   static constexpr uint8_t kDead = 2;         // nothing left to follow
   static constexpr uint8_t kIdle = 4;         // forward: only the start thread
 
+  // A known transition, a link: the target's row in `trans` (state *
+  // stride), shifted past the target's flags.
+  static constexpr int kTagBits = 3;
+
   struct Cache {
-    std::vector<int32_t> trans;  // per state, `stride` entries
+    std::vector<int32_t> trans;  // per state, `stride` links or kNoState
     std::vector<uint8_t> flags;
     std::vector<uint8_t> context;
     std::vector<uint32_t> key_at;  // where each state's key starts in keys
@@ -165,6 +169,7 @@ class LazyDfa {
   int32_t Intern(Cache& cache, uint8_t context, uint8_t flags, bool restart,
                  const std::vector<int32_t>& kernel);
   int32_t StartState(Cache& cache, uint8_t context, bool forward);
+  int32_t Link(const Cache& cache, int32_t state) const;
   int32_t StepForward(int32_t state, uint8_t cls);
   int32_t StepReverse(int32_t state, uint8_t cls);
   Outcome Forward(const char16_t* in, int from, int end, ScanTicker& ticker,
