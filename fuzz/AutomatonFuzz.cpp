@@ -70,6 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TRegexEngine plain, automaton, tiny;
   plain.SetLinearMatching(false);
   plain.SetAutomatonMatching(false);
+  automaton.SetAutomatonEverywhere(true);
+  tiny.SetAutomatonEverywhere(true);
   for (TRegexEngine* engine : {&plain, &automaton, &tiny}) engine->SetMatchStepLimit(kAttemptSteps);
   const std::vector<int> expected =
       Results(plain, fields[0], fields[1], fields[2], modifiers, 0);

@@ -326,6 +326,8 @@ void BuildAutomaton(const char16_t* program, int size, const PreparedProgram& pr
     out = AutomatonNfa();
     return;
   }
+  for (const AutomatonNfa::State& s : out.states)
+    if (s.kind == AutomatonNfa::kSplit && s.count > 1) out.has_choices = true;
   Reverse(out);
   out.usable = true;
 }

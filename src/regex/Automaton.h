@@ -83,7 +83,15 @@ struct AutomatonNfa {
   int32_t match = -1;  // its MATCH_END
   uint8_t context_mask = 0;  // the ContextBits the assertions read
   bool has_groups = false;   // the program captures
+  // The program makes a choice (an alternation, a repeat): without one
+  // an attempt of the backtracker costs the pattern's length at most, and
+  // the search plan's scan and one attempt per candidate beat two runs.
+  bool has_choices = false;
   bool usable = false;       // the automaton path may take the program
+
+  // Whether the search runs on the automaton: it can, and the program
+  // makes choices or `everywhere` asks for every program it can take.
+  bool Runs(bool everywhere) const { return usable && (everywhere || has_choices); }
 };
 
 // Builds the NFA of `program` into `out`, or leaves out.usable false when

@@ -50,7 +50,9 @@
 // 4096 states (large counted repeats: `(ab){0,5000}`), nor, in programs
 // that read line rules (`.` without s, `^ $` under m), a paired separator
 // whose units are not both separators (the matcher looks two units ahead
-// there). Its cache holds at most 2 MB of states per direction (4 MB per
+// there); and programs that make no choice (`\bthe\b`), where one
+// attempt per candidate of the search plan's scan is as fast, stay on the
+// backtracker. Its cache holds at most 2 MB of states per direction (4 MB per
 // engine, plus a 64 KB table of unit classes); a search that fills it
 // clears it and starts again, one that fills it twice goes to the paths
 // above, and after three such searches the program stays there. Anchored
@@ -234,6 +236,11 @@ class TRegexEngine {
   // paths above, which the tests compare with.
   void SetAutomatonMatching(bool on) { automaton_matching_ = on; }
   bool AutomatonMatching() const { return automaton_matching_; }
+  // Runs every program the automaton can take on it, also those that make
+  // no choice, which the backtracker runs as fast; off by default. The
+  // tests and the fuzzer compare the paths on more programs with it.
+  void SetAutomatonEverywhere(bool on) { automaton_everywhere_ = on; }
+  bool AutomatonEverywhere() const { return automaton_everywhere_; }
 
   // Bounds every match attempt to about `steps` matcher steps (0, the
   // default: no bound; a negative value is 0). An attempt that runs out
@@ -346,6 +353,7 @@ class TRegexEngine {
   bool linear_matching_ = true;                     // see SetLinearMatching
   bool linear_everywhere_ = false;                  // see SetLinearEverywhere
   bool automaton_matching_ = true;                  // see SetAutomatonMatching
+  bool automaton_everywhere_ = false;               // see SetAutomatonEverywhere
   int32_t match_step_limit_ = 0;                    // see SetMatchStepLimit
 };
 

@@ -324,7 +324,8 @@ bool TRegexEngine::ExecPos(int offset) {
       // runs the backtracker at its start for them. When the automaton
       // gives up, the attempts below find the same.
       bool searched = false;
-      if (automaton_matching_ && state.prepared.automaton.usable && state.dfa.Enabled()) {
+      if (automaton_matching_ && state.prepared.automaton.Runs(automaton_everywhere_) &&
+          state.dfa.Enabled()) {
         struct Ticker final : regex_internal::ScanTicker {
           Matcher& matcher;
           explicit Ticker(Matcher& m) : matcher(m) {}

@@ -87,6 +87,8 @@ TEST(Automaton, RandomPatternsFindWhatTheBacktrackerFinds) {
     plain.SetAutomatonMatching(false);
     plain.SetLinearEverywhere(true);
     bool compiled = true;
+    automaton.SetAutomatonEverywhere(true);
+    tiny.SetAutomatonEverywhere(true);
     for (TRegexEngine* engine : {&plain, &automaton, &tiny}) {
       engine->SetSearchFilters(p % 3 != 0);
       ApplyModifiers(*engine, modifiers);
@@ -164,6 +166,7 @@ TEST(Automaton, EdgeRulesMatchTheBacktracker) {
       TRegexEngine plain, automaton;
       plain.SetAutomatonMatching(false);
       plain.SetLinearMatching(false);
+      automaton.SetAutomatonEverywhere(true);
       for (TRegexEngine* engine : {&plain, &automaton}) {
         engine->SetSearchFilters(filters);
         ApplyModifiers(*engine, c.modifiers);
@@ -202,6 +205,15 @@ TEST(Automaton, TheAnalysisGivesItOnlyWhatItRunsExactly) {
     engine.SetLinePairedSeparator(c.pair);
     engine.SetExpression(c.pattern);
     EXPECT_EQ(OnAutomaton(engine), c.usable) << Printable(c.pattern);
+  }
+  // A program without choices could run on it, but stays on the
+  // backtracker unless the engine asks for the automaton everywhere.
+  for (const auto& [pattern, runs] : {std::pair{u"\\bthe\\b", false}, {u"a{3}b", false},
+                                       {u"sea|river", true}, {u"ab?", true}}) {
+    TRegexEngine engine;
+    engine.SetExpression(pattern);
+    ASSERT_TRUE(OnAutomaton(engine)) << Printable(pattern);
+    EXPECT_EQ(StateOf(engine).prepared.automaton.Runs(false), runs) << Printable(pattern);
   }
 }
 

@@ -314,6 +314,7 @@ void CompareCase(const std::u16string& pattern, const std::u16string& modifiers,
       engine.SetLinearMatching(linear);
       engine.SetLinearEverywhere(linear);
       engine.SetAutomatonMatching(automaton);
+      engine.SetAutomatonEverywhere(automaton);
       const std::vector<Result> actual = EngineSearches(engine, text);
       if (actual == expected) continue;
       ++tally.failures;
