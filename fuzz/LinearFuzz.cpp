@@ -68,6 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto fields = tallyfold::fuzz::SplitFields(data + 1, size - 1, 3);
   TRegexEngine plain, linear;
   plain.SetLinearMatching(false);
+  plain.SetAutomatonMatching(false);
+  linear.SetAutomatonMatching(false);
   linear.SetLinearEverywhere(true);
   plain.SetMatchStepLimit(kAttemptSteps);
   linear.SetMatchStepLimit(kAttemptSteps);

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the regex fuzz targets (regex_fuzz, and
-linear_fuzz, which also gets the patterns that backtrack for ages).
+linear_fuzz and automaton_fuzz, which also get the patterns that backtrack
+for ages; automaton_fuzz also the assertions and line rules its states read).
 
 Each seed is one byte of modifier bits (i=1 r=2 s=4 g=8 m=16 x=32), then the
 expression, the input text and the template separated by 0 bytes (UTF-8).
@@ -98,6 +99,20 @@ LINEAR_CASES = [
     (DEFAULT | M | I, "^(\\w+?,)*$", "Ab,cD,\r\nx,y,", "$1"),
 ]
 
+# Assertions, line pairs, lazy and counted repeats, case folding and empty
+# matches, which the automaton's states and transitions resolve.
+AUTOMATON_CASES = [
+    (DEFAULT | I, "\\w+ing|\\w+ed", "Running jumped. SING end", "<$&>"),
+    (DEFAULT, "\\b[A-Z][a-z]+ \\d+\\b", "On May 12 and June 3x Mar 7", "[$&]"),
+    (DEFAULT | M, "^|$", "a\r\nb\r\r\n\n", "|"),
+    (DEFAULT | M, "^\\s*$", "x\r\n \r\n\r\ny", "#"),
+    (DEFAULT & ~S, ".+", "ab\r\ncd\ref", "<$&>"),
+    (DEFAULT, "x*", "axxbx", "-"),
+    (DEFAULT, "(a+?){2,3}b|x{2,4}?y", "aaaab ab xxxxy", "$1"),
+    (DEFAULT, "\\Aa|b\\Z|\\Bc\\b", "aab acb abc", "."),
+    (DEFAULT, "(?i)k(?-i)K[^a-c]{1,3}", "kKd KKx kkk", "$&"),
+]
+
 
 def encode(case):
     mods, expr, text, tmpl = case
@@ -117,6 +132,7 @@ def write(target, cases):
 def main():
     write("regex_fuzz", CASES)
     write("linear_fuzz", CASES + LINEAR_CASES)
+    write("automaton_fuzz", CASES + LINEAR_CASES + AUTOMATON_CASES)
 
 
 if __name__ == "__main__":

@@ -124,8 +124,10 @@ void BM_Ours(benchmark::State& state, const PatternCase& c) {
 
 // Patterns on which a plain backtracker takes exponential time, searched on
 // one line of `length` characters that holds what the search filters look
-// for but no match, on the linear path or (`linear` false) on the plain
+// for but no match: on the automaton, on the linear path, or on the plain
 // backtracker.
+enum class Path { kAutomaton, kLinear, kPlain };
+
 struct ExplosiveCase {
   const char* name;
   const char16_t* pattern;
@@ -141,13 +143,14 @@ const ExplosiveCase kExplosive[] = {
     {"word_space_plus_end", u"(\\w+\\s?)+$", u'a', u'a', u"!"},
 };
 
-void BM_Explosive(benchmark::State& state, const ExplosiveCase& c, bool linear) {
+void BM_Explosive(benchmark::State& state, const ExplosiveCase& c, Path path) {
   const int length = static_cast<int>(state.range(0));
   const std::u16string tail(c.tail);
   const std::u16string line =
       c.lead + std::u16string(static_cast<std::size_t>(length) - 1 - tail.size(), c.fill) + tail;
   TRegexEngine engine;
-  engine.SetLinearMatching(linear);
+  engine.SetAutomatonMatching(path == Path::kAutomaton);
+  engine.SetLinearMatching(path != Path::kPlain);
   engine.SetExpression(c.pattern);
   bool found = false;
   for (auto _ : state) benchmark::DoNotOptimize(found = engine.Exec(line));
@@ -212,13 +215,18 @@ int RegisterAll() {
   // The plain backtracker at 24 characters only: each character more
   // doubles its time, and 48 take hours.
   for (const ExplosiveCase& c : kExplosive) {
+    benchmark::RegisterBenchmark((std::string("BM_ExplosiveAutomaton/") + c.name).c_str(),
+                                 BM_Explosive, c, Path::kAutomaton)
+        ->Arg(24)
+        ->Arg(48)
+        ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark((std::string("BM_ExplosiveLinear/") + c.name).c_str(),
-                                 BM_Explosive, c, true)
+                                 BM_Explosive, c, Path::kLinear)
         ->Arg(24)
         ->Arg(48)
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark((std::string("BM_ExplosivePlain/") + c.name).c_str(),
-                                 BM_Explosive, c, false)
+                                 BM_Explosive, c, Path::kPlain)
         ->Arg(24)
         ->Unit(benchmark::kMillisecond);
   }

@@ -203,6 +203,11 @@ class Matcher {
   void Tick() {
     if (--s_.countdown <= 0) CheckCancel();
   }
+  // The same for `units` units scanned by the automaton.
+  void TickBy(int units) {
+    s_.countdown -= units;
+    if (s_.countdown <= 0) CheckCancel();
+  }
 
  private:
   // One attempt; `kLinear` skips states entered before (the linear path).

@@ -70,6 +70,7 @@ void Analysis::Run() {
   if (!AddStartChars(kFirstNode, budget)) s.start_bits.clear();
   FindSkipRules();
   NumberStates();
+  BuildAutomaton(prog_, prog_size_, p_, sets_.pair_head, sets_.pair_tail, p_.automaton);
 }
 
 // Walks the program in storage order and precomputes every set node's ASCII

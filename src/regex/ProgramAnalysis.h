@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "regex/Automaton.h"
 #include "regex/Program.h"
 #include "regex/RegexEngine.h"
 
@@ -110,6 +111,9 @@ struct CharacterSets {
   const std::u16string& separators;
   TRegexEngine::CaseInverterFunc inverter;  // nullptr: every unit is its own other case
   void* inverter_context;
+  // The paired line separator's units as the matcher reads them (0: none).
+  char16_t pair_head = 0;
+  char16_t pair_tail = 0;
 };
 
 // The analysis of one program under one set of CharacterSets.
@@ -159,6 +163,10 @@ struct PreparedProgram {
   // depends on the state alone, not on the captures so far. It does when
   // it also repeats a group (StateNumbering::Linear).
   StateNumbering states;
+
+  // The program's NFA for the automaton path (Automaton.h); not usable
+  // when the automaton cannot give exactly the backtracker's matches.
+  AutomatonNfa automaton;
 
   // --- Character tests ------------------------------------------------------
   char16_t Invert(char16_t ch) const {

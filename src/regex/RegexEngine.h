@@ -32,6 +32,32 @@
 // time there). The choice is made once per program, when its search state
 // is built.
 //
+// Speed. Most programs also have an automaton path (Automaton.h), which
+// runs before both: a lazy DFA, built on demand from an NFA whose states
+// are the backtracker's configurations without captures (node, place in a
+// literal or count of a repeat, counted loops' counters) and whose edges
+// keep the backtracker's order of choices. A forward run from the search
+// offset, leftmost-first (a thread found matching cuts those of lower
+// priority, and a new start is added at each position until then), finds
+// where the backtracker's match ends; a reverse run of the reversed NFA,
+// anchored there and longest, finds where it starts. Each reads every unit
+// once, whatever the pattern; `\w+ing|\w+ed` no longer backs off over each
+// word. Assertions (`^ $ \A \Z \b \B`, the line rules) are resolved at
+// the transition, when the units on both sides are known. A program with
+// groups then runs one backtracker attempt at the match's start for them,
+// which templates read. Limits: the automaton takes no back-references,
+// empty literals (`\x00`), programs that may raise 1014, NFAs of more than
+// 4096 states (large counted repeats: `(ab){0,5000}`), nor, in programs
+// that read line rules (`.` without s, `^ $` under m), a paired separator
+// whose units are not both separators (the matcher looks two units ahead
+// there); and programs that make no choice (`\bthe\b`), where one
+// attempt per candidate of the search plan's scan is as fast, stay on the
+// backtracker. Its cache holds at most 2 MB of states per direction (4 MB per
+// engine, plus a 64 KB table of unit classes); a search that fills it
+// clears it and starts again, one that fills it twice goes to the paths
+// above, and after three such searches the program stays there. Anchored
+// programs (`^...` without m), which try one position only, stay there too.
+//
 // Dialect in brief: literals; `.`; classes `[a-z]`, `[^...]` with `\d \s \w`
 // inside; `\d \D \w \W \s \S`; anchors `^ $ \A \Z`; word boundaries `\b \B`;
 // groups `(...)` (at most 14, numbered from 1); back-references `\1`..`\9`;
@@ -205,11 +231,23 @@ class TRegexEngine {
   // with it.
   void SetLinearEverywhere(bool on) { linear_everywhere_ = on; }
   bool LinearEverywhere() const { return linear_everywhere_; }
+  // The automaton path (see the top of this file). On by default; it never
+  // changes a result, and off, the programs it would take run on the
+  // paths above, which the tests compare with.
+  void SetAutomatonMatching(bool on) { automaton_matching_ = on; }
+  bool AutomatonMatching() const { return automaton_matching_; }
+  // Runs every program the automaton can take on it, also those that make
+  // no choice, which the backtracker runs as fast; off by default. The
+  // tests and the fuzzer compare the paths on more programs with it.
+  void SetAutomatonEverywhere(bool on) { automaton_everywhere_ = on; }
+  bool AutomatonEverywhere() const { return automaton_everywhere_; }
 
   // Bounds every match attempt to about `steps` matcher steps (0, the
   // default: no bound; a negative value is 0). An attempt that runs out
   // fails as if it had not matched, and the search goes on; the linear
-  // path counts its own steps, which are fewer. Fuzzing sets
+  // path counts its own steps, which are fewer, and the automaton, which
+  // makes no attempts, is not bounded (a program with groups is, in the
+  // one attempt that reads them). Fuzzing sets
   // it, so that a timeout means a real hang and not a pattern that
   // legitimately backtracks for ages.
   void SetMatchStepLimit(int32_t steps) { match_step_limit_ = steps < 0 ? 0 : steps; }
@@ -314,6 +352,8 @@ class TRegexEngine {
   bool search_filters_ = true;                      // see SetSearchFilters
   bool linear_matching_ = true;                     // see SetLinearMatching
   bool linear_everywhere_ = false;                  // see SetLinearEverywhere
+  bool automaton_matching_ = true;                  // see SetAutomatonMatching
+  bool automaton_everywhere_ = false;               // see SetAutomatonEverywhere
   int32_t match_step_limit_ = 0;                    // see SetMatchStepLimit
 };
 

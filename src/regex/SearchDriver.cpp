@@ -35,6 +35,7 @@ void SearchState::Rebuild(const std::vector<char16_t>& program, const CharacterS
   // A prefix is found by its own scan, which passes over such places
   // anyway; only a run rule, which no program with a prefix has, adds to it.
   use_skip_rules = plan.prefix.empty() && !prepared.skip_rules.empty();
+  dfa.Reset();
   match.ResetRegisters(size);
   literal_cache = RejectionCache();
   units_cache = RejectionCache();
@@ -133,7 +134,8 @@ SearchState& TRegexEngine::CurrentSearchState() {
   if (!state.IsFor(tables_version_)) {
     state.Rebuild(program_,
                   regex_internal::CharacterSets{word_set_, space_set_, line_separator_set_,
-                                                case_inverter_, case_inverter_context_},
+                                                case_inverter_, case_inverter_context_,
+                                                paired_separator_head_, paired_separator_tail_},
                   tables_version_);
   }
   return state;
@@ -318,9 +320,51 @@ bool TRegexEngine::ExecPos(int offset) {
     if (anchor_count_ != 0) {
       found = attempt(from);
     } else if (candidates.MayMatchFrom(from)) {
+      // The automaton finds the match's span; a program with groups then
+      // runs the backtracker at its start for them. When the automaton
+      // gives up, the attempts below find the same.
+      bool searched = false;
+      if (automaton_matching_ && state.prepared.automaton.Runs(automaton_everywhere_) &&
+          state.dfa.Enabled()) {
+        struct Ticker final : regex_internal::ScanTicker {
+          Matcher& matcher;
+          explicit Ticker(Matcher& m) : matcher(m) {}
+          void Scanned(int units) override { matcher.TickBy(units); }
+        } ticker(matcher);
+        struct Finder final : regex_internal::StartFinder {
+          const Candidates& candidates;
+          explicit Finder(const Candidates& c) : candidates(c) {}
+          int Next(int at) const override { return candidates.Next(at); }
+        } finder(candidates);
+        const bool scans = search_filters_ && (!state.plan.prefix.empty() ||
+                                               state.plan.start.kind !=
+                                                   regex_internal::StartScan::kAnyPosition);
+        int start = -1, stop = -1;
+        switch (state.dfa.Find(state.prepared.automaton, state.prepared, program_.data(),
+                               paired_separator_head_, paired_separator_tail_,
+                               input_buffer_.get(), from, length, ticker,
+                               scans ? &finder : nullptr, start, stop)) {
+          case regex_internal::LazyDfa::kFound:
+            if (state.prepared.automaton.has_groups) {
+              // A step bound may cut this attempt; the attempts below
+              // then run as they would without the automaton.
+              searched = found = attempt(start);
+            } else {
+              group_start_[0] = start;
+              group_end_[0] = input_cursor_ = stop;
+              searched = found = true;
+            }
+            break;
+          case regex_internal::LazyDfa::kNone:
+            searched = true;
+            break;
+          case regex_internal::LazyDfa::kGaveUp:
+            break;
+        }
+      }
       // The must-literal of the compiled hints is one of the literals the
       // search plan considers, so the plan's check covers it.
-      for (int at = candidates.Next(from); at >= 0;
+      for (int at = searched ? -1 : candidates.Next(from); at >= 0;
            at = candidates.Next(candidates.ResumeAfter(at))) {
         if ((found = attempt(at)) || at >= length) break;
         matcher.Tick();

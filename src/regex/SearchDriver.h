@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "regex/Automaton.h"
 #include "regex/Matcher.h"
 #include "regex/ProgramAnalysis.h"
 #include "regex/SearchPlan.h"
@@ -43,6 +44,7 @@ struct RejectionCache {
 // made, or after a rebuild that failed half-way.
 struct SearchState {
   MatchScratch match;  // the matcher's stacks and registers
+  LazyDfa dfa;         // the automaton path's cache
 
   uint64_t tables_version = 0;
   PreparedProgram prepared;

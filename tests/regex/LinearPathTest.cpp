@@ -57,6 +57,7 @@ TEST(LinearPath, RandomPatternsFindWhatTheBacktrackerFinds) {
     narrow.SetLinearEverywhere(true);
     bool compiled = true;
     for (TRegexEngine* engine : {&plain, &linear, &narrow}) {
+      engine->SetAutomatonMatching(false);
       engine->SetSearchFilters(p % 3 != 0);
       ApplyModifiers(*engine, modifiers);
       engine->SetExpression(pattern);
@@ -120,6 +121,7 @@ TEST(LinearPath, RepeatsNextToTriedPositionsKeepEveryCapture) {
       TRegexEngine plain, linear;
       plain.SetLinearMatching(false);
       for (TRegexEngine* engine : {&plain, &linear}) {
+        engine->SetAutomatonMatching(false);
         engine->SetSearchFilters(filters);
         engine->SetExpression(c.pattern);
       }
@@ -186,6 +188,7 @@ TEST(LinearPath, PatternsThatBacktrackForAgesStayWithinALinearBound) {
     for (const bool linear : {true, false}) {
       TRegexEngine engine;
       engine.SetLinearMatching(linear);
+      engine.SetAutomatonMatching(false);
       engine.SetExpression(c.pattern);
       engine.ProgramReady();
       const int bound = 8 * static_cast<int>(engine.ProgramUnits().size()) *
@@ -226,6 +229,7 @@ TEST(LinearPath, AnInterruptedSearchLeavesNothingALaterSearchTrusts) {
     ASSERT_TRUE(expected) << Printable(c.pattern);
 
     TRegexEngine engine;
+    engine.SetAutomatonMatching(false);
     std::atomic<bool> cancel{c.cancel};
     engine.SetCancelFlag(&cancel);
     engine.SetMatchStepLimit(c.cancel ? 0 : 10);

@@ -278,6 +278,7 @@ struct Tally {
   int loop_overflow = 0;  // ... where a search raised 1014
   int too_costly = 0;     // ... the reference gave up on
   int linear = 0;         // ... whose program the linear path takes
+  int automaton = 0;      // ... whose program the automaton takes
   int failures = 0;
 };
 
@@ -305,12 +306,15 @@ void CompareCase(const std::u16string& pattern, const std::u16string& modifiers,
       ++tally.too_costly;
       continue;
     }
-    for (const int config : {0, 1, 2, 3}) {
+    for (int config = 0; config < 8; ++config) {
       const bool filters = config & 1;
       const bool linear = config & 2;
+      const bool automaton = config & 4;
       engine.SetSearchFilters(filters);
       engine.SetLinearMatching(linear);
       engine.SetLinearEverywhere(linear);
+      engine.SetAutomatonMatching(automaton);
+      engine.SetAutomatonEverywhere(automaton);
       const std::vector<Result> actual = EngineSearches(engine, text);
       if (actual == expected) continue;
       ++tally.failures;
@@ -319,12 +323,14 @@ void CompareCase(const std::u16string& pattern, const std::u16string& modifiers,
                     << (settings.no_pair ? ", other sets" : "") << ") on \"" << Printable(text)
                     << "\", filters " << (filters ? "on" : "off")
                     << (linear ? ", linear path on" : ", linear path off")
+                    << (automaton ? ", automaton on" : ", automaton off")
                     << "\n  program: " << DumpProgram(engine.ProgramUnits())
                     << "\n  engine:" << Describe(actual) << "\n  reference:" << Describe(expected);
       return;
     }
     ++tally.cases;
     if (engine.CurrentSearchState().prepared.states.per_position > 0) ++tally.linear;
+    if (engine.CurrentSearchState().prepared.automaton.usable) ++tally.automaton;
     if (!expected.front().groups.empty()) ++tally.with_match;
     for (const Result& r : expected)
       if (r.error == 1014) {
@@ -388,8 +394,9 @@ TEST(ReferenceDifferential, RandomPatternsAgreeWithTheReference) {
     CompareCase(pattern, modifiers, settings, texts, tally);
   }
   std::printf("%d cases, %d matching, %d overflowing the loop stack, %d too costly, "
-              "%d on the linear path\n",
-              tally.cases, tally.with_match, tally.loop_overflow, tally.too_costly, tally.linear);
+              "%d on the linear path, %d on the automaton\n",
+              tally.cases, tally.with_match, tally.loop_overflow, tally.too_costly, tally.linear,
+              tally.automaton);
   // The comparison proves little unless most patterns compile and run,
   // many match, and the loop stack overflows now and then.
   EXPECT_GE(tally.cases, 20000);
@@ -397,6 +404,7 @@ TEST(ReferenceDifferential, RandomPatternsAgreeWithTheReference) {
   EXPECT_GT(tally.loop_overflow, 200);
   EXPECT_LE(tally.too_costly, tally.cases / 1000);
   EXPECT_GT(tally.linear, tally.cases / 2);
+  EXPECT_GT(tally.automaton, tally.cases / 2);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "regex/MatchTestSupport.h"
 #include "regex/Matcher.h"
 #include "regex/PatternGenerator.h"
+#include "regex/SearchDriver.h"
 
 // Counts the allocations made while `g_counting` is set.
 std::atomic<bool> g_counting{false};
@@ -51,14 +52,16 @@ int FirstError(const Outcome& outcome) {
   return 0;
 }
 
-// Runs `pattern` under `modifiers` on `text` with and without the filters;
-// the outcome with them.
+// Runs `pattern` under `modifiers` on `text` with and without the filters,
+// with the filters also without the automaton, and without both (every
+// position tried on the backtracker); the outcome with both.
 Outcome ExpectSameWithoutFilters(const std::u16string& pattern, const std::u16string& modifiers,
                                  const std::u16string& text,
                                  TRegexEngine::CaseInverterFunc inverter = nullptr) {
-  const auto run = [&](bool filters) {
+  const auto run = [&](bool filters, bool automaton = true) {
     TRegexEngine engine;
     engine.SetSearchFilters(filters);
+    engine.SetAutomatonMatching(automaton);
     ApplyModifiers(engine, modifiers);
     if (inverter != nullptr) engine.SetCaseInverter(inverter, nullptr);
     engine.SetExpression(pattern);
@@ -71,9 +74,15 @@ Outcome ExpectSameWithoutFilters(const std::u16string& pattern, const std::u16st
     return EverySearch(engine, text);
   };
   const Outcome filtered = run(true);
-  const Outcome plain = run(false);
+  const Outcome plain = run(false, false);
   EXPECT_EQ(filtered, plain) << "pattern " << Printable(pattern) << " (" << Printable(modifiers)
                              << ") on \"" << Printable(text) << "\"";
+  EXPECT_EQ(run(false), plain) << "automaton without filters: pattern " << Printable(pattern)
+                               << " (" << Printable(modifiers) << ") on \"" << Printable(text)
+                               << "\"";
+  EXPECT_EQ(run(true, false), plain) << "filters without automaton: pattern "
+                                     << Printable(pattern) << " (" << Printable(modifiers)
+                                     << ") on \"" << Printable(text) << "\"";
   return filtered;
 }
 
@@ -306,6 +315,7 @@ TEST(SearchCancel, ABacktrackingSearchStopsSoonAfterTheFlagIsSet) {
     std::atomic<bool> cancel{false};
     TRegexEngine engine;
     engine.SetLinearMatching(linear);
+    engine.SetAutomatonMatching(false);
     engine.SetCancelFlag(&cancel);
     engine.SetExpression(u"(a+)+$");
     const std::u16string line = std::u16string(linear ? 1 << 20 : 40, u'a') + u"b";
@@ -340,16 +350,21 @@ TEST(SearchCancel, ABacktrackingSearchStopsSoonAfterTheFlagIsSet) {
 }
 
 TEST(SearchCancel, ASetFlagStopsASearchOfManyShortAttempts) {
-  // Each attempt of a[^a] ends after a step or two; the flag is still seen
-  // between them. Without the flag the same search simply finds nothing.
-  std::atomic<bool> cancel{true};
-  TRegexEngine engine;
-  engine.SetExpression(u"a[^a]");
-  const std::u16string line(100000, u'a');
-  engine.SetCancelFlag(&cancel);
-  EXPECT_THROW(engine.Exec(line), ECancelled);
-  engine.SetCancelFlag(nullptr);
-  EXPECT_FALSE(engine.Exec(line));
+  // Each attempt of a[^a]|ab ends after a step or two, and the automaton
+  // passes over the line in one run; the flag is still seen. Without the
+  // flag the same search simply finds nothing.
+  for (const bool automaton : {false, true}) {
+    std::atomic<bool> cancel{true};
+    TRegexEngine engine;
+    engine.SetAutomatonMatching(automaton);
+    engine.SetExpression(u"a[^a]|ab");
+    const std::u16string line(100000, u'a');
+    engine.SetCancelFlag(&cancel);
+    EXPECT_THROW(engine.Exec(line), ECancelled) << automaton;
+    engine.SetCancelFlag(nullptr);
+    EXPECT_FALSE(engine.Exec(line)) << automaton;
+    EXPECT_TRUE(engine.CurrentSearchState().prepared.automaton.Runs(false));
+  }
 }
 
 }  // namespace
