@@ -3,9 +3,14 @@
 // as a whole is built in app/GoldenReport.h.
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -19,16 +24,46 @@
 
 namespace tallyfold::testing {
 
-// A fresh folder under $TMPDIR (or /tmp), removed with its contents at the
-// end of the test.
+// The separator the program shows between a folder and a name.
+#ifdef _WIN32
+inline constexpr char kSeparator = '\\';
+#else
+inline constexpr char kSeparator = '/';
+#endif
+
+// Makes the folder `path` (UTF-8); 0 or -1, like mkdir.
+inline int MakeFolder(const char* path) {
+#ifdef _WIN32
+  const std::u16string wide = Utf8Decode(path);
+  return ::CreateDirectoryW(reinterpret_cast<const wchar_t*>(wide.c_str()), nullptr) ? 0 : -1;
+#else
+  return ::mkdir(path, 0700);
+#endif
+}
+
+// A fresh folder under $TMPDIR (or /tmp; Windows: the user's temporary
+// folder), removed with its contents at the end of the test.
 class TempFolder {
  public:
   TempFolder() {
+#ifdef _WIN32
+    static std::atomic<unsigned> counter{0};
+    std::string base = std::filesystem::temp_directory_path().string();
+    while (!base.empty() && (base.back() == '\\' || base.back() == '/')) base.pop_back();
+    for (int attempt = 0; path_.empty(); ++attempt) {
+      if (attempt == 1000) throw std::runtime_error("cannot make a temporary folder");
+      const std::string candidate = base + "\\tallyfold-test-" +
+                                    std::to_string(::GetCurrentProcessId()) + "-" +
+                                    std::to_string(counter++);
+      if (MakeFolder(candidate.c_str()) == 0) path_ = candidate;
+    }
+#else
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
                           "/tallyfold-test-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
+#endif
   }
   ~TempFolder() {
     std::error_code ignored;
@@ -38,7 +73,7 @@ class TempFolder {
   TempFolder& operator=(const TempFolder&) = delete;
 
   const std::string& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  std::string operator/(const std::string& name) const { return path_ + kSeparator + name; }
 
  private:
   std::string path_;
@@ -74,8 +109,14 @@ inline std::string ReadBytes(const std::string& path) {
 }
 
 inline bool Exists(const std::string& path) {
+#ifdef _WIN32
+  const std::u16string wide = Utf8Decode(path);
+  return ::GetFileAttributesW(reinterpret_cast<const wchar_t*>(wide.c_str())) !=
+         INVALID_FILE_ATTRIBUTES;
+#else
   struct stat info;
   return lstat(path.c_str(), &info) == 0;
+#endif
 }
 
 // UTF-16 text as bytes, without a mark.

@@ -23,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 class BackgroundTaskTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(mkdir(corpus_.c_str(), 0700), 0);
+    ASSERT_EQ(MakeFolder(corpus_.c_str()), 0);
     WriteBytes(report_, "previous report");
     options_.folder = corpus_;
     options_.report_file = report_;

@@ -213,7 +213,7 @@ TEST(CliArguments, HelpAndVersionGoToStandardOutput) {
 class CliRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(mkdir(folder_.c_str(), 0700), 0);
+    ASSERT_EQ(MakeFolder(folder_.c_str()), 0);
     WriteBytes(folder_ + "/a.txt", "the cat\n");
   }
 
@@ -250,9 +250,9 @@ TEST_F(CliRun, FailuresSayWhyAndWriteNothing) {
       {"stopped by SIGTERM", {"the", folder_}, {&stop, &term}, 128 + SIGTERM,
        "tallyfold-cli: cancelled\n"},
   };
-  ASSERT_EQ(mkdir((root_ / "other").c_str(), 0700), 0);
+  ASSERT_EQ(MakeFolder((root_ / "other").c_str()), 0);
   WriteBytes(root_ / "other/a.txt", "the river\n");
-  ASSERT_EQ(mkdir((root_ / "other/x.txt").c_str(), 0700), 0);
+  ASSERT_EQ(MakeFolder((root_ / "other/x.txt").c_str()), 0);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const CliResult result = RunCliInProcess(c.args, root_.Path(), c.control);
@@ -276,7 +276,7 @@ TEST_F(CliRun, InvalidPatternWithoutNonBlankLinesStillWritesAReport) {
 }
 
 TEST_F(CliRun, RelativePathsAreMadeAbsolute) {
-  ASSERT_EQ(mkdir((root_ / "out").c_str(), 0700), 0);
+  ASSERT_EQ(MakeFolder((root_ / "out").c_str()), 0);
   WriteBytes(folder_ + "/a.txt", "the\n");
   const CliResult result =
       RunCliInProcess({"-o", "out/../out/r.htm", "the", "./corpus/"}, root_.Path());

@@ -24,7 +24,7 @@ std::string Gb18030(const std::u16string& text) { return TCodePage("GB18030").En
 class CliEncoding : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(mkdir(folder_.c_str(), 0700), 0);
+    ASSERT_EQ(MakeFolder(folder_.c_str()), 0);
     WriteBytes(folder_ + "/gb.txt", Gb18030(u"第一行 没有\r\n时间 到了\r\n\r\n现在的时间是 € 㐀\r\n"));
     WriteBytes(folder_ + "/utf8.txt", Utf8Bytes(u"时间 in UTF-8\n"));
   }

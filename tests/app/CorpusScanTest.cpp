@@ -22,6 +22,7 @@ namespace {
 using testing::Info;
 using testing::kEnd;
 using testing::kKey;
+using testing::MakeFolder;
 using testing::TempFolder;
 using testing::WriteBytes;
 
@@ -232,7 +233,7 @@ TEST_F(ScanTest, FolderOrderIsByteOrderOfTheTextFileNames) {
   for (const std::string name : {"b.txt", "B.txt", "a.TXT", ".hidden.txt", ".txt", "c.txt.bak"}) {
     WriteBytes(folder_ / name, "cat\n");
   }
-  ASSERT_EQ(mkdir((folder_ / "sub").c_str(), 0700), 0);
+  ASSERT_EQ(MakeFolder((folder_ / "sub").c_str()), 0);
   WriteBytes(folder_ / "sub/in.txt", "cat\n");
   EXPECT_EQ(ScanFolder(u"cat", folder_.Path(), false, matches_), 5);
   std::vector<std::u16string> expected;
@@ -247,7 +248,7 @@ TEST_F(ScanTest, FolderOrderIsByteOrderOfTheTextFileNames) {
 // thread or several alike.
 TEST_F(ScanTest, RecursiveScanNamesTheRelativePath) {
   for (const std::string sub : {"a", "b", "b/c"}) {
-    ASSERT_EQ(mkdir((folder_ / sub).c_str(), 0700), 0);
+    ASSERT_EQ(MakeFolder((folder_ / sub).c_str()), 0);
   }
   for (const std::string name : {"b/a.txt", "a.txt", "a/z.txt", "b/c/<d>.txt", "b.md"}) {
     WriteBytes(folder_ / name, "cat\n");

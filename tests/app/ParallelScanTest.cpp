@@ -77,7 +77,7 @@ struct Outcome {
 
 class ParallelScan : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(mkdir(corpus_.c_str(), 0700), 0); }
+  void SetUp() override { ASSERT_EQ(MakeFolder(corpus_.c_str()), 0); }
 
   // A search of the corpus for `pattern`, without the \b wrap, written to
   // `output`.
@@ -317,7 +317,7 @@ TEST_F(ParallelScan, AFolderNamedLikeAFileFailsAsOnOneThread) {
   for (const int index : {30, 41}) {
     const std::string path = corpus_ + "/" + FileName(index);
     ASSERT_EQ(unlink(path.c_str()), 0);
-    ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+    ASSERT_EQ(MakeFolder(path.c_str()), 0);
   }
   const Outcome reference = ExpectSameOutcome(u"the", false, true);
   EXPECT_NE(reference.error.find("Cannot open file \"" + corpus_ + "/" + FileName(30) + "\""),

@@ -22,6 +22,7 @@ using testing::Info;
 using testing::kEnd;
 using testing::kKey;
 using testing::ReadBytes;
+using testing::MakeFolder;
 using testing::TempFolder;
 using testing::WriteBytes;
 
@@ -60,7 +61,7 @@ TEST(ErrorDisplayText, AddsAFullStopAfterACharacterAboveIt) {
 class RunSearchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(mkdir(corpus_.c_str(), 0700), 0);
+    ASSERT_EQ(MakeFolder(corpus_.c_str()), 0);
     options_.folder = corpus_;
     options_.report_file = report_;
   }
@@ -102,7 +103,7 @@ TEST_F(RunSearchTest, WritesTheReportAndLeavesTheListsEmpty) {
 // The report a failed search leaves is checked in FailedSearchTest.
 TEST_F(RunSearchTest, FailedSearchKeepsItsMatchesAndTheNextStartsAfresh) {
   WriteBytes(corpus_ + "/a.txt", "the first\n");
-  ASSERT_EQ(mkdir((corpus_ + "/b.txt").c_str(), 0700), 0);
+  ASSERT_EQ(MakeFolder((corpus_ + "/b.txt").c_str()), 0);
   options_.pattern_text = u"the";
   EXPECT_THROW(RunSearch(options_, lists_), EFOpenError);
   EXPECT_EQ(lists_.matches.ItemCount(), 1);
