@@ -23,11 +23,16 @@
 #include <utility>
 
 #include "platform/CodePage.h"
-#ifdef TALLYFOLD_GB18030_CODEC
-#include "platform/Gb18030.h"
-#endif
 
 namespace tallyfold {
+
+#ifdef TALLYFOLD_GB18030_CODEC
+// GB18030 codec: the table-driven one of platform/Gb18030.h, compiled in
+// when its sources are there (src/platform/CMakeLists.txt). Declared here
+// as that header declares them, so that this file builds before they are.
+std::u16string Gb18030Decode(std::string_view bytes, std::size_t& malformed);
+std::string Gb18030Encode(std::u16string_view text);
+#endif
 
 namespace {
 
