@@ -40,7 +40,14 @@ constexpr char16_t kReplacementCharacter = 0xFFFD;
 
 // Stands for our own GB18030 codec in place of a code page number.
 constexpr unsigned kOwnGb18030 = 0xFFFFFFFFU;
+// GB18030 read through GBK's code page 936, where neither is there.
+constexpr unsigned kGbkForGb18030 = 0xFFFFFFFEU;
 constexpr unsigned kNoCodePage = 0;
+// The Unicode forms, converted here (the byte APIs do not take them but
+// UTF-7): the text layer reads UTF-16 with its byte order named itself, and
+// refuses the others by name, as neither keeps ASCII in single bytes.
+constexpr unsigned kUtf16Le = 1200, kUtf16Be = 1201, kUtf32Le = 12000, kUtf32Be = 12001,
+                   kUtf7 = 65000;
 
 std::string FoldName(const std::string& name) {
   std::string folded;
@@ -68,9 +75,15 @@ unsigned CodePageNumber(const std::string& folded) {
     // Without our codec, the system's 54936 where it has one, else GBK's
     // 936, which holds every two-byte character of GB18030 but none of its
     // four-byte forms: those then decode as U+FFFD.
-    return SystemHas(54936) ? 54936 : 936;
+    return SystemHas(54936) ? 54936 : kGbkForGb18030;
 #endif
   }
+  static const std::pair<const char*, unsigned> kUnicodeNames[] = {
+      {"UTF16LE", kUtf16Le}, {"UTF16BE", kUtf16Be}, {"UTF16", kUtf16Be},  {"UCS2", kUtf16Le},
+      {"UCS2LE", kUtf16Le},  {"UCS2BE", kUtf16Be},  {"UTF32LE", kUtf32Le}, {"UTF32BE", kUtf32Be},
+      {"UTF32", kUtf32Be},   {"UCS4", kUtf32Be},    {"UTF7", kUtf7}};
+  for (const auto& [name, number] : kUnicodeNames)
+    if (folded == name) return number;
   static const std::pair<const char*, unsigned> kNames[] = {
       {"GBK", 936},         {"GB2312", 936},      {"CP936", 936},      {"EUCCN", 936},
       {"BIG5", 950},        {"CP950", 950},       {"SHIFTJIS", 932},   {"SJIS", 932},
@@ -112,9 +125,15 @@ bool DecodeOne(unsigned code_page, const char* bytes, int size, wchar_t (&out)[4
 std::u16string SystemDecode(unsigned code_page, std::string_view bytes, std::size_t& malformed) {
   std::u16string out;
   if (bytes.empty()) return out;
+  // GB18030 through GBK: 0x80 and 0xFF, which 936 takes as characters of
+  // its own, are no character of GB18030.
+  const bool gb18030 = code_page == kGbkForGb18030;
+  if (gb18030) code_page = 936;
   const int size = static_cast<int>(bytes.size());
-  const int whole = ::MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(), size,
-                                          nullptr, 0);
+  const int whole = gb18030 && bytes.find_first_of("\x80\xFF") != std::string_view::npos
+                        ? 0
+                        : ::MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(),
+                                                size, nullptr, 0);
   if (whole > 0) {
     out.resize(static_cast<std::size_t>(whole));
     ::MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(), size,
@@ -134,7 +153,9 @@ std::u16string SystemDecode(unsigned code_page, std::string_view bytes, std::siz
     }
     wchar_t units[4];
     int count = 0;
-    if (double_byte && ::IsDBCSLeadByteEx(code_page, byte)) {
+    if (gb18030 && (byte == 0x80 || byte == 0xFF)) {
+      // Not a character of GB18030 on its own.
+    } else if (double_byte && ::IsDBCSLeadByteEx(code_page, byte)) {
       if (i + 1 < bytes.size() && DecodeOne(code_page, bytes.data() + i, 2, units, count)) {
         out.append(reinterpret_cast<const char16_t*>(units), static_cast<std::size_t>(count));
         i += 2;
@@ -152,16 +173,108 @@ std::u16string SystemDecode(unsigned code_page, std::string_view bytes, std::siz
   return out;
 }
 
-std::string SystemEncode(unsigned code_page, std::u16string_view text) {
-  if (text.empty()) return std::string();
+// UTF-16 or UTF-32 of either byte order, by hand. A unit cut off by the
+// end is one U+FFFD; a UTF-32 value that is no character is one U+FFFD.
+// UTF-16 surrogates are taken as they come.
+std::u16string WideDecode(unsigned code_page, std::string_view bytes, std::size_t& malformed) {
+  const std::size_t width = code_page == kUtf32Le || code_page == kUtf32Be ? 4 : 2;
+  const bool big = code_page == kUtf16Be || code_page == kUtf32Be;
+  std::u16string out;
+  out.reserve(bytes.size() / width + 1);
+  std::size_t i = 0;
+  for (; i + width <= bytes.size(); i += width) {
+    char32_t value = 0;
+    for (std::size_t k = 0; k < width; ++k)
+      value |= static_cast<char32_t>(static_cast<unsigned char>(bytes[i + k]))
+               << (8 * (big ? width - 1 - k : k));
+    if (width == 2) {
+      out.push_back(static_cast<char16_t>(value));
+    } else if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+      out.push_back(kReplacementCharacter);
+      ++malformed;
+    } else if (value >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((value - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((value - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(value));
+    }
+  }
+  if (i < bytes.size()) {
+    out.push_back(kReplacementCharacter);
+    ++malformed;
+  }
+  return out;
+}
+
+std::string WideEncode(unsigned code_page, std::u16string_view text) {
+  const std::size_t width = code_page == kUtf32Le || code_page == kUtf32Be ? 4 : 2;
+  const bool big = code_page == kUtf16Be || code_page == kUtf32Be;
+  std::string out;
+  const auto put = [&](char32_t value) {
+    for (std::size_t k = 0; k < width; ++k)
+      out.push_back(static_cast<char>((value >> (8 * (big ? width - 1 - k : k))) & 0xFF));
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t value = text[i];
+    if (width == 4 && value >= 0xD800 && value <= 0xDBFF && i + 1 < text.size() &&
+        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      value = 0x10000 + ((value - 0xD800) << 10) + (text[++i] - 0xDC00);
+    }
+    put(value);
+  }
+  return out;
+}
+
+// UTF-7 through the system, which takes no flags for it and reports no
+// invalid input.
+std::u16string Utf7Decode(std::string_view bytes) {
+  const int size = static_cast<int>(bytes.size());
+  const int length = ::MultiByteToWideChar(kUtf7, 0, bytes.data(), size, nullptr, 0);
+  std::u16string out(static_cast<std::size_t>(length > 0 ? length : 0), u'\0');
+  if (length > 0)
+    ::MultiByteToWideChar(kUtf7, 0, bytes.data(), size, reinterpret_cast<wchar_t*>(out.data()),
+                          length);
+  return out;
+}
+
+void AppendEncoded(unsigned code_page, std::u16string_view text, std::string& out) {
+  if (text.empty()) return;
   const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
   const int size = static_cast<int>(text.size());
   // No best fit: a character the code page lacks is '?', never a look-alike.
-  const DWORD flags = code_page == 54936 ? 0 : WC_NO_BEST_FIT_CHARS;
-  const int length = ::WideCharToMultiByte(code_page, flags, wide, size, nullptr, 0, "?", nullptr);
-  std::string out(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-  if (length > 0)
-    ::WideCharToMultiByte(code_page, flags, wide, size, out.data(), length, "?", nullptr);
+  const bool utf7 = code_page == kUtf7;
+  const DWORD flags = code_page == 54936 || utf7 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const char* fallback = utf7 ? nullptr : "?";
+  const int length =
+      ::WideCharToMultiByte(code_page, flags, wide, size, nullptr, 0, fallback, nullptr);
+  if (length <= 0) return;
+  const std::size_t start = out.size();
+  out.resize(start + static_cast<std::size_t>(length));
+  ::WideCharToMultiByte(code_page, flags, wide, size, out.data() + start, length, fallback,
+                        nullptr);
+}
+
+// The system encoder gives a '?' for each unit of a character beyond U+FFFF
+// that the code page lacks; iconv, and so the POSIX layer, one for the
+// character. The byte code pages here hold none of them (54936 holds all),
+// so each well-formed pair is one '?' of its own.
+std::string SystemEncode(unsigned code_page, std::u16string_view text) {
+  if (code_page == kUtf16Le || code_page == kUtf16Be || code_page == kUtf32Le ||
+      code_page == kUtf32Be)
+    return WideEncode(code_page, text);
+  if (code_page == kGbkForGb18030) code_page = 936;
+  std::string out;
+  std::size_t run = 0;
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (code_page == 54936 || code_page == kUtf7) break;
+    if (text[i] >= 0xD800 && text[i] <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      AppendEncoded(code_page, text.substr(run, i - run), out);
+      out.push_back('?');
+      run = i + 2;
+      ++i;
+    }
+  }
+  AppendEncoded(code_page, text.substr(run), out);
   return out;
 }
 
@@ -186,6 +299,9 @@ std::u16string TCodePage::Decode(std::string_view bytes, std::size_t& malformed)
 #ifdef TALLYFOLD_GB18030_CODEC
   if (number_ == kOwnGb18030) return Gb18030Decode(bytes, malformed);
 #endif
+  if (number_ == kUtf16Le || number_ == kUtf16Be || number_ == kUtf32Le || number_ == kUtf32Be)
+    return WideDecode(number_, bytes, malformed);
+  if (number_ == kUtf7) return Utf7Decode(bytes);
   return SystemDecode(number_, bytes, malformed);
 }
 

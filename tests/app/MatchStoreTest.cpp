@@ -53,7 +53,7 @@ StoredRows StoreRandomRows(RowStore& store, std::uint32_t seed, int count) {
 std::vector<std::string> NamesIn(const std::string& folder) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(folder))
-    names.push_back(entry.path().filename());
+    names.push_back(entry.path().filename().string());
   return names;
 }
 

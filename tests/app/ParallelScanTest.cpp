@@ -167,7 +167,7 @@ class ParallelScan : public ::testing::Test {
           << reference.report.size() << ")";
       // Rows set aside leave nothing in the report's folder.
       for (const auto& entry : std::filesystem::directory_iterator(root_.Path())) {
-        const std::string name = entry.path().filename();
+        const std::string name = entry.path().filename().string();
         EXPECT_TRUE(name == "corpus" || name == "result.htm" || name == "result.css") << name;
       }
     }

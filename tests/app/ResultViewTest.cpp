@@ -617,7 +617,7 @@ std::vector<std::string> ExpectedTable(const ResultView& view, bool csv, int con
     shown.append(text);
     return CodePointField(shown);
   };
-  const auto near = [context](std::u16string_view text, bool from_end) {
+  const auto nearby = [context](std::u16string_view text, bool from_end) {
     std::vector<std::u16string> chars = Characters(std::u16string(text));
     const std::size_t keep = context < 0 ? chars.size() : std::min(chars.size(), static_cast<std::size_t>(context));
     if (from_end) chars.erase(chars.begin(), chars.end() - static_cast<std::ptrdiff_t>(keep));
@@ -634,7 +634,7 @@ std::vector<std::string> ExpectedTable(const ResultView& view, bool csv, int con
     const Kwic kwic = view.Context(row);
     rows.push_back(Join({cell(Utf8Decode(view.Results().Files()[static_cast<std::size_t>(line.file)].shown_name)),
                          CodePointField(std::to_string(line.line)), CodePointField(std::to_string(line.count)),
-                         cell(near(kwic.left, true)), cell(kwic.match), cell(near(kwic.right, false))}));
+                         cell(nearby(kwic.left, true)), cell(kwic.match), cell(nearby(kwic.right, false))}));
   }
   return rows;
 }
