@@ -15,6 +15,11 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+
 #include <io.h>
 
 #include "platform/Console.h"
@@ -55,6 +60,10 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 
 void PrepareConsoleOutput() {
   ::SetConsoleOutputCP(CP_UTF8);
+  // The C runtime would turn each "\n" into "\r\n"; the program's output is
+  // the same bytes as on other systems, which a console shows as well.
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::_setmode(::_fileno(stderr), _O_BINARY);
 }
 
 bool StandardErrorIsTerminal() {

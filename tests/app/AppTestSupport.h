@@ -31,6 +31,22 @@ inline constexpr char kSeparator = '\\';
 inline constexpr char kSeparator = '/';
 #endif
 
+// The separator as a string, to join a folder and a name in an expected
+// message.
+inline const std::string kSlash(1, kSeparator);
+
+// The href of a link to the file at the absolute `path`: the path itself
+// on POSIX systems, a file: URL with '/' on Windows (for a drive-letter
+// path; a test folder is never a share).
+inline std::string Href(std::string path) {
+#ifdef _WIN32
+  for (char& ch : path)
+    if (ch == '\\') ch = '/';
+  if (path.size() > 1 && path[1] == ':') path = "file:///" + path;
+#endif
+  return path;
+}
+
 // Makes the folder `path` (UTF-8); 0 or -1, like mkdir.
 inline int MakeFolder(const char* path) {
 #ifdef _WIN32
@@ -144,10 +160,10 @@ inline std::u16string Widen(const std::string& utf8) { return Utf8Decode(utf8); 
 inline const std::u16string kKey = u"<span class=\"key\">";
 inline const std::u16string kEnd = u"</span>";
 
-// The info fragment of an entry, from an href and a file name that the
-// caller has already escaped by hand.
+// The info fragment of an entry, from an href (a path, made a link by
+// Href) and a file name that the caller has already escaped by hand.
 inline std::u16string Info(const std::string& href, const std::string& name, int line) {
-  return Widen(" <span class=\"info\"><a href=\"" + href + "\" target=\"_blank\">(<span class=\"file\">" +
+  return Widen(" <span class=\"info\"><a href=\"" + Href(href) + "\" target=\"_blank\">(<span class=\"file\">" +
                name + "</span>, <span class=\"line\">Line " + std::to_string(line) +
                "</span>)</a></span>");
 }

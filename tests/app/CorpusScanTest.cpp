@@ -23,6 +23,7 @@ using testing::Info;
 using testing::kEnd;
 using testing::kKey;
 using testing::MakeFolder;
+using testing::kSlash;
 using testing::TempFolder;
 using testing::WriteBytes;
 
@@ -338,7 +339,7 @@ TEST_F(ScanTest, EveryEntryEndsInTheFilesInfoFragment) {
   ASSERT_EQ(ScanFolder(u"cat", folder_.Path(), false, matches_), 6);
   ASSERT_EQ(matches_.ItemCount(), 12);
   for (int i = 0; i < matches_.ItemCount(); ++i) {
-    const std::string path = folder_.Path() + "/" + ListTextFiles(folder_.Path())[i / 2];
+    const std::string path = folder_.Path() + kSlash + "" + ListTextFiles(folder_.Path())[i / 2];
     const std::u16string info = InfoFragment(path, i % 2 == 0 ? 1 : 3);
     EXPECT_TRUE(matches_.ItemRef(i).ends_with(info)) << testing::Utf8Bytes(matches_.ItemRef(i));
   }
