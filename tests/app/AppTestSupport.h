@@ -112,14 +112,42 @@ inline constexpr std::chrono::milliseconds kCancelBound{500};
 // at once.
 inline const std::u16string kCatastrophicPattern = u"(a+)+\\1$";
 
+// `path` (UTF-8) as the standard library opens it: on Windows through the
+// wide name, which a narrow one in the ANSI code page could not hold.
+inline std::filesystem::path FsPath(const std::string& path) {
+#ifdef _WIN32
+  return std::filesystem::path(std::u8string(path.begin(), path.end()));
+#else
+  return std::filesystem::path(path);
+#endif
+}
+
+// True when Windows could not hold a file of this name: one with a
+// character it forbids (controls, < > : " | ? *) or bytes that are not
+// UTF-8, in which the program holds Windows' names. Never on POSIX systems.
+inline bool WindowsForbidsName(const std::string& name) {
+#ifdef _WIN32
+  std::size_t malformed = 0;
+  Utf8Decode(name, malformed);
+  if (malformed != 0) return true;
+  for (const char ch : name)
+    if (static_cast<unsigned char>(ch) < 0x20 || std::string_view("<>:\"|?*").find(ch) !=
+                                                      std::string_view::npos)
+      return true;
+#else
+  (void)name;
+#endif
+  return false;
+}
+
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 inline std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(FsPath(path), std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

@@ -35,7 +35,7 @@ class BackgroundTaskTest : public ::testing::Test {
     for (int i = 0; i < 8; ++i) {
       std::string text;
       for (int line = 0; line < 300; ++line) text += std::string(16, 'a') + "\n";
-      WriteBytes(corpus_ + kSlash + "" + std::to_string(i) + ".txt", text);
+      WriteBytes(corpus_ + kSlash + std::to_string(i) + ".txt", text);
     }
     options_.pattern_text = kCatastrophicPattern;
     options_.word_boundary = false;

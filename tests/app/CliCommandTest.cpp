@@ -238,11 +238,11 @@ TEST_F(CliRun, FailuresSayWhyAndWriteNothing) {
        "Cannot search folder \"" + root_ / "no such folder" + "\". No such file or directory.\n"},
       {"folder is a file", {"the", folder_ + kSlash + "a.txt"}, {}, 1,
        "Cannot search folder \"" + folder_ + kSlash + "a.txt\". Not a directory.\n"},
-      {"report in a missing folder", {"-o", root_ / "no such folder/r.htm", "the", folder_}, {}, 1,
-       "Cannot create file \"" + root_ / "no such folder/r.htm" +
+      {"report in a missing folder", {"-o", root_ / ("no such folder" + kSlash + "r.htm"), "the", folder_}, {}, 1,
+       "Cannot create file \"" + root_ / ("no such folder" + kSlash + "r.htm") +
            "\". No such file or directory.\n"},
       {"sub-folder named like a text file", {"the", root_ / "other"}, {}, 1,
-       "Cannot open file \"" + root_ / "other/x.txt" + "\". Is a directory.\n"},
+       "Cannot open file \"" + root_ / ("other" + kSlash + "x.txt") + "\". Is a directory.\n"},
       {"pattern that does not compile", {"ri(ver", folder_}, {}, 1,
        "TRegexEngine(comp): ParseReg Unmatched () (pos 10)\n"},
       {"stopped with no signal told", {"the", folder_}, {&stop}, 128 + SIGINT,
@@ -282,7 +282,7 @@ TEST_F(CliRun, RelativePathsAreMadeAbsolute) {
       RunCliInProcess({"-o", "out/../out/r.htm", "the", "./corpus/"}, root_.Path());
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "1 matching line in 1 file scanned; report written to " + root_.Path() +
-                            "/out/r.htm\n");
+                            kSlash + "out" + kSlash + "r.htm\n");
   const std::string report = ReadBytes(root_ / "out/r.htm");
   const std::vector<Row> rows = {
       {1, u" " + kKey + u"the" + kEnd + u" " + Info(folder_ + kSlash + "a.txt", "a.txt", 1)}};

@@ -11,6 +11,7 @@
 
 #include "app/AppTestSupport.h"
 #include "app/CliInProcess.h"
+#include "WineSupport.h"
 #include "platform/CodePage.h"
 
 namespace tallyfold::testing {
@@ -43,6 +44,7 @@ class CliEncoding : public ::testing::Test {
 };
 
 TEST_F(CliEncoding, DefaultOptionsFindChineseTextInAGb18030Corpus) {
+  if (wine::Gb18030Missing()) GTEST_SKIP() << "no GB18030 in this wine, nor a codec of our own";
   const CliResult result = RunCliInProcess({"--no-boundary", "时间", folder_}, root_.Path());
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "3 matching lines in 2 files scanned; report written to " + report_ +
@@ -119,7 +121,8 @@ TEST_F(CliEncoding, ReplacedBytesAreSummedUpOnceUnlessQuiet) {
 
 TEST_F(CliEncoding, ANameThatIsNotUtf8GetsALinkThatOpensTheFile) {
   const std::string name = "n\xFF" + Gb18030(u"时间") + " 100%.txt";
-  WriteBytes(folder_ + kSlash + "" + name, Utf8Bytes(u"时间\n"));
+  if (testing::WindowsForbidsName(name)) GTEST_SKIP() << "Windows names are Unicode";
+  WriteBytes(folder_ + kSlash + name, Utf8Bytes(u"时间\n"));
   const CliResult result =
       RunCliInProcess({"--quiet", "--no-boundary", "时间", folder_}, root_.Path());
   ASSERT_EQ(result.status, 0) << result.err;
@@ -141,7 +144,7 @@ TEST_F(CliEncoding, ANameThatIsNotUtf8GetsALinkThatOpensTheFile) {
       target += href[i];
     }
   }
-  EXPECT_EQ(target, folder_ + kSlash + "" + name);
+  EXPECT_EQ(target, folder_ + kSlash + name);
   EXPECT_EQ(ReadBytes(target), Utf8Bytes(u"时间\n"));
 }
 

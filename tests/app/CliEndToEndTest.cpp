@@ -291,7 +291,9 @@ class CliReport : public ::testing::TestWithParam<ReportCase> {
   void SetUp() override {
     ASSERT_EQ(MakeFolder(folder_.c_str()), 0);
     for (const CorpusFile& file : GetParam().files)
-      WriteBytes(folder_ + kSlash + "" + file.name, file.bytes);
+      if (WindowsForbidsName(file.name)) GTEST_SKIP() << "Windows cannot name a file " << file.name;
+    for (const CorpusFile& file : GetParam().files)
+      WriteBytes(folder_ + kSlash + file.name, file.bytes);
   }
 
   TempFolder root_;
@@ -406,6 +408,7 @@ constexpr char kReadTable[] =
     "  sys.stdout.write(\"%s\\t%s\\t%s\\t%s\\n\" % (plain(f[0]), f[1], f[2], plain(f[4])))\n";
 
 TEST_P(CliReport, TablesHoldTheReportsMatchesInItsOrder) {
+  if (wine::UnderWine()) GTEST_SKIP() << "the tables are read back by the host's Python";
   const ReportCase& test_case = GetParam();
   const TempFolder& root = root_;
   const std::string& folder = folder_;
@@ -481,9 +484,9 @@ TEST(Cli, WritesTheGoldenReport) {
   const CliResult result = RunCli({"cat", folder}, root.Path());
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "5 matching lines in 2 files scanned; report written to " + root.Path() +
-                            "/result.htm\n");
+                            kSlash + "result.htm\n");
   std::u16string golden = ReportText(ReadBytes(kGoldenReport));
-  const std::u16string here = Widen(folder);
+  const std::u16string here = Widen(Href(folder));
   int links = 0;
   for (std::size_t at = golden.find(kGoldenFolder); at != std::u16string::npos;
        at = golden.find(kGoldenFolder, at + here.size()), ++links)
@@ -514,7 +517,7 @@ TEST(Cli, HundredThousandFilesOfOneLine) {
   const std::string folder = root / "corpus";
   ASSERT_EQ(MakeFolder(folder.c_str()), 0);
   constexpr int kFiles = 100000;
-  for (int i = 0; i < kFiles; ++i) WriteBytes(folder + kSlash + "" + std::to_string(i) + ".txt", "the\n");
+  for (int i = 0; i < kFiles; ++i) WriteBytes(folder + kSlash + std::to_string(i) + ".txt", "the\n");
   const CliResult result = RunCli({"the", folder}, root.Path());
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "100000 matching lines in 100000 files scanned; report written to " +
@@ -541,7 +544,7 @@ TEST(Cli, HundredThousandFilesOfOneLine) {
     const int file = std::stoi(std::string(text.begin() + name, text.begin() + name + 6));
     ASSERT_FALSE(seen[file]) << "file " << file << " listed twice";
     seen[file] = true;
-    const std::u16string info = Info(folder + kSlash + "" + std::to_string(file) + ".txt",
+    const std::u16string info = Info(folder + kSlash + std::to_string(file) + ".txt",
                                      std::to_string(file) + ".txt", 1);
     const std::u16string end = u"</td>\r\n<td class=\"freq\">1</td></tr>\r\n";
     ASSERT_EQ(text.compare(pos + start.size(), info.size() + end.size(), info + end), 0)
@@ -567,7 +570,7 @@ class CliCancel : public ::testing::Test {
     for (int i = 0; i < files; ++i) {
       std::string text;
       for (int line = 0; line < lines; ++line) text += std::string(run, 'a') + "\n";
-      WriteBytes(folder_ + kSlash + "" + std::to_string(i) + ".txt", text);
+      WriteBytes(folder_ + kSlash + std::to_string(i) + ".txt", text);
     }
     CliProcess cli({"--no-boundary", Utf8Bytes(kCatastrophicPattern), folder_}, root_.Path());
 #ifdef _WIN32
