@@ -18,6 +18,7 @@
 // covers it.
 #include <windows.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -40,8 +41,10 @@ constexpr char16_t kReplacementCharacter = 0xFFFD;
 
 // Stands for our own GB18030 codec in place of a code page number.
 constexpr unsigned kOwnGb18030 = 0xFFFFFFFFU;
-// GB18030 read through GBK's code page 936, where neither is there.
-constexpr unsigned kGbkForGb18030 = 0xFFFFFFFEU;
+// GB18030's stand-in where neither our codec nor the system's 54936 is
+// there: GBK's code page 936 without its single-byte euro sign (0x80),
+// which GB18030 has no byte for.
+constexpr unsigned kStrictGbk = 0xFFFFFFFEU;
 constexpr unsigned kNoCodePage = 0;
 // The Unicode forms, converted here (the byte APIs do not take them but
 // UTF-7): the text layer reads UTF-16 with its byte order named itself, and
@@ -75,7 +78,7 @@ unsigned CodePageNumber(const std::string& folded) {
     // Without our codec, the system's 54936 where it has one, else GBK's
     // 936, which holds every two-byte character of GB18030 but none of its
     // four-byte forms: those then decode as U+FFFD.
-    return SystemHas(54936) ? 54936 : kGbkForGb18030;
+    return SystemHas(54936) ? 54936 : kStrictGbk;
 #endif
   }
   static const std::pair<const char*, unsigned> kUnicodeNames[] = {
@@ -120,25 +123,28 @@ bool DecodeOne(unsigned code_page, const char* bytes, int size, wchar_t (&out)[4
 // The system decoder, with the iconv policy for invalid bytes. A lead byte
 // of a double-byte code page takes its trail byte with it when the two are
 // a character; anything else that does not decode on its own is one
-// U+FFFD. Where the system maps a byte that iconv refuses (the holes of
-// windows-1252 become C1 controls here), the system's answer is kept.
+// U+FFFD. The holes of the windows-125x pages (0x81 in windows-1252, say),
+// which the system maps to C1 controls, are invalid bytes as for iconv.
 std::u16string SystemDecode(unsigned code_page, std::string_view bytes, std::size_t& malformed) {
   std::u16string out;
   if (bytes.empty()) return out;
-  // GB18030 through GBK: 0x80 and 0xFF, which 936 takes as characters of
-  // its own, are no character of GB18030.
-  const bool gb18030 = code_page == kGbkForGb18030;
-  if (gb18030) code_page = 936;
+  // 0x80 and 0xFF are no character of GB18030; 936 takes 0x80 as the euro
+  // sign (and the system may take 0xFF as one of its own).
+  const bool strict_gbk = code_page == kStrictGbk;
+  if (strict_gbk) code_page = 936;
   const int size = static_cast<int>(bytes.size());
-  const int whole = gb18030 && bytes.find_first_of("\x80\xFF") != std::string_view::npos
+  const int whole = strict_gbk && bytes.find_first_of("\x80\xFF") != std::string_view::npos
                         ? 0
                         : ::MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(),
                                                 size, nullptr, 0);
+  const bool c1_holes = code_page >= 1250 && code_page <= 1258;
+  const auto is_c1 = [](char16_t unit) { return unit >= 0x80 && unit <= 0x9F; };
   if (whole > 0) {
     out.resize(static_cast<std::size_t>(whole));
     ::MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(), size,
                           reinterpret_cast<wchar_t*>(out.data()), whole);
-    return out;
+    if (!c1_holes || std::none_of(out.begin(), out.end(), is_c1)) return out;
+    out.clear();
   }
   out.reserve(bytes.size());
   CPINFO info{};
@@ -153,7 +159,7 @@ std::u16string SystemDecode(unsigned code_page, std::string_view bytes, std::siz
     }
     wchar_t units[4];
     int count = 0;
-    if (gb18030 && (byte == 0x80 || byte == 0xFF)) {
+    if (strict_gbk && (byte == 0x80 || byte == 0xFF)) {
       // Not a character of GB18030 on its own.
     } else if (double_byte && ::IsDBCSLeadByteEx(code_page, byte)) {
       if (i + 1 < bytes.size() && DecodeOne(code_page, bytes.data() + i, 2, units, count)) {
@@ -161,7 +167,8 @@ std::u16string SystemDecode(unsigned code_page, std::string_view bytes, std::siz
         i += 2;
         continue;
       }
-    } else if (DecodeOne(code_page, bytes.data() + i, 1, units, count)) {
+    } else if (DecodeOne(code_page, bytes.data() + i, 1, units, count) &&
+               !(c1_holes && count == 1 && is_c1(static_cast<char16_t>(units[0])))) {
       out.append(reinterpret_cast<const char16_t*>(units), static_cast<std::size_t>(count));
       ++i;
       continue;
@@ -262,7 +269,7 @@ std::string SystemEncode(unsigned code_page, std::u16string_view text) {
   if (code_page == kUtf16Le || code_page == kUtf16Be || code_page == kUtf32Le ||
       code_page == kUtf32Be)
     return WideEncode(code_page, text);
-  if (code_page == kGbkForGb18030) code_page = 936;
+  if (code_page == kStrictGbk) code_page = 936;
   std::string out;
   std::size_t run = 0;
   for (std::size_t i = 0; i + 1 < text.size(); ++i) {
