@@ -2,10 +2,14 @@
 // (...W) file APIs, with paths in UTF-8 inside the program.
 //
 // Sharing: where the POSIX layer takes advisory locks, a Windows file is
-// opened with share modes that keep the same others out. A reader shares
-// reading only, so no writer can open the file while it is read; a writer
-// shares nothing. What another program holds open against the mode asked
-// for fails with kErrorOpenElsewhere: Windows does not say who holds it.
+// opened with share modes that keep the same others out. A writer shares
+// nothing, so it cannot open a file while anyone reads it, and nobody can
+// open it while it is written; a reader lets others read and write (an
+// editor that holds a corpus file open for writing does not stop a search,
+// as on POSIX systems). A file about to be replaced must be open nowhere,
+// since Windows renames nothing over an open file. What another program
+// holds open against the mode asked for fails with kErrorOpenElsewhere:
+// Windows does not say who holds it.
 //
 // Positioned reads and writes (ReadAt, WriteAt) go through an OVERLAPPED
 // offset, which on a handle opened for synchronous use also moves the file
@@ -173,8 +177,9 @@ PosixFile& PosixFile::operator=(PosixFile&& other) noexcept {
 
 int PosixFile::OpenForReading(const std::string& path, PosixFile& file) {
   if (IsFolderAttribute(Attributes(path))) return EISDIR;
-  PosixFile opened(Opened(::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+  PosixFile opened(Opened(::CreateFileW(WidePath(path).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr)));
   if (!opened.IsOpen()) return LastError();
   if (!IsDiskFile(AsHandle(opened.handle_))) return kErrorNotRegularFile;
   file = std::move(opened);
@@ -231,12 +236,12 @@ int PosixFile::LockForReplacement(const std::string& target, PosixFile& lock) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EISDIR;
   if (attributes & FILE_ATTRIBUTE_READONLY) return EACCES;
-  // Opening it for writing fails while a reader (which shares reading only)
-  // or another program holds it. The handle is not kept: Windows will not
-  // rename over a file while any handle to it is open, the own included,
-  // so the probe is all the lock there is.
-  HANDLE probe = ::CreateFileW(WidePath(target).c_str(), GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  // Opening it for writing without sharing fails while anyone holds it, a
+  // reader or another program, which would make the rename fail at the end
+  // of the search. The handle is not kept: Windows will not rename over a
+  // file while any handle to it is open, the own included, so the probe is
+  // all the lock there is.
+  HANDLE probe = ::CreateFileW(WidePath(target).c_str(), GENERIC_WRITE, 0, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (probe == INVALID_HANDLE_VALUE) {
     const int error = LastError();

@@ -214,6 +214,28 @@ TEST(PlatformFilesWindows, CaseBlindNamesAndForbiddenCharacters) {
   }
 }
 
+// Another program that holds a file open for writing (an editor, a viewer
+// that locks what it shows) does not keep a search from reading it, but a
+// report in its place cannot be replaced, and the message says why.
+TEST(PlatformFilesWindows, AFileOpenInAnotherProgram) {
+  TempFolder root;
+  const std::string path = root / "held.txt";
+  WriteBytes(path, "text");
+  const std::u16string wide = Utf8Decode(path);
+  HANDLE other = ::CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  PosixFile reader, lock, writer;
+  EXPECT_EQ(PosixFile::OpenForReading(path, reader), 0);
+  reader.Close();
+  EXPECT_EQ(PosixFile::LockForReplacement(path, lock), kErrorOpenElsewhere);
+  EXPECT_EQ(PosixFile::Create(path, writer), kErrorOpenElsewhere);
+  EXPECT_NE(SystemErrorText(kErrorOpenElsewhere).find("another program"), std::string::npos);
+  ::CloseHandle(other);
+  EXPECT_EQ(PosixFile::LockForReplacement(path, lock), 0);
+}
+
 TEST(PlatformFilesWindows, NonAsciiNamesRoundTrip) {
   TempFolder root;
   const std::string name = "\xE4\xB8\xAD\xE6\x96\x87-\xC3\xA9.txt";  // 中文-é.txt
