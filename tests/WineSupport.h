@@ -1,8 +1,6 @@
-// Internal to the tests: whether they run under wine, and whether what they
-// need of it is there. Wine lacks some code pages (54936, GB18030; 51949,
-// EUC-KR) that Windows has; the program brings its own GB18030 codec when
-// its sources are built in (TALLYFOLD_GB18030_CODEC, set by
-// tests/CMakeLists.txt as by src/platform).
+// Internal to the tests: whether they run under wine, where some of what
+// they use is missing (a console to send Ctrl+Break through, the host's
+// Python) or too slow (making 100,000 files).
 #pragma once
 
 #ifdef _WIN32
@@ -17,16 +15,6 @@ inline bool UnderWine() {
 #ifdef _WIN32
   const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
   return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-  return false;
-#endif
-}
-
-// True where GB18030 would come from the system and the system (wine) has
-// none: tests that need all of GB18030 skip themselves there.
-inline bool Gb18030Missing() {
-#if defined(_WIN32) && !defined(TALLYFOLD_GB18030_CODEC)
-  return UnderWine() && ::IsValidCodePage(54936) == 0;
 #else
   return false;
 #endif

@@ -2,8 +2,9 @@
 //   - Arrange in each of the five orders, every row shown;
 //   - Arrange in the report's order and in the match's order with a filter
 //     ("MATCH, ", ASCII case ignored) that keeps about one row in eight;
-//   - WriteTable as CSV and as TSV, into a counter of bytes (no file), and
-//     as the window's full copy, into one UTF-16 string;
+//   - WriteTable as CSV and as TSV, into a counter of bytes (no file), the
+//     window's TSV export into a file, and the window's full copy, into one
+//     UTF-16 string;
 //   - CountForms, with and without ASCII case folded;
 //   - the left and right orders over a million lines of Chinese prose.
 // The rows are generated once from a fixed seed: about 400,000 corpus-like
@@ -12,6 +13,7 @@
 // runs of ties. TALLYFOLD_BENCH_ROWS changes the number of rows.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -112,18 +114,31 @@ void BM_WriteTable(benchmark::State& state) {
 // Arguments: 0 CSV, 1 TSV.
 BENCHMARK(BM_WriteTable)->ArgName("tsv")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// The window's TSV export: every row into a file (replaced each time), as
+// Export TSV writes it.
+void BM_ExportFile(benchmark::State& state) {
+  const ResultView view(Results());
+  const std::string path = "/tmp/tallyfold-bench-export.tsv";
+  for (auto _ : state) WriteTableFile(view, TableFormat::kTsv, path);
+  std::remove(path.c_str());
+}
+BENCHMARK(BM_ExportFile)->Unit(benchmark::kMillisecond);
+
 // The window's full copy: every row into one UTF-16 string, as the
 // clipboard gets it.
 void BM_CopyAll(benchmark::State& state) {
   const ResultView view(Results());
   for (auto _ : state) {
     std::u16string copy;
+    if (state.range(0) == 1) copy.reserve(TableTextSizeHint(view));
     WriteTableText(view, TableFormat::kTsv,
                    [&copy](std::u16string_view rows) { copy.append(rows); });
     benchmark::DoNotOptimize(copy.data());
   }
 }
-BENCHMARK(BM_CopyAll)->Unit(benchmark::kMillisecond);
+// Arguments: 0 grown as it goes, 1 reserved once from TableTextSizeHint
+// (as the window does).
+BENCHMARK(BM_CopyAll)->ArgName("reserved")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // The forms of every row, as counted (argument 1: ASCII case folded).
 void BM_CountForms(benchmark::State& state) {

@@ -2,7 +2,9 @@
 //   - reading a 100 MB UTF-8 file into a list (decode and split), against a
 //     plain std::ifstream read plus a std::u16string conversion of the same
 //     file;
-//   - sorting 1,000,000 match entries and building their report.
+//   - sorting 1,000,000 match entries and building their report;
+//   - decoding 8 MB of Chinese (GBK) and Korean (EUC-KR) text with the
+//     portable table codecs, against the iconv bridge of TCodePage.
 // The corpus file is generated from a fixed seed in a temporary folder and
 // removed at exit. TALLYFOLD_BENCH_MB sets its size in MB (default 100).
 // The peak_rss_per_file_byte counter of BM_ReadTextFile is the process's peak
@@ -22,6 +24,8 @@
 
 #include "app/Report.h"
 #include "platform/CodePage.h"
+#include "platform/EucKr.h"
+#include "platform/Gb18030.h"
 #include "text/StringList.h"
 
 namespace tallyfold {
@@ -182,6 +186,70 @@ void BM_SortAndBuildReport(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * count);
 }
 BENCHMARK(BM_SortAndBuildReport)->Arg(1000000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Text as a double-byte code page writes it: runs of two-byte codes with
+// leads 0xB0-`last_lead` and trails 0xA1-0xFE (GB2312's hanzi, KS X 1001's
+// hangul), ASCII words, digits and punctuation between, and now and then
+// the code `rare`.
+std::string DoubleByteText(unsigned last_lead, const char* rare) {
+  std::mt19937 random(54936);
+  std::string bytes;
+  while (bytes.size() < (8U << 20)) {
+    const unsigned kind = random() % 100;
+    if (kind < 75) {
+      for (unsigned n = 1 + random() % 12; n > 0; --n) {
+        bytes += static_cast<char>(0xB0 + random() % (last_lead - 0xB0 + 1));
+        bytes += static_cast<char>(0xA1 + random() % 0x5E);
+      }
+    } else if (kind < 97) {
+      bytes += "search 2026, ";
+    } else if (kind < 99) {
+      bytes += "\r\n";
+    } else {
+      bytes += rare;
+    }
+  }
+  return bytes;
+}
+
+const std::string& GbkText() {
+  static const std::string text = DoubleByteText(0xD6, "\x81\x30\x81\x30");
+  return text;
+}
+
+const std::string& EucKrText() {
+  static const std::string text = DoubleByteText(0xC8, "\xA3\xAC");  // full-width comma
+  return text;
+}
+
+// 8 MB decoded by the iconv bridge and by the portable table codec.
+void BM_DecodeIconv(benchmark::State& state, const char* codeset,
+                    const std::string& (*text)()) {
+  const TCodePage page(codeset);
+  for (auto _ : state) {
+    std::size_t malformed = 0;
+    benchmark::DoNotOptimize(page.Decode(text(), malformed).data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text().size()));
+}
+
+void BM_DecodeTable(benchmark::State& state,
+                    std::u16string (*decode)(std::string_view, std::size_t&),
+                    const std::string& (*text)()) {
+  for (auto _ : state) {
+    std::size_t malformed = 0;
+    benchmark::DoNotOptimize(decode(text(), malformed).data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text().size()));
+}
+BENCHMARK_CAPTURE(BM_DecodeIconv, gb18030, "GB18030", GbkText)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_DecodeTable, gb18030, Gb18030Decode, GbkText)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_DecodeIconv, euc_kr, "EUC-KR", EucKrText)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_DecodeTable, euc_kr, EucKrDecode, EucKrText)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace tallyfold

@@ -5,6 +5,7 @@
 #include "app/LineInFile.h"
 
 #include <algorithm>
+#include <map>
 
 #include "platform/CodePage.h"
 #include "text/TextLines.h"
@@ -69,6 +70,14 @@ LineInContext ReadLineInContext(const ResultSet& results, const ResultLine& line
   LineInContext context;
   context.first_line = std::max(1, line.line - around);
   const long long last = static_cast<long long>(line.line) + std::max(around, 0);
+  // The search's other lines of the file that the text shows, by number.
+  std::map<int, ResultLine> shown;
+  for (std::size_t i = 0; i < results.LineCount(); ++i) {
+    const ResultLine other = results.Line(i);
+    if (other.file == line.file && other.line != line.line && other.line >= context.first_line &&
+        other.line <= last)
+      shown.emplace(other.line, other);
+  }
   int read_last = 0;  // the number of the last line kept
   try {
     ReadTextLines(file.path, DecodingAsRead(file.read), nullptr, cancel, nullptr,
@@ -79,7 +88,10 @@ LineInContext ReadLineInContext(const ResultSet& results, const ResultLine& line
                     if (number == line.line) {
                       context.line_start = context.text.size();
                       context.line_length = text.size();
+                      context.line_matches = context.matches.size();
                       FindMatches(line, text, context.line_start, context);
+                    } else if (const auto other = shown.find(number); other != shown.end()) {
+                      FindMatches(other->second, text, context.text.size(), context);
                     }
                     context.text += text;
                     read_last = number;

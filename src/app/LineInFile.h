@@ -6,13 +6,15 @@
 // reads the file with the text layer (ReadTextLines in text/TextLines.h) in
 // the character set the search read it in (ResultFile::read), so the lines
 // and their numbers are the search's, whatever the encoding setting is now,
-// and finds the line's matches in it:
+// and finds the matches in it, the line's and those of the search's other
+// lines there:
 //
 //   const tallyfold::LineInContext context =
 //       tallyfold::ReadLineInContext(results, view.Line(row), 2000);
 //   // context.text: the line and up to 2000 lines on either side, LF between
 //   // context.text.substr(context.line_start, context.line_length): the line
-//   // context.matches: where its matches are in context.text
+//   // context.matches: where the matches are in context.text, the line's
+//   // from context.matches[context.line_matches] on
 //
 // The file is read up to the last line wanted, one line at a time, so a
 // file of any size costs only the lines kept. Errors: those of
@@ -40,8 +42,10 @@ struct LineInContext {
   int first_line = 0;    // the 1-based number of text's first line
   std::size_t line_start = 0;  // where the line starts in text
   std::size_t line_length = 0;
-  // Where the line's matches are in text: start and length, in code units.
+  // Where the matches of the search's lines in text are, in the order of
+  // the text: start and length, in code units.
   std::vector<std::pair<std::size_t, std::size_t>> matches;
+  std::size_t line_matches = 0;  // the index in matches of the line's first
 };
 
 // The file at `path` has fewer lines than `line`: it has changed since the

@@ -466,6 +466,31 @@ void WriteTableText(const ResultView& view, TableFormat format,
       cancel, context, progress);
 }
 
+std::size_t TableTextSizeHint(const ResultView& view, int context) {
+  // Each row: the file's name, the line number, the count, the line (or
+  // the context each side and the match), five separators and the line end;
+  // escapes aside.
+  const auto digits = [](int number) {
+    std::size_t count = 1;
+    for (; number >= 10; number /= 10) ++count;
+    return count;
+  };
+  std::size_t units = TableHead(TableFormat::kCsv).size();
+  const std::vector<ResultFile>& files = view.Results().Files();
+  for (std::size_t row = 0; row < view.RowCount(); ++row) {
+    const ResultLine line = view.Line(row);
+    std::size_t text = line.text.size();
+    if (context != kWholeLine) {
+      const MatchSpan span = line.spans[view.Row(row).span];
+      text = std::min<std::size_t>(text, 2 * static_cast<std::size_t>(context) +
+                                        static_cast<std::size_t>(span.length));
+    }
+    units += files[static_cast<std::size_t>(line.file)].shown_name.size() + digits(line.line) +
+             digits(line.count) + text + 6;
+  }
+  return units;
+}
+
 void WriteTable(const ResultView& view, TableFormat format,
                 const std::function<void(std::string_view bytes)>& write,
                 const std::atomic<bool>* cancel, int context,

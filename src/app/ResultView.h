@@ -105,6 +105,11 @@ void WriteTableText(const ResultView& view, TableFormat format,
                     const std::atomic<bool>* cancel = nullptr, int context = kWholeLine,
                     const std::function<void(int percent)>& progress = {});
 
+// About the code units WriteTableText gives for `view` (a little more for
+// most tables), so that a caller gathering the whole text can reserve it
+// once instead of growing it as it goes.
+std::size_t TableTextSizeHint(const ResultView& view, int context = kWholeLine);
+
 // The hits per file of `results` as a table in `format` (kTsv or kCsv,
 // fields as in app/TablePrinter.h): a head row "file, lines, matches,
 // per_10000, characters, encoding, replaced, nuls", then the files

@@ -146,17 +146,18 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
   control.line_filter = options.line_filter;
   control.decoding = TextDecodingNamed(options.encoding, options.fallback_encoding);
   // Each file's matching lines become rows of what is written, or records
-  // kept for the results, whose rows are made once the search is over.
+  // kept for the results, whose rows are made once the search is over: the
+  // forms and the orders other than the report's need them all first.
   std::shared_ptr<ResultSet> results;
   const bool table = options.format != OutputFormat::kHtml;
   const bool arranged = table && (options.format == OutputFormat::kForms ||
-                                  options.order != ResultOrder::kReport ||
-                                  options.context != kWholeLine);
+                                  options.order != ResultOrder::kReport);
   if (options.keep_results || arranged) {
     results = std::make_shared<ResultSet>();
     control.printers = ResultRecordPrinters();
   } else {
-    control.printers = table ? TableRowPrinters(options.format) : ReportRowPrinters();
+    control.printers =
+        table ? TableRowPrinters(options.format, options.context) : ReportRowPrinters();
   }
   // Beside a character that is never a word character the wrap keeps
   // most matches out; the lines the pattern would match without it are
@@ -225,7 +226,7 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
             const auto write = [&stream](std::string_view bytes) {
               stream.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
             };
-            if (arranged)
+            if (arranged || (results && options.context != kWholeLine))
               WriteArranged(*results, options, write);
             else if (results)
               WriteResultTable(*results, options.format, write, options.cancel);

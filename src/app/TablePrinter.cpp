@@ -322,9 +322,9 @@ void TableRowPrinter::AppendOne(std::u16string& out, const MatchRecord& record, 
   out += csv ? u"\r\n" : u"\n";
 }
 
-RowPrinterFactory TableRowPrinters(OutputFormat format) {
-  return [format](const RecordFile& file) -> std::unique_ptr<RowPrinter> {
-    return std::make_unique<TableRowPrinter>(format, file.path, file.shown_name);
+RowPrinterFactory TableRowPrinters(OutputFormat format, int context) {
+  return [format, context](const RecordFile& file) -> std::unique_ptr<RowPrinter> {
+    return std::make_unique<TableRowPrinter>(format, file.path, file.shown_name, context);
   };
 }
 

@@ -100,7 +100,7 @@ class TableRowPrinter : public RowPrinter {
 };
 
 // The table printers of a search, one TableRowPrinter per file.
-RowPrinterFactory TableRowPrinters(OutputFormat format);
+RowPrinterFactory TableRowPrinters(OutputFormat format, int context = kWholeLine);
 
 // The head of a table: the CSV's byte-order mark and head row, the TSV's
 // head row; nothing for JSON Lines.

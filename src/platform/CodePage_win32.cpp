@@ -1,7 +1,8 @@
 // Code-page conversions on Windows: the system's code pages by number
-// (MultiByteToWideChar, WideCharToMultiByte), our own GB18030 codec where
-// the system lacks code page 54936, and UTF-8 (platform/Utf8.cpp) as the
-// program's own character set.
+// (MultiByteToWideChar, WideCharToMultiByte), our own GB18030 and EUC-KR
+// codecs (which convert as the Linux build's iconv does, and which wine's
+// code pages 54936 and 51949 are missing for), and UTF-8
+// (platform/Utf8.cpp) as the program's own character set.
 //
 // The program's byte strings on Windows (paths, arguments, messages) are
 // UTF-8: the arguments come from the wide command line and paths go to the
@@ -24,27 +25,18 @@
 #include <utility>
 
 #include "platform/CodePage.h"
+#include "platform/EucKr.h"
+#include "platform/Gb18030.h"
 
 namespace tallyfold {
-
-#ifdef TALLYFOLD_GB18030_CODEC
-// GB18030 codec: the table-driven one of platform/Gb18030.h, compiled in
-// when its sources are there (src/platform/CMakeLists.txt). Declared here
-// as that header declares them, so that this file builds before they are.
-std::u16string Gb18030Decode(std::string_view bytes, std::size_t& malformed);
-std::string Gb18030Encode(std::u16string_view text);
-#endif
 
 namespace {
 
 constexpr char16_t kReplacementCharacter = 0xFFFD;
 
-// Stands for our own GB18030 codec in place of a code page number.
+// Stand for our own codecs in place of a code page number.
 constexpr unsigned kOwnGb18030 = 0xFFFFFFFFU;
-// GB18030's stand-in where neither our codec nor the system's 54936 is
-// there: GBK's code page 936 without its single-byte euro sign (0x80),
-// which GB18030 has no byte for.
-constexpr unsigned kStrictGbk = 0xFFFFFFFEU;
+constexpr unsigned kOwnEucKr = 0xFFFFFFFEU;
 constexpr unsigned kNoCodePage = 0;
 // The Unicode forms, converted here (the byte APIs do not take them but
 // UTF-7): the text layer reads UTF-16 with its byte order named itself, and
@@ -71,16 +63,9 @@ bool SystemHas(unsigned code_page) { return ::IsValidCodePage(code_page) != 0; }
 // The code page a character-set name stands for (iconv's names and
 // Windows' "CPnnn"), kOwnGb18030, or kNoCodePage when there is none here.
 unsigned CodePageNumber(const std::string& folded) {
-  if (folded == "GB18030") {
-#ifdef TALLYFOLD_GB18030_CODEC
-    return kOwnGb18030;
-#else
-    // Without our codec, the system's 54936 where it has one, else GBK's
-    // 936, which holds every two-byte character of GB18030 but none of its
-    // four-byte forms: those then decode as U+FFFD.
-    return SystemHas(54936) ? 54936 : kStrictGbk;
-#endif
-  }
+  // Ours rather than the system's, so that text reads as on Linux.
+  if (folded == "GB18030") return kOwnGb18030;
+  if (folded == "EUCKR") return kOwnEucKr;
   static const std::pair<const char*, unsigned> kUnicodeNames[] = {
       {"UTF16LE", kUtf16Le}, {"UTF16BE", kUtf16Be}, {"UTF16", kUtf16Be},  {"UCS2", kUtf16Le},
       {"UCS2LE", kUtf16Le},  {"UCS2BE", kUtf16Be},  {"UTF32LE", kUtf32Le}, {"UTF32BE", kUtf32Be},
@@ -97,9 +82,6 @@ unsigned CodePageNumber(const std::string& folded) {
       {"LATIN1", 28591},    {"ISO88592", 28592},  {"ISO88595", 28595}, {"ISO88597", 28597},
       {"ISO885915", 28605}, {"KOI8R", 20866},     {"KOI8U", 21866},    {"CP437", 437},
       {"CP850", 850},       {"CP866", 866},       {"TIS620", 874},     {"CP874", 874}};
-  // EUC-KR is 51949 where the system has it; CP949 holds all of EUC-KR and
-  // the syllables Windows adds, and stands in where it does not (wine).
-  if (folded == "EUCKR") return SystemHas(51949) ? 51949 : 949;
   for (const auto& [name, number] : kNames)
     if (folded == name) return SystemHas(number) ? number : kNoCodePage;
   if (folded.starts_with("CP") && folded.size() > 2 &&
@@ -128,15 +110,9 @@ bool DecodeOne(unsigned code_page, const char* bytes, int size, wchar_t (&out)[4
 std::u16string SystemDecode(unsigned code_page, std::string_view bytes, std::size_t& malformed) {
   std::u16string out;
   if (bytes.empty()) return out;
-  // 0x80 and 0xFF are no character of GB18030; 936 takes 0x80 as the euro
-  // sign (and the system may take 0xFF as one of its own).
-  const bool strict_gbk = code_page == kStrictGbk;
-  if (strict_gbk) code_page = 936;
   const int size = static_cast<int>(bytes.size());
-  const int whole = strict_gbk && bytes.find_first_of("\x80\xFF") != std::string_view::npos
-                        ? 0
-                        : ::MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(),
-                                                size, nullptr, 0);
+  const int whole =
+      ::MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
   const bool c1_holes = code_page >= 1250 && code_page <= 1258;
   const auto is_c1 = [](char16_t unit) { return unit >= 0x80 && unit <= 0x9F; };
   if (whole > 0) {
@@ -159,9 +135,7 @@ std::u16string SystemDecode(unsigned code_page, std::string_view bytes, std::siz
     }
     wchar_t units[4];
     int count = 0;
-    if (strict_gbk && (byte == 0x80 || byte == 0xFF)) {
-      // Not a character of GB18030 on its own.
-    } else if (double_byte && ::IsDBCSLeadByteEx(code_page, byte)) {
+    if (double_byte && ::IsDBCSLeadByteEx(code_page, byte)) {
       if (i + 1 < bytes.size() && DecodeOne(code_page, bytes.data() + i, 2, units, count)) {
         out.append(reinterpret_cast<const char16_t*>(units), static_cast<std::size_t>(count));
         i += 2;
@@ -269,7 +243,6 @@ std::string SystemEncode(unsigned code_page, std::u16string_view text) {
   if (code_page == kUtf16Le || code_page == kUtf16Be || code_page == kUtf32Le ||
       code_page == kUtf32Be)
     return WideEncode(code_page, text);
-  if (code_page == kStrictGbk) code_page = 936;
   std::string out;
   std::size_t run = 0;
   for (std::size_t i = 0; i + 1 < text.size(); ++i) {
@@ -303,9 +276,8 @@ std::u16string TCodePage::Decode(std::string_view bytes) const {
 
 std::u16string TCodePage::Decode(std::string_view bytes, std::size_t& malformed) const {
   if (utf8_) return Utf8Decode(bytes, malformed);
-#ifdef TALLYFOLD_GB18030_CODEC
   if (number_ == kOwnGb18030) return Gb18030Decode(bytes, malformed);
-#endif
+  if (number_ == kOwnEucKr) return EucKrDecode(bytes, malformed);
   if (number_ == kUtf16Le || number_ == kUtf16Be || number_ == kUtf32Le || number_ == kUtf32Be)
     return WideDecode(number_, bytes, malformed);
   if (number_ == kUtf7) return Utf7Decode(bytes);
@@ -314,9 +286,8 @@ std::u16string TCodePage::Decode(std::string_view bytes, std::size_t& malformed)
 
 std::string TCodePage::Encode(std::u16string_view text) const {
   if (utf8_) return Utf8Encode(text);
-#ifdef TALLYFOLD_GB18030_CODEC
   if (number_ == kOwnGb18030) return Gb18030Encode(text);
-#endif
+  if (number_ == kOwnEucKr) return EucKrEncode(text);
   return SystemEncode(number_, text);
 }
 

@@ -457,7 +457,8 @@ TLineViewer::TLineViewer(const QString& caption, const LineInContext& context, i
   connect(btnPreviousHit, &QPushButton::clicked, this, [this] { ShowMatch(current_ - 1); });
   connect(btnNextHit, &QPushButton::clicked, this, [this] { ShowMatch(current_ + 1); });
 
-  current_ = std::clamp(clicked, 0, std::max(0, static_cast<int>(context_.matches.size()) - 1));
+  current_ = std::clamp(static_cast<int>(context_.line_matches) + clicked, 0,
+                        std::max(0, static_cast<int>(context_.matches.size()) - 1));
   Mark();
   QTextCursor at(edtText->document());
   at.setPosition(Position(context_.line_start));
@@ -881,6 +882,7 @@ void TResultsWindow::CopySelection() {
       tr("Copying…"),
       [selected, table, context](const std::atomic<bool>& cancel,
                                  const BackgroundTask::Report& report) {
+        table->reserve(static_cast<qsizetype>(TableTextSizeHint(*selected, context)));
         WriteTableText(
             *selected, TableFormat::kTsv,
             [&table](std::u16string_view rows) {

@@ -158,14 +158,16 @@ class HitsPerFileModel : public QAbstractTableModel {
 // app/LineInFile.h) with the file's line numbers beside it: the line marked
 // and centred, with the lines around it above and below, its matches
 // highlighted and the current one (at first the one clicked) marked apart;
-// Next and Previous move the current mark along the line's matches.
+// Next and Previous move the current mark along the matches of the search's
+// lines in the text shown, from line to line.
 class TLineViewer : public QDialog {
   Q_OBJECT
 
  public:
   static constexpr int kLinesAround = 2000;
 
-  // `clicked`: the index in context.matches of the match to mark apart.
+  // `clicked`: the index among the line's matches of the match to mark
+  // apart.
   TLineViewer(const QString& caption, const LineInContext& context, int clicked,
               QWidget* parent);
 

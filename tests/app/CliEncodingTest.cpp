@@ -11,7 +11,6 @@
 
 #include "app/AppTestSupport.h"
 #include "app/CliInProcess.h"
-#include "WineSupport.h"
 #include "platform/CodePage.h"
 
 namespace tallyfold::testing {
@@ -44,7 +43,6 @@ class CliEncoding : public ::testing::Test {
 };
 
 TEST_F(CliEncoding, DefaultOptionsFindChineseTextInAGb18030Corpus) {
-  if (wine::Gb18030Missing()) GTEST_SKIP() << "no GB18030 in this wine, nor a codec of our own";
   const CliResult result = RunCliInProcess({"--no-boundary", "时间", folder_}, root_.Path());
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "3 matching lines in 2 files scanned; report written to " + report_ +

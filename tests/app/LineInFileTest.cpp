@@ -89,6 +89,31 @@ TEST(LineInFile, TheMatchesAreFoundWhereTheLineHoldsThem) {
   const std::vector<std::pair<std::size_t, std::size_t>> expected = {
       {6 + 2, 3}, {6 + 2 + 12, 3}, {6 + 2, 3}};
   EXPECT_EQ(context.matches, expected);
+  EXPECT_EQ(context.line_matches, 0u);
+}
+
+// The search's other lines in the text shown have their matches placed too,
+// in the order of the text; lines outside it and other files' lines do not.
+TEST(LineInFile, TheOtherMatchingLinesShownHaveTheirMatches) {
+  TempFolder folder;
+  const std::string path = folder / "a.txt";
+  WriteBytes(path, "a cat\nthe cat\nno\ncat cat\nfar cat\n");
+  TTextReadInfo read;
+  read.codeset = "UTF-8";
+  ResultSet results = OneFile(path, read);
+  results.AddFile(ResultFile{folder / "b.txt", "b.txt", 0, 0, 0, read});
+  results.AddLine(0, 4, u" cat cat ", {{1, 3}, {5, 3}});
+  results.AddLine(0, 1, u" a cat ", {{3, 3}});
+  results.AddLine(1, 3, u" cat ", {{1, 3}});     // another file
+  results.AddLine(0, 5, u" far cat ", {{5, 3}});  // beyond the text shown
+  const MatchSpan spans[] = {{5, 3}};
+  const LineInContext context =
+      ReadLineInContext(results, ResultLine{0, 2, 1, u" the cat ", spans}, 2);
+  EXPECT_EQ(context.text, u"a cat\nthe cat\nno\ncat cat");
+  const std::vector<std::pair<std::size_t, std::size_t>> expected = {
+      {2, 3}, {10, 3}, {17, 3}, {21, 3}};
+  EXPECT_EQ(context.matches, expected);
+  EXPECT_EQ(context.line_matches, 1u);
 }
 
 }  // namespace

@@ -177,9 +177,10 @@ class ParallelScan : public ::testing::Test {
   // The table `format` a search writes, rows made on `threads` workers and
   // set aside beyond `row_memory` bytes.
   std::string Table(const std::u16string& pattern, OutputFormat format, int threads,
-                    std::uint64_t row_memory) {
+                    std::uint64_t row_memory, int context = kWholeLine) {
     SearchOptions options = Options(pattern, table_, threads, row_memory);
     options.format = format;
+    options.context = context;
     SearchLists lists;
     RunSearch(options, lists);
     return ReadBytes(table_);
@@ -250,6 +251,12 @@ TEST_F(ParallelScan, TablesAreTheTablesOfTheResultsKept) {
               << row_memory << " bytes";
         }
       }
+      // With a context width the rows are still made on the workers, cut
+      // as the kept results' view cuts them.
+      std::string cut;
+      WriteTable(ResultView(*stats.results), format,
+                 [&cut](std::string_view bytes) { cut += bytes; }, nullptr, 2);
+      EXPECT_TRUE(Table(pattern, format, 3, 0, 2) == cut) << OutputFormatName(format);
     }
   }
 }

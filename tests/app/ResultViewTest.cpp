@@ -760,6 +760,11 @@ TEST(ResultTables, CsvAndTsvReadBackAsTheViewsRows) {
                    nullptr, c.context);
     EXPECT_EQ(Utf8Encode(text), bytes(TableFormat::kTsv));
     EXPECT_EQ(Utf8Decode(bytes(TableFormat::kTsv)), text);
+    // The size the copy reserves is the text's within a tenth, escapes and
+    // context cut at surrogates aside.
+    const std::size_t hint = TableTextSizeHint(view, c.context);
+    EXPECT_GE(hint * 10, text.size() * 9);
+    EXPECT_LE(hint * 10, text.size() * 11);
   }
 }
 

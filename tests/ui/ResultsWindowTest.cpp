@@ -518,13 +518,14 @@ TEST_F(LineViewerTest, ShowsTheLineInItsFileDecodedWithItsMatchesMarked) {
 }
 
 // The match clicked is marked apart; Next and Previous move that mark along
-// the line's matches, round at either end.
+// the matches of the lines shown, from line to line, round at either end.
 TEST_F(LineViewerTest, MarksTheClickedMatchApartAndStepsThroughTheOthers) {
   const QString path = folder_.filePath("three.txt");
-  WriteFile(path, "before\nthe sea and the sky and the end\nafter\n");
+  WriteFile(path, "before\nthe sea and the sky and the end\nafter the rain\n");
   auto results = std::make_shared<ResultSet>();
   results->AddFile(ResultFile{path.toStdString(), "three.txt", 40, 0, 0, {}});
   AddLine(*results, 0, 2, u"the sea and the sky and the end", {u"the"});
+  AddLine(*results, 0, 3, u"after the rain", {u"the"});
   Open(results);
   TLineViewer* viewer = window_->OpenLine(1);
   ASSERT_NE(viewer, nullptr);
@@ -539,12 +540,17 @@ TEST_F(LineViewerTest, MarksTheClickedMatchApartAndStepsThroughTheOthers) {
   };
   EXPECT_EQ(viewer->CurrentMatch(), 1);
   EXPECT_EQ(current(), QStringList{"19"});  // "before\n" then "the sea and "
-  QTest::mouseClick(viewer->findChild<QPushButton*>("btnNextHit"), Qt::LeftButton);
+  const auto click = [viewer](const char* button) {
+    QTest::mouseClick(viewer->findChild<QPushButton*>(button), Qt::LeftButton);
+  };
+  click("btnNextHit");
   EXPECT_EQ(current(), QStringList{"31"});
-  QTest::mouseClick(viewer->findChild<QPushButton*>("btnNextHit"), Qt::LeftButton);
+  click("btnNextHit");  // the next line's
+  EXPECT_EQ(current(), QStringList{"45"});
+  click("btnNextHit");
   EXPECT_EQ(current(), QStringList{"7"});
-  QTest::mouseClick(viewer->findChild<QPushButton*>("btnPreviousHit"), Qt::LeftButton);
-  EXPECT_EQ(current(), QStringList{"31"});
+  click("btnPreviousHit");
+  EXPECT_EQ(current(), QStringList{"45"});
   viewer->close();
 }
 
