@@ -7,8 +7,6 @@
 // CliMessagesTest for what a search says; CliEndToEndTest runs the program.
 #include "app/CommandLine.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 
 #include <atomic>
@@ -244,7 +242,7 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
       if (i + 1 == args.size()) throw UsageError("option -o needs a file name");
       options.output = args[++i];
       if (options.output.empty()) throw UsageError("the report file name is empty");
-      if (options.output.back() == '/')
+      if (IsPathSeparator(options.output.back()))
         throw UsageError("the report file name '" + options.output + "' ends in '/'");
     } else {
       throw UsageError("unknown option " + arg);
@@ -279,22 +277,15 @@ namespace {
 // A path from the command line made absolute. One that is absolute already
 // stays exactly as typed: the report's links show it so.
 std::string CommandLinePath(const std::string& path) {
-  return !path.empty() && path.front() == '/' ? path : AbsolutePath(path);
+  return IsAbsolutePath(path) ? path : AbsolutePath(path);
 }
 
 // Refuses a FOLDER that is not there or is no folder: searching it would
 // replace the previous report with an empty one. The message is UTF-8
 // like the search's own folder errors, whatever the locale.
 void CheckFolder(const std::string& folder) {
-  struct stat info {};
-  int error = 0;
-  if (stat(folder.c_str(), &info) != 0) {
-    error = errno;
-  } else if (!S_ISDIR(info.st_mode)) {
-    error = ENOTDIR;
-  } else {
-    return;
-  }
+  const int error = CheckIsFolder(folder);
+  if (error == 0) return;
   const TCodePage& page = SystemCodePage();
   throw Exception("Cannot search folder \"" + Utf8Encode(page.Decode(folder)) + "\". " +
                   Utf8Encode(page.Decode(SystemErrorText(error))));

@@ -7,15 +7,14 @@
 
 #include <algorithm>
 #include <climits>
-#include <filesystem>
 #include <memory>
 #include <new>
-#include <system_error>
 #include <thread>
 
 #include "app/LineFilter.h"
 #include "app/OrderedWork.h"
 #include "platform/DirList.h"
+#include "platform/File.h"
 #include "text/TextLines.h"
 #include "text/WideHelpers.h"
 
@@ -289,9 +288,8 @@ int CoreCount() { return std::max(1, static_cast<int>(std::thread::hardware_conc
 // which is what its bytes take while its lines are given one at a time. A
 // file whose size cannot be told costs nothing here; opening it will fail.
 std::uint64_t SizeOnDisk(const std::string& path) {
-  std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
-  return error ? 0 : static_cast<std::uint64_t>(size);
+  std::uint64_t size = 0;
+  return RegularFileSize(path, size) ? size : 0;
 }
 
 // Runs `scan` into a match list kept in memory and hands its entries to
@@ -364,7 +362,7 @@ int ScanFolder(const std::u16string& pattern, const std::string& folder, bool ca
       control.recursive ? ListTextFilesRecursive(folder) : ListTextFiles(folder);
   const int total = static_cast<int>(names.size());
   auto path_of = [&](int index) {
-    return index < total ? folder + "/" + names[static_cast<std::size_t>(index)] : std::string();
+    return index < total ? JoinPath(folder, names[static_cast<std::size_t>(index)]) : std::string();
   };
   if (control.listed) {
     std::vector<std::string> paths;

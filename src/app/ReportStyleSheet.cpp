@@ -38,7 +38,7 @@ std::string_view ReportStyleSheet() {
 }
 
 std::string StyleSheetPathFor(const std::string& report_path) {
-  const std::size_t slash = report_path.rfind('/');
+  const std::size_t slash = LastPathSeparator(report_path);
   if (slash == std::string::npos) return kStyleSheetName;
   return report_path.substr(0, slash + 1) + kStyleSheetName;
 }

@@ -11,6 +11,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
+#include "platform/File.h"
 #include "text/WideHelpers.h"
 
 namespace tallyfold {
@@ -161,7 +162,7 @@ std::string PercentEncodePath(const std::string& path) {
 // at `path` shown as `shown_name`. The head depends only on the file, so a
 // scan builds it once per file.
 std::string InfoHead(const std::string& path, const std::string& shown_name) {
-  return " <span class=\"info\"><a href=\"" + EscapeHtml(PercentEncodePath(path)) +
+  return " <span class=\"info\"><a href=\"" + EscapeHtml(PercentEncodePath(PathForLink(path))) +
          "\" target=\"_blank\">(<span class=\"file\">" + EscapeHtml(shown_name) +
          "</span>, <span class=\"line\">Line ";
 }
@@ -235,7 +236,7 @@ std::string EscapeHtml(std::string_view bytes) {
 }
 
 std::string FileNameOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
+  const std::size_t slash = LastPathSeparator(path);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

@@ -77,7 +77,7 @@ void RunWithMemory(const std::string& doing, SearchLists& lists, MatchList& matc
 std::string SpillFolder(const std::string& path, const WriteTarget& target, bool resolved) {
   if (resolved && target.kind == WriteTarget::kStream) return std::string();
   const std::string& file = resolved ? target.path : path;
-  const std::size_t slash = file.rfind('/');
+  const std::size_t slash = LastPathSeparator(file);
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : file.substr(0, slash);
 }

@@ -57,6 +57,7 @@ class TCodePage {
  private:
   std::string name_;  // canonical name used with iconv
   bool utf8_;         // true: the hand-written UTF-8 codec is used
+  unsigned number_ = 0;  // Windows: the code page number it converts with
 };
 
 // Whether `codeset` names a character set a TCodePage really converts:

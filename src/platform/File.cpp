@@ -584,6 +584,29 @@ std::string AbsolutePath(const std::string& path) {
   return absolute;
 }
 
+std::size_t LastPathSeparator(const std::string& path) { return path.rfind('/'); }
+
+bool IsAbsolutePath(const std::string& path) { return !path.empty() && path.front() == '/'; }
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  return folder + "/" + name;
+}
+
+int CheckIsFolder(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return errno;
+  return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+}
+
+std::string PathForLink(const std::string& path) { return path; }
+
+bool RegularFileSize(const std::string& path, std::uint64_t& size) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  size = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
 std::string SystemErrorText(int error) {
   switch (error) {
     case kErrorNotRegularFile: return "Not a regular file";

@@ -33,6 +33,13 @@ inline constexpr int kErrorBeingRead = -3;
 inline constexpr int kErrorBrokenLink = -4;
 // A file name that ends in "/", which can only name a folder.
 inline constexpr int kErrorFolderName = -5;
+// Windows: the file is open in another program whose sharing forbids what
+// is asked (a sharing or lock violation); who holds it cannot be told.
+inline constexpr int kErrorOpenElsewhere = -6;
+// Windows: system error codes (GetLastError) that no errno value stands
+// for are returned as kErrorSystemBase + the code, and SystemErrorText
+// gives the system's text for them (FormatMessageW).
+inline constexpr int kErrorSystemBase = 0x100000;
 
 class PosixFile {
  public:
@@ -83,7 +90,11 @@ class PosixFile {
   // synced or sized.
   bool IsRegular() const;
 
+#ifdef _WIN32
+  bool IsOpen() const { return handle_ != nullptr; }
+#else
   bool IsOpen() const { return fd_ >= 0; }
+#endif
 
   // Reads up to `count` bytes, fewer only at the end of the file.
   int Read(void* buffer, std::size_t count, std::size_t& got);
@@ -108,9 +119,15 @@ class PosixFile {
  private:
   friend class ReplacementFile;
 
+#ifdef _WIN32
+  explicit PosixFile(void* handle) : handle_(handle) {}
+
+  void* handle_ = nullptr;  // open HANDLE, or null (never INVALID_HANDLE_VALUE)
+#else
   explicit PosixFile(int fd) : fd_(fd) {}
 
   int fd_ = -1;  // open descriptor, or -1
+#endif
 };
 
 // A new file written beside `target` that takes its place only when it is
@@ -167,6 +184,47 @@ class ReplacementFile {
   std::string temp_path_;  // its name while written; empty when it has none
 };
 
+// The separator between a folder and a name that the system shows: '/', or
+// '\\' on Windows, where '/' is taken as well.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// True for a character that separates the steps of a path: '/', and on
+// Windows '\\' too.
+constexpr bool IsPathSeparator(char ch) {
+  return ch == '/' || ch == kPathSeparator;
+}
+
+// Where the last separator of `path` is, or npos.
+std::size_t LastPathSeparator(const std::string& path);
+
+// True for a path that names its file without the current folder: one that
+// starts with "/"; on Windows also a drive letter and a separator (C:\ or
+// C:/), a UNC share (\\server\share) or a device path (\\?\ or \\.\ in front).
+bool IsAbsolutePath(const std::string& path);
+
+// `folder` and `name` joined by the system's separator. POSIX: always
+// folder + "/" + name, as the reports have always shown it; Windows: a
+// separator `folder` already ends in is not doubled.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+// 0 when `path` is a folder (links followed), ENOTDIR when it is something
+// else, or the failure that looking it up gave.
+int CheckIsFolder(const std::string& path);
+
+// `path` (absolute) as the part of a link a browser opens after "href=":
+// the path itself on POSIX systems; on Windows a file: URL with '/'
+// separators ("file:///C:/corpus/a.txt", "file://server/share/a.txt").
+// Characters are not percent-encoded here.
+std::string PathForLink(const std::string& path);
+
+// The size of the regular file at `path` (links followed). False when
+// there is no such file or it is not a regular one.
+bool RegularFileSize(const std::string& path, std::uint64_t& size);
+
 // Removes a file, ignoring failure: used to clean up after another error.
 void RemoveFileQuietly(const std::string& path);
 
@@ -192,7 +250,9 @@ struct WriteTarget {
 int ResolveWriteTarget(const std::string& path, WriteTarget& target);
 
 // The identity of the file at `path` (links followed), to tell whether two
-// paths name one file. False when there is no such file.
+// paths name one file. False when there is no such file. On Windows the
+// device is the volume's serial number and the inode the file index, as
+// GetFileInformationByHandle gives them.
 struct FileIdentity {
   unsigned long long device = 0;
   unsigned long long inode = 0;

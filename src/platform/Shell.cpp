@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace tallyfold {
 
@@ -70,6 +71,14 @@ bool OpenDocument(const std::string& path, std::chrono::milliseconds patience) {
   while ((ended = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
   }
   return ended == child && WIFEXITED(status) && WEXITSTATUS(status) == kOpened;
+}
+
+bool DesktopAvailable() {
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
 }
 
 }  // namespace tallyfold

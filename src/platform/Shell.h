@@ -29,4 +29,8 @@ inline constexpr std::chrono::milliseconds kOpenPatience{8000};
 // never lingers as a child of this process, however long it runs.
 bool OpenDocument(const std::string& path, std::chrono::milliseconds patience = kOpenPatience);
 
+// Whether there is a desktop to show a window on: POSIX systems need
+// QT_QPA_PLATFORM, DISPLAY or WAYLAND_DISPLAY set; Windows always has one.
+bool DesktopAvailable();
+
 }  // namespace tallyfold

@@ -8,6 +8,7 @@
 
 #include "platform/Exception.h"
 #include "ui/Services.h"
+#include "ui/NativePath.h"
 
 namespace tallyfold {
 
@@ -23,7 +24,7 @@ bool TSelectFolderDialog::Execute(QWidget* owner) {
   // The scan reads the folder with the file system's own byte names, so the
   // path is encoded the way Qt names files.
   directory_ = chosen->isLocalFile()
-                   ? QFile::encodeName(chosen->toLocalFile()).toStdString()
+                   ? NativePath(chosen->toLocalFile())
                    : std::string();
   return true;
 }

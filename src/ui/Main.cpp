@@ -13,6 +13,7 @@
 #include <QApplication>
 
 #include "platform/CodePage.h"
+#include "platform/Shell.h"
 #include "ui/Services.h"
 #include "ui/Translation.h"
 #include "ui/Unit1.h"
@@ -20,19 +21,11 @@
 namespace tallyfold {
 namespace {
 
-// Without a display Qt gives up with an abort; a plain message that points
-// to the command line helps more.
-bool DisplayAvailable() {
-  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') return true;
-  }
-  return false;
-}
-
 int Project1(int argc, char** argv) {
   InitSystemCodePage();
-  if (!DisplayAvailable()) {
+  // Without a display Qt gives up with an abort; a plain message that
+  // points to the command line helps more.
+  if (!DesktopAvailable()) {
     std::fputs(
         "tallyfold: no display to open the window on (DISPLAY and "
         "WAYLAND_DISPLAY are unset).\n"

@@ -38,6 +38,7 @@
 #include "platform/Exception.h"
 #include "text/WideHelpers.h"
 #include "ui/Services.h"
+#include "ui/NativePath.h"
 
 namespace tallyfold {
 namespace {
@@ -75,7 +76,7 @@ int Position(std::size_t offset) {
 }
 
 QString ShownName(const ResultFile& file) {
-  return QFile::decodeName(QByteArray::fromStdString(file.shown_name));
+  return PathFromNative(file.shown_name);
 }
 
 // The left context is cut where it is furthest from the match.
@@ -243,7 +244,7 @@ QVariant HitsPerFileModel::data(const QModelIndex& index, int role) const {
       }
     case Qt::ToolTipRole:
       if (is_total) return QVariant();
-      if (index.column() == kFile) return QFile::decodeName(QByteArray::fromStdString(file.path));
+      if (index.column() == kFile) return PathFromNative(file.path);
       if (index.column() == kEncoding) return EncodingReason(file.read);
       if (index.column() == kReplaced && file.read.malformed > 0)
         return tr("Byte sequences that are not text in %1, each read as �")
@@ -914,7 +915,7 @@ void TResultsWindow::ExportHitsPerFile(const QString& path) {
                                  ? TableFormat::kCsv
                                  : TableFormat::kTsv;
   try {
-    WriteFileWith(QFile::encodeName(path).toStdString(), [&](TStream& stream) {
+    WriteFileWith(NativePath(path), [&](TStream& stream) {
       WriteHitsPerFile(*results_, ShownFiles(), format, [&stream](std::string_view bytes) {
         stream.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
       });
@@ -943,7 +944,7 @@ void TResultsWindow::ExportForms(const QString& path) {
   StartTask(
       tr("Writing %1…").arg(path),
       [shown, path](const std::atomic<bool>& cancel, const BackgroundTask::Report&) {
-        WriteFormsFile(*shown, QFile::encodeName(path).toStdString(), &cancel);
+        WriteFormsFile(*shown, NativePath(path), &cancel);
       },
       [] {});
 }
@@ -956,7 +957,7 @@ void TResultsWindow::Export(TableFormat format, const QString& path) {
       tr("Writing %1…").arg(path),
       [view, format, path, context](const std::atomic<bool>& cancel,
                                     const BackgroundTask::Report&) {
-        WriteTableFile(*view, format, QFile::encodeName(path).toStdString(), &cancel, context);
+        WriteTableFile(*view, format, NativePath(path), &cancel, context);
       },
       [] {});
 }
@@ -992,7 +993,7 @@ TLineViewer* TResultsWindow::OpenLine(int row) {
     QApplication::restoreOverrideCursor();
     errors_.ShowError(this, QCoreApplication::translate("tallyfold::TLineViewer",
                                                         "\"%1\" has no line %2 any more.")
-                                .arg(QFile::decodeName(QByteArray::fromStdString(gone.Path())))
+                                .arg(PathFromNative(gone.Path()))
                                 .arg(gone.Line()));
   } catch (const std::exception& error) {
     QApplication::restoreOverrideCursor();

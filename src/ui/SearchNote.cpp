@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "ui/Settings.h"
+#include "ui/NativePath.h"
 
 namespace tallyfold {
 namespace {
@@ -21,7 +22,7 @@ constexpr int kNoteWidth = 420;
 QString Quoted(const QString& text) { return TSearchNote::tr("“%1”").arg(text); }
 
 QString ShownName(const std::string& name) {
-  return QFile::decodeName(QByteArray::fromStdString(name));
+  return PathFromNative(name);
 }
 
 // The check box's caption, as the window shows it (it is never translated).

@@ -2,6 +2,7 @@
 //
 // tests/ui/WindowSearchTest.cpp drives both through the main window.
 #include "ui/SearchProgress.h"
+#include "ui/NativePath.h"
 
 #include <memory>
 
@@ -66,7 +67,7 @@ void TSearchProgressDialog::ShowProgress(const BackgroundTask::Progress& progres
   // which for millions of matching lines takes a moment of its own.
   const QString path = progress.total > 0 && progress.done == progress.total
                            ? tr("Writing the report…")
-                           : QFile::decodeName(QByteArray::fromStdString(progress.current));
+                           : PathFromNative(progress.current);
   lblCurrentFile->setText(QFontMetrics(lblCurrentFile->font())
                               .elidedText(path, Qt::ElideMiddle, lblCurrentFile->width()));
   pbrProgress->setRange(0, progress.total > 0 ? progress.total : 1);

@@ -1,8 +1,6 @@
 // The window's settings file (Settings.h).
 #include "ui/Settings.h"
 
-#include <sys/stat.h>
-
 #include <array>
 #include <iterator>
 
@@ -10,8 +8,10 @@
 #include <QSettings>
 #include <QVariant>
 
+#include "platform/File.h"
 #include "text/TextFile.h"
 #include "text/WideHelpers.h"
+#include "ui/NativePath.h"
 
 namespace tallyfold {
 namespace {
@@ -86,12 +86,10 @@ std::string ReadFolder(const QSettings& store) {
   if (value.typeId() == QMetaType::QByteArray) {
     folder = value.toByteArray().toStdString();
   } else if (value.typeId() == QMetaType::QString) {
-    folder = value.toString().toLocal8Bit().toStdString();
+    folder = NativePath(value.toString());
   }
   // A folder that went away since would only give empty reports.
-  struct stat info {};
-  if (folder.empty() || folder.find('\0') != std::string::npos ||
-      stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+  if (folder.empty() || folder.find('\0') != std::string::npos || CheckIsFolder(folder) != 0) {
     return std::string();
   }
   return folder;

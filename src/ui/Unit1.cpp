@@ -35,6 +35,7 @@
 #include "ui/SearchNote.h"
 #include "ui/SearchProgress.h"
 #include "ui/Services.h"
+#include "ui/NativePath.h"
 
 namespace tallyfold {
 namespace {
@@ -382,7 +383,7 @@ void TForm1::btnDirClick() {
   SelectFolderDialog1.SetInitialDir(
       folder_.empty()
           ? QCoreApplication::applicationDirPath() + QDir::separator()
-          : QFile::decodeName(QByteArray::fromStdString(folder_)));
+          : PathFromNative(folder_));
   try {
     if (SelectFolderDialog1.Execute(this)) {
       SetFolder(SelectFolderDialog1.Directory());
@@ -419,7 +420,7 @@ void TForm1::btnSearchClick() {
     // A report folder removed since the last search comes back; one that
     // cannot be made makes the report's own error say where it failed.
     QDir().mkpath(report_folder_);
-    options.report_file = QFile::encodeName(ReportPath()).toStdString();
+    options.report_file = NativePath(ReportPath());
   }
   const AfterSearchPolicy policy(settings_.after_search);
   policy.PrepareSearch(options);
@@ -545,7 +546,7 @@ void TForm1::ApplyEnablingRule() {
 
 void TForm1::SetFolder(const std::string& folder) {
   folder_ = folder;
-  lblFolder->setText(QFile::decodeName(QByteArray::fromStdString(folder)));
+  lblFolder->setText(PathFromNative(folder));
   lblFolder->adjustSize();
 }
 

@@ -3,9 +3,14 @@
 // as a whole is built in app/GoldenReport.h.
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -19,16 +24,62 @@
 
 namespace tallyfold::testing {
 
-// A fresh folder under $TMPDIR (or /tmp), removed with its contents at the
-// end of the test.
+// The separator the program shows between a folder and a name.
+#ifdef _WIN32
+inline constexpr char kSeparator = '\\';
+#else
+inline constexpr char kSeparator = '/';
+#endif
+
+// The separator as a string, to join a folder and a name in an expected
+// message.
+inline const std::string kSlash(1, kSeparator);
+
+// The href of a link to the file at the absolute `path`: the path itself
+// on POSIX systems, a file: URL with '/' on Windows (for a drive-letter
+// path; a test folder is never a share).
+inline std::string Href(std::string path) {
+#ifdef _WIN32
+  for (char& ch : path)
+    if (ch == '\\') ch = '/';
+  if (path.size() > 1 && path[1] == ':') path = "file:///" + path;
+#endif
+  return path;
+}
+
+// Makes the folder `path` (UTF-8); 0 or -1, like mkdir.
+inline int MakeFolder(const char* path) {
+#ifdef _WIN32
+  const std::u16string wide = Utf8Decode(path);
+  return ::CreateDirectoryW(reinterpret_cast<const wchar_t*>(wide.c_str()), nullptr) ? 0 : -1;
+#else
+  return ::mkdir(path, 0700);
+#endif
+}
+
+// A fresh folder under $TMPDIR (or /tmp; Windows: the user's temporary
+// folder), removed with its contents at the end of the test.
 class TempFolder {
  public:
   TempFolder() {
+#ifdef _WIN32
+    static std::atomic<unsigned> counter{0};
+    std::string base = std::filesystem::temp_directory_path().string();
+    while (!base.empty() && (base.back() == '\\' || base.back() == '/')) base.pop_back();
+    for (int attempt = 0; path_.empty(); ++attempt) {
+      if (attempt == 1000) throw std::runtime_error("cannot make a temporary folder");
+      const std::string candidate = base + "\\tallyfold-test-" +
+                                    std::to_string(::GetCurrentProcessId()) + "-" +
+                                    std::to_string(counter++);
+      if (MakeFolder(candidate.c_str()) == 0) path_ = candidate;
+    }
+#else
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
                           "/tallyfold-test-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
+#endif
   }
   ~TempFolder() {
     std::error_code ignored;
@@ -38,7 +89,7 @@ class TempFolder {
   TempFolder& operator=(const TempFolder&) = delete;
 
   const std::string& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  std::string operator/(const std::string& name) const { return path_ + kSeparator + name; }
 
  private:
   std::string path_;
@@ -61,21 +112,55 @@ inline constexpr std::chrono::milliseconds kCancelBound{500};
 // at once.
 inline const std::u16string kCatastrophicPattern = u"(a+)+\\1$";
 
+// `path` (UTF-8) as the standard library opens it: on Windows through the
+// wide name, which a narrow one in the ANSI code page could not hold.
+inline std::filesystem::path FsPath(const std::string& path) {
+#ifdef _WIN32
+  return std::filesystem::path(std::u8string(path.begin(), path.end()));
+#else
+  return std::filesystem::path(path);
+#endif
+}
+
+// True when Windows could not hold a file of this name: one with a
+// character it forbids (controls, < > : " | ? *) or bytes that are not
+// UTF-8, in which the program holds Windows' names. Never on POSIX systems.
+inline bool WindowsForbidsName(const std::string& name) {
+#ifdef _WIN32
+  std::size_t malformed = 0;
+  Utf8Decode(name, malformed);
+  if (malformed != 0) return true;
+  for (const char ch : name)
+    if (static_cast<unsigned char>(ch) < 0x20 || std::string_view("<>:\"|?*").find(ch) !=
+                                                      std::string_view::npos)
+      return true;
+#else
+  (void)name;
+#endif
+  return false;
+}
+
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 inline std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(FsPath(path), std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 inline bool Exists(const std::string& path) {
+#ifdef _WIN32
+  const std::u16string wide = Utf8Decode(path);
+  return ::GetFileAttributesW(reinterpret_cast<const wchar_t*>(wide.c_str())) !=
+         INVALID_FILE_ATTRIBUTES;
+#else
   struct stat info;
   return lstat(path.c_str(), &info) == 0;
+#endif
 }
 
 // UTF-16 text as bytes, without a mark.
@@ -103,10 +188,10 @@ inline std::u16string Widen(const std::string& utf8) { return Utf8Decode(utf8); 
 inline const std::u16string kKey = u"<span class=\"key\">";
 inline const std::u16string kEnd = u"</span>";
 
-// The info fragment of an entry, from an href and a file name that the
-// caller has already escaped by hand.
+// The info fragment of an entry, from an href (a path, made a link by
+// Href) and a file name that the caller has already escaped by hand.
 inline std::u16string Info(const std::string& href, const std::string& name, int line) {
-  return Widen(" <span class=\"info\"><a href=\"" + href + "\" target=\"_blank\">(<span class=\"file\">" +
+  return Widen(" <span class=\"info\"><a href=\"" + Href(href) + "\" target=\"_blank\">(<span class=\"file\">" +
                name + "</span>, <span class=\"line\">Line " + std::to_string(line) +
                "</span>)</a></span>");
 }

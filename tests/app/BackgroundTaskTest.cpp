@@ -23,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 class BackgroundTaskTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(mkdir(corpus_.c_str(), 0700), 0);
+    ASSERT_EQ(MakeFolder(corpus_.c_str()), 0);
     WriteBytes(report_, "previous report");
     options_.folder = corpus_;
     options_.report_file = report_;
@@ -35,7 +35,7 @@ class BackgroundTaskTest : public ::testing::Test {
     for (int i = 0; i < 8; ++i) {
       std::string text;
       for (int line = 0; line < 300; ++line) text += std::string(16, 'a') + "\n";
-      WriteBytes(corpus_ + "/" + std::to_string(i) + ".txt", text);
+      WriteBytes(corpus_ + kSlash + std::to_string(i) + ".txt", text);
     }
     options_.pattern_text = kCatastrophicPattern;
     options_.word_boundary = false;
@@ -70,8 +70,8 @@ class BackgroundTaskTest : public ::testing::Test {
 };
 
 TEST_F(BackgroundTaskTest, HandsBackTheStatisticsAndTheFinalProgress) {
-  WriteBytes(corpus_ + "/a.txt", "the cat\nthe dog\n");
-  WriteBytes(corpus_ + "/b.txt", "no\n");
+  WriteBytes(corpus_ + kSlash + "a.txt", "the cat\nthe dog\n");
+  WriteBytes(corpus_ + kSlash + "b.txt", "no\n");
   options_.pattern_text = u"the";
   BackgroundTask search(SearchWork(options_, lists_, stats_));
   ASSERT_TRUE(search.WaitFor(std::chrono::seconds(30)));
@@ -87,7 +87,7 @@ TEST_F(BackgroundTaskTest, HandsBackTheStatisticsAndTheFinalProgress) {
 }
 
 TEST_F(BackgroundTaskTest, ResultRaisesTheSearchsError) {
-  WriteBytes(corpus_ + "/a.txt", "the cat\n");
+  WriteBytes(corpus_ + kSlash + "a.txt", "the cat\n");
   options_.pattern_text = u"ca(t";
   BackgroundTask search(SearchWork(options_, lists_, stats_));
   EXPECT_THROW(search.Result(), ERegexEngine);
@@ -109,7 +109,7 @@ TEST_F(BackgroundTaskTest, CancelEndsTheSearchWithinTheBound) {
 // One line of 30 letters: about 2^31 steps, minutes of matching in a single
 // match attempt, which only the matcher's own look at the flag can cut short.
 TEST_F(BackgroundTaskTest, CancelStopsALongBacktrackingMatch) {
-  WriteBytes(corpus_ + "/a.txt", std::string(30, 'a') + "\n");
+  WriteBytes(corpus_ + kSlash + "a.txt", std::string(30, 'a') + "\n");
   options_.pattern_text = kCatastrophicPattern;
   options_.word_boundary = false;
   for (const int threads : {1, 2}) {

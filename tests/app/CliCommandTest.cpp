@@ -213,8 +213,8 @@ TEST(CliArguments, HelpAndVersionGoToStandardOutput) {
 class CliRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(mkdir(folder_.c_str(), 0700), 0);
-    WriteBytes(folder_ + "/a.txt", "the cat\n");
+    ASSERT_EQ(MakeFolder(folder_.c_str()), 0);
+    WriteBytes(folder_ + kSlash + "a.txt", "the cat\n");
   }
 
   TempFolder root_;
@@ -236,13 +236,13 @@ TEST_F(CliRun, FailuresSayWhyAndWriteNothing) {
   } cases[] = {
       {"missing folder", {"the", root_ / "no such folder"}, {}, 1,
        "Cannot search folder \"" + root_ / "no such folder" + "\". No such file or directory.\n"},
-      {"folder is a file", {"the", folder_ + "/a.txt"}, {}, 1,
-       "Cannot search folder \"" + folder_ + "/a.txt\". Not a directory.\n"},
-      {"report in a missing folder", {"-o", root_ / "no such folder/r.htm", "the", folder_}, {}, 1,
-       "Cannot create file \"" + root_ / "no such folder/r.htm" +
+      {"folder is a file", {"the", folder_ + kSlash + "a.txt"}, {}, 1,
+       "Cannot search folder \"" + folder_ + kSlash + "a.txt\". Not a directory.\n"},
+      {"report in a missing folder", {"-o", root_ / ("no such folder" + kSlash + "r.htm"), "the", folder_}, {}, 1,
+       "Cannot create file \"" + root_ / ("no such folder" + kSlash + "r.htm") +
            "\". No such file or directory.\n"},
       {"sub-folder named like a text file", {"the", root_ / "other"}, {}, 1,
-       "Cannot open file \"" + root_ / "other/x.txt" + "\". Is a directory.\n"},
+       "Cannot open file \"" + root_ / ("other" + kSlash + "x.txt") + "\". Is a directory.\n"},
       {"pattern that does not compile", {"ri(ver", folder_}, {}, 1,
        "TRegexEngine(comp): ParseReg Unmatched () (pos 10)\n"},
       {"stopped with no signal told", {"the", folder_}, {&stop}, 128 + SIGINT,
@@ -250,9 +250,9 @@ TEST_F(CliRun, FailuresSayWhyAndWriteNothing) {
       {"stopped by SIGTERM", {"the", folder_}, {&stop, &term}, 128 + SIGTERM,
        "tallyfold-cli: cancelled\n"},
   };
-  ASSERT_EQ(mkdir((root_ / "other").c_str(), 0700), 0);
+  ASSERT_EQ(MakeFolder((root_ / "other").c_str()), 0);
   WriteBytes(root_ / "other/a.txt", "the river\n");
-  ASSERT_EQ(mkdir((root_ / "other/x.txt").c_str(), 0700), 0);
+  ASSERT_EQ(MakeFolder((root_ / "other/x.txt").c_str()), 0);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const CliResult result = RunCliInProcess(c.args, root_.Path(), c.control);
@@ -265,7 +265,7 @@ TEST_F(CliRun, FailuresSayWhyAndWriteNothing) {
 }
 
 TEST_F(CliRun, InvalidPatternWithoutNonBlankLinesStillWritesAReport) {
-  WriteBytes(folder_ + "/a.txt", " \t\r\n\r\n");
+  WriteBytes(folder_ + kSlash + "a.txt", " \t\r\n\r\n");
   const CliResult result = RunCliInProcess({"--quiet", "--no-boundary", "*a", folder_},
                                            root_.Path());
   EXPECT_EQ(result.status, 0) << result.err;
@@ -276,16 +276,16 @@ TEST_F(CliRun, InvalidPatternWithoutNonBlankLinesStillWritesAReport) {
 }
 
 TEST_F(CliRun, RelativePathsAreMadeAbsolute) {
-  ASSERT_EQ(mkdir((root_ / "out").c_str(), 0700), 0);
-  WriteBytes(folder_ + "/a.txt", "the\n");
+  ASSERT_EQ(MakeFolder((root_ / "out").c_str()), 0);
+  WriteBytes(folder_ + kSlash + "a.txt", "the\n");
   const CliResult result =
       RunCliInProcess({"-o", "out/../out/r.htm", "the", "./corpus/"}, root_.Path());
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "1 matching line in 1 file scanned; report written to " + root_.Path() +
-                            "/out/r.htm\n");
+                            kSlash + "out" + kSlash + "r.htm\n");
   const std::string report = ReadBytes(root_ / "out/r.htm");
   const std::vector<Row> rows = {
-      {1, u" " + kKey + u"the" + kEnd + u" " + Info(folder_ + "/a.txt", "a.txt", 1)}};
+      {1, u" " + kKey + u"the" + kEnd + u" " + Info(folder_ + kSlash + "a.txt", "a.txt", 1)}};
   EXPECT_EQ(report, ReportFileBytes(ReportLines(rows, {u"【1】=1"})));
 }
 
@@ -307,10 +307,10 @@ std::vector<std::vector<std::u16string>> TsvRows(const std::string& bytes) {
 // Chinese prose, where the neighbour of 时间 is a character, beside Latin
 // text, where it is a word; matches at a line's ends have none.
 TEST_F(CliRun, TablesTakeTheirOrderContextAndFormsFromTheOptions) {
-  WriteBytes(folder_ + "/a.txt",
+  WriteBytes(folder_ + kSlash + "a.txt",
              "我们的时间不多，时间就是生命。\n时间\n那个时间，这个时间。长时间\n"
              "Time 时间 is 时间money\n");
-  WriteBytes(folder_ + "/b.txt", "的时间和空间的时间\n他们有时间\n");
+  WriteBytes(folder_ + kSlash + "b.txt", "的时间和空间的时间\n他们有时间\n");
   const auto table = [&](std::vector<std::string> options) {
     const std::string out = root_ / "t.tsv";
     options.insert(options.end(), {"--quiet", "--no-boundary", "-o", out, "时间", folder_});

@@ -22,7 +22,10 @@ namespace {
 using testing::Info;
 using testing::kEnd;
 using testing::kKey;
+using testing::MakeFolder;
+using testing::kSlash;
 using testing::TempFolder;
+using testing::WindowsForbidsName;
 using testing::WriteBytes;
 
 using test::Items;
@@ -144,7 +147,11 @@ TEST(FileNameOf, TakesThePartAfterTheLastSlash) {
   EXPECT_EQ(FileNameOf("/c/a.txt"), "a.txt");
   EXPECT_EQ(FileNameOf("/c//a.txt"), "a.txt");
   EXPECT_EQ(FileNameOf("a.txt"), "a.txt");
+#ifdef _WIN32
+  EXPECT_EQ(FileNameOf("C:\\c/d\\e.txt"), "e.txt");
+#else
   EXPECT_EQ(FileNameOf("/c/d\\e.txt"), "d\\e.txt");
+#endif
 }
 
 TEST(InfoFragment, LinksToTheFileAndNamesTheLine) {
@@ -232,11 +239,17 @@ TEST_F(ScanTest, FolderOrderIsByteOrderOfTheTextFileNames) {
   for (const std::string name : {"b.txt", "B.txt", "a.TXT", ".hidden.txt", ".txt", "c.txt.bak"}) {
     WriteBytes(folder_ / name, "cat\n");
   }
-  ASSERT_EQ(mkdir((folder_ / "sub").c_str(), 0700), 0);
+  ASSERT_EQ(MakeFolder((folder_ / "sub").c_str()), 0);
   WriteBytes(folder_ / "sub/in.txt", "cat\n");
-  EXPECT_EQ(ScanFolder(u"cat", folder_.Path(), false, matches_), 5);
+#ifdef _WIN32
+  // "B.txt" is "b.txt" again, which keeps the name it was made with.
+  const std::vector<std::string> names = {".hidden.txt", ".txt", "a.TXT", "b.txt"};
+#else
+  const std::vector<std::string> names = {".hidden.txt", ".txt", "B.txt", "a.TXT", "b.txt"};
+#endif
+  EXPECT_EQ(ScanFolder(u"cat", folder_.Path(), false, matches_), static_cast<int>(names.size()));
   std::vector<std::u16string> expected;
-  for (const std::string name : {".hidden.txt", ".txt", "B.txt", "a.TXT", "b.txt"}) {
+  for (const std::string& name : names) {
     expected.push_back(u"1= " + kKey + u"cat" + kEnd + u" " + Info(folder_ / name, name, 1));
   }
   EXPECT_EQ(Items(matches_), expected);
@@ -246,8 +259,9 @@ TEST_F(ScanTest, FolderOrderIsByteOrderOfTheTextFileNames) {
 // the folder, name the file by that path and link its full path; on one
 // thread or several alike.
 TEST_F(ScanTest, RecursiveScanNamesTheRelativePath) {
+  if (WindowsForbidsName("<d>.txt")) GTEST_SKIP() << "Windows cannot name a file <d>.txt";
   for (const std::string sub : {"a", "b", "b/c"}) {
-    ASSERT_EQ(mkdir((folder_ / sub).c_str(), 0700), 0);
+    ASSERT_EQ(MakeFolder((folder_ / sub).c_str()), 0);
   }
   for (const std::string name : {"b/a.txt", "a.txt", "a/z.txt", "b/c/<d>.txt", "b.md"}) {
     WriteBytes(folder_ / name, "cat\n");
@@ -331,13 +345,16 @@ TEST_F(ScanTest, EveryEntryEndsInTheFilesInfoFragment) {
   const std::vector<std::string> names = {"a&b \"c\" <d>.txt", "%#?.txt", "读书.txt",
                                           "\xC3\xA9\xC3.txt", "\xFF\xFE.txt",
                                           "\x01\t\x7F\xEF\xBF\xBE.txt"};
+  int kept = 0;
   for (const std::string& name : names) {
+    if (WindowsForbidsName(name)) continue;
     WriteBytes(folder_ / name, "cat\n\nthe cat\n");
+    ++kept;
   }
-  ASSERT_EQ(ScanFolder(u"cat", folder_.Path(), false, matches_), 6);
-  ASSERT_EQ(matches_.ItemCount(), 12);
+  ASSERT_EQ(ScanFolder(u"cat", folder_.Path(), false, matches_), kept);
+  ASSERT_EQ(matches_.ItemCount(), 2 * kept);
   for (int i = 0; i < matches_.ItemCount(); ++i) {
-    const std::string path = folder_.Path() + "/" + ListTextFiles(folder_.Path())[i / 2];
+    const std::string path = folder_.Path() + kSlash + ListTextFiles(folder_.Path())[i / 2];
     const std::u16string info = InfoFragment(path, i % 2 == 0 ? 1 : 3);
     EXPECT_TRUE(matches_.ItemRef(i).ends_with(info)) << testing::Utf8Bytes(matches_.ItemRef(i));
   }

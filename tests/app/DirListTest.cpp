@@ -30,7 +30,7 @@ TEST(DirList, ListsNamesInAscendingByteOrder) {
   for (const std::string name : {"z.txt", "\xC3\xA9.txt", "A.txt", "a.txt", ".h.txt", "n.md"}) {
     testing::WriteBytes(folder / name, "");
   }
-  ASSERT_EQ(mkdir((folder / "d.txt").c_str(), 0700), 0);
+  ASSERT_EQ(testing::MakeFolder((folder / "d.txt").c_str()), 0);
   ASSERT_EQ(symlink("z.txt", (folder / "link.txt").c_str()), 0);
   EXPECT_EQ(ListTextFiles(folder.Path()),
             (std::vector<std::string>{".h.txt", "A.txt", "a.txt", "d.txt", "link.txt", "z.txt",
@@ -49,7 +49,7 @@ TEST(DirList, MissingFolderOrAFileHoldsNoEntries) {
 class RecursiveList : public ::testing::Test {
  protected:
   void Folder(const std::string& relative) {
-    ASSERT_EQ(mkdir((root_ / relative).c_str(), 0700), 0) << relative;
+    ASSERT_EQ(testing::MakeFolder((root_ / relative).c_str()), 0) << relative;
   }
   void File(const std::string& relative) { testing::WriteBytes(root_ / relative, ""); }
 

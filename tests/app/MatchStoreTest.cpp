@@ -53,7 +53,7 @@ StoredRows StoreRandomRows(RowStore& store, std::uint32_t seed, int count) {
 std::vector<std::string> NamesIn(const std::string& folder) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(folder))
-    names.push_back(entry.path().filename());
+    names.push_back(entry.path().filename().string());
   return names;
 }
 
@@ -78,9 +78,13 @@ TEST(RowStore, RowsComeBackWhateverTheBudget) {
     std::u16string buffer;
     for (std::size_t i = 0; i < stored.keys.size(); ++i)
       ASSERT_EQ(store.Row(stored.keys[i], buffer), stored.rows[i]) << i;
+#ifndef _WIN32
     // The spill file has no name: nothing is left to find in its folder.
     EXPECT_TRUE(NamesIn(folder.Path()).empty());
+#endif
   }
+  // Windows: the spill file has a name while it is open, and goes with it.
+  EXPECT_TRUE(NamesIn(folder.Path()).empty());
 }
 
 TEST(RowReader, GivesTheRowsInAnyOrderAcrossBatches) {

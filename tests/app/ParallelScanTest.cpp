@@ -62,7 +62,7 @@ void WriteCorpus(const std::string& folder, int files, unsigned seed) {
       case 2: bytes = "\xFF\xFE" + Utf16LeBytes(text); break;
       default: bytes = "\xFE\xFF" + Utf16BeBytes(text); break;
     }
-    WriteBytes(folder + "/" + FileName(f), bytes);
+    WriteBytes(folder + kSlash + FileName(f), bytes);
   }
 }
 
@@ -77,7 +77,7 @@ struct Outcome {
 
 class ParallelScan : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(mkdir(corpus_.c_str(), 0700), 0); }
+  void SetUp() override { ASSERT_EQ(MakeFolder(corpus_.c_str()), 0); }
 
   // A search of the corpus for `pattern`, without the \b wrap, written to
   // `output`.
@@ -167,7 +167,7 @@ class ParallelScan : public ::testing::Test {
           << reference.report.size() << ")";
       // Rows set aside leave nothing in the report's folder.
       for (const auto& entry : std::filesystem::directory_iterator(root_.Path())) {
-        const std::string name = entry.path().filename();
+        const std::string name = entry.path().filename().string();
         EXPECT_TRUE(name == "corpus" || name == "result.htm" || name == "result.css") << name;
       }
     }
@@ -322,12 +322,12 @@ TEST_F(ParallelScan, AFolderNamedLikeAFileFailsAsOnOneThread) {
   // Two unreadable entries: the first in the folder's order is the one
   // reported, whichever a worker reaches first.
   for (const int index : {30, 41}) {
-    const std::string path = corpus_ + "/" + FileName(index);
+    const std::string path = corpus_ + kSlash + FileName(index);
     ASSERT_EQ(unlink(path.c_str()), 0);
-    ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+    ASSERT_EQ(MakeFolder(path.c_str()), 0);
   }
   const Outcome reference = ExpectSameOutcome(u"the", false, true);
-  EXPECT_NE(reference.error.find("Cannot open file \"" + corpus_ + "/" + FileName(30) + "\""),
+  EXPECT_NE(reference.error.find("Cannot open file \"" + corpus_ + kSlash + FileName(30) + "\""),
             std::string::npos)
       << reference.error;
   EXPECT_FALSE(reference.matches.empty());
@@ -339,7 +339,7 @@ TEST_F(ParallelScan, AFolderNamedLikeAFileFailsAsOnOneThread) {
 // earlier entries stay in the list, and nothing of a later file does.
 TEST_F(ParallelScan, AMatchErrorInTheMiddleFailsAsOnOneThread) {
   WriteCorpus(corpus_, 50, 11);
-  WriteBytes(corpus_ + "/" + FileName(25), "the first\nthe second\nza\nthe fourth\n");
+  WriteBytes(corpus_ + kSlash + FileName(25), "the first\nthe second\nza\nthe fourth\n");
   std::u16string pattern = u"the|z";
   for (int i = 0; i < 11; ++i) pattern += u"(";
   pattern += u"a";
@@ -347,7 +347,7 @@ TEST_F(ParallelScan, AMatchErrorInTheMiddleFailsAsOnOneThread) {
   const Outcome reference = ExpectSameOutcome(pattern, false, false);
   EXPECT_NE(reference.error.find("TRegexEngine(exec)"), std::string::npos) << reference.error;
   ASSERT_GE(reference.matches.size(), 2u);
-  const std::u16string tail = Widen(corpus_ + "/" + FileName(25));
+  const std::u16string tail = Widen(testing::Href(corpus_ + kSlash + FileName(25)));
   EXPECT_NE(reference.matches.back().find(tail), std::u16string::npos);
   EXPECT_NE(reference.matches.back().find(u"Line 2"), std::u16string::npos);
 }
@@ -355,8 +355,8 @@ TEST_F(ParallelScan, AMatchErrorInTheMiddleFailsAsOnOneThread) {
 TEST_F(ParallelScan, AnInvalidPatternFailsAsOnOneThread) {
   // The first files hold no non-blank line, so the pattern is first compiled
   // in the middle of the folder.
-  for (int i = 0; i < 10; ++i) WriteBytes(corpus_ + "/" + FileName(i), i % 2 ? "" : " \t\r\n\n");
-  for (int i = 10; i < 30; ++i) WriteBytes(corpus_ + "/" + FileName(i), "the cat\n");
+  for (int i = 0; i < 10; ++i) WriteBytes(corpus_ + kSlash + FileName(i), i % 2 ? "" : " \t\r\n\n");
+  for (int i = 10; i < 30; ++i) WriteBytes(corpus_ + kSlash + FileName(i), "the cat\n");
   const Outcome reference = ExpectSameOutcome(u"ca(t", false, true);
   EXPECT_NE(reference.error.find("Unmatched ()"), std::string::npos) << reference.error;
   EXPECT_TRUE(reference.matches.empty());
@@ -378,7 +378,7 @@ TEST_F(ParallelScan, ReportsProgressOnTheCallingThreadInFileOrder) {
     std::vector<std::string> expected;
     for (int i = 0; i <= 40; ++i) {
       expected.push_back(std::to_string(i) + "/40 " +
-                         (i < 40 ? corpus_ + "/" + FileName(i) : std::string()));
+                         (i < 40 ? corpus_ + kSlash + FileName(i) : std::string()));
     }
     EXPECT_EQ(reported, expected) << threads << " threads";
   }
@@ -390,7 +390,7 @@ TEST_F(ParallelScan, CancelEndsTheScanWithinTheBound) {
   for (int i = 0; i < 8; ++i) {
     std::string text;
     for (int line = 0; line < 300; ++line) text += std::string(16, 'a') + "\n";
-    WriteBytes(corpus_ + "/" + FileName(i), text);
+    WriteBytes(corpus_ + kSlash + FileName(i), text);
   }
   for (const int threads : {1, 2}) {
     std::atomic<bool> cancel{false};

@@ -24,6 +24,7 @@ namespace {
 
 using testing::Exists;
 using testing::ReadBytes;
+using testing::MakeFolder;
 using testing::TempFolder;
 using testing::WriteBytes;
 
@@ -78,7 +79,7 @@ TEST_F(WriteStyleSheet, ALinkOrAFolderOfThatNameCountsAsPresent) {
   EXPECT_FALSE(Exists(root_ / "elsewhere.css"));
 
   ASSERT_EQ(unlink(sheet_.c_str()), 0);
-  ASSERT_EQ(mkdir(sheet_.c_str(), 0700), 0);
+  ASSERT_EQ(MakeFolder(sheet_.c_str()), 0);
   EXPECT_EQ(WriteStyleSheetBeside(report_).outcome, StyleSheetOutcome::kPresent);
 }
 

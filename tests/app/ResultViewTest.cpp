@@ -1,6 +1,7 @@
 // The kept results and their keyword-in-context view: the line store, the
 // five orders against a plain reference, the filter, a row's context and the
 // words beside it, cancelling, and the tables as Python's readers see them.
+#include "WineSupport.h"
 #include "app/ResultView.h"
 
 #include <gtest/gtest.h>
@@ -617,7 +618,7 @@ std::vector<std::string> ExpectedTable(const ResultView& view, bool csv, int con
     shown.append(text);
     return CodePointField(shown);
   };
-  const auto near = [context](std::u16string_view text, bool from_end) {
+  const auto nearby = [context](std::u16string_view text, bool from_end) {
     std::vector<std::u16string> chars = Characters(std::u16string(text));
     const std::size_t keep = context < 0 ? chars.size() : std::min(chars.size(), static_cast<std::size_t>(context));
     if (from_end) chars.erase(chars.begin(), chars.end() - static_cast<std::ptrdiff_t>(keep));
@@ -634,7 +635,7 @@ std::vector<std::string> ExpectedTable(const ResultView& view, bool csv, int con
     const Kwic kwic = view.Context(row);
     rows.push_back(Join({cell(Utf8Decode(view.Results().Files()[static_cast<std::size_t>(line.file)].shown_name)),
                          CodePointField(std::to_string(line.line)), CodePointField(std::to_string(line.count)),
-                         cell(near(kwic.left, true)), cell(kwic.match), cell(near(kwic.right, false))}));
+                         cell(nearby(kwic.left, true)), cell(kwic.match), cell(nearby(kwic.right, false))}));
   }
   return rows;
 }
@@ -729,6 +730,7 @@ TEST(ResultView, TheSpacesAddedAtTheLineEndsAreNotShown) {
 }
 
 TEST(ResultTables, CsvAndTsvReadBackAsTheViewsRows) {
+  if (wine::UnderWine()) GTEST_SKIP() << "the tables are read back by the host's Python";
   ResultSet set;
   FillAwkward(set);
   Fill(set, 2, GeneratedLines(2000, 99));  // more than one piece of output
@@ -792,6 +794,7 @@ std::vector<std::string> FieldsOf(const std::string& row) {
 // The forms as the JSON Lines rows of the same results add them up, read
 // by Python's json module, against the forms table read back as TSV.
 TEST(MatchForms, AddUpToTheJsonLinesRows) {
+  if (wine::UnderWine()) GTEST_SKIP() << "the tables are read back by the host's Python";
   ResultSet set;
   FillAwkward(set);
   Fill(set, 2, GeneratedLines(3000, 77));
@@ -848,6 +851,7 @@ TEST(MatchForms, CountOnlyTheRowsShownAndCancel) {
 }
 
 TEST(ResultTables, JsonLinesReadBackAsEveryMatchInReportOrder) {
+  if (wine::UnderWine()) GTEST_SKIP() << "the tables are read back by the host's Python";
   ResultSet set;
   FillAwkward(set);
   Fill(set, 2, GeneratedLines(2000, 5));

@@ -22,6 +22,8 @@ using testing::Info;
 using testing::kEnd;
 using testing::kKey;
 using testing::ReadBytes;
+using testing::MakeFolder;
+using testing::kSlash;
 using testing::TempFolder;
 using testing::WriteBytes;
 
@@ -60,7 +62,7 @@ TEST(ErrorDisplayText, AddsAFullStopAfterACharacterAboveIt) {
 class RunSearchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(mkdir(corpus_.c_str(), 0700), 0);
+    ASSERT_EQ(MakeFolder(corpus_.c_str()), 0);
     options_.folder = corpus_;
     options_.report_file = report_;
   }
@@ -81,7 +83,7 @@ class RunSearchTest : public ::testing::Test {
 };
 
 TEST_F(RunSearchTest, WritesTheReportAndLeavesTheListsEmpty) {
-  WriteBytes(corpus_ + "/a.txt", "the cat\nno\nthe the\n");
+  WriteBytes(corpus_ + kSlash + "a.txt", "the cat\nno\nthe the\n");
   options_.pattern_text = u" the ";
   lists_.report.AppendItem(u"stale");
   SearchStats stats;
@@ -93,30 +95,30 @@ TEST_F(RunSearchTest, WritesTheReportAndLeavesTheListsEmpty) {
   EXPECT_EQ(lists_.summary.ItemCount(), 0);
   const std::vector<testing::Row> rows = {
       {2, u" " + kKey + u"the" + kEnd + u" " + kKey + u"the" + kEnd + u" " +
-              Info(corpus_ + "/a.txt", "a.txt", 3)},
-      {1, u" " + kKey + u"the" + kEnd + u" cat " + Info(corpus_ + "/a.txt", "a.txt", 1)}};
+              Info(corpus_ + kSlash + "a.txt", "a.txt", 3)},
+      {1, u" " + kKey + u"the" + kEnd + u" cat " + Info(corpus_ + kSlash + "a.txt", "a.txt", 1)}};
   const std::string written = ReadBytes(report_);
   EXPECT_EQ(written, testing::ReportFileBytes(testing::ReportLines(rows, {u"【2】=1", u"【1】=1"})));
 }
 
 // The report a failed search leaves is checked in FailedSearchTest.
 TEST_F(RunSearchTest, FailedSearchKeepsItsMatchesAndTheNextStartsAfresh) {
-  WriteBytes(corpus_ + "/a.txt", "the first\n");
-  ASSERT_EQ(mkdir((corpus_ + "/b.txt").c_str(), 0700), 0);
+  WriteBytes(corpus_ + kSlash + "a.txt", "the first\n");
+  ASSERT_EQ(MakeFolder((corpus_ + kSlash + "b.txt").c_str()), 0);
   options_.pattern_text = u"the";
   EXPECT_THROW(RunSearch(options_, lists_), EFOpenError);
   EXPECT_EQ(lists_.matches.ItemCount(), 1);
 
-  ASSERT_EQ(rmdir((corpus_ + "/b.txt").c_str()), 0);
-  WriteBytes(corpus_ + "/a.txt", "second the\n");
+  ASSERT_EQ(rmdir((corpus_ + kSlash + "b.txt").c_str()), 0);
+  WriteBytes(corpus_ + kSlash + "a.txt", "second the\n");
   RunSearch(options_, lists_);
   EXPECT_EQ(TextCells(), (std::vector<std::u16string>{
                              u"<td class=\"text\"> second " + kKey + u"the" + kEnd + u" " +
-                             Info(corpus_ + "/a.txt", "a.txt", 1) + u"</td>"}));
+                             Info(corpus_ + kSlash + "a.txt", "a.txt", 1) + u"</td>"}));
 }
 
 TEST_F(RunSearchTest, UnicodeReportPathIsUsedWithoutANativeOne) {
-  WriteBytes(corpus_ + "/a.txt", "the\n");
+  WriteBytes(corpus_ + kSlash + "a.txt", "the\n");
   options_.pattern_text = u"the";
   options_.report_file.clear();
   options_.report_path = testing::Widen(root_ / "报告.htm");
@@ -126,7 +128,7 @@ TEST_F(RunSearchTest, UnicodeReportPathIsUsedWithoutANativeOne) {
 }
 
 TEST_F(RunSearchTest, WritesTheStyleSheetOnlyAfterTheReportAndOnlyWhereNoneIs) {
-  WriteBytes(corpus_ + "/a.txt", "the\n");
+  WriteBytes(corpus_ + kSlash + "a.txt", "the\n");
   const std::string sheet = root_ / "result.css";
   options_.pattern_text = u"th(e";
   EXPECT_THROW(RunSearch(options_, lists_), Exception);
@@ -146,7 +148,7 @@ TEST_F(RunSearchTest, WritesTheStyleSheetOnlyAfterTheReportAndOnlyWhereNoneIs) {
 }
 
 TEST_F(RunSearchTest, NoStyleSheetWhenNotAskedOrForAStream) {
-  WriteBytes(corpus_ + "/a.txt", "the\n");
+  WriteBytes(corpus_ + kSlash + "a.txt", "the\n");
   options_.pattern_text = u"the";
   options_.write_style_sheet = false;
   SearchStats stats;
@@ -154,11 +156,15 @@ TEST_F(RunSearchTest, NoStyleSheetWhenNotAskedOrForAStream) {
   EXPECT_EQ(stats.style_sheet.outcome, StyleSheetOutcome::kNotWritten);
   EXPECT_FALSE(testing::Exists(root_ / "result.css"));
 
-  // A link to the null device: the report is written through to it, and its
-  // folder gets no sheet.
+  // A link to the null device (Windows: the device itself): the report is
+  // written through to it, and its folder gets no sheet.
   options_.write_style_sheet = true;
+#ifdef _WIN32
+  options_.report_file = "NUL";
+#else
   options_.report_file = root_ / "null.htm";
   ASSERT_EQ(symlink("/dev/null", options_.report_file.c_str()), 0);
+#endif
   RunSearch(options_, lists_, stats);
   EXPECT_EQ(stats.style_sheet.outcome, StyleSheetOutcome::kNotWritten);
   EXPECT_FALSE(testing::Exists(root_ / "result.css"));

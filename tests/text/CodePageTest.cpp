@@ -3,7 +3,9 @@
 #include "platform/CodePage.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <langinfo.h>
+#endif
 
 #include <string>
 #include <vector>
@@ -131,6 +133,36 @@ TEST(TCodePage, CountsTheBytesItCannotDecode) {
   EXPECT_EQ(malformed, 1U);
 }
 
+// What every system's conversions must give for the legacy sets the program
+// reads: on Linux these are iconv's answers, and the Windows code pages are
+// held to them. A byte that cannot start or complete a character is one
+// U+FFFD and counts once; the next byte starts afresh.
+TEST(TCodePage, LegacySetsDecodeInvalidBytesAlike) {
+  struct Case {
+    const char* codeset;
+    std::string bytes;
+    std::u16string text;
+    std::size_t malformed;
+  };
+  const std::vector<Case> cases = {
+      {"BIG5", "a\xFF b\xA4", u"a\uFFFD b\uFFFD", 2},
+      {"BIG5", "\xA4\xA4\xA4", u"\u4E2D\uFFFD", 1},
+      {"SHIFT_JIS", "x\x81 y\x82\xA0", u"x\uFFFD y\u3042", 1},
+      {"SHIFT_JIS", "\xB1\xFD", u"\uFF71\uFFFD", 1},
+      {"CP949", "k\xFF\xB0\xA1", u"k\uFFFD\uAC00", 1},
+      {"EUC-KR", "\xB0\xA1\xC8", u"\uAC00\uFFFD", 1},
+      {"WINDOWS-1252", "\x81\x80z\x9D", u"\uFFFD\u20ACz\uFFFD", 2},
+      {"GBK", "\xCA\xB1\xFF\x80", u"\u65F6\uFFFD\u20AC", 1},
+      {"GB18030", "\xCA\xB1\xFF\x80", u"\u65F6\uFFFD\uFFFD", 2},
+  };
+  for (const Case& c : cases) {
+    std::size_t malformed = 0;
+    EXPECT_EQ(TCodePage(c.codeset).Decode(c.bytes, malformed), c.text)
+        << c.codeset << " " << testing::PrintToString(c.bytes);
+    EXPECT_EQ(malformed, c.malformed) << c.codeset << " " << testing::PrintToString(c.bytes);
+  }
+}
+
 TEST(IsKnownCodeset, TellsNamesIconvConvertsFromOthers) {
   for (const char* name : {"UTF-8", "utf8", "ASCII", "GB18030", "gbk", "BIG5", "SHIFT_JIS",
                            "EUC-KR", "WINDOWS-1252", "ISO-8859-1"}) {
@@ -143,7 +175,12 @@ TEST(IsKnownCodeset, TellsNamesIconvConvertsFromOthers) {
 
 TEST(SystemCodePage, IsTheLocaleCharacterSet) {
   InitSystemCodePage();
+#ifdef _WIN32
+  // The program's own byte strings are UTF-8 on Windows, whatever GetACP().
+  const std::string codeset = "UTF-8";
+#else
   const std::string codeset = nl_langinfo(CODESET);
+#endif
   const TCodePage expected(codeset);
   EXPECT_EQ(SystemCodePage().Name(), expected.Name());
   EXPECT_EQ(&SystemCodePage(), &SystemCodePage());
