@@ -11,13 +11,16 @@
 #include <cstring>
 #include <iterator>
 
+#include "platform/CodecInternal.h"
+
 namespace tallyfold {
 
 namespace {
 
-#include "platform/EucKrTable.inc"
+using codec_internal::kReplacementCharacter;
+using codec_internal::WidenAsciiRun;
 
-constexpr char16_t kReplacementCharacter = 0xFFFD;
+#include "platform/EucKrTable.inc"
 
 bool IsCodeByte(unsigned byte) { return byte >= 0xA1 && byte <= 0xFE; }
 
@@ -70,15 +73,7 @@ std::u16string EucKrDecode(std::string_view bytes, std::size_t& malformed) {
   const auto* const end = p + bytes.size();
   char16_t* o = out.data();
   while (p < end) {
-    // Runs of ASCII, eight bytes at a time.
-    while (end - p >= 8) {
-      std::uint64_t chunk;
-      std::memcpy(&chunk, p, 8);
-      if (chunk & 0x8080808080808080ULL) break;
-      for (int i = 0; i < 8; ++i) o[i] = p[i];
-      p += 8;
-      o += 8;
-    }
+    WidenAsciiRun(p, end, o);  // runs of ASCII, eight bytes at a time
     // Runs of two-byte codes, the bulk of Korean text.
     while (end - p >= 2 && IsCodeByte(p[0]) && IsCodeByte(p[1])) {
       const char16_t unit = kEucKrTwoByte[Cell(p[0], p[1])];
@@ -107,33 +102,24 @@ std::u16string EucKrDecode(std::string_view bytes, std::size_t& malformed) {
 std::string EucKrEncode(std::u16string_view text) {
   std::string out;
   out.reserve(text.size() * 2);
-  const char16_t* p = text.data();
-  const char16_t* const end = p + text.size();
-  while (p < end) {
-    const char16_t unit = *p++;
-    if (unit < 0xA0) {
-      out += static_cast<char>(unit);
-      continue;
-    }
-    char32_t code = unit;
-    if (unit >= 0xD800 && unit <= 0xDFFF) {
-      if (unit <= 0xDBFF && p < end && *p >= 0xDC00 && *p <= 0xDFFF) {
-        code = 0x10000 + ((unit - 0xD800) << 10) + (*p++ - 0xDC00);
-      } else {
-        out += '?';  // a surrogate without its partner
-        continue;
-      }
-    }
-    const std::uint32_t encoded = EncodeCodePoint(code);
-    if (encoded == 0) {
-      // glibc leaves out the tag characters, U+E0000-U+E007F, where the
-      // character set lacks them; any other character becomes '?'.
-      if ((code >> 7) != (0xE0000 >> 7)) out += '?';
-    } else {
-      const char two[2] = {static_cast<char>(encoded >> 8), static_cast<char>(encoded)};
-      out.append(two, 2);
-    }
-  }
+  codec_internal::ForEachCodePoint(
+      text,
+      [&out](char32_t code) {
+        if (code < 0xA0) {
+          out += static_cast<char>(code);
+          return;
+        }
+        const std::uint32_t encoded = EncodeCodePoint(code);
+        if (encoded == 0) {
+          // glibc leaves out the tag characters, U+E0000-U+E007F, where the
+          // character set lacks them; any other character becomes '?'.
+          if ((code >> 7) != (0xE0000 >> 7)) out += '?';
+        } else {
+          const char two[2] = {static_cast<char>(encoded >> 8), static_cast<char>(encoded)};
+          out.append(two, 2);
+        }
+      },
+      [&out] { out += '?'; });  // a surrogate without its partner
   return out;
 }
 

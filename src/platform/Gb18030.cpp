@@ -11,13 +11,16 @@
 #include <cstring>
 #include <iterator>
 
+#include "platform/CodecInternal.h"
+
 namespace tallyfold {
 
 namespace {
 
-#include "platform/Gb18030Table.inc"
+using codec_internal::kReplacementCharacter;
+using codec_internal::WidenAsciiRun;
 
-constexpr char16_t kReplacementCharacter = 0xFFFD;
+#include "platform/Gb18030Table.inc"
 
 // Trails of a two-byte code are 0x40-0x7E and 0x80-0xFE; kGbTwoByte has
 // a cell for each byte from 0x40 up, 0 for 0x7F and 0xFF.
@@ -169,15 +172,7 @@ std::u16string Gb18030Decode(std::string_view bytes, std::size_t& malformed) {
   const auto* const end = p + bytes.size();
   char16_t* o = out.data();
   while (p < end) {
-    // Runs of ASCII, eight bytes at a time.
-    while (end - p >= 8) {
-      std::uint64_t chunk;
-      std::memcpy(&chunk, p, 8);
-      if (chunk & 0x8080808080808080ULL) break;
-      for (int i = 0; i < 8; ++i) o[i] = p[i];
-      p += 8;
-      o += 8;
-    }
+    WidenAsciiRun(p, end, o);  // runs of ASCII, eight bytes at a time
     // Runs of two-byte codes, the bulk of Chinese text.
     while (end - p >= 2 && IsLead(p[0]) && p[1] >= 0x40) {
       const char16_t unit = kGbTwoByte[TwoByteCell(p[0], p[1])];
@@ -242,35 +237,26 @@ std::u16string Gb18030Decode(std::string_view bytes, std::size_t& malformed) {
 std::string Gb18030Encode(std::u16string_view text) {
   std::string out;
   out.reserve(text.size() * 2);
-  const char16_t* p = text.data();
-  const char16_t* const end = p + text.size();
-  while (p < end) {
-    const char16_t unit = *p++;
-    if (unit < 0x80) {
-      out += static_cast<char>(unit);
-      continue;
-    }
-    char32_t code = unit;
-    if (unit >= 0xD800 && unit <= 0xDFFF) {
-      if (unit <= 0xDBFF && p < end && *p >= 0xDC00 && *p <= 0xDFFF) {
-        code = 0x10000 + ((unit - 0xD800) << 10) + (*p++ - 0xDC00);
-      } else {
-        out += '?';  // a surrogate without its partner
-        continue;
-      }
-    }
-    const std::uint32_t encoded = EncodeCodePoint(code);
-    if (encoded == 0) {
-      out += '?';
-    } else if (encoded > 0xFFFF) {
-      const char four[4] = {static_cast<char>(encoded >> 24), static_cast<char>(encoded >> 16),
-                            static_cast<char>(encoded >> 8), static_cast<char>(encoded)};
-      out.append(four, 4);
-    } else {
-      const char two[2] = {static_cast<char>(encoded >> 8), static_cast<char>(encoded)};
-      out.append(two, 2);
-    }
-  }
+  codec_internal::ForEachCodePoint(
+      text,
+      [&out](char32_t code) {
+        if (code < 0x80) {
+          out += static_cast<char>(code);
+          return;
+        }
+        const std::uint32_t encoded = EncodeCodePoint(code);
+        if (encoded == 0) {
+          out += '?';
+        } else if (encoded > 0xFFFF) {
+          const char four[4] = {static_cast<char>(encoded >> 24), static_cast<char>(encoded >> 16),
+                                static_cast<char>(encoded >> 8), static_cast<char>(encoded)};
+          out.append(four, 4);
+        } else {
+          const char two[2] = {static_cast<char>(encoded >> 8), static_cast<char>(encoded)};
+          out.append(two, 2);
+        }
+      },
+      [&out] { out += '?'; });  // a surrogate without its partner
   return out;
 }
 

@@ -6,14 +6,11 @@
 #include <cstring>
 
 #include "platform/CodePage.h"
+#include "platform/CodecInternal.h"
 
 namespace tallyfold {
 
-namespace {
-
-constexpr char16_t kReplacementCharacter = 0xFFFD;
-
-}  // namespace
+using codec_internal::kReplacementCharacter;
 
 std::size_t Utf8DecodeInto(const char* bytes, std::size_t size, char16_t* out) {
   std::size_t malformed = 0;
@@ -27,14 +24,7 @@ std::size_t Utf8DecodeInto(const char* bytes, std::size_t size, char16_t* out,
   char16_t* o = out;
   while (p < end) {
     // Corpus text is mostly ASCII: copy eight such bytes at a time.
-    while (end - p >= 8) {
-      std::uint64_t chunk;
-      std::memcpy(&chunk, p, 8);
-      if (chunk & 0x8080808080808080ULL) break;
-      for (int i = 0; i < 8; ++i) o[i] = p[i];
-      p += 8;
-      o += 8;
-    }
+    codec_internal::WidenAsciiRun(p, end, o);
     if (p == end) break;
     const unsigned lead = *p++;
     if (lead < 0x80) {
