@@ -17,49 +17,17 @@
 #include <string>
 #include <vector>
 
+#include "EngineResults.h"
 #include "FuzzInput.h"
 #include "regex/RegexEngine.h"
-#include "regex/SearchDriver.h"
 
 namespace {
 
 using tallyfold::TRegexEngine;
+using tallyfold::fuzz::AttemptCut;
+using tallyfold::fuzz::Results;
 
 constexpr int32_t kAttemptSteps = 20000;
-
-// Everything one engine gives for the input, as numbers.
-std::vector<int> Results(TRegexEngine& engine, const std::u16string& pattern,
-                         const std::u16string& text, const std::u16string& tmpl,
-                         uint8_t modifiers, std::size_t budget) {
-  std::vector<int> out;
-  const auto groups = [&] {
-    for (int n = 0; n < TRegexEngine::kGroupSlots; ++n) {
-      out.push_back(engine.GroupPos(n));
-      out.push_back(engine.GroupLen(n));
-    }
-  };
-  try {
-    for (int index = 1; index <= 6; ++index)
-      engine.SetModifier(index, (modifiers >> (index - 1)) & 1);
-    engine.SetExpression(pattern);
-    if (budget != 0 && engine.ProgramReady()) engine.CurrentSearchState().dfa.budget_bytes = budget;
-    int count = 0;
-    for (bool hit = engine.Exec(text); hit; hit = engine.ExecNext()) {
-      groups();
-      if (++count > static_cast<int>(text.size()) + 1) __builtin_trap();
-    }
-    out.push_back(-2);
-    engine.SetInputString(text);
-    for (int offset = 1; offset <= static_cast<int>(text.size()) + 1; ++offset) {
-      out.push_back(engine.ExecPos(offset));
-      groups();
-    }
-    for (const char16_t unit : engine.ReplaceAll(text, tmpl, true)) out.push_back(unit);
-  } catch (const tallyfold::ERegexEngine& e) {
-    out.push_back(-1000 - e.Code);
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -79,12 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Results(automaton, fields[0], fields[1], fields[2], modifiers, 0);
   const std::vector<int> small =
       Results(tiny, fields[0], fields[1], fields[2], modifiers, 1500);
-  // An expression that did not compile ran no attempt.
-  const auto cut = [](TRegexEngine& engine) {
-    return !engine.ProgramUnits().empty() &&
-           engine.CurrentSearchState().match.attempts_cut != 0;
-  };
-  if (cut(plain) || cut(automaton) || cut(tiny)) return 0;
+  if (AttemptCut(plain) || AttemptCut(automaton) || AttemptCut(tiny)) return 0;
   if (actual != expected || small != expected) __builtin_trap();
   return 0;
 }
