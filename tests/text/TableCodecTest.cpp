@@ -1,8 +1,9 @@
 // Tests of the portable table-driven codecs (GB18030, EUC-KR) against what
-// each must equal: the iconv bridge of TCodePage for the same character set,
-// decoded text and malformed count alike.
+// each must equal: the iconv bridge for the same character set, decoded text
+// and malformed count alike; and TCodePage converting those sets with them.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <map>
 #include <ostream>
@@ -13,6 +14,7 @@
 #include "platform/CodePage.h"
 #include "platform/EucKr.h"
 #include "platform/Gb18030.h"
+#include "platform/IconvBridge.h"
 
 namespace tallyfold {
 namespace {
@@ -28,11 +30,18 @@ void PrintTo(const TCodec& codec, std::ostream* out) { *out << codec.codeset; }
 const TCodec kGb18030{"GB18030", Gb18030Decode, Gb18030Encode};
 const TCodec kEucKr{"EUC-KR", EucKrDecode, EucKrEncode};
 
-// The iconv bridge for `codeset`, made once.
-const TCodePage& Iconv(const char* codeset) {
-  static std::map<std::string, TCodePage> pages;
-  return pages.try_emplace(codeset, codeset).first->second;
-}
+// The iconv bridge for `codeset` (TCodePage itself converts these sets
+// with the table codecs).
+struct TIconv {
+  const char* codeset;
+  std::u16string Decode(std::string_view bytes, std::size_t& malformed) const {
+    return iconv_bridge::IconvDecode(codeset, bytes, malformed);
+  }
+  std::string Encode(std::u16string_view text) const {
+    return iconv_bridge::IconvEncode(codeset, text);
+  }
+};
+TIconv Iconv(const char* codeset) { return TIconv{codeset}; }
 
 // Decodes `bytes` both ways, each count starting above zero so that adding
 // (not setting) shows; true if text and count agree.
@@ -109,6 +118,11 @@ TEST_P(TableCodec, DecodesRandomTextsAsIconv) {
   };
   auto lead = [&] { return pick(0x81, 0xFE); };
   auto digit = [&] { return pick(0x30, 0x39); };
+  // The code page of the set's name, in whatever case, converts with the
+  // codec; some texts go through it too.
+  std::string lower = GetParam().codeset;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const TCodePage page(lower);
   int failures = 0;
   for (int round = 0; round < 300000 && failures < 10; ++round) {
     std::string text;
@@ -130,6 +144,14 @@ TEST_P(TableCodec, DecodesRandomTextsAsIconv) {
       ++failures;
       ADD_FAILURE() << same.message();
     }
+    if (round % 16 == 0) {
+      std::size_t expected = 0, malformed = 0;
+      if (page.Decode(text, malformed) != Iconv(GetParam().codeset).Decode(text, expected) ||
+          malformed != expected) {
+        ++failures;
+        ADD_FAILURE() << "TCodePage(\"" << lower << "\"): " << testing::PrintToString(text);
+      }
+    }
   }
 }
 
@@ -138,7 +160,7 @@ TEST_P(TableCodec, DecodesRandomTextsAsIconv) {
 // of the text, at its start and beside another surrogate.
 TEST_P(TableCodec, EncodesEveryCodePointAndLoneSurrogateAsIconv) {
   const TCodec& codec = GetParam();
-  const TCodePage& iconv = Iconv(codec.codeset);
+  const TIconv iconv = Iconv(codec.codeset);
   std::u16string text;
   int failures = 0;
   for (char32_t code = 0; code < 0x110000; ++code) {
