@@ -416,42 +416,38 @@ int ReplacementFile::OpenWriter(PosixFile& writer) const {
   return 0;
 }
 
+namespace {
+
+// Keeps the temporary `file` (at `temp_path`) once closed, closes it and
+// moves it to `target` with `flags`; a temporary that cannot be kept or
+// moved is deleted. Either way it no longer goes by its own name.
+int MoveTemporary(PosixFile& file, HANDLE handle, std::string& temp_path,
+                  const std::string& target, DWORD flags) {
+  if (!SetDeleteOnClose(handle, false)) {
+    const int error = LastError();
+    file.Close();
+    temp_path.clear();
+    return error;
+  }
+  file.Close();
+  const std::wstring from = WidePath(temp_path);
+  const int error = ::MoveFileExW(from.c_str(), WidePath(target).c_str(), flags) ? 0 : LastError();
+  if (error != 0) ::DeleteFileW(from.c_str());
+  temp_path.clear();
+  return error;
+}
+
+}  // namespace
+
 int ReplacementFile::Replace() {
-  if (!SetDeleteOnClose(AsHandle(file_.handle_), false)) {
-    const int error = LastError();
-    file_.Close();
-    temp_path_.clear();
-    return error;
-  }
-  file_.Close();
-  const std::wstring from = WidePath(temp_path_);
-  if (!::MoveFileExW(from.c_str(), WidePath(target_).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    const int error = LastError();
-    ::DeleteFileW(from.c_str());
-    temp_path_.clear();
-    return error;
-  }
-  temp_path_.clear();
-  return 0;
+  return MoveTemporary(file_, AsHandle(file_.handle_), temp_path_, target_,
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 int ReplacementFile::PlaceNew() {
-  if (!SetDeleteOnClose(AsHandle(file_.handle_), false)) {
-    const int error = LastError();
-    file_.Close();
-    temp_path_.clear();
-    return error;
-  }
-  file_.Close();
-  const std::wstring from = WidePath(temp_path_);
   // Without MOVEFILE_REPLACE_EXISTING a taken name fails.
-  const int error =
-      ::MoveFileExW(from.c_str(), WidePath(target_).c_str(), MOVEFILE_WRITE_THROUGH) ? 0
-                                                                                      : LastError();
-  if (error != 0) ::DeleteFileW(from.c_str());
-  temp_path_.clear();
-  return error;
+  return MoveTemporary(file_, AsHandle(file_.handle_), temp_path_, target_,
+                       MOVEFILE_WRITE_THROUGH);
 }
 
 int ResolveWriteTarget(const std::string& path, WriteTarget& target) {
