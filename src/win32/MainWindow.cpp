@@ -101,6 +101,24 @@ SIZE FrameSize(int width, int height, DWORD style, DWORD ex_style, int dpi) {
   return {rect.right - rect.left, rect.bottom - rect.top};
 }
 
+// Places `window` with its outer top-left at `left`, `top` and its client
+// area `width` × `height`. The frame's size for the DPI is a first guess;
+// what the system made of it is then measured and made up for, since its
+// frame need not follow the DPI (wine's stays at the system's).
+void PlaceWithClientSize(HWND window, int left, int top, int width, int height, int dpi) {
+  const DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_STYLE));
+  const DWORD ex_style = static_cast<DWORD>(::GetWindowLongPtrW(window, GWL_EXSTYLE));
+  SIZE frame = FrameSize(width, height, style, ex_style, dpi);
+  ::SetWindowPos(window, nullptr, left, top, frame.cx, frame.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT client{};
+  ::GetClientRect(window, &client);
+  if (client.right != width || client.bottom != height) {
+    frame.cx += width - client.right;
+    frame.cy += height - client.bottom;
+    ::SetWindowPos(window, nullptr, left, top, frame.cx, frame.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
 RECT WorkAreaOf(HWND window) {
   MONITORINFO monitor{};
   monitor.cbSize = sizeof(monitor);
@@ -151,9 +169,9 @@ void TForm1::Show(int show) {
     const SIZE frame = FrameSize(Scale(kClientWidth, dpi_), Scale(kClientHeight, dpi_), kFormStyle,
                                  kFormExStyle, dpi_);
     const RECT work = WorkAreaOf(window_);
-    ::SetWindowPos(window_, HWND_TOPMOST, work.left + (work.right - work.left - frame.cx) / 2,
-                   work.top + (work.bottom - work.top - frame.cy) / 2, frame.cx, frame.cy,
-                   SWP_NOACTIVATE);
+    PlaceWithClientSize(window_, work.left + (work.right - work.left - frame.cx) / 2,
+                        work.top + (work.bottom - work.top - frame.cy) / 2,
+                        Scale(kClientWidth, dpi_), Scale(kClientHeight, dpi_), dpi_);
   }
   ::ShowWindow(window_, show);
   ::UpdateWindow(window_);
@@ -387,10 +405,8 @@ LRESULT TForm1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       MakeFonts();
       Relayout();
       const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
-      const SIZE frame = FrameSize(Scale(kClientWidth, dpi_), Scale(kClientHeight, dpi_),
-                                   kFormStyle, kFormExStyle, dpi_);
-      ::SetWindowPos(window_, nullptr, suggested->left, suggested->top, frame.cx, frame.cy,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
+      PlaceWithClientSize(window_, suggested->left, suggested->top, Scale(kClientWidth, dpi_),
+                          Scale(kClientHeight, dpi_), dpi_);
       return 0;
     }
     case WM_CLOSE:

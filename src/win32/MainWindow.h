@@ -35,6 +35,7 @@
 #include <memory>
 #include <string>
 
+#include "app/AfterSearchPolicy.h"  // SearchEnd
 #include "app/SearchCommand.h"
 #include "win32/Layout.h"
 #include "win32/Services.h"
