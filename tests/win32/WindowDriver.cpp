@@ -444,6 +444,68 @@ TEST_F(WindowDriver, BadFoldersAndReportsEndInAnErrorBoxOnly) {
   EXPECT_EQ(opener_.documents.size(), opened + 1);
 }
 
+// What a timer does while a long search runs; the click on Search returns
+// only once the search has ended.
+struct DuringSearch {
+  TForm1* form = nullptr;
+  bool close = false;      // close the window rather than cancel
+  bool saw_progress = false;
+  bool window_disabled = false;
+  std::wstring progress_text;
+};
+DuringSearch* during = nullptr;
+
+void CALLBACK StopTheSearch(HWND, UINT, UINT_PTR timer, DWORD) {
+  if (during->form->Progress() == nullptr) return;  // not up yet
+  ::KillTimer(nullptr, timer);
+  during->saw_progress = ::IsWindowVisible(during->form->Progress()) != FALSE;
+  during->window_disabled = ::IsWindowEnabled(during->form->Handle()) == FALSE;
+  during->progress_text = TextOf(::GetDlgItem(during->form->Progress(), IDCANCEL));
+  if (during->close) {
+    ::PostMessageW(during->form->Handle(), WM_CLOSE, 0, 0);
+  } else {
+    ::PostMessageW(during->form->Progress(), WM_COMMAND, IDCANCEL, 0);
+  }
+}
+
+// A search that would run for hours, stopped from its progress window or
+// by closing the window: nothing is written, opened or shown as an error.
+TEST_F(WindowDriver, ALongSearchShowsProgressAndStops) {
+  const fs::path slow = work_ / "slow";
+  fs::create_directories(slow);
+  {
+    std::ofstream file(slow / "slow.txt", std::ios::binary);
+    for (int i = 0; i < 50; ++i) file << "c " << std::string(40, 'a') << "\n";
+  }
+  ChooseFolder(slow);
+  SetBox(kIdBorder, false);
+  Type(L"(a|aa)+\\1c");  // backtracks through the ways of splitting 40 letters
+  for (const bool close : {false, true}) {
+    SCOPED_TRACE(close ? "closed" : "cancelled");
+    DuringSearch state;
+    state.form = form_.get();
+    state.close = close;
+    during = &state;
+    ::SetTimer(nullptr, 0, 100, StopTheSearch);
+    const HWND window = form_->Handle();
+    ::SendMessageW(Control(kIdSearch), BM_CLICK, 0, 0);
+    Pump();
+    during = nullptr;
+    EXPECT_TRUE(state.saw_progress);
+    EXPECT_TRUE(state.window_disabled);
+    EXPECT_EQ(state.progress_text, L"Cancel");
+    EXPECT_TRUE(errors_.shown.empty());
+    EXPECT_TRUE(opener_.documents.empty());
+    EXPECT_FALSE(fs::exists(fs::path(Utf8Decode(form_->ReportPath()))));
+    if (close) {
+      EXPECT_FALSE(::IsWindow(window));
+    } else {
+      EXPECT_EQ(form_->Progress(), nullptr);
+      EXPECT_TRUE(::IsWindowEnabled(window));
+    }
+  }
+}
+
 TEST_F(WindowDriver, ItFollowsTheMonitorsDpi) {
   const HWND window = form_->Handle();
   for (const int dpi : {192, 144, 96}) {
