@@ -97,6 +97,19 @@ std::wstring TextOf(HWND window) {
   return std::wstring(buffer, static_cast<std::size_t>(length));
 }
 
+// How many pixels of `window`, as it is drawn now, have the colour `colour`.
+int PixelsOf(HWND window, COLORREF colour) {
+  ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  RECT area{};
+  ::GetClientRect(window, &area);
+  const HDC dc = ::GetDC(window);
+  int count = 0;
+  for (int y = 0; y < area.bottom; ++y)
+    for (int x = 0; x < area.right; ++x) count += ::GetPixel(dc, x, y) == colour;
+  ::ReleaseDC(window, dc);
+  return count;
+}
+
 class WindowDriver : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -246,10 +259,14 @@ TEST_F(WindowDriver, TheWindowIsAsDesigned) {
   for (int i = 0; i < 4; ++i) order.push_back(at = ::GetNextDlgTabItem(window, at, FALSE));
   EXPECT_EQ(order, (std::vector<HWND>{Control(kIdDir), Control(kIdCase), Control(kIdBorder),
                                       Control(kIdInput)}));
-  // The forum link opens its page.
+  // The forum link opens its page, and turns from red to purple.
+  EXPECT_GT(PixelsOf(Control(kIdUrl), RGB(255, 0, 0)), 20);
+  EXPECT_EQ(PixelsOf(Control(kIdUrl), RGB(128, 0, 128)), 0);
   ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(kIdUrl, STN_CLICKED),
                  reinterpret_cast<LPARAM>(Control(kIdUrl)));
   EXPECT_EQ(opener_.addresses, std::vector<std::wstring>{L"http://norrow.test/bbs/"});
+  EXPECT_EQ(PixelsOf(Control(kIdUrl), RGB(255, 0, 0)), 0);
+  EXPECT_GT(PixelsOf(Control(kIdUrl), RGB(128, 0, 128)), 20);
 }
 
 TEST_F(WindowDriver, SearchIsEnabledByAPatternAndAFolder) {
@@ -442,6 +459,15 @@ TEST_F(WindowDriver, BadFoldersAndReportsEndInAnErrorBoxOnly) {
   EXPECT_TRUE(::IsWindowEnabled(form_->Handle()));
   Search();
   EXPECT_EQ(opener_.documents.size(), opened + 1);
+}
+
+// The program's language follows the user's interface language, which
+// wine takes from LANG: scripts/windows-window-check runs this test again
+// with LANG=zh_CN.UTF-8.
+TEST(UserLanguage, ChineseExactlyUnderAChineseLanguage) {
+  const char* lang = std::getenv("LANG");
+  const bool chinese = lang != nullptr && std::string(lang).starts_with("zh");
+  EXPECT_EQ(UserLanguageIsChinese(), chinese) << (lang != nullptr ? lang : "(LANG unset)");
 }
 
 // What a timer does while a long search runs; the click on Search returns
