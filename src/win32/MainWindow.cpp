@@ -34,6 +34,10 @@ constexpr UINT kSearchEnded = WM_APP + 1;
 constexpr UINT_PTR kProgressTimer = 1;
 constexpr auto kProgressDelay = std::chrono::milliseconds(500);
 
+// The note: a captioned pop-up owned by the window.
+constexpr DWORD kNoteStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+constexpr DWORD kNoteExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+
 // The note's and the progress window's layout at 96 DPI.
 constexpr int kNoteWidth = 420;
 constexpr int kMargin = 11;
@@ -421,6 +425,7 @@ LRESULT TForm1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       dpi_ = HIWORD(wparam);
       MakeFonts();
       Relayout();
+      if (note_ != nullptr) LayoutNote();  // its controls had the old font
       const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
       PlaceWithClientSize(window_, suggested->left, suggested->top, Scale(kClientWidth, dpi_),
                           Scale(kClientHeight, dpi_), dpi_);
@@ -674,18 +679,24 @@ void TForm1::AddToNote(const std::vector<std::u16string>& sections) {
   const std::u16string added = JoinSections(sections);
   if (added.empty()) return;
   note_sections_ = JoinSections({note_sections_, added});
-  constexpr DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
-  constexpr DWORD ex_style = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
   if (note_ == nullptr) {
-    note_ = ::CreateWindowExW(ex_style, kNoteClass, Wide(NoteTitle()).c_str(), style, 0, 0, 0, 0,
+    note_ = ::CreateWindowExW(kNoteExStyle, kNoteClass, Wide(NoteTitle()).c_str(), kNoteStyle, 0, 0, 0, 0,
                               window_, nullptr, Instance(), this);
     ::SetWindowLongPtrW(note_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(NoteProc));
     ::SetWindowLongPtrW(note_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     note_text_ = MakeChild(note_, WC_EDITW, L"", ES_MULTILINE | ES_READONLY, kIdNoteText);
     MakeChild(note_, WC_BUTTONW, Wide(NoteCloseText()).c_str(), BS_PUSHBUTTON | WS_TABSTOP, IDCANCEL);
   }
+  ::SetWindowTextW(note_text_, WithCrLf(note_sections_).c_str());
+  LayoutNote();
+  // A note waits for no answer: the window keeps the focus.
+  ::ShowWindow(note_, SW_SHOWNOACTIVATE);
+}
+
+// Sizes the note for its text at the window's DPI, below the window, or
+// above it where the screen ends below.
+void TForm1::LayoutNote() {
   const std::wstring text = WithCrLf(note_sections_);
-  ::SetWindowTextW(note_text_, text.c_str());
   // As tall as the text wrapped at the note's width.
   const int width = Scale(kNoteWidth - 2 * kMargin, dpi_);
   RECT bounds{0, 0, width, 0};
@@ -704,16 +715,13 @@ void TForm1::AddToNote(const std::vector<std::u16string>& sections) {
   ::SetWindowPos(::GetDlgItem(note_, IDCANCEL), nullptr,
                  margin + width - Scale(kButtonWidth, dpi_), margin * 2 + text_height,
                  Scale(kButtonWidth, dpi_), Scale(kButtonHeight, dpi_), SWP_NOZORDER);
-  // Below the window, or above it where the screen ends below.
-  const SIZE frame = FrameSize(Scale(kNoteWidth, dpi_), client_height, style, ex_style, dpi_);
+  const SIZE frame = FrameSize(Scale(kNoteWidth, dpi_), client_height, kNoteStyle, kNoteExStyle, dpi_);
   RECT owner{};
   ::GetWindowRect(window_, &owner);
   const RECT work = WorkAreaOf(window_);
   int top = owner.bottom + Scale(8, dpi_);
   if (top + frame.cy > work.bottom) top = std::max<int>(work.top, owner.top - frame.cy - Scale(8, dpi_));
   ::SetWindowPos(note_, nullptr, owner.left, top, frame.cx, frame.cy, SWP_NOZORDER | SWP_NOACTIVATE);
-  // A note waits for no answer: the window keeps the focus.
-  ::ShowWindow(note_, SW_SHOWNOACTIVATE);
 }
 
 LRESULT CALLBACK TForm1::NoteProc(HWND note, UINT message, WPARAM wparam, LPARAM lparam) {

@@ -123,6 +123,7 @@ class TForm1 {
   void ShowProgress(const BackgroundTask& search);
   void CloseProgress();
   void AddToNote(const std::vector<std::u16string>& sections);
+  void LayoutNote();
   void CloseNote();
   void SetFolder(const std::string& folder);
   void ShowError(const std::string& message);

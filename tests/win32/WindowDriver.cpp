@@ -534,6 +534,16 @@ TEST_F(WindowDriver, ALongSearchShowsProgressAndStops) {
 
 TEST_F(WindowDriver, ItFollowsTheMonitorsDpi) {
   const HWND window = form_->Handle();
+  ChooseFolder(corpus_);
+  Type(L"茶");
+  Search();  // a note, whose text follows too
+  ASSERT_NE(form_->Note(), nullptr);
+  const auto font_height = [](HWND control) {
+    LOGFONTW logfont{};
+    ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)), sizeof(logfont),
+                 &logfont);
+    return logfont.lfHeight;
+  };
   for (const int dpi : {192, 144, 96}) {
     RECT suggested{};
     ::GetWindowRect(window, &suggested);
@@ -546,11 +556,13 @@ TEST_F(WindowDriver, ItFollowsTheMonitorsDpi) {
     RECT button{};
     ::GetWindowRect(Control(kIdDir), &button);
     EXPECT_EQ(button.right - button.left, ScaleRect(FindControl(kIdDir)->rect, dpi).width) << dpi;
-    const HFONT font = reinterpret_cast<HFONT>(::SendMessageW(Control(kIdInput), WM_GETFONT, 0, 0));
+    EXPECT_EQ(font_height(Control(kIdInput)), -Scale(kFontHeight, dpi));
+    EXPECT_EQ(font_height(::GetWindow(form_->Note(), GW_CHILD)), -Scale(kFontHeight, dpi));
     LOGFONTW logfont{};
-    ::GetObjectW(font, sizeof(logfont), &logfont);
-    EXPECT_EQ(logfont.lfHeight, -Scale(kFontHeight, dpi));
+    ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(Control(kIdUrl), WM_GETFONT, 0, 0)),
+                 sizeof(logfont), &logfont);
     EXPECT_STREQ(logfont.lfFaceName, L"Tahoma");
+    EXPECT_EQ(logfont.lfWeight, FW_BOLD);
   }
 }
 
