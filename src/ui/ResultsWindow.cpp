@@ -514,9 +514,10 @@ struct TResultsWindow::Task {
 };
 
 TResultsWindow::TResultsWindow(std::shared_ptr<const ResultSet> results,
-                               SaveFilePicker& save_picker, ErrorDisplay& errors, QWidget* parent)
+                               SaveFilePicker& save_picker, ErrorDisplay& errors,
+                               TaskStarter& tasks, QWidget* parent)
     : QWidget(parent, kWindowFlags), results_(std::move(results)), save_picker_(save_picker),
-      errors_(errors) {
+      errors_(errors), tasks_(tasks) {
   setObjectName(QStringLiteral("ResultsWindow"));
   setWindowTitle(tr("Results"));
   resize(960, 600);
@@ -803,7 +804,7 @@ void TResultsWindow::StartTask(const QString& what, BackgroundTask::Work work,
     widget->show();
   for (QPushButton* button : {btnExportCsv, btnExportTsv, btnExportForms}) button->setEnabled(false);
   progress_poll_->start();
-  task_->work = std::make_unique<BackgroundTask>(std::move(work), [this] {
+  task_->work = tasks_.Start(std::move(work), [this] {
     QMetaObject::invokeMethod(this, &TResultsWindow::EndTask, Qt::QueuedConnection);
   });
 }
@@ -818,6 +819,9 @@ void TResultsWindow::EndTask() {
   for (QPushButton* button : {btnExportCsv, btnExportTsv, btnExportForms}) button->setEnabled(true);
   try {
     task->work->Result();
+    // Work that finished before a cancel reached it is dropped all the
+    // same: once the user has cancelled, nothing changes.
+    if (task->work->CancelRequested()) throw ECancelled();
     task->done();
   } catch (const ECancelled&) {
     // Nothing changed, and the user knows why.

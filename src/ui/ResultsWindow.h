@@ -193,8 +193,9 @@ class TResultsWindow : public QWidget {
   static constexpr Qt::WindowFlags kWindowFlags{Qt::Dialog | Qt::WindowMinMaxButtonsHint |
                                                 Qt::WindowCloseButtonHint};
 
+  // Arranging, copying and exporting run as tasks `tasks` starts.
   TResultsWindow(std::shared_ptr<const ResultSet> results, SaveFilePicker& save_picker,
-                 ErrorDisplay& errors, QWidget* parent = nullptr);
+                 ErrorDisplay& errors, TaskStarter& tasks, QWidget* parent = nullptr);
   ~TResultsWindow() override;
 
   // Shows the rows whose line contains `filter`, in `order`, once they are
@@ -202,7 +203,8 @@ class TResultsWindow : public QWidget {
   void Arrange(ResultOrder order, const QString& filter);
   // True while rows are being arranged or a table written.
   bool IsBusy() const { return task_ != nullptr; }
-  // Stops what runs; the table keeps the rows it shows.
+  // Stops what runs; the table keeps the rows it shows and the clipboard
+  // what it holds, even when the work had just finished.
   void CancelTask();
 
   const ResultTableModel& Rows() const { return *rows_model_; }
@@ -278,6 +280,7 @@ class TResultsWindow : public QWidget {
   std::shared_ptr<const ResultSet> results_;
   SaveFilePicker& save_picker_;
   ErrorDisplay& errors_;
+  TaskStarter& tasks_;
   ResultTableModel* rows_model_;
   HitsPerFileModel* files_model_;
   FormsModel* forms_model_;

@@ -496,7 +496,7 @@ TResultsWindow* TForm1::ResultsWindow() const { return results_window_.data(); }
 void TForm1::ShowResults(std::shared_ptr<const ResultSet> results) {
   // One results window: a new search's replaces the last one's.
   if (results_window_) results_window_->close();
-  results_window_ = new TResultsWindow(std::move(results), save_picker_, errors_, this);
+  results_window_ = new TResultsWindow(std::move(results), save_picker_, errors_, *tasks_, this);
   results_window_->setAttribute(Qt::WA_DeleteOnClose);
   results_window_->setWindowTitle(
       tr("Results: %1 — %2").arg(edtInput->text().trimmed(), WindowCaption()));
@@ -522,11 +522,12 @@ QString TForm1::ReportPath() const {
 // of a search that failed has been shown.
 SearchEnd TForm1::SearchAndWait(const SearchOptions& options, SearchStats& stats) {
   try {
-    BackgroundTask search(SearchWork(options, *lists_, stats));
-    running_search_ = &search;
-    WaitForSearch(this, search, ApplicationTitle());
+    const std::unique_ptr<BackgroundTask> search =
+        tasks_->Start(SearchWork(options, *lists_, stats), nullptr);
+    running_search_ = search.get();
+    WaitForSearch(this, *search, ApplicationTitle());
     running_search_ = nullptr;
-    search.Result();
+    search->Result();
     return SearchEnd::kDone;
   } catch (const ECancelled&) {
     running_search_ = nullptr;

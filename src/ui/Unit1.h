@@ -59,6 +59,7 @@
 #include <QRect>
 #include <QWidget>
 
+#include "app/BackgroundTask.h"
 #include "ui/Components.h"
 #include "ui/Settings.h"
 
@@ -75,7 +76,6 @@ class QStringListModel;
 
 namespace tallyfold {
 
-class BackgroundTask;
 class ResultSet;
 class SaveFilePicker;
 class TResultsWindow;
@@ -112,6 +112,10 @@ class TForm1 : public QWidget {
   TForm1(FolderPicker& folder_picker, SaveFilePicker& save_picker, DesktopOpener& opener,
          ErrorDisplay& errors, QWidget* parent = nullptr);
   ~TForm1() override;
+
+  // Searches and the results window's work are started by `tasks` from now
+  // on; by default each runs on a thread of its own.
+  void SetTaskStarter(TaskStarter& tasks) { tasks_ = &tasks; }
 
   // The folder the next search scans, as the folder picker gave it.
   const std::string& Folder() const { return folder_; }
@@ -185,6 +189,8 @@ class TForm1 : public QWidget {
   SaveFilePicker& save_picker_;
   DesktopOpener& opener_;
   ErrorDisplay& errors_;
+  TaskStarter own_tasks_;
+  TaskStarter* tasks_ = &own_tasks_;
   std::unique_ptr<SearchLists> lists_;  // the report, match and summary lists
   std::string folder_;                  // lblFolder's text as a byte string
   WindowSettings settings_;             // as last read or stored

@@ -18,6 +18,7 @@
 #include <QScrollBar>
 #include <QTableView>
 
+#include "app/HeldTasks.h"
 #include "app/ResultSet.h"
 #include "app/ResultView.h"
 #include "platform/Exception.h"
@@ -76,13 +77,14 @@ QStringList Shown(const ResultTableModel& model) {
 class ResultsWindowTest : public ::testing::Test {
  protected:
   void Open(std::shared_ptr<const ResultSet> results) {
-    window_ = std::make_unique<TResultsWindow>(std::move(results), save_picker_, errors_);
+    window_ = std::make_unique<TResultsWindow>(std::move(results), save_picker_, errors_, tasks_);
     window_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
   }
-  // Waits, without a time limit of its own, for the background work to end.
+  // Waits, without a time limit of its own, for the background work to end
+  // and the window to have taken it (a task's end is posted to the window).
   void Settle() {
-    while (window_->IsBusy()) QTest::qWait(5);
+    while (window_->IsBusy()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
   void ArrangeAndWait(ResultOrder order, const QString& filter) {
     window_->Arrange(order, filter);
@@ -97,6 +99,7 @@ class ResultsWindowTest : public ::testing::Test {
 
   FakeSaveFilePicker save_picker_;
   FakeErrorDisplay errors_;
+  HeldTaskStarter tasks_;  // outlives the window's tasks
   std::unique_ptr<TResultsWindow> window_;
 };
 
@@ -445,7 +448,7 @@ TEST_F(ResultsWindowTest, TwoHundredThousandRowsOpenScrollAndArrange) {
   auto* table = Find<QTableView>("tblResults");
   ASSERT_EQ(window_->Rows().rowCount(), 200'000);
   table->scrollToBottom();
-  QTest::qWait(10);
+  QCoreApplication::processEvents();
   EXPECT_EQ(table->verticalScrollBar()->value(), table->verticalScrollBar()->maximum());
   const int bottom = table->rowAt(table->viewport()->height() - 2);
   EXPECT_GT(bottom, 199'900);
@@ -461,27 +464,47 @@ TEST_F(ResultsWindowTest, TwoHundredThousandRowsOpenScrollAndArrange) {
   EXPECT_EQ(window_->Rows().index(199'999, ResultTableModel::kRight).data().toString(),
             " 99999 sea");
 
-  // A cancelled arrangement leaves the rows as they were.
-  window_->Arrange(ResultOrder::kReport, "9");
-  window_->CancelTask();
-  Settle();
-  EXPECT_EQ(window_->Rows().rowCount(), 200'000);
-  EXPECT_EQ(window_->Rows().index(100'000, ResultTableModel::kRight).data().toString(), " 0 sea");
-  EXPECT_TRUE(errors_.shown.empty());
-}
-
-TEST_F(ResultsWindowTest, ACancelledCopyLeavesTheClipboardAsItWas) {
-  Open(LargeSet());
-  QApplication::clipboard()->setText("before");
-  Find<QTableView>("tblResults")->selectAll();
-  window_->CopySelection();
-  ASSERT_TRUE(window_->IsBusy());
-  window_->CancelTask();
-  Settle();
-  EXPECT_EQ(QApplication::clipboard()->text(), "before");
+  // All of them copied: a head and a line per row.
+  table->selectAll();
   window_->CopySelection();
   Settle();
   EXPECT_EQ(QApplication::clipboard()->text().count(u'\n'), 200'001);
+  EXPECT_TRUE(errors_.shown.empty());
+}
+
+// A cancel changes nothing, whether it reaches the work before it has begun
+// or after it has finished but before the window has taken what it made;
+// the same work not cancelled does change the rows or the clipboard.
+TEST_F(ResultsWindowTest, ACancelledArrangementOrCopyChangesNothing) {
+  Open(SmallSet());
+  const QStringList rows = Shown(window_->Rows());
+  enum class Moment { kHeldBeforeItBegins, kFinishedNotYetTaken, kNotCancelled };
+  for (const bool copy : {false, true}) {
+    for (const Moment moment :
+         {Moment::kHeldBeforeItBegins, Moment::kFinishedNotYetTaken, Moment::kNotCancelled}) {
+      SCOPED_TRACE(::testing::Message() << (copy ? "copy " : "arrange ") << static_cast<int>(moment));
+      QApplication::clipboard()->setText("before");
+      const int ended = tasks_.Ended();
+      if (moment == Moment::kHeldBeforeItBegins) tasks_.Close();
+      if (copy) {
+        Find<QTableView>("tblResults")->selectRow(1);
+        window_->CopySelection();
+      } else {
+        window_->Arrange(ResultOrder::kMatch, "sky");
+      }
+      ASSERT_TRUE(window_->IsBusy());
+      if (moment == Moment::kFinishedNotYetTaken) tasks_.WaitUntilEnded(ended + 1);
+      if (moment != Moment::kNotCancelled) window_->CancelTask();
+      tasks_.Open();
+      Settle();
+      const bool changed = moment == Moment::kNotCancelled;
+      EXPECT_EQ(QApplication::clipboard()->text() != "before", changed && copy);
+      EXPECT_EQ(Shown(window_->Rows()) != rows, changed && !copy);
+      if (changed && !copy) ArrangeAndWait(ResultOrder::kReport, QString());
+      ASSERT_EQ(Shown(window_->Rows()), rows);
+    }
+  }
+  EXPECT_TRUE(errors_.shown.empty());
 }
 
 class LineViewerTest : public ResultsWindowTest {
