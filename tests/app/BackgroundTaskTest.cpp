@@ -111,6 +111,9 @@ BackgroundTask::Work HeldAfterTheFirstFile(BackgroundTask::Work work, std::atomi
 
 TEST_F(BackgroundTaskTest, CancelEndsTheSearchWithinTheBound) {
   WriteSlowCorpus();
+  // Listed first and quick to scan: the search is held once it is done,
+  // with the slow files being scanned or still to come.
+  WriteBytes(corpus_ + kSlash + "-quick.txt", "a\n");
   for (const int threads : {1, 2}) {
     options_.threads = threads;
     std::atomic<bool> held{false};
