@@ -145,6 +145,8 @@ class TForm1 : public QWidget {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
+  // Moves and sizes `window` to lie beside this one on its screen.
+  void PlaceBesideThisWindow(QWidget& window) const;
   void FormCreate();
   void FormShow();
   void FormClose();

@@ -1,5 +1,6 @@
 // The results window: its rows in every order and under a filter, copying
 // and exporting them, the hits per file, a large set and the line viewer.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include <QHeaderView>
 #include <QSortFilterProxyModel>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -237,38 +239,95 @@ TEST_F(ResultsWindowTest, HitsPerFileListEveryFileWithTotalsLast) {
     EXPECT_EQ(names, order == Qt::AscendingOrder ? QStringList({"c.txt", "a.txt", "b.txt", "Total"})
                                                  : QStringList({"b.txt", "a.txt", "c.txt", "Total"}));
   }
-  // Copied and exported in the order shown, without the totals.
+  // Copied and exported in the order shown, the totals last.
   const QString rows = "b.txt\t1\t3\t375.00\t80\t\t0\t0\n"
                        "a.txt\t2\t3\t250.00\t120\t\t0\t0\n"
-                       "c.txt\t0\t0\t0.00\t40\t\t0\t0\n";
+                       "c.txt\t0\t0\t0.00\t40\t\t0\t0\n"
+                       "total\t3\t6\t250.00\t240\t\t0\t0\n";
   const QString head = "file\tlines\tmatches\tper_10000\tcharacters\tencoding\treplaced\tnuls\n";
   EXPECT_EQ(window_->HitsPerFileAsText(), head + rows);
   QTemporaryDir folder;
   window_->ExportHitsPerFile(folder.filePath("files.CSV"));
   const QByteArray csv = ReadBytes(folder.filePath("files.CSV"));
   EXPECT_TRUE(csv.startsWith("\xEF\xBB\xBF" "file,lines,matches,per_10000,")) << csv.toStdString();
-  EXPECT_TRUE(csv.endsWith("c.txt,0,0,0.00,40,,0,0\r\n")) << csv.toStdString();
+  EXPECT_TRUE(csv.endsWith("c.txt,0,0,0.00,40,,0,0\r\ntotal,3,6,250.00,240,,0,0\r\n"))
+      << csv.toStdString();
 }
 
-TEST_F(ResultsWindowTest, ClickingAColumnHeadOrdersTheRowsByIt) {
+// The heads of the hits per file and of the forms: an arrow, counts the
+// largest first at the first click, the other way round at the second.
+TEST_F(ResultsWindowTest, ACountsFirstClickPutsTheLargestFirstAndTheSecondReverses) {
+  auto results = SmallSet();
+  AddLine(*results, 2, 1, u"The end", {u"The"});
+  Open(results);
+  const struct {
+    const char* table;
+    int column;
+    QStringList first;   // the first column's cells after one click
+    QStringList second;  // after a second
+  } cases[] = {
+      {"tblFiles", HitsPerFileModel::kLines, {"a.txt", "b.txt", "c.txt", "Total"},
+       {"b.txt", "c.txt", "a.txt", "Total"}},
+      {"tblFiles", HitsPerFileModel::kFile, {"a.txt", "b.txt", "c.txt", "Total"},
+       {"c.txt", "b.txt", "a.txt", "Total"}},
+      {"tblForms", FormsModel::kMatches, {"the", "sea", "The"}, {"The", "sea", "the"}},
+      {"tblForms", FormsModel::kForm, {"The", "sea", "the"}, {"the", "sea", "The"}},
+  };
+  for (const auto& test : cases) {
+    auto* table = Find<QTableView>(test.table);
+    auto* header = table->horizontalHeader();
+    Find<QTabWidget>("tabResults")->setCurrentWidget(table->parentWidget());
+    const auto click = [&] {
+      QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                        QPoint(header->sectionViewportPosition(test.column) + 5,
+                               header->height() / 2));
+      QStringList cells;
+      for (int row = 0; row < table->model()->rowCount(); ++row)
+        cells << table->model()->index(row, 0).data().toString();
+      return cells;
+    };
+    EXPECT_EQ(click(), test.first) << test.table << ' ' << test.column;
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    EXPECT_EQ(header->sortIndicatorSection(), test.column);
+    EXPECT_EQ(click(), test.second) << test.table << ' ' << test.column;
+  }
+  // The rate is shown with two decimals, whatever its value.
+  EXPECT_EQ(window_->HitsPerFile().index(0, HitsPerFileModel::kPerTenThousand).data().toString(),
+            "250.00");
+}
+
+// A click on a head reaches the controller, and its answer the table: the
+// rows in that order, the head's arrow; a second click reverses both.
+TEST_F(ResultsWindowTest, ClickingAColumnHeadOrdersTheRowsByItAndAgainReverses) {
   Open(SmallSet());
   auto* header = Find<QTableView>("tblResults")->horizontalHeader();
   const struct {
     int column;
     ResultOrder order;
-  } cases[] = {{ResultTableModel::kMatch, ResultOrder::kMatch},
-               {ResultTableModel::kRight, ResultOrder::kRight},
-               {ResultTableModel::kLine, ResultOrder::kFileAndLine},
-               {ResultTableModel::kLeft, ResultOrder::kLeft},
-               {ResultTableModel::kCount, ResultOrder::kReport}};
-  for (const auto& c : cases) {
+    Qt::SortOrder arrow;
+  } cases[] = {{ResultTableModel::kMatch, ResultOrder::kMatch, Qt::AscendingOrder},
+               {ResultTableModel::kRight, ResultOrder::kRight, Qt::AscendingOrder},
+               {ResultTableModel::kLine, ResultOrder::kFileAndLine, Qt::AscendingOrder},
+               {ResultTableModel::kLeft, ResultOrder::kLeft, Qt::AscendingOrder},
+               {ResultTableModel::kCount, ResultOrder::kReport, Qt::DescendingOrder}};
+  const auto click = [&](int column) {
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                      QPoint(header->sectionViewportPosition(c.column) + 5, header->height() / 2));
+                      QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
     Settle();
-    const QStringList clicked = Shown(window_->Rows());
+    return Shown(window_->Rows());
+  };
+  for (const auto& c : cases) {
+    const QStringList clicked = click(c.column);
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    EXPECT_EQ(header->sortIndicatorSection(), c.column);
+    EXPECT_EQ(header->sortIndicatorOrder(), c.arrow);
+    EXPECT_EQ(Find<QComboBox>("cmbOrder")->currentData().toInt(), static_cast<int>(c.order));
+    QStringList reversed = click(c.column);
+    std::reverse(reversed.begin(), reversed.end());
+    EXPECT_EQ(reversed, clicked) << c.column;
+    EXPECT_NE(header->sortIndicatorOrder(), c.arrow);
     ArrangeAndWait(c.order, QString());
     EXPECT_EQ(clicked, Shown(window_->Rows())) << c.column;
-    EXPECT_EQ(Find<QComboBox>("cmbOrder")->currentData().toInt(), static_cast<int>(c.order));
   }
 }
 
@@ -304,10 +363,29 @@ TEST_F(ResultsWindowTest, FormsCountTheShownRowsFilterFoldAndShowTheirRows) {
   Find<QCheckBox>("chkFoldCase")->setChecked(true);
   Settle();
   EXPECT_EQ(table(), (QStringList{"the 5 4 3", "sea 2 2 2"}));
+  EXPECT_EQ(Find<QLabel>("lblForms")->text(), "2 forms");
   Find<QLineEdit>("edtFormFilter")->setText("SE");
   EXPECT_EQ(table(), (QStringList{"sea 2 2 2"}));
+  EXPECT_EQ(Find<QLabel>("lblForms")->text(), "1 of 2 forms");
+  auto* restriction = Find<QPushButton>("btnFormFilter");
+  EXPECT_FALSE(restriction->isVisible());
   window_->ShowFormRows(0);
+  Settle();
   EXPECT_EQ(Shown(window_->Rows()), (QStringList{"the [sea]", "in the 海 [sea]"}));
+  // The restriction is a named filter; a second form restricts the whole
+  // result to it, not what the first left; one click lifts it.
+  EXPECT_TRUE(restriction->isVisible());
+  EXPECT_TRUE(restriction->text().contains("sea")) << restriction->text().toStdString();
+  EXPECT_EQ(table(), (QStringList{"sea 2 2 2"})) << "the forms are those of every row";
+  Find<QLineEdit>("edtFormFilter")->clear();
+  window_->ShowFormRows(0);
+  Settle();
+  EXPECT_EQ(window_->Rows().rowCount(), 5);
+  EXPECT_TRUE(restriction->text().contains("the")) << restriction->text().toStdString();
+  QTest::mouseClick(restriction, Qt::LeftButton);
+  Settle();
+  EXPECT_EQ(window_->Rows().rowCount(), 7);
+  EXPECT_FALSE(restriction->isVisible());
   // A filter that leaves nothing leaves no forms.
   ArrangeAndWait(ResultOrder::kReport, "nowhere");
   EXPECT_EQ(forms.rowCount(), 0);
@@ -524,7 +602,9 @@ TEST_F(LineViewerTest, ShowsTheLineInItsFileDecodedWithItsMatchesMarked) {
   results->AddFile(ResultFile{path.toStdString(), "gb.txt", 20, 0, 0, read});
   AddLine(*results, 0, 2, u"大海 the end", {u"the"});
   Open(results);
-  TLineViewer* viewer = window_->OpenLine(0);
+  window_->OpenLine(0);
+  Settle();  // read off the window's thread
+  TLineViewer* viewer = window_->Viewer();
   ASSERT_NE(viewer, nullptr) << (errors_.shown.empty() ? "" : errors_.shown[0].toStdString());
   auto* text = viewer->findChild<QPlainTextEdit*>("edtText");
   ASSERT_NE(text, nullptr);
@@ -550,7 +630,9 @@ TEST_F(LineViewerTest, MarksTheClickedMatchApartAndStepsThroughTheOthers) {
   AddLine(*results, 0, 2, u"the sea and the sky and the end", {u"the"});
   AddLine(*results, 0, 3, u"after the rain", {u"the"});
   Open(results);
-  TLineViewer* viewer = window_->OpenLine(1);
+  window_->OpenLine(1);
+  Settle();
+  TLineViewer* viewer = window_->Viewer();
   ASSERT_NE(viewer, nullptr);
   auto* text = viewer->findChild<QPlainTextEdit*>("edtText");
   const auto current = [text] {
@@ -586,8 +668,11 @@ TEST_F(LineViewerTest, ALineTheFileNoLongerHasIsAnError) {
   results->AddFile(ResultFile{folder_.filePath("gone.txt").toStdString(), "gone.txt", 8, 0, 0, {}});
   AddLine(*results, 1, 1, u"the line", {u"the"});
   Open(results);
-  EXPECT_EQ(window_->OpenLine(0), nullptr);
-  EXPECT_EQ(window_->OpenLine(1), nullptr);
+  for (const int row : {0, 1}) {
+    window_->OpenLine(row);
+    Settle();
+    EXPECT_EQ(window_->Viewer(), nullptr) << row;
+  }
   ASSERT_EQ(errors_.shown.size(), 2u);
   EXPECT_TRUE(errors_.shown[0].contains("7")) << errors_.shown[0].toStdString();
   EXPECT_TRUE(errors_.shown[1].contains("gone.txt")) << errors_.shown[1].toStdString();
