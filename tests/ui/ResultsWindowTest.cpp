@@ -585,6 +585,30 @@ TEST_F(ResultsWindowTest, ACancelledArrangementOrCopyChangesNothing) {
   EXPECT_TRUE(errors_.shown.empty());
 }
 
+// Closing the window (as a new search does when it shows its own) while
+// work is held stops the work, which then changes nothing.
+TEST_F(ResultsWindowTest, ClosingTheWindowDuringWorkStopsItAndChangesNothing) {
+  for (const bool copy : {false, true}) {
+    Open(SmallSet());
+    QApplication::clipboard()->setText("before");
+    tasks_.Close();
+    if (copy) {
+      Find<QTableView>("tblResults")->selectAll();
+      window_->CopySelection();
+    } else {
+      window_->Arrange(ResultOrder::kMatch, QString());
+    }
+    ASSERT_TRUE(window_->IsBusy());
+    const int ended = tasks_.Ended();
+    window_.reset();
+    EXPECT_EQ(tasks_.Ended(), ended + 1) << "the work ended with the window";
+    tasks_.Open();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::clipboard()->text(), "before");
+  }
+  EXPECT_TRUE(errors_.shown.empty());
+}
+
 class LineViewerTest : public ResultsWindowTest {
  protected:
   void SetUp() override { ASSERT_TRUE(folder_.isValid()); }
