@@ -55,6 +55,11 @@ void BackgroundTask::Result() {
   if (error_) std::rethrow_exception(error_);
 }
 
+std::unique_ptr<BackgroundTask> TaskStarter::Start(BackgroundTask::Work work,
+                                                   std::function<void()> ended) {
+  return std::make_unique<BackgroundTask>(std::move(work), std::move(ended));
+}
+
 BackgroundTask::Work SearchWork(SearchOptions options, SearchLists& lists, SearchStats& stats) {
   return [options = std::move(options), &lists, &stats](
              const std::atomic<bool>& cancel, const BackgroundTask::Report& report) mutable {

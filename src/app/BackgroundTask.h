@@ -31,6 +31,12 @@
 // statistics of a search) is its own until it has ended; the caller must
 // leave it alone until WaitFor has returned true or Result has returned.
 // Destroying a task that still runs cancels it and waits for its end.
+//
+// A front end starts its tasks through a TaskStarter it is given, not by
+// constructing them itself, so that a test can hand in a starter that holds
+// the work at a known point:
+//
+//   std::unique_ptr<tallyfold::BackgroundTask> task = starter.Start(work, ended);
 #pragma once
 
 #include <atomic>
@@ -38,6 +44,7 @@
 #include <condition_variable>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -89,6 +96,14 @@ class BackgroundTask {
   Progress progress_;
   std::exception_ptr error_;
   std::thread thread_;            // started last, once the rest exists
+};
+
+// Starts background work for a front end: each on a thread of its own.
+class TaskStarter {
+ public:
+  virtual ~TaskStarter() = default;
+  virtual std::unique_ptr<BackgroundTask> Start(BackgroundTask::Work work,
+                                                std::function<void()> ended);
 };
 
 // RunSearch(options, lists, stats) as a task's work, with the task's cancel

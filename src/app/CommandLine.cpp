@@ -47,6 +47,7 @@ const std::string& UsageText() {
       "                     [--threads N] [--recursive] [--no-css] [--row-memory SIZE]\n"
       "                     [--format html|tsv|csv|jsonl|forms]\n"
       "                     [--order report|file|match|left|right] [--context N]\n"
+      "                     [--fold-case]\n"
       "                     [--encoding NAME] [--fallback NAME] PATTERN FOLDER\n"
       "       tallyfold-cli --help | --version\n"
       "\n"
@@ -88,6 +89,8 @@ const std::string& UsageText() {
       "                  file result.jsonl); all in the report's order, UTF-8;\n"
       "                  forms: each distinct match with its matches, lines and\n"
       "                  files, most frequent first (TSV, default file forms.tsv)\n"
+      "  --fold-case     with --format forms: count forms that differ only in the\n"
+      "                  case of ASCII letters as one, written in lower case\n"
       "  --order NAME    the order of a table's rows: report (the default), file\n"
       "                  (file, then line), match, left or right (the neighbour of\n"
       "                  the match: up to three CJK characters next to it, nearest\n"
@@ -213,6 +216,8 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
       options.style_sheet = false;
     } else if (arg == "--recursive") {
       options.recursive = true;
+    } else if (arg == "--fold-case") {
+      options.fold_case = true;
     } else if (arg == "--encoding" || arg == "--fallback") {
       if (i + 1 == args.size()) throw UsageError("option " + arg + " needs an encoding name");
       (arg == "--encoding" ? options.encoding : options.fallback) = args[++i];
@@ -265,6 +270,8 @@ CliOptions ParseArguments(const std::vector<std::string>& args) {
   if (arranged_table && (options.format == OutputFormat::kHtml ||
                          options.format == OutputFormat::kForms))
     throw UsageError("--order and --context need a table of matches: --format tsv, csv or jsonl");
+  if (options.fold_case && options.format != OutputFormat::kForms)
+    throw UsageError("--fold-case needs --format forms");
   if (options.open_report && options.output == kStandardOutput)
     throw UsageError("--open needs a report file, not standard output");
   if (options.output.empty())
@@ -327,7 +334,7 @@ class ProgressLine {
   Clock::time_point last_;     // when the line was last printed
 };
 
-std::string Counted(int count, const char* singular, const char* plural) {
+std::string Counted(std::int64_t count, const char* singular, const char* plural) {
   return std::to_string(count) + " " + (count == 1 ? singular : plural);
 }
 
@@ -459,13 +466,14 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
     out << kVersionText << "\n";
     return;
   }
-  SearchOptions search;
-  search.pattern_text = AnsiToWide(options.pattern);
-  search.folder = CommandLinePath(options.folder);
+  SearchOptions search = SearchOptionsFor({.pattern = AnsiToWide(options.pattern),
+                                           .folder = CommandLinePath(options.folder),
+                                           .case_sensitive = options.case_sensitive,
+                                           .word_boundary = options.word_boundary,
+                                           .encoding = options.encoding,
+                                           .fallback_encoding = options.fallback,
+                                           .recursive = options.recursive});
   CheckFolder(search.folder);
-  search.recursive = options.recursive;
-  search.case_sensitive = options.case_sensitive;
-  search.word_boundary = options.word_boundary;
   search.write_style_sheet = options.style_sheet;
   search.report_file =
       options.output == kStandardOutput ? "/dev/stdout" : CommandLinePath(options.output);
@@ -477,11 +485,10 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
   search.threads = options.threads;
   search.row_memory_budget = options.row_memory;
   search.cancel = control.cancel;
-  search.encoding = options.encoding;
-  search.fallback_encoding = options.fallback;
   search.format = options.format;
   search.order = options.order;
   search.context = options.context;
+  search.fold_case = options.fold_case;
   const bool table = options.format != OutputFormat::kHtml;
 
   SearchStats stats;
@@ -496,7 +503,8 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
   if (!options.quiet) {
     // The summary keeps out of a report that goes to standard output.
     std::ostream& summary = to_stdout ? err : out;
-    summary << Counted(stats.matching_lines, "matching line", "matching lines") << " in "
+    summary << Counted(stats.matches, "match", "matches") << " in "
+            << Counted(stats.matching_lines, "matching line", "matching lines") << " in "
             << Counted(stats.files_scanned, "file", "files") << " scanned; "
             << (table ? "results" : "report") << " written to "
             << (to_stdout ? std::string("standard output") : search.report_file) << "\n";

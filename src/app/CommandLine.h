@@ -74,6 +74,7 @@ struct CliOptions {
   OutputFormat format = OutputFormat::kHtml;  // --format: html, tsv, csv, jsonl or forms
   ResultOrder order = ResultOrder::kReport;   // --order, for a table of matches
   int context = kWholeLine;                   // --context, for a table of matches
+  bool fold_case = false;                     // --fold-case, for --format forms
   std::string pattern;                // bytes in the locale's character set
   std::string folder;                 // native byte path, as given
 };

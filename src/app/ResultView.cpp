@@ -502,8 +502,43 @@ void WriteTable(const ResultView& view, TableFormat format,
   output.Flush();
 }
 
-void WriteHitsPerFile(const ResultSet& results, const std::vector<int>& files,
-                      TableFormat format,
+HitsPerFile CountHitsPerFile(const ResultSet& results) {
+  const auto rate = [](FileHits& hits) {
+    hits.per_ten_thousand =
+        hits.characters > 0
+            ? static_cast<std::uint64_t>(static_cast<double>(hits.matches) * 1e6 /
+                                             static_cast<double>(hits.characters) +
+                                         0.5)
+            : 0;
+  };
+  HitsPerFile table;
+  for (std::size_t index = 0; index < results.Files().size(); ++index) {
+    const ResultFile& file = results.Files()[index];
+    FileHits hits{.file = static_cast<int>(index),
+                  .lines = file.lines,
+                  .matches = file.matches,
+                  .characters = file.characters,
+                  .replaced = file.read.malformed,
+                  .nuls = file.read.nuls};
+    rate(hits);
+    table.files.push_back(hits);
+    table.totals.lines += hits.lines;
+    table.totals.matches += hits.matches;
+    table.totals.characters += hits.characters;
+    table.totals.replaced += hits.replaced;
+    table.totals.nuls += hits.nuls;
+  }
+  rate(table.totals);
+  return table;
+}
+
+std::string TwoDecimals(std::uint64_t hundredths) {
+  return std::to_string(hundredths / 100) + '.' + static_cast<char>('0' + hundredths % 100 / 10) +
+         static_cast<char>('0' + hundredths % 10);
+}
+
+void WriteHitsPerFile(const ResultSet& results, const HitsPerFile& hits,
+                      const std::vector<int>& files, TableFormat format,
                       const std::function<void(std::string_view bytes)>& write) {
   const bool csv = format == TableFormat::kCsv;
   const char16_t separator = csv ? u',' : u'\t';
@@ -515,37 +550,31 @@ void WriteHitsPerFile(const ResultSet& results, const std::vector<int>& files,
     rows += name;
   }
   rows += end;
-  const auto number = [&rows](std::uint64_t value) {
-    for (const char digit : std::to_string(value)) rows += static_cast<char16_t>(digit);
+  const auto ascii = [&rows](const std::string& text) {
+    for (const char digit : text) rows += static_cast<char16_t>(digit);
+  };
+  const auto row = [&](const FileHits& file, std::u16string_view name, const std::string& codeset) {
+    AppendTableField(rows, format, name);
+    for (const std::string& field :
+         {std::to_string(file.lines), std::to_string(file.matches),
+          TwoDecimals(file.per_ten_thousand), std::to_string(file.characters)}) {
+      rows += separator;
+      ascii(field);
+    }
+    rows += separator;
+    AppendTableField(rows, format, Utf8Decode(codeset));
+    rows += separator;
+    ascii(std::to_string(file.replaced));
+    rows += separator;
+    ascii(std::to_string(file.nuls));
+    rows += end;
   };
   for (const int index : files) {
     const ResultFile& file = results.Files()[static_cast<std::size_t>(index)];
-    AppendTableField(rows, format, Utf8Decode(file.shown_name));
-    rows += separator;
-    number(static_cast<std::uint64_t>(file.lines));
-    rows += separator;
-    number(static_cast<std::uint64_t>(file.matches));
-    rows += separator;
-    // Hundredths, rounded, written with two decimals.
-    const std::uint64_t hundredths =
-        file.characters > 0 ? static_cast<std::uint64_t>(
-                                  (static_cast<double>(file.matches) * 1e6) /
-                                      static_cast<double>(file.characters) + 0.5)
-                            : 0;
-    number(hundredths / 100);
-    rows += u'.';
-    rows += static_cast<char16_t>(u'0' + hundredths % 100 / 10);
-    rows += static_cast<char16_t>(u'0' + hundredths % 10);
-    rows += separator;
-    number(static_cast<std::uint64_t>(file.characters));
-    rows += separator;
-    AppendTableField(rows, format, Utf8Decode(file.read.codeset));
-    rows += separator;
-    number(file.read.malformed);
-    rows += separator;
-    number(file.read.nuls);
-    rows += end;
+    row(hits.files[static_cast<std::size_t>(index)], Utf8Decode(file.shown_name),
+        file.read.codeset);
   }
+  row(hits.totals, u"total", std::string());
   TableOutput output(write);
   output.Add(rows);
   output.Flush();

@@ -24,6 +24,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -110,13 +111,34 @@ void WriteTableText(const ResultView& view, TableFormat format,
 // once instead of growing it as it goes.
 std::size_t TableTextSizeHint(const ResultView& view, int context = kWholeLine);
 
+// The hits per file: a row for each file searched, and their totals. The
+// rate, matches per 10,000 characters, is counted once here in hundredths,
+// rounded, so that every table and copy shows the same two decimals.
+struct FileHits {
+  int file = -1;  // index into ResultSet::Files(); -1 for the totals
+  int lines = 0;  // matching lines
+  std::int64_t matches = 0;
+  std::int64_t characters = 0;
+  std::uint64_t per_ten_thousand = 0;  // hundredths
+  std::size_t replaced = 0;            // byte sequences read as U+FFFD
+  std::size_t nuls = 0;
+};
+struct HitsPerFile {
+  std::vector<FileHits> files;  // in the order searched
+  FileHits totals;
+};
+HitsPerFile CountHitsPerFile(const ResultSet& results);
+
+// `hundredths` with two decimals: 1368 as "13.68", 1730 as "17.30".
+std::string TwoDecimals(std::uint64_t hundredths);
+
 // The hits per file of `results` as a table in `format` (kTsv or kCsv,
 // fields as in app/TablePrinter.h): a head row "file, lines, matches,
 // per_10000, characters, encoding, replaced, nuls", then the files
-// `files` (indexes into results.Files()) in the order given. per_10000 is
-// the matches per 10,000 characters with two decimals.
-void WriteHitsPerFile(const ResultSet& results, const std::vector<int>& files,
-                      TableFormat format,
+// `files` (indexes into results.Files()) in the order given, then the
+// totals of all files, named "total".
+void WriteHitsPerFile(const ResultSet& results, const HitsPerFile& hits,
+                      const std::vector<int>& files, TableFormat format,
                       const std::function<void(std::string_view bytes)>& write);
 
 // JSON Lines (app/TablePrinter.h) of every match of `results`, in report

@@ -109,13 +109,25 @@ void WriteArranged(const ResultSet& results, const SearchOptions& options,
   ResultView view(results);
   view.Arrange(options.order, u"", options.cancel, nullptr);
   if (options.format == OutputFormat::kForms) {
-    WriteForms(CountForms(view, false, options.cancel), write, options.cancel);
+    WriteForms(CountForms(view, options.fold_case, options.cancel), write, options.cancel);
   } else {
     WriteTable(view, options.format, write, options.cancel, options.context);
   }
 }
 
 }  // namespace
+
+SearchOptions SearchOptionsFor(const SearchChoices& choices) {
+  SearchOptions options;
+  options.pattern_text = choices.pattern;
+  options.folder = choices.folder;
+  options.case_sensitive = choices.case_sensitive;
+  options.word_boundary = choices.word_boundary;
+  options.encoding = choices.encoding;
+  options.fallback_encoding = choices.fallback_encoding;
+  options.recursive = choices.recursive;
+  return options;
+}
 
 void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& stats) {
   const std::u16string pattern = SearchPattern(options.pattern_text, options.word_boundary);
@@ -202,6 +214,7 @@ void RunSearch(const SearchOptions& options, SearchLists& lists, SearchStats& st
     }
   });
   stats.matching_lines = static_cast<int>(matches.keys.size());
+  for (std::size_t key = 0; key < matches.keys.size(); ++key) stats.matches += matches.keys[key].count;
   if (unwrapped_lines >= 0 && unwrapped_lines <= INT_MAX)
     stats.lines_without_boundary = static_cast<int>(unwrapped_lines);
   // The report's lines are written as they are built, so the search never

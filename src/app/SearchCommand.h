@@ -112,7 +112,24 @@ struct SearchOptions {
   // then keeps in memory as with keep_results.
   ResultOrder order = ResultOrder::kReport;
   int context = kWholeLine;
+  // The forms with the case of ASCII letters folded (CountForms).
+  bool fold_case = false;
 };
+
+// What the user chose for a search, in any front end: the window's controls
+// and reading settings, or the command line's arguments.
+struct SearchChoices {
+  std::u16string pattern;      // as typed
+  std::string folder;          // native byte path
+  bool case_sensitive = false;
+  bool word_boundary = true;   // the \b wrap
+  std::string encoding = "auto";
+  std::string fallback_encoding = kDefaultFallbackEncoding;
+  bool recursive = false;
+};
+// The search those choices ask for; the rest of the options keep their
+// defaults for the front end to set (report file, format, threads, ...).
+SearchOptions SearchOptionsFor(const SearchChoices& choices);
 
 // The pattern that is searched for `text`: trimmed, and wrapped in \b...\b
 // when `word_boundary` is set (plain concatenation, no group).
@@ -122,6 +139,7 @@ std::u16string SearchPattern(const std::u16string& text, bool word_boundary);
 struct SearchStats {
   int files_scanned = 0;   // corpus files read
   int matching_lines = 0;  // rows of the report
+  std::int64_t matches = 0;  // the matches in them
   // What became of result.css beside the report. A sheet that cannot be
   // written does not fail the search: the report is there all the same.
   StyleSheetResult style_sheet;

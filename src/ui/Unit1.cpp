@@ -32,6 +32,7 @@
 #include "app/SearchCommand.h"
 #include "ui/AppIcon.h"
 #include "ui/ResultsWindow.h"
+#include "app/ResultsController.h"
 #include "ui/SearchNote.h"
 #include "ui/SearchProgress.h"
 #include "ui/Services.h"
@@ -379,11 +380,9 @@ void TForm1::edtInputChange() { ApplyEnablingRule(); }
 
 void TForm1::btnDirClick() {
   // From the last folder chosen, remembered from run to run; the first
-  // time from the program's own folder.
-  SelectFolderDialog1.SetInitialDir(
-      folder_.empty()
-          ? QCoreApplication::applicationDirPath() + QDir::separator()
-          : PathFromNative(folder_));
+  // time from the user's home folder, where corpora are kept.
+  SelectFolderDialog1.SetInitialDir(folder_.empty() ? QDir::homePath()
+                                                    : PathFromNative(folder_));
   try {
     if (SelectFolderDialog1.Execute(this)) {
       SetFolder(SelectFolderDialog1.Directory());
@@ -400,17 +399,21 @@ void TForm1::btnSearchClick() {
   // meanwhile (a programmatic click, say) may start a second search on the
   // same lists.
   if (running_search_ != nullptr) return;
-  // The last search's note is about that search.
+  // The last search's note is about that search. Closing deletes it only
+  // once the event loop comes round, which a quick search does not wait
+  // for: let go of it now, or this search's note would go into it, unseen.
   ++search_serial_;
-  if (note_) note_->close();
-  SearchOptions options;
-  options.pattern_text = edtInput->text().toStdU16String();
-  options.folder = folder_;
-  options.case_sensitive = cbxCase->isChecked();
-  options.word_boundary = cbxBorder->isChecked();
-  options.encoding = settings_.encoding;
-  options.fallback_encoding = settings_.fallback_encoding;
-  options.recursive = settings_.recursive;
+  if (note_) {
+    note_->close();
+    note_.clear();
+  }
+  SearchOptions options = SearchOptionsFor({.pattern = edtInput->text().toStdU16String(),
+                                            .folder = folder_,
+                                            .case_sensitive = cbxCase->isChecked(),
+                                            .word_boundary = cbxBorder->isChecked(),
+                                            .encoding = settings_.encoding,
+                                            .fallback_encoding = settings_.fallback_encoding,
+                                            .recursive = settings_.recursive});
   // Remembered whatever the search gives: a pattern that fails is the one
   // most likely to be wanted again, to be mended.
   RememberPattern(settings_.history, edtInput->text());
@@ -464,7 +467,7 @@ TSearchNote* TForm1::Note() const { return note_.data(); }
 // user has closed it). Nothing to say shows nothing.
 void TForm1::AddToNote(const QStringList& sections) {
   if (sections.isEmpty()) return;
-  if (note_) {
+  if (note_ && note_->isVisible()) {
     note_->AddSections(sections);
     return;
   }
@@ -496,13 +499,35 @@ TResultsWindow* TForm1::ResultsWindow() const { return results_window_.data(); }
 void TForm1::ShowResults(std::shared_ptr<const ResultSet> results) {
   // One results window: a new search's replaces the last one's.
   if (results_window_) results_window_->close();
-  results_window_ = new TResultsWindow(std::move(results), save_picker_, errors_, this);
+  results_window_ = new TResultsWindow(std::move(results), save_picker_, errors_, *tasks_, this);
   results_window_->setAttribute(Qt::WA_DeleteOnClose);
   results_window_->setWindowTitle(
       tr("Results: %1 — %2").arg(edtInput->text().trimmed(), WindowCaption()));
+  PlaceBesideThisWindow(*results_window_);
   results_window_->show();
   results_window_->raise();
   results_window_->activateWindow();
+}
+
+// Beside this window on its screen: below it, or above, right or left of it,
+// whichever leaves the results window most room (PlaceBeside in
+// app/ResultsController.h), never over this window's controls.
+void TForm1::PlaceBesideThisWindow(QWidget& window) const {
+  const QScreen* desktop = screen();
+  if (desktop == nullptr) return;
+  const auto rect = [](const QRect& r) { return ScreenRect{r.x(), r.y(), r.width(), r.height()}; };
+  // The frame's edges around the client area, as this window has them.
+  const QMargins frame(geometry().left() - frameGeometry().left(),
+                       geometry().top() - frameGeometry().top(),
+                       frameGeometry().right() - geometry().right(),
+                       frameGeometry().bottom() - geometry().bottom());
+  const ScreenRect placed =
+      PlaceBeside(rect(frameGeometry()), rect(desktop->availableGeometry()),
+                  window.width() + frame.left() + frame.right(),
+                  window.height() + frame.top() + frame.bottom());
+  window.resize(placed.width - frame.left() - frame.right(),
+                placed.height - frame.top() - frame.bottom());
+  window.move(placed.left, placed.top);
 }
 
 void TForm1::SetReportFolder(const QString& folder) {
@@ -522,11 +547,12 @@ QString TForm1::ReportPath() const {
 // of a search that failed has been shown.
 SearchEnd TForm1::SearchAndWait(const SearchOptions& options, SearchStats& stats) {
   try {
-    BackgroundTask search(SearchWork(options, *lists_, stats));
-    running_search_ = &search;
-    WaitForSearch(this, search, ApplicationTitle());
+    const std::unique_ptr<BackgroundTask> search =
+        tasks_->Start(SearchWork(options, *lists_, stats), nullptr);
+    running_search_ = search.get();
+    WaitForSearch(this, *search, ApplicationTitle());
     running_search_ = nullptr;
-    search.Result();
+    search->Result();
     return SearchEnd::kDone;
   } catch (const ECancelled&) {
     running_search_ = nullptr;
@@ -546,7 +572,13 @@ void TForm1::ApplyEnablingRule() {
 
 void TForm1::SetFolder(const std::string& folder) {
   folder_ = folder;
-  lblFolder->setText(PathFromNative(folder));
+  // A path longer than the room right of the check boxes loses its middle,
+  // where the folders between the start and the corpus's own name are; the
+  // tool tip has it whole.
+  const QString path = PathFromNative(folder);
+  const int room = kClientWidth - lblFolder->x() - 8;
+  lblFolder->setText(lblFolder->fontMetrics().elidedText(path, Qt::ElideMiddle, room));
+  lblFolder->setToolTip(path);
   lblFolder->adjustSize();
 }
 

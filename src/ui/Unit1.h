@@ -59,6 +59,7 @@
 #include <QRect>
 #include <QWidget>
 
+#include "app/BackgroundTask.h"
 #include "ui/Components.h"
 #include "ui/Settings.h"
 
@@ -75,7 +76,6 @@ class QStringListModel;
 
 namespace tallyfold {
 
-class BackgroundTask;
 class ResultSet;
 class SaveFilePicker;
 class TResultsWindow;
@@ -113,6 +113,10 @@ class TForm1 : public QWidget {
          ErrorDisplay& errors, QWidget* parent = nullptr);
   ~TForm1() override;
 
+  // Searches and the results window's work are started by `tasks` from now
+  // on; by default each runs on a thread of its own.
+  void SetTaskStarter(TaskStarter& tasks) { tasks_ = &tasks; }
+
   // The folder the next search scans, as the folder picker gave it.
   const std::string& Folder() const { return folder_; }
 
@@ -141,6 +145,8 @@ class TForm1 : public QWidget {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
+  // Moves and sizes `window` to lie beside this one on its screen.
+  void PlaceBesideThisWindow(QWidget& window) const;
   void FormCreate();
   void FormShow();
   void FormClose();
@@ -185,6 +191,8 @@ class TForm1 : public QWidget {
   SaveFilePicker& save_picker_;
   DesktopOpener& opener_;
   ErrorDisplay& errors_;
+  TaskStarter own_tasks_;
+  TaskStarter* tasks_ = &own_tasks_;
   std::unique_ptr<SearchLists> lists_;  // the report, match and summary lists
   std::string folder_;                  // lblFolder's text as a byte string
   WindowSettings settings_;             // as last read or stored

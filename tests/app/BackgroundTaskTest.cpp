@@ -94,15 +94,36 @@ TEST_F(BackgroundTaskTest, ResultRaisesTheSearchsError) {
   EXPECT_FALSE(search.CancelRequested());
 }
 
+// The search's work, held once it has told of its first file done, until it
+// is cancelled: a cancel then always comes in the middle of the scan,
+// however fast the machine. `held` is set when it waits.
+BackgroundTask::Work HeldAfterTheFirstFile(BackgroundTask::Work work, std::atomic<bool>& held) {
+  return [work = std::move(work), &held](const std::atomic<bool>& cancel,
+                                         const BackgroundTask::Report& report) {
+    work(cancel, [&](int done, int total, const std::string& current) {
+      report(done, total, current);
+      if (done < 1 || done == total) return;
+      held.store(true);
+      while (!cancel.load()) std::this_thread::sleep_for(milliseconds(1));
+    });
+  };
+}
+
 TEST_F(BackgroundTaskTest, CancelEndsTheSearchWithinTheBound) {
   WriteSlowCorpus();
+  // Listed first and quick to scan: the search is held once it is done,
+  // with the slow files being scanned or still to come.
+  WriteBytes(corpus_ + kSlash + "-quick.txt", "a\n");
   for (const int threads : {1, 2}) {
     options_.threads = threads;
-    BackgroundTask search(SearchWork(options_, lists_, stats_));
-    WaitUntilScanning(search);
-    std::this_thread::sleep_for(milliseconds(100));
-    EXPECT_FALSE(search.WaitFor(milliseconds(0))) << "the corpus is too small to be cancelled";
+    std::atomic<bool> held{false};
+    BackgroundTask search(HeldAfterTheFirstFile(SearchWork(options_, lists_, stats_), held));
+    const auto give_up = Clock::now() + std::chrono::seconds(30);
+    while (!held.load() && Clock::now() < give_up) std::this_thread::sleep_for(milliseconds(1));
+    ASSERT_TRUE(held.load()) << "the search never finished a file";
+    EXPECT_FALSE(search.WaitFor(milliseconds(0)));
     CancelAndExpectAPromptEnd(search, threads);
+    EXPECT_EQ(ReadBytes(report_), "previous report");
   }
 }
 

@@ -248,7 +248,8 @@ TEST(BadInput, FolderAndReportNamesThatAreNotUtf8) {
   WriteBytes(folder + "/a.txt", "the\n");
   const std::string report = scene.root / "r\xFE.htm";
   const CliResult result = scene.Search({"-o", report, "the", folder});
-  EXPECT_EQ(result.out, "1 matching line in 1 file scanned; report written to " + report + "\n");
+  EXPECT_EQ(result.out,
+            "1 match in 1 matching line in 1 file scanned; report written to " + report + "\n");
   const std::vector<Row> rows = {
       {1, Padded(kKey + u"the" + kEnd) + Info(scene.root / "c%FF/a.txt", "a.txt", 1)}};
   scene.ExpectReport(result, rows, {u"【1】=1"}, report);

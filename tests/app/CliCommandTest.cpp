@@ -28,7 +28,8 @@ std::string Described(const CliOptions& options) {
       {options.show_help, "help"},     {options.show_version, "version"},
       {options.case_sensitive, "case"}, {!options.word_boundary, "no-boundary"},
       {options.open_report, "open"},   {options.quiet, "quiet"},
-      {!options.style_sheet, "no-css"}, {options.recursive, "recursive"}};
+      {!options.style_sheet, "no-css"}, {options.recursive, "recursive"},
+      {options.fold_case, "fold-case"}};
   std::string text;
   for (const auto& [set, name] : flags) {
     if (set) text += std::string(name) + " ";
@@ -75,6 +76,8 @@ TEST(CliArguments, AreReadIntoTheirOptions) {
       {{"--format", "jsonl", "cat", "c"}, defaults + "format=jsonl o=result.jsonl [cat] [c]"},
       {{"--format", "csv", "cat", "c"}, defaults + "format=csv o=result.csv [cat] [c]"},
       {{"--format", "forms", "cat", "c"}, defaults + "format=forms o=forms.tsv [cat] [c]"},
+      {{"--fold-case", "--format", "forms", "cat", "c"},
+       "fold-case " + defaults + "format=forms o=forms.tsv [cat] [c]"},
       {{"--format", "csv", "--order", "right", "--context", "0", "cat", "c"},
        defaults + "format=csv order=4 context=0 o=result.csv [cat] [c]"},
       {{"--order", "file", "--context", "0012", "--format", "jsonl", "--order", "report", "cat", "c"},
@@ -161,6 +164,8 @@ TEST(CliArguments, UsageErrorsSayWhatIsWrongAndExitWithTwo) {
        "--order and --context need a table of matches: --format tsv, csv or jsonl"},
       {{"--context", "5", "--format", "forms", "the", "c"},
        "--order and --context need a table of matches: --format tsv, csv or jsonl"},
+      {{"--fold-case", "the", "c"}, "--fold-case needs --format forms"},
+      {{"--fold-case", "--format", "tsv", "the", "c"}, "--fold-case needs --format forms"},
       {{"the", "c", "--encoding"}, "option --encoding needs an encoding name"},
       {{"the", "c", "--fallback"}, "option --fallback needs an encoding name"},
       // The encodings are checked before the arguments are counted.
@@ -222,6 +227,29 @@ class CliRun : public ::testing::Test {
   const std::string report_ = root_ / "result.htm";
 };
 
+// The forms with ASCII case folded or not, and the summary's matches and
+// lines.
+TEST_F(CliRun, FormsFoldAsciiCaseOnRequest) {
+  WriteBytes(folder_ + kSlash + "a.txt", "The the THE\nthe end\n");
+  const struct {
+    std::vector<std::string> args;
+    std::string forms;
+  } cases[] = {
+      {{}, "the\t2\t2\t1\nTHE\t1\t1\t1\nThe\t1\t1\t1\n"},
+      {{"--fold-case"}, "the\t4\t2\t1\n"},
+  };
+  for (const auto& test : cases) {
+    std::vector<std::string> args = test.args;
+    for (const char* arg : {"--format", "forms", "-o", "forms.tsv", "the", "./corpus"})
+      args.push_back(arg);
+    const CliResult result = RunCliInProcess(args, root_.Path());
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(ReadBytes(root_ / "forms.tsv"), "form\tmatches\tlines\tfiles\n" + test.forms);
+    EXPECT_TRUE(result.out.starts_with("4 matches in 2 matching lines in 1 file scanned"))
+        << result.out;
+  }
+}
+
 // Each failure has its message on standard error and its exit status, and
 // writes neither a report nor a style sheet.
 TEST_F(CliRun, FailuresSayWhyAndWriteNothing) {
@@ -281,7 +309,8 @@ TEST_F(CliRun, RelativePathsAreMadeAbsolute) {
   const CliResult result =
       RunCliInProcess({"-o", "out/../out/r.htm", "the", "./corpus/"}, root_.Path());
   ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "1 matching line in 1 file scanned; report written to " + root_.Path() +
+  EXPECT_EQ(result.out, "1 match in 1 matching line in 1 file scanned; report written to " +
+                            root_.Path() +
                             kSlash + "out" + kSlash + "r.htm\n");
   const std::string report = ReadBytes(root_ / "out/r.htm");
   const std::vector<Row> rows = {

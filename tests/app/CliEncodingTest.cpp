@@ -45,7 +45,8 @@ class CliEncoding : public ::testing::Test {
 TEST_F(CliEncoding, DefaultOptionsFindChineseTextInAGb18030Corpus) {
   const CliResult result = RunCliInProcess({"--no-boundary", "时间", folder_}, root_.Path());
   ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "3 matching lines in 2 files scanned; report written to " + report_ +
+  EXPECT_EQ(result.out, "3 matches in 3 matching lines in 2 files scanned; report written to " +
+                            report_ +
                             "\n");
   EXPECT_EQ(result.err, "tallyfold-cli: read without a byte-order mark as GB18030 (1 file)\n");
   const std::string gb = folder_ + kSlash + "gb.txt";
@@ -94,7 +95,8 @@ TEST_F(CliEncoding, ReplacedBytesAreSummedUpOnceUnlessQuiet) {
                         "in, each sequence read as U+FFFD (" +
                             std::to_string(2 + gb_malformed + 3) +
                             " in all): bad.txt, gb.txt, latin.txt; try --encoding auto\n");
-  EXPECT_EQ(result.out, "1 matching line in 4 files scanned; report written to " + report_ +
+  EXPECT_EQ(result.out, "1 match in 1 matching line in 4 files scanned; report written to " +
+                            report_ +
                             "\n");
 
   // Files read in a set the user named are best left to the automatic

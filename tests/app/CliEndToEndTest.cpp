@@ -323,7 +323,10 @@ TEST_P(CliReport, WritesTheReportByteForByte) {
   // Whatever the corpus holds, strict decoders and XML tools accept it.
   EXPECT_EQ(StrictXmlCharacterFault(report), "");
 
-  EXPECT_EQ(result.out, std::to_string(rows.size()) +
+  int matches = 0;
+  for (const Row& row : rows) matches += row.count;
+  EXPECT_EQ(result.out, std::to_string(matches) + (matches == 1 ? " match in " : " matches in ") +
+                            std::to_string(rows.size()) +
                             (rows.size() == 1 ? " matching line in " : " matching lines in ") +
                             std::to_string(test_case.files_scanned) +
                             (test_case.files_scanned == 1 ? " file" : " files") +
@@ -458,7 +461,9 @@ TEST(Cli, ExitStatusesAndStreamsComeThroughTheProgram) {
   } cases[] = {
       {{"--version"}, 0, "Norrow Tallyfold 1.0\n", ""},
       {{"the", "."}, 0,
-       "1 matching line in 1 file scanned; report written to " + root / "result.htm" + "\n", ""},
+       "1 match in 1 matching line in 1 file scanned; report written to " + root / "result.htm" +
+           "\n",
+       ""},
       {{"the", "none"}, 1, "",
        "Cannot search folder \"" + root / "none" + "\". No such file or directory.\n"},
       {{"the"}, 2, "",
@@ -483,7 +488,8 @@ TEST(Cli, WritesTheGoldenReport) {
   std::filesystem::copy(kGoldenCorpus, folder);
   const CliResult result = RunCli({"cat", folder}, root.Path());
   ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "5 matching lines in 2 files scanned; report written to " + root.Path() +
+  EXPECT_EQ(result.out, "8 matches in 5 matching lines in 2 files scanned; report written to " +
+                            root.Path() +
                             kSlash + "result.htm\n");
   std::u16string golden = ReportText(ReadBytes(kGoldenReport));
   const std::u16string here = Widen(Href(folder));
@@ -520,7 +526,8 @@ TEST(Cli, HundredThousandFilesOfOneLine) {
   for (int i = 0; i < kFiles; ++i) WriteBytes(folder + kSlash + std::to_string(i) + ".txt", "the\n");
   const CliResult result = RunCli({"the", folder}, root.Path());
   ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "100000 matching lines in 100000 files scanned; report written to " +
+  EXPECT_EQ(result.out,
+            "100000 matches in 100000 matching lines in 100000 files scanned; report written to " +
                             root.Path() + kSlash + "result.htm\n");
 
   // Equal counts leave the rows in the quicksort's order, so the page is

@@ -69,7 +69,8 @@ TEST_F(CliFolder, RecursiveRowsNameThePathInsideTheFolderAndLinkTheFullPath) {
 
   const CliResult result = Run({"--recursive", "cat", "corpus"});
   ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "4 matching lines in 4 files scanned; report written to " + report_ + "\n");
+  EXPECT_EQ(result.out,
+            "10 matches in 4 matching lines in 4 files scanned; report written to " + report_ + "\n");
   auto row = [](int count) {
     std::u16string text = u" ";
     for (int i = 0; i < count; ++i) text += (i > 0 ? u" " : u"") + kKey + u"cat" + kEnd;
@@ -98,7 +99,8 @@ TEST_F(CliFolder, RecursiveSearchFollowsNoLinkToAFolder) {
   ASSERT_EQ(symlink("loop", (corpus_ + "/side").c_str()), 0);
   const CliResult result = Run({"--recursive", "cat", "corpus"});
   ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "1 matching line in 1 file scanned; report written to " + report_ + "\n");
+  EXPECT_EQ(result.out,
+            "1 match in 1 matching line in 1 file scanned; report written to " + report_ + "\n");
   EXPECT_EQ(TextCells(ReadBytes(report_)),
             std::vector<std::u16string>{u" " + kKey + u"cat" + kEnd + u" " +
                                         Info(corpus_ + "/loop/a.txt", "loop/a.txt", 1)});

@@ -133,7 +133,10 @@ TEST_F(CliMessages, PatternHintsGoToStandardErrorUnlessQuiet) {
     SCOPED_TRACE(c.args.back());
     const CliResult result = Run(c.args);
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(result.out.starts_with(c.out_start)) << result.out;
+    // The summary: "N matches in " the lines "in ..."
+    if (!c.out_start.empty()) {
+      EXPECT_NE(result.out.find(" in " + c.out_start + " in "), std::string::npos) << result.out;
+    }
     EXPECT_EQ(result.out.empty(), c.out_start.empty());
     EXPECT_EQ(result.err, c.err);
   }

@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "app/AppTestSupport.h"
+#include "app/HeldTasks.h"
 #include "ui/SearchProgress.h"
 #include "ui/UiTestSupport.h"
 
@@ -180,16 +181,18 @@ TEST_F(LongSearch, CancelStopsOneLongBacktrackingMatch) {
   EXPECT_EQ(ReadBytes(ReportPath()), QByteArray("previous"));
 }
 
+// The search is held before it begins until the dialog has appeared.
 TEST_F(LongSearch, ASlowSearchThatEndsWritesAndOpensTheReportAsAnyOther) {
-  // Every line is slow for the first alternative (its back-reference keeps
-  // it on the plain backtracker) and counts once for "b".
   AddFiles(2, 150, QByteArray(17, 'a') + " b");
   TypePattern(QStringLiteral("(a+)+\\1$|b"));
   ChooseFolder(corpus_.path());
   QTest::mouseClick(Find<QCheckBox>("cbxBorder"), Qt::LeftButton);
-  DialogWatch watch([](TSearchProgressDialog&) {});
+  HeldTaskStarter tasks;
+  form_.SetTaskStarter(tasks);
+  tasks.Close();
+  DialogWatch watch([&tasks](TSearchProgressDialog&) { tasks.Open(); });
   Search();
-  EXPECT_TRUE(watch.Seen()) << "the search ended within half a second";
+  EXPECT_TRUE(watch.Seen());
   EXPECT_TRUE(errors_.shown.empty());
   ASSERT_EQ(opener_.opened.size(), 1u);
   EXPECT_EQ(opener_.opened[0], QUrl::fromLocalFile(ReportPath()));
@@ -198,48 +201,39 @@ TEST_F(LongSearch, ASlowSearchThatEndsWritesAndOpensTheReportAsAnyOther) {
 }
 
 // Cancel once the report is being written: the previous report stays as it
-// was and the new one, begun beside it without a name, is gone. Each attempt
-// waits until the dialog says so, then cancels at once; an attempt whose
-// writing ended before that is tried again with the previous report put
-// back.
+// was and the new one, begun beside it without a name, is gone. The search
+// is held once every file is scanned, before the report is written, until
+// the dialog says so and Cancel is clicked.
 TEST_F(LongSearch, CancelWhileWritingTheReportKeepsThePreviousOneAndLeavesNoOtherFile) {
   const QByteArray previous = PreviousReport();
   ASSERT_FALSE(previous.isEmpty());
-  // Slow lines keep the scan well past the dialog's delay, a second or so on
-  // either thread; the many matching lines then make a report of tens of
-  // megabytes.
-  AddFiles(2, 150, QByteArray(16, 'a'));
-  WriteFile(corpus_.filePath(QStringLiteral("many.txt")), QByteArray("a cat\n").repeated(150'000));
-  TypePattern(QStringLiteral("(a+)+\\1$|cat"));
+  WriteFile(corpus_.filePath(QStringLiteral("many.txt")), QByteArray("a cat\n").repeated(20'000));
   const QDir work(work_.path());
   // The first search left the report and its style sheet.
   const QStringList report_only{QStringLiteral("result.css"), QStringLiteral("result.htm")};
+  HeldTaskStarter tasks;
+  tasks.HoldWhen([](int done, int total) { return total > 0 && done == total; });
+  tasks.Close();
+  form_.SetTaskStarter(tasks);
+  const std::size_t opened_before = opener_.opened.size();
 
   bool cancelled_while_writing = false;
-  std::size_t opened_before = 0;
-  for (int attempt = 0; attempt < 3 && !cancelled_while_writing; ++attempt) {
-    WriteFile(ReportPath(), previous);
-    opened_before = opener_.opened.size();
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-      for (QWidget* widget : QApplication::topLevelWidgets()) {
-        auto* dialog = qobject_cast<TSearchProgressDialog*>(widget);
-        if (dialog == nullptr || !dialog->isVisible() || dialog->CancelRequested()) continue;
-        const QString shown = dialog->findChild<QLabel*>(QStringLiteral("lblCurrentFile"))->text();
-        if (shown != QStringLiteral("Writing the report…")) continue;
-        cancelled_while_writing = true;
-        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("btnCancel")),
-                          Qt::LeftButton);
-      }
-    });
-    watch.start(1);
-    Search();
-    if (!cancelled_while_writing) {
-      EXPECT_EQ(opener_.opened.size(), opened_before + 1) << "no cancel, so the report is new";
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* dialog = qobject_cast<TSearchProgressDialog*>(widget);
+      if (dialog == nullptr || !dialog->isVisible() || dialog->CancelRequested()) continue;
+      const QString shown = dialog->findChild<QLabel*>(QStringLiteral("lblCurrentFile"))->text();
+      if (shown != QStringLiteral("Writing the report…")) continue;
+      cancelled_while_writing = true;
+      QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("btnCancel")),
+                        Qt::LeftButton);
     }
-  }
+  });
+  watch.start(1);
+  Search();
 
-  ASSERT_TRUE(cancelled_while_writing) << "the writing always ended before the cancel";
+  ASSERT_TRUE(cancelled_while_writing) << "the dialog never told of the writing";
   EXPECT_TRUE(errors_.shown.empty()) << errors_.shown.front().toStdString();
   EXPECT_EQ(opener_.opened.size(), opened_before) << "nothing new to open";
   EXPECT_EQ(ReadBytes(ReportPath()), previous) << "the previous report was replaced";

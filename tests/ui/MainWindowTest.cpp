@@ -164,12 +164,11 @@ TEST_F(MainWindow, CancellingTheFolderDialogKeepsTheFolder) {
   EXPECT_TRUE(SearchButton()->isEnabled());
 }
 
-TEST_F(MainWindow, FolderDialogOpensAtTheProgramsFolderAndThenAtTheLastChoice) {
-  const QString program_folder = QCoreApplication::applicationDirPath() + QDir::separator();
+TEST_F(MainWindow, FolderDialogOpensAtTheHomeFolderAndThenAtTheLastChoice) {
   ChooseFolder(QDir::tempPath());
   ChooseFolder(QDir::rootPath());
   ASSERT_EQ(picker_.initial_folders.size(), 2u);
-  EXPECT_EQ(picker_.initial_folders[0], program_folder);
+  EXPECT_EQ(picker_.initial_folders[0], QDir::homePath());
   EXPECT_EQ(picker_.initial_folders[1], QDir::tempPath());
 }
 
@@ -191,6 +190,30 @@ TEST_F(MainWindow, KeepsTheFolderAsTheFileSystemNamesIt) {
   EXPECT_EQ(label->text(), folder);
   EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(folder))
       << "the label grows with its text, which is not read as markup";
+}
+
+// A path too long for the window loses its middle, never its ends, and
+// shows whole as the label's tool tip; one that fits is shown as it is.
+TEST_F(MainWindow, ALongFolderIsElidedInTheMiddleWithTheWholePathAsItsTip) {
+  auto* label = Find<QLabel>("lblFolder");
+  for (const int depth : {1, 3, 40}) {
+    QString folder = QStringLiteral("/start");
+    for (int i = 0; i < depth; ++i) folder += QStringLiteral("/语料库folder%1").arg(i);
+    folder += QStringLiteral("/the-end");
+    ChooseFolder(folder);
+    SCOPED_TRACE(depth);
+    EXPECT_EQ(label->toolTip(), folder);
+    EXPECT_LE(label->geometry().right(), form_.width()) << "within the window";
+    const bool fits = label->fontMetrics().horizontalAdvance(folder) <
+                      form_.width() - label->x() - 8;
+    if (fits) {
+      EXPECT_EQ(label->text(), folder);
+    } else {
+      EXPECT_TRUE(label->text().startsWith(QStringLiteral("/start/"))) << label->text().toStdString();
+      EXPECT_TRUE(label->text().endsWith(QStringLiteral("/the-end"))) << label->text().toStdString();
+      EXPECT_TRUE(label->text().contains(QChar(0x2026))) << label->text().toStdString();
+    }
+  }
 }
 
 TEST_F(MainWindow, ShowsAnErrorWhenTheFolderDialogIsAskedToShowTwice) {

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QScreen>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -55,6 +56,10 @@ TEST_F(OwnedWindows, TheResultsWindowItsExportDialogAndLineViewerAreDialogsOfThe
   ASSERT_NE(results, nullptr);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(results));
   ExpectOwnedBy(*results, form_);
+  // Beside the main window, on its screen, not over it.
+  EXPECT_FALSE(results->frameGeometry().intersects(form_.frameGeometry()))
+      << "results at " << results->frameGeometry().x() << ',' << results->frameGeometry().y();
+  EXPECT_TRUE(form_.screen()->availableGeometry().contains(results->frameGeometry()));
   // Still a window of its own to work in: it can be made large.
   EXPECT_TRUE(results->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
   EXPECT_TRUE(results->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
@@ -78,7 +83,9 @@ TEST_F(OwnedWindows, TheResultsWindowItsExportDialogAndLineViewerAreDialogsOfThe
                                    QStringLiteral("results.csv"), QStringLiteral("CSV (*.csv)"));
       });
 
-  TLineViewer* viewer = results->OpenLine(0);
+  results->OpenLine(0);
+  while (results->IsBusy()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  TLineViewer* viewer = results->Viewer();
   ASSERT_NE(viewer, nullptr);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(viewer));
   ExpectOwnedBy(*viewer, *results);

@@ -1,5 +1,6 @@
 // The results window: its rows in every order and under a filter, copying
 // and exporting them, the hits per file, a large set and the line viewer.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include <QHeaderView>
 #include <QSortFilterProxyModel>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -18,6 +20,7 @@
 #include <QScrollBar>
 #include <QTableView>
 
+#include "app/HeldTasks.h"
 #include "app/ResultSet.h"
 #include "app/ResultView.h"
 #include "platform/Exception.h"
@@ -76,13 +79,14 @@ QStringList Shown(const ResultTableModel& model) {
 class ResultsWindowTest : public ::testing::Test {
  protected:
   void Open(std::shared_ptr<const ResultSet> results) {
-    window_ = std::make_unique<TResultsWindow>(std::move(results), save_picker_, errors_);
+    window_ = std::make_unique<TResultsWindow>(std::move(results), save_picker_, errors_, tasks_);
     window_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
   }
-  // Waits, without a time limit of its own, for the background work to end.
+  // Waits, without a time limit of its own, for the background work to end
+  // and the window to have taken it (a task's end is posted to the window).
   void Settle() {
-    while (window_->IsBusy()) QTest::qWait(5);
+    while (window_->IsBusy()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
   void ArrangeAndWait(ResultOrder order, const QString& filter) {
     window_->Arrange(order, filter);
@@ -97,6 +101,7 @@ class ResultsWindowTest : public ::testing::Test {
 
   FakeSaveFilePicker save_picker_;
   FakeErrorDisplay errors_;
+  HeldTaskStarter tasks_;  // outlives the window's tasks
   std::unique_ptr<TResultsWindow> window_;
 };
 
@@ -234,38 +239,95 @@ TEST_F(ResultsWindowTest, HitsPerFileListEveryFileWithTotalsLast) {
     EXPECT_EQ(names, order == Qt::AscendingOrder ? QStringList({"c.txt", "a.txt", "b.txt", "Total"})
                                                  : QStringList({"b.txt", "a.txt", "c.txt", "Total"}));
   }
-  // Copied and exported in the order shown, without the totals.
+  // Copied and exported in the order shown, the totals last.
   const QString rows = "b.txt\t1\t3\t375.00\t80\t\t0\t0\n"
                        "a.txt\t2\t3\t250.00\t120\t\t0\t0\n"
-                       "c.txt\t0\t0\t0.00\t40\t\t0\t0\n";
+                       "c.txt\t0\t0\t0.00\t40\t\t0\t0\n"
+                       "total\t3\t6\t250.00\t240\t\t0\t0\n";
   const QString head = "file\tlines\tmatches\tper_10000\tcharacters\tencoding\treplaced\tnuls\n";
   EXPECT_EQ(window_->HitsPerFileAsText(), head + rows);
   QTemporaryDir folder;
   window_->ExportHitsPerFile(folder.filePath("files.CSV"));
   const QByteArray csv = ReadBytes(folder.filePath("files.CSV"));
   EXPECT_TRUE(csv.startsWith("\xEF\xBB\xBF" "file,lines,matches,per_10000,")) << csv.toStdString();
-  EXPECT_TRUE(csv.endsWith("c.txt,0,0,0.00,40,,0,0\r\n")) << csv.toStdString();
+  EXPECT_TRUE(csv.endsWith("c.txt,0,0,0.00,40,,0,0\r\ntotal,3,6,250.00,240,,0,0\r\n"))
+      << csv.toStdString();
 }
 
-TEST_F(ResultsWindowTest, ClickingAColumnHeadOrdersTheRowsByIt) {
+// The heads of the hits per file and of the forms: an arrow, counts the
+// largest first at the first click, the other way round at the second.
+TEST_F(ResultsWindowTest, ACountsFirstClickPutsTheLargestFirstAndTheSecondReverses) {
+  auto results = SmallSet();
+  AddLine(*results, 2, 1, u"The end", {u"The"});
+  Open(results);
+  const struct {
+    const char* table;
+    int column;
+    QStringList first;   // the first column's cells after one click
+    QStringList second;  // after a second
+  } cases[] = {
+      {"tblFiles", HitsPerFileModel::kLines, {"a.txt", "b.txt", "c.txt", "Total"},
+       {"b.txt", "c.txt", "a.txt", "Total"}},
+      {"tblFiles", HitsPerFileModel::kFile, {"a.txt", "b.txt", "c.txt", "Total"},
+       {"c.txt", "b.txt", "a.txt", "Total"}},
+      {"tblForms", FormsModel::kMatches, {"the", "sea", "The"}, {"The", "sea", "the"}},
+      {"tblForms", FormsModel::kForm, {"The", "sea", "the"}, {"the", "sea", "The"}},
+  };
+  for (const auto& test : cases) {
+    auto* table = Find<QTableView>(test.table);
+    auto* header = table->horizontalHeader();
+    Find<QTabWidget>("tabResults")->setCurrentWidget(table->parentWidget());
+    const auto click = [&] {
+      QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                        QPoint(header->sectionViewportPosition(test.column) + 5,
+                               header->height() / 2));
+      QStringList cells;
+      for (int row = 0; row < table->model()->rowCount(); ++row)
+        cells << table->model()->index(row, 0).data().toString();
+      return cells;
+    };
+    EXPECT_EQ(click(), test.first) << test.table << ' ' << test.column;
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    EXPECT_EQ(header->sortIndicatorSection(), test.column);
+    EXPECT_EQ(click(), test.second) << test.table << ' ' << test.column;
+  }
+  // The rate is shown with two decimals, whatever its value.
+  EXPECT_EQ(window_->HitsPerFile().index(0, HitsPerFileModel::kPerTenThousand).data().toString(),
+            "250.00");
+}
+
+// A click on a head reaches the controller, and its answer the table: the
+// rows in that order, the head's arrow; a second click reverses both.
+TEST_F(ResultsWindowTest, ClickingAColumnHeadOrdersTheRowsByItAndAgainReverses) {
   Open(SmallSet());
   auto* header = Find<QTableView>("tblResults")->horizontalHeader();
   const struct {
     int column;
     ResultOrder order;
-  } cases[] = {{ResultTableModel::kMatch, ResultOrder::kMatch},
-               {ResultTableModel::kRight, ResultOrder::kRight},
-               {ResultTableModel::kLine, ResultOrder::kFileAndLine},
-               {ResultTableModel::kLeft, ResultOrder::kLeft},
-               {ResultTableModel::kCount, ResultOrder::kReport}};
-  for (const auto& c : cases) {
+    Qt::SortOrder arrow;
+  } cases[] = {{ResultTableModel::kMatch, ResultOrder::kMatch, Qt::AscendingOrder},
+               {ResultTableModel::kRight, ResultOrder::kRight, Qt::AscendingOrder},
+               {ResultTableModel::kLine, ResultOrder::kFileAndLine, Qt::AscendingOrder},
+               {ResultTableModel::kLeft, ResultOrder::kLeft, Qt::AscendingOrder},
+               {ResultTableModel::kCount, ResultOrder::kReport, Qt::DescendingOrder}};
+  const auto click = [&](int column) {
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                      QPoint(header->sectionViewportPosition(c.column) + 5, header->height() / 2));
+                      QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
     Settle();
-    const QStringList clicked = Shown(window_->Rows());
+    return Shown(window_->Rows());
+  };
+  for (const auto& c : cases) {
+    const QStringList clicked = click(c.column);
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    EXPECT_EQ(header->sortIndicatorSection(), c.column);
+    EXPECT_EQ(header->sortIndicatorOrder(), c.arrow);
+    EXPECT_EQ(Find<QComboBox>("cmbOrder")->currentData().toInt(), static_cast<int>(c.order));
+    QStringList reversed = click(c.column);
+    std::reverse(reversed.begin(), reversed.end());
+    EXPECT_EQ(reversed, clicked) << c.column;
+    EXPECT_NE(header->sortIndicatorOrder(), c.arrow);
     ArrangeAndWait(c.order, QString());
     EXPECT_EQ(clicked, Shown(window_->Rows())) << c.column;
-    EXPECT_EQ(Find<QComboBox>("cmbOrder")->currentData().toInt(), static_cast<int>(c.order));
   }
 }
 
@@ -301,10 +363,29 @@ TEST_F(ResultsWindowTest, FormsCountTheShownRowsFilterFoldAndShowTheirRows) {
   Find<QCheckBox>("chkFoldCase")->setChecked(true);
   Settle();
   EXPECT_EQ(table(), (QStringList{"the 5 4 3", "sea 2 2 2"}));
+  EXPECT_EQ(Find<QLabel>("lblForms")->text(), "2 forms");
   Find<QLineEdit>("edtFormFilter")->setText("SE");
   EXPECT_EQ(table(), (QStringList{"sea 2 2 2"}));
+  EXPECT_EQ(Find<QLabel>("lblForms")->text(), "1 of 2 forms");
+  auto* restriction = Find<QPushButton>("btnFormFilter");
+  EXPECT_FALSE(restriction->isVisible());
   window_->ShowFormRows(0);
+  Settle();
   EXPECT_EQ(Shown(window_->Rows()), (QStringList{"the [sea]", "in the 海 [sea]"}));
+  // The restriction is a named filter; a second form restricts the whole
+  // result to it, not what the first left; one click lifts it.
+  EXPECT_TRUE(restriction->isVisible());
+  EXPECT_TRUE(restriction->text().contains("sea")) << restriction->text().toStdString();
+  EXPECT_EQ(table(), (QStringList{"sea 2 2 2"})) << "the forms are those of every row";
+  Find<QLineEdit>("edtFormFilter")->clear();
+  window_->ShowFormRows(0);
+  Settle();
+  EXPECT_EQ(window_->Rows().rowCount(), 5);
+  EXPECT_TRUE(restriction->text().contains("the")) << restriction->text().toStdString();
+  QTest::mouseClick(restriction, Qt::LeftButton);
+  Settle();
+  EXPECT_EQ(window_->Rows().rowCount(), 7);
+  EXPECT_FALSE(restriction->isVisible());
   // A filter that leaves nothing leaves no forms.
   ArrangeAndWait(ResultOrder::kReport, "nowhere");
   EXPECT_EQ(forms.rowCount(), 0);
@@ -445,7 +526,7 @@ TEST_F(ResultsWindowTest, TwoHundredThousandRowsOpenScrollAndArrange) {
   auto* table = Find<QTableView>("tblResults");
   ASSERT_EQ(window_->Rows().rowCount(), 200'000);
   table->scrollToBottom();
-  QTest::qWait(10);
+  QCoreApplication::processEvents();
   EXPECT_EQ(table->verticalScrollBar()->value(), table->verticalScrollBar()->maximum());
   const int bottom = table->rowAt(table->viewport()->height() - 2);
   EXPECT_GT(bottom, 199'900);
@@ -461,27 +542,71 @@ TEST_F(ResultsWindowTest, TwoHundredThousandRowsOpenScrollAndArrange) {
   EXPECT_EQ(window_->Rows().index(199'999, ResultTableModel::kRight).data().toString(),
             " 99999 sea");
 
-  // A cancelled arrangement leaves the rows as they were.
-  window_->Arrange(ResultOrder::kReport, "9");
-  window_->CancelTask();
-  Settle();
-  EXPECT_EQ(window_->Rows().rowCount(), 200'000);
-  EXPECT_EQ(window_->Rows().index(100'000, ResultTableModel::kRight).data().toString(), " 0 sea");
-  EXPECT_TRUE(errors_.shown.empty());
-}
-
-TEST_F(ResultsWindowTest, ACancelledCopyLeavesTheClipboardAsItWas) {
-  Open(LargeSet());
-  QApplication::clipboard()->setText("before");
-  Find<QTableView>("tblResults")->selectAll();
-  window_->CopySelection();
-  ASSERT_TRUE(window_->IsBusy());
-  window_->CancelTask();
-  Settle();
-  EXPECT_EQ(QApplication::clipboard()->text(), "before");
+  // All of them copied: a head and a line per row.
+  table->selectAll();
   window_->CopySelection();
   Settle();
   EXPECT_EQ(QApplication::clipboard()->text().count(u'\n'), 200'001);
+  EXPECT_TRUE(errors_.shown.empty());
+}
+
+// A cancel changes nothing, whether it reaches the work before it has begun
+// or after it has finished but before the window has taken what it made;
+// the same work not cancelled does change the rows or the clipboard.
+TEST_F(ResultsWindowTest, ACancelledArrangementOrCopyChangesNothing) {
+  Open(SmallSet());
+  const QStringList rows = Shown(window_->Rows());
+  enum class Moment { kHeldBeforeItBegins, kFinishedNotYetTaken, kNotCancelled };
+  for (const bool copy : {false, true}) {
+    for (const Moment moment :
+         {Moment::kHeldBeforeItBegins, Moment::kFinishedNotYetTaken, Moment::kNotCancelled}) {
+      SCOPED_TRACE(::testing::Message() << (copy ? "copy " : "arrange ") << static_cast<int>(moment));
+      QApplication::clipboard()->setText("before");
+      const int ended = tasks_.Ended();
+      if (moment == Moment::kHeldBeforeItBegins) tasks_.Close();
+      if (copy) {
+        Find<QTableView>("tblResults")->selectRow(1);
+        window_->CopySelection();
+      } else {
+        window_->Arrange(ResultOrder::kMatch, "sky");
+      }
+      ASSERT_TRUE(window_->IsBusy());
+      if (moment == Moment::kFinishedNotYetTaken) tasks_.WaitUntilEnded(ended + 1);
+      if (moment != Moment::kNotCancelled) window_->CancelTask();
+      tasks_.Open();
+      Settle();
+      const bool changed = moment == Moment::kNotCancelled;
+      EXPECT_EQ(QApplication::clipboard()->text() != "before", changed && copy);
+      EXPECT_EQ(Shown(window_->Rows()) != rows, changed && !copy);
+      if (changed && !copy) ArrangeAndWait(ResultOrder::kReport, QString());
+      ASSERT_EQ(Shown(window_->Rows()), rows);
+    }
+  }
+  EXPECT_TRUE(errors_.shown.empty());
+}
+
+// Closing the window (as a new search does when it shows its own) while
+// work is held stops the work, which then changes nothing.
+TEST_F(ResultsWindowTest, ClosingTheWindowDuringWorkStopsItAndChangesNothing) {
+  for (const bool copy : {false, true}) {
+    Open(SmallSet());
+    QApplication::clipboard()->setText("before");
+    tasks_.Close();
+    if (copy) {
+      Find<QTableView>("tblResults")->selectAll();
+      window_->CopySelection();
+    } else {
+      window_->Arrange(ResultOrder::kMatch, QString());
+    }
+    ASSERT_TRUE(window_->IsBusy());
+    const int ended = tasks_.Ended();
+    window_.reset();
+    EXPECT_EQ(tasks_.Ended(), ended + 1) << "the work ended with the window";
+    tasks_.Open();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::clipboard()->text(), "before");
+  }
+  EXPECT_TRUE(errors_.shown.empty());
 }
 
 class LineViewerTest : public ResultsWindowTest {
@@ -501,7 +626,9 @@ TEST_F(LineViewerTest, ShowsTheLineInItsFileDecodedWithItsMatchesMarked) {
   results->AddFile(ResultFile{path.toStdString(), "gb.txt", 20, 0, 0, read});
   AddLine(*results, 0, 2, u"大海 the end", {u"the"});
   Open(results);
-  TLineViewer* viewer = window_->OpenLine(0);
+  window_->OpenLine(0);
+  Settle();  // read off the window's thread
+  TLineViewer* viewer = window_->Viewer();
   ASSERT_NE(viewer, nullptr) << (errors_.shown.empty() ? "" : errors_.shown[0].toStdString());
   auto* text = viewer->findChild<QPlainTextEdit*>("edtText");
   ASSERT_NE(text, nullptr);
@@ -527,7 +654,9 @@ TEST_F(LineViewerTest, MarksTheClickedMatchApartAndStepsThroughTheOthers) {
   AddLine(*results, 0, 2, u"the sea and the sky and the end", {u"the"});
   AddLine(*results, 0, 3, u"after the rain", {u"the"});
   Open(results);
-  TLineViewer* viewer = window_->OpenLine(1);
+  window_->OpenLine(1);
+  Settle();
+  TLineViewer* viewer = window_->Viewer();
   ASSERT_NE(viewer, nullptr);
   auto* text = viewer->findChild<QPlainTextEdit*>("edtText");
   const auto current = [text] {
@@ -563,8 +692,11 @@ TEST_F(LineViewerTest, ALineTheFileNoLongerHasIsAnError) {
   results->AddFile(ResultFile{folder_.filePath("gone.txt").toStdString(), "gone.txt", 8, 0, 0, {}});
   AddLine(*results, 1, 1, u"the line", {u"the"});
   Open(results);
-  EXPECT_EQ(window_->OpenLine(0), nullptr);
-  EXPECT_EQ(window_->OpenLine(1), nullptr);
+  for (const int row : {0, 1}) {
+    window_->OpenLine(row);
+    Settle();
+    EXPECT_EQ(window_->Viewer(), nullptr) << row;
+  }
   ASSERT_EQ(errors_.shown.size(), 2u);
   EXPECT_TRUE(errors_.shown[0].contains("7")) << errors_.shown[0].toStdString();
   EXPECT_TRUE(errors_.shown[1].contains("gone.txt")) << errors_.shown[1].toStdString();

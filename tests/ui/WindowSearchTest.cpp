@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QPointer>
 #include <QTemporaryDir>
 
 #include "app/ReportStyleSheet.h"
@@ -283,6 +284,21 @@ TEST_F(WindowSearch, APatternTheBoundaryHidesIsExplainedInTheNote) {
       << form_.Note()->Sections().join(u'|').toStdString();
   EXPECT_FALSE(form_.Note()->isModal());
 
+  // The same search again, and again: each has its note, shown, in place of
+  // the last one's.
+  for (int again = 0; again < 3; ++again) {
+    const QPointer<TSearchNote> last = form_.Note();
+    Search();
+    ASSERT_NE(form_.Note(), nullptr) << again;
+    EXPECT_TRUE(form_.Note()->isVisible()) << again;
+    EXPECT_EQ(form_.Note()->Sections(), TSearchNote::DescribePattern(advice, 2)) << again;
+    EXPECT_TRUE(last.isNull() || !last->isVisible()) << again;
+    int shown = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+      shown += qobject_cast<TSearchNote*>(widget) != nullptr && widget->isVisible();
+    EXPECT_EQ(shown, 1) << again;
+  }
+
   // A search that finds nothing at all is explained the same way.
   TypePattern(QStringLiteral("河水"));
   Search();
@@ -304,7 +320,7 @@ TEST_F(WindowSearch, APatternTheBoundaryHidesIsExplainedInTheNote) {
   Search();
   QApplication::processEvents();
   EXPECT_EQ(form_.Note(), nullptr);
-  EXPECT_EQ(opener_.opened.size(), 4u);
+  EXPECT_EQ(opener_.opened.size(), 7u);
   EXPECT_TRUE(errors_.informed.empty());
 }
 

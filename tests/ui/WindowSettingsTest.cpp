@@ -110,15 +110,14 @@ TEST_F(RememberedSettings, ANewWindowFindsWhatTheLastOneWasLeftWith) {
 }
 
 TEST_F(RememberedSettings, FolderDialogOpensAtTheLastFolderChosen) {
-  const QString program_folder = QCoreApplication::applicationDirPath() + QDir::separator();
+  const QString home = QDir::homePath();
   ChooseFolder(corpus_.path());
   ChooseFolder(std::nullopt);
   ChooseFolder(work_.path());
   ChooseFolder(QUrl(QStringLiteral("smb://server/share")));  // no path: no folder
   ChooseFolder(std::nullopt);
   EXPECT_EQ(picker_.initial_folders,
-            (std::vector<QString>{program_folder, corpus_.path(), corpus_.path(), work_.path(),
-                                  program_folder}));
+            (std::vector<QString>{home, corpus_.path(), corpus_.path(), work_.path(), home}));
 }
 
 TEST_F(RememberedSettings, ARemovedFolderIsForgotten) {

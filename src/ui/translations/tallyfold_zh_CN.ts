@@ -294,10 +294,6 @@
         <translation>%1 / %2 个匹配</translation>
     </message>
     <message>
-        <source>Writing %1…</source>
-        <translation>正在写入 %1…</translation>
-    </message>
-    <message>
         <source>Export as CSV</source>
         <translation>导出为 CSV</translation>
     </message>
@@ -376,6 +372,30 @@
     <message>
         <source>TSV files (*.tsv *.txt);;CSV files (*.csv)</source>
         <translation>TSV 文件 (*.tsv *.txt);;CSV 文件 (*.csv)</translation>
+    </message>
+    <message>
+        <source>Show the rows of every form again</source>
+        <translation>重新显示所有形式的行</translation>
+    </message>
+    <message>
+        <source>Form: %1  ✕</source>
+        <translation>形式：%1  ✕</translation>
+    </message>
+    <message>
+        <source>Writing…</source>
+        <translation>正在写入…</translation>
+    </message>
+    <message>
+        <source>Reading…</source>
+        <translation>正在读取…</translation>
+    </message>
+    <message>
+        <source>%1 forms</source>
+        <translation>%1 种形式</translation>
+    </message>
+    <message>
+        <source>%1 of %2 forms</source>
+        <translation>%1 / %2 种形式</translation>
     </message>
 </context>
 <context>
