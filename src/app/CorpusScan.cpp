@@ -34,17 +34,23 @@ constexpr std::size_t kCancelCheckUnits = std::size_t{1} << 20;
 // U+FFFD: the engine takes a 0 unit for the end of its input, and the text
 // after a NUL is as much a part of the line as the text before it. The
 // report shows a NUL as U+FFFD anyway, like any other control character.
-void Pad(std::u16string& padded, std::u16string_view trimmed, const std::atomic<bool>* cancel) {
+// Returns whether the line held a NUL.
+bool Pad(std::u16string& padded, std::u16string_view trimmed, const std::atomic<bool>* cancel) {
   padded.resize(trimmed.size() + 2);
   padded.front() = u' ';
   padded.back() = u' ';
   char16_t* const out = padded.data() + 1;
+  bool nul = false;
   for (std::size_t at = 0; at < trimmed.size(); at += kCancelCheckUnits) {
     if (at > 0) ThrowIfCancelled(cancel);
     const std::size_t end = std::min(trimmed.size(), at + kCancelCheckUnits);
     // A branch-free select, which the compiler does sixteen bytes at a time.
-    for (std::size_t i = at; i < end; ++i) out[i] = trimmed[i] == 0 ? u'\uFFFD' : trimmed[i];
+    for (std::size_t i = at; i < end; ++i) {
+      nul |= trimmed[i] == 0;
+      out[i] = trimmed[i] == 0 ? u'\uFFFD' : trimmed[i];
+    }
   }
+  return nul;
 }
 
 
@@ -225,7 +231,7 @@ void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_patte
         if (IsCancelled(cancel)) throw ECancelled();
         const std::u16string_view trimmed = TrimWideView(line);
         if (trimmed.empty()) return;
-        Pad(padded, trimmed, cancel);
+        const bool nul = Pad(padded, trimmed, cancel);
         // A very long line is held at most three times at any moment: as
         // read, padded, and in the engine, whose copy goes once it is
         // counted, and the padded one once its row is made. Each step over
@@ -242,7 +248,8 @@ void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_patte
           // row always agrees with the number beside it. A long row is a
           // string of its own, which a cancel part-way drops; a short one
           // is never cut off.
-          const MatchRecord record{k + 1, padded, spans};
+          const MatchRecord record{k + 1, padded, spans,
+                                   nul ? trimmed : std::u16string_view()};
           out.Add(count, printer.RowLength(record, long_cancel), [&](std::u16string& row) {
             printer.AppendRow(row, record, long_cancel);
           });
