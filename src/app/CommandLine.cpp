@@ -108,7 +108,8 @@ const std::string& UsageText() {
       "Ctrl-C stops the search and leaves the previous report as it was.\n"
       "\n"
       "Exit status: 0 report written (also with no matching line), 1 error,\n"
-      "2 usage error, 130 stopped by Ctrl-C (143 by SIGTERM).\n";
+      "2 usage error, 3 report written but a file changed while it was searched\n"
+      "(its counts may be incomplete), 130 stopped by Ctrl-C (143 by SIGTERM).\n";
   return text;
 }
 
@@ -386,6 +387,12 @@ std::vector<std::string> ReadingNotes(const ReadingSummary& reading, const std::
                     (reading.undetected_files > 1 ? "were" : "was") + " read in the fallback, " +
                     fallback);
   }
+  for (const std::string& name : reading.sizeless) {
+    notes.push_back(name + " has a size of 0 but gave bytes when read, as the system's own "
+                    "files (/proc, /sys) do: it was searched as empty");
+  }
+  for (const std::string& name : reading.changed)
+    notes.push_back(name + " changed while it was searched: the counts for it may be incomplete");
   return notes;
 }
 
@@ -452,15 +459,15 @@ std::vector<std::string> PatternNotes(const std::vector<PatternAdvice>& advice,
 
 }  // namespace
 
-void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
-                const CliControl& control) {
+int RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
+               const CliControl& control) {
   if (options.show_help) {
     out << UsageText();
-    return;
+    return 0;
   }
   if (options.show_version) {
     out << kVersionText << "\n";
-    return;
+    return 0;
   }
   SearchOptions search;
   search.pattern_text = AnsiToWide(options.pattern);
@@ -496,6 +503,7 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
     SearchLists lists;
     RunSearch(search, lists, stats);
   }
+  const ReadingSummary reading = SummarizeReadings(stats.readings);
   if (!options.quiet) {
     // The summary keeps out of a report that goes to standard output.
     std::ostream& summary = to_stdout ? err : out;
@@ -503,8 +511,7 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
             << Counted(stats.files_scanned, "file", "files") << " scanned; "
             << (table ? "results" : "report") << " written to "
             << (to_stdout ? std::string("standard output") : search.report_file) << "\n";
-    for (const std::string& note :
-         ReadingNotes(SummarizeReadings(stats.readings), options.fallback))
+    for (const std::string& note : ReadingNotes(reading, options.fallback))
       err << "tallyfold-cli: " << note << "\n";
     for (const std::string& note :
          PatternNotes(AdvisePattern(search.pattern_text, search.word_boundary),
@@ -522,6 +529,7 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
     err << "tallyfold-cli: note: the report is written, but the desktop did not open it "
            "(xdg-open is missing or failed)\n";
   }
+  return reading.changed.empty() ? 0 : kExitFileChanged;
 }
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -535,7 +543,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
           << "Try 'tallyfold-cli --help' for more information.\n";
       return 2;
     }
-    RunCommand(options, out, err, control);
+    return RunCommand(options, out, err, control);
   } catch (const ECancelled&) {
     err << "tallyfold-cli: cancelled\n";
     const int signal = control.stop_signal != nullptr ? *control.stop_signal : 0;
@@ -547,7 +555,6 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     err << ErrorDisplayText(error.what()) << "\n";
     return 1;
   }
-  return 0;
 }
 
 }  // namespace tallyfold

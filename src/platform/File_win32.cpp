@@ -351,6 +351,18 @@ int PosixFile::Size(std::int64_t& size) const {
   return 0;
 }
 
+int PosixFile::Stamp(FileStamp& stamp) const {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(AsHandle(handle_), &info)) return LastError();
+  stamp.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
+                                         info.nFileSizeLow);
+  stamp.modified =
+      static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime)
+                                 << 32) |
+                                info.ftLastWriteTime.dwLowDateTime);
+  return 0;
+}
+
 int PosixFile::Seek(std::int64_t position) {
   LARGE_INTEGER to;
   to.QuadPart = position;

@@ -441,14 +441,31 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
                                       const EachLine& each, std::size_t piece_bytes) {
   piece_bytes = std::max<std::size_t>(piece_bytes, 2);
   TUnicodeFileStream stream(native_path, TFileAccess::OpenRead);
-  // The file is read up to the size it had when opened.
+  // The file is read up to the size it had when opened. Its size and time
+  // of change are looked at again once it is read: a file written to in
+  // between is named as changed, since its lines may be partly old, partly
+  // new or missing.
+  FileStamp opened;
+  const bool stamped = stream.Stamp(opened);
   const std::int64_t size = stream.Size();
+  TTextReadInfo read;
+  if (size == 0) {
+    // A system file (/proc, /sys) tells a size of 0 whatever it holds; it
+    // is read as empty, as its size says, but not without a word.
+    char byte;
+    read.sizeless = stream.Read(&byte, 1) > 0;
+    stream.SetPosition(0);
+  }
+  const auto finish = [&] {
+    FileStamp now;
+    read.changed = stamped && (!stream.Stamp(now) || !(now == opened));
+    if (info != nullptr) *info = read;
+  };
   const TTextEncoding mark = DetectTextEncoding(stream);
   const std::int64_t start = stream.Position();
   const std::int64_t remaining = std::max<std::int64_t>(size - start, 0);
   if (needle != nullptr && needle->empty()) needle = nullptr;
 
-  TTextReadInfo read;
   read.mark = mark;
   std::size_t index = 0;      // of the next line
   std::int64_t consumed = 0;  // bytes of the text handed on so far
@@ -467,7 +484,7 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
                  });
     read.codeset = wide == teUtf16LE ? "UTF-16LE" : "UTF-16BE";
     read.choice = mark != teAnsi ? TReadChoice::kMark : TReadChoice::kNamed;
-    if (info != nullptr) *info = read;
+    finish();
     return;
   }
 
@@ -515,7 +532,7 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
   read.malformed = malformed;
   read.choice = chosen->choice;
   read.detected = chosen->detected;
-  if (info != nullptr) *info = read;
+  finish();
 }
 
 void ReadTextLines(const std::string& native_path, const TTextDecoding& decoding,
