@@ -216,7 +216,9 @@ TEST_F(CliMessages, AFileCutShortWhileSearchedIsNamedAndTheExitStatusSaysSo) {
                         "may be incomplete\n") != std::string::npos,
               !quiet)
         << said;
-    if (quiet) EXPECT_EQ(said, "");
+    if (quiet) {
+      EXPECT_EQ(said, "");
+    }
   }
 }
 

@@ -2,6 +2,7 @@
 // kept from starting a formula, and how a NUL of a line reaches each table.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -105,7 +106,11 @@ TEST(TableNuls, JsonLinesKeepsEachNulAndTheOthersShowTheReplacement) {
       rows.push_back(bytes.substr(at, end - at));
       at = end + 1;
     }
-    EXPECT_EQ(rows, c.rows) << c.format;
+    // The two rows tie in the report's order, which is not at stake here.
+    std::sort(rows.begin(), rows.end());
+    std::vector<std::string> expected = c.rows;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(rows, expected) << c.format;
   }
 }
 
