@@ -41,6 +41,9 @@ inline constexpr int kErrorOpenElsewhere = -6;
 // (a sticky, world-writable folder such as /tmp): following it would let
 // that user choose which file is written.
 inline constexpr int kErrorForeignLink = -7;
+// Windows: the file to be replaced is marked read-only. Its owner marked it
+// so to keep it as it is, and Windows would not replace it anyway.
+inline constexpr int kErrorReadOnly = -8;
 // Windows: system error codes (GetLastError) that no errno value stands
 // for are returned as kErrorSystemBase + the code, and SystemErrorText
 // gives the system's text for them (FormatMessageW).
