@@ -257,7 +257,7 @@ TEST(PlatformFilesWindows, DeviceNamesAndTrailingDotsAreOrdinaryNames) {
           << folder;
     }
     for (const std::string& name : names) {
-      const std::string relative = folder.empty() ? name : folder + "/" + name;
+      const std::string relative = folder.empty() ? name : JoinPath(folder, name);
       PosixFile file;
       ASSERT_EQ(PosixFile::CreateNew(JoinPath(place, name), file), 0) << relative;
       std::size_t written = 0;
@@ -273,10 +273,8 @@ TEST(PlatformFilesWindows, DeviceNamesAndTrailingDotsAreOrdinaryNames) {
   std::sort(top.begin(), top.end());
   EXPECT_EQ(ListTextFiles(root.Path()), top);
   for (const std::string& relative : expected) {
-    std::string native = relative;
-    std::replace(native.begin(), native.end(), '/', '\\');
-    const std::string via_steps = root / ("sub.\\..\\.\\" + native);
-    for (const std::string& path : {root / native, via_steps}) {
+    const std::string via_steps = root / ("sub.\\..\\.\\" + relative);
+    for (const std::string& path : {root / relative, via_steps}) {
       PosixFile reader;
       ASSERT_EQ(PosixFile::OpenForReading(path, reader), 0) << path;
       std::string bytes(256, '\0');
