@@ -16,7 +16,6 @@
 #include "app/OrderedWork.h"
 #include "platform/DirList.h"
 #include "platform/File.h"
-#include "platform/Simd.h"
 #include "text/TextLines.h"
 #include "text/WideHelpers.h"
 
@@ -290,7 +289,7 @@ void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_patte
       [&](int k, std::u16string& line) {
         // A line that holds a NUL keeps it for the rows that can show it,
         // and is copied.
-        if (simd::CountZeros(line.data(), line.size()) > 0) return each(k, line);
+        if (line.find(u'\0') != std::u16string::npos) return each(k, line);
         if (IsCancelled(cancel)) throw ECancelled();
         if (!PadInPlace(line)) return;
         padded = std::move(line);

@@ -106,35 +106,6 @@ TEST(SummarizeReadings, SumsUpWhatTheUserShouldKnow) {
   }
 }
 
-// Files that changed while searched, or that held bytes their size of 0
-// denied, are each named, all of them, in file order; either alone makes
-// a summary worth telling.
-TEST(SummarizeReadings, NamesEveryFileThatChangedOrDeniedItsBytes) {
-  const struct {
-    std::vector<std::pair<bool, bool>> flags;  // changed, sizeless
-    std::vector<std::string> changed;
-    std::vector<std::string> sizeless;
-  } cases[] = {
-      {{{false, false}, {false, false}}, {}, {}},
-      {{{true, false}}, {"f0.txt"}, {}},
-      {{{false, true}}, {}, {"f0.txt"}},
-      {{{true, false}, {false, false}, {true, true}, {true, false}, {true, false}, {false, true}},
-       {"f0.txt", "f2.txt", "f3.txt", "f4.txt"}, {"f2.txt", "f5.txt"}},
-  };
-  for (const auto& c : cases) {
-    std::vector<TTextReadInfo> reads;
-    for (const auto& [changed, sizeless] : c.flags) {
-      reads.push_back(Read("UTF-8"));
-      reads.back().changed = changed;
-      reads.back().sizeless = sizeless;
-    }
-    const ReadingSummary summary = SummarizeReadings(Readings(reads));
-    EXPECT_EQ(summary.changed, c.changed);
-    EXPECT_EQ(summary.sizeless, c.sizeless);
-    EXPECT_EQ(summary.Empty(), c.changed.empty() && c.sizeless.empty());
-  }
-}
-
 std::string Shown(const std::vector<PatternAdvice>& advice) {
   std::string shown;
   for (const PatternAdvice& item : advice) {

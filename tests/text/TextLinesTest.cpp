@@ -620,26 +620,6 @@ TEST(TextLines, AFileWrittenWhileItIsReadIsNamedAsChanged) {
     }
   }
 }
-
-// A file whose size is 0 but which gives bytes (as those of /proc do) is
-// named; an empty file, and one whose size tells what it holds, are not.
-TEST(TextLines, AFileOfSizeZeroThatGivesBytesIsNamed) {
-  const TempFile empty("");
-  const TempFile text("a\n");
-  const struct {
-    std::string path;
-    bool sizeless;
-  } cases[] = {{"/proc/self/status", true}, {empty.path(), false}, {text.path(), false}};
-  for (const auto& c : cases) {
-    const Read read = ReadWith(c.path, TextDecodingNamed("auto"), nullptr);
-    EXPECT_EQ(read.info.sizeless, c.sizeless) << c.path;
-    EXPECT_FALSE(read.info.changed) << c.path;
-    // Read as the size says.
-    if (c.sizeless) {
-      EXPECT_TRUE(read.lines.empty());
-    }
-  }
-}
 #endif
 
 }  // namespace
