@@ -59,19 +59,6 @@ std::wstring WidePath(const std::string& path) {
   // Device paths, and paths that have the prefix already, are the system's
   // as they are.
   if (wide.starts_with(L"\\\\?\\") || wide.starts_with(L"\\\\.\\")) return wide;
-  // A relative path is taken from the current folder, as the system would.
-  if (!(wide.size() >= 2 && IsDriveLetter(wide[0]) && wide[1] == L':') &&
-      !wide.starts_with(L"\\")) {
-    const DWORD length = ::GetCurrentDirectoryW(0, nullptr);
-    std::wstring current(length, L'\0');
-    if (length == 0 ||
-        ::GetCurrentDirectoryW(length, current.data()) + 1 != length)
-      return wide;
-    current.resize(length - 1);
-    if (!current.empty() && current.back() != L'\\') current += L'\\';
-    if (current.starts_with(L"\\\\?\\") || current.starts_with(L"\\\\.\\")) return wide;
-    wide = current + wide;
-  }
   // Every full path takes the prefix, so that the system opens the file the
   // path names and nothing else: without it a name such as CON.txt, NUL.txt
   // or COM1.txt is a device wherever it stands, and a trailing dot or space
@@ -82,7 +69,8 @@ std::wstring WidePath(const std::string& path) {
     return Folded(L"\\\\?\\" + wide.substr(0, 2), std::wstring_view(wide).substr(2), 0);
   if (wide.starts_with(L"\\\\"))
     return Folded(L"\\\\?\\UNC", std::wstring_view(wide).substr(1), 2);
-  // A path relative to a drive's current folder ("C:a.txt"): the system's.
+  // A relative path is the system's to resolve, as the caller meant it:
+  // "NUL" alone names the null device. The program's own paths are full.
   return wide;
 }
 
