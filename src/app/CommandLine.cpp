@@ -84,9 +84,12 @@ const std::string& UsageText() {
       "  --format NAME   html (the default): the report; tsv: a table of every match\n"
       "                  (file, line, count, left, match, right; default file\n"
       "                  result.tsv); csv: the same for spreadsheets (result.csv;\n"
-      "                  a cell starting with =, +, -, @, tab or CR gets a leading\n"
-      "                  apostrophe); jsonl: one JSON object per match (default\n"
-      "                  file result.jsonl); all in the report's order, UTF-8;\n"
+      "                  a cell whose first character after spaces and tabs is\n"
+      "                  =, +, -, @, | or a full-width =, +, -, @, or that starts\n"
+      "                  with a tab or CR, gets a leading apostrophe; a NUL is\n"
+      "                  written as U+FFFD); jsonl: one JSON object per match\n"
+      "                  (default file result.jsonl; a NUL is written \\u0000);\n"
+      "                  all in the report's order, UTF-8;\n"
       "                  forms: each distinct match with its matches, lines and\n"
       "                  files, most frequent first (TSV, default file forms.tsv)\n"
       "  --fold-case     with --format forms: count forms that differ only in the\n"
@@ -108,7 +111,8 @@ const std::string& UsageText() {
       "Ctrl-C stops the search and leaves the previous report as it was.\n"
       "\n"
       "Exit status: 0 report written (also with no matching line), 1 error,\n"
-      "2 usage error, 130 stopped by Ctrl-C (143 by SIGTERM).\n";
+      "2 usage error, 3 report written but a file changed while it was searched\n"
+      "(its counts may be incomplete), 130 stopped by Ctrl-C (143 by SIGTERM).\n";
   return text;
 }
 
@@ -390,6 +394,12 @@ std::vector<std::string> ReadingNotes(const ReadingSummary& reading, const std::
                     (reading.undetected_files > 1 ? "were" : "was") + " read in the fallback, " +
                     fallback);
   }
+  for (const std::string& name : reading.sizeless) {
+    notes.push_back(name + " has a size of 0 but gave bytes when read, as the system's own "
+                    "files (/proc, /sys) do: it was searched as empty");
+  }
+  for (const std::string& name : reading.changed)
+    notes.push_back(name + " changed while it was searched: the counts for it may be incomplete");
   return notes;
 }
 
@@ -456,15 +466,15 @@ std::vector<std::string> PatternNotes(const std::vector<PatternAdvice>& advice,
 
 }  // namespace
 
-void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
-                const CliControl& control) {
+int RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
+               const CliControl& control) {
   if (options.show_help) {
     out << UsageText();
-    return;
+    return 0;
   }
   if (options.show_version) {
     out << kVersionText << "\n";
-    return;
+    return 0;
   }
   SearchOptions search = SearchOptionsFor({.pattern = AnsiToWide(options.pattern),
                                            .folder = CommandLinePath(options.folder),
@@ -500,6 +510,7 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
     SearchLists lists;
     RunSearch(search, lists, stats);
   }
+  const ReadingSummary reading = SummarizeReadings(stats.readings);
   if (!options.quiet) {
     // The summary keeps out of a report that goes to standard output.
     std::ostream& summary = to_stdout ? err : out;
@@ -508,8 +519,7 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
             << Counted(stats.files_scanned, "file", "files") << " scanned; "
             << (table ? "results" : "report") << " written to "
             << (to_stdout ? std::string("standard output") : search.report_file) << "\n";
-    for (const std::string& note :
-         ReadingNotes(SummarizeReadings(stats.readings), options.fallback))
+    for (const std::string& note : ReadingNotes(reading, options.fallback))
       err << "tallyfold-cli: " << note << "\n";
     for (const std::string& note :
          PatternNotes(AdvisePattern(search.pattern_text, search.word_boundary),
@@ -527,6 +537,7 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
     err << "tallyfold-cli: note: the report is written, but the desktop did not open it "
            "(xdg-open is missing or failed)\n";
   }
+  return reading.changed.empty() ? 0 : kExitFileChanged;
 }
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -540,7 +551,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
           << "Try 'tallyfold-cli --help' for more information.\n";
       return 2;
     }
-    RunCommand(options, out, err, control);
+    return RunCommand(options, out, err, control);
   } catch (const ECancelled&) {
     err << "tallyfold-cli: cancelled\n";
     const int signal = control.stop_signal != nullptr ? *control.stop_signal : 0;
@@ -552,7 +563,6 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     err << ErrorDisplayText(error.what()) << "\n";
     return 1;
   }
-  return 0;
 }
 
 }  // namespace tallyfold

@@ -27,7 +27,9 @@
 //
 //   int status = tallyfold::RunCli({"cat", "corpus"}, std::cout, std::cerr);
 //   // 0 report written (also with no matching line), 1 search failed,
-//   // 2 usage error, 128 + the signal's number when stopped by one
+//   // 2 usage error, 3 report written but a corpus file changed while it
+//   // was searched (kExitFileChanged), 128 + the signal's number when
+//   // stopped by one
 //
 // The program itself (app/CliMain.cpp) only fixes the system code page,
 // installs the SIGINT and SIGTERM handlers that set the cancel flag, and
@@ -92,6 +94,10 @@ struct CliControl {
   bool show_progress = false;
 };
 
+// The exit status of a search whose report is written, but one of whose
+// files changed while it was read, so that its counts may be incomplete.
+inline constexpr int kExitFileChanged = 3;
+
 // Checks the raw arguments, the program's name left out. With --help or
 // --version nothing else is checked. An -o left out is filled in by the
 // format: result.htm, result.tsv, result.csv, result.jsonl or forms.tsv.
@@ -99,10 +105,11 @@ struct CliControl {
 // Raises UsageError.
 CliOptions ParseArguments(const std::vector<std::string>& args);
 
-// Shows the help or the version, or runs the search the options ask for.
-// Raises as the search does (see above).
-void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
-                const CliControl& control = {});
+// Shows the help or the version, or runs the search the options ask for,
+// and gives 0, or kExitFileChanged when a file changed while it was
+// searched. Raises as the search does (see above).
+int RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
+               const CliControl& control = {});
 
 // ParseArguments and RunCommand, with every failure turned into its message
 // on `err` and the exit status. Raises nothing.

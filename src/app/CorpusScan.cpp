@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <thread>
@@ -34,19 +35,48 @@ constexpr std::size_t kCancelCheckUnits = std::size_t{1} << 20;
 // U+FFFD: the engine takes a 0 unit for the end of its input, and the text
 // after a NUL is as much a part of the line as the text before it. The
 // report shows a NUL as U+FFFD anyway, like any other control character.
-void Pad(std::u16string& padded, std::u16string_view trimmed, const std::atomic<bool>* cancel) {
+// Returns whether the line held a NUL.
+bool Pad(std::u16string& padded, std::u16string_view trimmed, const std::atomic<bool>* cancel) {
   padded.resize(trimmed.size() + 2);
   padded.front() = u' ';
   padded.back() = u' ';
   char16_t* const out = padded.data() + 1;
+  bool nul = false;
   for (std::size_t at = 0; at < trimmed.size(); at += kCancelCheckUnits) {
     if (at > 0) ThrowIfCancelled(cancel);
     const std::size_t end = std::min(trimmed.size(), at + kCancelCheckUnits);
     // A branch-free select, which the compiler does sixteen bytes at a time.
-    for (std::size_t i = at; i < end; ++i) out[i] = trimmed[i] == 0 ? u'\uFFFD' : trimmed[i];
+    for (std::size_t i = at; i < end; ++i) {
+      nul |= trimmed[i] == 0;
+      out[i] = trimmed[i] == 0 ? u'\uFFFD' : trimmed[i];
+    }
   }
+  return nul;
 }
 
+
+// `line` trimmed and given a space on each side in its own string, with
+// one move of its units; false, and `line` left as it was, for a blank
+// line. Without room for the two spaces it is copied once into a string of
+// the exact size (a string that grows may take twice what it needs).
+bool PadInPlace(std::u16string& line) {
+  const std::u16string_view trimmed = TrimWideView(line);
+  if (trimmed.empty()) return false;
+  const std::size_t size = trimmed.size();
+  if (line.capacity() < size + 2) {
+    std::u16string padded(size + 2, u' ');
+    std::memcpy(padded.data() + 1, trimmed.data(), size * sizeof(char16_t));
+    line.swap(padded);
+    return true;
+  }
+  const auto first = static_cast<std::size_t>(trimmed.data() - line.data());
+  line.resize(std::max(line.size(), size + 2));
+  std::memmove(line.data() + 1, line.data() + first, size * sizeof(char16_t));
+  line[0] = u' ';
+  line[size + 1] = u' ';
+  line.resize(size + 2);
+  return true;
+}
 
 // One file's matching lines: their keys in line order, and their rows,
 // written one after another into segments of a fixed size that go to the
@@ -219,35 +249,51 @@ void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_patte
 
   std::vector<MatchSpan> spans;
   std::u16string padded;
+  // Counts `padded`, the trimmed line of index k with a space added on
+  // each side, and makes its row. `read` is the trimmed line as read when
+  // it held a NUL.
+  const auto scan_padded = [&](int k, std::u16string_view read) {
+    // A very long line is held at most three times at any moment: as read,
+    // padded, and in the engine, whose copy goes once it is counted, and
+    // the padded one once its row is made; a line the reader hands over is
+    // padded in its own string, and held twice. Each step over it looks at
+    // the flag as it goes, but for the engine's copy of its input, so the
+    // flag is looked at once more right before that.
+    const bool long_line = padded.size() >= FileRows::kLongRow;
+    const std::atomic<bool>* const long_cancel = long_line ? cancel : nullptr;
+    if (long_line) ThrowIfCancelled(cancel);
+    const int count = CountMatches(engine, pattern, padded, &spans);
+    if (long_line) engine.SetInputString(std::u16string());
+    also.Line(padded);
+    if (count > 0) {
+      // The spans the count found are the ones the row shows, so the
+      // row always agrees with the number beside it. A long row is a
+      // string of its own, which a cancel part-way drops; a short one
+      // is never cut off.
+      const MatchRecord record{k + 1, padded, spans, read};
+      out.Add(count, printer.RowLength(record, long_cancel), [&](std::u16string& row) {
+        printer.AppendRow(row, record, long_cancel);
+      });
+    }
+    if (long_line) std::u16string().swap(padded);
+  };
+  const auto each = [&](int k, std::u16string_view line) {
+    if (IsCancelled(cancel)) throw ECancelled();
+    const std::u16string_view trimmed = TrimWideView(line);
+    if (trimmed.empty()) return;
+    const bool nul = Pad(padded, trimmed, cancel);
+    scan_padded(k, nul ? trimmed : std::u16string_view());
+  };
   ReadTextLines(
-      file.path, decoding, needle.empty() ? nullptr : &needle, cancel, &out.read,
-      [&](int k, std::u16string_view line) {
+      file.path, decoding, needle.empty() ? nullptr : &needle, cancel, &out.read, each,
+      [&](int k, std::u16string& line) {
+        // A line that holds a NUL keeps it for the rows that can show it,
+        // and is copied.
+        if (line.find(u'\0') != std::u16string::npos) return each(k, line);
         if (IsCancelled(cancel)) throw ECancelled();
-        const std::u16string_view trimmed = TrimWideView(line);
-        if (trimmed.empty()) return;
-        Pad(padded, trimmed, cancel);
-        // A very long line is held at most three times at any moment: as
-        // read, padded, and in the engine, whose copy goes once it is
-        // counted, and the padded one once its row is made. Each step over
-        // it looks at the flag as it goes, but for the engine's copy of its
-        // input, so the flag is looked at once more right before that.
-        const bool long_line = padded.size() >= FileRows::kLongRow;
-        const std::atomic<bool>* const long_cancel = long_line ? cancel : nullptr;
-        if (long_line) ThrowIfCancelled(cancel);
-        const int count = CountMatches(engine, pattern, padded, &spans);
-        if (long_line) engine.SetInputString(std::u16string());
-        also.Line(padded);
-        if (count > 0) {
-          // The spans the count found are the ones the row shows, so the
-          // row always agrees with the number beside it. A long row is a
-          // string of its own, which a cancel part-way drops; a short one
-          // is never cut off.
-          const MatchRecord record{k + 1, padded, spans};
-          out.Add(count, printer.RowLength(record, long_cancel), [&](std::u16string& row) {
-            printer.AppendRow(row, record, long_cancel);
-          });
-        }
-        if (long_line) std::u16string().swap(padded);
+        if (!PadInPlace(line)) return;
+        padded = std::move(line);
+        scan_padded(k, std::u16string_view());
       });
   out.also_lines = also.Lines();
 }

@@ -42,6 +42,10 @@ struct MatchRecord {
   int line = 0;                      // 1-based line number in its file
   std::u16string_view text;          // " " + the trimmed line + " "
   std::span<const MatchSpan> spans;  // the matches, ascending, not overlapping
+  // The trimmed line as it was read, when it differs from the inside of
+  // `text`: a NUL is matched (and shown) as U+FFFD, but an output that can
+  // hold a NUL writes it from here. Empty when the inside of `text` is it.
+  std::u16string_view read = {};
 
   int Count() const { return static_cast<int>(spans.size()); }
 };

@@ -131,7 +131,11 @@ std::size_t Utf8CharacterLength(const std::string& text, std::size_t at) {
 // that are not part of a well-formed character: decoded, they would become
 // U+FFFD and the link would name another file; percent-encoded, a browser
 // hands the very bytes to the file system. A well-formed name keeps its
-// bytes.
+// bytes. So are, there, the two characters a browser reads as something
+// else in a file: URL, "\\" as "/" (so that "..\\..\\x.txt" would climb out
+// of the folder) and "|" as the ":" of a drive letter ("c|"). In the
+// double-byte code pages their bytes may be the second half of a character,
+// which must not be cut; Windows names hold neither.
 std::string PercentEncodePath(const std::string& path) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   const bool utf8 = SystemCodePage().IsUtf8();
@@ -147,7 +151,7 @@ std::string PercentEncodePath(const std::string& path) {
       }
     }
     if (byte == '%' || byte == '#' || byte == '?' || byte < 0x20 || byte == 0x7F ||
-        (utf8 && byte >= 0x80)) {
+        (utf8 && (byte == '\\' || byte == '|' || byte >= 0x80))) {
       out += '%';
       out += kHex[byte >> 4];
       out += kHex[byte & 0x0F];

@@ -161,6 +161,8 @@ ReadingSummary SummarizeReadings(const std::vector<FileReading>& readings) {
       if (summary.undetected_files == 0) summary.undetected = read.detected;
       ++summary.undetected_files;
     }
+    if (read.changed) summary.changed.push_back(reading.shown_name);
+    if (read.sizeless) summary.sizeless.push_back(reading.shown_name);
   }
   std::sort(summary.codesets.begin(), summary.codesets.end(), [](const auto& a, const auto& b) {
     return a.files != b.files ? a.files > b.files : a.name < b.name;

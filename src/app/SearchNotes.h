@@ -56,9 +56,16 @@ struct ReadingSummary {
   // An --encoding value that may read the files with replacements right,
   // or empty when none is likely to.
   std::string encoding_hint;
+  // The shown names, in file order, of the files that changed while they
+  // were searched (TTextReadInfo::changed): their counts may be incomplete.
+  std::vector<std::string> changed;
+  // Those of the files whose size was 0 but that gave bytes when read
+  // (TTextReadInfo::sizeless), searched as empty.
+  std::vector<std::string> sizeless;
 
   bool Empty() const {
-    return codesets.empty() && replaced_files == 0 && nul_files == 0 && undetected_files == 0;
+    return codesets.empty() && replaced_files == 0 && nul_files == 0 && undetected_files == 0 &&
+           changed.empty() && sizeless.empty();
   }
 };
 

@@ -34,10 +34,17 @@ void AppendNumber(std::u16string& out, std::size_t value) {
 }
 
 // Whether a spreadsheet would take a cell that starts with `text` for a
-// formula (or, for a tab or a carriage return, may strip what hides one).
+// formula: its first character after spaces and tabs is one a formula or a
+// command starts with, in its ASCII or its full-width form (some
+// spreadsheets fold those to ASCII). A tab or a carriage return at the very
+// start counts too, since an import may strip it and what it hides.
 bool StartsLikeFormula(std::u16string_view text) {
-  return !text.empty() && std::u16string_view(u"=+-@\t\r").find(text.front()) !=
-                              std::u16string_view::npos;
+  if (text.empty()) return false;
+  if (text.front() == u'\t' || text.front() == u'\r') return true;
+  const std::size_t first = text.find_first_not_of(u" \t");
+  return first != std::u16string_view::npos &&
+         std::u16string_view(u"=+-@|\uFF1D\uFF0B\uFF0D\uFF20").find(text[first]) !=
+             std::u16string_view::npos;
 }
 
 // A CSV field, quoted when it holds a comma, a quote or a line break, with
@@ -164,6 +171,15 @@ Cut CutOf(std::u16string_view text, MatchSpan span) {
       std::clamp(static_cast<std::size_t>(span.start) + static_cast<std::size_t>(span.length),
                  start, last);
   return Cut{first, last, start, end};
+}
+
+// `part` of record.text as it was read: with its NULs, where the text shows
+// U+FFFD. Every part a cut gives lies inside the spaces the search adds.
+std::u16string_view AsRead(const MatchRecord& record, std::u16string_view part) {
+  if (record.read.empty() || part.empty() || record.read.size() + 2 != record.text.size())
+    return part;
+  const auto at = static_cast<std::size_t>(part.data() - record.text.data());
+  return record.read.substr(at - 1, part.size());
 }
 
 // The Unicode characters in `text`, a surrogate without its partner counting
@@ -296,12 +312,13 @@ void TableRowPrinter::AppendOne(std::u16string& out, const MatchRecord& record, 
     AppendNumber(out, characters_before);
     out += u",\"length\":";
     AppendNumber(out, CodePoints(kwic.match));
+    // JSON holds a NUL (as \u0000), so the text is written as it was read.
     out += u",\"match\":";
-    AppendJsonString(out, kwic.match);
+    AppendJsonString(out, AsRead(record, kwic.match));
     out += u",\"left\":";
-    AppendJsonString(out, kwic.left);
+    AppendJsonString(out, AsRead(record, kwic.left));
     out += u",\"right\":";
-    AppendJsonString(out, kwic.right);
+    AppendJsonString(out, AsRead(record, kwic.right));
     out += u"}\n";
     return;
   }

@@ -93,10 +93,12 @@ long TemporaryNameProcess(std::string_view name, const std::string& base) {
 
 // Removes from the folder of `target` the temporary files that earlier
 // replacements of `target` left when their process was killed: only names
-// of the exact form TemporaryName gives for it, only regular files, only
-// when their process is gone and nobody holds them locked. The lock also
-// keeps the file of a live writer whose process id this process cannot
-// see (another PID namespace sharing the folder).
+// of the exact form TemporaryName gives for it, only regular files of this
+// process's own user, only when their process is gone and nobody holds them
+// locked. The lock also keeps the file of a live writer whose process id
+// this process cannot see (another PID namespace sharing the folder); the
+// owner keeps another user's file that merely has such a name, even from a
+// run that has the right to remove it (root, or a folder of its own).
 void RemoveStaleTemporaries(const std::string& target) {
   const std::string folder = FolderOf(target);
   const std::string base = NameOf(target);
@@ -119,7 +121,8 @@ void RemoveStaleTemporaries(const std::string& target) {
         ::openat(dir_fd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat info;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0)
       ::unlinkat(dir_fd, name.c_str(), 0);
     ::close(fd);
   }
@@ -181,6 +184,31 @@ int DescriptorBehindLinks(std::string path) {
     path = AbsolutePath(next);
   }
   return -1;
+}
+
+// kErrorForeignLink when one of the links `path` leads through, one by one,
+// belongs to another user than this process's and root and stands in a
+// sticky folder anyone may write to; else 0. Anyone can put a link there
+// under the name a run will write, and only its owner can take it away,
+// so it is followed only when it is the runner's own (or root's), whatever
+// the system's own rule for such links says.
+int CheckLinksAreTrusted(std::string path) {
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat link;
+    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return 0;
+    const std::string folder = FolderOf(path);
+    struct stat place;
+    if (link.st_uid != ::geteuid() && link.st_uid != 0 &&
+        ::stat(folder.empty() ? "." : folder.c_str(), &place) == 0 &&
+        (place.st_mode & S_ISVTX) != 0 && (place.st_mode & S_IWOTH) != 0)
+      return kErrorForeignLink;
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlink(path.c_str(), buffer, sizeof buffer);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer) return 0;
+    std::string next(buffer, static_cast<std::size_t>(length));
+    path = next.front() == '/' ? next : folder + next;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -384,6 +412,15 @@ int PosixFile::Size(std::int64_t& size) const {
   return 0;
 }
 
+int PosixFile::Stamp(FileStamp& stamp) const {
+  struct stat info;
+  if (::fstat(fd_, &info) != 0) return errno;
+  stamp.size = info.st_size;
+  stamp.modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 +
+                   info.st_mtim.tv_nsec;
+  return 0;
+}
+
 int PosixFile::Seek(std::int64_t position) {
   return ::lseek(fd_, position, SEEK_SET) < 0 ? errno : 0;
 }
@@ -505,6 +542,7 @@ int ResolveWriteTarget(const std::string& path, WriteTarget& target) {
   target = WriteTarget();
   if (path.empty()) return ENOENT;
   if (path.back() == '/') return kErrorFolderName;
+  if (const int error = CheckLinksAreTrusted(path)) return error;
   if (const int fd = DescriptorBehindLinks(path); fd >= 0) {
     target.kind = WriteTarget::kStream;
     target.path = path;
@@ -614,6 +652,9 @@ std::string SystemErrorText(int error) {
     case kErrorBeingRead: return "Another search is reading this file";
     case kErrorBrokenLink: return "The link names a file that does not exist";
     case kErrorFolderName: return "The name ends in \"/\" and so names a folder";
+    case kErrorForeignLink:
+      return "The name is another user's link in a folder anyone may write to, "
+             "and is not followed";
     default: break;
   }
   char buffer[256];

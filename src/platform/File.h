@@ -36,10 +36,27 @@ inline constexpr int kErrorFolderName = -5;
 // Windows: the file is open in another program whose sharing forbids what
 // is asked (a sharing or lock violation); who holds it cannot be told.
 inline constexpr int kErrorOpenElsewhere = -6;
+// A link to the file to be written that another user (not root) made in
+// a folder where anyone may make files and only their owners remove them
+// (a sticky, world-writable folder such as /tmp): following it would let
+// that user choose which file is written.
+inline constexpr int kErrorForeignLink = -7;
+// Windows: the file to be replaced is marked read-only. Its owner marked it
+// so to keep it as it is, and Windows would not replace it anyway.
+inline constexpr int kErrorReadOnly = -8;
 // Windows: system error codes (GetLastError) that no errno value stands
 // for are returned as kErrorSystemBase + the code, and SystemErrorText
 // gives the system's text for them (FormatMessageW).
 inline constexpr int kErrorSystemBase = 0x100000;
+
+// What tells whether an open file changed: its size and the time it was
+// last written, in the system's own units (nanoseconds on POSIX, 100
+// nanoseconds on Windows).
+struct FileStamp {
+  std::int64_t size = 0;
+  std::int64_t modified = 0;
+  bool operator==(const FileStamp&) const = default;
+};
 
 class PosixFile {
  public:
@@ -107,6 +124,7 @@ class PosixFile {
   // EIO.
   int ReadAt(void* buffer, std::size_t count, std::int64_t offset) const;
   int Size(std::int64_t& size) const;
+  int Stamp(FileStamp& stamp) const;
   int Seek(std::int64_t position);
   int Sync();
   // Asks the system to start writing the given range of the file to the
@@ -246,7 +264,9 @@ struct WriteTarget {
 // the file they name, or to one of this process's own descriptors
 // (/dev/stdout, /dev/fd/N, /proc/self/fd/N). Gives 0, or the failure: EISDIR
 // for a folder, kErrorFolderName for a name ending in "/", kErrorBrokenLink
-// for a link to nothing, ELOOP for a link loop, or what stat said.
+// for a link to nothing, ELOOP for a link loop, kErrorForeignLink for a link
+// on the way that another user planted in a sticky, world-writable folder,
+// or what stat said.
 int ResolveWriteTarget(const std::string& path, WriteTarget& target);
 
 // The identity of the file at `path` (links followed), to tell whether two

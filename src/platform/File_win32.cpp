@@ -235,7 +235,7 @@ int PosixFile::LockForReplacement(const std::string& target, PosixFile& lock) {
   const DWORD attributes = Attributes(target);
   if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EISDIR;
-  if (attributes & FILE_ATTRIBUTE_READONLY) return EACCES;
+  if (attributes & FILE_ATTRIBUTE_READONLY) return kErrorReadOnly;
   // Opening it for writing without sharing fails while anyone holds it, a
   // reader or another program, which would make the rename fail at the end
   // of the search. The handle is not kept: Windows will not rename over a
@@ -348,6 +348,18 @@ int PosixFile::Size(std::int64_t& size) const {
   LARGE_INTEGER value;
   if (!::GetFileSizeEx(AsHandle(handle_), &value)) return LastError();
   size = value.QuadPart;
+  return 0;
+}
+
+int PosixFile::Stamp(FileStamp& stamp) const {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(AsHandle(handle_), &info)) return LastError();
+  stamp.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
+                                         info.nFileSizeLow);
+  stamp.modified =
+      static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime)
+                                 << 32) |
+                                info.ftLastWriteTime.dwLowDateTime);
   return 0;
 }
 
@@ -575,6 +587,8 @@ std::string SystemErrorText(int error) {
     case kErrorFolderName: return "The name ends in \"\\\" and so names a folder";
     case kErrorOpenElsewhere:
       return "The file is open in another program, which does not let it be used now";
+    case kErrorReadOnly:
+      return "The file is read-only; clear its read-only attribute to have it replaced";
     default: break;
   }
   std::string result;

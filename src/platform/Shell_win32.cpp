@@ -9,6 +9,8 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <string>
+
 #include "platform/Shell.h"
 #include "platform/Win32Text.h"
 
@@ -19,8 +21,13 @@ bool OpenDocument(const std::string& path, std::chrono::milliseconds patience) {
   // The shell may use COM for some handlers; a thread without it gets it
   // for the call.
   const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  // The handler gets the path as the user knows it: not every program
+  // takes one with the \\?\ prefix.
+  std::wstring document = win32::Widen(path);
+  for (wchar_t& ch : document)
+    if (ch == L'/') ch = L'\\';
   const auto result = reinterpret_cast<INT_PTR>(::ShellExecuteW(
-      nullptr, L"open", win32::WidePath(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+      nullptr, L"open", document.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
   if (SUCCEEDED(com)) ::CoUninitialize();
   return result > 32;
 }

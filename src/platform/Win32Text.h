@@ -9,8 +9,11 @@
 
 namespace tallyfold::win32 {
 
-// UTF-8 (the program's paths) to the system's UTF-16 and back. A path
-// longer than the old MAX_PATH limit gets the \\?\ prefix that lifts it.
+// UTF-8 (the program's paths) to the system's UTF-16 and back. WidePath
+// gives every full path the \\?\ prefix (its "." and ".." steps folded),
+// so that reserved device names and trailing dots and spaces name ordinary
+// files and folders, and no length limit applies; a device path (\\.\)
+// and a relative one stay as they are.
 std::wstring Widen(const std::string& text);
 std::wstring WidePath(const std::string& path);
 std::string Narrow(const std::wstring& text);

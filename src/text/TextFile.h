@@ -175,6 +175,9 @@ class TUnicodeFileStream : public TStream {
   void Commit();
 
   std::int64_t Size() const override;
+  // The file's size and time of its last change now; false when the
+  // system cannot tell them.
+  bool Stamp(FileStamp& stamp) const { return file_.Stamp(stamp) == 0; }
   std::int64_t Position() const override { return position_; }
   void SetPosition(std::int64_t position) override;
   std::int64_t Read(void* buffer, std::int64_t count) override;
@@ -308,6 +311,15 @@ struct TTextReadInfo {
   // With kFallback: the detector's answer when it named a character set
   // iconv does not have; empty otherwise.
   std::string detected;
+  // The file's size or time of its last change at the end of its reading
+  // was not what it was at the start: it was written to (cut short, grown,
+  // rewritten) while it was read, and its lines may be partly old, partly
+  // new or missing.
+  bool changed = false;
+  // A regular file whose size was 0 but which gave bytes when read, as the
+  // system's own files do (/proc, /sys): read as the empty file its size
+  // says it is.
+  bool sizeless = false;
 };
 
 // Reads a file or the rest of a stream into `list` as ReadTextFile and

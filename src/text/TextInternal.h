@@ -113,7 +113,8 @@ void ReadLinesInPieces(const std::string& native_path, const TTextDecoding& deco
                        const TLineNeedle* needle, const std::atomic<bool>* cancel,
                        TTextReadInfo* info,
                        const std::function<void(int index, std::u16string_view line)>& each,
-                       std::size_t piece_bytes);
+                       std::size_t piece_bytes,
+                       const std::function<void(int index, std::u16string& line)>* take = nullptr);
 
 using tallyfold::IsHighSurrogate;
 using tallyfold::IsLowSurrogate;

@@ -219,6 +219,32 @@ std::int64_t UnitsBesideBreaks(const Unit* text, std::size_t size, std::int64_t 
 }
 
 using EachLine = std::function<void(int index, std::u16string_view line)>;
+using TakeLine = std::function<void(int index, std::u16string& line)>;
+
+// Where the lines go: each line to `each`, but a long line decoded on its
+// own to `take` when there is one, in the reader's string, which `take`
+// may move from.
+struct LineSink {
+  const EachLine& each;
+  const TakeLine* take;
+
+  bool Takes(std::size_t units) const {
+    return take != nullptr && *take && units >= kTakenLineUnits;
+  }
+  // Before a line of `raw_units` units is decoded into `line`: room for
+  // the two units a taker adds (a UTF-8 or UTF-16 line decodes to no more
+  // units than it has), so that it need not be copied to add them.
+  void Prepare(std::u16string& line, std::size_t raw_units) const {
+    if (Takes(raw_units)) line.reserve(raw_units + 2);
+  }
+  void Give(int index, std::u16string& line) const {
+    if (Takes(line.size()))
+      (*take)(index, line);
+    else
+      each(index, line);
+  }
+  void operator()(int index, std::u16string_view line) const { each(index, line); }
+};
 
 // The number of lines in [from, raw.size), `from` a line start: its line
 // ends, and one more for a last line without one.
@@ -236,7 +262,7 @@ std::size_t LinesFrom(const RawText<Unit>& raw, std::size_t from) {
 template <typename Unit, typename Find, typename Decode>
 void GiveLinesHolding(const RawText<Unit>& raw, Find find, Decode decode,
                       const std::atomic<bool>* cancel, bool last, std::size_t& index,
-                      const EachLine& each) {
+                      const LineSink& each) {
   std::u16string line;
   std::size_t pos = 0;  // a line start
   while (pos < raw.size) {
@@ -256,8 +282,9 @@ void GiveLinesHolding(const RawText<Unit>& raw, Find find, Decode decode,
     const std::size_t start = raw.LineStart(hit, pos);
     index += raw.CountBreaks(pos, start);
     const std::size_t end = raw.LineEnd(hit);
+    each.Prepare(line, end - start);
     decode(raw.text + start, raw.text + end, line);
-    each(static_cast<int>(index), line);
+    each.Give(static_cast<int>(index), line);
     ++index;
     pos = raw.NextLine(end);
   }
@@ -266,14 +293,15 @@ void GiveLinesHolding(const RawText<Unit>& raw, Find find, Decode decode,
 // Gives every line, each decoded on its own.
 template <typename Unit, typename Decode>
 void GiveEveryLine(const RawText<Unit>& raw, Decode decode, const std::atomic<bool>* cancel,
-                   std::size_t& index, std::int64_t& units, const EachLine& each) {
+                   std::size_t& index, std::int64_t& units, const LineSink& each) {
   std::u16string line;
   for (std::size_t pos = 0; pos < raw.size;) {
     ThrowIfCancelled(cancel);
     const std::size_t end = raw.LineEnd(pos);
+    each.Prepare(line, end - pos);
     decode(raw.text + pos, raw.text + end, line);
     units += static_cast<std::int64_t>(line.size());
-    each(static_cast<int>(index++), line);
+    each.Give(static_cast<int>(index++), line);
     pos = raw.NextLine(end);
   }
 }
@@ -282,7 +310,7 @@ void GiveEveryLine(const RawText<Unit>& raw, Decode decode, const std::atomic<bo
 // a read piece at a time, as the list reader does.
 void GiveEveryCodePageLine(const RawText<char>& raw, const TCodePage& page,
                            const std::atomic<bool>* cancel, std::size_t& malformed,
-                           std::size_t& index, std::int64_t& units, const EachLine& each) {
+                           std::size_t& index, std::int64_t& units, const LineSink& each) {
   std::u16string decoded;
   for (std::size_t pos = 0; pos < raw.size;) {
     ThrowIfCancelled(cancel);
@@ -330,7 +358,7 @@ struct RawNeedle {
 // Gives the lines of one run of UTF-16 text in this machine's byte order.
 void GiveWideRun(const char16_t* text, std::size_t size, bool last, const TLineNeedle* needle,
                  RawNeedle<char16_t>& raw_needle, const std::atomic<bool>* cancel,
-                 std::size_t& index, std::int64_t& units, const EachLine& each) {
+                 std::size_t& index, std::int64_t& units, const LineSink& each) {
   const RawText<char16_t> raw{text, size, u'\r', u'\n'};
   // A line's units are its units in the file, whether it is given or not.
   units += UnitsBesideBreaks(text, size, static_cast<std::int64_t>(size));
@@ -369,7 +397,7 @@ void GiveByteRun(const char* text, std::size_t size, bool last,
                  const text_internal::CharacterSetChoice& chosen, const TLineNeedle* needle,
                  RawNeedle<char>& raw_needle,
                  const std::atomic<bool>* cancel, std::size_t& malformed, std::size_t& index,
-                 std::int64_t& units, const EachLine& each) {
+                 std::int64_t& units, const LineSink& each) {
   const RawText<char> raw{text, size, '\r', '\n'};
   const TCodePage& page = chosen.page;
   const bool sieve =
@@ -438,17 +466,36 @@ struct StopPass {};
 void text_internal::ReadLinesInPieces(const std::string& native_path,
                                       const TTextDecoding& decoding, const TLineNeedle* needle,
                                       const std::atomic<bool>* cancel, TTextReadInfo* info,
-                                      const EachLine& each, std::size_t piece_bytes) {
+                                      const EachLine& each, std::size_t piece_bytes,
+                                      const TakeLine* take) {
   piece_bytes = std::max<std::size_t>(piece_bytes, 2);
+  const LineSink sink{each, take};
   TUnicodeFileStream stream(native_path, TFileAccess::OpenRead);
-  // The file is read up to the size it had when opened.
+  // The file is read up to the size it had when opened. Its size and time
+  // of change are looked at again once it is read: a file written to in
+  // between is named as changed, since its lines may be partly old, partly
+  // new or missing.
+  FileStamp opened;
+  const bool stamped = stream.Stamp(opened);
   const std::int64_t size = stream.Size();
+  TTextReadInfo read;
+  if (size == 0) {
+    // A system file (/proc, /sys) tells a size of 0 whatever it holds; it
+    // is read as empty, as its size says, but not without a word.
+    char byte;
+    read.sizeless = stream.Read(&byte, 1) > 0;
+    stream.SetPosition(0);
+  }
+  const auto finish = [&] {
+    FileStamp now;
+    read.changed = stamped && (!stream.Stamp(now) || !(now == opened));
+    if (info != nullptr) *info = read;
+  };
   const TTextEncoding mark = DetectTextEncoding(stream);
   const std::int64_t start = stream.Position();
   const std::int64_t remaining = std::max<std::int64_t>(size - start, 0);
   if (needle != nullptr && needle->empty()) needle = nullptr;
 
-  TTextReadInfo read;
   read.mark = mark;
   std::size_t index = 0;      // of the next line
   std::int64_t consumed = 0;  // bytes of the text handed on so far
@@ -463,11 +510,11 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
                    read.nuls += simd::CountZeros(text, units);
                    consumed += static_cast<std::int64_t>(units) * 2;
                    GiveWideRun(text, units, consumed + 1 >= remaining, needle, raw_needle, cancel,
-                               index, read.units, each);
+                               index, read.units, sink);
                  });
     read.codeset = wide == teUtf16LE ? "UTF-16LE" : "UTF-16BE";
     read.choice = mark != teAnsi ? TReadChoice::kMark : TReadChoice::kNamed;
-    if (info != nullptr) *info = read;
+    finish();
     return;
   }
 
@@ -505,7 +552,7 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
     read.nuls += simd::CountZeros(text, bytes);
     consumed += static_cast<std::int64_t>(bytes);
     GiveByteRun(text, bytes, consumed >= remaining, *chosen, needle, raw_needle, cancel, malformed,
-                index, read.units, each);
+                index, read.units, sink);
   });
   if (!chosen) {
     // No text at all: valid UTF-8.
@@ -515,7 +562,7 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
   read.malformed = malformed;
   read.choice = chosen->choice;
   read.detected = chosen->detected;
-  if (info != nullptr) *info = read;
+  finish();
 }
 
 void ReadTextLines(const std::string& native_path, const TTextDecoding& decoding,
@@ -523,6 +570,13 @@ void ReadTextLines(const std::string& native_path, const TTextDecoding& decoding
                    const EachLine& each) {
   text_internal::ReadLinesInPieces(native_path, decoding, needle, cancel, info, each,
                                    text_internal::kLinePieceBytes);
+}
+
+void ReadTextLines(const std::string& native_path, const TTextDecoding& decoding,
+                   const TLineNeedle* needle, const std::atomic<bool>* cancel, TTextReadInfo* info,
+                   const EachLine& each, const TakeLine& take) {
+  text_internal::ReadLinesInPieces(native_path, decoding, needle, cancel, info, each,
+                                   text_internal::kLinePieceBytes, &take);
 }
 
 }  // namespace tallyfold

@@ -69,4 +69,19 @@ void ReadTextLines(const std::string& native_path, const TTextDecoding& decoding
                    const TLineNeedle* needle, const std::atomic<bool>* cancel, TTextReadInfo* info,
                    const std::function<void(int index, std::u16string_view line)>& each);
 
+// The lines at least this long that the reader decodes on their own (from
+// UTF-8, UTF-16, or a code page a needle is looked for in) can be taken.
+inline constexpr std::size_t kTakenLineUnits = std::size_t{1} << 16;
+
+// The same, but each such line goes to take(index, line) instead, in the
+// reader's own string, which `take` may change or move from: a caller that
+// needs the line in a string of its own (a very long one, above all) then
+// makes no copy of it. The reader leaves room in it for two more units
+// where its decoder keeps what it reserved. Lines of runs decoded together
+// go to `each` as above.
+void ReadTextLines(const std::string& native_path, const TTextDecoding& decoding,
+                   const TLineNeedle* needle, const std::atomic<bool>* cancel, TTextReadInfo* info,
+                   const std::function<void(int index, std::u16string_view line)>& each,
+                   const std::function<void(int index, std::u16string& line)>& take);
+
 }  // namespace tallyfold

@@ -109,6 +109,15 @@ QStringList TSearchNote::DescribeReadings(const ReadingSummary& summary,
                  .arg(locale.toString(summary.nul_files),
                       locale.toString(static_cast<qulonglong>(summary.nuls)));
   }
+  for (const std::string& name : summary.sizeless) {
+    texts << tr("%1 has a size of 0 but gave bytes when read, as the system's own files do; it "
+                "was searched as empty.")
+                 .arg(Quoted(ShownName(name)));
+  }
+  for (const std::string& name : summary.changed) {
+    texts << tr("%1 changed while it was searched: the counts for it may be incomplete.")
+                 .arg(Quoted(ShownName(name)));
+  }
   if (summary.undetected_files > 0) {
     texts << tr("Files for which the encoding detector answered %2, which this system cannot "
                 "decode, and which were read as %3 instead: %1.")

@@ -281,9 +281,13 @@ TEST(BadInput, FileRewrittenWhileItIsReadGivesLinesThatWereThere) {
     }
   });
   std::set<std::size_t> row_counts;
+  int changed = 0;
   for (int run = 0; run < 20; ++run) {
     const CliResult result = scene.Search({"--quiet", "the", scene.folder});
-    ASSERT_EQ(result.status, 0) << result.err;
+    // 3: the file was seen to change while it was read, and the run says
+    // its counts may be incomplete.
+    ASSERT_TRUE(result.status == 0 || result.status == 3) << result.status << result.err;
+    changed += result.status == 3 ? 1 : 0;
     const std::vector<std::u16string> cells = TextCells(ReadBytes(scene.report));
     std::set<int> lines;
     for (const std::u16string& cell : cells) {
@@ -306,6 +310,36 @@ TEST(BadInput, FileRewrittenWhileItIsReadGivesLinesThatWereThere) {
   // Which first parts the searches saw depends on the race; the number of
   // different ones is recorded, not checked.
   RecordProperty("distinct_row_counts", static_cast<int>(row_counts.size()));
+  RecordProperty("runs_that_saw_a_change", changed);
+}
+
+// One line of 64 MiB, in the report and in each table (with a context: a
+// table of whole lines holds the line in every row). The search holds the
+// line's bytes as read, the line decoded and padded in the reader's own
+// string, and one working copy (the engine's while it is matched, the row
+// while it is made): about five times its bytes, twice its decoded size
+// and its bytes, besides the program itself. Copying the decoded line once
+// more to pad it took seven and a half times its bytes.
+TEST(BadInput, OneLongLineCostsItsDecodedSizeTwiceAndItsBytes) {
+  Scene scene;
+  const std::size_t kBytes = std::size_t{64} << 20;
+  WriteBytes(scene.folder + "/a.txt", "the " + std::string(kBytes - 9, 'a') + " the\n");
+  const std::vector<std::string> formats[] = {
+      {"--format", "html"},
+      {"--format", "tsv", "--context", "10"},
+      {"--format", "csv", "--context", "10"},
+      {"--format", "jsonl", "--context", "10"},
+  };
+  for (const std::vector<std::string>& format : formats) {
+    SCOPED_TRACE(format[1]);
+    std::vector<std::string> args = format;
+    args.insert(args.end(), {"--quiet", "--row-memory", "16M", "-o", scene.root / "out", "the",
+                             scene.folder});
+    LaunchedCli search(CliLaunch(args, scene.root.Path()));
+    const CliResult result = search.Finish();
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_LE(search.PeakKilobytes(), static_cast<long>((5 * kBytes + kBytes / 2) / 1024 + 48 * 1024));
+  }
 }
 
 TEST(BadInput, ReportWhosePlaceIsTakenLeavesEverythingAsItWas) {

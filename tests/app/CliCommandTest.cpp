@@ -205,7 +205,10 @@ TEST(CliArguments, HelpAndVersionGoToStandardOutput) {
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(help.out.starts_with("Usage: tallyfold-cli [--case] [--no-boundary] [-o FILE]"))
       << help.out;
-  EXPECT_TRUE(help.out.ends_with("2 usage error, 130 stopped by Ctrl-C (143 by SIGTERM).\n"));
+  EXPECT_TRUE(help.out.ends_with("2 usage error, 3 report written but a file changed while it "
+                                 "was searched\n(its counts may be incomplete), 130 stopped by "
+                                 "Ctrl-C (143 by SIGTERM).\n"))
+      << help.out;
   for (const char* option : {"--encoding NAME", "--fallback NAME", "--format NAME", "--order NAME",
                              "--context N",
                              "--row-memory SIZE", "--threads N", "--recursive", "--no-css"})

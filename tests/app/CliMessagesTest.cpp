@@ -3,14 +3,19 @@
 // written, the pattern's hints and the opener's note. The command line runs
 // in-process, but for a report on standard output and for runs as another
 // user, which need a process of their own.
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/AppTestSupport.h"
@@ -139,6 +144,84 @@ TEST_F(CliMessages, PatternHintsGoToStandardErrorUnlessQuiet) {
     }
     EXPECT_EQ(result.out.empty(), c.out_start.empty());
     EXPECT_EQ(result.err, c.err);
+  }
+}
+
+// Files that are not what their size says: a link to a file of /proc, whose
+// size is 0 whatever it holds, is named and searched as empty, beside an
+// ordinary file; the run still succeeds, and --quiet says nothing.
+TEST_F(CliMessages, AFileOfSizeZeroThatHoldsBytesIsNamed) {
+  ASSERT_EQ(symlink("/proc/self/status", (corpus_ + "/status.txt").c_str()), 0);
+  const std::string note = "tallyfold-cli: status.txt has a size of 0 but gave bytes when read, "
+                           "as the system's own files (/proc, /sys) do: it was searched as empty\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {{{"river"}, note}, {{"--quiet", "river"}, ""}};
+  for (const auto& c : cases) {
+    const CliResult result = Run(c.args);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, c.err);
+  }
+}
+
+// Waits until the process `pid` has the file at `path` open; false when the
+// process ends first (it is then waited for).
+bool WaitUntilOpen(pid_t pid, const std::string& path) {
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  for (;;) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(fds, error)) {
+      std::error_code gone;
+      if (fs::read_symlink(entry.path(), gone) == path) return true;
+    }
+    if (error) return false;
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+// A file cut short while the program searches it, as a log rotated away
+// under a search would be: its counts are incomplete, and the run says so
+// by name and by its exit status, also with --quiet, where it says nothing
+// else. The file is big enough that it is still being read long after it
+// is cut.
+TEST_F(CliMessages, AFileCutShortWhileSearchedIsNamedAndTheExitStatusSaysSo) {
+  std::string big;
+  for (int i = 0; i < 1 << 22; ++i) big += "the cat\n";
+  const std::string path = corpus_ + "/big.txt";
+  for (const bool quiet : {false, true}) {
+    SCOPED_TRACE(quiet ? "quiet" : "not quiet");
+    WriteBytes(path, big);
+    const std::string err = root_ / "err.txt";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<std::string> args = {TALLYFOLD_CLI_PATH, "--threads", "1", "-o",
+                                     work_ + "/r.htm", "cat", corpus_};
+    if (quiet) args.insert(args.begin() + 1, "--quiet");
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_TRUE(WaitUntilOpen(pid, path)) << "the program ended before it opened the file";
+    EXPECT_EQ(::truncate(path.c_str(), static_cast<off_t>(big.size() / 2)), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    const std::string said = ReadBytes(err);
+    EXPECT_EQ(said.find("tallyfold-cli: big.txt changed while it was searched: the counts for it "
+                        "may be incomplete\n") != std::string::npos,
+              !quiet)
+        << said;
+    if (quiet) {
+      EXPECT_EQ(said, "");
+    }
   }
 }
 

@@ -14,6 +14,7 @@
 #include "app/AppTestSupport.h"
 #include "platform/DirList.h"
 #include "text/TextFile.h"
+#include "text/TextLines.h"
 #include "text/ListItems.h"
 
 namespace tallyfold {
@@ -316,6 +317,50 @@ TEST_F(ScanTest, LongAndShortEntriesKeepTheLinesOrder) {
                                }));
   for (int i = 0; i < matches_.ItemCount(); ++i) {
     EXPECT_EQ(matches_.ItemRef(i).capacity(), matches_.ItemRef(i).size()) << "entry " << i;
+  }
+}
+
+// A line long enough that the reader hands its own string over is trimmed
+// and padded in that string: around the length where that starts, with
+// blanks on either side to trim, after a blank line, by the UTF-8 and the
+// UTF-16 reader, with and without a needle to look for (\w+ has none), its
+// row is the one a short line of the same make gets.
+TEST_F(ScanTest, LinesTheReaderHandsOverAreTrimmedAndPaddedAsOthers) {
+  const std::string path = folder_ / "long.txt";
+  const struct {
+    std::string head;
+    std::string tail;
+  } blanks[] = {{"", ""}, {" \t ", ""}, {"", "\t  "}, {"\t", "\t"}};
+  for (const std::size_t body : {kTakenLineUnits - 6, kTakenLineUnits - 4, kTakenLineUnits,
+                                 kTakenLineUnits * 3 + 1}) {
+    for (const auto& [head, tail] : blanks) {
+      for (const bool utf16 : {false, true}) {
+        for (const std::u16string& pattern : {std::u16string(u"cat"), std::u16string(u"\\w+")}) {
+          const std::string text = head + "cat " + std::string(body, 'x') + tail;
+          const std::string lines = "\n" + text + "\r\nend\n";
+          std::string bytes = lines;
+          if (utf16) {
+            bytes = "\xFF\xFE";
+            for (const char ch : lines) bytes += std::string{ch, '\0'};
+          }
+          WriteBytes(path, bytes);
+          matches_.ClearItems();
+          ScanFile(pattern, path, false, matches_);
+          const std::u16string xs(body, u'x');
+          const bool words = pattern != u"cat";
+          const std::vector<std::u16string> expected =
+              words ? std::vector<std::u16string>{u"2= " + kKey + u"cat" + kEnd + u" " + kKey +
+                                                      xs + kEnd + u" " + Info(path, "long.txt", 2),
+                                                  u"1= " + kKey + u"end" + kEnd + u" " +
+                                                      Info(path, "long.txt", 3)}
+                    : std::vector<std::u16string>{u"1= " + kKey + u"cat" + kEnd + u" " + xs +
+                                                  u" " + Info(path, "long.txt", 2)};
+          EXPECT_EQ(Items(matches_), expected)
+              << body << (utf16 ? " UTF-16 " : " UTF-8 ") << Utf8Encode(pattern) << " ["
+              << head << "|" << tail << "]";
+        }
+      }
+    }
   }
 }
 

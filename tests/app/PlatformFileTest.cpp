@@ -4,11 +4,13 @@
 // Windows: drive letters, UNC and device paths, '\', case-blind names).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/AppTestSupport.h"
+#include "app/CorpusScan.h"
 #include "platform/DirList.h"
 #include "platform/File.h"
 
@@ -233,6 +235,84 @@ TEST(PlatformFilesWindows, AFileOpenInAnotherProgram) {
   EXPECT_EQ(PosixFile::Create(path, writer), kErrorOpenElsewhere);
   EXPECT_NE(SystemErrorText(kErrorOpenElsewhere).find("another program"), std::string::npos);
   ::CloseHandle(other);
+  EXPECT_EQ(PosixFile::LockForReplacement(path, lock), 0);
+}
+
+// The names Windows keeps for its devices (CON, NUL, AUX, COM1, LPT1, PRN,
+// in either case, with an extension) and steps that end in a dot or a
+// space are ordinary files and folders here, as on any other system: each
+// is made, listed, found in the sub-folders and read back, also through
+// "." and ".." steps, and the corpus scan reads every one of them.
+TEST(PlatformFilesWindows, DeviceNamesAndTrailingDotsAreOrdinaryNames) {
+  TempFolder root;
+  const std::string folders[] = {"", "sub.", "sub ", "aux", "nul.d.."};
+  const std::string names[] = {"CON.txt", "NUL.txt", "aux.txt", "com1.txt", "LPT1.txt",
+                               "prn.TXT", "end..txt", "conin$.txt"};
+  std::vector<std::string> expected;
+  for (const std::string& folder : folders) {
+    const std::string place = folder.empty() ? root.Path() : root / folder;
+    if (!folder.empty()) {
+      const std::u16string wide = u"\\\\?\\" + Utf8Decode(place);
+      ASSERT_TRUE(::CreateDirectoryW(reinterpret_cast<const wchar_t*>(wide.c_str()), nullptr))
+          << folder;
+    }
+    for (const std::string& name : names) {
+      const std::string relative = folder.empty() ? name : JoinPath(folder, name);
+      PosixFile file;
+      ASSERT_EQ(PosixFile::CreateNew(JoinPath(place, name), file), 0) << relative;
+      std::size_t written = 0;
+      const std::string text = "the " + relative + "\n";
+      ASSERT_EQ(file.Write(text.data(), text.size(), written), 0) << relative;
+      ASSERT_EQ(file.Close(), 0);
+      expected.push_back(relative);
+    }
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(ListTextFilesRecursive(root.Path()), expected);
+  std::vector<std::string> top(std::begin(names), std::end(names));
+  std::sort(top.begin(), top.end());
+  EXPECT_EQ(ListTextFiles(root.Path()), top);
+  for (const std::string& relative : expected) {
+    const std::string via_steps = root / ("sub.\\..\\.\\" + relative);
+    for (const std::string& path : {root / relative, via_steps}) {
+      PosixFile reader;
+      ASSERT_EQ(PosixFile::OpenForReading(path, reader), 0) << path;
+      std::string bytes(256, '\0');
+      std::size_t got = 0;
+      ASSERT_EQ(reader.Read(bytes.data(), bytes.size(), got), 0);
+      EXPECT_EQ(bytes.substr(0, got), "the " + relative + "\n") << path;
+    }
+  }
+  TUnicodeStringList rows;
+  ScanControl control;
+  control.recursive = true;
+  EXPECT_EQ(ScanFolder(u"the", root.Path(), false, rows, control),
+            static_cast<int>(expected.size()));
+  EXPECT_EQ(rows.ItemCount(), static_cast<int>(expected.size()));
+  // The temporary folder's own removal knows nothing of such names.
+  for (const std::string& relative : expected) RemoveFileQuietly(root / relative);
+  for (const std::string& folder : folders) {
+    if (folder.empty()) continue;
+    const std::u16string wide = u"\\\\?\\" + Utf8Decode(root / folder);
+    ::RemoveDirectoryW(reinterpret_cast<const wchar_t*>(wide.c_str()));
+  }
+}
+
+// A report marked read-only is refused before the search, with a message
+// that says so rather than the system's "access denied"; once the mark is
+// cleared it is replaced.
+TEST(PlatformFilesWindows, AReadOnlyReportIsRefusedAsReadOnly) {
+  TempFolder root;
+  const std::string path = root / "result.htm";
+  WriteBytes(path, "previous");
+  const std::u16string wide = Utf8Decode(path);
+  const auto* name = reinterpret_cast<const wchar_t*>(wide.c_str());
+  ASSERT_TRUE(::SetFileAttributesW(name, FILE_ATTRIBUTE_READONLY));
+  PosixFile lock;
+  EXPECT_EQ(PosixFile::LockForReplacement(path, lock), kErrorReadOnly);
+  EXPECT_NE(SystemErrorText(kErrorReadOnly).find("read-only"), std::string::npos);
+  EXPECT_EQ(ReadBytes(path), "previous");
+  ASSERT_TRUE(::SetFileAttributesW(name, FILE_ATTRIBUTE_NORMAL));
   EXPECT_EQ(PosixFile::LockForReplacement(path, lock), 0);
 }
 

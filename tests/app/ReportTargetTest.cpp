@@ -191,6 +191,56 @@ TEST(ReportTarget, CorpusFileIsNeverTheReport) {
   }
 }
 
+// A link named like the report in a shared folder: another user could plant
+// it to have the run write over any file the runner may write. It is
+// followed only when the runner or root owns it, or in a folder that is not
+// both sticky and world-writable; a link on the way counts as much as the
+// last one.
+TEST(ReportTarget, AnotherUsersLinkInASharedFolderIsNotFollowed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "making another user's link needs root";
+  constexpr uid_t kOther = 65534;
+  const struct {
+    const char* name;
+    mode_t folder_mode;
+    uid_t first_owner;   // the link named by -o
+    uid_t second_owner;  // the link it names, which names the victim
+    bool followed;
+  } cases[] = {
+      {"shared, another user's link", 01777, kOther, 0, false},
+      {"shared, another user's link behind the runner's", 01777, 0, kOther, false},
+      {"shared, the runner's links", 01777, 0, 0, true},
+      {"world-writable without the sticky bit", 0777, kOther, kOther, true},
+      {"sticky but not world-writable", 01775, kOther, kOther, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Place place;
+    const std::string expected = place.Reference();
+    const std::string shared = place.root / "shared";
+    ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(shared.c_str(), c.folder_mode), 0);
+    const std::string victim = place.root / "victim.htm";
+    WriteBytes(victim, kPrevious);
+    ASSERT_EQ(symlink("second.htm", (shared + "/result.htm").c_str()), 0);
+    ASSERT_EQ(symlink("../victim.htm", (shared + "/second.htm").c_str()), 0);
+    ASSERT_EQ(lchown((shared + "/result.htm").c_str(), c.first_owner, c.first_owner), 0);
+    ASSERT_EQ(lchown((shared + "/second.htm").c_str(), c.second_owner, c.second_owner), 0);
+
+    const CliResult result = place.Run({"-o", shared + "/result.htm", "the", place.corpus});
+    if (c.followed) {
+      EXPECT_EQ(result.status, 0) << result.err;
+      EXPECT_EQ(ReadBytes(victim), expected);
+    } else {
+      EXPECT_EQ(result.status, 1);
+      EXPECT_EQ(result.err, "Cannot create file \"" + shared +
+                                "/result.htm\". The name is another user's link in a folder "
+                                "anyone may write to, and is not followed.\n");
+      EXPECT_EQ(ReadBytes(victim), kPrevious);
+    }
+    EXPECT_TRUE(IsLink(shared + "/result.htm"));
+  }
+}
+
 // ---- Paths ----
 
 TEST(Paths, DotDotAfterALinkIsWhereTheSystemGoes) {

@@ -613,7 +613,11 @@ std::vector<std::string> ReadBack(const std::string& kind, const std::string& by
 // right keep that many characters next to the match.
 std::vector<std::string> ExpectedTable(const ResultView& view, bool csv, int context = kWholeLine) {
   const auto cell = [csv](std::u16string_view text) {
-    const bool formula = !text.empty() && std::u16string_view(u"=+-@\t\r").find(text.front()) != std::u16string_view::npos;
+    const std::size_t first = text.find_first_not_of(u" \t");
+    const bool formula = !text.empty() && (text.front() == u'\t' || text.front() == u'\r' ||
+                                           (first != std::u16string_view::npos &&
+                                            std::u16string_view(u"=+-@|\uFF1D\uFF0B\uFF0D\uFF20").find(text[first]) !=
+                                                std::u16string_view::npos));
     std::u16string shown(csv && formula ? 1 : 0, u'\'');
     shown.append(text);
     return CodePointField(shown);

@@ -65,6 +65,19 @@ TEST(InfoFragment, BytesOfANameThatAreNotUtf8ArePercentEncoded) {
       // GB18030 bytes of 时间, as an old archive names its files: the first
       // two happen to be U+02B1 in UTF-8 and stay.
       {"/c/\xCA\xB1\xBC\xE4.txt", "/c/\xCA\xB1%BC%E4.txt"},
+      // What a browser reads as another path in a file: link: a bar (the
+      // colon of a drive letter) where a browser would act on it, and
+      // beside the other escapes.
+      {"/c|/x.txt", "/c%7C/x.txt"},
+      {"/c/a|b#?%\x7F\x01.txt", "/c/a%7Cb%23%3F%25%7F%01.txt"},
+      // Characters a browser encodes itself, and so reads back as typed.
+      {"/c/a b[1]{2}^`;=.txt", "/c/a b[1]{2}^`;=.txt"},
+#ifndef _WIN32
+      // A backslash, a separator to a browser, which a POSIX name may hold
+      // (on Windows it is the separator, and the link has "/" for it).
+      {"/c/..\\..\\secret.txt", "/c/..%5C..%5Csecret.txt"},
+      {"/c/a|b\\#?.txt", "/c/a%7Cb%5C%23%3F.txt"},
+#endif
   };
   for (const Case& c : cases) {
     const std::u16string fragment = InfoFragment(c.path, 4);

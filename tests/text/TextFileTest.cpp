@@ -1099,7 +1099,7 @@ TEST_F(TextFileTest, AWriterKilledAtWorkLeavesNothingTheNextWriteKeeps) {
 TEST_F(TextFileTest, OnlyTheTemporariesOfGoneWritersOfTheSameFileAreRemoved) {
   const std::string gone = std::to_string(GoneProcess());
   const std::string live = std::to_string(::getpid());
-  enum Kind { kFile, kLockedFile, kFolder, kLink };
+  enum Kind { kFile, kLockedFile, kFolder, kLink, kOtherUsersFile };
   struct Leftover {
     std::string name;
     Kind kind;
@@ -1113,6 +1113,8 @@ TEST_F(TextFileTest, OnlyTheTemporariesOfGoneWritersOfTheSameFileAreRemoved) {
       {".result.htm.1.0.0a1b2c3d.tmp", kFile, false},
       // Locked: being written by a process this one cannot see.
       {".result.htm." + gone + ".1.0a1b2c3d.tmp", kLockedFile, false},
+      // Another user's: left alone even by a run that may remove it.
+      {".result.htm." + gone + ".5.0a1b2c3d.tmp", kOtherUsersFile, false},
       // Not a regular file.
       {".result.htm." + gone + ".2.0a1b2c3d.tmp", kFolder, false},
       {".result.htm." + gone + ".3.0a1b2c3d.tmp", kLink, false},
@@ -1141,6 +1143,9 @@ TEST_F(TextFileTest, OnlyTheTemporariesOfGoneWritersOfTheSameFileAreRemoved) {
     std::vector<int> locks;
     std::vector<std::string> kept = {"linked", "result.htm"};
     for (const Leftover& leftover : leftovers) {
+      // Only root can give a file to another user (and a run as anyone
+      // else could not remove it anyway).
+      if (leftover.kind == kOtherUsersFile && ::geteuid() != 0) continue;
       const fs::path path = folder_ / leftover.name;
       if (leftover.kind == kFolder) {
         fs::create_directory(path);
@@ -1148,6 +1153,9 @@ TEST_F(TextFileTest, OnlyTheTemporariesOfGoneWritersOfTheSameFileAreRemoved) {
         fs::create_symlink("linked", path);
       } else {
         WriteBytes(path, "left");
+      }
+      if (leftover.kind == kOtherUsersFile) {
+        ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
       }
       if (leftover.kind == kLockedFile) {
         locks.push_back(::open(path.c_str(), O_RDONLY | O_CLOEXEC));

@@ -5,9 +5,16 @@
 // must be given with its index and text as the list has them, and the read
 // info must agree. Also cancelling, errors, and every GB18030 and GBK
 // character found in the bytes of a file of them.
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <atomic>
 #include <random>
 #include <string>
@@ -559,6 +566,61 @@ TEST(TextLines, ErrorsAreThoseOfTheListReader) {
                std::logic_error);
   EXPECT_EQ(info.malformed, 99u);
 }
+
+#ifndef _WIN32
+// A file written to while its lines are given is named as changed, however
+// it was written: cut short, cut to nothing, grown, rewritten in place with
+// the same bytes, or only given a new time; one left alone is not. Each
+// file starts with a time long past, so that any write gives it a new one.
+TEST(TextLines, AFileWrittenWhileItIsReadIsNamedAsChanged) {
+  const auto write_at = [](const std::string& path, const std::string& bytes, off_t at) {
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), at), static_cast<ssize_t>(bytes.size()));
+    ::close(fd);
+  };
+  const struct {
+    const char* name;
+    std::function<void(const std::string& path)> change;
+    bool changed;
+  } cases[] = {
+      {"left alone", [](const std::string&) {}, false},
+      {"cut to nothing", [](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), 0), 0); }, true},
+      {"cut in half", [](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), 6), 0); }, true},
+      {"grown", [&](const std::string& path) { write_at(path, "more\n", 1 << 20); }, true},
+      {"the same bytes rewritten",
+       [](const std::string& path) {
+         char head[2];
+         const int fd = ::open(path.c_str(), O_RDWR);
+         ASSERT_GE(fd, 0);
+         ASSERT_EQ(::pread(fd, head, 2, 0), 2);
+         ASSERT_EQ(::pwrite(fd, head, 2, 0), 2);
+         ::close(fd);
+       },
+       true},
+      {"only a new time", [](const std::string& path) { ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), nullptr, 0), 0); }, true},
+  };
+  // UTF-16 text and bytes are read on two ways.
+  const std::string texts[] = {std::string("\xFF\xFEo\0n\0e\0\n\0t\0w\0o\0\n\0", 18),
+                               "one\ntwo\nthree\n"};
+  for (const auto& c : cases) {
+    for (const std::string& text : texts) {
+      SCOPED_TRACE(c.name);
+      const TempFile file(text);
+      const timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+      ASSERT_EQ(::utimensat(AT_FDCWD, file.path().c_str(), past, 0), 0);
+      TTextReadInfo info;
+      int lines = 0;
+      ReadTextLines(file.path(), TextDecodingNamed("auto"), nullptr, nullptr, &info,
+                    [&](int, std::u16string_view) {
+                      if (lines++ == 0) c.change(file.path());
+                    });
+      EXPECT_EQ(info.changed, c.changed);
+      EXPECT_FALSE(info.sizeless);
+    }
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace tallyfold

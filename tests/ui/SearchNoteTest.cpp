@@ -37,6 +37,13 @@ ReadingSummary Nuls() {
   return summary;
 }
 
+ReadingSummary Changed() {
+  ReadingSummary summary;
+  summary.changed = {"dir/log.txt", "b.txt"};
+  summary.sizeless = {"status.txt"};
+  return summary;
+}
+
 ReadingSummary Undetected() {
   ReadingSummary summary;
   summary.undetected_files = 4;
@@ -82,6 +89,13 @@ TEST(UiSearchNote, ReadingsAreToldOneParagraphEach) {
        "GB18030",
        {"Files holding NUL characters: 2 (9 in all); they are searched as ordinary "
         "characters."}},
+      {"files that changed while searched, or denied their bytes, each by name",
+       Changed(),
+       "GB18030",
+       {"“status.txt” has a size of 0 but gave bytes when read, as the system's own files "
+        "do; it was searched as empty.",
+        "“dir/log.txt” changed while it was searched: the counts for it may be incomplete.",
+        "“b.txt” changed while it was searched: the counts for it may be incomplete."}},
       {"a detector answer that cannot be used",
        Undetected(),
        "BIG5",

@@ -471,6 +471,14 @@
         <translation>含有 NUL 字符的文件：%1 个（共 %2 个 NUL），检索时按普通字符处理。</translation>
     </message>
     <message>
+        <source>%1 has a size of 0 but gave bytes when read, as the system&apos;s own files do; it was searched as empty.</source>
+        <translation>%1 的大小为 0，读取时却有内容（系统自身的文件即如此）；已按空文件检索。</translation>
+    </message>
+    <message>
+        <source>%1 changed while it was searched: the counts for it may be incomplete.</source>
+        <translation>%1 在检索期间发生了变化：其计数可能不完整。</translation>
+    </message>
+    <message>
         <source>Files for which the encoding detector answered %2, which this system cannot decode, and which were read as %3 instead: %1.</source>
         <translation>编码检测给出 %2（本系统无法解码）、因而改按 %3 读取的文件：%1 个。</translation>
     </message>
