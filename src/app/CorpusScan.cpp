@@ -9,6 +9,7 @@
 #include <climits>
 #include <memory>
 #include <new>
+#include <string>
 #include <thread>
 
 #include "app/LineFilter.h"
@@ -189,6 +190,16 @@ class AlsoCount {
   int lines_ = -1;
 };
 
+// A search error that depends on the line it met (the backtracking budget)
+// names the file and the line, so that the user can look at what made the
+// pattern too costly; any other is passed on as it is.
+ERegexEngine WithPlace(const ERegexEngine& error, const std::string& path, int line) {
+  if (error.Code != kErrorStepBudget) return error;
+  return ERegexEngine(std::string(error.what()) + " (\"" + path + "\", line " +
+                          std::to_string(line) + ")",
+                      error.Code, error.ErrorPos);
+}
+
 // The work of ScanLines below, without the storing of the last rows.
 void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_pattern,
                  const RecordFile& file, const RowPrinter& printer, bool case_sensitive,
@@ -234,7 +245,12 @@ void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_patte
         const bool long_line = padded.size() >= FileRows::kLongRow;
         const std::atomic<bool>* const long_cancel = long_line ? cancel : nullptr;
         if (long_line) ThrowIfCancelled(cancel);
-        const int count = CountMatches(engine, pattern, padded, &spans);
+        int count;
+        try {
+          count = CountMatches(engine, pattern, padded, &spans);
+        } catch (const ERegexEngine& error) {
+          throw WithPlace(error, file.path, k + 1);
+        }
         if (long_line) engine.SetInputString(std::u16string());
         also.Line(padded);
         if (count > 0) {

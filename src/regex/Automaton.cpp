@@ -44,12 +44,18 @@ class NfaBuilder {
       const auto [id, config] = work_.back();
       work_.pop_back();
       if (!Expand(id, config)) return false;
-      if (static_cast<int>(n_.states.size()) > kMaxNfaStates) return false;
+      if (static_cast<int>(n_.states.size()) > kMaxNfaStates) return Refuse(kReasonTooManyStates);
     }
     return n_.match >= 0;
   }
+  // Why Run gave up, as PathReasons.
+  uint32_t Reason() const { return reason_; }
 
  private:
+  bool Refuse(uint32_t reason) {
+    reason_ = reason;
+    return false;
+  }
   int32_t Id(const Config& config) {
     const auto found = ids_.find(config);
     if (found != ids_.end()) return found->second;
@@ -96,6 +102,7 @@ class NfaBuilder {
   std::map<Config, int32_t> ids_;
   std::map<std::pair<int, int>, int32_t> tests_;
   std::vector<std::pair<int32_t, Config>> work_;
+  uint32_t reason_ = kReasonUnreadable;
 };
 
 bool NfaBuilder::Expand(int32_t id, const Config& config) {
@@ -144,7 +151,8 @@ bool NfaBuilder::Expand(int32_t id, const Config& config) {
     case LITERAL:
     case LITERAL_CI: {
       const char16_t* text = NodeText(prog_, node);
-      if (OperandUnits(prog_, size_, node) < 0 || text[sub] == 0 || next < 0) return false;
+      if (OperandUnits(prog_, size_, node) < 0 || next < 0) return false;
+      if (text[sub] == 0) return Refuse(kReasonEmptyLiteral);
       const int32_t to = text[sub + 1] == 0 ? follow(next) : Id(At(node, sub + 1, config));
       Consume(id, TestOf(node, sub), to);
       return true;
@@ -168,16 +176,16 @@ bool NfaBuilder::Expand(int32_t id, const Config& config) {
     case REPEAT_STAR_LAZY: case REPEAT_PLUS_LAZY: case REPEAT_BRACES_LAZY: {
       if (OperandUnits(prog_, size_, node) < 0) return false;
       const Repeat r = ShapeOf(prog_, size_, node);
-      if (!NodeFits(size_, r.operand) || !IsCountable(prog_[r.operand]) ||
-          IsBackref(prog_[r.operand]) || r.next < 0)
+      if (!NodeFits(size_, r.operand) || !IsCountable(prog_[r.operand]) || r.next < 0)
         return false;
+      if (IsBackref(prog_[r.operand])) return Refuse(kReasonBackReference);
       if (r.min > r.max) {
         Split(id, {});  // the backtracker fails such a repeat at once
         return true;
       }
       const bool open = r.max >= kOpenMax;
       const int32_t cap = open ? r.min : r.max;
-      if (cap > kMaxNfaStates) return false;
+      if (cap > kMaxNfaStates) return Refuse(kReasonTooManyStates);
       const int32_t count = sub / 2;
       if (sub % 2 == 1) {
         // The operand, then the choice with one more counted.
@@ -185,7 +193,8 @@ bool NfaBuilder::Expand(int32_t id, const Config& config) {
         int32_t test;
         if (operand == LITERAL || operand == LITERAL_CI) {
           const char16_t* text = NodeText(prog_, r.operand);
-          if (text[0] == 0 || text[1] != 0) return false;
+          if (text[0] == 0) return Refuse(kReasonEmptyLiteral);
+          if (text[1] != 0) return false;
           test = TestOf(r.operand, 0);
         } else {
           test = TestOf(r.operand, -1);
@@ -209,7 +218,8 @@ bool NfaBuilder::Expand(int32_t id, const Config& config) {
     }
     case LOOP_ENTRY: {
       if (!LoopFits(size_, next) || !IsLoopEnd(prog_[next])) return false;
-      if (static_cast<int>(config.size()) - 2 >= TRegexEngine::kLoopStackSize) return false;
+      if (static_cast<int>(config.size()) - 2 >= TRegexEngine::kLoopStackSize)
+        return Refuse(kReasonMayRaise);
       Config inner = At(next, 0, config);
       inner.push_back(0);
       Split(id, {Id(inner)});
@@ -253,7 +263,7 @@ bool NfaBuilder::Expand(int32_t id, const Config& config) {
         Split(id, {follow(next)});
         return true;
       }
-      return false;  // back-references, and anything unknown
+      return Refuse(IsBackref(op) ? kReasonBackReference : kReasonUnreadable);
   }
 }
 
@@ -309,10 +319,14 @@ bool Holds(char16_t op, uint8_t before, uint8_t after) {
 void BuildAutomaton(const char16_t* program, int size, const PreparedProgram& prepared,
                     char16_t pair_head, char16_t pair_tail, AutomatonNfa& out) {
   out = AutomatonNfa();
-  if (prepared.may_raise || prepared.has_empty_literal) return;
+  if (prepared.may_raise || prepared.has_empty_literal) {
+    out.refused = prepared.may_raise ? kReasonMayRaise : kReasonEmptyLiteral;
+    return;
+  }
   NfaBuilder builder(program, size, out);
   if (!builder.Run()) {
     out = AutomatonNfa();
+    out.refused = builder.Reason();
     return;
   }
   bool reads_lines = (out.context_mask & kCtxSep) != 0;
@@ -324,6 +338,7 @@ void BuildAutomaton(const char16_t* program, int size, const PreparedProgram& pr
                       !prepared.separators.Contains(pair_head) ||
                       !prepared.separators.Contains(pair_tail))) {
     out = AutomatonNfa();
+    out.refused = kReasonPairedSeparator;
     return;
   }
   for (const AutomatonNfa::State& s : out.states)

@@ -88,10 +88,7 @@ struct AutomatonNfa {
   // the search plan's scan and one attempt per candidate beat two runs.
   bool has_choices = false;
   bool usable = false;       // the automaton path may take the program
-
-  // Whether the search runs on the automaton: it can, and the program
-  // makes choices or `everywhere` asks for every program it can take.
-  bool Runs(bool everywhere) const { return usable && (everywhere || has_choices); }
+  uint32_t refused = 0;      // why not, as PathReasons (ProgramAnalysis.h)
 };
 
 // Builds the NFA of `program` into `out`, or leaves out.usable false when

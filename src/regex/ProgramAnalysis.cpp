@@ -44,12 +44,29 @@ class Analysis {
   void FindSkipRules();
   void NumberStates();
   bool ConsumesWordUnitFirst(int node) const;
+  void AddWideRanges(SetInfo& info);
 
   const char16_t* prog_;  // the program being analysed
   int prog_size_;
   const CharacterSets& sets_;
   PreparedProgram& p_;  // what the analysis fills
+  std::vector<char16_t> wide_;  // scratch: one set's wide members
 };
+
+// Gives `info` its wide members, from wide_, as ranges.
+void Analysis::AddWideRanges(SetInfo& info) {
+  std::vector<char16_t>& ranges = p_.wide_ranges;
+  std::sort(wide_.begin(), wide_.end());
+  info.wide_first = static_cast<int32_t>(ranges.size() / 2);
+  for (std::size_t k = 0; k < wide_.size();) {
+    const char16_t lo = wide_[k];
+    char16_t hi = lo;
+    for (++k; k < wide_.size() && wide_[k] <= hi + 1; ++k) hi = std::max(hi, wide_[k]);
+    ranges.push_back(lo);
+    ranges.push_back(hi);
+  }
+  info.wide_count = static_cast<int32_t>(ranges.size() / 2) - info.wide_first;
+}
 
 void Analysis::Run() {
   PreparedProgram& s = p_;
@@ -80,6 +97,7 @@ void Analysis::IndexSets() {
   PreparedProgram& s = p_;
   s.set_index.assign(prog_size_, -1);
   s.sets.clear();
+  s.wide_ranges.clear();
   s.alternatives.clear();
   // A walk that stops early may miss a loop; then the matcher assumes one,
   // and that the program may raise.
@@ -107,13 +125,16 @@ void Analysis::IndexSets() {
       if (list_end > prog_size_) goto walked;
       SetInfo info;
       info.members = next;
-      uint64_t plain[2] = {0, 0};
+      uint64_t* const plain = info.plain;
+      wide_.clear();
       for (const char16_t* m = prog_ + next; *m != 0; ++m) {
         if (*m < 128)
           SetBit(plain, *m);
         else
-          info.has_wide = true;
+          wide_.push_back(*m);
       }
+      info.has_wide = !wide_.empty();
+      AddWideRanges(info);
       if (IsCaseInsensitiveSet(op)) {
         // x is found when a member equals x or the other case of x.
         for (char16_t x = 1; x < 128; ++x) {
@@ -121,7 +142,7 @@ void Analysis::IndexSets() {
           const bool found =
               Bit(plain, x) ||
               (other < 128 ? Bit(plain, other)
-                           : info.has_wide && ListHas(prog_ + next, other));
+                           : info.has_wide && s.WideHas(info, other));
           if (found) SetBit(info.ascii, x);
         }
       } else {
@@ -323,7 +344,11 @@ void Analysis::NumberStates() {
   n.loop_of.assign(prog_size_, -1);
   n.loops.clear();
   n.repeats_group = false;
-  if (p_.may_raise || p_.has_empty_literal) return;
+  n.refused = kReasonUnreadable;
+  if (p_.may_raise || p_.has_empty_literal) {
+    n.refused = p_.may_raise ? kReasonMayRaise : kReasonEmptyLiteral;
+    return;
+  }
   int64_t total = 0;
   int innermost = -1;
   int64_t contexts = 1;  // counter combinations of the loops around
@@ -331,7 +356,10 @@ void Analysis::NumberStates() {
   int node = kFirstNode;
   while (NodeFits(prog_size_, node)) {
     const char16_t op = prog_[node];
-    if (IsBackref(op)) return;
+    if (IsBackref(op)) {
+      n.refused = kReasonBackReference;
+      return;
+    }
     if (op == LINK) repeated_group = true;  // the back edge of a greedy complex * or +
     const int units = OperandUnits(prog_, prog_size_, node);
     if (units < 0) return;
@@ -348,7 +376,10 @@ void Analysis::NumberStates() {
       n.loop_of[node] = innermost;
       total += contexts;
       contexts *= int64_t{top} + 1;
-      if (contexts > kMaxStatesPerPosition) return;
+      if (contexts > kMaxStatesPerPosition) {
+        n.refused = kReasonTooManyStates;
+        return;
+      }
       n.loops.push_back({top, depth, innermost});
       innermost = static_cast<int>(n.loops.size()) - 1;
     } else {
@@ -361,11 +392,15 @@ void Analysis::NumberStates() {
         innermost = n.loops[innermost].parent;
       }
     }
-    if (total > kMaxStatesPerPosition) return;
+    if (total > kMaxStatesPerPosition) {
+      n.refused = kReasonTooManyStates;
+      return;
+    }
     node = OperandStart(node) + units;
   }
   if (innermost >= 0 || total == 0) return;
   n.per_position = static_cast<int32_t>(total);
+  n.refused = 0;
   n.repeats_group = repeated_group;
 }
 
@@ -493,6 +528,31 @@ bool MayStartWith(const PreparedProgram& prepared, const char16_t* prog, int siz
     }
   }
   return true;
+}
+
+PathChoice ChoosePath(const PreparedProgram& prepared, const TRegexOptions& options,
+                      bool anchored) {
+  PathChoice choice;
+  const AutomatonNfa& nfa = prepared.automaton;
+  if (!options.automaton) choice.automaton_reasons |= kReasonSwitchedOff;
+  if (!nfa.usable) choice.automaton_reasons |= nfa.refused;
+  // Without a choice an attempt costs the pattern's length at most, and
+  // the search plan's scan with one attempt per candidate beats two runs.
+  if (nfa.usable && !nfa.has_choices && !options.automaton_everywhere)
+    choice.automaton_reasons |= kReasonNoChoice;
+  // An anchored program tries one position only.
+  if (anchored) choice.automaton_reasons |= kReasonAnchored;
+  choice.automaton = choice.automaton_reasons == 0;
+
+  const StateNumbering& states = prepared.states;
+  if (!options.linear) choice.linear_reasons |= kReasonSwitchedOff;
+  if (states.per_position == 0) choice.linear_reasons |= states.refused;
+  // Only a repeated group makes the plain backtracker take exponential
+  // time, and it runs the others faster.
+  if (states.per_position > 0 && !states.repeats_group && !options.linear_everywhere)
+    choice.linear_reasons |= kReasonNoRepeatedGroup;
+  choice.linear = choice.linear_reasons == 0;
+  return choice;
 }
 
 }  // namespace tallyfold::regex_internal

@@ -266,6 +266,8 @@ std::string TRegexEngine::ErrorMessage(int code) const {
     case 1011: return "TRegexEngine(dump): Corrupted Opcode";
     case 1014: return "TRegexEngine(exec): Loop Stack Exceeded";
     case 1015: return "TRegexEngine(exec): Loop Without LoopEntry !";
+    case 1016:
+      return "TRegexEngine(exec): Backtracking Step Budget Exceeded, Try A Simpler Pattern";
     case 2000: return "TRegexEngine(misc): Bad p-code imported";
     default: return "Unknown error";
   }

@@ -103,6 +103,11 @@
 
 namespace tallyfold {
 
+// The error a search raises when an attempt that must backtrack (a pattern
+// with back-references) takes more steps than the backtrack budget allows
+// (TRegexOptions).
+constexpr int kErrorStepBudget = 1016;
+
 // The engine's only exception class.
 class ERegexEngine : public Exception {
  public:
@@ -126,6 +131,51 @@ struct TRequiredText {
   std::vector<std::pair<char16_t, char16_t>> ranges;
 
   bool empty() const { return units.empty() && ranges.empty(); }
+};
+
+// The switches of an engine's search. The defaults are what every search
+// runs with; apart from the two bounds, none changes a result, and the
+// tests and fuzzers compare the paths by turning them off or on.
+//
+//   field                 default  when on
+//   filters               on       the shortcuts: the scans for where a match
+//                                  can start and for what every match holds,
+//                                  the skip rules, the matcher's look-ahead at
+//                                  alternatives; off, every position is tried
+//                                  the plain way
+//   linear                on       the linear path (see the top of this file);
+//                                  off, every program runs on the plain
+//                                  backtracker
+//   linear_everywhere     off      every program the linear path can take
+//                                  runs on it, also those without a repeated
+//                                  group, which the backtracker runs faster
+//   automaton             on       the automaton path (see the top of this
+//                                  file)
+//   automaton_everywhere  off      every program the automaton can take runs
+//                                  on it, also those that make no choice
+//   step_limit            0        (non-zero) an attempt that takes about this
+//                                  many matcher steps fails as if it had not
+//                                  matched, and the search goes on; the linear
+//                                  path counts its own steps, which are fewer,
+//                                  and the automaton makes no attempts. Fuzzing
+//                                  sets it, so that a timeout means a real hang
+//   backtrack_budget      50 M     (non-zero) an attempt on the plain
+//                                  backtracker that takes more steps moves to
+//                                  the linear path when the program has one,
+//                                  and otherwise (back-references) ends the
+//                                  search with error 1016
+struct TRegexOptions {
+  static constexpr int64_t kDefaultBacktrackBudget = 50'000'000;
+
+  bool filters = true;
+  bool linear = true;
+  bool linear_everywhere = false;
+  bool automaton = true;
+  bool automaton_everywhere = false;
+  int32_t step_limit = 0;
+  int64_t backtrack_budget = kDefaultBacktrackBudget;
+
+  bool operator==(const TRegexOptions&) const = default;
 };
 
 namespace regex_internal {
@@ -213,45 +263,23 @@ class TRegexEngine {
   // turns the check off.
   void SetCancelFlag(const std::atomic<bool>* flag) { cancel_flag_ = flag; }
 
-  // The search's shortcuts: the scans for where a match can start and for
-  // what every match holds, the skip rules and the matcher's look-ahead at
-  // alternatives. On by default. They never change a result; off, a search
-  // tries every position the plain way, which the tests compare with.
-  void SetSearchFilters(bool on) { search_filters_ = on; }
-  bool SearchFilters() const { return search_filters_; }
+  // The search's switches, all in TRegexOptions below: SetOptions replaces
+  // them at once, the setters each change one.
+  void SetOptions(const TRegexOptions& options) { options_ = options; }
+  const TRegexOptions& Options() const { return options_; }
 
-  // The linear path (see the top of this file). On by default; it never
-  // changes a result, and off, every program runs on the plain
-  // backtracker, which the tests compare with.
-  void SetLinearMatching(bool on) { linear_matching_ = on; }
-  bool LinearMatching() const { return linear_matching_; }
-  // Runs every program the linear path can take on it, also those without
-  // a repeated group, which the plain backtracker runs faster; off by
-  // default. The tests and the fuzzer compare the paths on more programs
-  // with it.
-  void SetLinearEverywhere(bool on) { linear_everywhere_ = on; }
-  bool LinearEverywhere() const { return linear_everywhere_; }
-  // The automaton path (see the top of this file). On by default; it never
-  // changes a result, and off, the programs it would take run on the
-  // paths above, which the tests compare with.
-  void SetAutomatonMatching(bool on) { automaton_matching_ = on; }
-  bool AutomatonMatching() const { return automaton_matching_; }
-  // Runs every program the automaton can take on it, also those that make
-  // no choice, which the backtracker runs as fast; off by default. The
-  // tests and the fuzzer compare the paths on more programs with it.
-  void SetAutomatonEverywhere(bool on) { automaton_everywhere_ = on; }
-  bool AutomatonEverywhere() const { return automaton_everywhere_; }
-
-  // Bounds every match attempt to about `steps` matcher steps (0, the
-  // default: no bound; a negative value is 0). An attempt that runs out
-  // fails as if it had not matched, and the search goes on; the linear
-  // path counts its own steps, which are fewer, and the automaton, which
-  // makes no attempts, is not bounded (a program with groups is, in the
-  // one attempt that reads them). Fuzzing sets
-  // it, so that a timeout means a real hang and not a pattern that
-  // legitimately backtracks for ages.
-  void SetMatchStepLimit(int32_t steps) { match_step_limit_ = steps < 0 ? 0 : steps; }
-  int32_t MatchStepLimit() const { return match_step_limit_; }
+  void SetSearchFilters(bool on) { options_.filters = on; }
+  bool SearchFilters() const { return options_.filters; }
+  void SetLinearMatching(bool on) { options_.linear = on; }
+  bool LinearMatching() const { return options_.linear; }
+  void SetLinearEverywhere(bool on) { options_.linear_everywhere = on; }
+  bool LinearEverywhere() const { return options_.linear_everywhere; }
+  void SetAutomatonMatching(bool on) { options_.automaton = on; }
+  bool AutomatonMatching() const { return options_.automaton; }
+  void SetAutomatonEverywhere(bool on) { options_.automaton_everywhere = on; }
+  bool AutomatonEverywhere() const { return options_.automaton_everywhere; }
+  void SetMatchStepLimit(int32_t steps) { options_.step_limit = steps < 0 ? 0 : steps; }
+  int32_t MatchStepLimit() const { return options_.step_limit; }
 
   // --- Inspection of the compiled result -----------------------------------
 
@@ -349,12 +377,7 @@ class TRegexEngine {
   // allocate. shared_ptr so this header needs no complete type.
   std::shared_ptr<regex_internal::SearchState> scratch_;
   const std::atomic<bool>* cancel_flag_ = nullptr;  // see SetCancelFlag
-  bool search_filters_ = true;                      // see SetSearchFilters
-  bool linear_matching_ = true;                     // see SetLinearMatching
-  bool linear_everywhere_ = false;                  // see SetLinearEverywhere
-  bool automaton_matching_ = true;                  // see SetAutomatonMatching
-  bool automaton_everywhere_ = false;               // see SetAutomatonEverywhere
-  int32_t match_step_limit_ = 0;                    // see SetMatchStepLimit
+  TRegexOptions options_;                           // see SetOptions
 };
 
 }  // namespace tallyfold

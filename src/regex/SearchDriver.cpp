@@ -110,7 +110,11 @@ int Candidates::ResumeAfter(int at) const {
   for (const SkipRule& rule : s_.prepared.skip_rules) {
     int covered;
     if (rule.kind == SkipRule::kRun) {
-      const int run = matcher_.Count(rule.operand, at, kRepeatMax);
+      // Only a run of at most the maximum is passed over, so the count
+      // stops one past it: counting a long run from every position of it
+      // would take time quadratic in its length.
+      const int32_t most = rule.max >= kRepeatMax ? kRepeatMax : rule.max + 1;
+      const int run = matcher_.Count(rule.operand, at, most);
       covered = run <= rule.max ? at + run : at;
     } else {
       int run = 0;
@@ -216,7 +220,7 @@ void TRegexEngine::SetInputString(const std::u16string& text) {
   // With a program ready whose plan rejects inputs by a literal, the copy
   // also looks for it, while the text passes through the cache anyway.
   const regex_internal::LiteralNeedle* literal =
-      search_filters_ && scratch_ && modifiers_ == program_modifiers_ && !program_.empty()
+      options_.filters && scratch_ && modifiers_ == program_modifiers_ && !program_.empty()
           ? scratch_->PlannedRejection(tables_version_)
           : nullptr;
   if (text.size() > static_cast<std::size_t>(kCopySliceUnits)) {
@@ -282,7 +286,7 @@ bool TRegexEngine::ExecPos(int offset) {
   if (offset < 1) RaiseError(1006);
   if (offset > length + 1) return false;
   const int from = offset - 1;
-  if (search_filters_ && anchor_count_ == 0 && scratch_ && modifiers_ == program_modifiers_ &&
+  if (options_.filters && anchor_count_ == 0 && scratch_ && modifiers_ == program_modifiers_ &&
       scratch_->KnownToFail(tables_version_, input_version_, from))
     return false;
 
@@ -304,10 +308,10 @@ bool TRegexEngine::ExecPos(int offset) {
   bool found = false;
   try {
     SearchState& state = CurrentSearchState();
-    state.match.step_limit = match_step_limit_;
+    state.match.step_limit = options_.step_limit;
     Matcher matcher(*this, program_, state.prepared, state.match);
     Candidates candidates(state, matcher, input_buffer_.get(), length, input_version_,
-                          search_filters_);
+                          options_.filters);
     // Group positions other than the whole match are set only by a
     // successful attempt, so failed attempts leave nothing to clear.
     const auto attempt = [&](int at) {
@@ -324,7 +328,7 @@ bool TRegexEngine::ExecPos(int offset) {
       // runs the backtracker at its start for them. When the automaton
       // gives up, the attempts below find the same.
       bool searched = false;
-      if (automaton_matching_ && state.prepared.automaton.Runs(automaton_everywhere_) &&
+      if (regex_internal::ChoosePath(state.prepared, options_, false).automaton &&
           state.dfa.Enabled()) {
         struct Ticker final : regex_internal::ScanTicker {
           Matcher& matcher;
@@ -336,7 +340,7 @@ bool TRegexEngine::ExecPos(int offset) {
           explicit Finder(const Candidates& c) : candidates(c) {}
           int Next(int at) const override { return candidates.Next(at); }
         } finder(candidates);
-        const bool scans = search_filters_ && (!state.plan.prefix.empty() ||
+        const bool scans = options_.filters && (!state.plan.prefix.empty() ||
                                                state.plan.start.kind !=
                                                    regex_internal::StartScan::kAnyPosition);
         int start = -1, stop = -1;
