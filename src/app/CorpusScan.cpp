@@ -247,7 +247,7 @@ void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_patte
         if (long_line) ThrowIfCancelled(cancel);
         int count;
         try {
-          count = CountMatches(engine, pattern, padded, &spans);
+          count = CountMatches(engine, padded, &spans);
         } catch (const ERegexEngine& error) {
           throw WithPlace(error, file.path, k + 1);
         }
@@ -328,8 +328,12 @@ void ScanIntoList(TUnicodeStringList& list, Scan scan) {
 
 int CountMatches(TRegexEngine& engine, const std::u16string& pattern, const std::u16string& line,
                  std::vector<MatchSpan>* spans) {
-  if (spans != nullptr) spans->clear();
   engine.SetExpression(pattern);
+  return CountMatches(engine, line, spans);
+}
+
+int CountMatches(TRegexEngine& engine, const std::u16string& line, std::vector<MatchSpan>* spans) {
+  if (spans != nullptr) spans->clear();
   int count = 0;
   for (bool found = engine.Exec(line); found; found = engine.ExecNext()) {
     ++count;

@@ -323,6 +323,13 @@ void BuildAutomaton(const char16_t* program, int size, const PreparedProgram& pr
     out.refused = prepared.may_raise ? kReasonMayRaise : kReasonEmptyLiteral;
     return;
   }
+  // Every unit of a literal is an NFA state of its own: a program with
+  // more of them (an alternation of thousands of words) is refused before
+  // any is made, as the builder would refuse it after making them all.
+  if (prepared.literal_units > kMaxNfaStates) {
+    out.refused = kReasonTooManyStates;
+    return;
+  }
   NfaBuilder builder(program, size, out);
   if (!builder.Run()) {
     out = AutomatonNfa();

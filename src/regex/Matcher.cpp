@@ -321,6 +321,19 @@ bool Matcher::UnitAt(int operand, int from, int pos, int step) const {
 int Matcher::FirstViable(int alternative, int cursor) const {
   if (!filters_) return alternative;
   const char16_t ch = in_[cursor];
+  if (alternative >= 0 && !p_.alternation_of.empty()) {
+    const int32_t index = p_.alternation_of[alternative];
+    if (index >= 0) {
+      // A long alternation: only the alternatives listed for the unit.
+      const AlternationIndex& a = p_.alternations[index];
+      const int list = ch < 128 ? ch : 128;
+      const int32_t* const last = a.alts.data() + a.begin[list + 1];
+      for (const int32_t* it = std::lower_bound(a.alts.data() + a.begin[list], last, alternative);
+           it != last; ++it)
+        if (ch < 128 || MayStartWith(p_, prog_, prog_size_, *it, ch)) return *it;
+      return -1;
+    }
+  }
   for (; alternative >= 0; alternative = NextAlternative(alternative)) {
     const int index = ch < 128 ? p_.set_index[alternative] : -1;
     if (index >= 0 ? Bit(p_.alternatives[index].ascii, ch)

@@ -45,6 +45,9 @@ class Analysis {
   void NumberStates();
   bool ConsumesWordUnitFirst(int node) const;
   void AddWideRanges(SetInfo& info);
+  void IndexAlternations(const std::vector<int>& alternatives);
+  bool StartsAsciiOnly(int alternative) const;
+  int LeadingLiteral(int alternative) const;
 
   const char16_t* prog_;  // the program being analysed
   int prog_size_;
@@ -102,6 +105,7 @@ void Analysis::IndexSets() {
   // A walk that stops early may miss a loop; then the matcher assumes one,
   // and that the program may raise.
   s.has_loops = false;
+  s.literal_units = 0;
   s.has_empty_literal = false;
   s.may_raise = false;
   bool complete = false;
@@ -163,10 +167,13 @@ void Analysis::IndexSets() {
     }
     switch (op) {
       case LITERAL:
-      case LITERAL_CI:
+      case LITERAL_CI: {
         if (next < prog_size_ && prog_[next] == 0) s.has_empty_literal = true;
+        const int text = next;
         next = skip_list(next);
+        s.literal_units += next - 1 - text;
         break;
+      }
       case REPEAT_BRACES:  // the bounds; the operand node follows
       case REPEAT_BRACES_LAZY:
       case LOOP:
@@ -193,10 +200,120 @@ walked:
   if (!complete) s.has_loops = s.may_raise = s.has_empty_literal = true;
   for (const int node : alternatives) {
     AlternativeInfo info;
-    for (char16_t ch = 0; ch < 128; ++ch)
-      if (MayStartWith(p_, prog_, prog_size_, node, ch)) SetBit(info.ascii, ch);
+    const int literal = LeadingLiteral(node);
+    if (literal >= 0) {
+      // What MayStartWith gives for each unit, without asking it 128
+      // times: an alternation of thousands of words has as many of these.
+      const char16_t first = LiteralFirst(prog_, literal);
+      if (first < 128) SetBit(info.ascii, first);
+      const char16_t other = s.Invert(first);
+      if (prog_[literal] == LITERAL_CI && other < 128) SetBit(info.ascii, other);
+    } else {
+      for (char16_t ch = 0; ch < 128; ++ch)
+        if (MayStartWith(p_, prog_, prog_size_, node, ch)) SetBit(info.ascii, ch);
+    }
     s.set_index[node] = static_cast<int32_t>(s.alternatives.size());
     s.alternatives.push_back(info);
+  }
+  IndexAlternations(alternatives);
+}
+
+// The literal node (with a unit) that the alternative begins with as
+// MayStartWith reads it, or -1.
+int Analysis::LeadingLiteral(int alternative) const {
+  int node = AlternativeBody(alternative);
+  for (int steps = 0; steps < kPeekNodes; ++steps) {
+    if (!NodeFits(prog_size_, node)) return -1;
+    const char16_t op = prog_[node];
+    if (op == EMPTY || op == COMMENT || IsOpen(op) || IsClose(op)) {
+      node = NextNode(prog_, node);
+    } else if (op == ALTERNATIVE && NextAlternative(prog_, prog_size_, node) < 0) {
+      node = AlternativeBody(node);
+    } else {
+      return (op == LITERAL || op == LITERAL_CI) && LiteralFirst(prog_, node) != 0 ? node : -1;
+    }
+  }
+  return -1;
+}
+
+// Whether no unit from U+0080 up can begin the alternative: it begins,
+// as MayStartWith reads it, with a test that only ASCII units pass.
+bool Analysis::StartsAsciiOnly(int alternative) const {
+  const PreparedProgram& p = p_;
+  const auto ascii_test = [&](int node) {
+    if (!NodeFits(prog_size_, node)) return false;
+    switch (prog_[node]) {
+      case LITERAL: {
+        const char16_t first = LiteralFirst(prog_, node);
+        return first != 0 && first < 128;
+      }
+      case LITERAL_CI: {
+        const char16_t first = LiteralFirst(prog_, node);
+        return first != 0 && first < 128 && p.Invert(first) < 128;
+      }
+      case IN_SET: {
+        const int index = p.set_index[node];
+        return index >= 0 && !p.sets[index].has_wide;
+      }
+      case DIGIT:
+        return true;
+      default:
+        return false;
+    }
+  };
+  int node = AlternativeBody(alternative);
+  for (int steps = 0; steps < kPeekNodes; ++steps) {
+    if (!NodeFits(prog_size_, node)) return false;
+    const char16_t op = prog_[node];
+    if (op == EMPTY || op == COMMENT || IsOpen(op) || IsClose(op)) {
+      node = NextNode(prog_, node);
+    } else if (op == ALTERNATIVE && NextAlternative(prog_, prog_size_, node) < 0) {
+      node = AlternativeBody(node);
+    } else if (op == REPEAT_PLUS || op == REPEAT_PLUS_LAZY) {
+      return ascii_test(OperandStart(node));
+    } else {
+      return ascii_test(node);
+    }
+  }
+  return false;
+}
+
+// Indexes the alternations of kIndexedAlternatives or more alternatives
+// (`alternatives` in storage order, their AlternativeInfo made).
+void Analysis::IndexAlternations(const std::vector<int>& alternatives) {
+  PreparedProgram& s = p_;
+  s.alternation_of.clear();
+  s.alternations.clear();
+  std::vector<char> inner(static_cast<std::size_t>(prog_size_), 0);
+  for (const int node : alternatives) {
+    const int next = NextAlternative(prog_, prog_size_, node);
+    if (next >= 0) inner[static_cast<std::size_t>(next)] = 1;
+  }
+  std::vector<int> chain;
+  for (const int head : alternatives) {
+    if (inner[static_cast<std::size_t>(head)]) continue;
+    chain.clear();
+    for (int alt = head; alt >= 0; alt = NextAlternative(prog_, prog_size_, alt))
+      chain.push_back(alt);
+    // A walk over the program that stopped early left some unread.
+    if (static_cast<int>(chain.size()) < kIndexedAlternatives ||
+        std::any_of(chain.begin(), chain.end(), [&](int alt) { return s.set_index[alt] < 0; }))
+      continue;
+    if (s.alternation_of.empty()) s.alternation_of.assign(static_cast<std::size_t>(prog_size_), -1);
+    AlternationIndex index;
+    for (int unit = 0; unit <= 128; ++unit) {
+      index.begin[unit] = static_cast<int32_t>(index.alts.size());
+      for (const int alt : chain) {
+        const bool may = unit < 128 ? Bit(s.alternatives[s.set_index[alt]].ascii,
+                                          static_cast<char16_t>(unit))
+                                    : !StartsAsciiOnly(alt);
+        if (may) index.alts.push_back(alt);
+      }
+    }
+    index.begin[129] = static_cast<int32_t>(index.alts.size());
+    for (const int alt : chain)
+      s.alternation_of[static_cast<std::size_t>(alt)] = static_cast<int32_t>(s.alternations.size());
+    s.alternations.push_back(std::move(index));
   }
 }
 

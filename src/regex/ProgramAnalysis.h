@@ -65,6 +65,19 @@ struct AlternativeInfo {
   uint64_t ascii[2] = {0, 0};
 };
 
+// The alternatives of one long alternation by the unit they may start
+// with, in program order: for an ASCII unit u (0 for the input end) those
+// whose AlternativeInfo has u, alts[begin[u], begin[u + 1]); then those
+// that may start with a unit from U+0080 up, alts[begin[128], begin[129]).
+// The matcher looks only at these instead of at every alternative.
+struct AlternationIndex {
+  int32_t begin[130] = {};
+  std::vector<int32_t> alts;
+};
+
+// Alternations with at least this many alternatives are indexed.
+constexpr int kIndexedAlternatives = 16;
+
 // How a failed attempt at position p lets the search pass over the next
 // positions, per top-level alternative (used by the search driver).
 struct SkipRule {
@@ -149,7 +162,12 @@ struct PreparedProgram {
   std::vector<SetInfo> sets;
   std::vector<char16_t> wide_ranges;  // the sets' wide members (SetInfo)
   std::vector<AlternativeInfo> alternatives;
+  // Per program unit, for an alternative of an indexed alternation: its
+  // index into alternations, else -1; empty when there is none.
+  std::vector<int32_t> alternation_of;
+  std::vector<AlternationIndex> alternations;
   bool has_loops = true;  // the program may hold LOOP_ENTRY nodes
+  int literal_units = 0;  // units of the literals the walk over the sets read
   // The program holds a literal without units (\x00 compiles to one), which
   // matches without consuming anything, so a loop over it can come back to
   // its LINK at the same position; the matcher then guards its links from

@@ -5,6 +5,7 @@
 // Covered by tests/regex/EngineObjectTest.cpp.
 #include "regex/RegexEngine.h"
 
+#include <cstring>
 #include <exception>
 #include <iterator>
 #include <memory>
@@ -60,7 +61,11 @@ TRegexEngine::TRegexEngine() {
 TRegexEngine::~TRegexEngine() = default;
 
 void TRegexEngine::SetExpression(const std::u16string& text) {
-  if (text == expression_ && expr_is_compiled_) return;
+  // The corpus scan sets its expression again for every line: compared as
+  // bytes, a long one (an alternation of thousands of words) costs little.
+  if (expr_is_compiled_ && text.size() == expression_.size() &&
+      std::memcmp(text.data(), expression_.data(), text.size() * sizeof(char16_t)) == 0)
+    return;
   expr_is_compiled_ = false;
   expression_ = text;
   DiscardProgram();

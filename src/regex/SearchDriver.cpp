@@ -70,6 +70,8 @@ int Candidates::Next(int from) const {
   if (!filters_) return from;
   const SearchPlan& plan = s_.plan;
   if (!plan.prefix.empty()) return plan.prefix.Find(in_, from, end_);
+  // Every match is non-empty and begins with one of the literals.
+  if (!plan.literals.empty()) return plan.literals.Next(in_, from, end_);
   const StartScan& scan = plan.start;
   if (scan.kind == StartScan::kAnyPosition) return from;
   if (from == 0 && scan.at_input_start) return 0;
