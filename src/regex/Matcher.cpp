@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -170,7 +171,7 @@ int Matcher::Count(int operand, int from, int32_t max) const {
       for (; n < limit; ++n) {
         const char16_t ch = p[n];
         if (ch < 128 ? !Bit(info.ascii, ch)
-                     : !(info.has_wide && ListHas(prog_ + info.members, ch)))
+                     : !(info.has_wide && ListHas(prog_ + info.members, info.count, ch)))
           return n;
       }
       return n;
@@ -225,11 +226,12 @@ bool Matcher::UnitAt(int operand, int from, int pos, int step) const {
 
 int Matcher::FirstViable(int alternative, int cursor) const {
   if (!filters_) return alternative;
-  const char16_t ch = in_[cursor];
+  const bool at_end = cursor >= end_;
+  const char16_t ch = at_end ? char16_t{0} : in_[cursor];
   for (; alternative >= 0; alternative = NextAlternative(alternative)) {
     const int index = ch < 128 ? p_.set_index[alternative] : -1;
-    if (index >= 0 ? Bit(p_.alternatives[index].ascii, ch)
-                   : MayStartWith(p_, prog_, prog_size_, alternative, ch))
+    if (index >= 0 ? (at_end ? p_.alternatives[index].at_end : Bit(p_.alternatives[index].ascii, ch))
+                   : MayStartWith(p_, prog_, prog_size_, alternative, ch, at_end))
       return alternative;
   }
   return -1;
@@ -265,6 +267,8 @@ int32_t Matcher::StateOf(int node) const {
     state += std::min(regs[kCounterSlot + info.depth], info.top) * scale;
     scale *= info.top + 1;
   }
+  // The numbering covers every node the matcher can reach (NumberStates).
+  assert(state >= 0 && state < numbering.per_position);
   return state;
 }
 
@@ -383,22 +387,27 @@ bool Matcher::Run(int start) {
         continue;
 
       case LITERAL: {
+        // Every unit of the input may equal a literal character, U+0000
+        // included, so the length is checked against the input end first.
+        const int32_t length = TextLength(prog, node);
+        if (length > end - cursor) goto fail;
         const char16_t* lit = NodeText(prog, node);
         const char16_t* p = in + cursor;
-        // The input's terminating 0 never equals a literal character.
-        for (; *lit != 0; ++lit, ++p)
-          if (*p != *lit) goto fail;
-        cursor = static_cast<int>(p - in);
+        for (int32_t i = 0; i < length; ++i)
+          if (p[i] != lit[i]) goto fail;
+        cursor += length;
         node = next;
         continue;
       }
 
       case LITERAL_CI: {
+        const int32_t length = TextLength(prog, node);
+        if (length > end - cursor) goto fail;
         const char16_t* lit = NodeText(prog, node);
         const char16_t* p = in + cursor;
-        for (; *lit != 0; ++lit, ++p)
-          if (*p == 0 || (*p != *lit && *p != Invert(*lit))) goto fail;
-        cursor = static_cast<int>(p - in);
+        for (int32_t i = 0; i < length; ++i)
+          if (p[i] != lit[i] && p[i] != Invert(lit[i])) goto fail;
+        cursor += length;
         node = next;
         continue;
       }
@@ -414,7 +423,7 @@ bool Matcher::Run(int start) {
       case ANY_BUT_SEPARATOR: {
         if (cursor >= end) goto fail;
         const char16_t ch = in[cursor];
-        if (ch == e_.paired_separator_head_ &&
+        if (ch == e_.paired_separator_head_ && cursor + 1 < end &&
             in[cursor + 1] == e_.paired_separator_tail_)
           goto fail;
         if (IsSeparator(ch)) goto fail;
@@ -430,7 +439,7 @@ bool Matcher::Run(int start) {
           const char16_t before = in[cursor - 1];
           if (before == tail && cursor >= 2 && in[cursor - 2] == head) {
             // just after a complete pair
-          } else if (before == head && in[cursor] == tail) {
+          } else if (before == head && cursor < end && in[cursor] == tail) {
             goto fail;  // inside a pair
           } else if (!IsSeparator(before)) {
             goto fail;
@@ -444,7 +453,7 @@ bool Matcher::Run(int start) {
           const char16_t head = e_.paired_separator_head_;
           const char16_t tail = e_.paired_separator_tail_;
           const char16_t ch = in[cursor];
-          if (ch == head && in[cursor + 1] == tail) {
+          if (ch == head && cursor + 1 < end && in[cursor + 1] == tail) {
             // just before a complete pair
           } else if (ch == tail && cursor != 0 && in[cursor - 1] == head) {
             goto fail;  // inside a pair
@@ -509,7 +518,7 @@ bool Matcher::Run(int start) {
       case REPEAT_STAR: case REPEAT_PLUS: case REPEAT_BRACES:
       case REPEAT_STAR_LAZY: case REPEAT_PLUS_LAZY: case REPEAT_BRACES_LAZY: {
         Repeat r = ShapeOf(prog, prog_size_, node);
-        if (r.ahead != 0 && prog[r.ahead_node] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
+        if (r.HasAhead() && prog[r.ahead_node] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
         if (!NodeFits(prog_size_, r.operand) || !IsCountable(prog[r.operand]))
           Raise(1000);
         if (r.min > r.max) goto fail;
@@ -565,7 +574,7 @@ bool Matcher::Run(int start) {
           }
           if (n < r.min) goto fail;
           bool shorter = n > r.min;  // a shorter count remains to be tried
-          if (r.ahead != 0) {
+          if (r.HasAhead()) {
             while (n >= r.min && !r.Fits(in[cursor + n * step])) --n;
             if (n < r.min) goto fail;
             // Often no shorter count lets the literal start (a run of
@@ -709,7 +718,7 @@ bool Matcher::Backtrack(int& node, int& cursor) {
 
       default: {
         Repeat r = ShapeOf(prog_, prog_size_, at);
-        if (r.ahead != 0 && prog_[r.ahead_node] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
+        if (r.HasAhead() && prog_[r.ahead_node] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
         // The registers are back as they were when the choice was made, so
         // a repeated back-reference names the same capture as then.
         int step = 1;
@@ -721,7 +730,7 @@ bool Matcher::Backtrack(int& node, int& cursor) {
         int n = frame.count;
         if (!r.lazy) {
           --n;
-          if (r.ahead != 0)
+          if (r.HasAhead())
             while (n >= r.min && !r.Fits(in_[from + n * step])) --n;
           if (n < r.min) {
             --s.frame_count;

@@ -32,6 +32,7 @@
 // again at the same position.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -82,12 +83,14 @@ struct VisitedStates {
   void EndAttempt(bool matched, bool cut, int at);
   // Whether `state` at `pos` was entered.
   bool Has(int pos, int32_t state) const {
+    assert(state >= 0 && (state >> 6) < words);
     const unsigned rel = static_cast<unsigned>(pos - base);
     return rel < static_cast<unsigned>(positions) &&
            ((bits[std::size_t{rel} * words + (state >> 6)] >> (state & 63)) & 1);
   }
   // Whether `state` at `pos` was entered before; marks it entered.
   [[gnu::always_inline]] bool Enter(int pos, int32_t state) {
+    assert(state >= 0 && (state >> 6) < words);
     const unsigned rel = static_cast<unsigned>(pos - base);
     if (rel >= static_cast<unsigned>(positions)) return false;
     uint64_t& word = bits[std::size_t{rel} * words + (state >> 6)];

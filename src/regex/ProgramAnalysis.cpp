@@ -92,23 +92,20 @@ void Analysis::IndexSets() {
   // matcher reaches it: the depth its LOOP_ENTRY raises.
   int loop_depth = 0;
   // Once the sets are known, every alternative gets its answers for the
-  // ASCII units (and 0, the input end) precomputed.
+  // ASCII units and the input end precomputed.
   std::vector<int> alternatives;
-  const auto skip_list = [this](int pos) {
-    while (pos < prog_size_ && prog_[pos] != 0) ++pos;
-    return pos + 1;
-  };
   int pos = kFirstNode;
   while (NodeFits(prog_size_, pos)) {
     const char16_t op = prog_[pos];
     int next = OperandStart(pos);
+    if (HasTextOperand(op) && !TextFits(prog_, prog_size_, pos)) goto walked;
     if (IsSetOp(op)) {
-      const int list_end = skip_list(next);
-      if (list_end > prog_size_) goto walked;
       SetInfo info;
-      info.members = next;
+      info.members = static_cast<int>(NodeText(prog_, pos) - prog_);
+      info.count = TextLength(prog_, pos);
       uint64_t plain[2] = {0, 0};
-      for (const char16_t* m = prog_ + next; *m != 0; ++m) {
+      const char16_t* m = prog_ + info.members;
+      for (const char16_t* end = m + info.count; m != end; ++m) {
         if (*m < 128)
           SetBit(plain, *m);
         else
@@ -116,12 +113,12 @@ void Analysis::IndexSets() {
       }
       if (IsCaseInsensitiveSet(op)) {
         // x is found when a member equals x or the other case of x.
-        for (char16_t x = 1; x < 128; ++x) {
+        for (char16_t x = 0; x < 128; ++x) {
           const char16_t other = s.invert[x];
           const bool found =
               Bit(plain, x) ||
               (other < 128 ? Bit(plain, other)
-                           : info.has_wide && ListHas(prog_ + next, other));
+                           : info.has_wide && ListHas(prog_ + info.members, info.count, other));
           if (found) SetBit(info.ascii, x);
         }
       } else {
@@ -130,7 +127,7 @@ void Analysis::IndexSets() {
       }
       s.set_index[pos] = static_cast<int32_t>(s.sets.size());
       s.sets.push_back(info);
-      pos = list_end;
+      pos = info.members + info.count;
       continue;
     }
     if (op == ALTERNATIVE) alternatives.push_back(pos);
@@ -143,8 +140,10 @@ void Analysis::IndexSets() {
     switch (op) {
       case LITERAL:
       case LITERAL_CI:
-        if (next < prog_size_ && prog_[next] == 0) s.has_empty_literal = true;
-        next = skip_list(next);
+        // The compiler makes no empty literal; a program built otherwise
+        // may hold one.
+        if (TextLength(prog_, pos) == 0) s.has_empty_literal = true;
+        next += kTextLengthUnits + TextLength(prog_, pos);
         break;
       case REPEAT_BRACES:  // the bounds; the operand node follows
       case REPEAT_BRACES_LAZY:
@@ -173,7 +172,8 @@ walked:
   for (const int node : alternatives) {
     AlternativeInfo info;
     for (char16_t ch = 0; ch < 128; ++ch)
-      if (MayStartWith(p_, prog_, prog_size_, node, ch)) SetBit(info.ascii, ch);
+      if (MayStartWith(p_, prog_, prog_size_, node, ch, false)) SetBit(info.ascii, ch);
+    info.at_end = MayStartWith(p_, prog_, prog_size_, node, 0, true);
     s.set_index[node] = static_cast<int32_t>(s.alternatives.size());
     s.alternatives.push_back(info);
   }
@@ -188,23 +188,25 @@ bool Analysis::AddNodeChars(int node) {
   if (!NodeFits(prog_size_, node)) return false;
   switch (prog_[node]) {
     case LITERAL:
-      // An empty literal (from \x00) consumes nothing.
-      if (LiteralFirst(prog_, node) == 0) return false;
+      // An empty literal consumes nothing.
+      if (!TextFits(prog_, prog_size_, node) || TextLength(prog_, node) == 0) return false;
       AddChar(LiteralFirst(prog_, node));
       return true;
     case LITERAL_CI: {
+      if (!TextFits(prog_, prog_size_, node) || TextLength(prog_, node) == 0) return false;
       const char16_t ch = LiteralFirst(prog_, node);
-      if (ch == 0) return false;
       AddChar(ch);
       AddChar(p_.Invert(ch));
       return true;
     }
-    case IN_SET:
-      for (const char16_t* m = NodeText(prog_, node); *m != 0; ++m)
-        AddChar(*m);
+    case IN_SET: {
+      if (!TextFits(prog_, prog_size_, node)) return false;
+      const char16_t* m = NodeText(prog_, node);
+      for (const char16_t* end = m + TextLength(prog_, node); m != end; ++m) AddChar(*m);
       return true;
+    }
     case IN_SET_CI: {
-      for (char16_t x = 1; x < 128; ++x)
+      for (char16_t x = 0; x < 128; ++x)
         if (p_.InSetCi(prog_, node, x)) AddChar(x);
       // Whether a character from U+0080 up is found depends on its other
       // case, which only the case inverter knows; let them all through.
@@ -300,8 +302,9 @@ bool Analysis::ConsumesWordUnitFirst(int node) const {
       return true;
     case LITERAL:
     case LITERAL_CI: {
+      if (!TextFits(prog_, prog_size_, operand) || TextLength(prog_, operand) == 0) return false;
       const char16_t ch = LiteralFirst(prog_, operand);
-      return ch != 0 && p_.word.Contains(ch) &&
+      return p_.word.Contains(ch) &&
              (prog_[operand] == LITERAL || p_.word.Contains(p_.Invert(ch)));
     }
     default:
@@ -365,6 +368,22 @@ void Analysis::NumberStates() {
     node = OperandStart(node) + units;
   }
   if (innermost >= 0 || total == 0) return;
+  // The matcher moves from a node only along these edges, so with each of
+  // them landing on a numbered node it never asks for the state of a unit
+  // that has none.
+  const auto numbered = [&n](int target) { return target >= 0 && n.state_base[target] >= 0; };
+  if (!numbered(kFirstNode)) return;
+  for (int at = kFirstNode; at < prog_size_; ++at) {
+    if (n.state_base[at] < 0) continue;
+    const char16_t op = prog_[at];
+    const int next = NextNode(prog_, at);
+    if (next != -1 && (next >= prog_size_ || !numbered(next))) return;
+    if ((op == ALTERNATIVE || op == LOOP_ENTRY) && !numbered(OperandStart(at))) return;
+    if (IsLoopEnd(op)) {
+      const int body = LoopBody(prog_, at);
+      if (body >= prog_size_ || !numbered(body)) return;
+    }
+  }
   n.per_position = static_cast<int32_t>(total);
   n.repeats_group = repeated_group;
 }
@@ -437,7 +456,7 @@ void CharTable::Assign(const std::u16string& members) {
   ascii[0] = ascii[1] = 0;
   wide.clear();
   for (char16_t ch : members) {
-    if (ch == 0) continue;  // the end of the input is never a member
+    if (ch == 0) continue;  // a set's 0 unit is no member (CharTable)
     if (ch < 128)
       SetBit(ascii, ch);
     else
@@ -453,9 +472,7 @@ void PrepareProgram(const std::vector<char16_t>& program, const CharacterSets& s
 // Where it returns false, the matcher needs no choice point for the
 // alternative.
 bool MayStartWith(const PreparedProgram& prepared, const char16_t* prog, int size,
-                  int alternative, char16_t ch) {
-  // Units before the input end are never 0, so 0 stands for the end.
-  const bool at_end = ch == 0;
+                  int alternative, char16_t ch, bool at_end) {
   int node = AlternativeBody(alternative);
   for (int steps = 0; steps < kPeekNodes; ++steps) {
     if (!NodeFits(size, node)) return true;
@@ -470,8 +487,8 @@ bool MayStartWith(const PreparedProgram& prepared, const char16_t* prog, int siz
         node = AlternativeBody(node);
         continue;
       case LITERAL: case LITERAL_CI:
-        // An empty literal (from \x00) consumes nothing.
-        if (LiteralFirst(prog, node) == 0) return true;
+        // An empty literal consumes nothing.
+        if (!TextFits(prog, size, node) || TextLength(prog, node) == 0) return true;
         return !at_end && prepared.TestOne(prog, node, ch);
       case ANY_CHAR: case IN_SET:
       case NOT_IN_SET: case IN_SET_CI: case NOT_IN_SET_CI: case DIGIT:
