@@ -150,10 +150,10 @@ bool NfaBuilder::Expand(int32_t id, const Config& config) {
     }
     case LITERAL:
     case LITERAL_CI: {
-      const char16_t* text = NodeText(prog_, node);
-      if (OperandUnits(prog_, size_, node) < 0 || next < 0) return false;
-      if (text[sub] == 0) return Refuse(kReasonEmptyLiteral);
-      const int32_t to = text[sub + 1] == 0 ? follow(next) : Id(At(node, sub + 1, config));
+      if (!TextFits(prog_, size_, node) || next < 0) return false;
+      if (sub >= TextLength(prog_, node)) return Refuse(kReasonEmptyLiteral);
+      const int32_t to =
+          sub + 1 == TextLength(prog_, node) ? follow(next) : Id(At(node, sub + 1, config));
       Consume(id, TestOf(node, sub), to);
       return true;
     }
@@ -192,9 +192,9 @@ bool NfaBuilder::Expand(int32_t id, const Config& config) {
         const char16_t operand = prog_[r.operand];
         int32_t test;
         if (operand == LITERAL || operand == LITERAL_CI) {
-          const char16_t* text = NodeText(prog_, r.operand);
-          if (text[0] == 0) return Refuse(kReasonEmptyLiteral);
-          if (text[1] != 0) return false;
+          if (!TextFits(prog_, size_, r.operand)) return false;
+          if (TextLength(prog_, r.operand) == 0) return Refuse(kReasonEmptyLiteral);
+          if (TextLength(prog_, r.operand) != 1) return false;
           test = TestOf(r.operand, 0);
         } else {
           test = TestOf(r.operand, -1);
@@ -390,14 +390,13 @@ void LazyDfa::Prepare(const AutomatonNfa& nfa, const PreparedProgram& prepared,
   stride_ = 256;  // while the ASCII classes are made
   unknown_ = 255;
   uint8_t ascii[128];
-  for (char16_t unit = 1; unit < 128; ++unit) ascii[unit] = NewClass(unit);
+  for (char16_t unit = 0; unit < 128; ++unit) ascii[unit] = NewClass(unit);
   // The last slot of every row stands for the units whose class is not
   // made yet; its transitions stay unknown, so the scan stops there.
   stride_ = std::min(255, classes_ + kWideClassSlack + 1);
   unknown_ = static_cast<uint8_t>(stride_ - 1);
   unit_class_.assign(65536, unknown_);
-  // The input's terminating 0 is never read as a unit.
-  std::copy(ascii + 1, ascii + 128, unit_class_.begin() + 1);
+  std::copy(ascii, ascii + 128, unit_class_.begin());
   seen_.assign(nfa.states.size(), 0);
   generation_ = 0;
   forward_.Clear();

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -320,8 +321,9 @@ bool Matcher::UnitAt(int operand, int from, int pos, int step) const {
 
 int Matcher::FirstViable(int alternative, int cursor) const {
   if (!filters_) return alternative;
-  const char16_t ch = in_[cursor];
-  if (alternative >= 0 && !p_.alternation_of.empty()) {
+  const bool at_end = cursor >= end_;
+  const char16_t ch = at_end ? char16_t{0} : in_[cursor];
+  if (!at_end && alternative >= 0 && !p_.alternation_of.empty()) {
     const int32_t index = p_.alternation_of[alternative];
     if (index >= 0) {
       // A long alternation: only the alternatives listed for the unit.
@@ -330,14 +332,14 @@ int Matcher::FirstViable(int alternative, int cursor) const {
       const int32_t* const last = a.alts.data() + a.begin[list + 1];
       for (const int32_t* it = std::lower_bound(a.alts.data() + a.begin[list], last, alternative);
            it != last; ++it)
-        if (ch < 128 || MayStartWith(p_, prog_, prog_size_, *it, ch)) return *it;
+        if (ch < 128 || MayStartWith(p_, prog_, prog_size_, *it, ch, false)) return *it;
       return -1;
     }
   }
   for (; alternative >= 0; alternative = NextAlternative(alternative)) {
     const int index = ch < 128 ? p_.set_index[alternative] : -1;
-    if (index >= 0 ? Bit(p_.alternatives[index].ascii, ch)
-                   : MayStartWith(p_, prog_, prog_size_, alternative, ch))
+    if (index >= 0 ? (at_end ? p_.alternatives[index].at_end : Bit(p_.alternatives[index].ascii, ch))
+                   : MayStartWith(p_, prog_, prog_size_, alternative, ch, at_end))
       return alternative;
   }
   return -1;
@@ -373,6 +375,8 @@ int32_t Matcher::StateOf(int node) const {
     state += std::min(regs[kCounterSlot + info.depth], info.top) * scale;
     scale *= info.top + 1;
   }
+  // The numbering covers every node the matcher can reach (NumberStates).
+  assert(state >= 0 && state < numbering.per_position);
   return state;
 }
 
@@ -512,22 +516,27 @@ bool Matcher::Run(int start) {
         continue;
 
       case LITERAL: {
+        // Every unit of the input may equal a literal character, U+0000
+        // included, so the length is checked against the input end first.
+        const int32_t length = TextLength(prog, node);
+        if (length > end - cursor) goto fail;
         const char16_t* lit = NodeText(prog, node);
         const char16_t* p = in + cursor;
-        // The input's terminating 0 never equals a literal character.
-        for (; *lit != 0; ++lit, ++p)
-          if (*p != *lit) goto fail;
-        cursor = static_cast<int>(p - in);
+        for (int32_t i = 0; i < length; ++i)
+          if (p[i] != lit[i]) goto fail;
+        cursor += length;
         node = next;
         continue;
       }
 
       case LITERAL_CI: {
+        const int32_t length = TextLength(prog, node);
+        if (length > end - cursor) goto fail;
         const char16_t* lit = NodeText(prog, node);
         const char16_t* p = in + cursor;
-        for (; *lit != 0; ++lit, ++p)
-          if (*p == 0 || (*p != *lit && *p != Invert(*lit))) goto fail;
-        cursor = static_cast<int>(p - in);
+        for (int32_t i = 0; i < length; ++i)
+          if (p[i] != lit[i] && p[i] != Invert(lit[i])) goto fail;
+        cursor += length;
         node = next;
         continue;
       }
@@ -543,7 +552,7 @@ bool Matcher::Run(int start) {
       case ANY_BUT_SEPARATOR: {
         if (cursor >= end) goto fail;
         const char16_t ch = in[cursor];
-        if (ch == e_.paired_separator_head_ &&
+        if (ch == e_.paired_separator_head_ && cursor + 1 < end &&
             in[cursor + 1] == e_.paired_separator_tail_)
           goto fail;
         if (IsSeparator(ch)) goto fail;
@@ -559,7 +568,7 @@ bool Matcher::Run(int start) {
           const char16_t before = in[cursor - 1];
           if (before == tail && cursor >= 2 && in[cursor - 2] == head) {
             // just after a complete pair
-          } else if (before == head && in[cursor] == tail) {
+          } else if (before == head && cursor < end && in[cursor] == tail) {
             goto fail;  // inside a pair
           } else if (!IsSeparator(before)) {
             goto fail;
@@ -573,7 +582,7 @@ bool Matcher::Run(int start) {
           const char16_t head = e_.paired_separator_head_;
           const char16_t tail = e_.paired_separator_tail_;
           const char16_t ch = in[cursor];
-          if (ch == head && in[cursor + 1] == tail) {
+          if (ch == head && cursor + 1 < end && in[cursor + 1] == tail) {
             // just before a complete pair
           } else if (ch == tail && cursor != 0 && in[cursor - 1] == head) {
             goto fail;  // inside a pair
@@ -638,7 +647,7 @@ bool Matcher::Run(int start) {
       case REPEAT_STAR: case REPEAT_PLUS: case REPEAT_BRACES:
       case REPEAT_STAR_LAZY: case REPEAT_PLUS_LAZY: case REPEAT_BRACES_LAZY: {
         Repeat r = ShapeOf(prog, prog_size_, node);
-        if (r.ahead != 0 && prog[r.ahead_node] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
+        if (r.HasAhead() && prog[r.ahead_node] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
         if (!NodeFits(prog_size_, r.operand) || !IsCountable(prog[r.operand]))
           Raise(1000);
         if (r.min > r.max) goto fail;
@@ -694,7 +703,7 @@ bool Matcher::Run(int start) {
           }
           if (n < r.min) goto fail;
           bool shorter = n > r.min;  // a shorter count remains to be tried
-          if (r.ahead != 0) {
+          if (r.HasAhead()) {
             while (n >= r.min && !r.Fits(in[cursor + n * step])) --n;
             if (n < r.min) goto fail;
             // Often no shorter count lets the literal start (a run of
@@ -838,7 +847,7 @@ bool Matcher::Backtrack(int& node, int& cursor) {
 
       default: {
         Repeat r = ShapeOf(prog_, prog_size_, at);
-        if (r.ahead != 0 && prog_[r.ahead_node] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
+        if (r.HasAhead() && prog_[r.ahead_node] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
         // The registers are back as they were when the choice was made, so
         // a repeated back-reference names the same capture as then.
         int step = 1;
@@ -850,7 +859,7 @@ bool Matcher::Backtrack(int& node, int& cursor) {
         int n = frame.count;
         if (!r.lazy) {
           --n;
-          if (r.ahead != 0)
+          if (r.HasAhead())
             while (n >= r.min && !r.Fits(in_[from + n * step])) --n;
           if (n < r.min) {
             --s.frame_count;

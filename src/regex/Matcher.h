@@ -32,6 +32,7 @@
 // again at the same position.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -103,6 +104,7 @@ struct VisitedStates {
   // Whether `state` at `pos` was entered.
   bool Has(int pos, int32_t state) const {
     if (sparse) return SparseHas(pos, state);
+    assert(state >= 0 && (state >> 6) < words);
     const unsigned rel = static_cast<unsigned>(pos - base);
     return rel < static_cast<unsigned>(positions) &&
            ((bits[std::size_t{rel} * words + (state >> 6)] >> (state & 63)) & 1);
@@ -111,6 +113,7 @@ struct VisitedStates {
   [[gnu::always_inline]] bool Enter(int pos, int32_t state) {
     if (sparse) [[unlikely]]
       return SparseEnter(pos, state);
+    assert(state >= 0 && (state >> 6) < words);
     const unsigned rel = static_cast<unsigned>(pos - base);
     if (rel >= static_cast<unsigned>(positions)) return false;
     uint64_t& word = bits[std::size_t{rel} * words + (state >> 6)];

@@ -114,24 +114,21 @@ void Analysis::IndexSets() {
   // matcher reaches it: the depth its LOOP_ENTRY raises.
   int loop_depth = 0;
   // Once the sets are known, every alternative gets its answers for the
-  // ASCII units (and 0, the input end) precomputed.
+  // ASCII units and the input end precomputed.
   std::vector<int> alternatives;
-  const auto skip_list = [this](int pos) {
-    while (pos < prog_size_ && prog_[pos] != 0) ++pos;
-    return pos + 1;
-  };
   int pos = kFirstNode;
   while (NodeFits(prog_size_, pos)) {
     const char16_t op = prog_[pos];
     int next = OperandStart(pos);
+    if (HasTextOperand(op) && !TextFits(prog_, prog_size_, pos)) goto walked;
     if (IsSetOp(op)) {
-      const int list_end = skip_list(next);
-      if (list_end > prog_size_) goto walked;
       SetInfo info;
-      info.members = next;
+      info.members = static_cast<int>(NodeText(prog_, pos) - prog_);
+      info.count = TextLength(prog_, pos);
       uint64_t* const plain = info.plain;
       wide_.clear();
-      for (const char16_t* m = prog_ + next; *m != 0; ++m) {
+      const char16_t* m = prog_ + info.members;
+      for (const char16_t* end = m + info.count; m != end; ++m) {
         if (*m < 128)
           SetBit(plain, *m);
         else
@@ -141,7 +138,7 @@ void Analysis::IndexSets() {
       AddWideRanges(info);
       if (IsCaseInsensitiveSet(op)) {
         // x is found when a member equals x or the other case of x.
-        for (char16_t x = 1; x < 128; ++x) {
+        for (char16_t x = 0; x < 128; ++x) {
           const char16_t other = s.invert[x];
           const bool found =
               Bit(plain, x) ||
@@ -155,7 +152,7 @@ void Analysis::IndexSets() {
       }
       s.set_index[pos] = static_cast<int32_t>(s.sets.size());
       s.sets.push_back(info);
-      pos = list_end;
+      pos = info.members + info.count;
       continue;
     }
     if (op == ALTERNATIVE) alternatives.push_back(pos);
@@ -167,13 +164,13 @@ void Analysis::IndexSets() {
     }
     switch (op) {
       case LITERAL:
-      case LITERAL_CI: {
-        if (next < prog_size_ && prog_[next] == 0) s.has_empty_literal = true;
-        const int text = next;
-        next = skip_list(next);
-        s.literal_units += next - 1 - text;
+      case LITERAL_CI:
+        // The compiler makes no empty literal; a program built otherwise
+        // may hold one.
+        if (TextLength(prog_, pos) == 0) s.has_empty_literal = true;
+        s.literal_units += TextLength(prog_, pos);
+        next += kTextLengthUnits + TextLength(prog_, pos);
         break;
-      }
       case REPEAT_BRACES:  // the bounds; the operand node follows
       case REPEAT_BRACES_LAZY:
       case LOOP:
@@ -210,8 +207,9 @@ walked:
       if (prog_[literal] == LITERAL_CI && other < 128) SetBit(info.ascii, other);
     } else {
       for (char16_t ch = 0; ch < 128; ++ch)
-        if (MayStartWith(p_, prog_, prog_size_, node, ch)) SetBit(info.ascii, ch);
+        if (MayStartWith(p_, prog_, prog_size_, node, ch, false)) SetBit(info.ascii, ch);
     }
+    info.at_end = MayStartWith(p_, prog_, prog_size_, node, 0, true);
     s.set_index[node] = static_cast<int32_t>(s.alternatives.size());
     s.alternatives.push_back(info);
   }
@@ -230,7 +228,10 @@ int Analysis::LeadingLiteral(int alternative) const {
     } else if (op == ALTERNATIVE && NextAlternative(prog_, prog_size_, node) < 0) {
       node = AlternativeBody(node);
     } else {
-      return (op == LITERAL || op == LITERAL_CI) && LiteralFirst(prog_, node) != 0 ? node : -1;
+      return (op == LITERAL || op == LITERAL_CI) && TextFits(prog_, prog_size_, node) &&
+                     TextLength(prog_, node) > 0
+                 ? node
+                 : -1;
     }
   }
   return -1;
@@ -244,12 +245,13 @@ bool Analysis::StartsAsciiOnly(int alternative) const {
     if (!NodeFits(prog_size_, node)) return false;
     switch (prog_[node]) {
       case LITERAL: {
-        const char16_t first = LiteralFirst(prog_, node);
-        return first != 0 && first < 128;
+        return TextFits(prog_, prog_size_, node) && TextLength(prog_, node) > 0 &&
+               LiteralFirst(prog_, node) < 128;
       }
       case LITERAL_CI: {
+        if (!TextFits(prog_, prog_size_, node) || TextLength(prog_, node) == 0) return false;
         const char16_t first = LiteralFirst(prog_, node);
-        return first != 0 && first < 128 && p.Invert(first) < 128;
+        return first < 128 && p.Invert(first) < 128;
       }
       case IN_SET: {
         const int index = p.set_index[node];
@@ -326,23 +328,25 @@ bool Analysis::AddNodeChars(int node) {
   if (!NodeFits(prog_size_, node)) return false;
   switch (prog_[node]) {
     case LITERAL:
-      // An empty literal (from \x00) consumes nothing.
-      if (LiteralFirst(prog_, node) == 0) return false;
+      // An empty literal consumes nothing.
+      if (!TextFits(prog_, prog_size_, node) || TextLength(prog_, node) == 0) return false;
       AddChar(LiteralFirst(prog_, node));
       return true;
     case LITERAL_CI: {
+      if (!TextFits(prog_, prog_size_, node) || TextLength(prog_, node) == 0) return false;
       const char16_t ch = LiteralFirst(prog_, node);
-      if (ch == 0) return false;
       AddChar(ch);
       AddChar(p_.Invert(ch));
       return true;
     }
-    case IN_SET:
-      for (const char16_t* m = NodeText(prog_, node); *m != 0; ++m)
-        AddChar(*m);
+    case IN_SET: {
+      if (!TextFits(prog_, prog_size_, node)) return false;
+      const char16_t* m = NodeText(prog_, node);
+      for (const char16_t* end = m + TextLength(prog_, node); m != end; ++m) AddChar(*m);
       return true;
+    }
     case IN_SET_CI: {
-      for (char16_t x = 1; x < 128; ++x)
+      for (char16_t x = 0; x < 128; ++x)
         if (p_.InSetCi(prog_, node, x)) AddChar(x);
       // Whether a character from U+0080 up is found depends on its other
       // case, which only the case inverter knows; let them all through.
@@ -438,8 +442,9 @@ bool Analysis::ConsumesWordUnitFirst(int node) const {
       return true;
     case LITERAL:
     case LITERAL_CI: {
+      if (!TextFits(prog_, prog_size_, operand) || TextLength(prog_, operand) == 0) return false;
       const char16_t ch = LiteralFirst(prog_, operand);
-      return ch != 0 && p_.word.Contains(ch) &&
+      return p_.word.Contains(ch) &&
              (prog_[operand] == LITERAL || p_.word.Contains(p_.Invert(ch)));
     }
     default:
@@ -516,6 +521,22 @@ void Analysis::NumberStates() {
     node = OperandStart(node) + units;
   }
   if (innermost >= 0 || total == 0) return;
+  // The matcher moves from a node only along these edges, so with each of
+  // them landing on a numbered node it never asks for the state of a unit
+  // that has none.
+  const auto numbered = [&n](int target) { return target >= 0 && n.state_base[target] >= 0; };
+  if (!numbered(kFirstNode)) return;
+  for (int at = kFirstNode; at < prog_size_; ++at) {
+    if (n.state_base[at] < 0) continue;
+    const char16_t op = prog_[at];
+    const int next = NextNode(prog_, at);
+    if (next != -1 && (next >= prog_size_ || !numbered(next))) return;
+    if ((op == ALTERNATIVE || op == LOOP_ENTRY) && !numbered(OperandStart(at))) return;
+    if (IsLoopEnd(op)) {
+      const int body = LoopBody(prog_, at);
+      if (body >= prog_size_ || !numbered(body)) return;
+    }
+  }
   n.per_position = static_cast<int32_t>(total);
   n.refused = 0;
   n.repeats_group = repeated_group;
@@ -589,7 +610,7 @@ void CharTable::Assign(const std::u16string& members) {
   ascii[0] = ascii[1] = 0;
   wide.clear();
   for (char16_t ch : members) {
-    if (ch == 0) continue;  // the end of the input is never a member
+    if (ch == 0) continue;  // a set's 0 unit is no member (CharTable)
     if (ch < 128)
       SetBit(ascii, ch);
     else
@@ -605,9 +626,7 @@ void PrepareProgram(const std::vector<char16_t>& program, const CharacterSets& s
 // Where it returns false, the matcher needs no choice point for the
 // alternative.
 bool MayStartWith(const PreparedProgram& prepared, const char16_t* prog, int size,
-                  int alternative, char16_t ch) {
-  // Units before the input end are never 0, so 0 stands for the end.
-  const bool at_end = ch == 0;
+                  int alternative, char16_t ch, bool at_end) {
   int node = AlternativeBody(alternative);
   for (int steps = 0; steps < kPeekNodes; ++steps) {
     if (!NodeFits(size, node)) return true;
@@ -622,8 +641,8 @@ bool MayStartWith(const PreparedProgram& prepared, const char16_t* prog, int siz
         node = AlternativeBody(node);
         continue;
       case LITERAL: case LITERAL_CI:
-        // An empty literal (from \x00) consumes nothing.
-        if (LiteralFirst(prog, node) == 0) return true;
+        // An empty literal consumes nothing.
+        if (!TextFits(prog, size, node) || TextLength(prog, node) == 0) return true;
         return !at_end && prepared.TestOne(prog, node, ch);
       case ANY_CHAR: case IN_SET:
       case NOT_IN_SET: case IN_SET_CI: case NOT_IN_SET_CI: case DIGIT:

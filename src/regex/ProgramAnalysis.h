@@ -25,14 +25,17 @@ namespace tallyfold::regex_internal {
 
 inline bool Bit(const uint64_t* bits, char16_t ch) { return (bits[ch >> 6] >> (ch & 63)) & 1; }
 inline void SetBit(uint64_t* bits, char16_t ch) { bits[ch >> 6] |= uint64_t{1} << (ch & 63); }
-inline bool ListHas(const char16_t* list, char16_t ch) {
-  for (; *list != 0; ++list)
+inline bool ListHas(const char16_t* list, int32_t length, char16_t ch) {
+  for (const char16_t* end = list + length; list != end; ++list)
     if (*list == ch) return true;
   return false;
 }
 
 // Membership test of a set string (`\w`, `\s`, the line separators): a bitmap
-// for the ASCII range and a list of the rest, which is empty by default.
+// for the ASCII range and a list of the rest, which is empty by default. A
+// 0 unit in the string is no member (the default separator set ends in
+// one), so U+0000 in the input, a character like any other, is never a
+// word, space or separator character.
 struct CharTable {
   uint64_t ascii[2] = {0, 0};
   std::u16string wide;  // members from U+0080 up
@@ -48,7 +51,8 @@ struct CharTable {
 struct SetInfo {
   uint64_t ascii[2] = {0, 0};  // ASCII characters the node finds
   uint64_t plain[2] = {0, 0};  // ASCII members as listed (no other case)
-  int members = 0;             // program index of the 0-terminated list
+  int members = 0;             // program index of the member list
+  int32_t count = 0;           // members in the list
   bool has_wide = false;       // the list holds a member from U+0080 up
   // The members from U+0080 up as sorted, disjoint inclusive ranges:
   // PreparedProgram::wide_ranges[2 * k], [2 * k + 1] for k in
@@ -59,10 +63,11 @@ struct SetInfo {
   int32_t wide_count = 0;
 };
 
-// What is precomputed for one alternative: the ASCII units (and 0, the
-// input end) at which it may start.
+// What is precomputed for one alternative: the ASCII units at which it may
+// start, and whether it may start at the input end.
 struct AlternativeInfo {
   uint64_t ascii[2] = {0, 0};
+  bool at_end = false;
 };
 
 // The alternatives of one long alternation by the unit they may start
@@ -168,10 +173,11 @@ struct PreparedProgram {
   std::vector<AlternationIndex> alternations;
   bool has_loops = true;  // the program may hold LOOP_ENTRY nodes
   int literal_units = 0;  // units of the literals the walk over the sets read
-  // The program holds a literal without units (\x00 compiles to one), which
-  // matches without consuming anything, so a loop over it can come back to
-  // its LINK at the same position; the matcher then guards its links from
-  // the start of every attempt, as it does after an empty back-reference.
+  // The program holds a literal without units (the compiler makes none;
+  // a program built by hand may), which matches without consuming
+  // anything, so a loop over it can come back to its LINK at the same
+  // position; the matcher then guards its links from the start of every
+  // attempt, as it does after an empty back-reference.
   bool has_empty_literal = true;
   // An attempt may raise an error before it fails or matches: the program
   // holds a complex loop inside kLoopStackSize others, whose entry raises
@@ -236,7 +242,7 @@ struct PreparedProgram {
   }
   bool InSet(const char16_t* prog, int node, char16_t ch) const {
     const int index = set_index[node];
-    if (index < 0) return ListHas(NodeText(prog, node), ch);
+    if (index < 0) return ListHas(NodeText(prog, node), TextLength(prog, node), ch);
     const SetInfo& info = sets[index];
     if (ch < 128) return Bit(info.ascii, ch);
     return info.has_wide && WideHas(info, ch);
@@ -249,12 +255,13 @@ struct PreparedProgram {
       return Member(info, ch) || Member(info, Invert(ch));
     }
     const char16_t other = Invert(ch);
-    for (const char16_t* m = NodeText(prog, node); *m != 0; ++m)
+    const char16_t* m = NodeText(prog, node);
+    for (const char16_t* end = m + TextLength(prog, node); m != end; ++m)
       if (*m == ch || *m == other) return true;
     return false;
   }
-  // Whether the single-character node at `node` finds `ch`, which is not
-  // the input end's 0.
+  // Whether the single-character node at `node` finds the unit `ch` (any
+  // unit of the input, U+0000 included; the input end is no unit).
   bool TestOne(const char16_t* prog, int node, char16_t ch) const {
     switch (prog[node]) {
       case ANY_CHAR:
@@ -342,11 +349,12 @@ inline int NextAlternative(const char16_t* prog, int size, int alternative) {
   return NodeFits(size, next) && prog[next] == ALTERNATIVE ? next : -1;
 }
 
-// False only when the alternative must fail at a unit `ch` (0: the input
-// end) at its first character test, before it changes anything. Looks
-// through a few zero-width nodes.
+// False only when the alternative must fail at the unit `ch`, or at the
+// input end when `at_end` (then `ch` is not looked at), at its first
+// character test, before it changes anything. Looks through a few
+// zero-width nodes.
 bool MayStartWith(const PreparedProgram& prepared, const char16_t* prog, int size,
-                  int alternative, char16_t ch);
+                  int alternative, char16_t ch, bool at_end);
 
 // The bounds, operand and continuation of a single-node repetition.
 struct Repeat {
@@ -354,13 +362,14 @@ struct Repeat {
   int32_t max;
   int operand;     // the repeated node
   int next;        // what follows the repetition, or -1
-  char16_t ahead;  // first character of a literal continuation; 0 = none
+  char16_t ahead;  // first character of a literal continuation
   char16_t ahead_other;  // its other case under i, else `ahead` again
-  int ahead_node;        // that literal's node
+  int ahead_node;        // that literal's node; -1: no literal continuation
   bool lazy;
 
   // Whether the continuation may start with `ch`.
-  bool Allows(char16_t ch) const { return ahead == 0 || Fits(ch); }
+  bool Allows(char16_t ch) const { return ahead_node < 0 || Fits(ch); }
+  bool HasAhead() const { return ahead_node >= 0; }
   // The same when there is a literal continuation.
   bool Fits(char16_t ch) const { return ch == ahead || ch == ahead_other; }
 };
@@ -398,7 +407,8 @@ inline Repeat ShapeOf(const char16_t* prog, int prog_size, int node) {
        ++steps)
     after = NextNode(prog, after);
   if (after >= 0 && OperandStart(after) < prog_size &&
-      (prog[after] == LITERAL || prog[after] == LITERAL_CI)) {
+      (prog[after] == LITERAL || prog[after] == LITERAL_CI) && TextFits(prog, prog_size, after) &&
+      TextLength(prog, after) > 0) {
     r.ahead = r.ahead_other = LiteralFirst(prog, after);
     r.ahead_node = after;
   }

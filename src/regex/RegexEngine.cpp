@@ -25,8 +25,8 @@ namespace {
 constexpr std::u16string_view kDefaultSpaceSet = u" \t\n\r\f";
 constexpr std::u16string_view kDefaultWordSet =
     u"0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_";
-// The trailing 0 unit is a member of its own; the matcher never tests 0
-// against this set, so it never takes part.
+// The trailing 0 unit is stored as a member of its own, but a set's 0 unit
+// is no member, so it never takes part: U+0000 in the input is no separator.
 constexpr char16_t kDefaultLineSeparators[] = {u'\r',   u'\n',   u'\v', u'\f',
                                                u'\u2028', u'\u2029', u'\0'};
 constexpr std::u16string_view kDefaultLineSeparatorSet(

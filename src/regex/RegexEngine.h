@@ -24,8 +24,7 @@
 // each start position. Limits: the record takes at most 8 MB per engine,
 // covering a window of positions from the attempt's start (over a million
 // positions for a small program); a single attempt that explores beyond
-// the window is plain backtracking there. Back-references, empty literals
-// (`\x00`), counted loops with more states than that, and loops nested so
+// the window is plain backtracking there. Back-references, counted loops with more states than that, and loops nested so
 // deep that a search may raise 1014 stay on the plain backtracker, and so
 // does every program that repeats no group, which the plain backtracker
 // runs faster (a pattern such as `\w*\w*\w*x` may still take polynomial
@@ -46,7 +45,7 @@
 // the transition, when the units on both sides are known. A program with
 // groups then runs one backtracker attempt at the match's start for them,
 // which templates read. Limits: the automaton takes no back-references,
-// empty literals (`\x00`), programs that may raise 1014, NFAs of more than
+// programs that may raise 1014, NFAs of more than
 // 4096 states (large counted repeats: `(ab){0,5000}`), nor, in programs
 // that read line rules (`.` without s, `^ $` under m), a paired separator
 // whose units are not both separators (the matcher looks two units ahead
@@ -63,7 +62,8 @@
 // groups `(...)` (at most 14, numbered from 1); back-references `\1`..`\9`;
 // alternation `|`; quantifiers `* + ? {n} {n,} {n,m}` and their lazy forms
 // with a trailing `?`; comments `(?#...)`; inline modifiers `(?i-s)`;
-// escapes `\t \n \r \f \a \e \xHH \x{HHHH}`.
+// escapes `\t \n \r \f \a \e \xHH \x{HHHH}` (`\x00` and `\x{}` are U+0000, a
+// character like any other, in literals, classes and ranges).
 //
 // Modifiers (index for SetModifier, letter, bit): 1 i (1) case-insensitive
 // for ASCII letters; 2 r (2) Russian ranges include ё/Ё; 3 s (4) `.` matches
@@ -246,6 +246,8 @@ class TRegexEngine {
 
   // --- Searching ----------------------------------------------------------
 
+  // The text the searches run on, all of it: a 0 unit is a character like
+  // any other (`\x00` finds it), not the end of the text.
   void SetInputString(const std::u16string& text);
   bool Exec(const std::u16string& input);  // SetInputString, then ExecPos(1)
   bool ExecPos(int offset);                // 1-based; above length+1: false
@@ -327,12 +329,12 @@ class TRegexEngine {
   // Search hints computed by the compiler.
   char16_t first_char_ = 0;     // every match starts with it; 0 = none
   uint16_t anchor_count_ = 0;   // non-zero: matches start at the input start
-  int must_text_ = -1;          // program index of a 0-terminated literal
+  int must_text_ = -1;          // program index of a literal's characters
   int32_t must_length_ = 0;     // its length
 
   int input_cursor_ = -1;  // matcher position
   int input_start_ = -1;   // first character of the input
-  int input_end_ = -1;     // index of the input's first 0 unit
+  int input_end_ = -1;     // the input's end: its length
 
   // Compile scratch; meaningful only while a compile runs.
   int parse_pos_ = -1;        // read position in expression_; -1 = none

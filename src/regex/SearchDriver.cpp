@@ -8,6 +8,7 @@
 // SearchPlanTest.cpp and TemplateTest.cpp.
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
@@ -15,7 +16,6 @@
 
 #include "regex/SearchDriver.h"
 
-#include "platform/Simd.h"
 #include "regex/Matcher.h"
 #include "regex/Program.h"
 #include "regex/RegexEngine.h"
@@ -216,8 +216,9 @@ void TRegexEngine::SetInputString(const std::u16string& text) {
   has_input_ = true;
   ++input_version_;
   input_length_ = static_cast<int>(text.size());
-  // The search sees the text up to its first 0 unit.
+  // The search sees the whole text: a 0 unit is a character like any other.
   input_start_ = 0;
+  input_end_ = input_length_;
   char16_t* const buffer = input_buffer_.get();
   // With a program ready whose plan rejects inputs by a literal, the copy
   // also looks for it, while the text passes through the cache anyway.
@@ -227,17 +228,15 @@ void TRegexEngine::SetInputString(const std::u16string& text) {
           : nullptr;
   if (text.size() > static_cast<std::size_t>(kCopySliceUnits)) {
     CopyLongInput(text, literal);
-  } else if (int hit = -1;
-             literal != nullptr && literal->CopyAndFind(buffer, text.data(), input_length_, hit)) {
-    input_end_ = input_length_;
-    scratch_->RecordRejection(input_version_, hit);
   } else if (literal != nullptr) {
-    const char16_t zero = 0;
-    input_end_ = static_cast<int>(
-        simd::FindUnits(buffer, 0, static_cast<std::size_t>(input_length_), &zero, 1));
-  } else {
-    input_end_ = static_cast<int>(
-        simd::CopyFindingZero(buffer, text.data(), static_cast<std::size_t>(input_length_)));
+    int hit = -1;
+    // The joint scan gives up on a text holding a 0 unit (the copy is
+    // complete then): the literal is looked for in the copy instead.
+    if (!literal->CopyAndFind(buffer, text.data(), input_length_, hit))
+      hit = literal->Find(buffer, 0, input_length_);
+    scratch_->RecordRejection(input_version_, hit);
+  } else if (!text.empty()) {
+    std::memcpy(buffer, text.data(), sizeof(char16_t) * text.size());
   }
   buffer[text.size()] = 0;
   input_cursor_ = 0;
@@ -251,15 +250,12 @@ void TRegexEngine::CopyLongInput(const std::u16string& text,
   char16_t* const buffer = input_buffer_.get();
   const int length = input_length_;
   auto check_cancel = [this] { ThrowIfCancelled(cancel_flag_); };
-  input_end_ = length;
   for (int from = 0; from < length; from += kCopySliceUnits) {
     check_cancel();
     const int count = std::min(length - from, kCopySliceUnits);
-    const int zero = static_cast<int>(simd::CopyFindingZero(buffer + from, text.data() + from,
-                                                            static_cast<std::size_t>(count)));
-    if (input_end_ == length && zero < count) input_end_ = from + zero;
+    std::memcpy(buffer + from, text.data() + from, sizeof(char16_t) * static_cast<std::size_t>(count));
   }
-  if (literal == nullptr || input_end_ < length) return;
+  if (literal == nullptr) return;
   // The first occurrence, looked for a slice of starting positions at a
   // time; an occurrence may run on past its slice.
   const int literal_length = static_cast<int>(literal->units.size());
@@ -343,6 +339,7 @@ bool TRegexEngine::ExecPos(int offset) {
           int Next(int at) const override { return candidates.Next(at); }
         } finder(candidates);
         const bool scans = options_.filters && (!state.plan.prefix.empty() ||
+                                                !state.plan.literals.empty() ||
                                                state.plan.start.kind !=
                                                    regex_internal::StartScan::kAnyPosition);
         int start = -1, stop = -1;

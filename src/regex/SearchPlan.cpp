@@ -81,17 +81,16 @@ void WalkMainPath(const char16_t* prog, int size, Visit visit) {
 
 LiteralNeedle NeedleOf(const char16_t* prog, int node, const PreparedProgram& s) {
   LiteralNeedle needle;
-  needle.units = NodeText(prog, node);
+  needle.units.assign(NodeText(prog, node), static_cast<std::size_t>(TextLength(prog, node)));
   needle.others = needle.units;
   if (prog[node] == LITERAL_CI)
     for (char16_t& ch : needle.others) ch = s.Invert(ch);
   return needle;
 }
 
-// Whether a literal node's text lies inside the program (it ends in a 0).
+// Whether a literal node's text lies inside the program, with a character.
 bool LiteralFits(const char16_t* prog, int size, int node) {
-  const int text = OperandStart(node);
-  return text < size && std::char_traits<char16_t>::find(prog + text, size - text, 0) != nullptr;
+  return TextFits(prog, size, node) && TextLength(prog, node) > 0;
 }
 
 // Describes the ASCII set `bits` as up to four ranges in `scan`; false
@@ -171,7 +170,7 @@ bool LeadingLiterals(const char16_t* prog, int size, const PreparedProgram& s,
         continue;
       }
       if ((op != LITERAL && op != LITERAL_CI) || !LiteralFits(prog, size, node) ||
-          LiteralFirst(prog, node) == 0 || static_cast<int>(out.size()) >= kMaxSetLiterals)
+          static_cast<int>(out.size()) >= kMaxSetLiterals)
         return false;
       out.push_back(NeedleOf(prog, node, s));
       break;
@@ -339,7 +338,7 @@ void BuildSearchPlan(const char16_t* prog, int size, const PreparedProgram& s,
   WalkMainPath(prog, size, [&](int node) {
     const char16_t op = prog[node];
     if ((op == LITERAL || op == LITERAL_CI) && LiteralFits(prog, size, node)) {
-      const std::size_t length = std::char_traits<char16_t>::length(NodeText(prog, node));
+      const auto length = static_cast<std::size_t>(TextLength(prog, node));
       if (length > plan.required.units.size()) plan.required = NeedleOf(prog, node, s);
     }
     return true;
@@ -359,9 +358,11 @@ void BuildSearchPlan(const char16_t* prog, int size, const PreparedProgram& s,
     if (prog[operand] == DIGIT) {
       for (char16_t ch = u'0'; ch <= u'9'; ++ch) members[0] |= uint64_t{1} << ch;
     } else if (prog[operand] == IN_SET) {
-      for (int m = OperandStart(operand); m < size && prog[m] != 0; ++m) {
-        if (prog[m] >= 128) return true;
-        members[prog[m] >> 6] |= uint64_t{1} << (prog[m] & 63);
+      if (!TextFits(prog, size, operand)) return true;
+      const char16_t* m = NodeText(prog, operand);
+      for (const char16_t* end = m + TextLength(prog, operand); m != end; ++m) {
+        if (*m >= 128) return true;
+        members[*m >> 6] |= uint64_t{1} << (*m & 63);
       }
     } else {
       return true;

@@ -99,7 +99,7 @@ TEST(SearchPlan, RandomPatternsFindTheSameWithAndWithoutFilters) {
   // Nearly half the patterns nest complex loops around the loop stack's
   // limit, so that many searches raise 1014: an error is a result that the
   // filters must not change either.
-  PatternGenerator gen(8086, /*deep_loops=*/true);
+  PatternGenerator gen(8086, /*deep_loops=*/true, /*corners=*/true);
   int compared = 0, with_matches = 0, raised = 0;
   for (int p = 0; p < 3000; ++p) {
     const std::u16string pattern = gen.Pattern();
