@@ -51,12 +51,15 @@ TEST(LinearPath, RandomPatternsFindWhatTheBacktrackerFinds) {
     // record of four positions, which moves on and clears all the time.
     // Every program the linear path can take runs on it here, so that the
     // comparison covers its rules on as many programs as it can.
-    TRegexEngine plain, linear, narrow;
+    // And the sparse record, which programs with many counted states
+    // take, small enough to be emptied now and then.
+    TRegexEngine plain, linear, narrow, sparse;
     plain.SetLinearMatching(false);
     linear.SetLinearEverywhere(true);
     narrow.SetLinearEverywhere(true);
+    sparse.SetLinearEverywhere(true);
     bool compiled = true;
-    for (TRegexEngine* engine : {&plain, &linear, &narrow}) {
+    for (TRegexEngine* engine : {&plain, &linear, &narrow, &sparse}) {
       engine->SetAutomatonMatching(false);
       engine->SetSearchFilters(p % 3 != 0);
       ApplyModifiers(*engine, modifiers);
@@ -71,6 +74,8 @@ TEST(LinearPath, RandomPatternsFindWhatTheBacktrackerFinds) {
     const bool on_linear = OnLinearPath(linear);
     StateOf(narrow).match.visited.budget_words =
         4 * ((StateOf(narrow).prepared.states.per_position + 63) / 64);
+    StateOf(sparse).match.visited.dense_limit = 0;
+    StateOf(sparse).match.visited.budget_slots = 64;
     // The plain backtracker's searches of a few patterns take seconds; a
     // step bound passes over them.
     plain.SetMatchStepLimit(kPlainSteps);
@@ -85,6 +90,9 @@ TEST(LinearPath, RandomPatternsFindWhatTheBacktrackerFinds) {
       EXPECT_EQ(EverySearch(linear, text), expected)
           << "pattern " << Printable(pattern) << " (" << Printable(modifiers) << ") on \""
           << Printable(text) << "\"";
+      EXPECT_EQ(EverySearch(sparse, text), expected)
+          << "sparse record: pattern " << Printable(pattern) << " (" << Printable(modifiers)
+          << ") on \"" << Printable(text) << "\"";
       EXPECT_EQ(EverySearch(narrow, text), expected)
           << "narrow record: pattern " << Printable(pattern) << " (" << Printable(modifiers)
           << ") on \"" << Printable(text) << "\"";
