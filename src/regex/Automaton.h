@@ -1,7 +1,8 @@
 // Internal to the engine; include "regex/RegexEngine.h" instead.
 //
-// The automaton path: an NFA made once per program by ProgramAnalysis, and
-// the lazy DFA that runs it (LazyDfa, one per engine, in its search state).
+// The automaton path: an NFA made once per program by ProgramAnalysis
+// (AutomatonNfa.cpp), and the lazy DFA that runs it (LazyDfa.cpp; one per
+// engine, in its search state).
 //
 // The NFA's states are the backtracker's configurations without captures:
 // a program node, how far into a literal or how many times round a
