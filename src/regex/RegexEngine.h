@@ -11,25 +11,37 @@
 // `(a+)+b` or `(\w+\s?)+$` over a line that does not match, and only on
 // programs that repeat a group (a repeat around what can match in more
 // than one way). So such a program, when it has no back-references, runs
-// on the linear path: the same backtracker,
-// which also records, one bit each, the states it has entered (a program
-// node, the counters of the counted loops around it, an input position)
-// and fails at once on entering one again, since an attempt through it has
-// failed before. It finds exactly the match the plain backtracker finds,
-// and enters each state at most once per input, over all the searches of
-// Exec and ExecNext; with at most 4096 states per position (nodes times
-// the counter values of their counted loops) that bounds a line's work by a
-// constant times program size times line length, apart from the runs a
-// single-character repeat like `\w*` counts, which it may count again from
-// each start position. Limits: the record takes at most 8 MB per engine,
-// covering a window of positions from the attempt's start (over a million
-// positions for a small program); a single attempt that explores beyond
-// the window is plain backtracking there. Back-references, counted loops with more states than that, and loops nested so
-// deep that a search may raise 1014 stay on the plain backtracker, and so
-// does every program that repeats no group, which the plain backtracker
-// runs faster (a pattern such as `\w*\w*\w*x` may still take polynomial
-// time there). The choice is made once per program, when its search state
-// is built.
+// on the linear path: the same backtracker, which also records the states
+// it has entered (a program node, the counters of the counted loops around
+// it, an input position) and fails at once on entering one again, since
+// an attempt through it has failed before. It finds exactly the match the
+// plain backtracker finds, and enters each state at most once per input,
+// over all the searches of Exec and ExecNext, which bounds a line's work
+// by a constant times the states per position times line length, apart
+// from the runs a single-character repeat like `\w*` counts, which it may
+// count again from each start position. Up to 4096 states per position
+// (nodes times the counter values of their counted loops) the record is a
+// bit per state, at most 8 MB per engine, covering a window of positions
+// from the attempt's start (over a million positions for a small program;
+// a single attempt that explores beyond the window is plain backtracking
+// there). Counted loops nested in counted loops
+// (`((a{1,100}){1,100}){1,100}b`), up to 16 M states per position, are
+// recorded in a hash set of the states actually entered instead, at most
+// 32 MB, which is emptied and filled again when full. Back-references,
+// loops nested so deep that a search may raise 1014 and programs with
+// more states stay on the plain backtracker, and so does every program
+// that repeats no group, which the plain backtracker runs faster.
+//
+// Bounds. An attempt on the plain backtracker is held to a budget of
+// steps (TRegexOptions::backtrack_budget, 50 million: about a second).
+// A program that repeats no group but has a linear path (`\w*\w*\w*x`,
+// polynomial on the backtracker) moves there when an attempt goes over it,
+// and its later searches stay there; one without (a back-reference, as
+// `(a+)+\1b` on thirty letters) ends the search with error 1016, which
+// the corpus scan reports with the file and line, instead of running for
+// hours. The choice of paths is made in one place, ChoosePath
+// (ProgramAnalysis.h), once per search, with the reasons for the paths it
+// does not take.
 //
 // Speed. Most programs also have an automaton path (Automaton.h), which
 // runs before both: a lazy DFA, built on demand from an NFA whose states
@@ -56,6 +68,11 @@
 // clears it and starts again, one that fills it twice goes to the paths
 // above, and after three such searches the program stays there. Anchored
 // programs (`^...` without m), which try one position only, stay there too.
+// A program whose every match begins with one of many literals (an
+// alternation of words, also inside `\b(...)\b`) has its candidates found
+// by a literal set that hashes the units at each position, and a long
+// alternation lists its alternatives by first unit, so that an alternation
+// of 2,000 words costs little more per unit than one word.
 //
 // Dialect in brief: literals; `.`; classes `[a-z]`, `[^...]` with `\d \s \w`
 // inside; `\d \D \w \W \s \S`; anchors `^ $ \A \Z`; word boundaries `\b \B`;
