@@ -31,10 +31,9 @@ constexpr int kModifierI = 1;
 constexpr std::size_t kCancelCheckUnits = std::size_t{1} << 20;
 
 // `padded` := " " + trimmed + " ", a long line copied a block at a time so
-// that a cancel is seen while it is copied. A U+0000 inside the line becomes
-// U+FFFD: the engine takes a 0 unit for the end of its input, and the text
-// after a NUL is as much a part of the line as the text before it. The
-// report shows a NUL as U+FFFD anyway, like any other control character.
+// that a cancel is seen while it is copied. A U+0000 inside the line stays
+// as it is: the engine searches it as a character like any other (`\x00`
+// finds it). The row shows it as U+FFFD (ShowNuls).
 void Pad(std::u16string& padded, std::u16string_view trimmed, const std::atomic<bool>* cancel) {
   padded.resize(trimmed.size() + 2);
   padded.front() = u' ';
@@ -43,11 +42,20 @@ void Pad(std::u16string& padded, std::u16string_view trimmed, const std::atomic<
   for (std::size_t at = 0; at < trimmed.size(); at += kCancelCheckUnits) {
     if (at > 0) ThrowIfCancelled(cancel);
     const std::size_t end = std::min(trimmed.size(), at + kCancelCheckUnits);
-    // A branch-free select, which the compiler does sixteen bytes at a time.
-    for (std::size_t i = at; i < end; ++i) out[i] = trimmed[i] == 0 ? u'\uFFFD' : trimmed[i];
+    std::copy(trimmed.begin() + static_cast<std::ptrdiff_t>(at),
+              trimmed.begin() + static_cast<std::ptrdiff_t>(end), out + at);
   }
 }
 
+
+// Every U+0000 of a searched line as U+FFFD, as the row shows it: the report
+// writes every control character so, and the tables and the match forms
+// read the same text. The spans keep their places, since one unit stands
+// for one unit.
+void ShowNuls(std::u16string& padded) {
+  if (padded.find(u'\0') != std::u16string::npos)
+    std::replace(padded.begin(), padded.end(), u'\0', u'\uFFFD');
+}
 
 // One file's matching lines: their keys in line order, and their rows,
 // written one after another into segments of a fixed size that go to the
@@ -258,6 +266,7 @@ void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_patte
           // row always agrees with the number beside it. A long row is a
           // string of its own, which a cancel part-way drops; a short one
           // is never cut off.
+          ShowNuls(padded);
           const MatchRecord record{k + 1, padded, spans};
           out.Add(count, printer.RowLength(record, long_cancel), [&](std::u16string& row) {
             printer.AppendRow(row, record, long_cancel);
