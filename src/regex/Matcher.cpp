@@ -381,7 +381,7 @@ int32_t Matcher::StateOf(int node) const {
 }
 
 bool Matcher::MatchAt(int start) {
-  bool matched;
+  bool matched = false;
   try {
     if (!linear_) {
       matched = Run<false>(start);
