@@ -14,9 +14,19 @@
 
 namespace tallyfold::fuzz {
 
+// Whether `engine` cut an attempt short; an expression that did not
+// compile ran no attempt.
+inline bool AttemptCut(TRegexEngine& engine) {
+  return !engine.ProgramUnits().empty() && engine.CurrentSearchState().match.attempts_cut != 0;
+}
+
 // Every match of Exec and ExecNext with all its groups, then every
 // offset's search, then the replacement of all matches, or the error.
-// `budget`: if not 0, the automaton's cache in bytes.
+// `budget`: if not 0, the automaton's cache in bytes. Once an attempt has
+// been cut short the answers can no longer be compared (AttemptCut), so
+// the rest is not searched: on a pattern the plain backtracker takes
+// exponential time on, every offset's search would use up its bound, and
+// the bounded work of a long text would look like a hang.
 inline std::vector<int> Results(TRegexEngine& engine, const std::u16string& pattern,
                                 const std::u16string& text, const std::u16string& tmpl,
                                 std::uint8_t modifiers, std::size_t budget = 0) {
@@ -32,28 +42,26 @@ inline std::vector<int> Results(TRegexEngine& engine, const std::u16string& patt
       engine.SetModifier(index, (modifiers >> (index - 1)) & 1);
     engine.SetExpression(pattern);
     if (budget != 0 && engine.ProgramReady()) engine.CurrentSearchState().dfa.budget_bytes = budget;
+    // Once a search ran, the program is compiled and its state current.
+    const auto cut = [&] { return engine.CurrentSearchState().match.attempts_cut != 0; };
     int count = 0;
-    for (bool hit = engine.Exec(text); hit; hit = engine.ExecNext()) {
+    for (bool hit = engine.Exec(text); hit && !cut(); hit = engine.ExecNext()) {
       groups();
       if (++count > static_cast<int>(text.size()) + 1) __builtin_trap();
     }
     out.push_back(-2);
+    if (cut()) return out;
     engine.SetInputString(text);
     for (int offset = 1; offset <= static_cast<int>(text.size()) + 1; ++offset) {
       out.push_back(engine.ExecPos(offset));
       groups();
+      if (cut()) return out;
     }
     for (const char16_t unit : engine.ReplaceAll(text, tmpl, true)) out.push_back(unit);
   } catch (const ERegexEngine& e) {
     out.push_back(-1000 - e.Code);
   }
   return out;
-}
-
-// Whether `engine` cut an attempt short; an expression that did not
-// compile ran no attempt.
-inline bool AttemptCut(TRegexEngine& engine) {
-  return !engine.ProgramUnits().empty() && engine.CurrentSearchState().match.attempts_cut != 0;
 }
 
 }  // namespace tallyfold::fuzz

@@ -2,8 +2,10 @@
 //
 // Fields are separated by 0x00 bytes. Each field is decoded as UTF-8 where
 // it is well formed (3-byte encodings of surrogates included, so lone
-// surrogates are reachable) and byte by byte as Latin-1 where it is not, so
-// every code unit is reachable and seed files stay readable.
+// surrogates are reachable; EF BF BF is U+FFFF), with the two-byte form
+// C0 80 standing for U+0000, which the separator byte cannot give, and byte
+// by byte as Latin-1 where it is not, so every code unit is reachable in
+// every field and seed files stay readable.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +21,10 @@ inline std::u16string DecodeField(const uint8_t* p, size_t n) {
   while (i < n) {
     const uint8_t b = p[i];
     auto cont = [&](size_t k) { return i + k < n && (p[i + k] & 0xC0) == 0x80; };
-    if (b >= 0xC2 && b <= 0xDF && cont(1)) {
+    if (b == 0xC0 && i + 1 < n && p[i + 1] == 0x80) {
+      out.push_back(u'\0');
+      i += 2;
+    } else if (b >= 0xC2 && b <= 0xDF && cont(1)) {
       out.push_back(static_cast<char16_t>(((b & 0x1F) << 6) | (p[i + 1] & 0x3F)));
       i += 2;
     } else if (b >= 0xE0 && b <= 0xEF && cont(1) && cont(2)) {

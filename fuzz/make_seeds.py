@@ -4,7 +4,8 @@ linear_fuzz and automaton_fuzz, which also get the patterns that backtrack
 for ages; automaton_fuzz also the assertions and line rules its states read).
 
 Each seed is one byte of modifier bits (i=1 r=2 s=4 g=8 m=16 x=32), then the
-expression, the input text and the template separated by 0 bytes (UTF-8).
+expression, the input text and the template separated by 0 bytes (UTF-8,
+with C0 80 for U+0000 as the targets decode it).
 The list covers the worked examples, every compile and match error and the
 tricky corners of the dialect.
 """
@@ -113,10 +114,32 @@ AUTOMATON_CASES = [
     (DEFAULT, "(?i)k(?-i)K[^a-c]{1,3}", "kKd KKx kkk", "$&"),
 ]
 
+# U+0000, U+FFFF, lone surrogates, line separators and case edges in
+# literals, sets, ranges and texts.
+CORNER_CASES = [
+    (DEFAULT, "()??[\\x00]?", " hello ", "<$&>"),
+    (DEFAULT, "(a)??[\\x00]?", " a\0b ", "$1"),
+    (DEFAULT, "[\\x00 ](1|b)", " x 1_   1_ 0\0b ", "$1"),
+    (DEFAULT, "a\\x00b|a\\x{}c", " ab a\0b a\0c ", "$&"),
+    (DEFAULT | I, "[\\x{0}-\\x{1F}K]+\\x{FFFF}", "\0\x1fk\uffff k\u212a\uffff", "$&"),
+    (DEFAULT, "[\\x{D800}-\\x{DBFF}][\\x{DC00}-\\x{DFFF}]|\\x{FFFF}+",
+     "\ud800\udc00 \uffff\uffff \udbff", "$&"),
+    (DEFAULT & ~S, ".\\x{2028}|\\x{85}$", "a\u2028b\x85\r\n\0\u2029", "$&"),
+    (DEFAULT | M, "^\\x00|\\x00$", "\0a\r\n\0", "$&"),
+    (DEFAULT, "(\\x00|x){2,}y", "\0x\0y", "$1"),
+    (DEFAULT, "[^\\x00]+\\x00", "ab\0cd\0", "$&"),
+    (DEFAULT, "[\\x{0}-\\x{FFFF}]{2}\\x{FFFE}", "\0\uffff\ufffe", "$&"),
+]
+
+
+def encode_field(text):
+    # Lone surrogates as their 3-byte forms, U+0000 as C0 80 (FuzzInput.h).
+    return text.encode("utf-8", "surrogatepass").replace(b"\0", b"\xc0\x80")
+
 
 def encode(case):
     mods, expr, text, tmpl = case
-    return bytes([mods]) + b"\0".join(s.encode("utf-8") for s in (expr, text, tmpl))
+    return bytes([mods]) + b"\0".join(encode_field(s) for s in (expr, text, tmpl))
 
 
 def write(target, cases):
@@ -130,9 +153,9 @@ def write(target, cases):
 
 
 def main():
-    write("regex_fuzz", CASES)
-    write("linear_fuzz", CASES + LINEAR_CASES)
-    write("automaton_fuzz", CASES + LINEAR_CASES + AUTOMATON_CASES)
+    write("regex_fuzz", CASES + CORNER_CASES)
+    write("linear_fuzz", CASES + LINEAR_CASES + CORNER_CASES)
+    write("automaton_fuzz", CASES + LINEAR_CASES + AUTOMATON_CASES + CORNER_CASES)
 
 
 if __name__ == "__main__":

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <thread>
 
 #include "app/LineFilter.h"
@@ -31,11 +32,10 @@ constexpr int kModifierI = 1;
 constexpr std::size_t kCancelCheckUnits = std::size_t{1} << 20;
 
 // `padded` := " " + trimmed + " ", a long line copied a block at a time so
-// that a cancel is seen while it is copied. A U+0000 inside the line becomes
-// U+FFFD: the engine takes a 0 unit for the end of its input, and the text
-// after a NUL is as much a part of the line as the text before it. The
-// report shows a NUL as U+FFFD anyway, like any other control character.
-// Returns whether the line held a NUL.
+// that a cancel is seen while it is copied. A U+0000 inside the line stays
+// as it is: the engine searches it as a character like any other (`\x00`
+// finds it). The row shows it as U+FFFD (ShowNuls). Returns whether the line
+// held a NUL.
 bool Pad(std::u16string& padded, std::u16string_view trimmed, const std::atomic<bool>* cancel) {
   padded.resize(trimmed.size() + 2);
   padded.front() = u' ';
@@ -45,10 +45,9 @@ bool Pad(std::u16string& padded, std::u16string_view trimmed, const std::atomic<
   for (std::size_t at = 0; at < trimmed.size(); at += kCancelCheckUnits) {
     if (at > 0) ThrowIfCancelled(cancel);
     const std::size_t end = std::min(trimmed.size(), at + kCancelCheckUnits);
-    // A branch-free select, which the compiler does sixteen bytes at a time.
     for (std::size_t i = at; i < end; ++i) {
       nul |= trimmed[i] == 0;
-      out[i] = trimmed[i] == 0 ? u'\uFFFD' : trimmed[i];
+      out[i] = trimmed[i];
     }
   }
   return nul;
@@ -76,6 +75,15 @@ bool PadInPlace(std::u16string& line) {
   line[size + 1] = u' ';
   line.resize(size + 2);
   return true;
+}
+
+// Every U+0000 of a searched line as U+FFFD, as the row shows it: the report
+// writes every control character so, and the tables and the match forms
+// read the same text. The spans keep their places, since one unit stands
+// for one unit.
+void ShowNuls(std::u16string& padded) {
+  if (padded.find(u'\0') != std::u16string::npos)
+    std::replace(padded.begin(), padded.end(), u'\0', u'\uFFFD');
 }
 
 // One file's matching lines: their keys in line order, and their rows,
@@ -219,6 +227,16 @@ class AlsoCount {
   int lines_ = -1;
 };
 
+// A search error that depends on the line it met (the backtracking budget)
+// names the file and the line, so that the user can look at what made the
+// pattern too costly; any other is passed on as it is.
+ERegexEngine WithPlace(const ERegexEngine& error, const std::string& path, int line) {
+  if (error.Code != kErrorStepBudget) return error;
+  return ERegexEngine(std::string(error.what()) + " (\"" + path + "\", line " +
+                          std::to_string(line) + ")",
+                      error.Code, error.ErrorPos);
+}
+
 // The work of ScanLines below, without the storing of the last rows.
 void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_pattern,
                  const RecordFile& file, const RowPrinter& printer, bool case_sensitive,
@@ -262,7 +280,12 @@ void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_patte
     const bool long_line = padded.size() >= FileRows::kLongRow;
     const std::atomic<bool>* const long_cancel = long_line ? cancel : nullptr;
     if (long_line) ThrowIfCancelled(cancel);
-    const int count = CountMatches(engine, pattern, padded, &spans);
+    int count;
+    try {
+      count = CountMatches(engine, padded, &spans);
+    } catch (const ERegexEngine& error) {
+      throw WithPlace(error, file.path, k + 1);
+    }
     if (long_line) engine.SetInputString(std::u16string());
     also.Line(padded);
     if (count > 0) {
@@ -270,6 +293,7 @@ void ScanLinesOf(const std::u16string& pattern, const std::u16string& also_patte
       // row always agrees with the number beside it. A long row is a
       // string of its own, which a cancel part-way drops; a short one
       // is never cut off.
+      ShowNuls(padded);
       const MatchRecord record{k + 1, padded, spans, read};
       out.Add(count, printer.RowLength(record, long_cancel), [&](std::u16string& row) {
         printer.AppendRow(row, record, long_cancel);
@@ -358,8 +382,12 @@ void ScanIntoList(TUnicodeStringList& list, Scan scan) {
 
 int CountMatches(TRegexEngine& engine, const std::u16string& pattern, const std::u16string& line,
                  std::vector<MatchSpan>* spans) {
-  if (spans != nullptr) spans->clear();
   engine.SetExpression(pattern);
+  return CountMatches(engine, line, spans);
+}
+
+int CountMatches(TRegexEngine& engine, const std::u16string& line, std::vector<MatchSpan>* spans) {
+  if (spans != nullptr) spans->clear();
   int count = 0;
   for (bool found = engine.Exec(line); found; found = engine.ExecNext()) {
     ++count;

@@ -174,5 +174,9 @@ void ScanFile(const std::u16string& pattern, const std::string& path, bool case_
 // ExecNext until it fails. When `spans` is given it receives each match.
 int CountMatches(TRegexEngine& engine, const std::u16string& pattern, const std::u16string& line,
                  std::vector<MatchSpan>* spans = nullptr);
+// The same with the expression the engine holds, which the scan sets once
+// per file: setting it again compares it with the one held, which for a
+// long pattern costs more than searching a short line.
+int CountMatches(TRegexEngine& engine, const std::u16string& line, std::vector<MatchSpan>* spans);
 
 }  // namespace tallyfold

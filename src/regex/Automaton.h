@@ -1,7 +1,8 @@
 // Internal to the engine; include "regex/RegexEngine.h" instead.
 //
-// The automaton path: an NFA made once per program by ProgramAnalysis, and
-// the lazy DFA that runs it (LazyDfa, one per engine, in its search state).
+// The automaton path: an NFA made once per program by ProgramAnalysis
+// (AutomatonNfa.cpp), and the lazy DFA that runs it (LazyDfa.cpp; one per
+// engine, in its search state).
 //
 // The NFA's states are the backtracker's configurations without captures:
 // a program node, how far into a literal or how many times round a
@@ -88,10 +89,7 @@ struct AutomatonNfa {
   // the search plan's scan and one attempt per candidate beat two runs.
   bool has_choices = false;
   bool usable = false;       // the automaton path may take the program
-
-  // Whether the search runs on the automaton: it can, and the program
-  // makes choices or `everywhere` asks for every program it can take.
-  bool Runs(bool everywhere) const { return usable && (everywhere || has_choices); }
+  uint32_t refused = 0;      // why not, as PathReasons (ProgramAnalysis.h)
 };
 
 // Builds the NFA of `program` into `out`, or leaves out.usable false when

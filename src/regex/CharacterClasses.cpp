@@ -69,8 +69,9 @@ int Compiler::ParseEscape(int& flags) {
   const char16_t value = DecodeEscape();
   ++e_.parse_pos_;
   const int node = EmitOp(ci ? LITERAL_CI : LITERAL);
-  EmitChar(value);
-  EmitChar(u'\0');
+  const int length_at = BeginText();
+  EmitChar(value);  // U+0000 (`\x00`, `\x{}`) too
+  EndText(length_at);
   return node;
 }
 
@@ -129,6 +130,7 @@ int Compiler::ParseClass(int& flags) {
   if (negated) ++pos;
   const int node = EmitOp(negated ? (ci ? NOT_IN_SET_CI : NOT_IN_SET)
                                   : (ci ? IN_SET_CI : IN_SET));
+  const int length_at = BeginText();
 
   // The last member added, when it was a plain character that may start a
   // range.
@@ -139,8 +141,11 @@ int Compiler::ParseClass(int& flags) {
     range_start = ch;
     can_start_range = true;
   };
+  // A shorthand's set adds its members; a 0 unit in the set is none, as
+  // for the shorthand outside brackets.
   auto add_all = [&](std::u16string_view members) {
-    for (char16_t ch : members) EmitChar(ch);
+    for (char16_t ch : members)
+      if (ch != 0) EmitChar(ch);
     can_start_range = false;
   };
 
@@ -196,7 +201,7 @@ int Compiler::ParseClass(int& flags) {
       ++pos;
     }
   }
-  EmitChar(u'\0');
+  EndText(length_at);
   if (Cur() != u']') Raise(113);
   ++pos;
   flags = F_WIDTH | F_SINGLE;

@@ -136,6 +136,19 @@ void Compiler::EmitChar(char16_t ch) {
   e_.program_[e_.emit_pos_++] = ch;
 }
 
+int Compiler::BeginText() {
+  Reserve(kTextLengthUnits);
+  if (e_.sizing_) return -1;
+  const int at = e_.emit_pos_;
+  e_.emit_pos_ += kTextLengthUnits;
+  return at;
+}
+
+void Compiler::EndText(int length_at) {
+  if (e_.sizing_) return;
+  WriteInt32(e_.program_.data() + length_at, e_.emit_pos_ - length_at - kTextLengthUnits);
+}
+
 // A class range: its end character, then every character strictly between
 // start and end (the start itself is already a member).
 void Compiler::EmitRange(char16_t start, char16_t end) {
@@ -469,12 +482,13 @@ int Compiler::ParseLiteralRun(int& flags) {
   flags = F_WIDTH | (n == 1 && !stopped_at_hash ? F_SINGLE : 0);
 
   const int node = EmitOp(modifiers & kModI ? LITERAL_CI : LITERAL);
+  const int length_at = BeginText();
   for (const int end = start + n; pos < end; ++pos) {
     const char16_t ch = Cur();
     if (extended && IsExtendedSpace(ch)) continue;
     EmitChar(ch);
   }
-  EmitChar(u'\0');
+  EndText(length_at);
   return node;
 }
 
@@ -559,11 +573,9 @@ void Compiler::AnalyseProgram(int top_flags) {
   if (!(top_flags & F_LEADING_REPEAT)) return;
   for (int node = first; node != -1; node = NextNode(p, node)) {
     if (p[node] != LITERAL) continue;
-    const int text = OperandStart(node);
-    const int length = static_cast<int>(std::char_traits<char16_t>::length(p + text));
-    // An empty literal (from \x00) constrains nothing, so it is never taken.
+    const int length = TextLength(p, node);
     if (length > 0 && length >= e_.must_length_) {
-      e_.must_text_ = text;
+      e_.must_text_ = static_cast<int>(NodeText(p, node) - p);
       e_.must_length_ = length;
     }
   }

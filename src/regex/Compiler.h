@@ -62,6 +62,11 @@ class Compiler {
   void Reserve(int64_t units);
   int EmitOp(char16_t op);
   void EmitChar(char16_t ch);
+  // A text operand (a literal's characters, a set's members): BeginText
+  // makes room for its length before the first character and returns where
+  // it goes; EndText stores the count of the characters emitted since.
+  int BeginText();
+  void EndText(int length_at);
   void EmitRange(char16_t start, char16_t end);
   void InsertOp(char16_t op, int operand, int size);
   void LinkTail(int node, int target);

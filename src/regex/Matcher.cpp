@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -54,6 +55,7 @@ void MatchScratch::GrowUndo() {
 }
 
 void MatchScratch::ResetRegisters(int program_size) {
+  linear_after_budget = false;
   regs.assign(kLinkSlot + static_cast<std::size_t>(program_size), -1);
   groups_dirty = false;
   links_dirty = false;
@@ -81,8 +83,95 @@ void VisitedStates::Clear(int start, int end) {
   base = floor = start;
 }
 
+// Slots of a new sparse record.
+constexpr std::size_t kFirstSlots = 1024;
+
+void VisitedStates::ClearSparse() {
+  if (used != 0 || slots.empty()) {
+    // A table grown for one long attempt is given back once it is cleared.
+    if (slots.size() != kFirstSlots) {
+      std::vector<uint64_t>(kFirstSlots, 0).swap(slots);
+    } else {
+      std::fill(slots.begin(), slots.end(), 0);
+    }
+  }
+  used = 0;
+}
+
+namespace {
+
+uint64_t SparseKey(int pos, int32_t state) {
+  return ((static_cast<uint64_t>(static_cast<uint32_t>(pos)) << 32) |
+          static_cast<uint32_t>(state)) + 1;
+}
+
+std::size_t SparseSlot(uint64_t key, std::size_t mask) {
+  return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> 29) & mask;
+}
+
+}  // namespace
+
+bool VisitedStates::SparseHas(int pos, int32_t state) const {
+  if (pos < floor) return false;
+  const uint64_t key = SparseKey(pos, state);
+  const std::size_t mask = slots.size() - 1;
+  for (std::size_t at = SparseSlot(key, mask);; at = (at + 1) & mask) {
+    if (slots[at] == key) return true;
+    if (slots[at] == 0) return false;
+  }
+}
+
+bool VisitedStates::SparseEnter(int pos, int32_t state) {
+  const uint64_t key = SparseKey(pos, state);
+  std::size_t mask = slots.size() - 1;
+  std::size_t at = SparseSlot(key, mask);
+  for (; slots[at] != 0; at = (at + 1) & mask)
+    if (slots[at] == key) return true;
+  if (2 * (used + 1) > slots.size()) {
+    if (slots.size() * 2 > budget_slots) {
+      // Full: forget what failed so far, as a new record would.
+      std::fill(slots.begin(), slots.end(), 0);
+      used = 0;
+      ++sparse_resets;
+    } else {
+      std::vector<uint64_t> old(slots.size() * 2, 0);
+      old.swap(slots);
+      mask = slots.size() - 1;
+      for (const uint64_t k : old) {
+        if (k == 0) continue;
+        std::size_t to = SparseSlot(k, mask);
+        while (slots[to] != 0) to = (to + 1) & mask;
+        slots[to] = k;
+      }
+    }
+    at = SparseSlot(key, mask);
+    while (slots[at] != 0) at = (at + 1) & mask;
+  }
+  slots[at] = key;
+  ++used;
+  return false;
+}
+
 void VisitedStates::BeginAttempt(int start, int end, uint64_t input, uint64_t tables,
                                  int states) {
+  if (states > dense_limit) {
+    if (!sparse || !trusted || input != input_version || tables != tables_version ||
+        start < floor) {
+      input_version = input;
+      tables_version = tables;
+      sparse = true;
+      words = positions = 0;
+      base = floor = start;
+      ClearSparse();
+    }
+    trusted = false;
+    return;
+  }
+  if (sparse) {
+    // Back to a dense record, which the test below clears.
+    sparse = false;
+    trusted = false;
+  }
   const int needed = (states + 63) / 64;
   if (!trusted || input != input_version || tables != tables_version || needed != words ||
       start < floor || start < base || start >= base + positions) {
@@ -111,7 +200,11 @@ void VisitedStates::BeginAttempt(int start, int end, uint64_t input, uint64_t ta
 void VisitedStates::EndAttempt(bool matched, bool cut, int at) {
   // An attempt cut short entered states it did not finish trying.
   if (cut) return;
-  if (matched) {
+  if (matched && sparse) {
+    // The states at the match's end are on its path; the record of the
+    // next search keeps only what lies past it.
+    floor = std::max(floor, at + 1);
+  } else if (matched) {
     // The match's own path entered states without failing from them; those
     // before its end are never looked at by a search that starts there.
     floor = std::max(floor, at);
@@ -136,9 +229,12 @@ Matcher::Matcher(TRegexEngine& engine, const std::vector<char16_t>& program,
       prog_size_(static_cast<int>(program.size())),
       in_(engine.input_buffer_.get()),
       end_(engine.input_end_),
-      filters_(engine.search_filters_),
-      linear_(engine.linear_matching_ && prepared.states.Linear(engine.linear_everywhere_)) {
+      filters_(engine.options_.filters),
+      linear_(ChoosePath(prepared, engine.options_, false).linear),
+      has_linear_(engine.options_.linear && prepared.states.per_position > 0),
+      budget_(engine.options_.backtrack_budget) {
   if (!s_.RegistersFit(prog_size_)) s_.ResetRegisters(prog_size_);
+  if (s_.linear_after_budget && has_linear_) linear_ = true;
 }
 
 // ---------------------------------------------------------------------------
@@ -170,7 +266,7 @@ int Matcher::Count(int operand, int from, int32_t max) const {
       for (; n < limit; ++n) {
         const char16_t ch = p[n];
         if (ch < 128 ? !Bit(info.ascii, ch)
-                     : !(info.has_wide && ListHas(prog_ + info.members, ch)))
+                     : !(info.has_wide && p_.WideHas(info, ch)))
           return n;
       }
       return n;
@@ -225,11 +321,25 @@ bool Matcher::UnitAt(int operand, int from, int pos, int step) const {
 
 int Matcher::FirstViable(int alternative, int cursor) const {
   if (!filters_) return alternative;
-  const char16_t ch = in_[cursor];
+  const bool at_end = cursor >= end_;
+  const char16_t ch = at_end ? char16_t{0} : in_[cursor];
+  if (!at_end && alternative >= 0 && !p_.alternation_of.empty()) {
+    const int32_t index = p_.alternation_of[alternative];
+    if (index >= 0) {
+      // A long alternation: only the alternatives listed for the unit.
+      const AlternationIndex& a = p_.alternations[index];
+      const int list = ch < 128 ? ch : 128;
+      const int32_t* const last = a.alts.data() + a.begin[list + 1];
+      for (const int32_t* it = std::lower_bound(a.alts.data() + a.begin[list], last, alternative);
+           it != last; ++it)
+        if (ch < 128 || MayStartWith(p_, prog_, prog_size_, *it, ch, false)) return *it;
+      return -1;
+    }
+  }
   for (; alternative >= 0; alternative = NextAlternative(alternative)) {
     const int index = ch < 128 ? p_.set_index[alternative] : -1;
-    if (index >= 0 ? Bit(p_.alternatives[index].ascii, ch)
-                   : MayStartWith(p_, prog_, prog_size_, alternative, ch))
+    if (index >= 0 ? (at_end ? p_.alternatives[index].at_end : Bit(p_.alternatives[index].ascii, ch))
+                   : MayStartWith(p_, prog_, prog_size_, alternative, ch, at_end))
       return alternative;
   }
   return -1;
@@ -265,20 +375,32 @@ int32_t Matcher::StateOf(int node) const {
     state += std::min(regs[kCounterSlot + info.depth], info.top) * scale;
     scale *= info.top + 1;
   }
+  // The numbering covers every node the matcher can reach (NumberStates).
+  assert(state >= 0 && state < numbering.per_position);
   return state;
 }
 
 bool Matcher::MatchAt(int start) {
-  bool matched;
+  bool matched = false;
   try {
+    if (!linear_) {
+      matched = Run<false>(start);
+      if (s_.over_budget) {
+        // A program the plain backtracker runs faster has taken too many
+        // steps here: this attempt and the searches after it run on the
+        // linear path, which bounds their work. Without one the attempt
+        // must backtrack, and the search ends with an error instead of
+        // running for hours.
+        if (!has_linear_) Raise(kErrorStepBudget);
+        linear_ = s_.linear_after_budget = true;
+      }
+    }
     if (linear_) {
       VisitedStates& visited = s_.visited;
       visited.BeginAttempt(start, end_, e_.input_version_, e_.tables_version_,
                            p_.states.per_position);
       matched = Run<true>(start);
       visited.EndAttempt(matched, s_.attempt_cut, e_.input_cursor_);
-    } else {
-      matched = Run<false>(start);
     }
   } catch (const std::bad_alloc&) {
     RaiseOutOfMemory();
@@ -300,11 +422,13 @@ void Matcher::CheckCancel() {
 
 bool Matcher::Checkpoint() {
   CheckCancel();
+  s_.attempt_steps += s_.countdown_start;
   if (s_.step_limit > 0) {
     s_.steps_left -= s_.countdown_start;
     if (s_.steps_left <= 0) return false;
-    s_.countdown = s_.countdown_start = std::min(kCancelCheckInterval, s_.steps_left);
+    s_.countdown = std::min(kCancelCheckInterval, s_.steps_left);
   }
+  s_.countdown_start = s_.countdown;
   return true;
 }
 
@@ -334,11 +458,14 @@ bool Matcher::Run(int start) {
   // The countdown lives in a register while the attempt runs.
   int32_t countdown = s.countdown;
   s.attempt_cut = false;
+  s.over_budget = false;
+  s.attempt_steps = 0;
   if (s.step_limit > 0) {
     // A bounded attempt: the countdown runs out no later than the bound.
     s.steps_left = s.step_limit;
-    countdown = s.countdown_start = std::min(countdown, s.step_limit);
+    countdown = std::min(countdown, s.step_limit);
   }
+  s.countdown_start = countdown;
   for (;;) {
     if (--countdown <= 0) {
       if (!Checkpoint()) {
@@ -347,6 +474,12 @@ bool Matcher::Run(int start) {
         return false;
       }
       countdown = s.countdown;
+      if constexpr (!kLinear) {
+        if (budget_ > 0 && s.attempt_steps >= budget_) {
+          s.over_budget = true;
+          return false;
+        }
+      }
     }
     if (!NodeFits(prog_size_, node)) Raise(1002);
     const char16_t op = prog[node];
@@ -383,22 +516,27 @@ bool Matcher::Run(int start) {
         continue;
 
       case LITERAL: {
+        // Every unit of the input may equal a literal character, U+0000
+        // included, so the length is checked against the input end first.
+        const int32_t length = TextLength(prog, node);
+        if (length > end - cursor) goto fail;
         const char16_t* lit = NodeText(prog, node);
         const char16_t* p = in + cursor;
-        // The input's terminating 0 never equals a literal character.
-        for (; *lit != 0; ++lit, ++p)
-          if (*p != *lit) goto fail;
-        cursor = static_cast<int>(p - in);
+        for (int32_t i = 0; i < length; ++i)
+          if (p[i] != lit[i]) goto fail;
+        cursor += length;
         node = next;
         continue;
       }
 
       case LITERAL_CI: {
+        const int32_t length = TextLength(prog, node);
+        if (length > end - cursor) goto fail;
         const char16_t* lit = NodeText(prog, node);
         const char16_t* p = in + cursor;
-        for (; *lit != 0; ++lit, ++p)
-          if (*p == 0 || (*p != *lit && *p != Invert(*lit))) goto fail;
-        cursor = static_cast<int>(p - in);
+        for (int32_t i = 0; i < length; ++i)
+          if (p[i] != lit[i] && p[i] != Invert(lit[i])) goto fail;
+        cursor += length;
         node = next;
         continue;
       }
@@ -414,7 +552,7 @@ bool Matcher::Run(int start) {
       case ANY_BUT_SEPARATOR: {
         if (cursor >= end) goto fail;
         const char16_t ch = in[cursor];
-        if (ch == e_.paired_separator_head_ &&
+        if (ch == e_.paired_separator_head_ && cursor + 1 < end &&
             in[cursor + 1] == e_.paired_separator_tail_)
           goto fail;
         if (IsSeparator(ch)) goto fail;
@@ -430,7 +568,7 @@ bool Matcher::Run(int start) {
           const char16_t before = in[cursor - 1];
           if (before == tail && cursor >= 2 && in[cursor - 2] == head) {
             // just after a complete pair
-          } else if (before == head && in[cursor] == tail) {
+          } else if (before == head && cursor < end && in[cursor] == tail) {
             goto fail;  // inside a pair
           } else if (!IsSeparator(before)) {
             goto fail;
@@ -444,7 +582,7 @@ bool Matcher::Run(int start) {
           const char16_t head = e_.paired_separator_head_;
           const char16_t tail = e_.paired_separator_tail_;
           const char16_t ch = in[cursor];
-          if (ch == head && in[cursor + 1] == tail) {
+          if (ch == head && cursor + 1 < end && in[cursor + 1] == tail) {
             // just before a complete pair
           } else if (ch == tail && cursor != 0 && in[cursor - 1] == head) {
             goto fail;  // inside a pair
@@ -509,7 +647,7 @@ bool Matcher::Run(int start) {
       case REPEAT_STAR: case REPEAT_PLUS: case REPEAT_BRACES:
       case REPEAT_STAR_LAZY: case REPEAT_PLUS_LAZY: case REPEAT_BRACES_LAZY: {
         Repeat r = ShapeOf(prog, prog_size_, node);
-        if (r.ahead != 0 && prog[r.ahead_node] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
+        if (r.HasAhead() && prog[r.ahead_node] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
         if (!NodeFits(prog_size_, r.operand) || !IsCountable(prog[r.operand]))
           Raise(1000);
         if (r.min > r.max) goto fail;
@@ -565,7 +703,7 @@ bool Matcher::Run(int start) {
           }
           if (n < r.min) goto fail;
           bool shorter = n > r.min;  // a shorter count remains to be tried
-          if (r.ahead != 0) {
+          if (r.HasAhead()) {
             while (n >= r.min && !r.Fits(in[cursor + n * step])) --n;
             if (n < r.min) goto fail;
             // Often no shorter count lets the literal start (a run of
@@ -709,7 +847,7 @@ bool Matcher::Backtrack(int& node, int& cursor) {
 
       default: {
         Repeat r = ShapeOf(prog_, prog_size_, at);
-        if (r.ahead != 0 && prog_[r.ahead_node] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
+        if (r.HasAhead() && prog_[r.ahead_node] == LITERAL_CI) r.ahead_other = Invert(r.ahead);
         // The registers are back as they were when the choice was made, so
         // a repeated back-reference names the same capture as then.
         int step = 1;
@@ -721,7 +859,7 @@ bool Matcher::Backtrack(int& node, int& cursor) {
         int n = frame.count;
         if (!r.lazy) {
           --n;
-          if (r.ahead != 0)
+          if (r.HasAhead())
             while (n >= r.min && !r.Fits(in_[from + n * step])) --n;
           if (n < r.min) {
             --s.frame_count;

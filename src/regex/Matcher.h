@@ -32,6 +32,7 @@
 // again at the same position.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -56,6 +57,14 @@ constexpr int32_t kCancelCheckInterval = 4096;
 // which a match clears. It covers `positions` positions from `base` on, at
 // most what `budget_words` allows; states at other positions are tried as
 // the backtracker tries them.
+//
+// A program with more than kDenseStatesPerPosition states per position
+// (counted loops nested in counted loops) is recorded sparsely instead: a
+// hash set of the (position, state) pairs entered, which grows with the
+// states an attempt actually reaches rather than with all the program
+// has, up to `budget_slots`. A full set is emptied and filling starts
+// again: the record only ever holds states that failed, so forgetting some
+// costs time, never a result.
 struct VisitedStates {
   std::vector<uint64_t> bits;  // `words` words per position from `base`
   int words = 0;               // 64-bit words per position
@@ -70,6 +79,18 @@ struct VisitedStates {
   // The record's greatest size; the default is 8 MB.
   std::size_t budget_words = std::size_t{1} << 20;
 
+  // The sparse record: open addressing over (position << 32 | state) + 1,
+  // 0 for an empty slot, at most half full.
+  bool sparse = false;
+  std::vector<uint64_t> slots;
+  std::size_t used = 0;
+  // The sparse record's greatest number of slots; the default is 32 MB.
+  std::size_t budget_slots = std::size_t{1} << 22;
+  // Programs with more states per position than this are recorded
+  // sparsely (tests lower it to run small programs that way).
+  int32_t dense_limit = kDenseStatesPerPosition;
+  uint64_t sparse_resets = 0;  // times a full sparse record was emptied
+
   // Readies the record for an attempt at `start` on an input whose end is
   // `end`: clears it unless it is about this input and program and may be
   // trusted from `start`, and moves its window up to `start` when `start`
@@ -82,12 +103,17 @@ struct VisitedStates {
   void EndAttempt(bool matched, bool cut, int at);
   // Whether `state` at `pos` was entered.
   bool Has(int pos, int32_t state) const {
+    if (sparse) return SparseHas(pos, state);
+    assert(state >= 0 && (state >> 6) < words);
     const unsigned rel = static_cast<unsigned>(pos - base);
     return rel < static_cast<unsigned>(positions) &&
            ((bits[std::size_t{rel} * words + (state >> 6)] >> (state & 63)) & 1);
   }
   // Whether `state` at `pos` was entered before; marks it entered.
   [[gnu::always_inline]] bool Enter(int pos, int32_t state) {
+    if (sparse) [[unlikely]]
+      return SparseEnter(pos, state);
+    assert(state >= 0 && (state >> 6) < words);
     const unsigned rel = static_cast<unsigned>(pos - base);
     if (rel >= static_cast<unsigned>(positions)) return false;
     uint64_t& word = bits[std::size_t{rel} * words + (state >> 6)];
@@ -99,6 +125,9 @@ struct VisitedStates {
 
  private:
   void Clear(int start, int end);
+  void ClearSparse();
+  bool SparseHas(int pos, int32_t state) const;
+  bool SparseEnter(int pos, int32_t state);
 };
 
 // The matcher's reusable working memory, held by the engine between searches
@@ -148,6 +177,14 @@ struct MatchScratch {
   bool attempt_cut = false;     // the last attempt ran out of steps
   uint64_t attempts_cut = 0;    // attempts that ran out of steps, ever
 
+  // Steps of the attempt under way, counted where the countdown runs out,
+  // against the engine's backtrack budget.
+  int64_t attempt_steps = 0;
+  bool over_budget = false;  // the last plain attempt went over the budget
+  // A plain attempt of the current program went over the budget, and the
+  // program has a linear path: its searches run there from then on.
+  bool linear_after_budget = false;
+
   // Sets every register to -1, sized for a program of `program_size` units.
   void ResetRegisters(int program_size);
   bool RegistersFit(int program_size) const;
@@ -190,8 +227,10 @@ class Matcher {
 
   // One attempt at input position `start`. On success the engine's groups
   // 1..14 and input_cursor_ describe the match (group 0 is the caller's).
-  // Raises 1000, 1001, 1002, 1014 and 1015 as ERegexEngine, and an
-  // allocation failure as RaiseOutOfMemory's exception.
+  // Raises 1000, 1001, 1002, 1014 and 1015 as ERegexEngine, 1016 when an
+  // attempt on the plain backtracker goes over the backtrack budget and
+  // the program has no linear path to finish it on, and an allocation
+  // failure as RaiseOutOfMemory's exception.
   bool MatchAt(int start);
 
   // How many units from `from` on the single-character node `operand`
@@ -258,6 +297,8 @@ class Matcher {
   bool guard_active_ = false;  // an empty back-reference matched
   bool filters_;               // the engine's SetSearchFilters
   bool linear_;                // the program runs on the linear path
+  bool has_linear_;            // it could, were it chosen
+  int64_t budget_;             // the engine's backtrack budget; 0: none
 };
 
 }  // namespace tallyfold::regex_internal

@@ -4,7 +4,9 @@
 // is kProgramMark; the nodes follow from unit 1. Every node starts with a
 // 3-unit header: the opcode, then a signed 32-bit link (low unit first) that
 // counts units from this node to the next one (0: no next node). The operand,
-// if any, starts at unit 3 of the node.
+// if any, starts at unit 3 of the node. A literal's characters and a set's
+// members are counted, not terminated: every unit, U+0000 included, is a
+// character like any other.
 #pragma once
 
 #include <cstdint>
@@ -18,11 +20,11 @@ enum Opcode : char16_t {
   INPUT_START = 1,          // ^ (plain form), \A
   INPUT_END = 2,            // $ (plain form), \Z
   ANY_CHAR = 3,             // . under s
-  IN_SET = 4,               // [...]: 0-terminated member list
+  IN_SET = 4,               // [...]: counted member list
   NOT_IN_SET = 5,           // [^...]
   ALTERNATIVE = 6,          // one alternative; operand = its first node
   LINK = 7,                 // back edge of a greedy complex * or +
-  LITERAL = 8,              // 0-terminated characters
+  LITERAL = 8,              // counted characters
   EMPTY = 9,                // matches the empty text
   REPEAT_STAR = 10,         // greedy * on one simple node (the operand)
   REPEAT_PLUS = 11,         // greedy + on one simple node
@@ -84,8 +86,8 @@ inline void WriteInt32(char16_t* p, int32_t value) {
 // the accessors below, never through offsets of its own.
 //
 //   every node          opcode, link (32-bit)
-//   LITERAL[_CI]        header, characters, 0
-//   [NOT_]IN_SET[_CI]   header, members, 0
+//   LITERAL[_CI]        header, length (32-bit), characters
+//   [NOT_]IN_SET[_CI]   header, length (32-bit), members
 //   BACKREF[_CI]        header, group number
 //   ALTERNATIVE         header; the alternative's chain starts right after
 //   LOOP_ENTRY          header; the loop body starts right after
@@ -128,14 +130,31 @@ inline bool HasTextOperand(char16_t op) {
          op == IN_SET_CI || op == NOT_IN_SET_CI;
 }
 
-// A literal's characters or a set's members, 0-terminated.
-inline const char16_t* NodeText(const char16_t* program, int node) {
-  return program + OperandStart(node);
+// Units before a text operand's first character: its length.
+constexpr int kTextLengthUnits = 2;
+
+// How many characters (members) a literal (set) holds, as stored.
+inline int32_t TextLength(const char16_t* program, int node) {
+  return ReadInt32(program + OperandStart(node));
 }
 
-// The first character of a literal; 0 for an empty literal (from \x00).
+// A literal's characters or a set's members, TextLength of them.
+inline const char16_t* NodeText(const char16_t* program, int node) {
+  return program + OperandStart(node) + kTextLengthUnits;
+}
+
+// Whether the text operand of the node at `node` lies inside a program of
+// `size` units, with a length that is not negative.
+inline bool TextFits(const char16_t* program, int size, int node) {
+  const int start = OperandStart(node);
+  if (node < 0 || start + kTextLengthUnits > size) return false;
+  const int32_t length = TextLength(program, node);
+  return length >= 0 && length <= size - start - kTextLengthUnits;
+}
+
+// The first character of a literal (the compiler makes none empty).
 inline char16_t LiteralFirst(const char16_t* program, int node) {
-  return program[OperandStart(node)];
+  return NodeText(program, node)[0];
 }
 
 // --- Chains held by a node ------------------------------------------------------------
@@ -219,10 +238,8 @@ inline int OperandUnits(const char16_t* program, int size, int node) {
   const char16_t op = program[node];
   int units = FixedOperandUnits(op);
   if (HasTextOperand(op)) {
-    int i = OperandStart(node);
-    while (i < size && program[i] != 0) ++i;
-    if (i >= size) return -1;
-    units = i + 1 - OperandStart(node);
+    if (!TextFits(program, size, node)) return -1;
+    units = kTextLengthUnits + TextLength(program, node);
   }
   if (OperandStart(node) + units > size) return -1;
   return units;

@@ -44,12 +44,32 @@ class Analysis {
   void FindSkipRules();
   void NumberStates();
   bool ConsumesWordUnitFirst(int node) const;
+  void AddWideRanges(SetInfo& info);
+  void IndexAlternations(const std::vector<int>& alternatives);
+  bool StartsAsciiOnly(int alternative) const;
+  int LeadingLiteral(int alternative) const;
 
   const char16_t* prog_;  // the program being analysed
   int prog_size_;
   const CharacterSets& sets_;
   PreparedProgram& p_;  // what the analysis fills
+  std::vector<char16_t> wide_;  // scratch: one set's wide members
 };
+
+// Gives `info` its wide members, from wide_, as ranges.
+void Analysis::AddWideRanges(SetInfo& info) {
+  std::vector<char16_t>& ranges = p_.wide_ranges;
+  std::sort(wide_.begin(), wide_.end());
+  info.wide_first = static_cast<int32_t>(ranges.size() / 2);
+  for (std::size_t k = 0; k < wide_.size();) {
+    const char16_t lo = wide_[k];
+    char16_t hi = lo;
+    for (++k; k < wide_.size() && wide_[k] <= hi + 1; ++k) hi = std::max(hi, wide_[k]);
+    ranges.push_back(lo);
+    ranges.push_back(hi);
+  }
+  info.wide_count = static_cast<int32_t>(ranges.size() / 2) - info.wide_first;
+}
 
 void Analysis::Run() {
   PreparedProgram& s = p_;
@@ -80,10 +100,12 @@ void Analysis::IndexSets() {
   PreparedProgram& s = p_;
   s.set_index.assign(prog_size_, -1);
   s.sets.clear();
+  s.wide_ranges.clear();
   s.alternatives.clear();
   // A walk that stops early may miss a loop; then the matcher assumes one,
   // and that the program may raise.
   s.has_loops = false;
+  s.literal_units = 0;
   s.has_empty_literal = false;
   s.may_raise = false;
   bool complete = false;
@@ -92,36 +114,36 @@ void Analysis::IndexSets() {
   // matcher reaches it: the depth its LOOP_ENTRY raises.
   int loop_depth = 0;
   // Once the sets are known, every alternative gets its answers for the
-  // ASCII units (and 0, the input end) precomputed.
+  // ASCII units and the input end precomputed.
   std::vector<int> alternatives;
-  const auto skip_list = [this](int pos) {
-    while (pos < prog_size_ && prog_[pos] != 0) ++pos;
-    return pos + 1;
-  };
   int pos = kFirstNode;
   while (NodeFits(prog_size_, pos)) {
     const char16_t op = prog_[pos];
     int next = OperandStart(pos);
+    if (HasTextOperand(op) && !TextFits(prog_, prog_size_, pos)) goto walked;
     if (IsSetOp(op)) {
-      const int list_end = skip_list(next);
-      if (list_end > prog_size_) goto walked;
       SetInfo info;
-      info.members = next;
-      uint64_t plain[2] = {0, 0};
-      for (const char16_t* m = prog_ + next; *m != 0; ++m) {
+      info.members = static_cast<int>(NodeText(prog_, pos) - prog_);
+      info.count = TextLength(prog_, pos);
+      uint64_t* const plain = info.plain;
+      wide_.clear();
+      const char16_t* m = prog_ + info.members;
+      for (const char16_t* end = m + info.count; m != end; ++m) {
         if (*m < 128)
           SetBit(plain, *m);
         else
-          info.has_wide = true;
+          wide_.push_back(*m);
       }
+      info.has_wide = !wide_.empty();
+      AddWideRanges(info);
       if (IsCaseInsensitiveSet(op)) {
         // x is found when a member equals x or the other case of x.
-        for (char16_t x = 1; x < 128; ++x) {
+        for (char16_t x = 0; x < 128; ++x) {
           const char16_t other = s.invert[x];
           const bool found =
               Bit(plain, x) ||
               (other < 128 ? Bit(plain, other)
-                           : info.has_wide && ListHas(prog_ + next, other));
+                           : info.has_wide && s.WideHas(info, other));
           if (found) SetBit(info.ascii, x);
         }
       } else {
@@ -130,7 +152,7 @@ void Analysis::IndexSets() {
       }
       s.set_index[pos] = static_cast<int32_t>(s.sets.size());
       s.sets.push_back(info);
-      pos = list_end;
+      pos = info.members + info.count;
       continue;
     }
     if (op == ALTERNATIVE) alternatives.push_back(pos);
@@ -143,8 +165,11 @@ void Analysis::IndexSets() {
     switch (op) {
       case LITERAL:
       case LITERAL_CI:
-        if (next < prog_size_ && prog_[next] == 0) s.has_empty_literal = true;
-        next = skip_list(next);
+        // The compiler makes no empty literal; a program built otherwise
+        // may hold one.
+        if (TextLength(prog_, pos) == 0) s.has_empty_literal = true;
+        s.literal_units += TextLength(prog_, pos);
+        next += kTextLengthUnits + TextLength(prog_, pos);
         break;
       case REPEAT_BRACES:  // the bounds; the operand node follows
       case REPEAT_BRACES_LAZY:
@@ -172,10 +197,125 @@ walked:
   if (!complete) s.has_loops = s.may_raise = s.has_empty_literal = true;
   for (const int node : alternatives) {
     AlternativeInfo info;
-    for (char16_t ch = 0; ch < 128; ++ch)
-      if (MayStartWith(p_, prog_, prog_size_, node, ch)) SetBit(info.ascii, ch);
+    const int literal = LeadingLiteral(node);
+    if (literal >= 0) {
+      // What MayStartWith gives for each unit, without asking it 128
+      // times: an alternation of thousands of words has as many of these.
+      const char16_t first = LiteralFirst(prog_, literal);
+      if (first < 128) SetBit(info.ascii, first);
+      const char16_t other = s.Invert(first);
+      if (prog_[literal] == LITERAL_CI && other < 128) SetBit(info.ascii, other);
+    } else {
+      for (char16_t ch = 0; ch < 128; ++ch)
+        if (MayStartWith(p_, prog_, prog_size_, node, ch, false)) SetBit(info.ascii, ch);
+    }
+    info.at_end = MayStartWith(p_, prog_, prog_size_, node, 0, true);
     s.set_index[node] = static_cast<int32_t>(s.alternatives.size());
     s.alternatives.push_back(info);
+  }
+  IndexAlternations(alternatives);
+}
+
+// The literal node (with a unit) that the alternative begins with as
+// MayStartWith reads it, or -1.
+int Analysis::LeadingLiteral(int alternative) const {
+  int node = AlternativeBody(alternative);
+  for (int steps = 0; steps < kPeekNodes; ++steps) {
+    if (!NodeFits(prog_size_, node)) return -1;
+    const char16_t op = prog_[node];
+    if (op == EMPTY || op == COMMENT || IsOpen(op) || IsClose(op)) {
+      node = NextNode(prog_, node);
+    } else if (op == ALTERNATIVE && NextAlternative(prog_, prog_size_, node) < 0) {
+      node = AlternativeBody(node);
+    } else {
+      return (op == LITERAL || op == LITERAL_CI) && TextFits(prog_, prog_size_, node) &&
+                     TextLength(prog_, node) > 0
+                 ? node
+                 : -1;
+    }
+  }
+  return -1;
+}
+
+// Whether no unit from U+0080 up can begin the alternative: it begins,
+// as MayStartWith reads it, with a test that only ASCII units pass.
+bool Analysis::StartsAsciiOnly(int alternative) const {
+  const PreparedProgram& p = p_;
+  const auto ascii_test = [&](int node) {
+    if (!NodeFits(prog_size_, node)) return false;
+    switch (prog_[node]) {
+      case LITERAL: {
+        return TextFits(prog_, prog_size_, node) && TextLength(prog_, node) > 0 &&
+               LiteralFirst(prog_, node) < 128;
+      }
+      case LITERAL_CI: {
+        if (!TextFits(prog_, prog_size_, node) || TextLength(prog_, node) == 0) return false;
+        const char16_t first = LiteralFirst(prog_, node);
+        return first < 128 && p.Invert(first) < 128;
+      }
+      case IN_SET: {
+        const int index = p.set_index[node];
+        return index >= 0 && !p.sets[index].has_wide;
+      }
+      case DIGIT:
+        return true;
+      default:
+        return false;
+    }
+  };
+  int node = AlternativeBody(alternative);
+  for (int steps = 0; steps < kPeekNodes; ++steps) {
+    if (!NodeFits(prog_size_, node)) return false;
+    const char16_t op = prog_[node];
+    if (op == EMPTY || op == COMMENT || IsOpen(op) || IsClose(op)) {
+      node = NextNode(prog_, node);
+    } else if (op == ALTERNATIVE && NextAlternative(prog_, prog_size_, node) < 0) {
+      node = AlternativeBody(node);
+    } else if (op == REPEAT_PLUS || op == REPEAT_PLUS_LAZY) {
+      return ascii_test(OperandStart(node));
+    } else {
+      return ascii_test(node);
+    }
+  }
+  return false;
+}
+
+// Indexes the alternations of kIndexedAlternatives or more alternatives
+// (`alternatives` in storage order, their AlternativeInfo made).
+void Analysis::IndexAlternations(const std::vector<int>& alternatives) {
+  PreparedProgram& s = p_;
+  s.alternation_of.clear();
+  s.alternations.clear();
+  std::vector<char> inner(static_cast<std::size_t>(prog_size_), 0);
+  for (const int node : alternatives) {
+    const int next = NextAlternative(prog_, prog_size_, node);
+    if (next >= 0) inner[static_cast<std::size_t>(next)] = 1;
+  }
+  std::vector<int> chain;
+  for (const int head : alternatives) {
+    if (inner[static_cast<std::size_t>(head)]) continue;
+    chain.clear();
+    for (int alt = head; alt >= 0; alt = NextAlternative(prog_, prog_size_, alt))
+      chain.push_back(alt);
+    // A walk over the program that stopped early left some unread.
+    if (static_cast<int>(chain.size()) < kIndexedAlternatives ||
+        std::any_of(chain.begin(), chain.end(), [&](int alt) { return s.set_index[alt] < 0; }))
+      continue;
+    if (s.alternation_of.empty()) s.alternation_of.assign(static_cast<std::size_t>(prog_size_), -1);
+    AlternationIndex index;
+    for (int unit = 0; unit <= 128; ++unit) {
+      index.begin[unit] = static_cast<int32_t>(index.alts.size());
+      for (const int alt : chain) {
+        const bool may = unit < 128 ? Bit(s.alternatives[s.set_index[alt]].ascii,
+                                          static_cast<char16_t>(unit))
+                                    : !StartsAsciiOnly(alt);
+        if (may) index.alts.push_back(alt);
+      }
+    }
+    index.begin[129] = static_cast<int32_t>(index.alts.size());
+    for (const int alt : chain)
+      s.alternation_of[static_cast<std::size_t>(alt)] = static_cast<int32_t>(s.alternations.size());
+    s.alternations.push_back(std::move(index));
   }
 }
 
@@ -188,23 +328,25 @@ bool Analysis::AddNodeChars(int node) {
   if (!NodeFits(prog_size_, node)) return false;
   switch (prog_[node]) {
     case LITERAL:
-      // An empty literal (from \x00) consumes nothing.
-      if (LiteralFirst(prog_, node) == 0) return false;
+      // An empty literal consumes nothing.
+      if (!TextFits(prog_, prog_size_, node) || TextLength(prog_, node) == 0) return false;
       AddChar(LiteralFirst(prog_, node));
       return true;
     case LITERAL_CI: {
+      if (!TextFits(prog_, prog_size_, node) || TextLength(prog_, node) == 0) return false;
       const char16_t ch = LiteralFirst(prog_, node);
-      if (ch == 0) return false;
       AddChar(ch);
       AddChar(p_.Invert(ch));
       return true;
     }
-    case IN_SET:
-      for (const char16_t* m = NodeText(prog_, node); *m != 0; ++m)
-        AddChar(*m);
+    case IN_SET: {
+      if (!TextFits(prog_, prog_size_, node)) return false;
+      const char16_t* m = NodeText(prog_, node);
+      for (const char16_t* end = m + TextLength(prog_, node); m != end; ++m) AddChar(*m);
       return true;
+    }
     case IN_SET_CI: {
-      for (char16_t x = 1; x < 128; ++x)
+      for (char16_t x = 0; x < 128; ++x)
         if (p_.InSetCi(prog_, node, x)) AddChar(x);
       // Whether a character from U+0080 up is found depends on its other
       // case, which only the case inverter knows; let them all through.
@@ -300,8 +442,9 @@ bool Analysis::ConsumesWordUnitFirst(int node) const {
       return true;
     case LITERAL:
     case LITERAL_CI: {
+      if (!TextFits(prog_, prog_size_, operand) || TextLength(prog_, operand) == 0) return false;
       const char16_t ch = LiteralFirst(prog_, operand);
-      return ch != 0 && p_.word.Contains(ch) &&
+      return p_.word.Contains(ch) &&
              (prog_[operand] == LITERAL || p_.word.Contains(p_.Invert(ch)));
     }
     default:
@@ -323,7 +466,11 @@ void Analysis::NumberStates() {
   n.loop_of.assign(prog_size_, -1);
   n.loops.clear();
   n.repeats_group = false;
-  if (p_.may_raise || p_.has_empty_literal) return;
+  n.refused = kReasonUnreadable;
+  if (p_.may_raise || p_.has_empty_literal) {
+    n.refused = p_.may_raise ? kReasonMayRaise : kReasonEmptyLiteral;
+    return;
+  }
   int64_t total = 0;
   int innermost = -1;
   int64_t contexts = 1;  // counter combinations of the loops around
@@ -331,7 +478,10 @@ void Analysis::NumberStates() {
   int node = kFirstNode;
   while (NodeFits(prog_size_, node)) {
     const char16_t op = prog_[node];
-    if (IsBackref(op)) return;
+    if (IsBackref(op)) {
+      n.refused = kReasonBackReference;
+      return;
+    }
     if (op == LINK) repeated_group = true;  // the back edge of a greedy complex * or +
     const int units = OperandUnits(prog_, prog_size_, node);
     if (units < 0) return;
@@ -348,7 +498,10 @@ void Analysis::NumberStates() {
       n.loop_of[node] = innermost;
       total += contexts;
       contexts *= int64_t{top} + 1;
-      if (contexts > kMaxStatesPerPosition) return;
+      if (contexts > kMaxStatesPerPosition) {
+        n.refused = kReasonTooManyStates;
+        return;
+      }
       n.loops.push_back({top, depth, innermost});
       innermost = static_cast<int>(n.loops.size()) - 1;
     } else {
@@ -361,11 +514,31 @@ void Analysis::NumberStates() {
         innermost = n.loops[innermost].parent;
       }
     }
-    if (total > kMaxStatesPerPosition) return;
+    if (total > kMaxStatesPerPosition) {
+      n.refused = kReasonTooManyStates;
+      return;
+    }
     node = OperandStart(node) + units;
   }
   if (innermost >= 0 || total == 0) return;
+  // The matcher moves from a node only along these edges, so with each of
+  // them landing on a numbered node it never asks for the state of a unit
+  // that has none.
+  const auto numbered = [&n](int target) { return target >= 0 && n.state_base[target] >= 0; };
+  if (!numbered(kFirstNode)) return;
+  for (int at = kFirstNode; at < prog_size_; ++at) {
+    if (n.state_base[at] < 0) continue;
+    const char16_t op = prog_[at];
+    const int next = NextNode(prog_, at);
+    if (next != -1 && (next >= prog_size_ || !numbered(next))) return;
+    if ((op == ALTERNATIVE || op == LOOP_ENTRY) && !numbered(OperandStart(at))) return;
+    if (IsLoopEnd(op)) {
+      const int body = LoopBody(prog_, at);
+      if (body >= prog_size_ || !numbered(body)) return;
+    }
+  }
   n.per_position = static_cast<int32_t>(total);
+  n.refused = 0;
   n.repeats_group = repeated_group;
 }
 
@@ -437,7 +610,7 @@ void CharTable::Assign(const std::u16string& members) {
   ascii[0] = ascii[1] = 0;
   wide.clear();
   for (char16_t ch : members) {
-    if (ch == 0) continue;  // the end of the input is never a member
+    if (ch == 0) continue;  // a set's 0 unit is no member (CharTable)
     if (ch < 128)
       SetBit(ascii, ch);
     else
@@ -453,9 +626,7 @@ void PrepareProgram(const std::vector<char16_t>& program, const CharacterSets& s
 // Where it returns false, the matcher needs no choice point for the
 // alternative.
 bool MayStartWith(const PreparedProgram& prepared, const char16_t* prog, int size,
-                  int alternative, char16_t ch) {
-  // Units before the input end are never 0, so 0 stands for the end.
-  const bool at_end = ch == 0;
+                  int alternative, char16_t ch, bool at_end) {
   int node = AlternativeBody(alternative);
   for (int steps = 0; steps < kPeekNodes; ++steps) {
     if (!NodeFits(size, node)) return true;
@@ -470,8 +641,8 @@ bool MayStartWith(const PreparedProgram& prepared, const char16_t* prog, int siz
         node = AlternativeBody(node);
         continue;
       case LITERAL: case LITERAL_CI:
-        // An empty literal (from \x00) consumes nothing.
-        if (LiteralFirst(prog, node) == 0) return true;
+        // An empty literal consumes nothing.
+        if (!TextFits(prog, size, node) || TextLength(prog, node) == 0) return true;
         return !at_end && prepared.TestOne(prog, node, ch);
       case ANY_CHAR: case IN_SET:
       case NOT_IN_SET: case IN_SET_CI: case NOT_IN_SET_CI: case DIGIT:
@@ -493,6 +664,31 @@ bool MayStartWith(const PreparedProgram& prepared, const char16_t* prog, int siz
     }
   }
   return true;
+}
+
+PathChoice ChoosePath(const PreparedProgram& prepared, const TRegexOptions& options,
+                      bool anchored) {
+  PathChoice choice;
+  const AutomatonNfa& nfa = prepared.automaton;
+  if (!options.automaton) choice.automaton_reasons |= kReasonSwitchedOff;
+  if (!nfa.usable) choice.automaton_reasons |= nfa.refused;
+  // Without a choice an attempt costs the pattern's length at most, and
+  // the search plan's scan with one attempt per candidate beats two runs.
+  if (nfa.usable && !nfa.has_choices && !options.automaton_everywhere)
+    choice.automaton_reasons |= kReasonNoChoice;
+  // An anchored program tries one position only.
+  if (anchored) choice.automaton_reasons |= kReasonAnchored;
+  choice.automaton = choice.automaton_reasons == 0;
+
+  const StateNumbering& states = prepared.states;
+  if (!options.linear) choice.linear_reasons |= kReasonSwitchedOff;
+  if (states.per_position == 0) choice.linear_reasons |= states.refused;
+  // Only a repeated group makes the plain backtracker take exponential
+  // time, and it runs the others faster.
+  if (states.per_position > 0 && !states.repeats_group && !options.linear_everywhere)
+    choice.linear_reasons |= kReasonNoRepeatedGroup;
+  choice.linear = choice.linear_reasons == 0;
+  return choice;
 }
 
 }  // namespace tallyfold::regex_internal

@@ -5,6 +5,7 @@
 // Covered by tests/regex/EngineObjectTest.cpp.
 #include "regex/RegexEngine.h"
 
+#include <cstring>
 #include <exception>
 #include <iterator>
 #include <memory>
@@ -24,8 +25,8 @@ namespace {
 constexpr std::u16string_view kDefaultSpaceSet = u" \t\n\r\f";
 constexpr std::u16string_view kDefaultWordSet =
     u"0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_";
-// The trailing 0 unit is a member of its own; the matcher never tests 0
-// against this set, so it never takes part.
+// The trailing 0 unit is stored as a member of its own, but a set's 0 unit
+// is no member, so it never takes part: U+0000 in the input is no separator.
 constexpr char16_t kDefaultLineSeparators[] = {u'\r',   u'\n',   u'\v', u'\f',
                                                u'\u2028', u'\u2029', u'\0'};
 constexpr std::u16string_view kDefaultLineSeparatorSet(
@@ -60,7 +61,11 @@ TRegexEngine::TRegexEngine() {
 TRegexEngine::~TRegexEngine() = default;
 
 void TRegexEngine::SetExpression(const std::u16string& text) {
-  if (text == expression_ && expr_is_compiled_) return;
+  // The corpus scan sets its expression again for every line: compared as
+  // bytes, a long one (an alternation of thousands of words) costs little.
+  if (expr_is_compiled_ && text.size() == expression_.size() &&
+      std::memcmp(text.data(), expression_.data(), text.size() * sizeof(char16_t)) == 0)
+    return;
   expr_is_compiled_ = false;
   expression_ = text;
   DiscardProgram();
@@ -266,6 +271,8 @@ std::string TRegexEngine::ErrorMessage(int code) const {
     case 1011: return "TRegexEngine(dump): Corrupted Opcode";
     case 1014: return "TRegexEngine(exec): Loop Stack Exceeded";
     case 1015: return "TRegexEngine(exec): Loop Without LoopEntry !";
+    case 1016:
+      return "TRegexEngine(exec): Backtracking Step Budget Exceeded, Try A Simpler Pattern";
     case 2000: return "TRegexEngine(misc): Bad p-code imported";
     default: return "Unknown error";
   }

@@ -11,26 +11,37 @@
 // `(a+)+b` or `(\w+\s?)+$` over a line that does not match, and only on
 // programs that repeat a group (a repeat around what can match in more
 // than one way). So such a program, when it has no back-references, runs
-// on the linear path: the same backtracker,
-// which also records, one bit each, the states it has entered (a program
-// node, the counters of the counted loops around it, an input position)
-// and fails at once on entering one again, since an attempt through it has
-// failed before. It finds exactly the match the plain backtracker finds,
-// and enters each state at most once per input, over all the searches of
-// Exec and ExecNext; with at most 4096 states per position (nodes times
-// the counter values of their counted loops) that bounds a line's work by a
-// constant times program size times line length, apart from the runs a
-// single-character repeat like `\w*` counts, which it may count again from
-// each start position. Limits: the record takes at most 8 MB per engine,
-// covering a window of positions from the attempt's start (over a million
-// positions for a small program); a single attempt that explores beyond
-// the window is plain backtracking there. Back-references, empty literals
-// (`\x00`), counted loops with more states than that, and loops nested so
-// deep that a search may raise 1014 stay on the plain backtracker, and so
-// does every program that repeats no group, which the plain backtracker
-// runs faster (a pattern such as `\w*\w*\w*x` may still take polynomial
-// time there). The choice is made once per program, when its search state
-// is built.
+// on the linear path: the same backtracker, which also records the states
+// it has entered (a program node, the counters of the counted loops around
+// it, an input position) and fails at once on entering one again, since
+// an attempt through it has failed before. It finds exactly the match the
+// plain backtracker finds, and enters each state at most once per input,
+// over all the searches of Exec and ExecNext, which bounds a line's work
+// by a constant times the states per position times line length, apart
+// from the runs a single-character repeat like `\w*` counts, which it may
+// count again from each start position. Up to 4096 states per position
+// (nodes times the counter values of their counted loops) the record is a
+// bit per state, at most 8 MB per engine, covering a window of positions
+// from the attempt's start (over a million positions for a small program;
+// a single attempt that explores beyond the window is plain backtracking
+// there). Counted loops nested in counted loops
+// (`((a{1,100}){1,100}){1,100}b`), up to 16 M states per position, are
+// recorded in a hash set of the states actually entered instead, at most
+// 32 MB, which is emptied and filled again when full. Back-references,
+// loops nested so deep that a search may raise 1014 and programs with
+// more states stay on the plain backtracker, and so does every program
+// that repeats no group, which the plain backtracker runs faster.
+//
+// Bounds. An attempt on the plain backtracker is held to a budget of
+// steps (TRegexOptions::backtrack_budget, 50 million: about a second).
+// A program that repeats no group but has a linear path (`\w*\w*\w*x`,
+// polynomial on the backtracker) moves there when an attempt goes over it,
+// and its later searches stay there; one without (a back-reference, as
+// `(a+)+\1b` on thirty letters) ends the search with error 1016, which
+// the corpus scan reports with the file and line, instead of running for
+// hours. The choice of paths is made in one place, ChoosePath
+// (ProgramAnalysis.h), once per search, with the reasons for the paths it
+// does not take.
 //
 // Speed. Most programs also have an automaton path (Automaton.h), which
 // runs before both: a lazy DFA, built on demand from an NFA whose states
@@ -46,7 +57,7 @@
 // the transition, when the units on both sides are known. A program with
 // groups then runs one backtracker attempt at the match's start for them,
 // which templates read. Limits: the automaton takes no back-references,
-// empty literals (`\x00`), programs that may raise 1014, NFAs of more than
+// programs that may raise 1014, NFAs of more than
 // 4096 states (large counted repeats: `(ab){0,5000}`), nor, in programs
 // that read line rules (`.` without s, `^ $` under m), a paired separator
 // whose units are not both separators (the matcher looks two units ahead
@@ -57,13 +68,19 @@
 // clears it and starts again, one that fills it twice goes to the paths
 // above, and after three such searches the program stays there. Anchored
 // programs (`^...` without m), which try one position only, stay there too.
+// A program whose every match begins with one of many literals (an
+// alternation of words, also inside `\b(...)\b`) has its candidates found
+// by a literal set that hashes the units at each position, and a long
+// alternation lists its alternatives by first unit, so that an alternation
+// of 2,000 words costs little more per unit than one word.
 //
 // Dialect in brief: literals; `.`; classes `[a-z]`, `[^...]` with `\d \s \w`
 // inside; `\d \D \w \W \s \S`; anchors `^ $ \A \Z`; word boundaries `\b \B`;
 // groups `(...)` (at most 14, numbered from 1); back-references `\1`..`\9`;
 // alternation `|`; quantifiers `* + ? {n} {n,} {n,m}` and their lazy forms
 // with a trailing `?`; comments `(?#...)`; inline modifiers `(?i-s)`;
-// escapes `\t \n \r \f \a \e \xHH \x{HHHH}`.
+// escapes `\t \n \r \f \a \e \xHH \x{HHHH}` (`\x00` and `\x{}` are U+0000, a
+// character like any other, in literals, classes and ranges).
 //
 // Modifiers (index for SetModifier, letter, bit): 1 i (1) case-insensitive
 // for ASCII letters; 2 r (2) Russian ranges include ё/Ё; 3 s (4) `.` matches
@@ -103,6 +120,11 @@
 
 namespace tallyfold {
 
+// The error a search raises when an attempt that must backtrack (a pattern
+// with back-references) takes more steps than the backtrack budget allows
+// (TRegexOptions).
+constexpr int kErrorStepBudget = 1016;
+
 // The engine's only exception class.
 class ERegexEngine : public Exception {
  public:
@@ -126,6 +148,51 @@ struct TRequiredText {
   std::vector<std::pair<char16_t, char16_t>> ranges;
 
   bool empty() const { return units.empty() && ranges.empty(); }
+};
+
+// The switches of an engine's search. The defaults are what every search
+// runs with; apart from the two bounds, none changes a result, and the
+// tests and fuzzers compare the paths by turning them off or on.
+//
+//   field                 default  when on
+//   filters               on       the shortcuts: the scans for where a match
+//                                  can start and for what every match holds,
+//                                  the skip rules, the matcher's look-ahead at
+//                                  alternatives; off, every position is tried
+//                                  the plain way
+//   linear                on       the linear path (see the top of this file);
+//                                  off, every program runs on the plain
+//                                  backtracker
+//   linear_everywhere     off      every program the linear path can take
+//                                  runs on it, also those without a repeated
+//                                  group, which the backtracker runs faster
+//   automaton             on       the automaton path (see the top of this
+//                                  file)
+//   automaton_everywhere  off      every program the automaton can take runs
+//                                  on it, also those that make no choice
+//   step_limit            0        (non-zero) an attempt that takes about this
+//                                  many matcher steps fails as if it had not
+//                                  matched, and the search goes on; the linear
+//                                  path counts its own steps, which are fewer,
+//                                  and the automaton makes no attempts. Fuzzing
+//                                  sets it, so that a timeout means a real hang
+//   backtrack_budget      50 M     (non-zero) an attempt on the plain
+//                                  backtracker that takes more steps moves to
+//                                  the linear path when the program has one,
+//                                  and otherwise (back-references) ends the
+//                                  search with error 1016
+struct TRegexOptions {
+  static constexpr int64_t kDefaultBacktrackBudget = 50'000'000;
+
+  bool filters = true;
+  bool linear = true;
+  bool linear_everywhere = false;
+  bool automaton = true;
+  bool automaton_everywhere = false;
+  int32_t step_limit = 0;
+  int64_t backtrack_budget = kDefaultBacktrackBudget;
+
+  bool operator==(const TRegexOptions&) const = default;
 };
 
 namespace regex_internal {
@@ -196,6 +263,8 @@ class TRegexEngine {
 
   // --- Searching ----------------------------------------------------------
 
+  // The text the searches run on, all of it: a 0 unit is a character like
+  // any other (`\x00` finds it), not the end of the text.
   void SetInputString(const std::u16string& text);
   bool Exec(const std::u16string& input);  // SetInputString, then ExecPos(1)
   bool ExecPos(int offset);                // 1-based; above length+1: false
@@ -213,45 +282,23 @@ class TRegexEngine {
   // turns the check off.
   void SetCancelFlag(const std::atomic<bool>* flag) { cancel_flag_ = flag; }
 
-  // The search's shortcuts: the scans for where a match can start and for
-  // what every match holds, the skip rules and the matcher's look-ahead at
-  // alternatives. On by default. They never change a result; off, a search
-  // tries every position the plain way, which the tests compare with.
-  void SetSearchFilters(bool on) { search_filters_ = on; }
-  bool SearchFilters() const { return search_filters_; }
+  // The search's switches, all in TRegexOptions below: SetOptions replaces
+  // them at once, the setters each change one.
+  void SetOptions(const TRegexOptions& options) { options_ = options; }
+  const TRegexOptions& Options() const { return options_; }
 
-  // The linear path (see the top of this file). On by default; it never
-  // changes a result, and off, every program runs on the plain
-  // backtracker, which the tests compare with.
-  void SetLinearMatching(bool on) { linear_matching_ = on; }
-  bool LinearMatching() const { return linear_matching_; }
-  // Runs every program the linear path can take on it, also those without
-  // a repeated group, which the plain backtracker runs faster; off by
-  // default. The tests and the fuzzer compare the paths on more programs
-  // with it.
-  void SetLinearEverywhere(bool on) { linear_everywhere_ = on; }
-  bool LinearEverywhere() const { return linear_everywhere_; }
-  // The automaton path (see the top of this file). On by default; it never
-  // changes a result, and off, the programs it would take run on the
-  // paths above, which the tests compare with.
-  void SetAutomatonMatching(bool on) { automaton_matching_ = on; }
-  bool AutomatonMatching() const { return automaton_matching_; }
-  // Runs every program the automaton can take on it, also those that make
-  // no choice, which the backtracker runs as fast; off by default. The
-  // tests and the fuzzer compare the paths on more programs with it.
-  void SetAutomatonEverywhere(bool on) { automaton_everywhere_ = on; }
-  bool AutomatonEverywhere() const { return automaton_everywhere_; }
-
-  // Bounds every match attempt to about `steps` matcher steps (0, the
-  // default: no bound; a negative value is 0). An attempt that runs out
-  // fails as if it had not matched, and the search goes on; the linear
-  // path counts its own steps, which are fewer, and the automaton, which
-  // makes no attempts, is not bounded (a program with groups is, in the
-  // one attempt that reads them). Fuzzing sets
-  // it, so that a timeout means a real hang and not a pattern that
-  // legitimately backtracks for ages.
-  void SetMatchStepLimit(int32_t steps) { match_step_limit_ = steps < 0 ? 0 : steps; }
-  int32_t MatchStepLimit() const { return match_step_limit_; }
+  void SetSearchFilters(bool on) { options_.filters = on; }
+  bool SearchFilters() const { return options_.filters; }
+  void SetLinearMatching(bool on) { options_.linear = on; }
+  bool LinearMatching() const { return options_.linear; }
+  void SetLinearEverywhere(bool on) { options_.linear_everywhere = on; }
+  bool LinearEverywhere() const { return options_.linear_everywhere; }
+  void SetAutomatonMatching(bool on) { options_.automaton = on; }
+  bool AutomatonMatching() const { return options_.automaton; }
+  void SetAutomatonEverywhere(bool on) { options_.automaton_everywhere = on; }
+  bool AutomatonEverywhere() const { return options_.automaton_everywhere; }
+  void SetMatchStepLimit(int32_t steps) { options_.step_limit = steps < 0 ? 0 : steps; }
+  int32_t MatchStepLimit() const { return options_.step_limit; }
 
   // --- Inspection of the compiled result -----------------------------------
 
@@ -299,12 +346,12 @@ class TRegexEngine {
   // Search hints computed by the compiler.
   char16_t first_char_ = 0;     // every match starts with it; 0 = none
   uint16_t anchor_count_ = 0;   // non-zero: matches start at the input start
-  int must_text_ = -1;          // program index of a 0-terminated literal
+  int must_text_ = -1;          // program index of a literal's characters
   int32_t must_length_ = 0;     // its length
 
   int input_cursor_ = -1;  // matcher position
   int input_start_ = -1;   // first character of the input
-  int input_end_ = -1;     // index of the input's first 0 unit
+  int input_end_ = -1;     // the input's end: its length
 
   // Compile scratch; meaningful only while a compile runs.
   int parse_pos_ = -1;        // read position in expression_; -1 = none
@@ -349,12 +396,7 @@ class TRegexEngine {
   // allocate. shared_ptr so this header needs no complete type.
   std::shared_ptr<regex_internal::SearchState> scratch_;
   const std::atomic<bool>* cancel_flag_ = nullptr;  // see SetCancelFlag
-  bool search_filters_ = true;                      // see SetSearchFilters
-  bool linear_matching_ = true;                     // see SetLinearMatching
-  bool linear_everywhere_ = false;                  // see SetLinearEverywhere
-  bool automaton_matching_ = true;                  // see SetAutomatonMatching
-  bool automaton_everywhere_ = false;               // see SetAutomatonEverywhere
-  int32_t match_step_limit_ = 0;                    // see SetMatchStepLimit
+  TRegexOptions options_;                           // see SetOptions
 };
 
 }  // namespace tallyfold

@@ -8,6 +8,7 @@
 // SearchPlanTest.cpp and TemplateTest.cpp.
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
@@ -15,7 +16,6 @@
 
 #include "regex/SearchDriver.h"
 
-#include "platform/Simd.h"
 #include "regex/Matcher.h"
 #include "regex/Program.h"
 #include "regex/RegexEngine.h"
@@ -70,6 +70,8 @@ int Candidates::Next(int from) const {
   if (!filters_) return from;
   const SearchPlan& plan = s_.plan;
   if (!plan.prefix.empty()) return plan.prefix.Find(in_, from, end_);
+  // Every match is non-empty and begins with one of the literals.
+  if (!plan.literals.empty()) return plan.literals.Next(in_, from, end_);
   const StartScan& scan = plan.start;
   if (scan.kind == StartScan::kAnyPosition) return from;
   if (from == 0 && scan.at_input_start) return 0;
@@ -110,7 +112,11 @@ int Candidates::ResumeAfter(int at) const {
   for (const SkipRule& rule : s_.prepared.skip_rules) {
     int covered;
     if (rule.kind == SkipRule::kRun) {
-      const int run = matcher_.Count(rule.operand, at, kRepeatMax);
+      // Only a run of at most the maximum is passed over, so the count
+      // stops one past it: counting a long run from every position of it
+      // would take time quadratic in its length.
+      const int32_t most = rule.max >= kRepeatMax ? kRepeatMax : rule.max + 1;
+      const int run = matcher_.Count(rule.operand, at, most);
       covered = run <= rule.max ? at + run : at;
     } else {
       int run = 0;
@@ -210,28 +216,27 @@ void TRegexEngine::SetInputString(const std::u16string& text) {
   has_input_ = true;
   ++input_version_;
   input_length_ = static_cast<int>(text.size());
-  // The search sees the text up to its first 0 unit.
+  // The search sees the whole text: a 0 unit is a character like any other.
   input_start_ = 0;
+  input_end_ = input_length_;
   char16_t* const buffer = input_buffer_.get();
   // With a program ready whose plan rejects inputs by a literal, the copy
   // also looks for it, while the text passes through the cache anyway.
   const regex_internal::LiteralNeedle* literal =
-      search_filters_ && scratch_ && modifiers_ == program_modifiers_ && !program_.empty()
+      options_.filters && scratch_ && modifiers_ == program_modifiers_ && !program_.empty()
           ? scratch_->PlannedRejection(tables_version_)
           : nullptr;
   if (text.size() > static_cast<std::size_t>(kCopySliceUnits)) {
     CopyLongInput(text, literal);
-  } else if (int hit = -1;
-             literal != nullptr && literal->CopyAndFind(buffer, text.data(), input_length_, hit)) {
-    input_end_ = input_length_;
-    scratch_->RecordRejection(input_version_, hit);
   } else if (literal != nullptr) {
-    const char16_t zero = 0;
-    input_end_ = static_cast<int>(
-        simd::FindUnits(buffer, 0, static_cast<std::size_t>(input_length_), &zero, 1));
-  } else {
-    input_end_ = static_cast<int>(
-        simd::CopyFindingZero(buffer, text.data(), static_cast<std::size_t>(input_length_)));
+    int hit = -1;
+    // The joint scan gives up on a text holding a 0 unit (the copy is
+    // complete then): the literal is looked for in the copy instead.
+    if (!literal->CopyAndFind(buffer, text.data(), input_length_, hit))
+      hit = literal->Find(buffer, 0, input_length_);
+    scratch_->RecordRejection(input_version_, hit);
+  } else if (!text.empty()) {
+    std::memcpy(buffer, text.data(), sizeof(char16_t) * text.size());
   }
   buffer[text.size()] = 0;
   input_cursor_ = 0;
@@ -245,15 +250,12 @@ void TRegexEngine::CopyLongInput(const std::u16string& text,
   char16_t* const buffer = input_buffer_.get();
   const int length = input_length_;
   auto check_cancel = [this] { ThrowIfCancelled(cancel_flag_); };
-  input_end_ = length;
   for (int from = 0; from < length; from += kCopySliceUnits) {
     check_cancel();
     const int count = std::min(length - from, kCopySliceUnits);
-    const int zero = static_cast<int>(simd::CopyFindingZero(buffer + from, text.data() + from,
-                                                            static_cast<std::size_t>(count)));
-    if (input_end_ == length && zero < count) input_end_ = from + zero;
+    std::memcpy(buffer + from, text.data() + from, sizeof(char16_t) * static_cast<std::size_t>(count));
   }
-  if (literal == nullptr || input_end_ < length) return;
+  if (literal == nullptr) return;
   // The first occurrence, looked for a slice of starting positions at a
   // time; an occurrence may run on past its slice.
   const int literal_length = static_cast<int>(literal->units.size());
@@ -282,7 +284,7 @@ bool TRegexEngine::ExecPos(int offset) {
   if (offset < 1) RaiseError(1006);
   if (offset > length + 1) return false;
   const int from = offset - 1;
-  if (search_filters_ && anchor_count_ == 0 && scratch_ && modifiers_ == program_modifiers_ &&
+  if (options_.filters && anchor_count_ == 0 && scratch_ && modifiers_ == program_modifiers_ &&
       scratch_->KnownToFail(tables_version_, input_version_, from))
     return false;
 
@@ -304,10 +306,10 @@ bool TRegexEngine::ExecPos(int offset) {
   bool found = false;
   try {
     SearchState& state = CurrentSearchState();
-    state.match.step_limit = match_step_limit_;
+    state.match.step_limit = options_.step_limit;
     Matcher matcher(*this, program_, state.prepared, state.match);
     Candidates candidates(state, matcher, input_buffer_.get(), length, input_version_,
-                          search_filters_);
+                          options_.filters);
     // Group positions other than the whole match are set only by a
     // successful attempt, so failed attempts leave nothing to clear.
     const auto attempt = [&](int at) {
@@ -324,7 +326,7 @@ bool TRegexEngine::ExecPos(int offset) {
       // runs the backtracker at its start for them. When the automaton
       // gives up, the attempts below find the same.
       bool searched = false;
-      if (automaton_matching_ && state.prepared.automaton.Runs(automaton_everywhere_) &&
+      if (regex_internal::ChoosePath(state.prepared, options_, false).automaton &&
           state.dfa.Enabled()) {
         struct Ticker final : regex_internal::ScanTicker {
           Matcher& matcher;
@@ -336,7 +338,8 @@ bool TRegexEngine::ExecPos(int offset) {
           explicit Finder(const Candidates& c) : candidates(c) {}
           int Next(int at) const override { return candidates.Next(at); }
         } finder(candidates);
-        const bool scans = search_filters_ && (!state.plan.prefix.empty() ||
+        const bool scans = options_.filters && (!state.plan.prefix.empty() ||
+                                                !state.plan.literals.empty() ||
                                                state.plan.start.kind !=
                                                    regex_internal::StartScan::kAnyPosition);
         int start = -1, stop = -1;

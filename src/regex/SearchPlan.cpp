@@ -7,7 +7,9 @@
 // changes a result.
 #include "regex/SearchPlan.h"
 
+#include <algorithm>
 #include <bit>
+#include <vector>
 
 #include "platform/Simd.h"
 #include "regex/Program.h"
@@ -16,6 +18,10 @@ namespace tallyfold::regex_internal {
 namespace {
 
 constexpr int kMaxUnits = 4;
+// The most literals a literal set holds, and the most nodes the walk that
+// finds them visits.
+constexpr int kMaxSetLiterals = 1 << 16;
+constexpr int kMaxSetWalk = 1 << 18;
 // Larger sets of required units are too common to reject many inputs.
 constexpr int kMaxRequiredUnits = 32;
 
@@ -75,17 +81,16 @@ void WalkMainPath(const char16_t* prog, int size, Visit visit) {
 
 LiteralNeedle NeedleOf(const char16_t* prog, int node, const PreparedProgram& s) {
   LiteralNeedle needle;
-  needle.units = NodeText(prog, node);
+  needle.units.assign(NodeText(prog, node), static_cast<std::size_t>(TextLength(prog, node)));
   needle.others = needle.units;
   if (prog[node] == LITERAL_CI)
     for (char16_t& ch : needle.others) ch = s.Invert(ch);
   return needle;
 }
 
-// Whether a literal node's text lies inside the program (it ends in a 0).
+// Whether a literal node's text lies inside the program, with a character.
 bool LiteralFits(const char16_t* prog, int size, int node) {
-  const int text = OperandStart(node);
-  return text < size && std::char_traits<char16_t>::find(prog + text, size - text, 0) != nullptr;
+  return TextFits(prog, size, node) && TextLength(prog, node) > 0;
 }
 
 // Describes the ASCII set `bits` as up to four ranges in `scan`; false
@@ -136,7 +141,138 @@ void ChooseStartScan(const PreparedProgram& s, StartScan& scan) {
   scan.kind = StartScan::kBitmap;
 }
 
+// The literals that begin every match, when the program begins (past
+// zero-width tests, group openings and single choices) with a literal on
+// every path, alternations branching into each of their alternatives;
+// false when some path begins otherwise.
+bool LeadingLiterals(const char16_t* prog, int size, const PreparedProgram& s,
+                     std::vector<LiteralNeedle>& out) {
+  out.clear();
+  int budget = kMaxSetWalk;
+  std::vector<int> work{kFirstNode};
+  while (!work.empty()) {
+    int node = work.back();
+    work.pop_back();
+    for (;;) {
+      if (--budget < 0 || !NodeFits(size, node)) return false;
+      const char16_t op = prog[node];
+      if (op == ALTERNATIVE) {
+        // Pushed last first, so the literals come out in the order of
+        // the alternatives (which does not matter to what is found).
+        std::vector<int> alternatives;
+        for (int alt = node; alt >= 0; alt = NextAlternative(prog, size, alt))
+          alternatives.push_back(AlternativeBody(alt));
+        work.insert(work.end(), alternatives.rbegin(), alternatives.rend());
+        break;
+      }
+      if (IsZeroWidth(op)) {
+        node = NextNode(prog, node);
+        continue;
+      }
+      if ((op != LITERAL && op != LITERAL_CI) || !LiteralFits(prog, size, node) ||
+          static_cast<int>(out.size()) >= kMaxSetLiterals)
+        return false;
+      out.push_back(NeedleOf(prog, node, s));
+      break;
+    }
+  }
+  return !out.empty();
+}
+
+bool Has(const std::vector<uint64_t>& bits, uint32_t bit) { return (bits[bit >> 6] >> (bit & 63)) & 1; }
+void Put(std::vector<uint64_t>& bits, uint32_t bit) { bits[bit >> 6] |= uint64_t{1} << (bit & 63); }
+
 }  // namespace
+
+void LiteralSet::Assign(const std::vector<LiteralNeedle>& literals) {
+  units.clear();
+  others.clear();
+  at.assign(1, 0);
+  single.assign(1024, 0);
+  has_single = false;
+  constexpr uint32_t kBuckets = (1u << 16) >> kBucketShift;
+  std::vector<std::vector<int32_t>> by_pair(kBuckets), by_triple(kBuckets);
+  HashIndex* const indexes[2] = {&pairs, &triples};
+  for (HashIndex* index : indexes) index->bits.assign(1024, 0);
+  for (const LiteralNeedle& literal : literals) {
+    const int32_t n = static_cast<int32_t>(at.size()) - 1;
+    units += literal.units;
+    others += literal.others;
+    at.push_back(static_cast<int32_t>(units.size()));
+    const auto unit = [&](std::size_t k, int form) {
+      return form == 0 ? literal.units[k] : literal.others[k];
+    };
+    const auto add = [n](HashIndex& index, std::vector<std::vector<int32_t>>& buckets,
+                         uint32_t hash) {
+      Put(index.bits, hash);
+      std::vector<int32_t>& list = buckets[hash >> kBucketShift];
+      if (list.empty() || list.back() != n) list.push_back(n);
+    };
+    // Every mix of the units' two forms, as the matcher may meet them.
+    const std::size_t length = literal.units.size();
+    for (int f0 = 0; f0 < 2; ++f0) {
+      if (length == 1) {
+        Put(single, unit(0, f0));
+        has_single = true;
+        continue;
+      }
+      for (int f1 = 0; f1 < 2; ++f1) {
+        if (length == 2) {
+          add(pairs, by_pair, Hash(unit(0, f0), unit(1, f1)));
+          continue;
+        }
+        for (int f2 = 0; f2 < 2; ++f2)
+          add(triples, by_triple, Hash(unit(0, f0), unit(1, f1), unit(2, f2)));
+      }
+    }
+  }
+  const auto flatten = [](HashIndex& index, const std::vector<std::vector<int32_t>>& buckets) {
+    index.bucket_at.assign(1, 0);
+    index.bucket.clear();
+    for (const std::vector<int32_t>& list : buckets) {
+      index.bucket.insert(index.bucket.end(), list.begin(), list.end());
+      index.bucket_at.push_back(static_cast<int32_t>(index.bucket.size()));
+    }
+  };
+  flatten(pairs, by_pair);
+  flatten(triples, by_triple);
+}
+
+int LiteralSet::Next(const char16_t* text, int from, int end) const {
+  // Each position's units are hashed and looked up, whatever they are: a
+  // well-predicted branch or two per unit.
+  const bool any_triple = !triples.empty();
+  const bool any_pair = !pairs.empty();
+  for (int pos = from; pos < end; ++pos) {
+    const char16_t a = text[pos];
+    if (has_single && Has(single, a)) return pos;
+    if (pos + 1 >= end) break;
+    const char16_t b = text[pos + 1];
+    if (any_pair) {
+      const uint32_t hash = Hash(a, b);
+      if (pairs.Has(hash) && Occurs(pairs, hash, text, pos, end)) return pos;
+    }
+    if (any_triple && pos + 2 < end) {
+      const uint32_t hash = Hash(a, b, text[pos + 2]);
+      if (triples.Has(hash) && Occurs(triples, hash, text, pos, end)) return pos;
+    }
+  }
+  return -1;
+}
+
+bool LiteralSet::Occurs(const HashIndex& index, uint32_t hash, const char16_t* text, int pos,
+                        int end) const {
+  const uint32_t b = hash >> kBucketShift;
+  for (int32_t k = index.bucket_at[b]; k < index.bucket_at[b + 1]; ++k) {
+    const int32_t n = index.bucket[k];
+    const int32_t length = at[n + 1] - at[n];
+    if (length > end - pos) continue;
+    const simd::Literal<char16_t> literal{units.data() + at[n], others.data() + at[n],
+                                          static_cast<std::size_t>(length)};
+    if (simd::LiteralAt(literal, text + pos)) return true;
+  }
+  return false;
+}
 
 int LiteralNeedle::Find(const char16_t* text, int from, int end) const {
   const std::size_t at = simd::FindLiteral(View(), text, static_cast<std::size_t>(from),
@@ -202,7 +338,7 @@ void BuildSearchPlan(const char16_t* prog, int size, const PreparedProgram& s,
   WalkMainPath(prog, size, [&](int node) {
     const char16_t op = prog[node];
     if ((op == LITERAL || op == LITERAL_CI) && LiteralFits(prog, size, node)) {
-      const std::size_t length = std::char_traits<char16_t>::length(NodeText(prog, node));
+      const auto length = static_cast<std::size_t>(TextLength(prog, node));
       if (length > plan.required.units.size()) plan.required = NeedleOf(prog, node, s);
     }
     return true;
@@ -222,9 +358,11 @@ void BuildSearchPlan(const char16_t* prog, int size, const PreparedProgram& s,
     if (prog[operand] == DIGIT) {
       for (char16_t ch = u'0'; ch <= u'9'; ++ch) members[0] |= uint64_t{1} << ch;
     } else if (prog[operand] == IN_SET) {
-      for (int m = OperandStart(operand); m < size && prog[m] != 0; ++m) {
-        if (prog[m] >= 128) return true;
-        members[prog[m] >> 6] |= uint64_t{1} << (prog[m] & 63);
+      if (!TextFits(prog, size, operand)) return true;
+      const char16_t* m = NodeText(prog, operand);
+      for (const char16_t* end = m + TextLength(prog, operand); m != end; ++m) {
+        if (*m >= 128) return true;
+        members[*m >> 6] |= uint64_t{1} << (*m & 63);
       }
     } else {
       return true;
@@ -247,6 +385,16 @@ void BuildSearchPlan(const char16_t* prog, int size, const PreparedProgram& s,
     return;
   }
   ChooseStartScan(s, plan.start);
+
+  // Many literals, or a start scan that passes every unit (the start
+  // analysis gives up on long alternations): the literal set finds the
+  // places where one of them begins instead of trying every unit that may
+  // begin one.
+  std::vector<LiteralNeedle> literals;
+  if (LeadingLiterals(prog, size, s, literals) &&
+      (literals.size() > static_cast<std::size_t>(kMaxUnits) ||
+       plan.start.kind == StartScan::kAnyPosition || plan.start.kind == StartScan::kBitmap))
+    plan.literals.Assign(literals);
 }
 
 }  // namespace tallyfold::regex_internal

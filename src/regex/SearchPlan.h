@@ -15,6 +15,10 @@
 // - The prefix is a literal that every match begins with (after zero-width
 //   tests such as \b and group openings), checked at each candidate before
 //   the matcher is started.
+// - The literal set holds the literals of which every match begins with one
+//   (the alternatives of `cat|dog|bird`, looked through \b and group
+//   openings); a position is a candidate only when one of them occurs
+//   there, found for all of them at once.
 // - The required literal is the longest literal that every match contains;
 //   an input without it from the search offset on has no match at all. A
 //   small set of units that every match holds one of (the digits of \d+)
@@ -79,9 +83,64 @@ struct StartScan {
   int NextUnit(const char16_t* text, int from, int end) const;
 };
 
+// Literals of which every match begins with one, found all at once: a
+// position is looked at further only when its unit is a literal of one
+// unit, or when the units there hash to a bit that the first two units of
+// a literal of two, or the first three of a longer one, set (tables of
+// 64 Ki bits); the literals in that hash's bucket are then compared in
+// full. So Next gives exactly the first place where one of them occurs.
+struct LiteralSet {
+  // Literals by the hash of their first units: a bit per hash, and the
+  // literals of each bucket (hash >> kBucketShift) as ranges
+  // [bucket_at[b], bucket_at[b + 1]) of `bucket`.
+  struct HashIndex {
+    std::vector<uint64_t> bits;
+    std::vector<int32_t> bucket_at, bucket;
+    bool empty() const { return bucket.empty(); }
+    bool Has(uint32_t hash) const { return (bits[hash >> 6] >> (hash & 63)) & 1; }
+  };
+  static constexpr int kBucketShift = 4;
+  static uint32_t Hash(char16_t a, char16_t b) {
+    return ((static_cast<uint32_t>(a) * 0x9E3779B1u) ^ (static_cast<uint32_t>(b) * 0x85EBCA6Bu)) >>
+           16;
+  }
+  static uint32_t Hash(char16_t a, char16_t b, char16_t c) {
+    return ((static_cast<uint32_t>(a) * 0x9E3779B1u) ^ (static_cast<uint32_t>(b) * 0x85EBCA6Bu) ^
+            (static_cast<uint32_t>(c) * 0xC2B2AE35u)) >>
+           16;
+  }
+
+  // The literals one after another, as the matcher compares them: unit k
+  // of literal n is units[at[n] + k] or others[at[n] + k], for k below
+  // at[n + 1] - at[n].
+  std::u16string units, others;
+  std::vector<int32_t> at;
+  std::vector<uint64_t> single;  // 64 Ki bits: literals of one unit
+  bool has_single = false;       // there is one
+  HashIndex pairs;               // literals of two units
+  HashIndex triples;             // longer literals, by their first three
+
+  bool empty() const { return at.size() < 2; }
+  int size() const { return empty() ? 0 : static_cast<int>(at.size()) - 1; }
+  // Makes the set of `literals` (none empty).
+  void Assign(const std::vector<LiteralNeedle>& literals);
+  // The first position in [from, end) at which one of the literals occurs
+  // ending at or before `end`, or -1. text[end] must be readable.
+  int Next(const char16_t* text, int from, int end) const;
+
+ private:
+  // Whether a literal of `index` with `hash` occurs at `pos`.
+  bool Occurs(const HashIndex& index, uint32_t hash, const char16_t* text, int pos,
+              int end) const;
+};
+
 struct SearchPlan {
   StartScan start;
   LiteralNeedle prefix;    // every match begins with it; may be empty
+  // Every match begins with one of these; empty unless it rules out more
+  // positions than the start scan (more than four literals, or a start
+  // scan that lets every unit through).
+  LiteralSet literals;
   LiteralNeedle required;  // every match contains it; may be empty
   // Units of which every match holds one (kRanges), or kAnyPosition.
   StartScan required_units;

@@ -173,6 +173,14 @@ TEST(BadInput, HostileBytesInTextAndNames) {
                                  {1, Padded(the + u" a") + Info(href, name, 1)}};
        },
        {u"【2】=1", u"【1】=1"}},
+      {"a pattern that names U+0000 finds a line's NULs, shown as U+FFFD", "n.txt", "n.txt",
+       Whole("a\0b\0\0c\nab\n"), {"--no-boundary"}, "\\x00",
+       [](const std::string& href, const std::string& name) {
+         const std::u16string nul = kKey + u"\uFFFD" + kEnd;
+         return std::vector<Row>{
+             {3, Padded(u"a" + nul + u"b" + nul + nul + u"c") + Info(href, name, 1)}};
+       },
+       {u"【3】=1"}},
       {"a NUL byte at the start of a line is trimmed like a space", "n.txt", "n.txt",
        Whole("\0the\n"), {}, "the",
        [](const std::string& href, const std::string& name) {

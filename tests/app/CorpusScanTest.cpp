@@ -202,6 +202,25 @@ TEST_F(ScanTest, NumbersEveryLineAndSkipsBlankOnes) {
             }));
 }
 
+// A back-reference that backtracks past the budget on one line ends the
+// scan with the engine's error, naming the file and the line, and keeps
+// the entries of the lines before it; no line is passed over as if it had
+// no match.
+TEST_F(ScanTest, ALineThatMustBacktrackTooLongIsAnErrorNamingItsPlace) {
+  const std::string path = folder_ / "a.txt";
+  WriteBytes(path, "aab\r\n\r\n" + std::string(30, 'a') + "!b\r\naab\r\n");
+  try {
+    ScanFile(u"(a+)+\\1b", path, false, matches_);
+    ADD_FAILURE() << "no error";
+  } catch (const ERegexEngine& error) {
+    EXPECT_EQ(error.Code, kErrorStepBudget);
+    EXPECT_EQ(std::string(error.what()),
+              "TRegexEngine(exec): Backtracking Step Budget Exceeded, Try A Simpler Pattern (\"" +
+                  path + "\", line 3)");
+  }
+  EXPECT_EQ(matches_.ItemCount(), 1);
+}
+
 TEST_F(ScanTest, AddedSpacesCanBeMatchedAndAreHighlighted) {
   const std::string path = folder_ / "s.txt";
   WriteBytes(path, "the end the\n");

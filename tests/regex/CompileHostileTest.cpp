@@ -30,8 +30,7 @@ bool ConsumesOneCharacter(const std::vector<char16_t>& p, size_t node) {
     case BACKREF_CI:
       return true;
     case LITERAL: case LITERAL_CI:
-      return NodeText(p.data(), static_cast<int>(node))[0] != 0 &&
-             NodeText(p.data(), static_cast<int>(node))[1] == 0;
+      return TextLength(p.data(), static_cast<int>(node)) == 1;
     default:
       return false;
   }
@@ -98,10 +97,10 @@ TEST(CompileHostile, MegabyteLiteral) {
   engine.SetExpression(text);
   engine.Compile();
   const std::vector<char16_t> program = engine.ProgramUnits();
-  // The mark, the top ALTERNATIVE, the LITERAL with its terminator, MATCH_END.
+  // The mark, the top ALTERNATIVE, the LITERAL with its length, MATCH_END.
   ASSERT_EQ(program.size(),
-            kFirstNode + kNodeHeader + kNodeHeader + text.size() + 1 + kNodeHeader);
-  EXPECT_TRUE(std::equal(text.begin(), text.end(), program.begin() + OperandStart(FirstBodyNode())));
+            kFirstNode + kNodeHeader + kNodeHeader + kTextLengthUnits + text.size() + kNodeHeader);
+  EXPECT_EQ(NodeString(program.data(), FirstBodyNode()), text);
   EXPECT_EQ(engine.GetFirstChar(), u'a');
   EXPECT_EQ(ProgramFault(program), "");
 }
@@ -125,11 +124,11 @@ TEST(CompileHostile, ManyModifierGroupsInARow) {
   const std::vector<char16_t> program = engine.ProgramUnits();
   // The top ALTERNATIVE, a COMMENT per group, the literal "a", MATCH_END.
   ASSERT_EQ(program.size(), kFirstNode + kNodeHeader + 100000u * kNodeHeader +
-                                (kNodeHeader + 2) + kNodeHeader);
+                                (kNodeHeader + kTextLengthUnits + 1) + kNodeHeader);
   const std::vector<int> nodes = NodeStarts(program);
   ASSERT_EQ(nodes.size(), 100003u);
   EXPECT_EQ(program[nodes[nodes.size() - 2]], LITERAL_CI);
-  EXPECT_EQ(NodeText(program.data(), nodes[nodes.size() - 2]), std::u16string(u"a"));
+  EXPECT_EQ(NodeString(program.data(), nodes[nodes.size() - 2]), u"a");
   EXPECT_EQ(ProgramFault(program), "");
 }
 
@@ -142,7 +141,9 @@ TEST(CompileHostile, ClassOverTheWhole16BitSpace) {
     const std::vector<char16_t> program = engine.ProgramUnits();
     const char16_t start = expression[4] == u'0' ? 0 : 1;
     const size_t members = 0x10000u - start;
-    ASSERT_EQ(program.size(), kFirstNode + kNodeHeader + kNodeHeader + members + 1 + kNodeHeader);
+    ASSERT_EQ(program.size(),
+              kFirstNode + kNodeHeader + kNodeHeader + kTextLengthUnits + members + kNodeHeader);
+    EXPECT_EQ(TextLength(program.data(), FirstBodyNode()), static_cast<int32_t>(members));
     const char16_t* text = NodeText(program.data(), FirstBodyNode());
     EXPECT_EQ(text[0], start);
     EXPECT_EQ(text[1], 0xFFFF);
@@ -154,15 +155,15 @@ TEST(CompileHostile, ClassOverTheWhole16BitSpace) {
 TEST(CompileHostile, LargestCounts) {
   const DumpCase cases[] = {
       {u"a{99999999}", kDefaults,
-       "1:ALTERNATIVE->16 4:REPEAT_BRACES->16 {99999999,99999999} "
-       "11:LITERAL \"a\" 16:MATCH_END"},
+       "1:ALTERNATIVE->17 4:REPEAT_BRACES->17 {99999999,99999999} "
+       "11:LITERAL \"a\" 17:MATCH_END"},
       {u"a{0,99999999}?", kDefaults,
-       "1:ALTERNATIVE->16 4:REPEAT_BRACES_LAZY->16 {0,99999999} "
-       "11:LITERAL \"a\" 16:MATCH_END"},
+       "1:ALTERNATIVE->17 4:REPEAT_BRACES_LAZY->17 {0,99999999} "
+       "11:LITERAL \"a\" 17:MATCH_END"},
       {u"(a){99999999,}", kDefaults,
-       "1:ALTERNATIVE->30 4:LOOP_ENTRY->21 7:OPEN_1->10 10:ALTERNATIVE->18 "
-       "13:LITERAL->18 \"a\" 18:CLOSE_1->21 21:LOOP->30 "
-       "{99999999,2147483646,->7} 30:MATCH_END"},
+       "1:ALTERNATIVE->31 4:LOOP_ENTRY->22 7:OPEN_1->10 10:ALTERNATIVE->19 "
+       "13:LITERAL->19 \"a\" 19:CLOSE_1->22 22:LOOP->31 "
+       "{99999999,2147483646,->7} 31:MATCH_END"},
   };
   for (const DumpCase& c : cases) {
     SCOPED_TRACE(DumpChars(c.expression));
@@ -196,8 +197,9 @@ TEST(CompileHostile, ManyAlternatives) {
   const std::vector<char16_t> program = engine.ProgramUnits();
   // Each "a|" is an ALTERNATIVE and a one-letter LITERAL; the last, empty
   // alternative an ALTERNATIVE and an EMPTY node; then MATCH_END.
-  ASSERT_EQ(program.size(), kFirstNode + count * (kNodeHeader + kNodeHeader + 2u) +
-                                2 * kNodeHeader + kNodeHeader);
+  ASSERT_EQ(program.size(),
+            kFirstNode + count * (kNodeHeader + kNodeHeader + kTextLengthUnits + 1u) +
+                2 * kNodeHeader + kNodeHeader);
   EXPECT_EQ(ProgramFault(program), "");
 }
 

@@ -22,18 +22,18 @@ struct UnitCase {
 TEST(CompilerWorkedExamples, ProduceExactlyTheDocumentedUnits) {
   const UnitCase cases[] = {
       {u"a|bc",
-       {216, 6, 8, 0, 8, 14, 0, u'a', 0, 6, 9, 0, 8, 6, 0, u'b', u'c', 0, 0, 0,
+       {216, 6, 9, 0, 8, 16, 0, 1, 0, u'a', 6, 10, 0, 8, 7, 0, 2, 0, u'b', u'c', 0, 0,
         0}},
       {u"ab*",
-       {216, 6, 16, 0, 8, 5, 0, u'a', 0, 10, 8, 0, 8, 0, 0, u'b', 0, 0, 0, 0}},
+       {216, 6, 18, 0, 8, 6, 0, 1, 0, u'a', 10, 9, 0, 8, 0, 0, 1, 0, u'b', 0, 0, 0}},
       {u"(ab){2,3}",
-       {216, 6, 30, 0,                      // ALTERNATIVE -> 31
-        23, 18, 0,                          // LOOP_ENTRY -> 22
+       {216, 6, 31, 0,                      // ALTERNATIVE -> 32
+        23, 19, 0,                          // LOOP_ENTRY -> 23
         40, 3, 0,                           // OPEN_1 -> 10
-        6, 9, 0,                            // ALTERNATIVE -> 19
-        8, 6, 0, u'a', u'b', 0,             // LITERAL -> 22
-        55, 3, 0,                           // CLOSE_1 -> 22
-        24, 9, 0, 2, 0, 3, 0, 0xFFF1, 0xFFFF,  // LOOP {2,3} body -15
+        6, 10, 0,                           // ALTERNATIVE -> 20
+        8, 7, 0, 2, 0, u'a', u'b',          // LITERAL -> 20, length 2
+        55, 3, 0,                           // CLOSE_1 -> 23
+        24, 9, 0, 2, 0, 3, 0, 0xFFF0, 0xFFFF,  // LOOP {2,3} body -16
         0, 0, 0}},                          // MATCH_END
   };
   for (const UnitCase& c : cases) {
@@ -71,44 +71,44 @@ void ExpectDumps(const DumpCase* begin, const DumpCase* end) {
 TEST(CompilerShapes, RepeatsOfOneSimpleNode) {
   const DumpCase cases[] = {
       {u"ab*?", kDefaults,
-       "1:ALTERNATIVE->17 4:LITERAL->9 \"a\" 9:REPEAT_STAR_LAZY->17 "
-       "12:LITERAL \"b\" 17:MATCH_END"},
+       "1:ALTERNATIVE->19 4:LITERAL->10 \"a\" 10:REPEAT_STAR_LAZY->19 "
+       "13:LITERAL \"b\" 19:MATCH_END"},
       // Without g every quantifier is lazy.
       {u"ab*", kR | kS,
-       "1:ALTERNATIVE->17 4:LITERAL->9 \"a\" 9:REPEAT_STAR_LAZY->17 "
-       "12:LITERAL \"b\" 17:MATCH_END"},
+       "1:ALTERNATIVE->19 4:LITERAL->10 \"a\" 10:REPEAT_STAR_LAZY->19 "
+       "13:LITERAL \"b\" 19:MATCH_END"},
       {u"a+", kDefaults,
-       "1:ALTERNATIVE->12 4:REPEAT_PLUS->12 7:LITERAL \"a\" 12:MATCH_END"},
+       "1:ALTERNATIVE->13 4:REPEAT_PLUS->13 7:LITERAL \"a\" 13:MATCH_END"},
       {u"a+?", kDefaults,
-       "1:ALTERNATIVE->12 4:REPEAT_PLUS_LAZY->12 7:LITERAL \"a\" 12:MATCH_END"},
+       "1:ALTERNATIVE->13 4:REPEAT_PLUS_LAZY->13 7:LITERAL \"a\" 13:MATCH_END"},
       {u".*", kDefaults,
        "1:ALTERNATIVE->10 4:REPEAT_STAR->10 7:ANY_CHAR 10:MATCH_END"},
       {u"[ab]*", kDefaults,
-       "1:ALTERNATIVE->13 4:REPEAT_STAR->13 7:IN_SET [ab] 13:MATCH_END"},
+       "1:ALTERNATIVE->14 4:REPEAT_STAR->14 7:IN_SET [ab] 14:MATCH_END"},
       {u"\\d+", kDefaults,
        "1:ALTERNATIVE->10 4:REPEAT_PLUS->10 7:DIGIT 10:MATCH_END"},
       {u"a{2}", kDefaults,
-       "1:ALTERNATIVE->16 4:REPEAT_BRACES->16 {2,2} 11:LITERAL \"a\" "
-       "16:MATCH_END"},
+       "1:ALTERNATIVE->17 4:REPEAT_BRACES->17 {2,2} 11:LITERAL \"a\" "
+       "17:MATCH_END"},
       {u"a{2,}", kDefaults,
-       "1:ALTERNATIVE->16 4:REPEAT_BRACES->16 {2,2147483646} 11:LITERAL \"a\" "
-       "16:MATCH_END"},
+       "1:ALTERNATIVE->17 4:REPEAT_BRACES->17 {2,2147483646} 11:LITERAL \"a\" "
+       "17:MATCH_END"},
       {u"a{0}", kDefaults,
-       "1:ALTERNATIVE->16 4:REPEAT_BRACES->16 {0,0} 11:LITERAL \"a\" "
-       "16:MATCH_END"},
+       "1:ALTERNATIVE->17 4:REPEAT_BRACES->17 {0,0} 11:LITERAL \"a\" "
+       "17:MATCH_END"},
       {u"a{2,3}?", kDefaults,
-       "1:ALTERNATIVE->16 4:REPEAT_BRACES_LAZY->16 {2,3} 11:LITERAL \"a\" "
-       "16:MATCH_END"},
+       "1:ALTERNATIVE->17 4:REPEAT_BRACES_LAZY->17 {2,3} 11:LITERAL \"a\" "
+       "17:MATCH_END"},
       {u"a{2,3}", kR | kS,
-       "1:ALTERNATIVE->16 4:REPEAT_BRACES_LAZY->16 {2,3} 11:LITERAL \"a\" "
-       "16:MATCH_END"},
+       "1:ALTERNATIVE->17 4:REPEAT_BRACES_LAZY->17 {2,3} 11:LITERAL \"a\" "
+       "17:MATCH_END"},
       // A lazy ? is a counted repeat from 0 to 1.
       {u"a??", kDefaults,
-       "1:ALTERNATIVE->16 4:REPEAT_BRACES_LAZY->16 {0,1} 11:LITERAL \"a\" "
-       "16:MATCH_END"},
+       "1:ALTERNATIVE->17 4:REPEAT_BRACES_LAZY->17 {0,1} 11:LITERAL \"a\" "
+       "17:MATCH_END"},
       {u"a?", kR | kS,
-       "1:ALTERNATIVE->16 4:REPEAT_BRACES_LAZY->16 {0,1} 11:LITERAL \"a\" "
-       "16:MATCH_END"},
+       "1:ALTERNATIVE->17 4:REPEAT_BRACES_LAZY->17 {0,1} 11:LITERAL \"a\" "
+       "17:MATCH_END"},
       {u"\\1*", kDefaults,
        "1:ALTERNATIVE->11 4:REPEAT_STAR->11 7:BACKREF #1 11:MATCH_END"},
   };
@@ -118,57 +118,57 @@ TEST(CompilerShapes, RepeatsOfOneSimpleNode) {
 TEST(CompilerShapes, RepeatsOfComplexOperands) {
   const DumpCase cases[] = {
       {u"(a)*", kDefaults,
-       "1:ALTERNATIVE->30 4:ALTERNATIVE->24 7:OPEN_1->10 10:ALTERNATIVE->18 "
-       "13:LITERAL->18 \"a\" 18:CLOSE_1->21 21:LINK->4 24:ALTERNATIVE->27 "
-       "27:EMPTY->30 30:MATCH_END"},
+       "1:ALTERNATIVE->31 4:ALTERNATIVE->25 7:OPEN_1->10 10:ALTERNATIVE->19 "
+       "13:LITERAL->19 \"a\" 19:CLOSE_1->22 22:LINK->4 25:ALTERNATIVE->28 "
+       "28:EMPTY->31 31:MATCH_END"},
       {u"(a)+", kDefaults,
-       "1:ALTERNATIVE->30 4:OPEN_1->7 7:ALTERNATIVE->15 10:LITERAL->15 \"a\" "
-       "15:CLOSE_1->18 18:ALTERNATIVE->24 21:LINK->4 24:ALTERNATIVE->27 "
-       "27:EMPTY->30 30:MATCH_END"},
+       "1:ALTERNATIVE->31 4:OPEN_1->7 7:ALTERNATIVE->16 10:LITERAL->16 \"a\" "
+       "16:CLOSE_1->19 19:ALTERNATIVE->25 22:LINK->4 25:ALTERNATIVE->28 "
+       "28:EMPTY->31 31:MATCH_END"},
       {u"(a)?", kDefaults,
-       "1:ALTERNATIVE->27 4:ALTERNATIVE->21 7:OPEN_1->10 10:ALTERNATIVE->18 "
-       "13:LITERAL->18 \"a\" 18:CLOSE_1->24 21:ALTERNATIVE->24 24:EMPTY->27 "
-       "27:MATCH_END"},
+       "1:ALTERNATIVE->28 4:ALTERNATIVE->22 7:OPEN_1->10 10:ALTERNATIVE->19 "
+       "13:LITERAL->19 \"a\" 19:CLOSE_1->25 22:ALTERNATIVE->25 25:EMPTY->28 "
+       "28:MATCH_END"},
       // A greedy ? uses the option shape also on a simple operand.
       {u"a?", kDefaults,
-       "1:ALTERNATIVE->18 4:ALTERNATIVE->12 7:LITERAL->15 \"a\" "
-       "12:ALTERNATIVE->15 15:EMPTY->18 18:MATCH_END"},
+       "1:ALTERNATIVE->19 4:ALTERNATIVE->13 7:LITERAL->16 \"a\" "
+       "13:ALTERNATIVE->16 16:EMPTY->19 19:MATCH_END"},
       {u"^?", kDefaults,
        "1:ALTERNATIVE->16 4:ALTERNATIVE->10 7:INPUT_START->13 "
        "10:ALTERNATIVE->13 13:EMPTY->16 16:MATCH_END"},
       {u"(a)*?", kDefaults,
-       "1:ALTERNATIVE->30 4:LOOP_ENTRY->21 7:OPEN_1->10 10:ALTERNATIVE->18 "
-       "13:LITERAL->18 \"a\" 18:CLOSE_1->21 21:LOOP_LAZY->30 "
-       "{0,2147483646,->7} 30:MATCH_END"},
-      {u"(a)+?", kDefaults,
-       "1:ALTERNATIVE->30 4:LOOP_ENTRY->21 7:OPEN_1->10 10:ALTERNATIVE->18 "
-       "13:LITERAL->18 \"a\" 18:CLOSE_1->21 21:LOOP_LAZY->30 "
-       "{1,2147483646,->7} 30:MATCH_END"},
-      {u"(a)??", kDefaults,
-       "1:ALTERNATIVE->30 4:LOOP_ENTRY->21 7:OPEN_1->10 10:ALTERNATIVE->18 "
-       "13:LITERAL->18 \"a\" 18:CLOSE_1->21 21:LOOP_LAZY->30 {0,1,->7} "
-       "30:MATCH_END"},
-      {u"(a){2,}", kDefaults,
-       "1:ALTERNATIVE->30 4:LOOP_ENTRY->21 7:OPEN_1->10 10:ALTERNATIVE->18 "
-       "13:LITERAL->18 \"a\" 18:CLOSE_1->21 21:LOOP->30 {2,2147483646,->7} "
-       "30:MATCH_END"},
-      {u"(ab){2,3}?", kDefaults,
        "1:ALTERNATIVE->31 4:LOOP_ENTRY->22 7:OPEN_1->10 10:ALTERNATIVE->19 "
-       "13:LITERAL->19 \"ab\" 19:CLOSE_1->22 22:LOOP_LAZY->31 {2,3,->7} "
+       "13:LITERAL->19 \"a\" 19:CLOSE_1->22 22:LOOP_LAZY->31 "
+       "{0,2147483646,->7} 31:MATCH_END"},
+      {u"(a)+?", kDefaults,
+       "1:ALTERNATIVE->31 4:LOOP_ENTRY->22 7:OPEN_1->10 10:ALTERNATIVE->19 "
+       "13:LITERAL->19 \"a\" 19:CLOSE_1->22 22:LOOP_LAZY->31 "
+       "{1,2147483646,->7} 31:MATCH_END"},
+      {u"(a)??", kDefaults,
+       "1:ALTERNATIVE->31 4:LOOP_ENTRY->22 7:OPEN_1->10 10:ALTERNATIVE->19 "
+       "13:LITERAL->19 \"a\" 19:CLOSE_1->22 22:LOOP_LAZY->31 {0,1,->7} "
        "31:MATCH_END"},
+      {u"(a){2,}", kDefaults,
+       "1:ALTERNATIVE->31 4:LOOP_ENTRY->22 7:OPEN_1->10 10:ALTERNATIVE->19 "
+       "13:LITERAL->19 \"a\" 19:CLOSE_1->22 22:LOOP->31 {2,2147483646,->7} "
+       "31:MATCH_END"},
+      {u"(ab){2,3}?", kDefaults,
+       "1:ALTERNATIVE->32 4:LOOP_ENTRY->23 7:OPEN_1->10 10:ALTERNATIVE->20 "
+       "13:LITERAL->20 \"ab\" 20:CLOSE_1->23 23:LOOP_LAZY->32 {2,3,->7} "
+       "32:MATCH_END"},
       // `.` without s is not a single-character node for the repeats.
       {u".*", kR | kG,
        "1:ALTERNATIVE->19 4:ALTERNATIVE->13 7:ANY_BUT_SEPARATOR->10 "
        "10:LINK->4 13:ALTERNATIVE->16 16:EMPTY->19 19:MATCH_END"},
       {u"a(b)+c", kDefaults,
-       "1:ALTERNATIVE->40 4:LITERAL->9 \"a\" 9:OPEN_1->12 12:ALTERNATIVE->20 "
-       "15:LITERAL->20 \"b\" 20:CLOSE_1->23 23:ALTERNATIVE->29 26:LINK->9 "
-       "29:ALTERNATIVE->32 32:EMPTY->35 35:LITERAL->40 \"c\" 40:MATCH_END"},
+       "1:ALTERNATIVE->43 4:LITERAL->10 \"a\" 10:OPEN_1->13 13:ALTERNATIVE->22 "
+       "16:LITERAL->22 \"b\" 22:CLOSE_1->25 25:ALTERNATIVE->31 28:LINK->10 "
+       "31:ALTERNATIVE->34 34:EMPTY->37 37:LITERAL->43 \"c\" 43:MATCH_END"},
       {u"x(a|b)*y", kDefaults,
-       "1:ALTERNATIVE->48 4:LITERAL->9 \"x\" 9:ALTERNATIVE->37 12:OPEN_1->15 "
-       "15:ALTERNATIVE->23 18:LITERAL->31 \"a\" 23:ALTERNATIVE->31 "
-       "26:LITERAL->31 \"b\" 31:CLOSE_1->34 34:LINK->9 37:ALTERNATIVE->40 "
-       "40:EMPTY->43 43:LITERAL->48 \"y\" 48:MATCH_END"},
+       "1:ALTERNATIVE->52 4:LITERAL->10 \"x\" 10:ALTERNATIVE->40 13:OPEN_1->16 "
+       "16:ALTERNATIVE->25 19:LITERAL->34 \"a\" 25:ALTERNATIVE->34 "
+       "28:LITERAL->34 \"b\" 34:CLOSE_1->37 37:LINK->10 40:ALTERNATIVE->43 "
+       "43:EMPTY->46 46:LITERAL->52 \"y\" 52:MATCH_END"},
   };
   ExpectDumps(std::begin(cases), std::end(cases));
 }
@@ -186,22 +186,22 @@ TEST(CompilerShapes, AnchorsEscapesAndBackReferences) {
        "13:INPUT_END->16 16:MATCH_END"},
       {u".", kR | kG, "1:ALTERNATIVE->7 4:ANY_BUT_SEPARATOR->7 7:MATCH_END"},
       {u"(a)\\1", kDefaults,
-       "1:ALTERNATIVE->22 4:OPEN_1->7 7:ALTERNATIVE->15 10:LITERAL->15 \"a\" "
-       "15:CLOSE_1->18 18:BACKREF->22 #1 22:MATCH_END"},
+       "1:ALTERNATIVE->23 4:OPEN_1->7 7:ALTERNATIVE->16 10:LITERAL->16 \"a\" "
+       "16:CLOSE_1->19 19:BACKREF->23 #1 23:MATCH_END"},
       {u"(a)\\1", kDefaults | kI,
-       "1:ALTERNATIVE->22 4:OPEN_1->7 7:ALTERNATIVE->15 10:LITERAL_CI->15 "
-       "\"a\" 15:CLOSE_1->18 18:BACKREF_CI->22 #1 22:MATCH_END"},
+       "1:ALTERNATIVE->23 4:OPEN_1->7 7:ALTERNATIVE->16 10:LITERAL_CI->16 "
+       "\"a\" 16:CLOSE_1->19 19:BACKREF_CI->23 #1 23:MATCH_END"},
       // One digit only: group 1, then a literal 2.
       {u"\\12", kDefaults,
-       "1:ALTERNATIVE->13 4:BACKREF->8 #1 8:LITERAL->13 \"2\" 13:MATCH_END"},
+       "1:ALTERNATIVE->14 4:BACKREF->8 #1 8:LITERAL->14 \"2\" 14:MATCH_END"},
       {u"\\9", kDefaults, "1:ALTERNATIVE->8 4:BACKREF->8 #9 8:MATCH_END"},
       {u"\\x41\\x{263A}\\t", kDefaults,
-       "1:ALTERNATIVE->19 4:LITERAL->9 \"A\" 9:LITERAL->14 \"\\u{263A}\" "
-       "14:LITERAL->19 \"\\u{0009}\" 19:MATCH_END"},
+       "1:ALTERNATIVE->22 4:LITERAL->10 \"A\" 10:LITERAL->16 \"\\u{263A}\" "
+       "16:LITERAL->22 \"\\u{0009}\" 22:MATCH_END"},
       // Forms the dialect does not have are plain characters.
       {u"\\u0041", kDefaults,
-       "1:ALTERNATIVE->17 4:LITERAL->9 \"u\" 9:LITERAL->17 \"0041\" "
-       "17:MATCH_END"},
+       "1:ALTERNATIVE->19 4:LITERAL->10 \"u\" 10:LITERAL->19 \"0041\" "
+       "19:MATCH_END"},
   };
   ExpectDumps(std::begin(cases), std::end(cases));
 }
@@ -209,81 +209,81 @@ TEST(CompilerShapes, AnchorsEscapesAndBackReferences) {
 TEST(CompilerShapes, GroupsAlternativesAndModifierGroups) {
   const DumpCase cases[] = {
       {u"(a|b)c", kDefaults,
-       "1:ALTERNATIVE->31 4:OPEN_1->7 7:ALTERNATIVE->15 10:LITERAL->23 \"a\" "
-       "15:ALTERNATIVE->23 18:LITERAL->23 \"b\" 23:CLOSE_1->26 "
-       "26:LITERAL->31 \"c\" 31:MATCH_END"},
+       "1:ALTERNATIVE->34 4:OPEN_1->7 7:ALTERNATIVE->16 10:LITERAL->25 \"a\" "
+       "16:ALTERNATIVE->25 19:LITERAL->25 \"b\" 25:CLOSE_1->28 "
+       "28:LITERAL->34 \"c\" 34:MATCH_END"},
       {u"((a))", kDefaults,
-       "1:ALTERNATIVE->27 4:OPEN_1->7 7:ALTERNATIVE->24 10:OPEN_2->13 "
-       "13:ALTERNATIVE->21 16:LITERAL->21 \"a\" 21:CLOSE_2->24 24:CLOSE_1->27 "
-       "27:MATCH_END"},
+       "1:ALTERNATIVE->28 4:OPEN_1->7 7:ALTERNATIVE->25 10:OPEN_2->13 "
+       "13:ALTERNATIVE->22 16:LITERAL->22 \"a\" 22:CLOSE_2->25 25:CLOSE_1->28 "
+       "28:MATCH_END"},
       {u"a|", kDefaults,
-       "1:ALTERNATIVE->9 4:LITERAL->15 \"a\" 9:ALTERNATIVE->15 12:EMPTY->15 "
-       "15:MATCH_END"},
+       "1:ALTERNATIVE->10 4:LITERAL->16 \"a\" 10:ALTERNATIVE->16 13:EMPTY->16 "
+       "16:MATCH_END"},
       {u"()", kDefaults,
        "1:ALTERNATIVE->16 4:OPEN_1->7 7:ALTERNATIVE->13 10:EMPTY->13 "
        "13:CLOSE_1->16 16:MATCH_END"},
       {u"(?i)A(?-i)b", kDefaults,
-       "1:ALTERNATIVE->20 4:COMMENT->7 7:LITERAL_CI->12 \"A\" 12:COMMENT->15 "
-       "15:LITERAL->20 \"b\" 20:MATCH_END"},
+       "1:ALTERNATIVE->22 4:COMMENT->7 7:LITERAL_CI->13 \"A\" 13:COMMENT->16 "
+       "16:LITERAL->22 \"b\" 22:MATCH_END"},
       // The modifier group ends with its enclosing group.
       {u"(a(?i)b)c", kDefaults,
-       "1:ALTERNATIVE->31 4:OPEN_1->7 7:ALTERNATIVE->23 10:LITERAL->15 \"a\" "
-       "15:COMMENT->18 18:LITERAL_CI->23 \"b\" 23:CLOSE_1->26 "
-       "26:LITERAL->31 \"c\" 31:MATCH_END"},
+       "1:ALTERNATIVE->34 4:OPEN_1->7 7:ALTERNATIVE->25 10:LITERAL->16 \"a\" "
+       "16:COMMENT->19 19:LITERAL_CI->25 \"b\" 25:CLOSE_1->28 "
+       "28:LITERAL->34 \"c\" 34:MATCH_END"},
       // ... but reaches the later alternatives of that group.
       {u"(a(?i)|b)c", kDefaults,
-       "1:ALTERNATIVE->34 4:OPEN_1->7 7:ALTERNATIVE->18 10:LITERAL->15 \"a\" "
-       "15:COMMENT->26 18:ALTERNATIVE->26 21:LITERAL_CI->26 \"b\" "
-       "26:CLOSE_1->29 29:LITERAL->34 \"c\" 34:MATCH_END"},
+       "1:ALTERNATIVE->37 4:OPEN_1->7 7:ALTERNATIVE->19 10:LITERAL->16 \"a\" "
+       "16:COMMENT->28 19:ALTERNATIVE->28 22:LITERAL_CI->28 \"b\" "
+       "28:CLOSE_1->31 31:LITERAL->37 \"c\" 37:MATCH_END"},
       {u"(?i)a|b", kDefaults,
-       "1:ALTERNATIVE->12 4:COMMENT->7 7:LITERAL_CI->20 \"a\" "
-       "12:ALTERNATIVE->20 15:LITERAL_CI->20 \"b\" 20:MATCH_END"},
+       "1:ALTERNATIVE->13 4:COMMENT->7 7:LITERAL_CI->22 \"a\" "
+       "13:ALTERNATIVE->22 16:LITERAL_CI->22 \"b\" 22:MATCH_END"},
       {u"(?I-S)a.", kDefaults,
-       "1:ALTERNATIVE->15 4:COMMENT->7 7:LITERAL_CI->12 \"a\" "
-       "12:ANY_BUT_SEPARATOR->15 15:MATCH_END"},
+       "1:ALTERNATIVE->16 4:COMMENT->7 7:LITERAL_CI->13 \"a\" "
+       "13:ANY_BUT_SEPARATOR->16 16:MATCH_END"},
       {u"(?)", kDefaults, "1:ALTERNATIVE->7 4:COMMENT->7 7:MATCH_END"},
       {u"(?#x)a", kDefaults,
-       "1:ALTERNATIVE->12 4:COMMENT->7 7:LITERAL->12 \"a\" 12:MATCH_END"},
+       "1:ALTERNATIVE->13 4:COMMENT->7 7:LITERAL->13 \"a\" 13:MATCH_END"},
   };
   ExpectDumps(std::begin(cases), std::end(cases));
 }
 
 TEST(CompilerShapes, LiteralRunsAndBraceFallBack) {
   const DumpCase cases[] = {
-      {u"abc", kDefaults, "1:ALTERNATIVE->11 4:LITERAL->11 \"abc\" 11:MATCH_END"},
+      {u"abc", kDefaults, "1:ALTERNATIVE->12 4:LITERAL->12 \"abc\" 12:MATCH_END"},
       {u"abc", kDefaults | kI,
-       "1:ALTERNATIVE->11 4:LITERAL_CI->11 \"abc\" 11:MATCH_END"},
+       "1:ALTERNATIVE->12 4:LITERAL_CI->12 \"abc\" 12:MATCH_END"},
       // A quantifier binds to the last character of a run alone.
       {u"abc*", kDefaults,
-       "1:ALTERNATIVE->18 4:LITERAL->10 \"ab\" 10:REPEAT_STAR->18 "
-       "13:LITERAL \"c\" 18:MATCH_END"},
+       "1:ALTERNATIVE->20 4:LITERAL->11 \"ab\" 11:REPEAT_STAR->20 "
+       "14:LITERAL \"c\" 20:MATCH_END"},
       {u"a{", kDefaults,
-       "1:ALTERNATIVE->14 4:LITERAL->9 \"a\" 9:LITERAL->14 \"{\" 14:MATCH_END"},
+       "1:ALTERNATIVE->16 4:LITERAL->10 \"a\" 10:LITERAL->16 \"{\" 16:MATCH_END"},
       {u"a{,5}", kDefaults,
-       "1:ALTERNATIVE->17 4:LITERAL->9 \"a\" 9:LITERAL->17 \"{,5}\" "
-       "17:MATCH_END"},
+       "1:ALTERNATIVE->19 4:LITERAL->10 \"a\" 10:LITERAL->19 \"{,5}\" "
+       "19:MATCH_END"},
       {u"a{2,x}", kDefaults,
-       "1:ALTERNATIVE->18 4:LITERAL->9 \"a\" 9:LITERAL->18 \"{2,x}\" "
-       "18:MATCH_END"},
+       "1:ALTERNATIVE->20 4:LITERAL->10 \"a\" 10:LITERAL->20 \"{2,x}\" "
+       "20:MATCH_END"},
       {u"ab{x}", kDefaults,
-       "1:ALTERNATIVE->21 4:LITERAL->9 \"a\" 9:LITERAL->14 \"b\" "
-       "14:LITERAL->21 \"{x}\" 21:MATCH_END"},
-      {u"}]", kDefaults, "1:ALTERNATIVE->10 4:LITERAL->10 \"}]\" 10:MATCH_END"},
+       "1:ALTERNATIVE->24 4:LITERAL->10 \"a\" 10:LITERAL->16 \"b\" "
+       "16:LITERAL->24 \"{x}\" 24:MATCH_END"},
+      {u"}]", kDefaults, "1:ALTERNATIVE->11 4:LITERAL->11 \"}]\" 11:MATCH_END"},
       {u"[[:alpha:]]", kDefaults,
-       "1:ALTERNATIVE->21 4:IN_SET->16 [[:alpha:] 16:LITERAL->21 \"]\" "
-       "21:MATCH_END"},
+       "1:ALTERNATIVE->23 4:IN_SET->17 [[:alpha:] 17:LITERAL->23 \"]\" "
+       "23:MATCH_END"},
       // Extended syntax: whitespace dropped, # comments, escapes literal.
       {u"a b # note", kDefaults | kX,
-       "1:ALTERNATIVE->13 4:LITERAL->10 \"ab\" 10:COMMENT->13 13:MATCH_END"},
+       "1:ALTERNATIVE->14 4:LITERAL->11 \"ab\" 11:COMMENT->14 14:MATCH_END"},
       {u"\\#\\ ", kDefaults | kX,
-       "1:ALTERNATIVE->14 4:LITERAL->9 \"#\" 9:LITERAL->14 \" \" 14:MATCH_END"},
+       "1:ALTERNATIVE->16 4:LITERAL->10 \"#\" 10:LITERAL->16 \" \" 16:MATCH_END"},
       {u"a#c\nb", kDefaults | kX,
-       "1:ALTERNATIVE->17 4:LITERAL->9 \"a\" 9:COMMENT->12 12:LITERAL->17 "
-       "\"b\" 17:MATCH_END"},
+       "1:ALTERNATIVE->19 4:LITERAL->10 \"a\" 10:COMMENT->13 13:LITERAL->19 "
+       "\"b\" 19:MATCH_END"},
       {u"  a", kDefaults | kX,
-       "1:ALTERNATIVE->12 4:COMMENT->7 7:LITERAL->12 \"a\" 12:MATCH_END"},
+       "1:ALTERNATIVE->13 4:COMMENT->7 7:LITERAL->13 \"a\" 13:MATCH_END"},
       {u"a b", kDefaults,
-       "1:ALTERNATIVE->11 4:LITERAL->11 \"a b\" 11:MATCH_END"},
+       "1:ALTERNATIVE->12 4:LITERAL->12 \"a b\" 12:MATCH_END"},
   };
   ExpectDumps(std::begin(cases), std::end(cases));
 }
@@ -291,7 +291,7 @@ TEST(CompilerShapes, LiteralRunsAndBraceFallBack) {
 // An expression ends at its first 0 unit.
 TEST(CompilerShapes, ExpressionEndsAtItsFirstZeroUnit) {
   EXPECT_EQ(CompileDump(std::u16string(u"ab\0(", 4)),
-            "1:ALTERNATIVE->10 4:LITERAL->10 \"ab\" 10:MATCH_END");
+            "1:ALTERNATIVE->11 4:LITERAL->11 \"ab\" 11:MATCH_END");
 }
 
 // --- Classes -------------------------------------------------------------------
@@ -381,7 +381,7 @@ TEST(CompilerEscapes, DecodeToOneLiteralCharacter) {
     SCOPED_TRACE(DumpChars(c.expression));
     const std::vector<char16_t> program = CompileUnits(c.expression);
     const std::vector<char16_t> expected = {
-        216, 6, 8, 0, regex_internal::LITERAL, 5, 0, c.value, 0, 0, 0, 0};
+        216, 6, 9, 0, regex_internal::LITERAL, 6, 0, 1, 0, c.value, 0, 0, 0};
     EXPECT_EQ(program, expected);
   }
 }
@@ -393,7 +393,7 @@ struct HintCase {
   uint32_t modifiers;
   char16_t first_char;
   uint16_t anchor_count;
-  const char16_t* must_text;
+  std::u16string must_text;
 };
 
 TEST(CompilerHints, FirstCharAnchorAndMustText) {
@@ -418,9 +418,11 @@ TEST(CompilerHints, FirstCharAnchorAndMustText) {
       {u"^abc", kDefaults | kM, 0, 0, u""},
       {u"^a|b", kDefaults, 0, 0, u""},
       {u"a|bc", kDefaults, 0, 0, u""},
-      // An empty literal (\x00) tells nothing about a match.
-      {u".*\\x00", kDefaults, 0, 0, u""},
+      // U+0000 is a literal character like any other; an escape is a
+      // literal node of its own.
+      {u".*\\x00", kDefaults, 0, 0, std::u16string(1, u'\0')},
       {u".*ab\\x00", kDefaults, 0, 0, u"ab"},
+      {u".*\\x{}\\x00\\x{0}", kDefaults, 0, 0, std::u16string(1, u'\0')},
   };
   for (const HintCase& c : cases) {
     SCOPED_TRACE(DumpChars(c.expression) + " modifiers " +
@@ -432,8 +434,7 @@ TEST(CompilerHints, FirstCharAnchorAndMustText) {
     EXPECT_EQ(engine.GetFirstChar(), c.first_char);
     EXPECT_EQ(engine.GetAnchorCount(), c.anchor_count);
     EXPECT_EQ(engine.GetMustText(), c.must_text);
-    EXPECT_EQ(engine.GetMustLength(),
-              static_cast<int>(std::u16string(c.must_text).size()));
+    EXPECT_EQ(engine.GetMustLength(), static_cast<int>(c.must_text.size()));
   }
 }
 
@@ -446,15 +447,15 @@ TEST(CompilerHints, CaretUnderMWithoutSeparatorsStaysAnInputAnchor) {
   engine.SetExpression(u"^a$");
   engine.Compile();
   EXPECT_EQ(DumpProgram(engine.ProgramUnits()),
-            "1:ALTERNATIVE->15 4:INPUT_START->7 7:LITERAL->12 \"a\" "
-            "12:INPUT_END->15 15:MATCH_END");
+            "1:ALTERNATIVE->16 4:INPUT_START->7 7:LITERAL->13 \"a\" "
+            "13:INPUT_END->16 16:MATCH_END");
   EXPECT_EQ(engine.GetAnchorCount(), 1);
 
   engine.SetLinePairedSeparator(u"\r\n");
   engine.Compile();
   EXPECT_EQ(DumpProgram(engine.ProgramUnits()),
-            "1:ALTERNATIVE->15 4:LINE_START->7 7:LITERAL->12 \"a\" "
-            "12:LINE_END->15 15:MATCH_END");
+            "1:ALTERNATIVE->16 4:LINE_START->7 7:LITERAL->13 \"a\" "
+            "13:LINE_END->16 16:MATCH_END");
   EXPECT_EQ(engine.GetAnchorCount(), 0);
 }
 

@@ -123,15 +123,30 @@ TEST(MatcherBackReferences, PlainCaseInsensitiveAndUnset) {
   });
 }
 
-// \x00 compiles to a literal without units, which matches without
-// consuming: a loop over it must end like one over an empty back-reference
-// instead of coming back to the same place for ever.
-TEST(MatcherRepeats, LoopsOverALiteralThatConsumesNothingEnd) {
+// U+0000 is a character like any other: in literals, in sets and ranges, in
+// the input (where it does not end the text), under every repeat.
+TEST(MatcherRepeats, TheNulCharacterIsAnOrdinaryUnit) {
+  const std::u16string nul(1, u'\0');
   CheckFirstMatches({
-      {u"(\\x00)*b", u"ab", {{2, 1}, {2, 0}}},
-      {u"(\\x00)+b", u"ab", {{2, 1}, {2, 0}}},
-      {u"(\\x{0})*b", u"ab", {{2, 1}, {2, 0}}},
-      {u"a(\\x00|x)*b", u"axxb", {{1, 4}, {3, 1}}},  // the empty turn fails at the back edge
+      {u"(\\x00)*b", u"ab", {{2, 1}, kUnset}},
+      {u"(\\x00)+b", u"a" + nul + nul + u"b", {{2, 3}, {3, 1}}},
+      {u"(\\x{})*b", nul + u"b", {{1, 2}, {1, 1}}},
+      {u"a\\x00b", u"ab", {}},
+      {u"a\\x00b", u"a" + nul + u"b", {{1, 3}}},
+      {u"a(\\x00|x)*b", u"ax" + nul + u"b", {{1, 4}, {3, 1}}},
+      {u"[\\x00 ](1|b)", u"x 1_ " + nul + u"b", {{2, 2}, {3, 1}}},
+      {u"[\\x00-\\x01]+", u"a" + nul + u"\x01" + nul + u"b", {{2, 3}}},
+      {u"[^\\x00]+", nul + u"ab" + nul, {{2, 2}}},
+      {u"b$", u"ab" + nul, {}},             // a NUL is no input end
+      {u"\\x00\\Z", u"ab" + nul, {{3, 1}}},
+      {u"(?i)A\\x00", u"xa" + nul, {{2, 2}}},
+      {u"\\x00{2}", nul + u"a" + nul + nul, {{3, 2}}},
+      {u"()??[\\x00]?", u"hello", {{1, 0}, kUnset}},
+      // The default separator set stores a 0 unit, which is no member;
+      // nor is a NUL a word or a space character.
+      {u"(?-s).+", u"a" + nul + u"b", {{1, 3}}},
+      {u"(?m)a$", u"a" + nul, {}},
+      {u"\\W\\S", nul + nul, {{1, 2}}},
   });
 }
 
@@ -396,7 +411,7 @@ TEST(MatcherErrors, MalformedProgramsRaiseTheirCodes) {
   {
     ProgramBuilder b;  // a chain that ends before MATCH_END
     const int alt = b.Node(ALTERNATIVE);
-    b.Node(LITERAL, {u'a', 0});
+    b.Node(LITERAL, {1, 0, u'a'});
     const int end = b.Node(MATCH_END);
     b.Link(alt, end);
     const ERegexEngine e = RunProgram(b.Units(), u"a");
@@ -406,7 +421,7 @@ TEST(MatcherErrors, MalformedProgramsRaiseTheirCodes) {
   {
     ProgramBuilder b;  // a loop end without its entry
     const int alt = b.Node(ALTERNATIVE);
-    const int body = b.Node(LITERAL, {u'a', 0});
+    const int body = b.Node(LITERAL, {1, 0, u'a'});
     const int loop = b.Node(LOOP, std::vector<char16_t>(FixedOperandUnits(LOOP)));
     const int end = b.Node(MATCH_END);
     SetLoopFields(b.Units().data(), loop, 1, 2, body);

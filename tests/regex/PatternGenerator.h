@@ -2,7 +2,9 @@
 // PCRE2 shares (see PcreDifferentialTest.cpp for where it stops and why).
 // The same seed always gives the same sequence. A generator made with
 // `deep_loops` also gives patterns beyond that part: complex loops nested
-// around the depth at which the engine's loop stack overflows.
+// around the depth at which the engine's loop stack overflows, and one made
+// with `corners` draws literals, set members, range ends and text units
+// from the corner units too (CornerUnits.h).
 #pragma once
 
 #include <cstdint>
@@ -10,6 +12,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "regex/CornerUnits.h"
 
 namespace tallyfold::test {
 
@@ -22,8 +26,8 @@ class PatternGenerator {
   // With `deep_loops`, nearly one pattern in two is a nest of groups in
   // groups (DeepLoops); the others are as without it, though not the same
   // sequence.
-  explicit PatternGenerator(uint32_t seed, bool deep_loops = false)
-      : rng_(seed), deep_loops_(deep_loops) {}
+  explicit PatternGenerator(uint32_t seed, bool deep_loops = false, bool corners = false)
+      : rng_(seed), deep_loops_(deep_loops), corners_(corners) {}
 
   std::u16string Pattern() {
     groups_opened_ = 0;
@@ -41,6 +45,8 @@ class PatternGenerator {
     for (int i = 0; i < length; ++i) {
       if (with_line_breaks && Below(12) == 0)
         text += Below(2) ? u'\n' : u'\r';
+      else if (corners_)
+        text += TextUnit(rng_, kChars);
       else
         text += kChars[Below(static_cast<int>(kChars.size()))];
     }
@@ -187,6 +193,7 @@ class PatternGenerator {
   }
 
   std::u16string Literal() {
+    if (corners_ && Chance(25)) return CornerLiteral(rng_);
     static const std::u16string kChars = u"aaabbcAB01 -\u00E9\u00C9\u4E2D.*";
     const char16_t ch = kChars[Below(static_cast<int>(kChars.size()))];
     if (ch == u'.' || ch == u'*') return std::u16string{u'\\', ch};
@@ -199,13 +206,15 @@ class PatternGenerator {
                                          u"\\d", u"\\w", u"\\s"};
     std::u16string out = Chance(30) ? u"[^" : u"[";
     const int members = 1 + Below(3);
-    for (int i = 0; i < members; ++i) out += kMembers[Below(15)];
+    for (int i = 0; i < members; ++i)
+      out += corners_ && Chance(30) ? CornerClassMember(rng_) : kMembers[Below(15)];
     out += u']';
     return out;
   }
 
   std::mt19937 rng_;
   bool deep_loops_ = false;
+  bool corners_ = false;
   int groups_opened_ = 0;
   std::vector<bool> closed_;
 };

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "regex/Program.h"
@@ -91,10 +92,15 @@ inline int OperandUnits(const std::vector<char16_t>& p, size_t node) {
                                       static_cast<int>(node));
 }
 
-inline std::string DumpChars(const char16_t* text) {
+// A literal's characters or a set's members.
+inline std::u16string_view NodeString(const char16_t* prog, int node) {
+  return {regex_internal::NodeText(prog, node),
+          static_cast<std::size_t>(regex_internal::TextLength(prog, node))};
+}
+
+inline std::string DumpChars(std::u16string_view text) {
   std::string out;
-  for (; *text != 0; ++text) {
-    const char16_t ch = *text;
+  for (const char16_t ch : text) {
     if (ch >= 0x20 && ch < 0x7F && ch != u'"' && ch != u'\\') {
       out += static_cast<char>(ch);
     } else {
@@ -125,9 +131,9 @@ inline std::string DumpProgram(const std::vector<char16_t>& p) {
     const int32_t link = LinkOf(prog, node);
     if (link != 0) out += "->" + std::to_string(static_cast<int64_t>(node) + link);
     if (op == LITERAL || op == LITERAL_CI) {
-      out += " \"" + DumpChars(NodeText(prog, node)) + "\"";
+      out += " \"" + DumpChars(NodeString(prog, node)) + "\"";
     } else if (HasTextOperand(op)) {
-      out += " [" + DumpChars(NodeText(prog, node)) + "]";
+      out += " [" + DumpChars(NodeString(prog, node)) + "]";
     } else if (IsBackref(op)) {
       out += " #" + std::to_string(BackrefGroup(prog, node));
     } else if (IsBracesRepeat(op)) {
@@ -164,10 +170,9 @@ inline int FirstBodyNode() { return regex_internal::AlternativeBody(regex_intern
 
 // The members of the set node that follows the top-level ALTERNATIVE.
 inline std::u16string FirstSetMembers(const std::vector<char16_t>& p) {
-  std::u16string members;
-  for (size_t i = regex_internal::OperandStart(FirstBodyNode()); i < p.size() && p[i] != 0; ++i)
-    members += p[i];
-  return members;
+  const int node = FirstBodyNode();
+  if (!regex_internal::TextFits(p.data(), static_cast<int>(p.size()), node)) return u"";
+  return std::u16string(NodeString(p.data(), node));
 }
 
 }  // namespace tallyfold::test

@@ -35,8 +35,9 @@ char16_t InvertAscii(char16_t ch) {
   return ch;
 }
 
+// A set string's 0 unit is no member.
 bool InSet(const std::u16string& set, char16_t ch) {
-  return set.find(ch) != std::u16string::npos;
+  return ch != 0 && set.find(ch) != std::u16string::npos;
 }
 
 }  // namespace
@@ -65,7 +66,7 @@ ReferenceMatcher::ReferenceMatcher(std::vector<char16_t> program, ReferenceSetti
     : program_(std::move(program)), settings_(std::move(settings)), step_budget_(step_budget) {}
 
 ReferenceGroups ReferenceMatcher::Search(const std::u16string& input, int offset) {
-  input_ = input.substr(0, input.find(u'\0'));
+  input_ = input;
   budget_ = step_budget_;
   const int length = static_cast<int>(input_.size());
   if (offset < 1) throw ReferenceError{1006};
@@ -90,8 +91,8 @@ void ReferenceMatcher::Step() {
   if (--budget_ < 0) throw ReferenceBudgetExceeded{};
 }
 
-char16_t ReferenceMatcher::At(int position) const {
-  return position >= 0 && position < static_cast<int>(input_.size()) ? input_[position] : 0;
+int ReferenceMatcher::At(int position) const {
+  return position >= 0 && position < static_cast<int>(input_.size()) ? input_[position] : -1;
 }
 
 char16_t ReferenceMatcher::Invert(char16_t ch) const {
@@ -107,12 +108,13 @@ bool ReferenceMatcher::IsSeparator(char16_t ch) const {
 }
 
 bool ReferenceMatcher::IsWord(int position) const {
-  return position >= 0 && At(position) != 0 && InSet(settings_.word_set, At(position));
+  return At(position) >= 0 && InSet(settings_.word_set, input_[position]);
 }
 
 // Whether the one-character node `node` takes `ch`; never at the input end.
-bool ReferenceMatcher::MatchesOne(int node, char16_t ch) const {
-  if (ch == 0) return false;
+bool ReferenceMatcher::MatchesOne(int node, int unit) const {
+  if (unit < 0) return false;
+  const auto ch = static_cast<char16_t>(unit);
   const char16_t op = program_[node];
   switch (op) {
     case ANY_CHAR: return true;
@@ -124,8 +126,9 @@ bool ReferenceMatcher::MatchesOne(int node, char16_t ch) const {
     case NOT_IN_SET_CI: {
       const bool fold = op == IN_SET_CI || op == NOT_IN_SET_CI;
       bool found = false;
-      for (const char16_t* member = NodeText(program_.data(), node); *member != 0; ++member)
-        if (*member == ch || (fold && *member == Invert(ch))) found = true;
+      const char16_t* members = NodeText(program_.data(), node);
+      for (int32_t i = 0; i < TextLength(program_.data(), node); ++i)
+        if (members[i] == ch || (fold && members[i] == Invert(ch))) found = true;
       return (op == IN_SET || op == IN_SET_CI) ? found : !found;
     }
     case DIGIT: return ch >= u'0' && ch <= u'9';
@@ -151,7 +154,7 @@ bool ReferenceMatcher::CapturedAt(int node, const State& state, int position,
   if (length > static_cast<int>(input_.size()) - position) return false;
   const bool fold = program_[node] == BACKREF_CI;
   for (int i = 0; i < length; ++i)
-    if (!SameCase(At(position + i), At(from + i), fold)) return false;
+    if (!SameCase(input_[position + i], input_[from + i], fold)) return false;
   return true;
 }
 
@@ -177,7 +180,7 @@ bool ReferenceMatcher::Run(int node, State state, State& result) {
         if (cursor != 0) return false;
         break;
       case INPUT_END:
-        if (At(cursor) != 0) return false;
+        if (At(cursor) >= 0) return false;
         break;
       case ANY_CHAR: case IN_SET: case NOT_IN_SET: case IN_SET_CI: case NOT_IN_SET_CI:
       case DIGIT: case NOT_DIGIT: case WORD_CHAR: case NOT_WORD_CHAR: case SPACE_CHAR:
@@ -188,8 +191,8 @@ bool ReferenceMatcher::Run(int node, State state, State& result) {
       case LITERAL:
       case LITERAL_CI: {
         const char16_t* text = NodeText(program_.data(), node);
-        for (; *text != 0; ++text, ++cursor)
-          if (!SameCase(At(cursor), *text, op == LITERAL_CI)) return false;
+        for (int32_t i = 0; i < TextLength(program_.data(), node); ++i, ++cursor)
+          if (At(cursor) < 0 || !SameCase(input_[cursor], text[i], op == LITERAL_CI)) return false;
         break;
       }
       case ALTERNATIVE: {
@@ -239,7 +242,7 @@ bool ReferenceMatcher::Run(int node, State state, State& result) {
       }
       case LINE_START:
         if (cursor != 0) {
-          const char16_t before = At(cursor - 1);
+          const char16_t before = input_[cursor - 1];
           const bool after_pair =
               before == settings_.pair_tail && cursor >= 2 && At(cursor - 2) == settings_.pair_head;
           if (!after_pair) {
@@ -249,8 +252,8 @@ bool ReferenceMatcher::Run(int node, State state, State& result) {
         }
         break;
       case LINE_END:
-        if (At(cursor) != 0) {
-          const char16_t ch = At(cursor);
+        if (At(cursor) >= 0) {
+          const char16_t ch = input_[cursor];
           const bool before_pair = ch == settings_.pair_head && At(cursor + 1) == settings_.pair_tail;
           if (!before_pair) {
             if (ch == settings_.pair_tail && cursor != 0 && At(cursor - 1) == settings_.pair_head)
@@ -260,8 +263,8 @@ bool ReferenceMatcher::Run(int node, State state, State& result) {
         }
         break;
       case ANY_BUT_SEPARATOR: {
-        const char16_t ch = At(cursor);
-        if (ch == 0) return false;
+        if (At(cursor) < 0) return false;
+        const char16_t ch = input_[cursor];
         if (ch == settings_.pair_head && At(cursor + 1) == settings_.pair_tail) return false;
         if (IsSeparator(ch)) return false;
         ++cursor;
@@ -314,7 +317,7 @@ bool ReferenceMatcher::Repeat(int node, const State& state, State& result) {
   const bool lazy = op == REPEAT_STAR_LAZY || op == REPEAT_PLUS_LAZY || op == REPEAT_BRACES_LAZY;
   const int next = NextNode(program_.data(), node);
   // A literal that follows must start where the repetition ends.
-  char16_t ahead = 0;
+  int ahead = -1;
   if (next >= 0 && program_[next] == LITERAL) ahead = LiteralFirst(program_.data(), next);
 
   const int from = state.cursor;
@@ -344,7 +347,7 @@ bool ReferenceMatcher::Repeat(int node, const State& state, State& result) {
   const auto try_count = [&](int count) {
     State next_state = state;
     next_state.cursor = from + count * step;
-    if (ahead != 0 && At(next_state.cursor) != ahead) return false;
+    if (ahead >= 0 && At(next_state.cursor) != ahead) return false;
     return Run(next, next_state, result);
   };
   if (every_count_here) return min <= max && try_count(0);

@@ -68,10 +68,10 @@ class ReferenceMatcher {
   bool Loop(int node, const State& state, State& result);
   bool Alternatives(int node, const State& state, State& result);
 
-  char16_t At(int position) const;  // 0 at and beyond the input end
+  int At(int position) const;  // the unit; -1 before the input and at its end
   char16_t Invert(char16_t ch) const;
   bool SameCase(char16_t input, char16_t pattern, bool fold) const;
-  bool MatchesOne(int node, char16_t ch) const;
+  bool MatchesOne(int node, int unit) const;  // never at the input end (-1)
   bool IsWord(int position) const;
   bool IsSeparator(char16_t ch) const;
   bool CapturedAt(int node, const State& state, int position, int& length) const;

@@ -99,17 +99,20 @@ TEST(SearchHints, AMissingMustLiteralSkipsTheMatcher) {
   EXPECT_FALSE(engine.ExecPos(2));
 }
 
-TEST(SearchInput, TheInputEndsAtItsFirstZeroUnit) {
+TEST(SearchInput, AZeroUnitIsACharacterLikeAnyOther) {
   const std::u16string text(u"ab\0ab", 5);
-  EXPECT_EQ(AllMatches(u"b", text), (std::vector<Span>{{2, 1}}));
-  EXPECT_EQ(AllMatches(u"b$", text), (std::vector<Span>{{2, 1}}));
-  EXPECT_EQ(AllMatches(u"x*", text).size(), 3u);
-  EXPECT_EQ(AllMatches(u"[^a]+", text), (std::vector<Span>{{2, 1}}));
+  EXPECT_EQ(AllMatches(u"b", text), (std::vector<Span>{{2, 1}, {5, 1}}));
+  EXPECT_EQ(AllMatches(u"b$", text), (std::vector<Span>{{5, 1}}));
+  EXPECT_EQ(AllMatches(u"x*", text).size(), 6u);
+  EXPECT_EQ(AllMatches(u"[^a]+", text), (std::vector<Span>{{2, 2}, {5, 1}}));
+  EXPECT_EQ(AllMatches(u"\\x00|\\x{}a", text), (std::vector<Span>{{3, 1}}));
+  EXPECT_EQ(AllMatches(u"\\x{}a", text), (std::vector<Span>{{3, 2}}));
 
   TRegexEngine engine;
   engine.SetExpression(u"b");
   engine.SetInputString(text);
-  EXPECT_FALSE(engine.ExecPos(4));  // beyond the end at the zero unit
+  EXPECT_TRUE(engine.ExecPos(4));
+  EXPECT_EQ(engine.GroupPos(0), 5);
 }
 
 TEST(SearchInput, ALongTextIsCopiedAndSearchedAsOneWhole) {
@@ -131,11 +134,17 @@ TEST(SearchInput, ALongTextIsCopiedAndSearchedAsOneWhole) {
       EXPECT_EQ(engine.GroupPos(0), static_cast<int>(at) + 1);
       EXPECT_FALSE(engine.ExecNext());
       if (at == 0) continue;
+      // A 0 unit in any slice is a character like any other: the search
+      // goes on past it, and only a literal that holds one finds it.
       text[at - 1] = u'\0';
+      EXPECT_TRUE(engine.Exec(text));
+      EXPECT_EQ(engine.GroupPos(0), static_cast<int>(at) + 1);
+      text[at + 3] = u'\0';
       EXPECT_FALSE(engine.Exec(text));
-      text[at - 1] = u'a';
-      text[kLong - 1] = u'\0';
-      EXPECT_EQ(engine.Exec(text), at + 4 < kLong);
+      engine.SetExpression(u"zzz\\x00");
+      ASSERT_FALSE(engine.Exec(u"the program is ready after one search"));
+      EXPECT_TRUE(engine.Exec(text));
+      EXPECT_EQ(engine.GroupPos(0), static_cast<int>(at) + 1);
     }
   }
 }

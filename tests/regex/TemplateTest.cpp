@@ -99,8 +99,8 @@ TEST(ReplaceAll, EveryMatchIsReplacedEmptyOnesIncluded) {
       {u"(\\w+)@(\\w+)", u"to ann@home, bob@work", u"$2:$1", true,
        u"to home:ann, work:bob"},
       {u"\\b", u" ab ", u"|", true, u" |ab| "},
-      // The text after a 0 unit is not searched but is kept.
-      {u"b", std::u16string(u"ab\0b", 4), u"-", true, std::u16string(u"a-\0b", 4)},
+      // The text after a 0 unit is searched like the rest.
+      {u"b", std::u16string(u"ab\0b", 4), u"-", true, std::u16string(u"a-\0-", 4)},
   };
   for (const Case& c : cases) {
     TRegexEngine engine;

@@ -1,290 +1,19 @@
-// The automaton path (Automaton.h): the NFA built from a program's
-// configurations, and the lazy DFA over it.
+// The automaton path's lazy DFA (Automaton.h): the states made on demand
+// over classes of UTF-16 units, the forward run that finds where the
+// backtracker's match ends and the reverse run that finds where it starts.
 //
-// This file's external interface is BuildAutomaton, called by the program
-// analysis (ProgramAnalysis.cpp), and LazyDfa, run by the search driver
+// This file's external interface is LazyDfa, run by the search driver
 // (SearchDriver.cpp). Covered by tests/regex/AutomatonTest.cpp, which
 // compares it with the backtracker on generated programs, and by the
 // reference differential test.
 #include "regex/Automaton.h"
 
 #include <algorithm>
-#include <map>
 
 #include "regex/ProgramAnalysis.h"
 
 namespace tallyfold::regex_internal {
 namespace {
-
-// A backtracker configuration without captures: a node, a position inside
-// it (a literal's unit, or 2 * count for a single-node repeat's choice and
-// 2 * count + 1 for its operand), and the counters of the counted loops
-// around it, innermost last.
-using Config = std::vector<int32_t>;
-
-bool IsUnitTest(char16_t op) {
-  switch (op) {
-    case ANY_CHAR: case IN_SET: case NOT_IN_SET: case IN_SET_CI: case NOT_IN_SET_CI:
-    case DIGIT: case NOT_DIGIT: case WORD_CHAR: case NOT_WORD_CHAR: case SPACE_CHAR:
-    case NOT_SPACE_CHAR: case ANY_BUT_SEPARATOR:
-      return true;
-    default:
-      return false;
-  }
-}
-
-class NfaBuilder {
- public:
-  NfaBuilder(const char16_t* prog, int size, AutomatonNfa& out)
-      : prog_(prog), size_(size), n_(out) {}
-
-  bool Run() {
-    n_.start = Id({kFirstNode, 0});
-    while (!work_.empty()) {
-      const auto [id, config] = work_.back();
-      work_.pop_back();
-      if (!Expand(id, config)) return false;
-      if (static_cast<int>(n_.states.size()) > kMaxNfaStates) return false;
-    }
-    return n_.match >= 0;
-  }
-
- private:
-  int32_t Id(const Config& config) {
-    const auto found = ids_.find(config);
-    if (found != ids_.end()) return found->second;
-    const int32_t id = static_cast<int32_t>(n_.states.size());
-    n_.states.emplace_back();
-    ids_.emplace(config, id);
-    work_.push_back({id, config});
-    return id;
-  }
-  Config At(int node, int32_t sub, const Config& config) const {
-    Config c = config;
-    c[0] = node;
-    c[1] = sub;
-    return c;
-  }
-  int32_t TestOf(int node, int unit) {
-    const auto key = std::make_pair(node, unit);
-    const auto found = tests_.find(key);
-    if (found != tests_.end()) return found->second;
-    const int32_t index = static_cast<int32_t>(n_.tests.size());
-    n_.tests.push_back({node, unit});
-    tests_.emplace(key, index);
-    return index;
-  }
-  void Split(int32_t id, std::initializer_list<int32_t> outs) {
-    AutomatonNfa::State& s = n_.states[id];
-    s.kind = AutomatonNfa::kSplit;
-    s.first = static_cast<int32_t>(n_.outs.size());
-    s.count = static_cast<int32_t>(outs.size());
-    n_.outs.insert(n_.outs.end(), outs.begin(), outs.end());
-  }
-  void Consume(int32_t id, int32_t test, int32_t next) {
-    AutomatonNfa::State& s = n_.states[id];
-    s.kind = AutomatonNfa::kConsume;
-    s.test = test;
-    s.next = next;
-  }
-
-  bool Expand(int32_t id, const Config& config);
-
-  const char16_t* prog_;
-  int size_;
-  AutomatonNfa& n_;
-  std::map<Config, int32_t> ids_;
-  std::map<std::pair<int, int>, int32_t> tests_;
-  std::vector<std::pair<int32_t, Config>> work_;
-};
-
-bool NfaBuilder::Expand(int32_t id, const Config& config) {
-  const int node = config[0];
-  const int32_t sub = config[1];
-  if (!NodeFits(size_, node)) return false;
-  const char16_t op = prog_[node];
-  const int next = NextNode(prog_, node);
-  // The successor `node` with the same loop counters.
-  const auto follow = [&](int to) { return Id(At(to, 0, config)); };
-  if (IsUnitTest(op)) {
-    if (next < 0) return false;
-    // Ids may grow the state vector, so the successor is made first.
-    const int32_t to = follow(next);
-    Consume(id, TestOf(node, -1), to);
-    return true;
-  }
-  switch (op) {
-    case MATCH_END:
-      if (config.size() != 2) return false;
-      n_.states[id].kind = AutomatonNfa::kMatch;
-      n_.match = id;
-      return true;
-    case EMPTY:
-    case COMMENT:
-    case LINK:  // no guard: without back-references and empty literals,
-                // every iteration of a loop consumes a unit
-      if (next < 0) return false;
-      Split(id, {follow(next)});
-      return true;
-    case INPUT_START: case INPUT_END: case LINE_START: case LINE_END:
-    case WORD_BOUNDARY: case NOT_WORD_BOUNDARY: {
-      if (next < 0) return false;
-      const int32_t to = follow(next);
-      AutomatonNfa::State& s = n_.states[id];
-      s.kind = AutomatonNfa::kAssert;
-      s.op = op;
-      s.next = to;
-      switch (op) {
-        case INPUT_START: case INPUT_END: n_.context_mask |= kCtxEdge; break;
-        case WORD_BOUNDARY: case NOT_WORD_BOUNDARY: n_.context_mask |= kCtxWord; break;
-        default: n_.context_mask |= kCtxEdge | kCtxSep | kCtxHead | kCtxTail; break;
-      }
-      return true;
-    }
-    case LITERAL:
-    case LITERAL_CI: {
-      const char16_t* text = NodeText(prog_, node);
-      if (OperandUnits(prog_, size_, node) < 0 || text[sub] == 0 || next < 0) return false;
-      const int32_t to = text[sub + 1] == 0 ? follow(next) : Id(At(node, sub + 1, config));
-      Consume(id, TestOf(node, sub), to);
-      return true;
-    }
-    case ALTERNATIVE: {
-      if (NextAlternative(prog_, size_, node) < 0) {
-        Split(id, {follow(AlternativeBody(node))});
-        return true;
-      }
-      std::vector<int32_t> outs;
-      for (int alt = node; alt >= 0; alt = NextAlternative(prog_, size_, alt))
-        outs.push_back(follow(AlternativeBody(alt)));
-      AutomatonNfa::State& s = n_.states[id];
-      s.kind = AutomatonNfa::kSplit;
-      s.first = static_cast<int32_t>(n_.outs.size());
-      s.count = static_cast<int32_t>(outs.size());
-      n_.outs.insert(n_.outs.end(), outs.begin(), outs.end());
-      return true;
-    }
-    case REPEAT_STAR: case REPEAT_PLUS: case REPEAT_BRACES:
-    case REPEAT_STAR_LAZY: case REPEAT_PLUS_LAZY: case REPEAT_BRACES_LAZY: {
-      if (OperandUnits(prog_, size_, node) < 0) return false;
-      const Repeat r = ShapeOf(prog_, size_, node);
-      if (!NodeFits(size_, r.operand) || !IsCountable(prog_[r.operand]) ||
-          IsBackref(prog_[r.operand]) || r.next < 0)
-        return false;
-      if (r.min > r.max) {
-        Split(id, {});  // the backtracker fails such a repeat at once
-        return true;
-      }
-      const bool open = r.max >= kOpenMax;
-      const int32_t cap = open ? r.min : r.max;
-      if (cap > kMaxNfaStates) return false;
-      const int32_t count = sub / 2;
-      if (sub % 2 == 1) {
-        // The operand, then the choice with one more counted.
-        const char16_t operand = prog_[r.operand];
-        int32_t test;
-        if (operand == LITERAL || operand == LITERAL_CI) {
-          const char16_t* text = NodeText(prog_, r.operand);
-          if (text[0] == 0 || text[1] != 0) return false;
-          test = TestOf(r.operand, 0);
-        } else {
-          test = TestOf(r.operand, -1);
-        }
-        const int32_t to = Id(At(node, 2 * std::min(count + 1, cap), config));
-        Consume(id, test, to);
-        return true;
-      }
-      const bool more = open || count < r.max;
-      const bool leave = count >= r.min;
-      const int32_t again = more ? Id(At(node, sub + 1, config)) : -1;
-      const int32_t out = leave ? follow(r.next) : -1;
-      if (more && leave)
-        Split(id, r.lazy ? std::initializer_list<int32_t>{out, again}
-                         : std::initializer_list<int32_t>{again, out});
-      else if (more)
-        Split(id, {again});
-      else
-        Split(id, {out});
-      return true;
-    }
-    case LOOP_ENTRY: {
-      if (!LoopFits(size_, next) || !IsLoopEnd(prog_[next])) return false;
-      if (static_cast<int>(config.size()) - 2 >= TRegexEngine::kLoopStackSize) return false;
-      Config inner = At(next, 0, config);
-      inner.push_back(0);
-      Split(id, {Id(inner)});
-      return true;
-    }
-    case LOOP:
-    case LOOP_LAZY: {
-      if (config.size() <= 2 || !LoopFits(size_, node) || next < 0) return false;
-      const int32_t min = LoopMin(prog_, node);
-      const int32_t max = LoopMax(prog_, node);
-      if (min < 0 || max < min) return false;
-      const bool open = max >= kOpenMax;
-      const int32_t cap = open ? min : max;
-      const int32_t count = config.back();
-      Config outer(config.begin(), config.end() - 1);
-      outer[0] = next;
-      outer[1] = 0;
-      const auto body = [&] {
-        Config c = At(LoopBody(prog_, node), 0, config);
-        c.back() = std::min(count + 1, cap);
-        return Id(c);
-      };
-      if (count < min || (op == LOOP && (open || count < max))) {
-        const int32_t in = body();
-        if (count >= min)
-          Split(id, {in, Id(outer)});
-        else
-          Split(id, {in});
-      } else if (op == LOOP_LAZY && (open || count < max)) {
-        const int32_t out = Id(outer);
-        Split(id, {out, body()});
-      } else {
-        Split(id, {Id(outer)});
-      }
-      return true;
-    }
-    default:
-      if (IsOpen(op) || IsClose(op)) {
-        if (next < 0) return false;
-        n_.has_groups = true;
-        Split(id, {follow(next)});
-        return true;
-      }
-      return false;  // back-references, and anything unknown
-  }
-}
-
-// Fills the reversed graph of `n` as compressed rows.
-void Reverse(AutomatonNfa& n) {
-  const int count = static_cast<int>(n.states.size());
-  std::vector<std::vector<int32_t>> empty(count), consume(count);
-  for (int id = 0; id < count; ++id) {
-    const AutomatonNfa::State& s = n.states[id];
-    switch (s.kind) {
-      case AutomatonNfa::kConsume: consume[s.next].push_back(id); break;
-      case AutomatonNfa::kAssert: empty[s.next].push_back(id); break;
-      case AutomatonNfa::kSplit:
-        for (int k = 0; k < s.count; ++k) empty[n.outs[s.first + k]].push_back(id);
-        break;
-      case AutomatonNfa::kMatch: break;
-    }
-  }
-  const auto flatten = [count](const std::vector<std::vector<int32_t>>& rows,
-                               std::vector<int32_t>& begin, std::vector<int32_t>& flat) {
-    begin.assign(count + 1, 0);
-    flat.clear();
-    for (int id = 0; id < count; ++id) {
-      begin[id] = static_cast<int32_t>(flat.size());
-      flat.insert(flat.end(), rows[id].begin(), rows[id].end());
-    }
-    begin[count] = static_cast<int32_t>(flat.size());
-  };
-  flatten(empty, n.rev_empty_begin, n.rev_empty);
-  flatten(consume, n.rev_consume_begin, n.rev_consume);
-}
 
 // Whether the assertion `op` holds between a unit with context bits
 // `before` and one with `after`. The line rules are those of the matcher
@@ -305,35 +34,6 @@ bool Holds(char16_t op, uint8_t before, uint8_t after) {
 }
 
 }  // namespace
-
-void BuildAutomaton(const char16_t* program, int size, const PreparedProgram& prepared,
-                    char16_t pair_head, char16_t pair_tail, AutomatonNfa& out) {
-  out = AutomatonNfa();
-  if (prepared.may_raise || prepared.has_empty_literal) return;
-  NfaBuilder builder(program, size, out);
-  if (!builder.Run()) {
-    out = AutomatonNfa();
-    return;
-  }
-  bool reads_lines = (out.context_mask & kCtxSep) != 0;
-  for (const AutomatonNfa::Test& test : out.tests)
-    if (program[test.node] == ANY_BUT_SEPARATOR) reads_lines = true;
-  // The matcher looks two units ahead at a paired separator whose first
-  // unit is no separator; the automaton looks one.
-  if (reads_lines && (pair_head == 0 || pair_tail == 0 ||
-                      !prepared.separators.Contains(pair_head) ||
-                      !prepared.separators.Contains(pair_tail))) {
-    out = AutomatonNfa();
-    return;
-  }
-  for (const AutomatonNfa::State& s : out.states)
-    if (s.kind == AutomatonNfa::kSplit && s.count > 1) out.has_choices = true;
-  Reverse(out);
-  out.usable = true;
-}
-
-// ---------------------------------------------------------------------------
-// The lazy DFA
 
 void LazyDfa::Cache::Clear() {
   trans.clear();
@@ -368,14 +68,13 @@ void LazyDfa::Prepare(const AutomatonNfa& nfa, const PreparedProgram& prepared,
   stride_ = 256;  // while the ASCII classes are made
   unknown_ = 255;
   uint8_t ascii[128];
-  for (char16_t unit = 1; unit < 128; ++unit) ascii[unit] = NewClass(unit);
+  for (char16_t unit = 0; unit < 128; ++unit) ascii[unit] = NewClass(unit);
   // The last slot of every row stands for the units whose class is not
   // made yet; its transitions stay unknown, so the scan stops there.
   stride_ = std::min(255, classes_ + kWideClassSlack + 1);
   unknown_ = static_cast<uint8_t>(stride_ - 1);
   unit_class_.assign(65536, unknown_);
-  // The input's terminating 0 is never read as a unit.
-  std::copy(ascii + 1, ascii + 128, unit_class_.begin() + 1);
+  std::copy(ascii, ascii + 128, unit_class_.begin());
   seen_.assign(nfa.states.size(), 0);
   generation_ = 0;
   forward_.Clear();
