@@ -28,7 +28,10 @@ using text_internal::CheckText;
 using text_internal::ChooseCharacterSet;
 using text_internal::CountUnits;
 using text_internal::ReadByteRuns;
-using text_internal::ReadWideRuns;
+using text_internal::ReadWideTextRuns;
+using text_internal::SniffWideStream;
+using text_internal::WideEncodingName;
+using text_internal::IsWideEncoding;
 using text_internal::TextPass;
 using text_internal::TextVisit;
 using text_internal::WideEncodingOf;
@@ -37,7 +40,6 @@ using text_internal::IsLowSurrogate;
 using text_internal::Validity;
 
 constexpr std::size_t kNotFound = simd::kNotFound;
-constexpr bool kLittleEndianHost = std::endian::native == std::endian::little;
 
 // How much is searched between two looks at the cancel flag.
 constexpr std::size_t kSearchWindowUnits = std::size_t{4} << 20;
@@ -452,21 +454,26 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
   read.mark = mark;
   std::size_t index = 0;      // of the next line
   std::int64_t consumed = 0;  // bytes of the text handed on so far
-  TTextEncoding wide = mark == teUtf16LE || mark == teUtf16BE ? mark : teAnsi;
-  if (mark == teAnsi && decoding.kind == TDecodingKind::CodePage)
+  TTextEncoding wide = IsWideEncoding(mark) ? mark : teAnsi;
+  read.choice = TReadChoice::kMark;
+  if (mark == teAnsi && decoding.kind == TDecodingKind::CodePage) {
     wide = WideEncodingOf(decoding.code_page);
+    read.choice = TReadChoice::kNamed;
+  } else if (mark == teAnsi && decoding.kind == TDecodingKind::Auto) {
+    // UTF-16 and UTF-32 are told by their zero bytes before anything else:
+    // UTF-16 of ASCII alone is valid UTF-8.
+    wide = SniffWideStream(stream, remaining);
+    read.choice = TReadChoice::kZeroBytes;
+  }
   if (wide != teAnsi) {
     RawNeedle<char16_t> raw_needle;
-    // An odd last byte is not part of the text.
-    ReadWideRuns(stream, remaining / 2, piece_bytes / 2, (wide == teUtf16LE) != kLittleEndianHost,
-                 cancel, [&](const char16_t* text, std::size_t units) {
-                   read.nuls += simd::CountZeros(text, units);
-                   consumed += static_cast<std::int64_t>(units) * 2;
-                   GiveWideRun(text, units, consumed + 1 >= remaining, needle, raw_needle, cancel,
-                               index, read.units, each);
-                 });
-    read.codeset = wide == teUtf16LE ? "UTF-16LE" : "UTF-16BE";
-    read.choice = mark != teAnsi ? TReadChoice::kMark : TReadChoice::kNamed;
+    ReadWideTextRuns(stream, wide, remaining, piece_bytes, cancel, read.malformed,
+                     [&](const char16_t* text, std::size_t units, bool last) {
+                       read.nuls += simd::CountZeros(text, units);
+                       GiveWideRun(text, units, last, needle, raw_needle, cancel, index,
+                                   read.units, each);
+                     });
+    read.codeset = WideEncodingName(wide);
     if (info != nullptr) *info = read;
     return;
   }
@@ -515,6 +522,7 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
   read.malformed = malformed;
   read.choice = chosen->choice;
   read.detected = chosen->detected;
+  read.comparison = chosen->comparison;
   if (info != nullptr) *info = read;
 }
 

@@ -124,8 +124,9 @@ TEST(AutoDecoding, ValidUtf8IsReadOnceAndNeverReinterpreted) {
 }
 
 TEST(AutoDecoding, LegacyTextIsReadAgainFromWhereReadingBegan) {
-  // Only the text after the stream's position counts, and it is read twice:
-  // once as far as the first malformed sequence, then whole.
+  // Only the text after the stream's position counts: its start is looked
+  // at for the zero bytes of UTF-16, then it is read as far as the first
+  // malformed sequence, gone over for the choice, and read.
   const std::string text = "abc\n" + Encoded("GB18030", u"时间") + "\ntail line\n";
   CountingStream stream("skip" + text);
   stream.SetPosition(4);
@@ -136,9 +137,9 @@ TEST(AutoDecoding, LegacyTextIsReadAgainFromWhereReadingBegan) {
   EXPECT_EQ(Items(lines), (std::vector<std::u16string>{u"abc", u"时间", u"tail line"}));
   EXPECT_EQ(info.codeset, "GB18030");
   // The first attempt ends with the piece that completed the line holding
-  // the malformed sequence: "abc\n", the four GB18030 bytes, "\nta". Then
-  // the detector is given the text whole, and it is read.
-  EXPECT_EQ(stream.bytes_read, 12 + 2 * static_cast<std::int64_t>(text.size()));
+  // the malformed sequence: "abc\n", the four GB18030 bytes, "\nta". The
+  // start looked at and the pass of the choice are the text whole.
+  EXPECT_EQ(stream.bytes_read, 12 + 3 * static_cast<std::int64_t>(text.size()));
 }
 
 TEST(AutoDecoding, TextMalformedEverywhereKeepsEveryLine) {
