@@ -350,15 +350,53 @@ std::string Quoted(std::u16string_view text) {
 // The summary of how the corpus files were read: a line for each thing the
 // user may want to act on, none when every file was read as UTF-8 (or by
 // its mark) without a byte replaced.
+// Why files were read in a set, in a word or two.
+std::string ChoiceWords(TReadChoice choice) {
+  switch (choice) {
+    case TReadChoice::kMark: return "by its mark";
+    case TReadChoice::kNamed: return "as named";
+    case TReadChoice::kUtf8: return "valid UTF-8";
+    case TReadChoice::kUtf8Strays: return "UTF-8 with stray bytes";
+    case TReadChoice::kZeroBytes: return "told by their zero bytes";
+    case TReadChoice::kCompared: return "by their common characters";
+    case TReadChoice::kLocale: return "the locale's";
+    case TReadChoice::kDetected: return "detected";
+    case TReadChoice::kFallback: return "fallback";
+  }
+  return std::string();
+}
+
+// A share in thousandths as a percentage: 824 as "82.4%".
+std::string Share(int thousandths) {
+  return std::to_string(thousandths / 10) + "." + std::to_string(thousandths % 10) + "%";
+}
+
 std::vector<std::string> ReadingNotes(const ReadingSummary& reading, const std::string& fallback) {
   std::vector<std::string> notes;
   if (!reading.codesets.empty()) {
     std::string note = "read without a byte-order mark as ";
     for (std::size_t i = 0; i < reading.codesets.size(); ++i) {
+      const ReadingSummary::Codeset& codeset = reading.codesets[i];
       if (i > 0) note += i + 1 == reading.codesets.size() ? " and " : ", ";
-      note += reading.codesets[i].name + " (" + Files(reading.codesets[i].files) + ")";
+      note += codeset.name + " (" + Files(codeset.files);
+      // "(3 files, detected)"; "(5 files: 3 detected, 2 fallback)"
+      for (std::size_t k = 0; k < codeset.why.size(); ++k) {
+        note += k > 0 ? ", " : codeset.why.size() == 1 ? ", " : ": ";
+        if (codeset.why.size() > 1) note += std::to_string(codeset.why[k].files) + " ";
+        note += ChoiceWords(codeset.why[k].choice);
+      }
+      note += ")";
     }
     notes.push_back(note);
+  }
+  if (reading.compared_files > 0) {
+    const TSetComparison& measured = reading.comparison;
+    notes.push_back(
+        Files(reading.compared_files) + " valid in both GB18030 and BIG5 read in the one whose "
+        "reading holds more of the commonest Chinese characters (" +
+        std::to_string(reading.overruled_files) + " against the detector's answer); " +
+        reading.compared_example + ": " + Share(measured.chosen_share) + " in " +
+        measured.chosen + ", " + Share(measured.other_share) + " in " + measured.other);
   }
   if (reading.replaced_files > 0) {
     std::string note = Files(reading.replaced_files) + " had bytes not valid in the character set "
@@ -501,7 +539,8 @@ void RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
             << (table ? "results" : "report") << " written to "
             << (to_stdout ? std::string("standard output") : search.report_file) << "\n";
     for (const std::string& note :
-         ReadingNotes(SummarizeReadings(stats.readings), options.fallback))
+         ReadingNotes(SummarizeReadings(stats.readings, FileReadingTrial(options.fallback)),
+                      options.fallback))
       err << "tallyfold-cli: " << note << "\n";
     for (const std::string& note :
          PatternNotes(AdvisePattern(search.pattern_text, search.word_boundary),

@@ -361,23 +361,40 @@ TTextEncoding SniffWideText(const char* head, std::size_t size) {
     }
     if (all && some_not_zero) return big_endian ? teUtf32BE : teUtf32LE;
   }
+  // UTF-16: an order in which the text reads as text, with zero bytes
+  // where UTF-16 has them: as the high bytes of one unit in eight or more
+  // (ASCII and Latin-1 characters), or in the line ends, with next to no
+  // CR or LF byte elsewhere. Text in an 8-bit set with a NUL or two has
+  // neither.
   const std::size_t units = size / 2;
-  const std::size_t le = TextUnits(bytes, units, false);
-  const std::size_t be = TextUnits(bytes, units, true);
-  const bool le_text = le * 20 >= units * 19;
-  const bool be_text = be * 20 >= units * 19;
-  if (!le_text && !be_text) return teAnsi;
-  if (le_text != be_text) return le_text ? teUtf16LE : teUtf16BE;
-  // Text both ways (ASCII is, its pairs read as ideographs): the order whose
-  // high bytes are the zeros.
-  std::size_t zero_even = 0;
-  std::size_t zero_odd = 0;
-  for (std::size_t i = 0; i < units; ++i) {
-    zero_even += bytes[2 * i] == 0 ? 1 : 0;
-    zero_odd += bytes[2 * i + 1] == 0 ? 1 : 0;
+  struct Order {
+    bool text = false;
+    std::size_t high_zeros = 0;
+  };
+  Order orders[2];
+  for (const bool big_endian : {false, true}) {
+    std::size_t high_zeros = 0;
+    std::size_t line_ends = 0;
+    std::size_t stray_breaks = 0;
+    for (std::size_t i = 0; i < units; ++i) {
+      const unsigned high = bytes[2 * i + (big_endian ? 0 : 1)];
+      const unsigned low = bytes[2 * i + (big_endian ? 1 : 0)];
+      const bool is_break = low == '\n' || low == '\r';
+      high_zeros += high == 0 ? 1 : 0;
+      line_ends += high == 0 && is_break ? 1 : 0;
+      stray_breaks += (high != 0 && is_break) || high == '\n' || high == '\r' ? 1 : 0;
+    }
+    // One zero byte alone is no pattern: a NUL in a few bytes of ASCII.
+    const bool zeros_in_place = (high_zeros >= 2 && high_zeros * 8 >= units) ||
+                                (line_ends > 0 && stray_breaks * 4 <= line_ends);
+    orders[big_endian ? 1 : 0] = {
+        zeros_in_place && TextUnits(bytes, units, big_endian) * 20 >= units * 19, high_zeros};
   }
-  if (zero_odd == zero_even) return teAnsi;
-  return zero_odd > zero_even ? teUtf16LE : teUtf16BE;
+  const Order& le = orders[0];
+  const Order& be = orders[1];
+  if (le.text && (!be.text || le.high_zeros > be.high_zeros)) return teUtf16LE;
+  if (be.text && (!le.text || be.high_zeros > le.high_zeros)) return teUtf16BE;
+  return teAnsi;
 }
 
 void CountUtf8Sequences(const char* bytes, std::size_t size, std::size_t& well_formed,

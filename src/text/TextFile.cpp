@@ -238,6 +238,43 @@ void text_internal::ReadByteRuns(TStream& stream, std::int64_t bytes, std::size_
   ReadPieces<char>(stream, bytes, piece_bytes, false, cancel, emit);
 }
 
+void text_internal::AppendUtf32(char32_t value, std::u16string& out, std::size_t& malformed) {
+  if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+    out += u'\uFFFD';
+    ++malformed;
+  } else if (value > 0xFFFF) {
+    out += static_cast<char16_t>(0xD7C0 + (value >> 10));
+    out += static_cast<char16_t>(0xDC00 | (value & 0x3FF));
+  } else {
+    out += static_cast<char16_t>(value);
+  }
+}
+
+void text_internal::DecodeWideBytes(const char* bytes, std::size_t size, TTextEncoding encoding,
+                                    std::u16string& out, std::size_t& malformed) {
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+  const bool big_endian = encoding == teUtf16BE || encoding == teUtf32BE;
+  out.clear();
+  if (encoding == teUtf16LE || encoding == teUtf16BE) {
+    out.resize(size / 2);
+    for (std::size_t i = 0; i < size / 2; ++i) {
+      const unsigned first = b[2 * i];
+      const unsigned second = b[2 * i + 1];
+      out[i] = static_cast<char16_t>(big_endian ? first << 8 | second : second << 8 | first);
+    }
+    if (size % 2 != 0) ++malformed;
+    return;
+  }
+  out.reserve(size / 4);
+  for (std::size_t i = 0; i + 4 <= size; i += 4) {
+    const char32_t value =
+        big_endian ? char32_t{b[i]} << 24 | char32_t{b[i + 1]} << 16 | char32_t{b[i + 2]} << 8 | b[i + 3]
+                   : char32_t{b[i + 3]} << 24 | char32_t{b[i + 2]} << 16 | char32_t{b[i + 1]} << 8 | b[i];
+    AppendUtf32(value, out, malformed);
+  }
+  if (size % 4 != 0) ++malformed;
+}
+
 void text_internal::ReadWideTextRuns(
     TStream& stream, TTextEncoding encoding, std::int64_t bytes, std::size_t piece_bytes,
     const std::atomic<bool>* cancel, std::size_t& malformed,
@@ -259,18 +296,8 @@ void text_internal::ReadWideTextRuns(
   ReadPieces<char32_t>(stream, units, piece_bytes / 4, swap_bytes, cancel,
                        [&](const char32_t* text, std::size_t size) {
                          converted.clear();
-                         for (std::size_t i = 0; i < size; ++i) {
-                           const char32_t value = text[i];
-                           if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-                             converted += u'\uFFFD';
-                             ++malformed;
-                           } else if (value > 0xFFFF) {
-                             converted += static_cast<char16_t>(0xD7C0 + (value >> 10));
-                             converted += static_cast<char16_t>(0xDC00 | (value & 0x3FF));
-                           } else {
-                             converted += static_cast<char16_t>(value);
-                           }
-                         }
+                         for (std::size_t i = 0; i < size; ++i)
+                           AppendUtf32(text[i], converted, malformed);
                          units -= static_cast<std::int64_t>(size);
                          emit(converted.data(), converted.size(), units == 0);
                        });
@@ -536,18 +563,28 @@ TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encod
   }
   bool known_not_utf8 = false;
   if (decoding.kind == TDecodingKind::Auto) {
-    // UTF-16 and UTF-32 are told by their zero bytes before anything else:
-    // UTF-16 of ASCII alone is valid UTF-8.
-    if (const TTextEncoding wide = text_internal::SniffWideStream(stream, remaining);
-        wide != teAnsi)
-      return read(wide, kUtf8, false, TReadChoice::kZeroBytes, "");
     // Read as UTF-8 straight away and given up at the first malformed
-    // sequence, so a UTF-8 file is read once.
+    // sequence, so a UTF-8 file is read once. UTF-16 and UTF-32 are told by
+    // their zero bytes before any other set is thought of; UTF-16 of ASCII
+    // alone is valid UTF-8, NULs and all, so valid UTF-8 with NULs is looked
+    // at for them too.
     try {
-      return read(teAnsi, kUtf8, true, TReadChoice::kUtf8, "");
+      TUnicodeStringList lines = read(teAnsi, kUtf8, true, TReadChoice::kUtf8, "");
+      if (nuls == 0) return lines;
+      const std::int64_t end = stream.Position();
+      stream.SetPosition(start);
+      if (const TTextEncoding wide = text_internal::SniffWideStream(stream, remaining);
+          wide != teAnsi)
+        return read(wide, kUtf8, false, TReadChoice::kZeroBytes, "");
+      stream.SetPosition(end);
+      return lines;
     } catch (const NotInThisCharacterSet&) {
       known_not_utf8 = true;
     }
+    stream.SetPosition(start);
+    if (const TTextEncoding wide = text_internal::SniffWideStream(stream, remaining);
+        wide != teAnsi)
+      return read(wide, kUtf8, false, TReadChoice::kZeroBytes, "");
   }
   // Each pass the choice makes reads the text again from its start.
   const text_internal::TextPass pass = [&](const text_internal::TextVisit& visit) {

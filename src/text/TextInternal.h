@@ -107,6 +107,15 @@ void ReadWideTextRuns(
     const std::atomic<bool>* cancel, std::size_t& malformed,
     const std::function<void(const char16_t* text, std::size_t size, bool last)>& emit);
 
+// Appends a UTF-32 value as UTF-16: U+FFFD, counted in `malformed`, for a
+// value beyond U+10FFFF or a surrogate.
+void AppendUtf32(char32_t value, std::u16string& out, std::size_t& malformed);
+
+// The UTF-16 of the whole text [bytes, bytes + size) in a wide encoding, as
+// ReadWideTextRuns gives it.
+void DecodeWideBytes(const char* bytes, std::size_t size, TTextEncoding encoding,
+                     std::u16string& out, std::size_t& malformed);
+
 // Whether `encoding` is read as UTF-16 or UTF-32 (so not byte by byte).
 inline bool IsWideEncoding(TTextEncoding encoding) {
   return encoding == teUtf16LE || encoding == teUtf16BE || encoding == teUtf32LE ||

@@ -30,6 +30,8 @@ using text_internal::CountUnits;
 using text_internal::ReadByteRuns;
 using text_internal::ReadWideTextRuns;
 using text_internal::SniffWideStream;
+using text_internal::SniffWideText;
+using text_internal::DecodeWideBytes;
 using text_internal::WideEncodingName;
 using text_internal::IsWideEncoding;
 using text_internal::TextPass;
@@ -459,9 +461,11 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
   if (mark == teAnsi && decoding.kind == TDecodingKind::CodePage) {
     wide = WideEncodingOf(decoding.code_page);
     read.choice = TReadChoice::kNamed;
-  } else if (mark == teAnsi && decoding.kind == TDecodingKind::Auto) {
-    // UTF-16 and UTF-32 are told by their zero bytes before anything else:
-    // UTF-16 of ASCII alone is valid UTF-8.
+  } else if (mark == teAnsi && decoding.kind == TDecodingKind::Auto &&
+             remaining > static_cast<std::int64_t>(piece_bytes)) {
+    // UTF-16 and UTF-32 are told by their zero bytes before anything else
+    // (UTF-16 of ASCII alone is valid UTF-8): here by the start of the file,
+    // in a file of one piece by the piece itself, below.
     wide = SniffWideStream(stream, remaining);
     read.choice = TReadChoice::kZeroBytes;
   }
@@ -504,6 +508,18 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
   ReadByteRuns(stream, remaining, piece_bytes, cancel, [&](const char* text, std::size_t bytes) {
     // A file of one piece comes as one run, the whole text: the choice is
     // made on it as it is.
+    if (!chosen && mark == teAnsi && decoding.kind == TDecodingKind::Auto) {
+      wide = SniffWideText(text, bytes);
+      if (wide != teAnsi) {
+        std::u16string decoded;
+        DecodeWideBytes(text, bytes, wide, decoded, malformed);
+        read.nuls += simd::CountZeros(decoded.data(), decoded.size());
+        RawNeedle<char16_t> wide_needle;
+        GiveWideRun(decoded.data(), decoded.size(), true, needle, wide_needle, cancel, index,
+                    read.units, each);
+        return;
+      }
+    }
     if (!chosen) {
       chosen = ChooseCharacterSet(
           decoding, SystemCodePage(), [&](const TextVisit& visit) { visit(text, bytes); },
@@ -514,6 +530,13 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
     GiveByteRun(text, bytes, consumed >= remaining, *chosen, needle, raw_needle, cancel, malformed,
                 index, read.units, each);
   });
+  if (wide != teAnsi) {
+    read.codeset = WideEncodingName(wide);
+    read.malformed = malformed;
+    read.choice = TReadChoice::kZeroBytes;
+    if (info != nullptr) *info = read;
+    return;
+  }
   if (!chosen) {
     // No text at all: valid UTF-8.
     chosen = ChooseCharacterSet(decoding, SystemCodePage(), [](const TextVisit&) {}, cancel);

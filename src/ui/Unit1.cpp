@@ -441,7 +441,8 @@ void TForm1::btnSearchClick() {
   QStringList notes = TSearchNote::DescribePattern(
       AdvisePattern(options.pattern_text, options.word_boundary), stats.lines_without_boundary);
   notes += TSearchNote::DescribeReadings(
-      SummarizeReadings(stats.readings), options.fallback_encoding);
+      SummarizeReadings(stats.readings, FileReadingTrial(options.fallback_encoding)),
+      options.fallback_encoding);
   AddToNote(notes);
 }
 

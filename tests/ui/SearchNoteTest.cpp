@@ -16,7 +16,7 @@ namespace {
 
 ReadingSummary Codesets() {
   ReadingSummary summary;
-  summary.codesets = {{"BIG5", 3}, {"GB18030", 1}};
+  summary.codesets = {{"BIG5", 3, {{TReadChoice::kDetected, 3}}}, {"GB18030", 1, {{TReadChoice::kFallback, 1}}}};
   return summary;
 }
 
@@ -57,7 +57,7 @@ TEST(UiSearchNote, ReadingsAreToldOneParagraphEach) {
        Codesets(),
        "GB18030",
        {"Files without a byte-order mark read in an encoding other than UTF-8, by encoding: "
-        "BIG5 (3), GB18030 (1)."}},
+        "BIG5 (3: detected), GB18030 (1: fallback)."}},
       {"replaced bytes, every file named, a set that may help",
        Replaced("BIG5", 2),
        "GB18030",
