@@ -364,7 +364,7 @@ TTextEncoding SniffWideText(const char* head, std::size_t size) {
   // UTF-16: an order in which the text reads as text, with zero bytes
   // where UTF-16 has them: as the high bytes of one unit in eight or more
   // (ASCII and Latin-1 characters), or in the line ends, with next to no
-  // CR or LF byte elsewhere. Text in an 8-bit set with a NUL or two has
+  // CR or LF as a high byte. Text in an 8-bit set with a NUL or two has
   // neither.
   const std::size_t units = size / 2;
   struct Order {
@@ -382,7 +382,10 @@ TTextEncoding SniffWideText(const char* head, std::size_t size) {
       const bool is_break = low == '\n' || low == '\r';
       high_zeros += high == 0 ? 1 : 0;
       line_ends += high == 0 && is_break ? 1 : 0;
-      stray_breaks += (high != 0 && is_break) || high == '\n' || high == '\r' ? 1 : 0;
+      // A CR or LF byte as a high byte: 8-bit text has half of its line
+      // ends there, UTF-16 text none (not even a CJK character, whose low
+      // byte may be one).
+      stray_breaks += high == '\n' || high == '\r' ? 1 : 0;
     }
     // One zero byte alone is no pattern: a NUL in a few bytes of ASCII.
     const bool zeros_in_place = (high_zeros >= 2 && high_zeros * 8 >= units) ||

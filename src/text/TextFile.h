@@ -23,7 +23,7 @@
 //      (kZeroBytes);
 //   3. text that is valid UTF-8 as a whole is UTF-8 (kUtf8), told without
 //      the detector; text whose sequences beyond ASCII are almost all
-//      well-formed UTF-8 (a stray byte in 32 sequences at most) is UTF-8
+//      well-formed UTF-8 (a stray for three well-formed sequences at most) is UTF-8
 //      with its strays as U+FFFD (kUtf8Strays), without the detector too;
 //   4. otherwise the encoding detector (uchardet) is given the lines that
 //      hold bytes of 0x80 or more, from the start of the file on, up to a

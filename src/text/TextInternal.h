@@ -298,13 +298,15 @@ struct CharacterSetChoice {
   TSetComparison comparison;  // as TTextReadInfo::comparison
 };
 
-// The most stray bytes UTF-8 may hold for one of its well-formed sequences
-// beyond ASCII and still be read as UTF-8: one in kUtf8StrayRatio (with at
-// least kUtf8StraysMinSequences of them). Text in a legacy Chinese set
-// read as UTF-8 has about one stray per sequence that happens to be
-// well-formed.
-inline constexpr std::size_t kUtf8StrayRatio = 32;
-inline constexpr std::size_t kUtf8StraysMinSequences = 8;
+// The most stray bytes UTF-8 may hold for its well-formed sequences beyond
+// ASCII and still be read as UTF-8: one in kUtf8StrayRatio of them, with at
+// least kUtf8StraysMinSequences of them. Measured on generated Chinese
+// pages: text in GB18030 or Big5 has at least one stray for each sequence
+// that happens to be well-formed, even on pages of six characters; UTF-8
+// pages of six characters or more with up to three strays have at most
+// 272 in 1000.
+inline constexpr std::size_t kUtf8StrayRatio = 3;
+inline constexpr std::size_t kUtf8StraysMinSequences = 4;
 
 // Whether UTF-8 with `well_formed` sequences beyond ASCII and `strays`
 // malformed ones is read as UTF-8 rather than handed to the detector.
