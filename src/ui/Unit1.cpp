@@ -268,7 +268,7 @@ QString TForm1::ReadingSettingsText(const WindowSettings& settings) {
     parts << (settings.encoding == "locale" ? tr("locale's encoding")
                                             : EncodingLabel(settings.encoding, std::string()));
   } else if (settings.fallback_encoding != defaults.fallback_encoding) {
-    parts << tr("UTF-8, else %1").arg(QString::fromStdString(settings.fallback_encoding));
+    parts << tr("automatic, else %1").arg(QString::fromStdString(settings.fallback_encoding));
   }
   if (settings.recursive) parts << tr("sub-folders");
   return parts.join(tr(", "));

@@ -70,7 +70,7 @@ TEST(UiSearchNote, ReadingsAreToldOneParagraphEach) {
        "SHIFT_JIS",
        {"Files with bytes that are not text in the encoding they were read in: 5 (1,234 "
         "places, each read as �, which matches nothing): “dir/a.txt”, “dir/b.txt”, "
-        "“dir/c.txt”, …. They may read right with the encoding “Automatic (UTF-8, else "
+        "“dir/c.txt”, …. They may read right with the encoding “Automatic (by each file's content, else "
         "SHIFT_JIS)” (right-click the window: Encoding of files without a mark)."}},
       {"replaced bytes and no set likely to help",
        Replaced("", 1),
