@@ -206,16 +206,19 @@ bool IsUtf32Character(const char* unit, bool big_endian);
 inline constexpr std::size_t kWideSniffBytes = std::size_t{64} << 10;
 
 // UTF-16 or UTF-32 without a mark, told from the start of a text
-// ([head, head + size), at most kWideSniffBytes of it): teUtf32LE or
-// teUtf32BE when every four bytes are a UTF-32 character and some are not
-// 0; else teUtf16LE or teUtf16BE when the text holds zero bytes and, read
-// in that order, nineteen of twenty units are characters real text is made
+// ([head, head + size), at most kWideSniffBytes of it), which must hold a
+// zero byte: teUtf32LE or teUtf32BE when every four bytes are a UTF-32
+// character and some are not 0; else teUtf16LE or teUtf16BE for the byte
+// order in which nineteen of twenty units are characters real text is made
 // of (line ends and other ASCII, Latin and other alphabets, CJK, kana,
-// Hangul, punctuation, NUL, whole surrogate pairs) while fewer are in the
-// other order. Text in a set that keeps ASCII has no zero bytes but for a
-// NUL here and there, and its pairs of bytes read as UTF-16 are far from
-// such a share; random bytes have about half. teAnsi otherwise. A unit cut
-// short at the end of the head is not looked at.
+// Hangul, punctuation, NUL, whole surrogate pairs) and the zero bytes stand
+// where UTF-16 has them: as the high byte of one unit in eight or more, or
+// of line ends (0A 00 in LE) with next to no CR or LF as a high byte. When
+// both orders pass, the one with more zero high bytes. Text in a set that
+// keeps ASCII has no zero bytes but for a NUL here and there, and its pairs
+// of bytes read as UTF-16 are far from such a share; random bytes have
+// about half. teAnsi otherwise. A unit cut short at the end is not looked
+// at.
 TTextEncoding SniffWideText(const char* head, std::size_t size);
 
 // SniffWideText on the first kWideSniffBytes of the next `remaining` bytes
