@@ -72,11 +72,12 @@ const std::string& UsageText() {
       "                  depth (links to folders are not followed); rows name\n"
       "                  each file by its path inside FOLDER\n"
       "  --encoding NAME how to read files without a byte-order mark: auto (the\n"
-      "                  default: UTF-8 when the whole file is valid UTF-8, else\n"
-      "                  the character set detected from its bytes, else the\n"
-      "                  fallback), utf-8, locale (the locale's character set)\n"
-      "                  or a character set iconv knows, such as\n"
-      "                  " + LegacyEncodingList() + ";\n"
+      "                  default: each file by its content: UTF-16 or UTF-32 by\n"
+      "                  its zero bytes, UTF-8 when valid or but for a few stray\n"
+      "                  bytes, else the character set detected from its bytes,\n"
+      "                  else the fallback), utf-8, locale (the locale's\n"
+      "                  character set) or a character set iconv knows, such as\n"
+      "                  " + LegacyEncodingList() + ", UTF-16LE, UTF-16BE;\n"
       "                  files with a mark are read by it\n"
       "  --fallback NAME the legacy encoding auto reads a file in when no character\n"
       "                  set is detected that iconv knows (default: " +
@@ -361,15 +362,53 @@ std::string Quoted(std::u16string_view text) {
 // The summary of how the corpus files were read: a line for each thing the
 // user may want to act on, none when every file was read as UTF-8 (or by
 // its mark) without a byte replaced.
+// Why files were read in a set, in a word or two.
+std::string ChoiceWords(TReadChoice choice) {
+  switch (choice) {
+    case TReadChoice::kMark: return "by its mark";
+    case TReadChoice::kNamed: return "as named";
+    case TReadChoice::kUtf8: return "valid UTF-8";
+    case TReadChoice::kUtf8Strays: return "UTF-8 with stray bytes";
+    case TReadChoice::kZeroBytes: return "told by their zero bytes";
+    case TReadChoice::kCompared: return "by their common characters";
+    case TReadChoice::kLocale: return "the locale's";
+    case TReadChoice::kDetected: return "detected";
+    case TReadChoice::kFallback: return "fallback";
+  }
+  return std::string();
+}
+
+// A share in thousandths as a percentage: 824 as "82.4%".
+std::string Share(int thousandths) {
+  return std::to_string(thousandths / 10) + "." + std::to_string(thousandths % 10) + "%";
+}
+
 std::vector<std::string> ReadingNotes(const ReadingSummary& reading, const std::string& fallback) {
   std::vector<std::string> notes;
   if (!reading.codesets.empty()) {
     std::string note = "read without a byte-order mark as ";
     for (std::size_t i = 0; i < reading.codesets.size(); ++i) {
+      const ReadingSummary::Codeset& codeset = reading.codesets[i];
       if (i > 0) note += i + 1 == reading.codesets.size() ? " and " : ", ";
-      note += reading.codesets[i].name + " (" + Files(reading.codesets[i].files) + ")";
+      note += codeset.name + " (" + Files(codeset.files);
+      // "(3 files, detected)"; "(5 files: 3 detected, 2 fallback)"
+      for (std::size_t k = 0; k < codeset.why.size(); ++k) {
+        note += k > 0 ? ", " : codeset.why.size() == 1 ? ", " : ": ";
+        if (codeset.why.size() > 1) note += std::to_string(codeset.why[k].files) + " ";
+        note += ChoiceWords(codeset.why[k].choice);
+      }
+      note += ")";
     }
     notes.push_back(note);
+  }
+  if (reading.compared_files > 0) {
+    const TSetComparison& measured = reading.comparison;
+    notes.push_back(
+        Files(reading.compared_files) + " valid in both GB18030 and BIG5 read in the one whose "
+        "reading holds more of the commonest Chinese characters (" +
+        std::to_string(reading.overruled_files) + " against the detector's answer); " +
+        reading.compared_example + ": " + Share(measured.chosen_share) + " in " +
+        measured.chosen + ", " + Share(measured.other_share) + " in " + measured.other);
   }
   if (reading.replaced_files > 0) {
     std::string note = Files(reading.replaced_files) + " had bytes not valid in the character set "
@@ -510,7 +549,10 @@ int RunCommand(const CliOptions& options, std::ostream& out, std::ostream& err,
     SearchLists lists;
     RunSearch(search, lists, stats);
   }
-  const ReadingSummary reading = SummarizeReadings(stats.readings);
+  // The advice re-reads the files with replaced bytes; without a summary
+  // to give it in, only the files that changed are needed.
+  const ReadingSummary reading = SummarizeReadings(
+      stats.readings, options.quiet ? ReadingTrial() : FileReadingTrial(options.fallback));
   if (!options.quiet) {
     // The summary keeps out of a report that goes to standard output.
     std::ostream& summary = to_stdout ? err : out;

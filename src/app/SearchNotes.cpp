@@ -6,8 +6,8 @@
 #include "app/SearchNotes.h"
 
 #include <algorithm>
-#include <map>
 
+#include "text/TextLines.h"
 #include "text/WideHelpers.h"
 
 namespace tallyfold {
@@ -25,38 +25,50 @@ bool IsUtf8Name(const std::string& codeset) {
   return SameName(codeset, "UTF-8") || SameName(codeset, "UTF8");
 }
 
-// The --encoding value that may read the replaced files right. A file read
-// by its byte-order mark, or one the detector found to be UTF-8 with a few
-// stray bytes, is read as well as it can be: no option helps it. A file read
-// in a set the user named is best left to the automatic choice, which looks
-// at each file. Otherwise the corpus's own legacy set, as the files read
-// cleanly in one show it, may help a file read in another.
-std::string EncodingHint(const std::vector<FileReading>& readings) {
-  std::map<std::string, int> clean;
+// The --encoding value to advise, tried on the files it would change. A
+// file read by its byte-order mark is read the same whatever the setting.
+// When files were read in a set the user named, the automatic choice is the
+// candidate; otherwise the one set every file without a mark read cleanly
+// was read in, which a named setting reads the same (a folder whose clean
+// files are in several sets has none: any one setting would misread the
+// others). The candidate is advised when each file with replacements reads
+// with fewer of them, and, for "auto", each clean file reads as it was.
+std::string EncodingHint(const std::vector<FileReading>& readings, const ReadingTrial& trial) {
+  if (!trial) return std::string();
+  std::vector<const FileReading*> dirty;
+  std::vector<const FileReading*> clean;
+  bool named = false;
   for (const FileReading& reading : readings) {
-    const TTextReadInfo& read = reading.read;
-    if (read.mark == teAnsi && read.malformed == 0 && !IsUtf8Name(read.codeset))
-      ++clean[read.codeset];
+    if (reading.read.mark != teAnsi) continue;
+    (reading.read.malformed > 0 ? dirty : clean).push_back(&reading);
+    named = named || reading.read.choice == TReadChoice::kNamed;
   }
-  const std::string* common = nullptr;
-  int most = 0;
-  for (const auto& [name, files] : clean) {
-    if (files > most) {
-      common = &name;
-      most = files;
+  if (dirty.empty()) return std::string();
+  std::string candidate;
+  if (named) {
+    candidate = "auto";
+  } else {
+    if (clean.empty()) return std::string();
+    candidate = clean.front()->read.codeset;
+    for (const FileReading* reading : clean)
+      if (!SameName(reading->read.codeset, candidate)) return std::string();
+    if (!IsOfferedEncoding(candidate)) return std::string();
+  }
+  const std::size_t trials = dirty.size() + (named ? clean.size() : 0);
+  if (trials > static_cast<std::size_t>(kMostHintTrials)) return std::string();
+  for (const FileReading* reading : dirty) {
+    const std::optional<TrialReading> tried = trial(*reading, candidate);
+    if (!tried || tried->malformed >= reading->read.malformed) return std::string();
+  }
+  if (named) {
+    for (const FileReading* reading : clean) {
+      const std::optional<TrialReading> tried = trial(*reading, candidate);
+      if (!tried || tried->malformed > 0 || !SameName(tried->codeset, reading->read.codeset))
+        return std::string();
     }
   }
-  bool common_helps = false;
-  for (const FileReading& reading : readings) {
-    const TTextReadInfo& read = reading.read;
-    if (read.mark != teAnsi || read.malformed == 0) continue;
-    if (read.choice == TReadChoice::kDetected && IsUtf8Name(read.codeset)) continue;
-    if (read.choice == TReadChoice::kNamed) return "auto";
-    if (common != nullptr && !SameName(*common, read.codeset)) common_helps = true;
-  }
-  return common_helps ? *common : std::string();
+  return candidate;
 }
-
 
 // The characters outside a class that mean something other than themselves
 // where an atom starts or ends, as the compiler reads them; '{', '}' and
@@ -135,17 +147,56 @@ std::size_t EndAnchorAt(std::u16string_view text) {
 
 }  // namespace
 
-ReadingSummary SummarizeReadings(const std::vector<FileReading>& readings) {
+ReadingTrial FileReadingTrial(const std::string& fallback) {
+  return [fallback](const FileReading& file,
+                    const std::string& encoding) -> std::optional<TrialReading> {
+    try {
+      TTextReadInfo info;
+      ReadTextLines(file.path, TextDecodingNamed(encoding, fallback), nullptr, nullptr, &info,
+                    [](int, std::u16string_view) {});
+      return TrialReading{info.codeset, info.malformed};
+    } catch (const Exception&) {
+      return std::nullopt;
+    }
+  };
+}
+
+bool IsOfferedEncoding(const std::string& encoding) {
+  for (const char* offered : {"auto", "utf-8", "UTF-16LE", "UTF-16BE"})
+    if (SameName(encoding, offered)) return true;
+  for (const char* offered : kLegacyEncodings)
+    if (SameName(encoding, offered)) return true;
+  return false;
+}
+
+ReadingSummary SummarizeReadings(const std::vector<FileReading>& readings,
+                                 const ReadingTrial& trial) {
   ReadingSummary summary;
   for (const FileReading& reading : readings) {
     const TTextReadInfo& read = reading.read;
     if (read.mark == teAnsi && !IsUtf8Name(read.codeset)) {
       auto codeset = std::find_if(summary.codesets.begin(), summary.codesets.end(),
                                   [&](const auto& entry) { return entry.name == read.codeset; });
-      if (codeset == summary.codesets.end())
-        summary.codesets.push_back({read.codeset, 1});
+      if (codeset == summary.codesets.end()) {
+        summary.codesets.push_back({read.codeset, 0, {}});
+        codeset = summary.codesets.end() - 1;
+      }
+      ++codeset->files;
+      auto why = std::find_if(codeset->why.begin(), codeset->why.end(),
+                              [&](const auto& entry) { return entry.choice == read.choice; });
+      if (why == codeset->why.end())
+        codeset->why.push_back({read.choice, 1});
       else
-        ++codeset->files;
+        ++why->files;
+    }
+    if (!read.comparison.chosen.empty()) {
+      ++summary.compared_files;
+      const bool overruled = read.choice == TReadChoice::kCompared;
+      if (overruled) ++summary.overruled_files;
+      if (summary.compared_example.empty() || (overruled && summary.overruled_files == 1)) {
+        summary.compared_example = reading.shown_name;
+        summary.comparison = read.comparison;
+      }
     }
     if (read.malformed > 0) {
       ++summary.replaced_files;
@@ -167,7 +218,11 @@ ReadingSummary SummarizeReadings(const std::vector<FileReading>& readings) {
   std::sort(summary.codesets.begin(), summary.codesets.end(), [](const auto& a, const auto& b) {
     return a.files != b.files ? a.files > b.files : a.name < b.name;
   });
-  summary.encoding_hint = EncodingHint(readings);
+  for (ReadingSummary::Codeset& codeset : summary.codesets) {
+    std::sort(codeset.why.begin(), codeset.why.end(),
+              [](const auto& a, const auto& b) { return a.choice < b.choice; });
+  }
+  summary.encoding_hint = EncodingHint(readings, trial);
   return summary;
 }
 

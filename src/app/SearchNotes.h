@@ -7,15 +7,19 @@
 //
 //   tallyfold::SearchStats stats;
 //   tallyfold::RunSearch(options, lists, stats);
-//   tallyfold::ReadingSummary reading = tallyfold::SummarizeReadings(stats.readings);
+//   tallyfold::ReadingSummary reading = tallyfold::SummarizeReadings(
+//       stats.readings, tallyfold::FileReadingTrial("GB18030"));
 //   if (!reading.Empty()) ...   // "3 files read as BIG5; 1 file had bytes replaced: a.txt"
 //   for (const auto& advice : tallyfold::AdvisePattern(u"的", true)) ...
 //                               // kBoundaryBeside, edge u"的"
 //
-// Nothing here raises.
+// Nothing here raises; a trial reads files again, and only when some file
+// had bytes replaced.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,11 +37,41 @@ struct FileReading {
 // The first this many files with replaced bytes are named in a summary.
 inline constexpr int kSummaryExamples = 3;
 
+// How a file would be read with another --encoding: the character set and
+// the sequences read as U+FFFD.
+struct TrialReading {
+  std::string codeset;
+  std::size_t malformed = 0;
+};
+
+// Reads a file again as the --encoding value `encoding` would; nullopt when
+// it cannot be read so (gone, unreadable, an unknown name).
+using ReadingTrial =
+    std::function<std::optional<TrialReading>(const FileReading& file, const std::string& encoding)>;
+
+// The trial that reads the file from disk (ReadTextLines), with `fallback`
+// as the automatic choice's fallback.
+ReadingTrial FileReadingTrial(const std::string& fallback);
+
+// The most files an advice tries again before it is given: past them the
+// advice is not given rather than guessed.
+inline constexpr int kMostHintTrials = 256;
+
+// The --encoding values the advice may name: "auto", "utf-8", the legacy sets
+// the front ends offer (kLegacyEncodings) and "UTF-16LE" and "UTF-16BE".
+bool IsOfferedEncoding(const std::string& encoding);
+
 // What the readings of one search need the user to know.
 struct ReadingSummary {
+  struct Why {
+    TReadChoice choice;
+    int files = 0;
+  };
   struct Codeset {
     std::string name;  // as TTextReadInfo::codeset gives it
     int files = 0;
+    // Why its files were read in it, by choice in the order of TReadChoice.
+    std::vector<Why> why;
   };
   // Files read without a byte-order mark in a character set other than
   // UTF-8, by character set: most files first, then by name.
@@ -53,8 +87,18 @@ struct ReadingSummary {
   // fallback instead, and the first such answer.
   int undetected_files = 0;
   std::string undetected;
-  // An --encoding value that may read the files with replacements right,
-  // or empty when none is likely to.
+  // Files read in GB18030 or BIG5 after the two were compared on them
+  // (TTextReadInfo::comparison), those where the comparison overruled the
+  // detector, and the first of those (or of the others, when none was
+  // overruled) with what was measured.
+  int compared_files = 0;
+  int overruled_files = 0;
+  std::string compared_example;  // its shown name
+  TSetComparison comparison;
+  // An --encoding value that reads every file with replacements with fewer
+  // of them and every other file as it was read, as tried on the files; or
+  // empty when there is none (a folder of mixed encodings is best read as
+  // it was, each file in its own).
   std::string encoding_hint;
   // The shown names, in file order, of the files that changed while they
   // were searched (TTextReadInfo::changed): their counts may be incomplete.
@@ -69,8 +113,10 @@ struct ReadingSummary {
   }
 };
 
-// Sums up the readings of a search.
-ReadingSummary SummarizeReadings(const std::vector<FileReading>& readings);
+// Sums up the readings of a search. An encoding is advised only when
+// `trial` shows it better: without one, none is.
+ReadingSummary SummarizeReadings(const std::vector<FileReading>& readings,
+                                 const ReadingTrial& trial = nullptr);
 
 // A place where the pattern as typed can never match, or matches far less
 // than it seems to.

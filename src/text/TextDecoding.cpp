@@ -33,6 +33,8 @@ namespace tallyfold::text_internal {
 
 namespace {
 
+#include "text/CommonHanzi.inc"
+
 bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
 // ---- Slices ----
@@ -114,6 +116,51 @@ bool IsValidUtf8(const char* bytes, std::size_t size) {
       i += rule.length;
     }
   }
+}
+
+// Whether a UTF-16 unit, read in the byte order being tried, is one that
+// real text is made of: NUL and the ASCII line ends and printable
+// characters; the Latin, Greek, Cyrillic, Hebrew and Arabic letters; common
+// punctuation, symbols and box drawing; CJK ideographs, punctuation, kana
+// and Hangul; full-width forms. Pairs of ASCII bytes read as one unit mostly
+// land among the ideographs too, but those with a space first or second
+// seldom do, nor do control characters, the private use area or the
+// rarer scripts.
+bool IsTextUnit(char16_t unit) {
+  struct Range {
+    char16_t first, last;
+  };
+  static constexpr Range kRanges[] = {
+      {0x0000, 0x0000}, {0x0009, 0x000A}, {0x000C, 0x000D}, {0x0020, 0x007E},
+      {0x00A0, 0x07FF}, {0x1E00, 0x1FFF}, {0x2010, 0x2027}, {0x2030, 0x205E},
+      {0x20A0, 0x20CF}, {0x2100, 0x22FF}, {0x2460, 0x24FF}, {0x2500, 0x27BF},
+      {0x3000, 0x312F}, {0x3400, 0x4DBF}, {0x4E00, 0x9FFF}, {0xAC00, 0xD7A3},
+      {0xFE30, 0xFE4F}, {0xFF00, 0xFFEF},
+  };
+  for (const Range& range : kRanges)
+    if (unit >= range.first && unit <= range.last) return true;
+  return false;
+}
+
+// The units of [head, head + 2 * units) read in one byte order that are
+// text (IsTextUnit, or half of a whole surrogate pair).
+std::size_t TextUnits(const unsigned char* head, std::size_t units, bool big_endian) {
+  auto unit = [&](std::size_t i) {
+    const unsigned first = head[2 * i];
+    const unsigned second = head[2 * i + 1];
+    return static_cast<char16_t>(big_endian ? first << 8 | second : second << 8 | first);
+  };
+  std::size_t text = 0;
+  for (std::size_t i = 0; i < units; ++i) {
+    const char16_t u = unit(i);
+    if (IsHighSurrogate(u) && i + 1 < units && IsLowSurrogate(unit(i + 1))) {
+      text += 2;
+      ++i;
+    } else if (IsTextUnit(u)) {
+      ++text;
+    }
+  }
+  return text;
 }
 
 std::string FoldedName(const std::string& name) {
@@ -290,6 +337,110 @@ std::int64_t PageProfile::Units(const char* bytes, std::size_t size) const {
 }
 
 }  // namespace
+
+bool IsUtf32Character(const char* unit, bool big_endian) {
+  const auto* b = reinterpret_cast<const unsigned char*>(unit);
+  const std::uint32_t value =
+      big_endian ? std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | b[2] << 8 | b[3]
+                 : std::uint32_t{b[3]} << 24 | std::uint32_t{b[2]} << 16 | b[1] << 8 | b[0];
+  return value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF);
+}
+
+TTextEncoding SniffWideText(const char* head, std::size_t size) {
+  size = std::min(size, kWideSniffBytes);
+  if (size < 2 || std::memchr(head, 0, size) == nullptr) return teAnsi;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(head);
+  for (const bool big_endian : {false, true}) {
+    const std::size_t units = size / 4;
+    bool all = units > 0;
+    bool some_not_zero = false;
+    for (std::size_t i = 0; all && i < units; ++i) {
+      all = IsUtf32Character(head + 4 * i, big_endian);
+      some_not_zero = some_not_zero || (bytes[4 * i] | bytes[4 * i + 1] | bytes[4 * i + 2] |
+                                        bytes[4 * i + 3]) != 0;
+    }
+    if (all && some_not_zero) return big_endian ? teUtf32BE : teUtf32LE;
+  }
+  // UTF-16: an order in which the text reads as text, with zero bytes
+  // where UTF-16 has them: as the high bytes of one unit in eight or more
+  // (ASCII and Latin-1 characters), or in the line ends, with next to no
+  // CR or LF as a high byte. Text in an 8-bit set with a NUL or two has
+  // neither.
+  const std::size_t units = size / 2;
+  struct Order {
+    bool text = false;
+    std::size_t high_zeros = 0;
+  };
+  Order orders[2];
+  for (const bool big_endian : {false, true}) {
+    std::size_t high_zeros = 0;
+    std::size_t line_ends = 0;
+    std::size_t stray_breaks = 0;
+    for (std::size_t i = 0; i < units; ++i) {
+      const unsigned high = bytes[2 * i + (big_endian ? 0 : 1)];
+      const unsigned low = bytes[2 * i + (big_endian ? 1 : 0)];
+      const bool is_break = low == '\n' || low == '\r';
+      high_zeros += high == 0 ? 1 : 0;
+      line_ends += high == 0 && is_break ? 1 : 0;
+      // A CR or LF byte as a high byte: 8-bit text has half of its line
+      // ends there, UTF-16 text none (not even a CJK character, whose low
+      // byte may be one).
+      stray_breaks += high == '\n' || high == '\r' ? 1 : 0;
+    }
+    // One zero byte alone is no pattern: a NUL in a few bytes of ASCII.
+    const bool zeros_in_place = (high_zeros >= 2 && high_zeros * 8 >= units) ||
+                                (line_ends > 0 && stray_breaks * 4 <= line_ends);
+    orders[big_endian ? 1 : 0] = {
+        zeros_in_place && TextUnits(bytes, units, big_endian) * 20 >= units * 19, high_zeros};
+  }
+  const Order& le = orders[0];
+  const Order& be = orders[1];
+  if (le.text && (!be.text || le.high_zeros > be.high_zeros)) return teUtf16LE;
+  if (be.text && (!le.text || be.high_zeros > le.high_zeros)) return teUtf16BE;
+  return teAnsi;
+}
+
+void CountUtf8Sequences(const char* bytes, std::size_t size, std::size_t& well_formed,
+                        std::size_t& malformed) {
+  const auto* text = reinterpret_cast<const unsigned char*>(bytes);
+  for (std::size_t i = 0;;) {
+    i = simd::SkipAscii(bytes, i, size);
+    if (i >= size) return;
+    while (i < size && text[i] >= 0x80) {
+      const LeadRule rule = kLeadRules[text[i]];
+      // The bytes of the sequence that are as they should be: a malformed
+      // one is its lead and those, as the decoder replaces it.
+      std::size_t good = rule.length == 0 ? 0 : 1;
+      if (good == 1 && i + 1 < size && text[i + 1] >= rule.low && text[i + 1] <= rule.high) {
+        good = 2;
+        while (good < rule.length && i + good < size && IsContinuation(text[i + good])) ++good;
+      }
+      if (good > 0 && good == rule.length) {
+        ++well_formed;
+        i += good;
+      } else {
+        ++malformed;
+        i += std::max<std::size_t>(good, 1);
+      }
+    }
+  }
+}
+
+int CommonHanziShare(std::u16string_view text) {
+  static const std::vector<bool> common = [] {
+    std::vector<bool> set(0x10000, false);
+    for (const char16_t unit : std::u16string_view(kCommonHanzi)) set[unit] = true;
+    return set;
+  }();
+  std::size_t beyond = 0;
+  std::size_t found = 0;
+  for (const char16_t unit : text) {
+    if (unit < 0x80 || IsLowSurrogate(unit)) continue;
+    ++beyond;
+    found += common[unit] ? 1 : 0;
+  }
+  return beyond == 0 ? 0 : static_cast<int>(found * 1000 / beyond);
+}
 
 // Where to end a slice of the UTF-8 at `text` (`size` bytes, more than
 // `limit`) near `limit`, so that the slices decode exactly as the whole
@@ -493,6 +644,37 @@ bool WholeTextPasses(const TextPass& pass, const std::atomic<bool>* cancel,
 
 }  // namespace
 
+namespace {
+
+// Text in GB18030 and in BIG5 often reads without a malformed byte in the
+// other set too, and on a few lines the detector may take one for the
+// other. Where the detector named one of them and the lines it was given
+// are valid in both, the reading with the larger share of common Chinese
+// characters is taken; the detector's answer when the shares are equal.
+bool CompareChineseSets(const std::string& answer, const std::string& sample,
+                        CharacterSetChoice& chosen) {
+  static const std::string kSets[] = {"GB18030", "BIG5"};
+  const auto named = std::find(std::begin(kSets), std::end(kSets), answer);
+  if (named == std::end(kSets)) return false;
+  const std::string& other = kSets[named == std::begin(kSets) ? 1 : 0];
+  std::size_t malformed = 0;
+  const std::u16string as_named = TCodePage(answer).Decode(sample, malformed);
+  const std::u16string as_other = TCodePage(other).Decode(sample, malformed);
+  if (malformed > 0) return false;
+  const int named_share = CommonHanziShare(as_named);
+  const int other_share = CommonHanziShare(as_other);
+  const bool swap = other_share > named_share;
+  chosen.page = TCodePage(swap ? other : answer);
+  // The detector's answer stays "detected" when the comparison bears it
+  // out; what was measured is kept either way.
+  chosen.choice = swap ? TReadChoice::kCompared : TReadChoice::kDetected;
+  chosen.comparison = {swap ? other : answer, swap ? other_share : named_share,
+                       swap ? answer : other, swap ? named_share : other_share, answer};
+  return true;
+}
+
+}  // namespace
+
 CharacterSetChoice ChooseCharacterSet(const TTextDecoding& decoding, const TCodePage& locale,
                                       const TextPass& pass, const std::atomic<bool>* cancel,
                                       bool known_not_utf8) {
@@ -502,23 +684,36 @@ CharacterSetChoice ChooseCharacterSet(const TTextDecoding& decoding, const TCode
     chosen.choice = TReadChoice::kNamed;
     return chosen;
   }
-  // Valid UTF-8 is UTF-8, without a word from the detector.
-  if (!known_not_utf8 && WholeTextPasses(pass, cancel, [](const char* text, std::size_t size) {
-        return IsValidUtf8(text, size);
-      })) {
+  // One pass counts the text's UTF-8 sequences and gives the detector its
+  // lines. Counting stops once the strays are too many for UTF-8 (a legacy
+  // set shows that within its first lines); valid UTF-8 and UTF-8 with a few
+  // strays are gone over whole.
+  std::size_t well_formed = 0;
+  std::size_t strays = 0;
+  constexpr std::size_t kStraysToGiveUp = 64;
+  auto counting = [&] { return strays < kStraysToGiveUp || MostlyUtf8(well_formed, strays); };
+  EncodingDetector detector;
+  pass([&](const char* text, std::size_t size) {
+    ThrowIfCancelled(cancel);
+    if (counting()) CountUtf8Sequences(text, size, well_formed, strays);
+    if (!detector.Full()) detector.Feed(text, size);
+    return counting() || !detector.Full();
+  });
+  if (strays == 0 && !known_not_utf8) {
+    // Valid UTF-8 is UTF-8, without a word from the detector.
     chosen.page = TCodePage("UTF-8");
     chosen.choice = TReadChoice::kUtf8;
     chosen.valid = true;
     return chosen;
   }
-  EncodingDetector detector;
-  pass([&](const char* text, std::size_t size) {
-    ThrowIfCancelled(cancel);
-    detector.Feed(text, size);
-    return !detector.Full();
-  });
+  if (MostlyUtf8(well_formed, strays)) {
+    chosen.page = TCodePage("UTF-8");
+    chosen.choice = TReadChoice::kUtf8Strays;
+    return chosen;
+  }
   const std::string answer = detector.Answer();
   if (const std::string usable = UsableCodeset(answer); !usable.empty()) {
+    if (CompareChineseSets(usable, detector.Given(), chosen)) return chosen;
     chosen.page = TCodePage(usable);
     chosen.choice = TReadChoice::kDetected;
     return chosen;

@@ -62,6 +62,13 @@ void SwapBytes(char16_t* units, std::size_t count) {
     units[i] = static_cast<char16_t>((units[i] << 8) | (units[i] >> 8));
 }
 
+void SwapBytes(char32_t* units, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const char32_t unit = units[i];
+    units[i] = (unit << 24) | ((unit & 0xFF00) << 8) | ((unit >> 8) & 0xFF00) | (unit >> 24);
+  }
+}
+
 // Reads until `count` bytes are in or the stream ends; returns the number.
 std::int64_t ReadUpTo(TStream& stream, void* buffer, std::int64_t count) {
   auto* out = static_cast<char*>(buffer);
@@ -202,7 +209,7 @@ void ReadPieces(TStream& stream, std::int64_t units, std::size_t piece_units, bo
         static_cast<std::int64_t>(sizeof(Unit)));
     units -= static_cast<std::int64_t>(got);
     ended = got < want || units == 0;
-    if constexpr (sizeof(Unit) == 2) {
+    if constexpr (sizeof(Unit) > 1) {
       if (swap_bytes) SwapBytes(fresh, got);
     }
     filled += got;
@@ -231,10 +238,93 @@ void text_internal::ReadByteRuns(TStream& stream, std::int64_t bytes, std::size_
   ReadPieces<char>(stream, bytes, piece_bytes, false, cancel, emit);
 }
 
-void text_internal::ReadWideRuns(TStream& stream, std::int64_t units, std::size_t piece_units,
-                                 bool swap_bytes, const std::atomic<bool>* cancel,
-                                 const std::function<void(const char16_t*, std::size_t)>& emit) {
-  ReadPieces<char16_t>(stream, units, piece_units, swap_bytes, cancel, emit);
+void text_internal::AppendUtf32(char32_t value, std::u16string& out, std::size_t& malformed) {
+  if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+    out += u'\uFFFD';
+    ++malformed;
+  } else if (value > 0xFFFF) {
+    out += static_cast<char16_t>(0xD7C0 + (value >> 10));
+    out += static_cast<char16_t>(0xDC00 | (value & 0x3FF));
+  } else {
+    out += static_cast<char16_t>(value);
+  }
+}
+
+void text_internal::DecodeWideBytes(const char* bytes, std::size_t size, TTextEncoding encoding,
+                                    std::u16string& out, std::size_t& malformed) {
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+  const bool big_endian = encoding == teUtf16BE || encoding == teUtf32BE;
+  out.clear();
+  if (encoding == teUtf16LE || encoding == teUtf16BE) {
+    out.resize(size / 2);
+    for (std::size_t i = 0; i < size / 2; ++i) {
+      const unsigned first = b[2 * i];
+      const unsigned second = b[2 * i + 1];
+      out[i] = static_cast<char16_t>(big_endian ? first << 8 | second : second << 8 | first);
+    }
+    if (size % 2 != 0) ++malformed;
+    return;
+  }
+  out.reserve(size / 4);
+  for (std::size_t i = 0; i + 4 <= size; i += 4) {
+    const char32_t value =
+        big_endian ? char32_t{b[i]} << 24 | char32_t{b[i + 1]} << 16 | char32_t{b[i + 2]} << 8 | b[i + 3]
+                   : char32_t{b[i + 3]} << 24 | char32_t{b[i + 2]} << 16 | char32_t{b[i + 1]} << 8 | b[i];
+    AppendUtf32(value, out, malformed);
+  }
+  if (size % 4 != 0) ++malformed;
+}
+
+void text_internal::ReadWideTextRuns(
+    TStream& stream, TTextEncoding encoding, std::int64_t bytes, std::size_t piece_bytes,
+    const std::atomic<bool>* cancel, std::size_t& malformed,
+    const std::function<void(const char16_t*, std::size_t, bool)>& emit) {
+  const bool big_endian = encoding == teUtf16BE || encoding == teUtf32BE;
+  const bool swap_bytes = big_endian == kLittleEndianHost;
+  if (encoding == teUtf16LE || encoding == teUtf16BE) {
+    std::int64_t units = bytes / 2;
+    ReadPieces<char16_t>(stream, units, piece_bytes / 2, swap_bytes, cancel,
+                         [&](const char16_t* text, std::size_t size) {
+                           units -= static_cast<std::int64_t>(size);
+                           emit(text, size, units == 0);
+                         });
+    if (bytes % 2 != 0) ++malformed;
+    return;
+  }
+  std::int64_t units = bytes / 4;
+  std::u16string converted;
+  ReadPieces<char32_t>(stream, units, piece_bytes / 4, swap_bytes, cancel,
+                       [&](const char32_t* text, std::size_t size) {
+                         converted.clear();
+                         for (std::size_t i = 0; i < size; ++i)
+                           AppendUtf32(text[i], converted, malformed);
+                         units -= static_cast<std::int64_t>(size);
+                         emit(converted.data(), converted.size(), units == 0);
+                       });
+  if (bytes % 4 != 0) ++malformed;
+}
+
+std::string text_internal::WideEncodingName(TTextEncoding encoding) {
+  switch (encoding) {
+    case teUtf16LE: return "UTF-16LE";
+    case teUtf16BE: return "UTF-16BE";
+    case teUtf32LE: return "UTF-32LE";
+    case teUtf32BE: return "UTF-32BE";
+    case teAnsi:
+    case teUtf8: break;
+  }
+  return std::string();
+}
+
+TTextEncoding text_internal::SniffWideStream(TStream& stream, std::int64_t remaining) {
+  const std::int64_t start = stream.Position();
+  std::string head(static_cast<std::size_t>(
+                       std::min<std::int64_t>(remaining, static_cast<std::int64_t>(kWideSniffBytes))),
+                   '\0');
+  head.resize(static_cast<std::size_t>(ReadUpTo(stream, head.data(),
+                                                static_cast<std::int64_t>(head.size()))));
+  stream.SetPosition(start);
+  return SniffWideText(head.data(), head.size());
 }
 
 // ---- TMemoryStream ----
@@ -337,7 +427,16 @@ void TUnicodeFileStream::Write(const void* buffer, std::int64_t count) {
 
 TByteOrderMark SniffByteOrderMark(std::string_view head) {
   const auto byte = [head](std::size_t i) { return static_cast<unsigned char>(head[i]); };
-  if (head.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) return {teUtf16LE, 2};
+  if (head.size() >= 4 && byte(0) == 0 && byte(1) == 0 && byte(2) == 0xFE && byte(3) == 0xFF)
+    return {teUtf32BE, 4};
+  if (head.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) {
+    // FF FE 00 00 is also UTF-16 LE's mark before a NUL: UTF-32 only when a
+    // UTF-32 character follows.
+    if (head.size() >= 8 && byte(2) == 0 && byte(3) == 0 &&
+        text_internal::IsUtf32Character(head.data() + 4, false))
+      return {teUtf32LE, 4};
+    return {teUtf16LE, 2};
+  }
   if (head.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF) return {teUtf16BE, 2};
   if (head.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF)
     return {teUtf8, 3};
@@ -345,9 +444,9 @@ TByteOrderMark SniffByteOrderMark(std::string_view head) {
 }
 
 TTextEncoding DetectTextEncoding(TStream& stream) {
-  char head[3];
+  char head[8];
   const std::int64_t left = stream.Size() - stream.Position();
-  const std::int64_t n = left < 2 ? 0 : ReadUpTo(stream, head, std::min<std::int64_t>(left, 3));
+  const std::int64_t n = left < 2 ? 0 : ReadUpTo(stream, head, std::min<std::int64_t>(left, 8));
   const TByteOrderMark mark =
       SniffByteOrderMark(std::string_view(head, static_cast<std::size_t>(n)));
   stream.MoveBack(n - mark.length);
@@ -363,8 +462,8 @@ namespace {
 // Ends a pass over the text that has learnt what it was after.
 struct StopPass {};
 
-// The lines of the next `remaining` bytes of the stream: UTF-16 for
-// teUtf16LE and teUtf16BE, otherwise text in `page`. Adds the malformed
+// The lines of the next `remaining` bytes of the stream: UTF-16 or UTF-32
+// for the wide encodings, otherwise text in `page`. Adds the malformed
 // sequences to `tally`, and gives up at the first when it is strict; adds
 // the 0 units of the text to `nuls`.
 TUnicodeStringList DecodeLines(TStream& stream, std::int64_t remaining, TTextEncoding encoding,
@@ -380,14 +479,12 @@ TUnicodeStringList DecodeLines(TStream& stream, std::int64_t remaining, TTextEnc
     });
   };
 
-  if (encoding == teUtf16LE || encoding == teUtf16BE) {
-    // An odd last byte is not part of the text.
-    ReadPieces<char16_t>(stream, remaining / 2, piece_bytes / 2,
-                         (encoding == teUtf16LE) != kLittleEndianHost, cancel,
-                         [&](const char16_t* text, std::size_t size) {
-                           nuls += simd::CountZeros(text, size);
-                           append_lines(text, size);
-                         });
+  if (text_internal::IsWideEncoding(encoding)) {
+    text_internal::ReadWideTextRuns(stream, encoding, remaining, piece_bytes, cancel, tally.count,
+                                    [&](const char16_t* text, std::size_t size, bool) {
+                                      nuls += simd::CountZeros(text, size);
+                                      append_lines(text, size);
+                                    });
   } else if (page.IsUtf8()) {
     std::vector<char16_t> scratch;
     ReadPieces<char>(stream, remaining, piece_bytes, false, cancel,
@@ -436,6 +533,7 @@ TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encod
   static const TCodePage kUtf8("UTF-8");
 
   std::size_t nuls = 0;
+  TSetComparison comparison;
   auto read = [&](TTextEncoding as, const TCodePage& page, bool strict, TReadChoice choice,
                   const std::string& detected) {
     MalformedTally tally{0, strict};
@@ -443,9 +541,8 @@ TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encod
     TUnicodeStringList lines = DecodeLines(stream, remaining, as, page, piece_bytes, cancel,
                                            slice_bytes, tally, nuls);
     if (info != nullptr) {
-      info->codeset = as == teUtf16LE   ? "UTF-16LE"
-                      : as == teUtf16BE ? "UTF-16BE"
-                                        : page.Name();
+      info->codeset = text_internal::IsWideEncoding(as) ? text_internal::WideEncodingName(as)
+                                                        : page.Name();
       info->malformed = tally.count;
       info->nuls = nuls;
       info->units = 0;
@@ -453,6 +550,7 @@ TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encod
         info->units += static_cast<std::int64_t>(lines.ItemRef(i).size());
       info->choice = choice;
       info->detected = detected;
+      info->comparison = comparison;
     }
     return lines;
   };
@@ -466,12 +564,27 @@ TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encod
   bool known_not_utf8 = false;
   if (decoding.kind == TDecodingKind::Auto) {
     // Read as UTF-8 straight away and given up at the first malformed
-    // sequence, so a UTF-8 file is read once.
+    // sequence, so a UTF-8 file is read once. UTF-16 and UTF-32 are told by
+    // their zero bytes before any other set is thought of; UTF-16 of ASCII
+    // alone is valid UTF-8, NULs and all, so valid UTF-8 with NULs is looked
+    // at for them too.
     try {
-      return read(teAnsi, kUtf8, true, TReadChoice::kUtf8, "");
+      TUnicodeStringList lines = read(teAnsi, kUtf8, true, TReadChoice::kUtf8, "");
+      if (nuls == 0) return lines;
+      const std::int64_t end = stream.Position();
+      stream.SetPosition(start);
+      if (const TTextEncoding wide = text_internal::SniffWideStream(stream, remaining);
+          wide != teAnsi)
+        return read(wide, kUtf8, false, TReadChoice::kZeroBytes, "");
+      stream.SetPosition(end);
+      return lines;
     } catch (const NotInThisCharacterSet&) {
       known_not_utf8 = true;
     }
+    stream.SetPosition(start);
+    if (const TTextEncoding wide = text_internal::SniffWideStream(stream, remaining);
+        wide != teAnsi)
+      return read(wide, kUtf8, false, TReadChoice::kZeroBytes, "");
   }
   // Each pass the choice makes reads the text again from its start.
   const text_internal::TextPass pass = [&](const text_internal::TextVisit& visit) {
@@ -487,6 +600,7 @@ TUnicodeStringList text_internal::ReadLines(TStream& stream, TTextEncoding encod
   const text_internal::CharacterSetChoice chosen =
       text_internal::ChooseCharacterSet(decoding, locale, pass, cancel, known_not_utf8);
   stream.SetPosition(start);
+  comparison = chosen.comparison;
   return read(teAnsi, chosen.page, false, chosen.choice, chosen.detected);
 }
 

@@ -1,7 +1,8 @@
 // Text files: streams, byte-order marks and the errors of file access.
 //
 // A list reads a text file whole: a byte-order mark at the start selects
-// UTF-16 LE (FF FE), UTF-16 BE (FE FF) or UTF-8 (EF BB BF); without one the
+// UTF-16 LE (FF FE), UTF-16 BE (FE FF), UTF-8 (EF BB BF), UTF-32 LE (FF FE
+// 00 00 before UTF-32 text) or UTF-32 BE (00 00 FE FF); without one the
 // bytes are in the system code page. The text is then split into lines.
 // Writing always produces UTF-16 LE with the mark FF FE, every entry followed
 // by CR LF.
@@ -17,16 +18,25 @@
 // from the file's own content and the same for the same bytes:
 //
 //   1. a byte-order mark decides (TReadChoice::kMark);
-//   2. text that is valid UTF-8 as a whole is UTF-8 (kUtf8), told without
-//      the detector;
-//   3. otherwise the encoding detector (uchardet) is given the lines that
+//   2. UTF-16 (LE or BE) and UTF-32 are told by the pattern of their zero
+//      bytes in the first 64 KiB, before any other set is thought of
+//      (kZeroBytes);
+//   3. text that is valid UTF-8 as a whole is UTF-8 (kUtf8), told without
+//      the detector; text whose sequences beyond ASCII are almost all
+//      well-formed UTF-8 (a stray for three well-formed sequences at most) is UTF-8
+//      with its strays as U+FFFD (kUtf8Strays), without the detector too;
+//   4. otherwise the encoding detector (uchardet) is given the lines that
 //      hold bytes of 0x80 or more, from the start of the file on, up to a
 //      fixed budget, so that Chinese after megabytes of ASCII is seen; the
 //      set it names is used when iconv reads it (kDetected). GB2312 and GBK
 //      are read as GB18030, EUC-KR as CP949, ISO-8859-1 as WINDOWS-1252;
 //      when it names UTF-8 the text is UTF-8 with its stray bytes as
-//      U+FFFD. Fewer than four bytes beyond ASCII are too few to ask it;
-//   4. without an answer iconv can use: in a locale whose character set is
+//      U+FFFD. Fewer than four bytes beyond ASCII are too few to ask it.
+//      When it names GB18030 or BIG5 and the text is valid in both, the
+//      one whose reading holds more of the commonest Chinese characters is
+//      taken (kCompared when that is not the detector's), and
+//      TTextReadInfo::comparison tells the shares;
+//   5. without an answer iconv can use: in a locale whose character set is
 //      not UTF-8, text valid in that set is read in it (kLocale); else the
 //      fallback (kDefaultFallbackEncoding, GB18030, unless named otherwise)
 //      reads it (kFallback), and
@@ -96,7 +106,7 @@
 
 namespace tallyfold {
 
-enum TTextEncoding { teAnsi, teUtf16LE, teUtf16BE, teUtf8 };
+enum TTextEncoding { teAnsi, teUtf16LE, teUtf16BE, teUtf8, teUtf32LE, teUtf32BE };
 
 class EFOpenError : public Exception {
  public:
@@ -284,19 +294,34 @@ TTextDecoding TextDecodingNamed(const std::string& encoding,
 
 // Why a file was read in the character set it was read in.
 enum class TReadChoice {
-  kMark,      // its byte-order mark
-  kNamed,     // the decoding named it ("locale" or a character set)
-  kUtf8,      // automatic: the whole text is valid UTF-8
-  kLocale,    // automatic: valid in the locale's character set (not UTF-8)
-  kDetected,  // automatic: the encoding detector named it
-  kFallback,  // automatic: the detector had no answer iconv can use
+  kMark,       // its byte-order mark
+  kNamed,      // the decoding named it ("locale" or a character set)
+  kUtf8,       // automatic: the whole text is valid UTF-8
+  kUtf8Strays, // automatic: UTF-8 but for a few stray bytes
+  kZeroBytes,  // automatic: UTF-16 or UTF-32, told by its zero bytes
+  kCompared,   // automatic: GB18030 or BIG5 by their common characters,
+               // against the detector's answer
+  kLocale,     // automatic: valid in the locale's character set (not UTF-8)
+  kDetected,   // automatic: the encoding detector named it
+  kFallback,   // automatic: the detector had no answer iconv can use
+};
+
+// What the choice between GB18030 and BIG5 measured (TReadChoice::kCompared):
+// of the characters beyond ASCII each reading gives, the share, in
+// thousandths, that are among the commonest Chinese characters.
+struct TSetComparison {
+  std::string chosen;  // the set read in
+  int chosen_share = 0;
+  std::string other;   // the set it was held against
+  int other_share = 0;
+  std::string detected;  // what the detector named, one of the two
 };
 
 // How a file was read.
 struct TTextReadInfo {
   TTextEncoding mark = teAnsi;  // the byte-order mark found; teAnsi: none
   // The character set the text was decoded in: "UTF-16LE", "UTF-16BE",
-  // "UTF-8" or a code page's name.
+  // "UTF-32LE", "UTF-32BE", "UTF-8" or a code page's name.
   std::string codeset;
   // The sequences not valid in it, each decoded as one U+FFFD.
   std::size_t malformed = 0;
@@ -311,6 +336,9 @@ struct TTextReadInfo {
   // With kFallback: the detector's answer when it named a character set
   // iconv does not have; empty otherwise.
   std::string detected;
+  // With kCompared, and kDetected when the detector's GB18030 or BIG5 was
+  // held against the other: what was measured; empty names otherwise.
+  TSetComparison comparison;
   // The file's size or time of its last change at the end of its reading
   // was not what it was at the start: it was written to (cut short, grown,
   // rewritten) while it was read, and its lines may be partly old, partly
@@ -335,12 +363,14 @@ void ReadTextStreamAs(TUnicodeStringList& list, TStream& stream, const TTextDeco
 // A byte-order mark: the encoding it names and its length in bytes.
 struct TByteOrderMark {
   TTextEncoding encoding;  // teAnsi: there is no mark
-  int length;              // 0, 2 or 3
+  int length;              // 0, 2, 3 or 4
 };
 
-// The mark at the start of `head` (its first three bytes are enough): FF FE
-// is UTF-16 LE, FE FF UTF-16 BE, EF BB BF UTF-8. UTF-16 marks are tested
-// first, so FF FE 00 00 is UTF-16 LE. Without a mark, {teAnsi, 0}.
+// The mark at the start of `head` (its first eight bytes are enough): FF FE
+// is UTF-16 LE, FE FF UTF-16 BE, EF BB BF UTF-8, 00 00 FE FF UTF-32 BE.
+// FF FE 00 00 is UTF-32 LE when the four bytes after it are a UTF-32 LE
+// character (a value up to U+10FFFF, no surrogate), and UTF-16 LE (a mark
+// and a NUL) otherwise. Without a mark, {teAnsi, 0}.
 TByteOrderMark SniffByteOrderMark(std::string_view head);
 
 // Recognises a byte-order mark at the stream's position (SniffByteOrderMark)

@@ -96,11 +96,34 @@ TUnicodeStringList ReadLines(TStream& stream, TTextEncoding encoding, const TTex
 void ReadByteRuns(TStream& stream, std::int64_t bytes, std::size_t piece_bytes,
                   const std::atomic<bool>* cancel,
                   const std::function<void(const char* text, std::size_t size)>& emit);
-// The same for `units` UTF-16 units, each with its two bytes swapped when
-// `swap_bytes`, so that the runs are in this machine's byte order.
-void ReadWideRuns(TStream& stream, std::int64_t units, std::size_t piece_units, bool swap_bytes,
-                  const std::atomic<bool>* cancel,
-                  const std::function<void(const char16_t* text, std::size_t size)>& emit);
+// The same for the rest of a UTF-16 (teUtf16LE, teUtf16BE) or UTF-32
+// (teUtf32LE, teUtf32BE) text of `bytes` bytes, the runs given as UTF-16
+// in this machine's byte order, `last` telling the run that ends the text.
+// UTF-32 values beyond U+10FFFF and surrogates become U+FFFD, each counted
+// in `malformed`; a tail too short for a unit (an odd byte of UTF-16, one
+// to three bytes of UTF-32) is left out and counted there too.
+void ReadWideTextRuns(
+    TStream& stream, TTextEncoding encoding, std::int64_t bytes, std::size_t piece_bytes,
+    const std::atomic<bool>* cancel, std::size_t& malformed,
+    const std::function<void(const char16_t* text, std::size_t size, bool last)>& emit);
+
+// Appends a UTF-32 value as UTF-16: U+FFFD, counted in `malformed`, for a
+// value beyond U+10FFFF or a surrogate.
+void AppendUtf32(char32_t value, std::u16string& out, std::size_t& malformed);
+
+// The UTF-16 of the whole text [bytes, bytes + size) in a wide encoding, as
+// ReadWideTextRuns gives it.
+void DecodeWideBytes(const char* bytes, std::size_t size, TTextEncoding encoding,
+                     std::u16string& out, std::size_t& malformed);
+
+// Whether `encoding` is read as UTF-16 or UTF-32 (so not byte by byte).
+inline bool IsWideEncoding(TTextEncoding encoding) {
+  return encoding == teUtf16LE || encoding == teUtf16BE || encoding == teUtf32LE ||
+         encoding == teUtf32BE;
+}
+
+// The name TTextReadInfo::codeset gives a wide encoding ("UTF-16LE", ...).
+std::string WideEncodingName(TTextEncoding encoding);
 
 // How much of a file the line reader (ReadTextLines) holds at a time: it
 // reads the file in pieces of this size, each cut after its last whole
@@ -175,6 +198,39 @@ std::int64_t CountUnits(const TCodePage& page, const char* text, std::size_t siz
 
 // ---- Choosing the character set of text without a mark (TextDecoding.cpp) ----
 
+// Whether the four bytes at `unit` are a UTF-32 character in the byte order
+// given: a value up to U+10FFFF that is not a surrogate.
+bool IsUtf32Character(const char* unit, bool big_endian);
+
+// How much of the start of a text without a mark is looked at to tell
+// UTF-16 and UTF-32 by their zero bytes.
+inline constexpr std::size_t kWideSniffBytes = std::size_t{64} << 10;
+
+// UTF-16 or UTF-32 without a mark, told from the start of a text
+// ([head, head + size), at most kWideSniffBytes of it), which must hold a
+// zero byte: teUtf32LE or teUtf32BE when every four bytes are a UTF-32
+// character and some are not 0; else teUtf16LE or teUtf16BE for the byte
+// order in which nineteen of twenty units are characters real text is made
+// of (line ends and other ASCII, Latin and other alphabets, CJK, kana,
+// Hangul, punctuation, NUL, whole surrogate pairs) and the zero bytes stand
+// where UTF-16 has them: as the high byte of one unit in eight or more, or
+// of line ends (0A 00 in LE) with next to no CR or LF as a high byte. When
+// both orders pass, the one with more zero high bytes. Text in a set that
+// keeps ASCII has no zero bytes but for a NUL here and there, and its pairs
+// of bytes read as UTF-16 are far from such a share; random bytes have
+// about half. teAnsi otherwise. A unit cut short at the end is not looked
+// at.
+TTextEncoding SniffWideText(const char* head, std::size_t size);
+
+// SniffWideText on the first kWideSniffBytes of the next `remaining` bytes
+// of the stream, which is left where it was.
+TTextEncoding SniffWideStream(TStream& stream, std::int64_t remaining);
+
+// Of the characters beyond ASCII in `text`, the share among the commonest
+// few hundred Chinese characters (simplified and traditional), in
+// thousandths; 0 for text without such characters.
+int CommonHanziShare(std::u16string_view text);
+
 // The most text the encoding detector is given for one file: its lines that
 // hold a byte of 0x80 or more, from the start of the text on, until this
 // many bytes have been given. Enough for a sure answer on real text, and a
@@ -221,6 +277,8 @@ class EncodingDetector {
   // more, and when it names UTF-8 for text with no more characters
   // well-formed in it than malformed.
   std::string Answer();
+  // What it was given: the lines, each ending in an LF.
+  const std::string& Given() const { return given_; }
 
  private:
   struct Detector;
@@ -239,16 +297,41 @@ using TextPass = std::function<void(const TextVisit& visit)>;
 struct CharacterSetChoice {
   TCodePage page{"UTF-8"};
   TReadChoice choice = TReadChoice::kNamed;
-  std::string detected;  // as TTextReadInfo::detected
-  bool valid = false;    // the whole text is known to be valid in `page`
+  std::string detected;      // as TTextReadInfo::detected
+  bool valid = false;        // the whole text is known to be valid in `page`
+  TSetComparison comparison;  // as TTextReadInfo::comparison
 };
 
+// The most stray bytes UTF-8 may hold for its well-formed sequences beyond
+// ASCII and still be read as UTF-8: one in kUtf8StrayRatio of them, with at
+// least kUtf8StraysMinSequences of them. Measured on generated Chinese
+// pages: text in GB18030 or Big5 has at least one stray for each sequence
+// that happens to be well-formed, even on pages of six characters; UTF-8
+// pages of six characters or more with up to three strays have at most
+// 272 in 1000.
+inline constexpr std::size_t kUtf8StrayRatio = 3;
+inline constexpr std::size_t kUtf8StraysMinSequences = 4;
+
+// Whether UTF-8 with `well_formed` sequences beyond ASCII and `strays`
+// malformed ones is read as UTF-8 rather than handed to the detector.
+inline bool MostlyUtf8(std::size_t well_formed, std::size_t strays) {
+  return well_formed >= kUtf8StraysMinSequences && strays * kUtf8StrayRatio <= well_formed;
+}
+
+// Counts the well-formed UTF-8 sequences beyond ASCII and the malformed
+// ones (as Utf8Decode counts them) in [text, text + size).
+void CountUtf8Sequences(const char* text, std::size_t size, std::size_t& well_formed,
+                        std::size_t& malformed);
+
 // Chooses the character set of a text without a mark under `decoding`,
-// `locale` standing for the system code page. Named ("locale" or a set):
-// that set. Automatic, in turn: UTF-8 when the whole text is valid UTF-8;
-// the set the detector names when iconv can read it (UTF-8 with its stray
-// bytes as U+FFFD when it names UTF-8); the locale's set when it is not
-// UTF-8 and the whole text is valid in it; else the fallback. Each step
+// `locale` standing for the system code page, once UTF-16 and UTF-32 are
+// ruled out (SniffWideText). Named ("locale" or a set): that set.
+// Automatic, in turn: UTF-8 when the whole text is valid UTF-8 or nearly
+// (MostlyUtf8); the set the detector names when iconv can read it (UTF-8
+// with its stray bytes as U+FFFD when it names UTF-8), GB18030 and BIG5
+// compared by their common characters when the text is valid in both; the
+// locale's set when it is not UTF-8 and the whole text is valid in it; else
+// the fallback. Each step
 // that needs the text runs `pass` over it, and stops it as soon as it
 // knows; `known_not_utf8` tells that the text was already found not to be
 // valid UTF-8. ECancelled once `cancel` is set.

@@ -28,7 +28,12 @@ using text_internal::CheckText;
 using text_internal::ChooseCharacterSet;
 using text_internal::CountUnits;
 using text_internal::ReadByteRuns;
-using text_internal::ReadWideRuns;
+using text_internal::ReadWideTextRuns;
+using text_internal::SniffWideStream;
+using text_internal::SniffWideText;
+using text_internal::DecodeWideBytes;
+using text_internal::WideEncodingName;
+using text_internal::IsWideEncoding;
 using text_internal::TextPass;
 using text_internal::TextVisit;
 using text_internal::WideEncodingOf;
@@ -37,7 +42,6 @@ using text_internal::IsLowSurrogate;
 using text_internal::Validity;
 
 constexpr std::size_t kNotFound = simd::kNotFound;
-constexpr bool kLittleEndianHost = std::endian::native == std::endian::little;
 
 // How much is searched between two looks at the cancel flag.
 constexpr std::size_t kSearchWindowUnits = std::size_t{4} << 20;
@@ -499,21 +503,28 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
   read.mark = mark;
   std::size_t index = 0;      // of the next line
   std::int64_t consumed = 0;  // bytes of the text handed on so far
-  TTextEncoding wide = mark == teUtf16LE || mark == teUtf16BE ? mark : teAnsi;
-  if (mark == teAnsi && decoding.kind == TDecodingKind::CodePage)
+  TTextEncoding wide = IsWideEncoding(mark) ? mark : teAnsi;
+  read.choice = TReadChoice::kMark;
+  if (mark == teAnsi && decoding.kind == TDecodingKind::CodePage) {
     wide = WideEncodingOf(decoding.code_page);
+    read.choice = TReadChoice::kNamed;
+  } else if (mark == teAnsi && decoding.kind == TDecodingKind::Auto &&
+             remaining > static_cast<std::int64_t>(piece_bytes)) {
+    // UTF-16 and UTF-32 are told by their zero bytes before anything else
+    // (UTF-16 of ASCII alone is valid UTF-8): here by the start of the file,
+    // in a file of one piece by the piece itself, below.
+    wide = SniffWideStream(stream, remaining);
+    read.choice = TReadChoice::kZeroBytes;
+  }
   if (wide != teAnsi) {
     RawNeedle<char16_t> raw_needle;
-    // An odd last byte is not part of the text.
-    ReadWideRuns(stream, remaining / 2, piece_bytes / 2, (wide == teUtf16LE) != kLittleEndianHost,
-                 cancel, [&](const char16_t* text, std::size_t units) {
-                   read.nuls += simd::CountZeros(text, units);
-                   consumed += static_cast<std::int64_t>(units) * 2;
-                   GiveWideRun(text, units, consumed + 1 >= remaining, needle, raw_needle, cancel,
-                               index, read.units, sink);
-                 });
-    read.codeset = wide == teUtf16LE ? "UTF-16LE" : "UTF-16BE";
-    read.choice = mark != teAnsi ? TReadChoice::kMark : TReadChoice::kNamed;
+    ReadWideTextRuns(stream, wide, remaining, piece_bytes, cancel, read.malformed,
+                     [&](const char16_t* text, std::size_t units, bool last) {
+                       read.nuls += simd::CountZeros(text, units);
+                       GiveWideRun(text, units, last, needle, raw_needle, cancel, index,
+                                   read.units, sink);
+                     });
+    read.codeset = WideEncodingName(wide);
     finish();
     return;
   }
@@ -544,6 +555,18 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
   ReadByteRuns(stream, remaining, piece_bytes, cancel, [&](const char* text, std::size_t bytes) {
     // A file of one piece comes as one run, the whole text: the choice is
     // made on it as it is.
+    if (!chosen && mark == teAnsi && decoding.kind == TDecodingKind::Auto) {
+      wide = SniffWideText(text, bytes);
+      if (wide != teAnsi) {
+        std::u16string decoded;
+        DecodeWideBytes(text, bytes, wide, decoded, malformed);
+        read.nuls += simd::CountZeros(decoded.data(), decoded.size());
+        RawNeedle<char16_t> wide_needle;
+        GiveWideRun(decoded.data(), decoded.size(), true, needle, wide_needle, cancel, index,
+                    read.units, sink);
+        return;
+      }
+    }
     if (!chosen) {
       chosen = ChooseCharacterSet(
           decoding, SystemCodePage(), [&](const TextVisit& visit) { visit(text, bytes); },
@@ -554,6 +577,13 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
     GiveByteRun(text, bytes, consumed >= remaining, *chosen, needle, raw_needle, cancel, malformed,
                 index, read.units, sink);
   });
+  if (wide != teAnsi) {
+    read.codeset = WideEncodingName(wide);
+    read.malformed = malformed;
+    read.choice = TReadChoice::kZeroBytes;
+    finish();
+    return;
+  }
   if (!chosen) {
     // No text at all: valid UTF-8.
     chosen = ChooseCharacterSet(decoding, SystemCodePage(), [](const TextVisit&) {}, cancel);
@@ -562,6 +592,7 @@ void text_internal::ReadLinesInPieces(const std::string& native_path,
   read.malformed = malformed;
   read.choice = chosen->choice;
   read.detected = chosen->detected;
+  read.comparison = chosen->comparison;
   finish();
 }
 

@@ -206,6 +206,9 @@ QString HitsPerFileModel::EncodingText(const TTextReadInfo& read) {
     case TReadChoice::kLocale: return tr("%1 (locale)").arg(codeset);
     case TReadChoice::kDetected: return tr("%1 (detected)").arg(codeset);
     case TReadChoice::kFallback: return tr("%1 (fallback)").arg(codeset);
+    case TReadChoice::kUtf8Strays: return tr("%1 (stray bytes)").arg(codeset);
+    case TReadChoice::kZeroBytes: return tr("%1 (zero bytes)").arg(codeset);
+    case TReadChoice::kCompared: return tr("%1 (common characters)").arg(codeset);
     case TReadChoice::kNamed:
     case TReadChoice::kUtf8: break;
   }
@@ -220,8 +223,29 @@ QString HitsPerFileModel::EncodingReason(const TTextReadInfo& read) {
     case TReadChoice::kUtf8: return tr("Read as UTF-8: all of it is valid UTF-8");
     case TReadChoice::kLocale:
       return tr("Read as %1, the locale's encoding, in which all of it is valid").arg(codeset);
-    case TReadChoice::kDetected:
-      return tr("Read as %1, the encoding the detector found likeliest").arg(codeset);
+    case TReadChoice::kUtf8Strays:
+      return tr("Read as UTF-8: but for %1 stray bytes, read as �, all of it is well-formed UTF-8")
+          .arg(read.malformed);
+    case TReadChoice::kZeroBytes:
+      return tr("Read as %1, which its zero bytes show, though it has no byte-order mark")
+          .arg(codeset);
+    case TReadChoice::kCompared:
+    case TReadChoice::kDetected: {
+      const TSetComparison& measured = read.comparison;
+      QString reason = read.choice == TReadChoice::kCompared
+                           ? tr("Read as %1 rather than %2, which the detector named")
+                                 .arg(codeset, QString::fromStdString(measured.detected))
+                           : tr("Read as %1, the encoding the detector found likeliest").arg(codeset);
+      if (!measured.chosen.empty()) {
+        reason += QLatin1Char(' ') +
+                  tr("(of its characters beyond ASCII, %1% are among the commonest Chinese "
+                     "ones read as %2, %3% read as %4)")
+                      .arg(QString::number(measured.chosen_share / 10.0, 'f', 1), codeset,
+                           QString::number(measured.other_share / 10.0, 'f', 1),
+                           QString::fromStdString(measured.other));
+      }
+      return reason;
+    }
     case TReadChoice::kFallback:
       if (!read.detected.empty()) {
         return tr("Read as %1, the fallback: the detector answered %2, which cannot be decoded "

@@ -72,6 +72,21 @@ void TSearchNote::ShowSections() {
   adjustSize();
 }
 
+QString TSearchNote::ChoiceWords(TReadChoice choice) {
+  switch (choice) {
+    case TReadChoice::kMark: return tr("by the mark");
+    case TReadChoice::kNamed: return tr("as chosen");
+    case TReadChoice::kUtf8: return tr("valid UTF-8");
+    case TReadChoice::kUtf8Strays: return tr("UTF-8 with stray bytes");
+    case TReadChoice::kZeroBytes: return tr("told by their zero bytes");
+    case TReadChoice::kCompared: return tr("by their common characters");
+    case TReadChoice::kLocale: return tr("the locale's");
+    case TReadChoice::kDetected: return tr("detected");
+    case TReadChoice::kFallback: return tr("fallback");
+  }
+  return QString();
+}
+
 QStringList TSearchNote::DescribeReadings(const ReadingSummary& summary,
                                           const std::string& fallback) {
   QStringList texts;
@@ -79,12 +94,32 @@ QStringList TSearchNote::DescribeReadings(const ReadingSummary& summary,
   if (!summary.codesets.empty()) {
     QStringList sets;
     for (const ReadingSummary::Codeset& codeset : summary.codesets) {
-      sets << tr("%1 (%2)").arg(QString::fromStdString(codeset.name),
-                                locale.toString(codeset.files));
+      QStringList why;
+      for (const ReadingSummary::Why& entry : codeset.why) {
+        const QString words = ChoiceWords(entry.choice);
+        why << (codeset.why.size() > 1 ? tr("%1 %2").arg(locale.toString(entry.files), words)
+                                       : words);
+      }
+      sets << tr("%1 (%2: %3)").arg(QString::fromStdString(codeset.name),
+                                    locale.toString(codeset.files), why.join(tr(", ")));
     }
     texts << tr("Files without a byte-order mark read in an encoding other than UTF-8, by "
                 "encoding: %1.")
                  .arg(sets.join(tr(", ")));
+  }
+  if (summary.compared_files > 0) {
+    const TSetComparison& measured = summary.comparison;
+    texts << tr("Files valid in both GB18030 and BIG5, read in the one whose reading holds more "
+                "of the commonest Chinese characters: %1 (%2 against the detector's answer). In "
+                "%3, %4% of the characters beyond ASCII are among them read as %5, %6% read as "
+                "%7.")
+                 .arg(locale.toString(summary.compared_files),
+                      locale.toString(summary.overruled_files),
+                      Quoted(ShownName(summary.compared_example)),
+                      locale.toString(measured.chosen_share / 10.0, 'f', 1),
+                      QString::fromStdString(measured.chosen),
+                      locale.toString(measured.other_share / 10.0, 'f', 1),
+                      QString::fromStdString(measured.other));
   }
   if (summary.replaced_files > 0) {
     QStringList names;

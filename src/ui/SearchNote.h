@@ -46,6 +46,8 @@ class TSearchNote : public QDialog {
   // the summary is empty); `fallback` is the encoding the search fell back
   // to.
   static QStringList DescribeReadings(const ReadingSummary& summary, const std::string& fallback);
+  // Why files were read in a set, in a word or two ("detected").
+  static QString ChoiceWords(TReadChoice choice);
   // One paragraph for the pitfalls of the pattern: the \b wrap beside the
   // edges that are never word characters, with `lines_without_boundary`
   // lines that would match without it when that is known (>= 0), and one

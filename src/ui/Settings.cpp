@@ -19,15 +19,22 @@ namespace {
 // The menu texts are translated where they are shown (SettingsText); a
 // legacy character set is labelled with its name.
 constexpr EncodingChoice kReadingChoices[] = {
-    {"auto", QT_TRANSLATE_NOOP("tallyfold::Settings", "Automatic (UTF-8, else %1)")},
+    {"auto", QT_TRANSLATE_NOOP("tallyfold::Settings", "Automatic (by each file's content, else %1)")},
     {"utf-8", "UTF-8"},
     {"locale", QT_TRANSLATE_NOOP("tallyfold::Settings", "The locale's")},
 };
+// UTF-16 without a mark, in the order its bytes are in: the automatic
+// choice tells it by its zero bytes, and the note may advise either.
+constexpr EncodingChoice kWideChoices[] = {{"UTF-16LE", "UTF-16LE"}, {"UTF-16BE", "UTF-16BE"}};
+
 constexpr auto kEncodings = [] {
-  std::array<EncodingChoice, std::size(kReadingChoices) + std::size(kLegacyEncodings)> all{};
+  std::array<EncodingChoice, std::size(kReadingChoices) + std::size(kLegacyEncodings) +
+                                 std::size(kWideChoices)>
+      all{};
   std::size_t at = 0;
   for (const EncodingChoice& choice : kReadingChoices) all[at++] = choice;
   for (const char* name : kLegacyEncodings) all[at++] = {name, name};
+  for (const EncodingChoice& choice : kWideChoices) all[at++] = choice;
   return all;
 }();
 

@@ -46,7 +46,8 @@ struct EncodingChoice {
 
 // "auto" (labelled with the fallback it uses), "utf-8", "locale", then the
 // legacy character sets by their iconv names (kLegacyEncodings,
-// text/TextFile.h).
+// text/TextFile.h), then "UTF-16LE" and "UTF-16BE": every encoding the
+// note may advise (IsOfferedEncoding, app/SearchNotes.h).
 std::span<const EncodingChoice> EncodingChoices();
 
 // The encodings "auto" may fall back to: the legacy character sets above.

@@ -269,7 +269,7 @@ QString TForm1::ReadingSettingsText(const WindowSettings& settings) {
     parts << (settings.encoding == "locale" ? tr("locale's encoding")
                                             : EncodingLabel(settings.encoding, std::string()));
   } else if (settings.fallback_encoding != defaults.fallback_encoding) {
-    parts << tr("UTF-8, else %1").arg(QString::fromStdString(settings.fallback_encoding));
+    parts << tr("automatic, else %1").arg(QString::fromStdString(settings.fallback_encoding));
   }
   if (settings.recursive) parts << tr("sub-folders");
   return parts.join(tr(", "));
@@ -444,7 +444,8 @@ void TForm1::btnSearchClick() {
   QStringList notes = TSearchNote::DescribePattern(
       AdvisePattern(options.pattern_text, options.word_boundary), stats.lines_without_boundary);
   notes += TSearchNote::DescribeReadings(
-      SummarizeReadings(stats.readings), options.fallback_encoding);
+      SummarizeReadings(stats.readings, FileReadingTrial(options.fallback_encoding)),
+      options.fallback_encoding);
   AddToNote(notes);
 }
 

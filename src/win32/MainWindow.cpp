@@ -532,7 +532,9 @@ void TForm1::btnSearchClick() {
       DescribePattern(AdvisePattern(options.pattern_text, options.word_boundary),
                       stats.lines_without_boundary);
   for (std::u16string& text :
-       DescribeReadings(SummarizeReadings(stats.readings), options.fallback_encoding)) {
+       DescribeReadings(
+           SummarizeReadings(stats.readings, FileReadingTrial(options.fallback_encoding)),
+           options.fallback_encoding)) {
     notes.push_back(std::move(text));
   }
   // When nothing opens the report the user learns where it is.

@@ -27,6 +27,22 @@ constexpr char16_t kBoundaryBoxCaption[] = u"add \\b";
 
 std::u16string Number(unsigned long long number) { return GroupedNumber(number); }
 
+// Why files were read in a set, in a word or two, as the Qt window words it.
+std::u16string ChoiceWords(TReadChoice choice) {
+  switch (choice) {
+    case TReadChoice::kMark: return T("by the mark");
+    case TReadChoice::kNamed: return T("as chosen");
+    case TReadChoice::kUtf8: return T("valid UTF-8");
+    case TReadChoice::kUtf8Strays: return T("UTF-8 with stray bytes");
+    case TReadChoice::kZeroBytes: return T("told by their zero bytes");
+    case TReadChoice::kCompared: return T("by their common characters");
+    case TReadChoice::kLocale: return T("the locale's");
+    case TReadChoice::kDetected: return T("detected");
+    case TReadChoice::kFallback: return T("fallback");
+  }
+  return std::u16string();
+}
+
 }  // namespace
 
 std::vector<std::u16string> DescribeReadings(const ReadingSummary& summary,
@@ -34,11 +50,36 @@ std::vector<std::u16string> DescribeReadings(const ReadingSummary& summary,
   std::vector<std::u16string> texts;
   if (!summary.codesets.empty()) {
     std::vector<std::u16string> sets;
-    for (const ReadingSummary::Codeset& codeset : summary.codesets)
-      sets.push_back(FillIn(T("%1 (%2)"), {FromUtf8(codeset.name), Number(codeset.files)}));
+    for (const ReadingSummary::Codeset& codeset : summary.codesets) {
+      std::vector<std::u16string> why;
+      for (const ReadingSummary::Why& entry : codeset.why) {
+        const std::u16string words = ChoiceWords(entry.choice);
+        why.push_back(codeset.why.size() > 1
+                          ? FillIn(T("%1 %2"), {Number(static_cast<unsigned long long>(entry.files)),
+                                                words})
+                          : words);
+      }
+      sets.push_back(FillIn(T("%1 (%2: %3)"),
+                            {FromUtf8(codeset.name), Number(codeset.files), Joined(why)}));
+    }
     texts.push_back(FillIn(T("Files without a byte-order mark read in an encoding other than "
                              "UTF-8, by encoding: %1."),
                            {Joined(sets)}));
+  }
+  if (summary.compared_files > 0) {
+    const TSetComparison& measured = summary.comparison;
+    auto share = [](int thousandths) {
+      return Number(static_cast<unsigned long long>(thousandths / 10)) + u'.' +
+             static_cast<char16_t>(u'0' + thousandths % 10);
+    };
+    texts.push_back(FillIn(
+        T("Files valid in both GB18030 and BIG5, read in the one whose reading holds more of the "
+          "commonest Chinese characters: %1 (%2 against the detector's answer). In %3, %4% of "
+          "the characters beyond ASCII are among them read as %5, %6% read as %7."),
+        {Number(static_cast<unsigned long long>(summary.compared_files)),
+         Number(static_cast<unsigned long long>(summary.overruled_files)),
+         Quoted(FromUtf8(summary.compared_example)), share(measured.chosen_share),
+         FromUtf8(measured.chosen), share(measured.other_share), FromUtf8(measured.other)}));
   }
   if (summary.replaced_files > 0) {
     std::vector<std::u16string> names;

@@ -17,15 +17,20 @@ constexpr const char* kSettingsContext = "tallyfold::Settings";
 constexpr const char* kFormContext = "tallyfold::TForm1";
 
 constexpr EncodingChoice kReadingChoices[] = {
-    {"auto", "Automatic (UTF-8, else %1)"},
+    {"auto", "Automatic (by each file's content, else %1)"},
     {"utf-8", "UTF-8"},
     {"locale", "The locale's"},
 };
+// UTF-16 without a mark, which the note may advise.
+constexpr EncodingChoice kWideChoices[] = {{"UTF-16LE", "UTF-16LE"}, {"UTF-16BE", "UTF-16BE"}};
 constexpr auto kEncodings = [] {
-  std::array<EncodingChoice, std::size(kReadingChoices) + std::size(kLegacyEncodings)> all{};
+  std::array<EncodingChoice, std::size(kReadingChoices) + std::size(kLegacyEncodings) +
+                                 std::size(kWideChoices)>
+      all{};
   std::size_t at = 0;
   for (const EncodingChoice& choice : kReadingChoices) all[at++] = choice;
   for (const char* name : kLegacyEncodings) all[at++] = {name, name};
+  for (const EncodingChoice& choice : kWideChoices) all[at++] = choice;
   return all;
 }();
 
@@ -202,7 +207,7 @@ std::u16string ReadingSettingsText(const WindowSettings& settings) {
     parts.push_back(settings.encoding == "locale" ? Tr(kFormContext, "locale's encoding")
                                                   : EncodingLabel(settings.encoding, {}));
   } else if (settings.fallback_encoding != defaults.fallback_encoding) {
-    parts.push_back(FillIn(Tr(kFormContext, "UTF-8, else %1"), {Ascii(settings.fallback_encoding)}));
+    parts.push_back(FillIn(Tr(kFormContext, "automatic, else %1"), {Ascii(settings.fallback_encoding)}));
   }
   if (settings.recursive) parts.push_back(Tr(kFormContext, "sub-folders"));
   std::u16string text;

@@ -48,7 +48,7 @@ TEST_F(CliEncoding, DefaultOptionsFindChineseTextInAGb18030Corpus) {
   EXPECT_EQ(result.out, "3 matches in 3 matching lines in 2 files scanned; report written to " +
                             report_ +
                             "\n");
-  EXPECT_EQ(result.err, "tallyfold-cli: read without a byte-order mark as GB18030 (1 file)\n");
+  EXPECT_EQ(result.err, "tallyfold-cli: read without a byte-order mark as GB18030 (1 file, detected)\n");
   const std::string gb = folder_ + kSlash + "gb.txt";
   const std::string utf8 = folder_ + kSlash + "utf8.txt";
   std::vector<std::u16string> expected = {

@@ -4,6 +4,9 @@
 // compared with a search without it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,15 +70,15 @@ TEST(SummarizeReadings, SumsUpWhatTheUserShouldKnow) {
         Read("GB18030", 0, C::kFallback), Read("BIG5", 0, C::kDetected),
         Read("EUC-KR", 0, C::kDetected), Read("UTF-16BE", 0, C::kMark, 0, "", teUtf16BE)},
        {{"BIG5", 2}, {"GB18030", 2}, {"EUC-KR", 1}}, 0, 0, {}, 0, 0, 0, "", ""},
-      {"replacements: the first three named; the corpus's own set is the hint",
+      {"replacements: the first three named; no trial, so no hint",
        {Read("BIG5", 0, C::kDetected), Read("GB18030", 4, C::kDetected),
         Read("BIG5", 0, C::kDetected), Read("GB18030", 1, C::kFallback), Read("UTF-8"),
         Read("GB18030", 2, C::kFallback), Read("GB18030", 3, C::kFallback)},
        {{"GB18030", 4}, {"BIG5", 2}}, 4, 10, {"f1.txt", "f3.txt", "f5.txt"}, 0, 0,
-       0, "", "BIG5"},
-      {"a set the user named that replaced bytes, UTF-8 or legacy: the automatic choice",
+       0, "", ""},
+      {"a set the user named that replaced bytes, UTF-8 or legacy",
        {Read("UTF-8", 5, C::kNamed), Read("BIG5", 7, C::kNamed), Read("BIG5", 0, C::kNamed)},
-       {{"BIG5", 2}}, 2, 12, {"f0.txt", "f1.txt"}, 0, 0, 0, "", "auto"},
+       {{"BIG5", 2}}, 2, 12, {"f0.txt", "f1.txt"}, 0, 0, 0, "", ""},
       {"UTF-8 with stray bytes, as the detector found it: no option helps",
        {Read("UTF-8", 1, C::kDetected), Read("GB18030", 0, C::kDetected)},
        {{"GB18030", 1}}, 1, 1, {"f0.txt"}, 0, 0, 0, "", ""},
@@ -104,6 +107,132 @@ TEST(SummarizeReadings, SumsUpWhatTheUserShouldKnow) {
     EXPECT_EQ(summary.Empty(), c.codesets.empty() && c.replaced_files == 0 &&
                                    c.nul_files == 0 && c.undetected_files == 0);
   }
+}
+
+TEST(SummarizeReadings, TellsWhyEachSetWasChosenAndWhatWasCompared) {
+  using C = TReadChoice;
+  std::vector<TTextReadInfo> reads = {
+      Read("UTF-16LE", 0, C::kZeroBytes), Read("BIG5", 0, C::kDetected),
+      Read("UTF-16LE", 0, C::kZeroBytes), Read("BIG5", 0, C::kCompared),
+      Read("BIG5", 0, C::kFallback),      Read("GB18030", 0, C::kDetected),
+      Read("UTF-8", 1, C::kUtf8Strays)};
+  reads[1].comparison = {"BIG5", 900, "GB18030", 300, "BIG5"};
+  reads[3].comparison = {"BIG5", 800, "GB18030", 400, "GB18030"};
+  reads[5].comparison = {"GB18030", 850, "BIG5", 200, "GB18030"};
+  const ReadingSummary summary = SummarizeReadings(Readings(reads));
+  ASSERT_EQ(summary.codesets.size(), 3u);
+  EXPECT_EQ(summary.codesets[0].name, "BIG5");
+  // In the order of TReadChoice.
+  ASSERT_EQ(summary.codesets[0].why.size(), 3u);
+  EXPECT_EQ(summary.codesets[0].why[0].choice, C::kCompared);
+  EXPECT_EQ(summary.codesets[0].why[1].choice, C::kDetected);
+  EXPECT_EQ(summary.codesets[0].why[2].choice, C::kFallback);
+  EXPECT_EQ(summary.codesets[1].name, "UTF-16LE");
+  ASSERT_EQ(summary.codesets[1].why.size(), 1u);
+  EXPECT_EQ(summary.codesets[1].why[0].choice, C::kZeroBytes);
+  EXPECT_EQ(summary.codesets[1].why[0].files, 2);
+  // The example is the first file where the comparison overruled the
+  // detector.
+  EXPECT_EQ(summary.compared_files, 3);
+  EXPECT_EQ(summary.overruled_files, 1);
+  EXPECT_EQ(summary.compared_example, "f3.txt");
+  EXPECT_EQ(summary.comparison.detected, "GB18030");
+}
+
+// The advice is held to what trying it on the files shows: every file with
+// replacements gets fewer, and no other file is read otherwise.
+TEST(SummarizeReadings, AdvisesAnEncodingOnlyWhereItHelpsAndHurtsNothing) {
+  using C = TReadChoice;
+  // What reading file i with an encoding gives, per encoding; a missing
+  // entry cannot be read so.
+  using Trials = std::vector<std::map<std::string, TrialReading>>;
+  struct Case {
+    const char* name;
+    std::vector<TTextReadInfo> reads;
+    Trials trials;
+    std::string hint;
+    int most_trials;  // the trials the advice may make
+  };
+  const std::vector<Case> cases = {
+      {"a GB18030 folder with one file misread: GB18030 reads it cleanly",
+       {Read("GB18030", 0, C::kDetected), Read("BIG5", 9, C::kDetected),
+        Read("GB18030", 0, C::kDetected)},
+       {{}, {{"GB18030", {"GB18030", 0}}}, {}}, "GB18030", 1},
+      {"the folder's set reads the misread file no better",
+       {Read("GB18030", 0, C::kDetected), Read("BIG5", 2, C::kDetected)},
+       {{}, {{"GB18030", {"GB18030", 2}}}}, "", 1},
+      {"a mixed folder: no one setting, whatever the trials",
+       {Read("GB18030", 0, C::kDetected), Read("BIG5", 0, C::kDetected),
+        Read("UTF-16LE", 0, C::kZeroBytes), Read("GB18030", 3, C::kDetected)},
+       {{}, {}, {}, {{"GB18030", {"GB18030", 0}}, {"BIG5", {"BIG5", 0}}}}, "", 0},
+      {"UTF-8 with strays read as UTF-8 by name: auto reads them no better",
+       {Read("UTF-8", 1, C::kNamed), Read("UTF-8", 2, C::kNamed), Read("UTF-8", 0, C::kNamed)},
+       {{{"auto", {"UTF-8", 1}}}, {{"auto", {"UTF-8", 2}}}, {{"auto", {"UTF-8", 0}}}}, "", 1},
+      {"BIG5 named on GB18030 files: auto reads each cleanly and the clean file alike",
+       {Read("BIG5", 5, C::kNamed), Read("BIG5", 0, C::kNamed), Read("BIG5", 7, C::kNamed)},
+       {{{"auto", {"GB18030", 0}}}, {{"auto", {"BIG5", 0}}}, {{"auto", {"GB18030", 0}}}},
+       "auto", 3},
+      {"named: auto would read a clean file in another set",
+       {Read("BIG5", 5, C::kNamed), Read("BIG5", 0, C::kNamed)},
+       {{{"auto", {"GB18030", 0}}}, {{"auto", {"GB18030", 0}}}}, "", 2},
+      {"a file that cannot be read again: no advice",
+       {Read("GB18030", 0, C::kDetected), Read("BIG5", 9, C::kDetected)}, {{}, {}}, "", 1},
+      {"a set the menu does not offer is not advised",
+       {Read("ISO-8859-13", 0, C::kDetected), Read("GB18030", 4, C::kFallback)},
+       {{}, {{"ISO-8859-13", {"ISO-8859-13", 0}}}}, "", 0},
+      {"a mark decides, whatever the setting",
+       {Read("UTF-8", 3, C::kMark, 0, "", teUtf8), Read("GB18030", 0, C::kDetected)},
+       {{{"GB18030", {"GB18030", 0}}}, {}}, "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<FileReading> readings = Readings(c.reads);
+    int tried = 0;
+    const ReadingTrial trial = [&](const FileReading& file,
+                                   const std::string& encoding) -> std::optional<TrialReading> {
+      ++tried;
+      const auto at = std::find_if(readings.begin(), readings.end(), [&](const auto& reading) {
+        return reading.path == file.path;
+      });
+      const auto& known = c.trials[static_cast<std::size_t>(at - readings.begin())];
+      const auto found = known.find(encoding);
+      if (found == known.end()) return std::nullopt;
+      return found->second;
+    };
+    EXPECT_EQ(SummarizeReadings(readings, trial).encoding_hint, c.hint);
+    EXPECT_LE(tried, c.most_trials);
+    // Without a way to try, nothing is advised.
+    EXPECT_EQ(SummarizeReadings(readings).encoding_hint, "");
+  }
+  // Past kMostHintTrials files the advice is not tried at all.
+  std::vector<TTextReadInfo> many(kMostHintTrials + 1, Read("BIG5", 1, C::kNamed));
+  int tried = 0;
+  const ReadingTrial always_better = [&](const FileReading&, const std::string&) {
+    ++tried;
+    return std::optional<TrialReading>(TrialReading{"BIG5", 0});
+  };
+  EXPECT_EQ(SummarizeReadings(Readings(many), always_better).encoding_hint, "");
+  EXPECT_EQ(tried, 0);
+}
+
+// The trial reads the file from disk as the setting would.
+TEST(SummarizeReadings, FileTrialReadsTheFileAgainAsNamed) {
+  TempFolder folder;
+  const std::string gb = TCodePage("GB18030").Encode(u"黄河之水天上来，奔流到海不复回。\n");
+  WriteBytes(folder.Path() + "/gb.txt", gb);
+  const FileReading file{folder.Path() + "/gb.txt", "gb.txt",
+                         Read("BIG5", 3, TReadChoice::kNamed)};
+  const ReadingTrial trial = FileReadingTrial("GB18030");
+  const std::optional<TrialReading> as_gb = trial(file, "GB18030");
+  ASSERT_TRUE(as_gb.has_value());
+  EXPECT_EQ(as_gb->codeset, "GB18030");
+  EXPECT_EQ(as_gb->malformed, 0u);
+  const std::optional<TrialReading> as_utf8 = trial(file, "utf-8");
+  ASSERT_TRUE(as_utf8.has_value());
+  EXPECT_GT(as_utf8->malformed, 0u);
+  EXPECT_FALSE(trial(file, "NO-SUCH-SET").has_value());
+  const FileReading gone{folder.Path() + "/gone.txt", "gone.txt", TTextReadInfo()};
+  EXPECT_FALSE(trial(gone, "auto").has_value());
 }
 
 std::string Shown(const std::vector<PatternAdvice>& advice) {

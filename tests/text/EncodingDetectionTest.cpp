@@ -121,8 +121,9 @@ TEST(EncodingDetection, LegacyProseReadsAsItsUtf8Copy) {
 }
 
 TEST(EncodingDetection, Utf8WithAStrayByteStaysUtf8) {
-  // Five megabytes of Chinese and French UTF-8 with one Latin-1 line: the
-  // detector still says UTF-8, and only the stray byte becomes U+FFFD.
+  // Five megabytes of Chinese and French UTF-8 with one Latin-1 line: UTF-8
+  // with one stray, without asking the detector, and only the stray byte
+  // becomes U+FFFD.
   std::u16string clean;
   while (clean.size() < (std::size_t{5} << 20) / 2) clean += std::u16string(kSimplified) + kFrench;
   std::string bytes = Utf8Encode(clean);
@@ -135,7 +136,7 @@ TEST(EncodingDetection, Utf8WithAStrayByteStaysUtf8) {
   for (const auto& [how, got] : ReadEveryWay(file.path())) {
     EXPECT_EQ(got.lines == want, true) << how;
     EXPECT_EQ(got.info.codeset, "UTF-8") << how;
-    EXPECT_EQ(got.info.choice, TReadChoice::kDetected) << how;
+    EXPECT_EQ(got.info.choice, TReadChoice::kUtf8Strays) << how;
     EXPECT_EQ(got.info.malformed, 1u) << how;
   }
 }

@@ -124,8 +124,9 @@ TEST(AutoDecoding, ValidUtf8IsReadOnceAndNeverReinterpreted) {
 }
 
 TEST(AutoDecoding, LegacyTextIsReadAgainFromWhereReadingBegan) {
-  // Only the text after the stream's position counts, and it is read twice:
-  // once as far as the first malformed sequence, then whole.
+  // Only the text after the stream's position counts: its start is looked
+  // at for the zero bytes of UTF-16, then it is read as far as the first
+  // malformed sequence, gone over for the choice, and read.
   const std::string text = "abc\n" + Encoded("GB18030", u"时间") + "\ntail line\n";
   CountingStream stream("skip" + text);
   stream.SetPosition(4);
@@ -136,9 +137,9 @@ TEST(AutoDecoding, LegacyTextIsReadAgainFromWhereReadingBegan) {
   EXPECT_EQ(Items(lines), (std::vector<std::u16string>{u"abc", u"时间", u"tail line"}));
   EXPECT_EQ(info.codeset, "GB18030");
   // The first attempt ends with the piece that completed the line holding
-  // the malformed sequence: "abc\n", the four GB18030 bytes, "\nta". Then
-  // the detector is given the text whole, and it is read.
-  EXPECT_EQ(stream.bytes_read, 12 + 2 * static_cast<std::int64_t>(text.size()));
+  // the malformed sequence: "abc\n", the four GB18030 bytes, "\nta". The
+  // start looked at and the pass of the choice are the text whole.
+  EXPECT_EQ(stream.bytes_read, 12 + 3 * static_cast<std::int64_t>(text.size()));
 }
 
 TEST(AutoDecoding, TextMalformedEverywhereKeepsEveryLine) {
@@ -356,6 +357,41 @@ TEST(TextDecodingNamed, RefusesSetsWhoseLinesCannotBeToldInTheirBytes) {
                   EXPECT_EQ(message.find("UTF-16LE or UTF-16BE") != std::string::npos, utf16)
                       << message;
                 });
+}
+
+TEST(SniffWideText, ZeroBytesWhereUtf16OrUtf32HasThem) {
+  auto bytes = [](std::initializer_list<int> values) {
+    std::string out;
+    for (const int value : values) out += static_cast<char>(value);
+    return out;
+  };
+  const std::string cjk_le = bytes({0x84, 0x76, 0x0A, 0x4E, 0x2D, 0x4E, 0x0A, 0x00});  // 的上中\n
+  const std::string cjk_be = bytes({0x76, 0x84, 0x4E, 0x0A, 0x4E, 0x2D, 0x00, 0x0A});
+  const struct {
+    const char* what;
+    std::string text;
+    TTextEncoding want;
+  } cases[] = {
+      {"nothing", "", teAnsi},
+      {"ASCII", "plain text\n", teAnsi},
+      {"one zero byte is no pattern", std::string("a\0", 2), teAnsi},
+      {"UTF-16 LE of ASCII", std::string("a\0b\0\n\0", 6), teUtf16LE},
+      {"UTF-16 BE of ASCII", std::string("\0a\0b\0\n", 6), teUtf16BE},
+      {"CJK, the one line end the only zero, a CJK unit with an LF byte", cjk_le, teUtf16LE},
+      {"the same in BE", cjk_be, teUtf16BE},
+      {"ASCII with a NUL in a line", std::string("the the one\nthe two\0the three\n", 30),
+       teAnsi},
+      {"a NUL starting a short line", std::string("\0the\n", 5), teAnsi},
+      {"GBK with a NUL", std::string("\xB5\xC4\xD6\xD0\0\xCE\xC4\n", 8), teAnsi},
+      {"UTF-32 LE", std::string("a\0\0\0\x84\x76\0\0\n\0\0\0", 12), teUtf32LE},
+      {"UTF-32 BE beyond U+FFFF", std::string("\0\x01\xF6\x00\0\0\0\n", 8), teUtf32BE},
+      {"UTF-32 of zeros only is not", std::string(8, '\0'), teAnsi},
+      {"a unit beyond U+10FFFF is no UTF-32", std::string("a\0\x11\0\n\0\0\0", 8), teAnsi},
+      {"a lone surrogate spoils UTF-16", std::string("a\0\0\xD8" "b\0c\0", 8), teAnsi},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(text_internal::SniffWideText(c.text.data(), c.text.size()), c.want) << c.what;
+  }
 }
 
 }  // namespace

@@ -102,6 +102,13 @@ TEST(DetectTextEncoding, RecognisesMarksAndConsumesOnlyThem) {
       {"\xFF\xFE", teUtf16LE, 2},
       {"\xFE\xFF", teUtf16BE, 2},
       {std::string("\xFF\xFE\0\0", 4), teUtf16LE, 2},
+      // UTF-32 LE only when a UTF-32 character follows its mark.
+      {std::string("\xFF\xFE\0\0" "a\0\0\0", 8), teUtf32LE, 4},
+      {std::string("\xFF\xFE\0\0" "a\0b\0", 8), teUtf16LE, 2},
+      {std::string("\xFF\xFE\0\0" "\0\0\x11\0", 8), teUtf16LE, 2},
+      {std::string("\xFF\xFE\0\0" "a\0\0", 7), teUtf16LE, 2},
+      {std::string("\0\0\xFE\xFF", 4), teUtf32BE, 4},
+      {std::string("\0\0\xFE", 3), teAnsi, 0},
       {"\xEF\xBB", teAnsi, 0},
       {"\xEF\xBB\xBF", teUtf8, 3},
       {"\xEF\xBB\xBF" "abc", teUtf8, 3},

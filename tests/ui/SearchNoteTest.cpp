@@ -16,7 +16,7 @@ namespace {
 
 ReadingSummary Codesets() {
   ReadingSummary summary;
-  summary.codesets = {{"BIG5", 3}, {"GB18030", 1}};
+  summary.codesets = {{"BIG5", 3, {{TReadChoice::kDetected, 3}}}, {"GB18030", 1, {{TReadChoice::kFallback, 1}}}};
   return summary;
 }
 
@@ -64,7 +64,7 @@ TEST(UiSearchNote, ReadingsAreToldOneParagraphEach) {
        Codesets(),
        "GB18030",
        {"Files without a byte-order mark read in an encoding other than UTF-8, by encoding: "
-        "BIG5 (3), GB18030 (1)."}},
+        "BIG5 (3: detected), GB18030 (1: fallback)."}},
       {"replaced bytes, every file named, a set that may help",
        Replaced("BIG5", 2),
        "GB18030",
@@ -77,7 +77,7 @@ TEST(UiSearchNote, ReadingsAreToldOneParagraphEach) {
        "SHIFT_JIS",
        {"Files with bytes that are not text in the encoding they were read in: 5 (1,234 "
         "places, each read as �, which matches nothing): “dir/a.txt”, “dir/b.txt”, "
-        "“dir/c.txt”, …. They may read right with the encoding “Automatic (UTF-8, else "
+        "“dir/c.txt”, …. They may read right with the encoding “Automatic (by each file's content, else "
         "SHIFT_JIS)” (right-click the window: Encoding of files without a mark)."}},
       {"replaced bytes and no set likely to help",
        Replaced("", 1),

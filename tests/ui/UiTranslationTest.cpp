@@ -69,7 +69,7 @@ void ExpectDefinedTexts() {
 void ExpectChinese(const Texts& texts) {
   EXPECT_EQ(texts.history_menu, "最近的表达式");
   EXPECT_EQ(texts.encoding_menu, "无字节序标记文件的编码");
-  EXPECT_EQ(texts.automatic, "自动（UTF-8，否则 GB18030）");
+  EXPECT_EQ(texts.automatic, "自动（按各文件内容判断，否则 GB18030）");
   EXPECT_EQ(texts.results_header, "左侧");
   EXPECT_EQ(texts.files_header, "编码");
   EXPECT_EQ(texts.progress_cancel, "取消");
@@ -80,7 +80,7 @@ void ExpectChinese(const Texts& texts) {
 void ExpectEnglish(const Texts& texts) {
   EXPECT_EQ(texts.history_menu, "Recent patterns");
   EXPECT_EQ(texts.encoding_menu, "Encoding of files without a mark");
-  EXPECT_EQ(texts.automatic, "Automatic (UTF-8, else GB18030)");
+  EXPECT_EQ(texts.automatic, "Automatic (by each file's content, else GB18030)");
   EXPECT_EQ(texts.results_header, "Left");
   EXPECT_EQ(texts.files_header, "Encoding");
   EXPECT_EQ(texts.progress_cancel, "Cancel");

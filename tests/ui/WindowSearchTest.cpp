@@ -337,7 +337,7 @@ TEST_F(WindowSearch, HowTheFilesWereReadIsInTheNote) {
   SearchFor(QStringLiteral("cat"));
   ASSERT_NE(form_.Note(), nullptr);
   const QString note = form_.Note()->Sections().join(u'\n');
-  EXPECT_TRUE(note.contains(QRegularExpression(QStringLiteral(": GB[0-9]+ \\(1\\)\\."))))
+  EXPECT_TRUE(note.contains(QRegularExpression(QStringLiteral(": GB[0-9]+ \\(1: detected\\)\\."))))
       << note.toStdString();
 
   // The same files read as UTF-8 by choice: the GB18030 one has a byte

@@ -94,7 +94,7 @@ TEST_F(RememberedSettings, ANewWindowFindsWhatTheLastOneWasLeftWith) {
   EXPECT_FALSE(next.Find<QAction>("actEncoding_auto")->isChecked());
   EXPECT_TRUE(next.Find<QAction>("actFallback_SHIFT_JIS")->isChecked());
   EXPECT_EQ(next.Find<QAction>("actEncoding_auto")->text(),
-            QStringLiteral("Automatic (UTF-8, else SHIFT_JIS)"));
+            QStringLiteral("Automatic (by each file's content, else SHIFT_JIS)"));
   EXPECT_TRUE(next.Find<QAction>("actRecursive")->isChecked());
   // The patterns come back trimmed, most recent first; the box starts
   // empty, so Search starts disabled.
@@ -211,7 +211,7 @@ TEST_F(RememberedSettings, RightClickOnTheWindowShowsTheSettingsMenu) {
   // Automatic first and chosen, one choice at a time.
   const QList<QAction*> encodings = Find<QMenu>("mnuEncoding")->actions();
   ASSERT_GE(encodings.size(), 9);
-  EXPECT_EQ(encodings[0]->text(), QStringLiteral("Automatic (UTF-8, else GB18030)"));
+  EXPECT_EQ(encodings[0]->text(), QStringLiteral("Automatic (by each file's content, else GB18030)"));
   EXPECT_TRUE(encodings[0]->isChecked());
   Action("actEncoding_locale")->trigger();
   EXPECT_FALSE(encodings[0]->isChecked());
@@ -230,7 +230,7 @@ TEST(ReadingSettingsText, NamesWhatDiffersFromTheDefaults) {
       {"BIG5", "GB18030", false, "BIG5"},
       {"utf-8", "GB18030", false, "UTF-8"},
       {"locale", "GB18030", false, "locale's encoding"},
-      {"auto", "SHIFT_JIS", false, "UTF-8, else SHIFT_JIS"},
+      {"auto", "SHIFT_JIS", false, "automatic, else SHIFT_JIS"},
       // The fallback is only used by Automatic.
       {"EUC-KR", "SHIFT_JIS", false, "EUC-KR"},
       {"auto", "GB18030", true, "sub-folders"},
@@ -281,8 +281,8 @@ TEST_F(RememberedSettings, ReadingSettingsThatDifferFromTheDefaultsAreShownInThe
       {"actEncoding_BIG5", "BIG5"},
       {"actRecursive", "BIG5, sub-folders"},
       {"actEncoding_auto", "sub-folders"},
-      {"actFallback_SHIFT_JIS", "UTF-8, else SHIFT_JIS, sub-folders"},
-      {"actRecursive", "UTF-8, else SHIFT_JIS"},
+      {"actFallback_SHIFT_JIS", "automatic, else SHIFT_JIS, sub-folders"},
+      {"actRecursive", "automatic, else SHIFT_JIS"},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.action);
@@ -297,7 +297,7 @@ TEST_F(RememberedSettings, ReadingSettingsThatDifferFromTheDefaultsAreShownInThe
     EXPECT_LE(label->fontMetrics().horizontalAdvance(text), label->width());
     EXPECT_TRUE(label->toolTip().contains(QStringLiteral("Right-click the window")));
   }
-  EXPECT_TRUE(label->toolTip().contains(QStringLiteral("Automatic (UTF-8, else SHIFT_JIS)")))
+  EXPECT_TRUE(label->toolTip().contains(QStringLiteral("Automatic (by each file's content, else SHIFT_JIS)")))
       << label->toolTip().toStdString();
 
   // In the free corner: inside the window, clear of every specified control.

@@ -230,7 +230,7 @@ TEST(WindowSettingsTest, ReadingSettingsTextNamesWhatDiffersFromTheDefaults) {
     std::u16string chinese;
   } cases[] = {
       {"auto", "GB18030", false, u"", u""},
-      {"auto", "BIG5", false, u"UTF-8, else BIG5", u"UTF-8，否则 BIG5"},
+      {"auto", "BIG5", false, u"automatic, else BIG5", u"自动，否则 BIG5"},
       {"auto", "GB18030", true, u"sub-folders", u"含子目录"},
       {"locale", "BIG5", true, u"locale's encoding, sub-folders", u"系统区域编码、含子目录"},
       {"EUC-KR", "GB18030", false, u"EUC-KR", u"EUC-KR"},
@@ -255,7 +255,12 @@ TEST(WindowSettingsTest, ReadingSettingsTextNamesWhatDiffersFromTheDefaults) {
 // silently stay English.
 TEST(NoteTextTest, EverySentenceIsTranslated) {
   ReadingSummary summary;
-  summary.codesets = {{"BIG5", 2}, {"SHIFT_JIS", 1}};
+  summary.codesets = {{"BIG5", 2, {{TReadChoice::kDetected, 1}, {TReadChoice::kCompared, 1}}},
+                      {"SHIFT_JIS", 1, {{TReadChoice::kZeroBytes, 1}}}};
+  summary.compared_files = 1;
+  summary.overruled_files = 1;
+  summary.compared_example = "c.txt";
+  summary.comparison = {"BIG5", 812, "GB18030", 204, "GB18030"};
   summary.replaced_files = 5;
   summary.replaced = 12345;
   summary.examples = {"a.txt", "b.txt", "c.txt"};
@@ -290,7 +295,7 @@ TEST(NoteTextTest, EverySentenceIsTranslated) {
       chinese = all(lines);
     }
     ASSERT_EQ(english.size(), chinese.size());
-    ASSERT_EQ(english.size(), 8u + 8u);
+    ASSERT_EQ(english.size(), 9u + 8u);  // the comparison of GB18030 and BIG5 among them
     for (std::size_t i = 0; i < english.size(); ++i) {
       EXPECT_NE(english[i], chinese[i]) << std::string(english[i].begin(), english[i].end());
       // The values go into both.

@@ -106,6 +106,34 @@
         <source>Per 10,000</source>
         <translation>每万字符</translation>
     </message>
+    <message>
+        <source>%1 (stray bytes)</source>
+        <translation>%1（含杂散字节）</translation>
+    </message>
+    <message>
+        <source>%1 (zero bytes)</source>
+        <translation>%1（按零字节判定）</translation>
+    </message>
+    <message>
+        <source>%1 (common characters)</source>
+        <translation>%1（按常用字判定）</translation>
+    </message>
+    <message>
+        <source>Read as UTF-8: but for %1 stray bytes, read as �, all of it is well-formed UTF-8</source>
+        <translation>读作 UTF-8：除 %1 个杂散字节（读作 �）外，全部是格式正确的 UTF-8</translation>
+    </message>
+    <message>
+        <source>Read as %1, which its zero bytes show, though it has no byte-order mark</source>
+        <translation>读作 %1：文件虽无字节序标记，其零字节的位置表明了这一编码</translation>
+    </message>
+    <message>
+        <source>Read as %1 rather than %2, which the detector named</source>
+        <translation>读作 %1，而非编码检测给出的 %2</translation>
+    </message>
+    <message>
+        <source>(of its characters beyond ASCII, %1% are among the commonest Chinese ones read as %2, %3% read as %4)</source>
+        <translation>（其非 ASCII 字符中，读作 %2 时有 %1% 属于最常用汉字，读作 %4 时为 %3%）</translation>
+    </message>
 </context>
 <context>
     <name>tallyfold::ResultTableModel</name>
@@ -136,10 +164,6 @@
 </context>
 <context>
     <name>tallyfold::Settings</name>
-    <message>
-        <source>Automatic (UTF-8, else %1)</source>
-        <translation>自动（UTF-8，否则 %1）</translation>
-    </message>
     <message>
         <source>The locale&apos;s</source>
         <translation>系统区域编码</translation>
@@ -172,6 +196,10 @@
         <source>After a search</source>
         <translation>检索之后</translation>
     </message>
+    <message>
+        <source>Automatic (by each file&apos;s content, else %1)</source>
+        <translation>自动（按各文件内容判断，否则 %1）</translation>
+    </message>
 </context>
 <context>
     <name>tallyfold::TForm1</name>
@@ -182,10 +210,6 @@
     <message>
         <source>locale&apos;s encoding</source>
         <translation>系统区域编码</translation>
-    </message>
-    <message>
-        <source>UTF-8, else %1</source>
-        <translation>UTF-8，否则 %1</translation>
     </message>
     <message>
         <source>sub-folders</source>
@@ -214,6 +238,10 @@
     <message>
         <source>Results: %1 — %2</source>
         <translation>结果：%1 — %2</translation>
+    </message>
+    <message>
+        <source>automatic, else %1</source>
+        <translation>自动，否则 %1</translation>
     </message>
 </context>
 <context>
@@ -455,10 +483,6 @@
 %1</translation>
     </message>
     <message>
-        <source>%1 (%2)</source>
-        <translation>%1（%2 个）</translation>
-    </message>
-    <message>
         <source>Files without a byte-order mark read in an encoding other than UTF-8, by encoding: %1.</source>
         <translation>无字节序标记、按 UTF-8 以外的编码读取的文件，按编码计：%1。</translation>
     </message>
@@ -485,6 +509,54 @@
     <message>
         <source>Lines that would match without %1: %2.</source>
         <translation>不勾选 %1 时匹配的行数：%2。</translation>
+    </message>
+    <message>
+        <source>by the mark</source>
+        <translation>按字节序标记</translation>
+    </message>
+    <message>
+        <source>as chosen</source>
+        <translation>按所选编码</translation>
+    </message>
+    <message>
+        <source>valid UTF-8</source>
+        <translation>有效的 UTF-8</translation>
+    </message>
+    <message>
+        <source>UTF-8 with stray bytes</source>
+        <translation>含杂散字节的 UTF-8</translation>
+    </message>
+    <message>
+        <source>told by their zero bytes</source>
+        <translation>按零字节判定</translation>
+    </message>
+    <message>
+        <source>by their common characters</source>
+        <translation>按常用字判定</translation>
+    </message>
+    <message>
+        <source>the locale&apos;s</source>
+        <translation>区域设置的编码</translation>
+    </message>
+    <message>
+        <source>detected</source>
+        <translation>检测所得</translation>
+    </message>
+    <message>
+        <source>fallback</source>
+        <translation>后备编码</translation>
+    </message>
+    <message>
+        <source>%1 %2</source>
+        <translation>%2 %1 个</translation>
+    </message>
+    <message>
+        <source>%1 (%2: %3)</source>
+        <translation>%1（%2：%3）</translation>
+    </message>
+    <message>
+        <source>Files valid in both GB18030 and BIG5, read in the one whose reading holds more of the commonest Chinese characters: %1 (%2 against the detector&apos;s answer). In %3, %4% of the characters beyond ASCII are among them read as %5, %6% read as %7.</source>
+        <translation>在 GB18030 和 BIG5 中都有效、按读出最常用汉字较多的一种读取的文件：%1 个（其中 %2 个与编码检测的结果不同）。在 %3 中，读作 %5 时非 ASCII 字符有 %4% 属于最常用汉字，读作 %7 时为 %6%。</translation>
     </message>
 </context>
 <context>
