@@ -72,7 +72,9 @@ TEST(TableNuls, JsonLinesKeepsEachNulAndTheOthersShowTheReplacement) {
   TempFolder root;
   const std::string corpus = root / "corpus";
   ASSERT_EQ(MakeFolder(corpus.c_str()), 0);
-  WriteBytes(corpus + kSlash + "a.txt", std::string("x\0a\0b\0y\nz\0\0a\0b\n", 15));
+  // Marked as UTF-8: without a mark, so many zero bytes between letters
+  // would be taken for UTF-16.
+  WriteBytes(corpus + kSlash + "a.txt", std::string("\xEF\xBB\xBFx\0a\0b\0y\nz\0\0a\0b\n", 18));
   std::string path = corpus + kSlash + "a.txt";
   for (std::size_t at = 0; (at = path.find('\\', at)) != std::string::npos; at += 2)
     path.insert(at, 1, '\\');
