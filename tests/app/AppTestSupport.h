@@ -112,6 +112,16 @@ inline constexpr std::chrono::milliseconds kCancelBound{500};
 // at once.
 inline const std::u16string kCatastrophicPattern = u"(a+)+\\1$";
 
+// One line that keeps the catastrophic pattern busy for seconds: sixty runs
+// of 21 letters. Each match attempt stays well within the engine's backtrack
+// budget (a run of 23 goes past it and ends the search with an error), so
+// the line is only cut short by the matcher's own look at the cancel flag.
+inline std::string LongBacktrackingLine() {
+  std::string line;
+  for (int run = 0; run < 60; ++run) line += std::string(21, 'a') + ' ';
+  return line;
+}
+
 // `path` (UTF-8) as the standard library opens it: on Windows through the
 // wide name, which a narrow one in the ANSI code page could not hold.
 inline std::filesystem::path FsPath(const std::string& path) {

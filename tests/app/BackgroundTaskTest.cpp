@@ -127,10 +127,10 @@ TEST_F(BackgroundTaskTest, CancelEndsTheSearchWithinTheBound) {
   }
 }
 
-// One line of 30 letters: about 2^31 steps, minutes of matching in a single
-// match attempt, which only the matcher's own look at the flag can cut short.
+// One line of seconds of matching, which only the matcher's own look at the
+// flag can cut short.
 TEST_F(BackgroundTaskTest, CancelStopsALongBacktrackingMatch) {
-  WriteBytes(corpus_ + kSlash + "a.txt", std::string(30, 'a') + "\n");
+  WriteBytes(corpus_ + kSlash + "a.txt", LongBacktrackingLine() + "\n");
   options_.pattern_text = kCatastrophicPattern;
   options_.word_boundary = false;
   for (const int threads : {1, 2}) {

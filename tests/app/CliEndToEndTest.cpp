@@ -573,10 +573,10 @@ class CliCancel : public ::testing::Test {
   // Starts a search over `files` files of `lines` lines of `run` letters "a"
   // with the catastrophic pattern, sends `signal` once it has been searching
   // for a moment, and checks how it ends.
-  void ExpectStoppedBy(int signal, int files, int lines, int run) {
+  void ExpectStoppedBy(int signal, int files, int lines, const std::string& line) {
     for (int i = 0; i < files; ++i) {
       std::string text;
-      for (int line = 0; line < lines; ++line) text += std::string(run, 'a') + "\n";
+      for (int k = 0; k < lines; ++k) text += line + "\n";
       WriteBytes(folder_ + kSlash + std::to_string(i) + ".txt", text);
     }
     CliProcess cli({"--no-boundary", Utf8Bytes(kCatastrophicPattern), folder_}, root_.Path());
@@ -612,13 +612,13 @@ class CliCancel : public ::testing::Test {
 };
 
 TEST_F(CliCancel, CtrlCBetweenLinesEndsWithinTheBound) {
-  ExpectStoppedBy(SIGINT, 8, 300, 16);
+  ExpectStoppedBy(SIGINT, 8, 300, std::string(16, 'a'));
 }
 
-TEST_F(CliCancel, SigtermEndsWithItsOwnStatus) { ExpectStoppedBy(SIGTERM, 8, 300, 16); }
+TEST_F(CliCancel, SigtermEndsWithItsOwnStatus) { ExpectStoppedBy(SIGTERM, 8, 300, std::string(16, 'a')); }
 
 // One line of 30 letters: minutes inside a single match attempt.
-TEST_F(CliCancel, CtrlCInsideOneLongMatch) { ExpectStoppedBy(SIGINT, 1, 1, 30); }
+TEST_F(CliCancel, CtrlCInsideOneLongMatch) { ExpectStoppedBy(SIGINT, 1, 1, LongBacktrackingLine()); }
 
 }  // namespace
 }  // namespace tallyfold::testing

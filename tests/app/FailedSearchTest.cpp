@@ -417,11 +417,11 @@ std::vector<Failure> Failures() {
   }
 
   // Stops: the program ends with 128 + the signal's number and says so.
-  const auto slow_corpus = [](int files, int lines, int run) {
+  const auto slow_corpus = [](int files, int lines, const std::string& line) {
     return [=](Scene& scene, CliLaunch&) {
       for (int i = 0; i < files; ++i)
         WriteBytes(scene.corpus + "/" + std::to_string(i) + ".txt",
-                   Repeat(std::string(run, 'a') + "\n", static_cast<std::size_t>(lines)));
+                   Repeat(line + "\n", static_cast<std::size_t>(lines)));
       return std::string();
     };
   };
@@ -429,16 +429,17 @@ std::vector<Failure> Failures() {
   const struct {
     const char* name;
     int signal;
-    int files, lines, run;
+    int files, lines;
+    std::string line;
   } searching[] = {
-      {"CtrlCBetweenLines", SIGINT, 8, 300, 16},
-      {"SigtermBetweenLines", SIGTERM, 8, 300, 16},
-      // One line of 30 letters: minutes inside a single match attempt.
-      {"CtrlCInsideOneLongMatch", SIGINT, 1, 1, 30},
+      {"CtrlCBetweenLines", SIGINT, 8, 300, std::string(16, 'a')},
+      {"SigtermBetweenLines", SIGTERM, 8, 300, std::string(16, 'a')},
+      // One line of seconds of matching, cut short inside the line.
+      {"CtrlCInsideOneLongMatch", SIGINT, 1, 1, LongBacktrackingLine()},
   };
   for (const auto& stop : searching) {
     table.push_back({stop.name, {"--no-boundary", catastrophic, "{corpus}"}, 128 + stop.signal,
-                     "tallyfold-cli: cancelled", slow_corpus(stop.files, stop.lines, stop.run),
+                     "tallyfold-cli: cancelled", slow_corpus(stop.files, stop.lines, stop.line),
                      Stop::kWhileSearching, stop.signal});
   }
   const auto big_report = [](Scene& scene, CliLaunch&) {

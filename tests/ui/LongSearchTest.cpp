@@ -161,10 +161,10 @@ TEST_F(LongSearch, CancelStopsTheSearchWithinTheBoundWithoutReportOrError) {
   EXPECT_EQ(ReadBytes(ReportPath()), previous);
 }
 
-// One line of 30 letters: minutes inside a single match attempt.
+// One line of seconds of matching, cut short inside the line.
 TEST_F(LongSearch, CancelStopsOneLongBacktrackingMatch) {
   WriteFile(ReportPath(), "previous");
-  AddFiles(1, 1, QByteArray(30, 'a'));
+  AddFiles(1, 1, QByteArray::fromStdString(LongBacktrackingLine()));
   ChooseFolder(corpus_.path());
   Clock::time_point cancelled_at;
   DialogWatch watch([&](TSearchProgressDialog& dialog) {
