@@ -209,10 +209,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               JsonNumber(object, "length") == CodePoints(match));
         continue;
       }
-      // A CSV cell that would start a formula has an apostrophe before it.
+      // A CSV cell that a spreadsheet could take for a formula has an
+      // apostrophe before it: one that starts with a tab or CR, or whose
+      // first character after spaces and tabs is = + - @ | or a full-width
+      // = + - @ (U+FF1D, U+FF0B, U+FF0D, U+FF20, here in UTF-8).
       const auto cell = [format](const std::string& text) {
-        const bool formula = !text.empty() && std::string_view("=+-@\t\r").find(text[0]) !=
-                                                  std::string_view::npos;
+        bool formula = !text.empty() && (text[0] == '\t' || text[0] == '\r');
+        const std::size_t first = text.find_first_not_of(" \t");
+        if (first != std::string::npos) {
+          const std::string_view rest = std::string_view(text).substr(first);
+          formula = formula || std::string_view("=+-@|").find(rest[0]) != std::string_view::npos;
+          for (const std::string_view wide :
+               {"\xEF\xBC\x9D", "\xEF\xBC\x8B", "\xEF\xBC\x8D", "\xEF\xBC\xA0"})
+            formula = formula || rest.starts_with(wide);
+        }
         return format == OutputFormat::kCsv && formula ? "'" + text : text;
       };
       const std::vector<std::string>& row = table[k + 1];
