@@ -53,7 +53,6 @@ bool Pad(std::u16string& padded, std::u16string_view trimmed, const std::atomic<
   return nul;
 }
 
-
 // `line` trimmed and given a space on each side in its own string, with
 // one move of its units; false, and `line` left as it was, for a blank
 // line. Without room for the two spaces it is copied once into a string of
